@@ -1,0 +1,1 @@
+#include "stream/frame_shift.h"

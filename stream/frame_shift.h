@@ -1,0 +1,27 @@
+#pragma once
+
+#include <opencv2/core.hpp>
+
+#include <vector>
+
+// Horizontal and vertical shift of the flow between two consecutive frames, in
+// pixels, as magnitudes. (0, 0) means that no reliable shift was found.
+struct FrameShift {
+    int dx;
+    int dy;
+};
+
+// Pairs every centroid with its nearest partner (in columns) within 3 rows, after a
+// sort by row; returns one (|dx|, |dy|) per centroid, in sorted order. A centroid
+// without a candidate gets (0, 0). The search gives up at frameWidth / frameHeight.
+std::vector<cv::Point> PairNearestCentroids(const std::vector<cv::Point>& centroids, int frameWidth,
+                                            int frameHeight);
+
+// Medians of the pair distances, accepted only when at least 60 % of the pairs lie
+// within 4 pixels of them in both components; otherwise (0, 0).
+FrameShift ConsensusShift(const std::vector<cv::Point>& pairs);
+
+// In-place ascending sort of key[lo .. hi] that moves companion[] along. The order of
+// equal keys follows from the first-element-pivot partition and is relied upon.
+void QuickSortPaired(int* key, int lo, int hi, int* companion);
+int PartitionPaired(int* key, int lo, int hi, int* companion);

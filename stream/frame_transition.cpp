@@ -1,0 +1,1 @@
+#include "stream/video_stream.h"

@@ -1,0 +1,64 @@
+#pragma once
+
+#include "stream/frame_shift.h"
+#include "toolkit/particle_measure.h"
+
+#include <opencv2/core.hpp>
+
+#include <string>
+#include <vector>
+
+// One image sequence while it is processed: its frame files, the frame size, the
+// prepared previous frame of the transition measure and the particle settings.
+// Frames are read from disk as 8-bit grey on demand; nothing is cached but
+// `previousFrame`.
+//
+// A frame that is missing, cannot be decoded or differs in size from frame 0 never
+// throws: the operations give their neutral result ((0, 0), an empty list) and set
+// *frameRead to false when the caller asks for it.
+class CVideoStream {
+public:
+    CVideoStream();
+
+    void Reset();
+    void SetFolder(std::string folder);
+    void AddFrame(std::string name);
+
+    std::string FramePath(int index) const;
+    std::string FrameName(int index) const;
+
+    // 8-bit grey; empty when the file cannot be read.
+    cv::Mat ReadFrame(int index) const;
+
+    // previousFrame = prepared frame 0; frameHeight/frameWidth = its size.
+    // False (and a 0 x 0 frame size) when frame 0 cannot be read.
+    bool PrepareFirstFrame();
+
+    // Shift of frame `index` against the prepared previousFrame, which then advances to
+    // frame `index`. Frames must be measured 1, 2, 3, ... after PrepareFirstFrame.
+    FrameShift MeasureTransition(int index, bool* frameRead = nullptr);
+
+    // Particles of a whole frame with segmentation method 1, 2 or 3.
+    std::vector<ParticleMeasure> CountParticles(int index, int method,
+                                                bool* frameRead = nullptr) const;
+
+    // Particles of the first newWidth columns of the last frame.
+    std::vector<ParticleMeasure> CountParticlesInNewRegion(int newWidth, int method,
+                                                           bool* frameRead = nullptr) const;
+
+    std::string folderPath;
+    int frameCount = 0;
+    int frameHeight = 0;
+    int frameWidth = 0;
+    cv::Mat previousFrame;
+    cv::Mat currentFrame;
+    cv::Mat kernel3x3;
+    cv::Mat kernel5x5;
+    int marginTop = 0;
+    int marginBottom = 0;
+    int marginLeft = 0;
+    int marginRight = 0;
+    std::vector<std::string> frameNames;
+    int minArea = 10;
+    int maxArea = 900;
+};

@@ -1,0 +1,1 @@
+#include "toolkit/adjacency.h"

@@ -1,0 +1,31 @@
+#pragma once
+
+// Adjacency relations: ordered lists of pixel displacements. Entry 0 is always the
+// centre (0, 0); neighbourhood walks visit entries 1 .. n-1 in index order, so the
+// entry order decides the order in which pixels are pushed onto stacks and queues.
+
+struct AdjRel {
+    int* dx;  // column displacement of each entry (positive = right)
+    int* dy;  // row displacement of each entry (positive = down)
+    int n;    // number of entries
+};
+
+// n zero-filled ints. Running out of memory is fatal: the process reports it on
+// standard error and exits with status -1. n = 0 gives a valid, empty allocation.
+int* AllocIntArray(int n);
+
+// A relation of n entries, all (0, 0) until the caller fills them.
+AdjRel* CreateAdjRel(int n);
+
+// Centre, up, down, left, right, then the four corners (up-left, up-right,
+// down-left, down-right).
+AdjRel* Create8NeighbourAdjRel();
+
+// Centre, then right, up, left, down (counter-clockwise from the right).
+AdjRel* Create4NeighbourAdjRel();
+
+// Every displacement of a width x height box (even sizes grow by one), the centre
+// first, then the rest in row-major order from the top-left corner.
+AdjRel* CreateBoxAdjRel(int width, int height);
+
+void FreeAdjRel(AdjRel* adj);

@@ -1,0 +1,1 @@
+#include "toolkit/hole_filling.h"

@@ -1,0 +1,1 @@
+#include "toolkit/particle_measure.h"

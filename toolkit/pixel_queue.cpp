@@ -1,0 +1,1 @@
+#include "toolkit/pixel_queue.h"

@@ -1,0 +1,26 @@
+#pragma once
+
+// Circular first-in-first-out queue of pixel indices (y * cols + x) with a fixed
+// capacity. The labelling walks size it to rows * cols and queue each pixel at most
+// once, so in that use it never fills.
+
+struct Queue {
+    int* data;     // ring storage of `capacity` slots
+    int head;      // slot of the oldest element
+    int tail;      // slot the next element is written to
+    int capacity;  // number of slots
+    int count;     // number of elements stored
+};
+
+// Allocation failure is fatal, as for AllocIntArray.
+Queue* CreateQueue(int capacity);
+
+// Appends value; a full queue drops it without a report.
+void QueuePush(Queue* queue, int value);
+
+// Takes the oldest value; -1 when the queue is empty.
+int QueuePop(Queue* queue);
+
+bool QueueIsEmpty(const Queue* queue);
+
+void FreeQueue(Queue* queue);
