@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -139,105 +140,152 @@ private:
     std::vector<int> parent_;
 };
 
-// Two-pass labelling for the 4- and 8-neighbourhoods with the same-value criterion.
-// Gives exactly the labels of the breadth-first walk (regions numbered in raster
-// order of their first pixel), in a fraction of its time on frame-sized masks.
+// First non-zero pixel of row[from .. cols-1], or cols. Frame masks are mostly
+// background, so 8-bit rows are skipped a word at a time.
 template <typename T>
-int LabelByUnionFind(const cv::Mat& image, bool eight, cv::Mat& labels,
-                     std::vector<RegionSums>* sums)
+int NextNonZero(const T* row, int from, int cols)
+{
+    while (from < cols && row[from] == 0)
+        ++from;
+    return from;
+}
+
+template <>
+int NextNonZero<uchar>(const uchar* row, int from, int cols)
+{
+    while (from + 8 <= cols) {
+        std::uint64_t word;
+        std::memcpy(&word, row + from, sizeof word);
+        if (word != 0)
+            break;
+        from += 8;
+    }
+    while (from < cols && row[from] == 0)
+        ++from;
+    return from;
+}
+
+// Maximal horizontal run of one non-zero value in a row.
+template <typename T>
+struct Run {
+    int start;  // first column
+    int end;    // last column
+    T value;
+    int label;  // provisional label
+};
+
+// Run-based two-pass labelling for the 4- and 8-neighbourhoods with the same-value
+// criterion. Gives exactly the labels of the breadth-first walk: provisional labels
+// are handed out in raster order of the runs that start a new set, and a set keeps
+// its smallest label, which is that of the region's first pixel. Frame masks hold
+// far fewer runs than pixels, so the image is read once and the labels (when asked
+// for) written once.
+template <typename T>
+int LabelByRuns(const cv::Mat& image, bool eight, cv::Mat* labels, std::vector<RegionSums>* sums)
 {
     const int rows = image.rows;
     const int cols = image.cols;
-    Equivalences eq(static_cast<std::size_t>(rows) * cols / 16);
+    // A run touches a run of the row above when their columns overlap, or (8-neighbourhood)
+    // when they meet at a corner.
+    const int reach = eight ? 1 : 0;
+
+    std::vector<Run<T>> runs;
+    runs.reserve(static_cast<std::size_t>(rows) * 4 + 16);
+    std::vector<std::size_t> rowBegin(static_cast<std::size_t>(rows) + 1, 0);
+    Equivalences eq(static_cast<std::size_t>(rows) * 4);
 
     for (int y = 0; y < rows; ++y) {
         const T* row = image.ptr<T>(y);
-        const T* up = y > 0 ? image.ptr<T>(y - 1) : nullptr;
-        int* lab = labels.ptr<int>(y);
-        const int* labUp = y > 0 ? labels.ptr<int>(y - 1) : nullptr;
-        for (int x = 0; x < cols; ++x) {
+        rowBegin[static_cast<std::size_t>(y)] = runs.size();
+        const std::size_t upEnd = runs.size();
+        std::size_t up = y > 0 ? rowBegin[static_cast<std::size_t>(y - 1)] : upEnd;
+
+        for (int x = NextNonZero(row, 0, cols); x < cols; x = NextNonZero(row, x, cols)) {
             const T v = row[x];
-            if (v == 0)
-                continue;
-            const bool left = x > 0 && row[x - 1] == v;
-            const bool above = up != nullptr && up[x] == v;
-            if (!eight) {
-                if (above) {
-                    lab[x] = labUp[x];
-                    if (left)
-                        eq.Merge(labUp[x], lab[x - 1]);
-                } else {
-                    lab[x] = left ? lab[x - 1] : eq.Add();
-                }
-                continue;
+            const int start = x;
+            while (x < cols && row[x] == v)
+                ++x;
+            Run<T> run{start, x - 1, v, 0};
+
+            while (up < upEnd && runs[up].end < run.start - reach)
+                ++up;
+            for (std::size_t k = up; k < upEnd && runs[k].start <= run.end + reach; ++k) {
+                if (runs[k].value != v)
+                    continue;
+                if (run.label == 0)
+                    run.label = runs[k].label;
+                else
+                    eq.Merge(run.label, runs[k].label);
             }
-            // Already scanned pixels that are adjacent and equal share a set, so only
-            // the upper-right neighbour can join two sets (decision tree of SAUF).
-            if (above) {
-                lab[x] = labUp[x];
-                continue;
-            }
-            const bool upLeft = up != nullptr && x > 0 && up[x - 1] == v;
-            const bool upRight = up != nullptr && x + 1 < cols && up[x + 1] == v;
-            if (upRight) {
-                lab[x] = labUp[x + 1];
-                if (upLeft)
-                    eq.Merge(lab[x], labUp[x - 1]);
-                else if (left)
-                    eq.Merge(lab[x], lab[x - 1]);
-            } else if (upLeft) {
-                lab[x] = labUp[x - 1];
-            } else if (left) {
-                lab[x] = lab[x - 1];
-            } else {
-                lab[x] = eq.Add();
-            }
+            if (run.label == 0)
+                run.label = eq.Add();
+            runs.push_back(run);
         }
     }
+    rowBegin[static_cast<std::size_t>(rows)] = runs.size();
 
     const int count = eq.Resolve();
     if (sums != nullptr)
         sums->assign(static_cast<std::size_t>(count), RegionSums());
     for (int y = 0; y < rows; ++y) {
-        int* lab = labels.ptr<int>(y);
-        for (int x = 0; x < cols; ++x) {
-            if (lab[x] == 0)
-                continue;
-            lab[x] = eq.Final(lab[x]);
+        int* lab = labels != nullptr ? labels->ptr<int>(y) : nullptr;
+        int x = 0;
+        const std::size_t last = rowBegin[static_cast<std::size_t>(y) + 1];
+        for (std::size_t k = rowBegin[static_cast<std::size_t>(y)]; k < last; ++k) {
+            const Run<T>& run = runs[k];
+            const int label = eq.Final(run.label);
+            if (lab != nullptr) {
+                std::fill(lab + x, lab + run.start, 0);
+                std::fill(lab + run.start, lab + run.end + 1, label);
+            }
+            x = run.end + 1;
             if (sums != nullptr) {
-                RegionSums& region = (*sums)[static_cast<std::size_t>(lab[x] - 1)];
-                region.sumX += x;
-                region.sumY += y;
-                region.count += 1;
+                const std::int64_t length = run.end - run.start + 1;
+                RegionSums& region = (*sums)[static_cast<std::size_t>(label - 1)];
+                region.sumX += (static_cast<std::int64_t>(run.start) + run.end) * length / 2;
+                region.sumY += static_cast<std::int64_t>(y) * length;
+                region.count += length;
             }
         }
+        if (lab != nullptr)
+            std::fill(lab + x, lab + cols, 0);
     }
     return count;
 }
 
 template <typename T>
-int LabelTyped(const cv::Mat& image, const AdjRel* adj, cv::Mat& labels,
+int LabelTyped(const cv::Mat& image, const AdjRel* adj, cv::Mat* labels,
                std::vector<RegionSums>* sums)
 {
     switch (Classify(adj)) {
     case Neighbourhood::Four:
-        return LabelByUnionFind<T>(image, false, labels, sums);
+        return LabelByRuns<T>(image, false, labels, sums);
     case Neighbourhood::Eight:
-        return LabelByUnionFind<T>(image, true, labels, sums);
+        return LabelByRuns<T>(image, true, labels, sums);
     case Neighbourhood::Other:
         break;
     }
-    return LabelByQueue<T>(image, adj, labels, sums);
+    // The walk needs a label image of its own even when only the sums are wanted.
+    cv::Mat walked = cv::Mat::zeros(image.rows, image.cols, CV_32SC1);
+    const int count = LabelByQueue<T>(image, adj, walked, sums);
+    if (labels != nullptr)
+        *labels = walked;
+    return count;
 }
 
-// Labels regions of equal non-zero value; returns their number. Single-channel images
-// of any depth; other images come back unlabelled.
-int LabelRegions(const cv::Mat& image, const AdjRel* adj, cv::Mat& labels,
+// Labels regions of equal non-zero value into *labels (when given) and their pixel
+// sums into *sums (when given); returns their number. Single-channel images of any
+// depth; other images come back unlabelled.
+int LabelRegions(const cv::Mat& image, const AdjRel* adj, cv::Mat* labels,
                  std::vector<RegionSums>* sums)
 {
-    labels = cv::Mat::zeros(image.rows, image.cols, CV_32SC1);
-    if (image.empty() || image.channels() != 1)
+    if (labels != nullptr)
+        labels->create(image.rows, image.cols, CV_32SC1);
+    if (image.empty() || image.channels() != 1) {
+        if (labels != nullptr)
+            labels->setTo(0);
         return 0;
+    }
     switch (image.depth()) {
     case CV_8U: return LabelTyped<uchar>(image, adj, labels, sums);
     case CV_8S: return LabelTyped<schar>(image, adj, labels, sums);
@@ -321,15 +369,14 @@ cv::Mat ExtractComponentAt(const cv::Mat& mask, int x, int y)
 cv::Mat LabelComponents(const cv::Mat& image, const AdjRel* adj)
 {
     cv::Mat labels;
-    LabelRegions(image, adj, labels, nullptr);
+    LabelRegions(image, adj, &labels, nullptr);
     return labels;
 }
 
 std::vector<cv::Point> ComputeLabelCentroids(const cv::Mat& image, const AdjRel* adj)
 {
-    cv::Mat labels;
     std::vector<RegionSums> sums;
-    LabelRegions(image, adj, labels, &sums);
+    LabelRegions(image, adj, nullptr, &sums);
 
     std::vector<cv::Point> centroids;
     centroids.reserve(sums.size());
