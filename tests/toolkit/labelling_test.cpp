@@ -140,6 +140,22 @@ TEST(LabelComponents, MatchesOpenCvOnRandomMasks)
     }
 }
 
+TEST(LabelComponents, LabelsViewsLikeTheirCopies)
+{
+    const cv::Mat mask = RandomMask(60, 80, 0.4, 2, 77);
+    const cv::Mat view = mask(cv::Rect(7, 5, 50, 40));
+    ASSERT_FALSE(view.isContinuous());
+    for (const Relation& relation : kRelations) {
+        AdjRelPtr adj(relation.create());
+        EXPECT_TRUE(SameImage(LabelComponents(view, adj.get()), LabelComponents(view.clone(), adj.get())))
+            << relation.name;
+        EXPECT_EQ(ComputeLabelCentroids(view, adj.get()), ComputeLabelCentroids(view.clone(), adj.get()))
+            << relation.name;
+    }
+    const cv::Mat filtered = FilterComponentsBySize(view, 3, 40);
+    EXPECT_TRUE(SameImage(filtered, FilterComponentsBySize(view.clone(), 3, 40)));
+}
+
 TEST(LabelComponents, SeparatesTouchingAreasOfDifferentValues)
 {
     cv::Mat image = cv::Mat::zeros(5, 6, CV_8UC1);
