@@ -44,14 +44,17 @@ Options:
   --help                 this text
 
 Exact shifts: with --placement exact (the default) particles within 6 rows of
-each other are kept more than twice the largest shift apart, and no particle
-comes within 3 pixels of the place another one moves to. On 640 x 480 frames
-with the default density, radius and noise, the transition measure then returns
-the true shift exactly for every moving frame with shifts of 100 and 160 (and
-with patterns such as --shifts 100,100,0,120,160), and (0, 0) for frames without
-motion. This limits the density: at shift 160 about 35 particles fit in one
-640 x 480 frame whatever --density asks for. Shifts smaller than a particle's
-diameter are not measured exactly (its old and new places overlap).
+each other are kept more than twice the largest shift apart, no particle comes
+within 3 pixels of the place another one moves to, and the flow is filled evenly
+(cell by cell, sizes well mixed) so that the share of particles entering and
+leaving a frame stays steady. On 640 x 480 frames with the default radius and
+noise and densities of 0.8 to 4 (default 1.5, about 45 particles per frame), the
+transition measure then returns the true shift exactly for every moving frame
+with shifts of 100 and 160 (also in patterns such as --shifts 100,100,0,120,160),
+and (0, 0) for frames without motion. Much denser flows fill up (at shift 160
+about 110 particles fit in a frame) and the measure may then fail. Shifts
+smaller than a particle's diameter are not measured exactly (its old and new
+places overlap).
 
 Files written to the output folder:
   frame_0000.png ...     the frames, zero padded (at least 4 digits), so name
