@@ -1,0 +1,96 @@
+#include "stream_test_support.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// Measures frames 1 .. n-1 of the given frames in order.
+std::vector<FrameShift> MeasureAll(const std::vector<cv::Mat>& frames) {
+    TempFolder folder;
+    CVideoStream stream;
+    WriteFrames(folder, frames, stream);
+    std::vector<FrameShift> shifts;
+    if (!stream.PrepareFirstFrame()) return shifts;
+    for (int t = 1; t < stream.frameCount; ++t) shifts.push_back(stream.MeasureTransition(t));
+    return shifts;
+}
+
+// A frame with the given discs moved right by `shift`; discs 24 rows apart, so that
+// no two of them share a pairing band.
+cv::Mat Discs(int count, int shift) {
+    cv::Mat frame = Blank(640, 480);
+    for (int k = 0; k < count; ++k) Disc(frame, 40 + 13 * k + shift, 20 + 24 * k, 6);
+    return frame;
+}
+
+}  // namespace
+
+class ExactShift : public ::testing::TestWithParam<int> {};
+
+TEST_P(ExactShift, GeneratedFlowGivesTheTrueShiftForEveryFrame) {
+    for (unsigned seed : {1u, 2u, 3u}) {
+        flowgen::FlowSettings settings;
+        settings.seed = seed;
+        settings.frames = 6;
+        settings.shifts = flowgen::ConstantShifts(settings.frames, GetParam());
+        const std::vector<FrameShift> shifts = MeasureAll(RenderAll(flowgen::GenerateFlow(settings)));
+        ASSERT_EQ(shifts.size(), 5u);
+        for (const FrameShift& s : shifts) {
+            EXPECT_EQ(s.dx, GetParam()) << "seed " << seed;
+            EXPECT_EQ(s.dy, 0) << "seed " << seed;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(TransitionMeasure, ExactShift, ::testing::Values(100, 160));
+
+TEST(TransitionMeasure, StillFramesInAPatternGiveZero) {
+    flowgen::FlowSettings settings;
+    settings.frames = 7;
+    settings.shifts = flowgen::PatternShifts(settings.frames, {100, 0, 120, 160, 0, 100});
+    const flowgen::Flow flow = flowgen::GenerateFlow(settings);
+    const std::vector<FrameShift> shifts = MeasureAll(RenderAll(flow));
+    ASSERT_EQ(shifts.size(), 6u);
+    for (size_t t = 1; t < flow.shifts.size(); ++t) {
+        EXPECT_EQ(shifts[t - 1].dx, flow.shifts[t]) << "frame " << t;
+        EXPECT_EQ(shifts[t - 1].dy, 0) << "frame " << t;
+    }
+}
+
+TEST(TransitionMeasure, IdenticalFramesGiveZero) {
+    flowgen::FlowSettings settings;
+    settings.frames = 1;
+    const cv::Mat frame = flowgen::RenderFrame(flowgen::GenerateFlow(settings), 0);
+    const std::vector<FrameShift> shifts = MeasureAll({frame, frame});
+    ASSERT_EQ(shifts.size(), 1u);
+    EXPECT_EQ(shifts[0].dx, 0);
+    EXPECT_EQ(shifts[0].dy, 0);
+}
+
+TEST(TransitionMeasure, TenChangedBlobsAreNeededForAShift) {
+    // Five moving discs leave ten blobs: measured. Four moving discs and one that
+    // appears leave nine, all but one well paired: still (0, 0).
+    std::vector<FrameShift> shifts = MeasureAll({Discs(5, 0), Discs(5, 60)});
+    EXPECT_EQ(shifts[0].dx, 60);
+    EXPECT_EQ(shifts[0].dy, 0);
+    cv::Mat appeared = Discs(4, 60);
+    Disc(appeared, 400, 20 + 24 * 4, 6);
+    shifts = MeasureAll({Discs(4, 0), appeared});
+    EXPECT_EQ(shifts[0].dx, 0);
+    EXPECT_EQ(shifts[0].dy, 0);
+}
+
+TEST(TransitionMeasure, PreviousFrameAdvancesAlsoOnAZeroResult) {
+    TempFolder folder;
+    CVideoStream stream;
+    WriteFrames(folder, {Discs(5, 0), Discs(5, 0), Discs(5, 60)}, stream);
+    ASSERT_TRUE(stream.PrepareFirstFrame());
+    const cv::Mat first = stream.previousFrame.clone();
+    const FrameShift still = stream.MeasureTransition(1);
+    EXPECT_EQ(still.dx, 0);
+    EXPECT_EQ(cv::norm(stream.previousFrame, first, cv::NORM_INF), 0.0);
+    // An independent copy: changing the current frame leaves it alone.
+    stream.currentFrame.setTo(0);
+    EXPECT_EQ(cv::norm(stream.previousFrame, first, cv::NORM_INF), 0.0);
+    EXPECT_EQ(stream.MeasureTransition(2).dx, 60);
+}
