@@ -25,37 +25,28 @@ cv::Mat Discs(int count, int shift) {
 
 }  // namespace
 
-class ExactShift : public ::testing::TestWithParam<int> {};
+// Shift patterns of frames 1, 2, ... (0: a still frame, which gives (0, 0)).
+class ExactShift : public ::testing::TestWithParam<std::vector<int>> {};
 
-TEST_P(ExactShift, GeneratedFlowGivesTheTrueShiftForEveryFrame) {
+TEST_P(ExactShift, GeneratedFlowGivesTheTrueShiftOfEveryFrame) {
     for (unsigned seed : {1u, 2u, 3u}) {
         flowgen::FlowSettings settings;
         settings.seed = seed;
-        settings.frames = 6;
-        settings.shifts = flowgen::ConstantShifts(settings.frames, GetParam());
-        const std::vector<FrameShift> shifts = MeasureAll(RenderAll(flowgen::GenerateFlow(settings)));
-        ASSERT_EQ(shifts.size(), 5u);
-        for (const FrameShift& s : shifts) {
-            EXPECT_EQ(s.dx, GetParam()) << "seed " << seed;
-            EXPECT_EQ(s.dy, 0) << "seed " << seed;
+        settings.frames = 7;
+        settings.shifts = flowgen::PatternShifts(settings.frames, GetParam());
+        const flowgen::Flow flow = flowgen::GenerateFlow(settings);
+        const std::vector<FrameShift> shifts = MeasureAll(RenderAll(flow));
+        ASSERT_EQ(shifts.size(), 6u);
+        for (size_t t = 1; t < flow.shifts.size(); ++t) {
+            EXPECT_EQ(shifts[t - 1].dx, flow.shifts[t]) << "seed " << seed << " frame " << t;
+            EXPECT_EQ(shifts[t - 1].dy, 0) << "seed " << seed << " frame " << t;
         }
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(TransitionMeasure, ExactShift, ::testing::Values(100, 160));
-
-TEST(TransitionMeasure, StillFramesInAPatternGiveZero) {
-    flowgen::FlowSettings settings;
-    settings.frames = 7;
-    settings.shifts = flowgen::PatternShifts(settings.frames, {100, 0, 120, 160, 0, 100});
-    const flowgen::Flow flow = flowgen::GenerateFlow(settings);
-    const std::vector<FrameShift> shifts = MeasureAll(RenderAll(flow));
-    ASSERT_EQ(shifts.size(), 6u);
-    for (size_t t = 1; t < flow.shifts.size(); ++t) {
-        EXPECT_EQ(shifts[t - 1].dx, flow.shifts[t]) << "frame " << t;
-        EXPECT_EQ(shifts[t - 1].dy, 0) << "frame " << t;
-    }
-}
+INSTANTIATE_TEST_SUITE_P(TransitionMeasure, ExactShift,
+                         ::testing::Values(std::vector<int>{100}, std::vector<int>{160},
+                                           std::vector<int>{100, 0, 120, 160, 0, 100}));
 
 TEST(TransitionMeasure, IdenticalFramesGiveZero) {
     flowgen::FlowSettings settings;

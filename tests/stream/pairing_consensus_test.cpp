@@ -51,13 +51,6 @@ TEST(PairNearestCentroids, EarlierStepWinsATieWithALaterOne) {
     EXPECT_EQ(pairs[2], cv::Point(10, 1));
 }
 
-TEST(PairNearestCentroids, NoPartnerAtOrBeyondTheFrameWidth) {
-    // The best distance starts at frameWidth: a candidate 640 columns away is not taken.
-    const std::vector<cv::Point> centroids{{0, 10}, {640, 10}};
-    EXPECT_EQ(PairNearestCentroids(centroids, 640, 480)[0], cv::Point(0, 0));
-    EXPECT_EQ(PairNearestCentroids(centroids, 641, 480)[0], cv::Point(640, 0));
-}
-
 TEST(PairNearestCentroids, FiveRowPairsTwentyApartGiveTwentyZero) {
     std::vector<cv::Point> centroids;
     for (int k = 0; k < 5; ++k) {
