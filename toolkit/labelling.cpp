@@ -202,7 +202,7 @@ int LabelByRuns(const cv::Mat& image, bool eight, cv::Mat* labels, std::vector<R
 
         for (int x = NextNonZero(row, 0, cols); x < cols; x = NextNonZero(row, x, cols)) {
             const T v = row[x];
-            const int start = x;
+            const int start = x++;  // at least one pixel, even for a NaN that equals nothing
             while (x < cols && row[x] == v)
                 ++x;
             Run<T> run{start, x - 1, v, 0};

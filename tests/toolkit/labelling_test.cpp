@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <vector>
 
 namespace {
@@ -110,6 +111,8 @@ TEST(LabelComponents, EmptyAndAllZeroImages)
     EXPECT_TRUE(SameImage(LabelComponents(zeros, adj.get()), cv::Mat::zeros(30, 40, CV_32SC1)));
     EXPECT_TRUE(ComputeLabelCentroids8(zeros).empty());
     EXPECT_TRUE(SameImage(FilterComponentsBySize(zeros, 1, 100), zeros));
+    const cv::Mat nan(2, 3, CV_32F, cv::Scalar(std::nan("")));  // equal to nothing, not even itself
+    EXPECT_EQ(MaxLabel(LabelComponents(nan, adj.get())), 6);
 }
 
 TEST(LabelCentroids, TruncatedMeansLikeOpenCv)
