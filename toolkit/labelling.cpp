@@ -174,14 +174,21 @@ struct Run {
     int label;  // provisional label
 };
 
+// The runs of an image with their final region numbers 1 .. count.
+template <typename T>
+struct LabelledRuns {
+    std::vector<Run<T>> runs;
+    std::vector<std::size_t> rowBegin;  // runs of row y: rowBegin[y] .. rowBegin[y + 1] - 1
+    int count = 0;
+};
+
 // Run-based two-pass labelling for the 4- and 8-neighbourhoods with the same-value
 // criterion. Gives exactly the labels of the breadth-first walk: provisional labels
 // are handed out in raster order of the runs that start a new set, and a set keeps
 // its smallest label, which is that of the region's first pixel. Frame masks hold
-// far fewer runs than pixels, so the image is read once and the labels (when asked
-// for) written once.
+// far fewer runs than pixels, so the image is read once and the runs carry the rest.
 template <typename T>
-int LabelByRuns(const cv::Mat& image, bool eight, cv::Mat* labels, std::vector<RegionSums>* sums)
+LabelledRuns<T> LabelRuns(const cv::Mat& image, bool eight)
 {
     const int rows = image.rows;
     const int cols = image.cols;
@@ -189,16 +196,17 @@ int LabelByRuns(const cv::Mat& image, bool eight, cv::Mat* labels, std::vector<R
     // when they meet at a corner.
     const int reach = eight ? 1 : 0;
 
-    std::vector<Run<T>> runs;
+    LabelledRuns<T> result;
+    std::vector<Run<T>>& runs = result.runs;
     runs.reserve(static_cast<std::size_t>(rows) * 4 + 16);
-    std::vector<std::size_t> rowBegin(static_cast<std::size_t>(rows) + 1, 0);
+    result.rowBegin.assign(static_cast<std::size_t>(rows) + 1, 0);
     Equivalences eq(static_cast<std::size_t>(rows) * 4);
 
     for (int y = 0; y < rows; ++y) {
         const T* row = image.ptr<T>(y);
-        rowBegin[static_cast<std::size_t>(y)] = runs.size();
+        result.rowBegin[static_cast<std::size_t>(y)] = runs.size();
         const std::size_t upEnd = runs.size();
-        std::size_t up = y > 0 ? rowBegin[static_cast<std::size_t>(y - 1)] : upEnd;
+        std::size_t up = y > 0 ? result.rowBegin[static_cast<std::size_t>(y - 1)] : upEnd;
 
         for (int x = NextNonZero(row, 0, cols); x < cols; x = NextNonZero(row, x, cols)) {
             const T v = row[x];
@@ -222,35 +230,53 @@ int LabelByRuns(const cv::Mat& image, bool eight, cv::Mat* labels, std::vector<R
             runs.push_back(run);
         }
     }
-    rowBegin[static_cast<std::size_t>(rows)] = runs.size();
+    result.rowBegin[static_cast<std::size_t>(rows)] = runs.size();
 
-    const int count = eq.Resolve();
-    if (sums != nullptr)
-        sums->assign(static_cast<std::size_t>(count), RegionSums());
-    for (int y = 0; y < rows; ++y) {
-        int* lab = labels != nullptr ? labels->ptr<int>(y) : nullptr;
+    result.count = eq.Resolve();
+    for (Run<T>& run : runs)
+        run.label = eq.Final(run.label);
+    return result;
+}
+
+// Writes valueOf(run) over every run and `background` between them.
+template <typename T, typename Pixel, typename ValueOf>
+void PaintRuns(const LabelledRuns<T>& labelled, cv::Mat& out, Pixel background, ValueOf valueOf)
+{
+    for (int y = 0; y < out.rows; ++y) {
+        Pixel* row = out.ptr<Pixel>(y);
         int x = 0;
-        const std::size_t last = rowBegin[static_cast<std::size_t>(y) + 1];
-        for (std::size_t k = rowBegin[static_cast<std::size_t>(y)]; k < last; ++k) {
-            const Run<T>& run = runs[k];
-            const int label = eq.Final(run.label);
-            if (lab != nullptr) {
-                std::fill(lab + x, lab + run.start, 0);
-                std::fill(lab + run.start, lab + run.end + 1, label);
-            }
+        const std::size_t last = labelled.rowBegin[static_cast<std::size_t>(y) + 1];
+        for (std::size_t k = labelled.rowBegin[static_cast<std::size_t>(y)]; k < last; ++k) {
+            const Run<T>& run = labelled.runs[k];
+            std::fill(row + x, row + run.start, background);
+            std::fill(row + run.start, row + run.end + 1, valueOf(run));
             x = run.end + 1;
-            if (sums != nullptr) {
+        }
+        std::fill(row + x, row + out.cols, background);
+    }
+}
+
+template <typename T>
+int LabelByRuns(const cv::Mat& image, bool eight, cv::Mat* labels, std::vector<RegionSums>* sums)
+{
+    const LabelledRuns<T> labelled = LabelRuns<T>(image, eight);
+    if (labels != nullptr)
+        PaintRuns(labelled, *labels, 0, [](const Run<T>& run) { return run.label; });
+    if (sums != nullptr) {
+        sums->assign(static_cast<std::size_t>(labelled.count), RegionSums());
+        for (int y = 0; y < image.rows; ++y) {
+            const std::size_t last = labelled.rowBegin[static_cast<std::size_t>(y) + 1];
+            for (std::size_t k = labelled.rowBegin[static_cast<std::size_t>(y)]; k < last; ++k) {
+                const Run<T>& run = labelled.runs[k];
                 const std::int64_t length = run.end - run.start + 1;
-                RegionSums& region = (*sums)[static_cast<std::size_t>(label - 1)];
+                RegionSums& region = (*sums)[static_cast<std::size_t>(run.label - 1)];
                 region.sumX += (static_cast<std::int64_t>(run.start) + run.end) * length / 2;
                 region.sumY += static_cast<std::int64_t>(y) * length;
                 region.count += length;
             }
         }
-        if (lab != nullptr)
-            std::fill(lab + x, lab + cols, 0);
     }
-    return count;
+    return labelled.count;
 }
 
 template <typename T>
@@ -401,8 +427,9 @@ int MaxLabel(const cv::Mat& labels)
     int largest = -20000;
     if (labels.empty())
         return largest;
-    cv::Mat asInt;
-    labels.convertTo(asInt, CV_32S);
+    cv::Mat asInt = labels;
+    if (labels.depth() != CV_32S)
+        labels.convertTo(asInt, CV_32S);
     double maxValue = 0.0;
     cv::minMaxLoc(asInt.reshape(1), nullptr, &maxValue);
     return std::max(largest, static_cast<int>(maxValue));
@@ -412,26 +439,43 @@ cv::Mat FilterComponentsBySize(const cv::Mat& mask, int minArea, int maxArea)
 {
     if (mask.empty())
         return cv::Mat(mask.rows, mask.cols, CV_8UC1);
+    // The background's count is 0, so it maps to 1 only when the range admits 0.
+    const auto inRange = [&](std::int64_t area) -> uchar { return area >= minArea && area <= maxArea ? 1 : 0; };
+    cv::Mat out(mask.rows, mask.cols, CV_8UC1);
+
+    if (mask.type() == CV_8UC1) {
+        // Frame masks: areas counted on the runs and the result painted from them,
+        // without a label image.
+        const LabelledRuns<uchar> labelled = LabelRuns<uchar>(mask, false);
+        std::vector<std::int64_t> area(static_cast<std::size_t>(labelled.count) + 1, 0);
+        for (const Run<uchar>& run : labelled.runs)
+            area[static_cast<std::size_t>(run.label)] += run.end - run.start + 1;
+        std::vector<uchar> keep(area.size());
+        for (std::size_t l = 1; l < area.size(); ++l)
+            keep[l] = inRange(area[l]);
+        PaintRuns(labelled, out, inRange(0), [&](const Run<uchar>& run) {
+            return keep[static_cast<std::size_t>(run.label)];
+        });
+        return out;
+    }
+
     AdjRelPtr adj(Create4NeighbourAdjRel());
     const cv::Mat labels = LabelComponents(mask, adj.get());
-    const int count = MaxLabel(labels);
-
-    std::vector<int> table(static_cast<std::size_t>(count) + 1, 0);
+    std::vector<std::int64_t> area(static_cast<std::size_t>(MaxLabel(labels)) + 1, 0);
     for (int y = 0; y < labels.rows; ++y) {
         const int* lab = labels.ptr<int>(y);
         for (int x = 0; x < labels.cols; ++x)
-            table[static_cast<std::size_t>(lab[x])] += 1;
+            area[static_cast<std::size_t>(lab[x])] += 1;
     }
-    table[0] = 0;
-    for (int& entry : table)
-        entry = (entry >= minArea && entry <= maxArea) ? 1 : 0;
-
-    cv::Mat out(labels.rows, labels.cols, CV_8UC1);
+    area[0] = 0;
+    std::vector<uchar> keep(area.size());
+    for (std::size_t l = 0; l < area.size(); ++l)
+        keep[l] = inRange(area[l]);
     for (int y = 0; y < labels.rows; ++y) {
         const int* lab = labels.ptr<int>(y);
         uchar* dst = out.ptr<uchar>(y);
         for (int x = 0; x < labels.cols; ++x)
-            dst[x] = static_cast<uchar>(table[static_cast<std::size_t>(lab[x])]);
+            dst[x] = keep[static_cast<std::size_t>(lab[x])];
     }
     return out;
 }

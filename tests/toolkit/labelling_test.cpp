@@ -166,6 +166,25 @@ TEST(FilterComponentsBySize, BoundsInclusiveAndFourConnected)
     EXPECT_EQ(cv::countNonZero(out), 10 + 30 + 40);
 }
 
+TEST(FilterComponentsBySize, MatchesOpenCvAreasOnRandomMasks)
+{
+    for (unsigned seed = 700; seed < 706; ++seed) {
+        const cv::Mat mask = RandomMask(90, 110, 0.35, 1, seed);
+        cv::Mat labels, stats, centres;
+        const int n = cv::connectedComponentsWithStats(mask, labels, stats, centres, 4, CV_32S, cv::CCL_SAUF);
+        cv::Mat expected = cv::Mat::zeros(mask.size(), CV_8UC1);
+        for (int l = 1; l < n; ++l) {
+            const int area = stats.at<int>(l, cv::CC_STAT_AREA);
+            if (area >= 3 && area <= 40)
+                expected.setTo(1, labels == l);
+        }
+        EXPECT_TRUE(SameImage(FilterComponentsBySize(mask, 3, 40), expected)) << seed;
+        cv::Mat wide;  // other depths take the label-image route
+        mask.convertTo(wide, CV_16U);
+        EXPECT_TRUE(SameImage(FilterComponentsBySize(wide, 3, 40), expected)) << seed;
+    }
+}
+
 namespace {
 
 // The nearest non-zero pixel found literally: growing boxes scanned entry by entry.
