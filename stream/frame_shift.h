@@ -13,12 +13,14 @@ struct FrameShift {
 
 // Pairs every centroid with its nearest partner (in columns) within 3 rows, after a
 // sort by row; returns one (|dx|, |dy|) per centroid, in sorted order. A centroid
-// without a candidate gets (0, 0). The search gives up at frameWidth / frameHeight.
+// without a candidate gets (0, 0). Candidates frameWidth or more columns away are
+// never taken; frameHeight stands for the row distance of an exhausted side. Ties go
+// to the candidate examined first (backward before forward, nearer in sorted order).
 std::vector<cv::Point> PairNearestCentroids(const std::vector<cv::Point>& centroids, int frameWidth,
                                             int frameHeight);
 
 // Medians of the pair distances, accepted only when at least 60 % of the pairs lie
-// within 4 pixels of them in both components; otherwise (0, 0).
+// within 4 pixels of them in both components; otherwise (0, 0), also for no pairs.
 FrameShift ConsensusShift(const std::vector<cv::Point>& pairs);
 
 // In-place ascending sort of key[lo .. hi] that moves companion[] along. The order of

@@ -24,10 +24,11 @@ public:
     void SetFolder(std::string folder);
     void AddFrame(std::string name);
 
+    // Empty for an index outside the list.
     std::string FramePath(int index) const;
     std::string FrameName(int index) const;
 
-    // 8-bit grey; empty when the file cannot be read.
+    // 8-bit grey; empty when the index is outside the list or the file cannot be read.
     cv::Mat ReadFrame(int index) const;
 
     // previousFrame = prepared frame 0; frameHeight/frameWidth = its size.
@@ -36,13 +37,19 @@ public:
 
     // Shift of frame `index` against the prepared previousFrame, which then advances to
     // frame `index`. Frames must be measured 1, 2, 3, ... after PrepareFirstFrame.
+    // A frame that cannot be read or has another size gives (0, 0) and leaves
+    // previousFrame at the last good frame.
     FrameShift MeasureTransition(int index, bool* frameRead = nullptr);
 
-    // Particles of a whole frame with segmentation method 1, 2 or 3.
+    // Particles of a whole frame with segmentation method 1, 2 or 3; any other method
+    // gives an empty list. With method 3 a neighbouring frame that is missing,
+    // unreadable or of another size adds no difference. *frameRead tells whether the
+    // frame itself could be read at the size of frame 0 (true when nothing was read).
     std::vector<ParticleMeasure> CountParticles(int index, int method,
                                                 bool* frameRead = nullptr) const;
 
-    // Particles of the first newWidth columns of the last frame.
+    // Particles of the first newWidth columns of the last frame (limited to the frame
+    // width; 0 or less gives an empty list), otherwise as CountParticles.
     std::vector<ParticleMeasure> CountParticlesInNewRegion(int newWidth, int method,
                                                            bool* frameRead = nullptr) const;
 
@@ -61,4 +68,14 @@ public:
     std::vector<std::string> frameNames;
     int minArea = 10;
     int maxArea = 900;
+
+private:
+    bool HasFrame(int index) const;
+    // ReadFrame, but empty unless the frame has the size of frame 0.
+    cv::Mat ReadSizedFrame(int index) const;
+    // Box blur 3 x 3, then an opening with kernel3x3, in place.
+    void PrepareFrame(cv::Mat& grey) const;
+    // 0/1 mask of method 1, 2 or 3 for `grey`, the part `region` of a frame whose
+    // method-3 neighbours are the frames `next` and `prev`; empty for other methods.
+    cv::Mat MethodMask(const cv::Mat& grey, int method, int next, int prev, const cv::Rect& region) const;
 };
