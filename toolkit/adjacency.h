@@ -1,5 +1,7 @@
 #pragma once
 
+#include <memory>
+
 // Adjacency relations: ordered lists of pixel displacements. Entry 0 is always the
 // centre (0, 0); neighbourhood walks visit entries 1 .. n-1 in index order, so the
 // entry order decides the order in which pixels are pushed onto stacks and queues.
@@ -10,11 +12,12 @@ struct AdjRel {
     int n;    // number of entries
 };
 
-// n zero-filled ints. Running out of memory is fatal: the process reports it on
-// standard error and exits with status -1. n = 0 gives a valid, empty allocation.
+// n zero-filled ints, released with free(). Running out of memory is fatal: the
+// process reports it on standard error and exits with status -1. n <= 0 gives a
+// valid, empty allocation (an empty image is not a failure).
 int* AllocIntArray(int n);
 
-// A relation of n entries, all (0, 0) until the caller fills them.
+// A relation of n entries, all (0, 0) until the caller fills them (n < 0 counts as 0).
 AdjRel* CreateAdjRel(int n);
 
 // Centre, up, down, left, right, then the four corners (up-left, up-right,
@@ -25,7 +28,15 @@ AdjRel* Create8NeighbourAdjRel();
 AdjRel* Create4NeighbourAdjRel();
 
 // Every displacement of a width x height box (even sizes grow by one), the centre
-// first, then the rest in row-major order from the top-left corner.
+// first, then the rest in row-major order from the top-left corner. Negative sizes
+// count as 0 (the centre alone).
 AdjRel* CreateBoxAdjRel(int width, int height);
 
+// Releases dx, dy, then the record; null is ignored.
 void FreeAdjRel(AdjRel* adj);
+
+// Owning handle for relations used inside one operation.
+struct AdjRelDeleter {
+    void operator()(AdjRel* adj) const { FreeAdjRel(adj); }
+};
+using AdjRelPtr = std::unique_ptr<AdjRel, AdjRelDeleter>;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <memory>
+
 // Circular first-in-first-out queue of pixel indices (y * cols + x) with a fixed
 // capacity. The labelling walks size it to rows * cols and queue each pixel at most
 // once, so in that use it never fills.
@@ -12,7 +14,8 @@ struct Queue {
     int count;     // number of elements stored
 };
 
-// Allocation failure is fatal, as for AllocIntArray.
+// Allocation failure is fatal, as for AllocIntArray. A capacity of 0 (an empty
+// image) is valid: every push is dropped and every pop gives -1.
 Queue* CreateQueue(int capacity);
 
 // Appends value; a full queue drops it without a report.
@@ -23,4 +26,10 @@ int QueuePop(Queue* queue);
 
 bool QueueIsEmpty(const Queue* queue);
 
+// Releases data, then the record; null is ignored.
 void FreeQueue(Queue* queue);
+
+struct QueueDeleter {
+    void operator()(Queue* queue) const { FreeQueue(queue); }
+};
+using QueuePtr = std::unique_ptr<Queue, QueueDeleter>;

@@ -4,7 +4,7 @@
 
 // Grey (CV_8UC1) in, 0/1 mask (CV_8UC1, foreground 1) out. Particles are darker than
 // the background, so every method marks the dark side as foreground. Inputs are never
-// changed.
+// changed; an empty image gives an empty mask.
 
 // Segmentation method numbers used throughout the program.
 enum SegmentationMethod { kMethodOtsu = 1, kMethodModeValue = 2, kMethodFrameDiff = 3 };
@@ -17,6 +17,7 @@ cv::Mat SegmentOtsu(const cv::Mat& grey);
 cv::Mat SegmentModeValue(const cv::Mat& grey);
 
 // Method 3: 1 where `a` is darker than `b` by at least 9 grey levels; size of `a`.
+// Where `b` does not cover `a` the mask is 0.
 cv::Mat FrameDiffMask(const cv::Mat& a, const cv::Mat& b);
 
 // Segmentation of a user's selection rectangle: Otsu, small holes filled, opened
