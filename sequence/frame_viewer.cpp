@@ -2,6 +2,7 @@
 
 #include "app/form_text.h"
 #include "app/mivo_particle_stream_analysis.h"
+#include "toolkit/margins.h"
 #include "ui_mivo_particle_stream_analysis.h"
 
 #include <QImage>
@@ -143,6 +144,11 @@ void CMivoParticleStreamAnalysis::ShowFrame(int index)
     if (frame.empty()) {
         ShowStatus(FormText("[WARNING] Out of range"));
         return;
+    }
+    if (ui->proc_chb_cropImg->isChecked()) {
+        // Margins in pixels of this frame, whatever the reference size of the sequence.
+        frame = DrawHatchedMargins(frame, int(frame.rows * cropTop), int(frame.rows * cropBottom),
+                                   int(frame.cols * cropLeft), int(frame.cols * cropRight));
     }
 
     // The QImage borrows the frame's buffer; the pixmap takes a copy.

@@ -70,6 +70,7 @@ private slots:
     void indicesOutsideTheSequenceAreRefused();
     void unreadableFirstFrameLeavesNothingToReshow();
     void viewerIgnoresInputWithoutSequence();
+    void cropWithoutMarginsHatchesNothing();
 
 private:
     QTemporaryDir* folder = nullptr;
@@ -335,6 +336,17 @@ void TestFrameViewer::viewerIgnoresInputWithoutSequence()
     QCOMPARE(PreviewImage(fresh), logo);
     QVERIFY(Child<QLabel>(&fresh, "labImage")->hasScaledContents());
     QVERIFY(StatusText(fresh).isEmpty());
+}
+
+void TestFrameViewer::cropWithoutMarginsHatchesNothing()
+{
+    // Checked before the crop dialog gave any margins: all four are still 0.
+    const QImage before = PreviewImage(*window);
+    QTest::mouseClick(Child<QCheckBox>(window, "proc_chb_cropImg"), Qt::LeftButton);
+    QVERIFY(Child<QCheckBox>(window, "proc_chb_cropImg")->isChecked());
+    Trigger("viewImg_nextAct");
+    Trigger("viewImg_preAct");
+    QCOMPARE(PreviewImage(*window), before);
 }
 
 QTEST_MAIN(TestFrameViewer)
