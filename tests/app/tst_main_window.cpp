@@ -8,8 +8,6 @@
 #include <QDoubleSpinBox>
 #include <QGroupBox>
 #include <QLineEdit>
-#include <QMenu>
-#include <QMenuBar>
 #include <QMetaMethod>
 #include <QPushButton>
 #include <QScrollArea>
@@ -18,7 +16,6 @@
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QToolBar>
 #include <QValidator>
 
 namespace {
@@ -47,20 +44,17 @@ class TestMainWindow : public QObject
 private slots:
     void initTestCase();
     void titleAndFixedSize();
-    void menusAndActions();
     void iconsComeFromTheResources();
     void frameDiffIsTheExclusiveDefault();
     void settingDefaults();
     void validatorsRefuseOutOfRangeText_data();
     void validatorsRefuseOutOfRangeText();
     void refusedTextFinishesNoEdit();
-    void comboItemsCarryTheirKeys();
     void controlsStateAtStart();
     void previewShowsTheLogoFromTheWorkingFolder();
-    void slotsAndConnections();
+    void existingSendersAreWired();
 
 private:
-    CMivoParticleStreamAnalysis* NewWindow();
     std::unique_ptr<CMivoParticleStreamAnalysis> window;
 };
 
@@ -77,47 +71,6 @@ void TestMainWindow::titleAndFixedSize()
     QCOMPARE(window->size(), QSize(893, 693));
     QCOMPARE(window->minimumSize(), QSize(893, 693));
     QCOMPARE(window->maximumSize(), QSize(893, 693));
-    QCOMPARE(window->objectName(), QStringLiteral("mivoParticleStreamAnalysis"));
-    QVERIFY(window->findChildren<QToolBar*>().isEmpty());
-}
-
-void TestMainWindow::menusAndActions()
-{
-    QStringList titles;
-    for (QAction* menu : window->menuBar()->actions())
-        titles << menu->text();
-    QCOMPARE(titles, QStringList({"File", "Page Viewer", "Segmentation"}));
-
-    auto names = [](QMenu* menu) {
-        QStringList list;
-        for (QAction* a : menu->actions())
-            list << (a->isSeparator() ? QStringLiteral("-") : a->objectName());
-        return list;
-    };
-    QCOMPARE(names(Child<QMenu>(window.get(), "menuFile")), QStringList({"file_openFolderAct"}));
-    QCOMPARE(names(Child<QMenu>(window.get(), "menuImg_viewer")),
-             QStringList({"viewImg_nextAct", "viewImg_preAct", "-", "viewImg_lastAct",
-                          "viewImg_firstAct"}));
-    QCOMPARE(names(Child<QMenu>(window.get(), "menuSegmentation")),
-             QStringList({"segOtsuAct", "segModeAct", "segFrameDiffAct"}));
-
-    struct Expect { const char* name; const char* text; const char* tip; const char* keys; };
-    const Expect actions[] = {
-        {"file_openFolderAct", "Open Folder", "Choose input folder of images", "Ctrl+O"},
-        {"viewImg_nextAct", "Next Image", "Next Image", "Right"},
-        {"viewImg_preAct", "Previous Image", "Previous Image", "Left"},
-        {"viewImg_lastAct", "Last Image", "Last Image", "Ctrl+Right"},
-        {"viewImg_firstAct", "First Image", "First Image", "Ctrl+Left"},
-        {"segOtsuAct", "Otsu", "Otsu segmentation", ""},
-    };
-    for (const Expect& e : actions) {
-        QAction* action = Child<QAction>(window.get(), e.name);
-        QVERIFY(action);
-        QCOMPARE(action->text(), QString::fromLatin1(e.text));
-        QCOMPARE(action->toolTip(), QString::fromLatin1(e.tip));
-        QCOMPARE(action->shortcut(), QKeySequence(QString::fromLatin1(e.keys)));
-        QCOMPARE(action->parent(), window.get());
-    }
 }
 
 void TestMainWindow::iconsComeFromTheResources()
@@ -166,29 +119,13 @@ void TestMainWindow::settingDefaults()
     QCOMPARE(text("tf_setting_maxMu"), QStringLiteral("225"));
     QCOMPARE(text("tf_setting_minPxl"), QStringLiteral("25"));
     QCOMPARE(text("tf_setting_maxPxl"), QStringLiteral("100"));
-    QCOMPARE(text("proc_tf_Range4Process"), QStringLiteral("Process from 0 --> 1"));
-    for (const char* zero : {"tf_video_NumImages", "tf_video_Size", "tf_view_IdxInstance",
-                             "tf_report_total", "tf_report_NGreater", "tf_report_NSmaller"})
-        QCOMPARE(text(zero), QStringLiteral("0"));
 
     auto* circularity = Child<QDoubleSpinBox>(window.get(), "sb_report_thCirc");
     QCOMPARE(circularity->value(), 0.5);
     QCOMPARE(circularity->text(), QStringLiteral("0.50"));
-    QCOMPARE(circularity->minimum(), 0.2);
-    QCOMPARE(circularity->maximum(), 1.0);
-    QCOMPARE(circularity->singleStep(), 0.05);
     QVERIFY(!circularity->isEnabled());
     auto* filter = Child<QCheckBox>(window.get(), "chb_report_FilterByCirc");
     QVERIFY(filter->isEnabled() && !filter->isChecked());
-    QCOMPARE(filter->text(), QStringLiteral("Filter by Circularity :: (minimun value)"));
-
-    QVERIFY(Child<QCheckBox>(window.get(), "chb_video_grid")->isChecked());
-    QVERIFY(!Child<QCheckBox>(window.get(), "proc_chb_cropImg")->isChecked());
-    auto* allFrames = Child<QCheckBox>(window.get(), "proc_chb_AllFrames");
-    QVERIFY(allFrames->isChecked() && !allFrames->isEnabled());
-    QVERIFY(!Child<QCheckBox>(window.get(), "chb_video_darkBG")->isEnabled());
-    QCOMPARE(Child<QGroupBox>(window.get(), "groupBox_2")->title(),
-             QStringLiteral("Video/Stream  Details"));
 }
 
 void TestMainWindow::validatorsRefuseOutOfRangeText_data()
@@ -242,39 +179,16 @@ void TestMainWindow::refusedTextFinishesNoEdit()
     QCOMPARE(finished.count(), 1);
 }
 
-void TestMainWindow::comboItemsCarryTheirKeys()
-{
-    auto items = [this](const char* name) {
-        QStringList list;
-        auto* box = Child<QComboBox>(window.get(), name);
-        for (int i = 0; i < box->count(); ++i)
-            list << box->itemText(i) + QLatin1Char('=') + box->itemData(i).toString();
-        return list;
-    };
-    QCOMPARE(items("cb_video_sortby"), QStringList({"Name=byName", "Time=byTime", "Size=bySize"}));
-    QCOMPARE(items("cb_video_order"),
-             QStringList({"Ascendant=orderAscendant", "Descendant=orderDescendant"}));
-    QCOMPARE(items("cb_viewtool_sizeGrid"), QStringList({"3x3=3", "4x4=4", "5x5=5"}));
-    auto* grid = Child<QComboBox>(window.get(), "cb_viewtool_sizeGrid");
-    QCOMPARE(grid->itemData(2).typeId(), QMetaType::Int);
-    for (const char* box : {"cb_video_sortby", "cb_video_order", "cb_viewtool_sizeGrid"})
-        QCOMPARE(Child<QComboBox>(window.get(), box)->currentIndex(), 0);
-}
-
 void TestMainWindow::controlsStateAtStart()
 {
     for (const char* group : {"gb_proc", "gb_particleSetting", "gb_Foi"})
         QVERIFY2(!Child<QGroupBox>(window.get(), group)->isEnabled(), group);
     QVERIFY(!Child<QPushButton>(window.get(), "btn_proc_runVR")->isEnabled());
-    QVERIFY(Child<QPushButton>(window.get(), "btn_proc_stopVR")->isEnabled() == false);
     QVERIFY(Child<QPushButton>(window.get(), "btn_expFoI")->isEnabled());
-    QVERIFY(Child<QPushButton>(window.get(), "pushButton")->isEnabled());
-    QVERIFY(!Child<QSlider>(window.get(), "sld_vr_line")->isEnabled());
 
     // Only the flow to the right is available, and it is the one chosen.
     auto* right = Child<QPushButton>(window.get(), "btn_flow_right");
     QVERIFY(right->isEnabled() && right->isCheckable() && right->isChecked());
-    QVERIFY(right->text().isEmpty() && right->font().bold());
     for (const char* other : {"btn_flow_down", "btn_flow_up", "btn_flow_left"}) {
         auto* button = Child<QPushButton>(window.get(), other);
         QVERIFY2(!button->isEnabled() && !button->isChecked(), other);
@@ -313,35 +227,8 @@ void TestMainWindow::previewShowsTheLogoFromTheWorkingFolder()
     QVERIFY(withoutLogo.statusBar()->currentMessage().isEmpty());
 }
 
-void TestMainWindow::slotsAndConnections()
+void TestMainWindow::existingSendersAreWired()
 {
-    const QStringList expected = {
-        "slot_file_openInputFolder()", "slot_cb_video_eventSortByChanged(int)",
-        "slot_cb_video_eventOrderChanged(int)", "slot_viewImg_NextImage()",
-        "slot_viewImg_PreviousImage()", "slot_viewImg_FirstImage()", "slot_viewImg_LastImage()",
-        "slot_sld_view_eventValueChanged(int)", "slot_btn_flow_right()", "slot_btn_flow_left()",
-        "slot_btn_flow_up()", "slot_btn_flow_down()", "slot_segOtsu_updateSegMethod()",
-        "slot_segMode_updateSegMethod()", "slot_segMDiff_updateSegMethod()",
-        "slot_chb_video_GridCheck(int)", "slot_cb_viewTool_sizeGridChanged(int)",
-        "slot_t4Crop_SetCroppingEnded(double,double,double,double,bool,QString)",
-        "slot_chb_proc_cropImg()", "slot_chb_proc_setRange()", "slot_preview_DoubleClick()",
-        "slot_sld_VrLine_eventValueChanged(int)", "slot_btn_proc_RunVR()",
-        "slot_btn_proc_StopRunVR()", "slot_btn_proc_coutingAll()", "slot_btn_proc_coutingOne()",
-        "slot_tf_pxlSize_editFinish()", "slot_tf_minMu_editFinish()", "slot_tf_maxMu_editFinish()",
-        "slot_tf_minPxl_editFinish()", "slot_tf_maxPxl_editFinish()", "slot_btn_manualSelection()",
-        "slot_manual_minPixel(int)", "slot_manual_maxPixel(int)",
-        "slot_chb_report_filterByCircChecked(int)", "slot_sbD_report_valueCirc(double)",
-        "slot_btn_exportFoI()", "slot_updateStatusBar(QString)", "slot_finishProcVR()"};
-    const QMetaObject* meta = window->metaObject();
-    QStringList declared;
-    for (int i = meta->methodOffset(); i < meta->methodCount(); ++i) {
-        const QMetaMethod method = meta->method(i);
-        QCOMPARE(method.methodType(), QMetaMethod::Slot);
-        QCOMPARE(method.access(), QMetaMethod::Private);
-        declared << QString::fromLatin1(method.methodSignature());
-    }
-    QCOMPARE(declared, expected);
-
     // Every sender that exists is wired to the window (checked by cutting the wire,
     // so on a window of its own).
     CMivoParticleStreamAnalysis wired;
