@@ -1,0 +1,196 @@
+#include "app/mivo_particle_stream_analysis.h"
+
+#include "app/form_text.h"
+#include "app/pixel_calibration.h"
+#include "ui_mivo_particle_stream_analysis.h"
+
+#include <QActionGroup>
+#include <QDoubleValidator>
+#include <QIntValidator>
+#include <QPixmap>
+
+CMivoParticleStreamAnalysis::CMivoParticleStreamAnalysis()
+    : QMainWindow(nullptr)
+    , ui(new Ui::mivoParticleStreamAnalysis)
+{
+    // The icons live in a static library; this keeps them linked in.
+    Q_INIT_RESOURCE(icons);
+
+    ui->setupUi(this);
+    setFixedSize(size());
+
+    ui->cb_video_sortby->addItem(FormText("Name"), QStringLiteral("byName"));
+    ui->cb_video_sortby->addItem(FormText("Time"), QStringLiteral("byTime"));
+    ui->cb_video_sortby->addItem(FormText("Size"), QStringLiteral("bySize"));
+    ui->cb_video_sortby->setCurrentIndex(0);
+    ui->cb_video_order->addItem(FormText("Ascendant"), QStringLiteral("orderAscendant"));
+    ui->cb_video_order->addItem(FormText("Descendant"), QStringLiteral("orderDescendant"));
+    ui->cb_video_order->setCurrentIndex(0);
+
+    ui->tf_setting_PixelSize->setValidator(new QDoubleValidator(1.0, 100.0, 2, this));
+    ui->tf_setting_minMu->setValidator(new QDoubleValidator(1.0, 25000.0, 2, this));
+    ui->tf_setting_maxMu->setValidator(new QDoubleValidator(1.0, 50000.0, 2, this));
+    ui->tf_setting_minPxl->setValidator(new QIntValidator(1, 5000, this));
+    ui->tf_setting_maxPxl->setValidator(new QIntValidator(1, 10000, this));
+
+    ui->sb_report_thCirc->setValue(0.5);
+
+    // Only a flow to the right is measured; the other directions stay unavailable.
+    ui->btn_flow_down->setEnabled(false);
+    ui->btn_flow_up->setEnabled(false);
+    ui->btn_flow_left->setEnabled(false);
+
+    auto* segmentationGroup = new QActionGroup(this);
+    segmentationGroup->setExclusive(true);
+    segmentationGroup->addAction(ui->segOtsuAct);
+    segmentationGroup->addAction(ui->segModeAct);
+    segmentationGroup->addAction(ui->segFrameDiffAct);
+    ui->segFrameDiffAct->setChecked(true);
+
+    init();
+    // Last, so that nothing done while building calls a slot.
+    ConnectSignals();
+}
+
+CMivoParticleStreamAnalysis::~CMivoParticleStreamAnalysis()
+{
+    delete calibration;
+    delete ui;
+}
+
+void CMivoParticleStreamAnalysis::init()
+{
+    inputPath.clear();
+    imageFiles.clear();
+    imageHeight = 0;
+    imageWidth = 0;
+    sequenceLoaded = false;
+    fitToWindow = true;
+    gridVisible = true;
+    gridSize = 3;
+
+    ui->cb_viewtool_sizeGrid->addItem(FormText("3x3"), 3);
+    ui->cb_viewtool_sizeGrid->addItem(FormText("4x4"), 4);
+    ui->cb_viewtool_sizeGrid->addItem(FormText("5x5"), 5);
+
+    ui->scrollArea->setBackgroundRole(QPalette::Base);
+    ui->scrollArea->setWidgetResizable(true);
+
+    // A missing logo leaves the preview blank; nothing to report.
+    const QPixmap logo(QStringLiteral("imgs/logo.png"));
+    ui->labImage->setBackgroundRole(QPalette::Dark);
+    ui->labImage->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
+    ui->labImage->setScaledContents(true);
+    ui->labImage->setPixmap(logo);
+    ui->labImage->update();
+
+    flowDirection = 3;
+    UpdateFlowButtons();
+
+    // Register manager: registerManager = new CMivoRegisterManager();
+
+    overlayColor = QColor(0, 255, 255, 128);
+
+    calibration = new PixelCalibration;
+
+    ui->tf_setting_PixelSize->setText(QString::number(1.5, 'g', 6));
+    ui->tf_setting_minMu->setText(QString::number(56.25, 'g', 6));
+    ui->tf_setting_maxMu->setText(QString::number(225.0, 'g', 6));
+    ui->tf_setting_minPxl->setText(QString::number(25));
+    ui->tf_setting_maxPxl->setText(QString::number(100));
+
+    // Selection dialog: selectionDialog = new CGui4SelectRegion(this);
+
+    ui->chb_report_FilterByCirc->setEnabled(true);
+    ui->chb_report_FilterByCirc->setChecked(false);
+    ui->sb_report_thCirc->setEnabled(false);
+
+    // Crop dialog: cropDialog = new CTool4CropImg(this);
+
+    cropTop = 0.0;
+    cropBottom = 0.0;
+    cropLeft = 0.0;
+    cropRight = 0.0;
+
+    segmentationMethod = 3;
+
+    SetProcessingControlsEnabled(false);
+}
+
+void CMivoParticleStreamAnalysis::SetProcessingControlsEnabled(bool enabled)
+{
+    ui->btn_setting_manualSelection->setEnabled(enabled);
+    ui->gb_Foi->setEnabled(enabled);
+    ui->btn_proc_stopVR->setEnabled(!enabled);
+    ui->btn_proc_runVR->setEnabled(enabled);
+    ui->btn_proc_countOne->setEnabled(enabled);
+    // Register manager: registerManager->foiReady; no frames of interest exist without it.
+    ui->btn_proc_countAll->setEnabled(false);
+    ui->gb_proc->setEnabled(enabled);
+    ui->gb_particleSetting->setEnabled(enabled);
+}
+
+void CMivoParticleStreamAnalysis::ShowStatus(const QString& text)
+{
+    // No time-out: a message stays until the next one replaces it.
+    ui->statusBar->showMessage(text);
+}
+
+void CMivoParticleStreamAnalysis::ConnectSignals()
+{
+    using W = CMivoParticleStreamAnalysis;
+    connect(ui->file_openFolderAct, &QAction::triggered, this, &W::slot_file_openInputFolder);
+    connect(ui->cb_video_sortby, &QComboBox::currentIndexChanged, this,
+            &W::slot_cb_video_eventSortByChanged);
+    connect(ui->cb_video_order, &QComboBox::currentIndexChanged, this,
+            &W::slot_cb_video_eventOrderChanged);
+    connect(ui->viewImg_nextAct, &QAction::triggered, this, &W::slot_viewImg_NextImage);
+    connect(ui->viewImg_preAct, &QAction::triggered, this, &W::slot_viewImg_PreviousImage);
+    connect(ui->viewImg_firstAct, &QAction::triggered, this, &W::slot_viewImg_FirstImage);
+    connect(ui->viewImg_lastAct, &QAction::triggered, this, &W::slot_viewImg_LastImage);
+    connect(ui->sld_view_FrameSlider, &QSlider::valueChanged, this,
+            &W::slot_sld_view_eventValueChanged);
+    connect(ui->btn_flow_right, &QPushButton::clicked, this, &W::slot_btn_flow_right);
+    connect(ui->btn_flow_left, &QPushButton::clicked, this, &W::slot_btn_flow_left);
+    connect(ui->btn_flow_up, &QPushButton::clicked, this, &W::slot_btn_flow_up);
+    connect(ui->btn_flow_down, &QPushButton::clicked, this, &W::slot_btn_flow_down);
+    connect(ui->segOtsuAct, &QAction::triggered, this, &W::slot_segOtsu_updateSegMethod);
+    connect(ui->segModeAct, &QAction::triggered, this, &W::slot_segMode_updateSegMethod);
+    connect(ui->segFrameDiffAct, &QAction::triggered, this, &W::slot_segMDiff_updateSegMethod);
+    connect(ui->chb_video_grid, &QCheckBox::stateChanged, this, &W::slot_chb_video_GridCheck);
+    connect(ui->cb_viewtool_sizeGrid, &QComboBox::currentIndexChanged, this,
+            &W::slot_cb_viewTool_sizeGridChanged);
+    // Crop dialog: connect(cropDialog, &CTool4CropImg::sigCrop_dataToolCropping, this,
+    //                      &W::slot_t4Crop_SetCroppingEnded);
+    connect(ui->proc_chb_cropImg, &QCheckBox::clicked, this, &W::slot_chb_proc_cropImg);
+    connect(ui->proc_chb_AllFrames, &QCheckBox::clicked, this, &W::slot_chb_proc_setRange);
+    connect(ui->labImage, &myQLabel::sigMouse_dblClick, this, &W::slot_preview_DoubleClick);
+    connect(ui->sld_vr_line, &QSlider::valueChanged, this, &W::slot_sld_VrLine_eventValueChanged);
+    connect(ui->btn_proc_runVR, &QPushButton::clicked, this, &W::slot_btn_proc_RunVR);
+    connect(ui->btn_proc_stopVR, &QPushButton::clicked, this, &W::slot_btn_proc_StopRunVR);
+    connect(ui->btn_proc_countAll, &QPushButton::clicked, this, &W::slot_btn_proc_coutingAll);
+    connect(ui->btn_proc_countOne, &QPushButton::clicked, this, &W::slot_btn_proc_coutingOne);
+    connect(ui->tf_setting_PixelSize, &QLineEdit::editingFinished, this,
+            &W::slot_tf_pxlSize_editFinish);
+    connect(ui->tf_setting_minMu, &QLineEdit::editingFinished, this, &W::slot_tf_minMu_editFinish);
+    connect(ui->tf_setting_maxMu, &QLineEdit::editingFinished, this, &W::slot_tf_maxMu_editFinish);
+    connect(ui->tf_setting_minPxl, &QLineEdit::editingFinished, this,
+            &W::slot_tf_minPxl_editFinish);
+    connect(ui->tf_setting_maxPxl, &QLineEdit::editingFinished, this,
+            &W::slot_tf_maxPxl_editFinish);
+    connect(ui->btn_setting_manualSelection, &QPushButton::clicked, this,
+            &W::slot_btn_manualSelection);
+    // Selection dialog:
+    // connect(selectionDialog, &CGui4SelectRegion::sigManual_MinPxl, this, &W::slot_manual_minPixel);
+    // connect(selectionDialog, &CGui4SelectRegion::sigManual_MaxPxl, this, &W::slot_manual_maxPixel);
+    connect(ui->chb_report_FilterByCirc, &QCheckBox::stateChanged, this,
+            &W::slot_chb_report_filterByCircChecked);
+    connect(ui->sb_report_thCirc, &QDoubleSpinBox::valueChanged, this,
+            &W::slot_sbD_report_valueCirc);
+    connect(ui->btn_expFoI, &QPushButton::clicked, this, &W::slot_btn_exportFoI);
+    // Register manager:
+    // connect(registerManager, &CMivoRegisterManager::signalMReg_showInStatusBar, this,
+    //         &W::slot_updateStatusBar);
+    // connect(registerManager, &CMivoRegisterManager::signalMReg_finishCounting, this,
+    //         &W::slot_finishProcVR);
+}

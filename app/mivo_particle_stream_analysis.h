@@ -1,0 +1,123 @@
+#pragma once
+
+#include <QColor>
+#include <QDir>
+#include <QMainWindow>
+#include <QString>
+#include <QStringList>
+
+namespace Ui {
+class mivoParticleStreamAnalysis;
+}
+
+class CGui4SelectRegion;
+class CMivoRegisterManager;
+class CTool4CropImg;
+struct PixelCalibration;
+
+// The main window: sequence details, processing and particle settings, counters and the
+// frame preview. Member functions are spread by subject: app/ holds construction,
+// settings and processing commands; sequence/ holds loading, the frame viewer and crop.
+class CMivoParticleStreamAnalysis : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    CMivoParticleStreamAnalysis();
+    ~CMivoParticleStreamAnalysis() override;
+
+private slots:
+    // Sequence loading (sequence/sequence_loading.cpp).
+    void slot_file_openInputFolder();
+    void slot_cb_video_eventSortByChanged(int index);
+    void slot_cb_video_eventOrderChanged(int index);
+    // Frame viewer (sequence/frame_viewer.cpp).
+    void slot_viewImg_NextImage();
+    void slot_viewImg_PreviousImage();
+    void slot_viewImg_FirstImage();
+    void slot_viewImg_LastImage();
+    void slot_sld_view_eventValueChanged(int value);
+    void slot_btn_flow_right();
+    void slot_btn_flow_left();
+    void slot_btn_flow_up();
+    void slot_btn_flow_down();
+    // Particle settings (app/particle_settings.cpp).
+    void slot_segOtsu_updateSegMethod();
+    void slot_segMode_updateSegMethod();
+    void slot_segMDiff_updateSegMethod();
+    // Frame viewer.
+    void slot_chb_video_GridCheck(int state);
+    void slot_cb_viewTool_sizeGridChanged(int index);
+    // Crop and processing range (sequence/crop_and_range.cpp).
+    void slot_t4Crop_SetCroppingEnded(double top, double bottom, double left, double right,
+                                      bool ok, QString text);
+    void slot_chb_proc_cropImg();
+    void slot_chb_proc_setRange();
+    // Frame viewer.
+    void slot_preview_DoubleClick();
+    void slot_sld_VrLine_eventValueChanged(int value);
+    // Processing commands (app/processing_commands.cpp).
+    void slot_btn_proc_RunVR();
+    void slot_btn_proc_StopRunVR();
+    void slot_btn_proc_coutingAll();
+    void slot_btn_proc_coutingOne();
+    // Particle settings.
+    void slot_tf_pxlSize_editFinish();
+    void slot_tf_minMu_editFinish();
+    void slot_tf_maxMu_editFinish();
+    void slot_tf_minPxl_editFinish();
+    void slot_tf_maxPxl_editFinish();
+    void slot_btn_manualSelection();
+    void slot_manual_minPixel(int mmin);
+    void slot_manual_maxPixel(int mmax);
+    void slot_chb_report_filterByCircChecked(int state);
+    void slot_sbD_report_valueCirc(double value);
+    // Processing commands.
+    void slot_btn_exportFoI();
+    void slot_updateStatusBar(QString text);
+    void slot_finishProcVR();
+
+private:
+    void init();
+    void ConnectSignals();
+    void SetProcessingControlsEnabled(bool enabled);
+    void ShowStatus(const QString& text);
+
+    // Sequence loading.
+    bool ChooseInputFolder();
+    QDir::SortFlags SortFlagsFromCombos(int sortIndex, int orderIndex) const;
+    bool LoadSequence(QDir::SortFlags flags);
+    bool ListImageFiles(QDir::SortFlags flags);
+    void ReadFirstImageSize();
+
+    // Frame viewer.
+    void ShowFrame(int index);
+    void ReshowCurrentFrame();
+    int CurrentFrameNumber() const;
+    void SyncFrameIndex(int index);
+    void DrawFlowDirection();
+    void DrawGrid();
+    void UpdateFlowButtons();
+    void RefreshFlowDirection();
+
+    Ui::mivoParticleStreamAnalysis* ui;
+    QString inputPath;
+    QStringList imageFiles;
+    int imageHeight = 0;
+    int imageWidth = 0;
+    bool fitToWindow = true;
+    bool gridVisible = true;
+    QColor overlayColor;
+    int gridSize = 3;
+    int segmentationMethod = 3;
+    CTool4CropImg* cropDialog = nullptr;
+    double cropTop = 0.0;
+    double cropBottom = 0.0;
+    double cropLeft = 0.0;
+    double cropRight = 0.0;
+    bool sequenceLoaded = false;
+    CMivoRegisterManager* registerManager = nullptr;
+    int flowDirection = 3;
+    PixelCalibration* calibration = nullptr;
+    CGui4SelectRegion* selectionDialog = nullptr;
+};

@@ -1,0 +1,269 @@
+// Main window: the frame preview, navigation through the sequence and the overlays.
+
+#include "app/form_text.h"
+#include "app/mivo_particle_stream_analysis.h"
+#include "toolkit/margins.h"
+#include "ui_mivo_particle_stream_analysis.h"
+
+#include <QImage>
+#include <QPainter>
+#include <QPixmap>
+
+#include <opencv2/core.hpp>
+#include <opencv2/imgcodecs.hpp>
+
+void CMivoParticleStreamAnalysis::slot_viewImg_NextImage()
+{
+    if (!sequenceLoaded)
+        return;
+    const int k = CurrentFrameNumber();
+    if (k < imageFiles.size())
+        ShowFrame(k);
+}
+
+void CMivoParticleStreamAnalysis::slot_viewImg_PreviousImage()
+{
+    if (!sequenceLoaded)
+        return;
+    const int k = CurrentFrameNumber();
+    if (k - 1 >= 1)
+        ShowFrame(k - 2);
+}
+
+void CMivoParticleStreamAnalysis::slot_viewImg_FirstImage()
+{
+    if (sequenceLoaded)
+        ShowFrame(0);
+}
+
+void CMivoParticleStreamAnalysis::slot_viewImg_LastImage()
+{
+    if (sequenceLoaded)
+        ShowFrame(int(imageFiles.size()) - 1);
+}
+
+void CMivoParticleStreamAnalysis::slot_sld_view_eventValueChanged(int value)
+{
+    if (sequenceLoaded)
+        ShowFrame(value - 1);
+}
+
+void CMivoParticleStreamAnalysis::slot_btn_flow_right()
+{
+    flowDirection = 3;
+    RefreshFlowDirection();
+}
+
+void CMivoParticleStreamAnalysis::slot_btn_flow_left()
+{
+    flowDirection = 2;
+    RefreshFlowDirection();
+}
+
+void CMivoParticleStreamAnalysis::slot_btn_flow_up()
+{
+    flowDirection = 1;
+    RefreshFlowDirection();
+}
+
+void CMivoParticleStreamAnalysis::slot_btn_flow_down()
+{
+    flowDirection = 0;
+    RefreshFlowDirection();
+}
+
+void CMivoParticleStreamAnalysis::slot_chb_video_GridCheck(int /*state*/)
+{
+    gridVisible = ui->chb_video_grid->isChecked();
+    if (sequenceLoaded)
+        ReshowCurrentFrame();
+}
+
+void CMivoParticleStreamAnalysis::slot_cb_viewTool_sizeGridChanged(int index)
+{
+    gridSize = ui->cb_viewtool_sizeGrid->itemData(index).toInt();
+    if (sequenceLoaded)
+        ReshowCurrentFrame();
+}
+
+void CMivoParticleStreamAnalysis::slot_preview_DoubleClick()
+{
+    if (!sequenceLoaded)
+        return;
+    fitToWindow = !fitToWindow;
+    if (fitToWindow) {
+        ui->labImage->setBackgroundRole(QPalette::Base);
+        ui->labImage->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
+    } else {
+        // Natural size: the label takes the pixmap's size and the scroll area scrolls.
+        ui->labImage->setBackgroundRole(QPalette::NoRole);
+        ui->labImage->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+    }
+    ui->labImage->setScaledContents(fitToWindow);
+    ui->labImage->update();
+}
+
+void CMivoParticleStreamAnalysis::slot_sld_VrLine_eventValueChanged(int /*value*/)
+{
+    // Register manager: if (sequenceLoaded && registerManager->foiReady)
+    //                       ShowFullImageWindow(value);
+}
+
+int CMivoParticleStreamAnalysis::CurrentFrameNumber() const
+{
+    // One-based number of the frame on screen; 0 before any frame was shown.
+    return ui->tf_view_IdxInstance->text().toInt();
+}
+
+void CMivoParticleStreamAnalysis::ReshowCurrentFrame()
+{
+    // The index field reads 0 when no frame of this sequence could be shown yet; there
+    // is nothing on screen to refresh then.
+    const int k = CurrentFrameNumber();
+    if (k >= 1)
+        ShowFrame(k - 1);
+}
+
+void CMivoParticleStreamAnalysis::RefreshFlowDirection()
+{
+    UpdateFlowButtons();
+    if (sequenceLoaded)
+        ReshowCurrentFrame();
+}
+
+void CMivoParticleStreamAnalysis::ShowFrame(int index)
+{
+    // A frame number from the index field may belong to an earlier, longer sequence.
+    if (index < 0 || index >= imageFiles.size()) {
+        ShowStatus(FormText("[WARNING] Out of range"));
+        return;
+    }
+    QString path = inputPath + QLatin1Char('/') + imageFiles.at(index);
+    path.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    cv::Mat frame = cv::imread(path.toStdString(), cv::IMREAD_GRAYSCALE);
+    if (frame.empty()) {
+        ShowStatus(FormText("[WARNING] Out of range"));
+        return;
+    }
+    if (ui->proc_chb_cropImg->isChecked()) {
+        // Margins in pixels of this frame, whatever the reference size of the sequence.
+        frame = DrawHatchedMargins(frame, int(frame.rows * cropTop), int(frame.rows * cropBottom),
+                                   int(frame.cols * cropLeft), int(frame.cols * cropRight));
+    }
+
+    // The QImage borrows the frame's buffer; the pixmap takes a copy.
+    const QImage grey(frame.data, frame.cols, frame.rows, int(frame.step),
+                      QImage::Format_Grayscale8);
+    const QPixmap pixmap = QPixmap::fromImage(grey);
+    if (pixmap.isNull()) {
+        ShowStatus(FormText("[ERRO] Can not open image ") + imageFiles.at(index) +
+                   QLatin1Char('.'));
+        return;
+    }
+
+    fitToWindow = true;
+    ui->labImage->setBackgroundRole(QPalette::Dark);
+    ui->labImage->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
+    ui->labImage->setScaledContents(true);
+    ui->labImage->setPixmap(pixmap);
+    ui->labImage->update();
+    DrawFlowDirection();
+    if (gridVisible)
+        DrawGrid();
+    SyncFrameIndex(index);
+    ShowStatus(FormText("[IDLE]"));
+}
+
+void CMivoParticleStreamAnalysis::SyncFrameIndex(int index)
+{
+    // Moving the slider from here must not show the frame a second time.
+    disconnect(ui->sld_view_FrameSlider, &QSlider::valueChanged, this,
+               &CMivoParticleStreamAnalysis::slot_sld_view_eventValueChanged);
+    ui->tf_view_IdxInstance->setText(QString::number(index + 1));
+    ui->sld_view_FrameSlider->setValue(index + 1);
+    connect(ui->sld_view_FrameSlider, &QSlider::valueChanged, this,
+            &CMivoParticleStreamAnalysis::slot_sld_view_eventValueChanged);
+}
+
+namespace {
+
+// The preview's pixmap as an image overlays can be painted on in colour (a grey
+// frame's pixmap may come back as a grey image).
+QImage PaintableImage(const QPixmap& pixmap)
+{
+    return pixmap.toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied);
+}
+
+} // namespace
+
+void CMivoParticleStreamAnalysis::DrawFlowDirection()
+{
+    QString text = QStringLiteral("flow");
+    QPoint anchor(0, 0);
+    int rotation = 0;
+    switch (flowDirection) {
+    case 0:
+        text = QStringLiteral("<<<<");
+        anchor = QPoint(100, 200);
+        rotation = 270;
+        break;
+    case 1:
+        text = QStringLiteral("<<<<");
+        anchor = QPoint(100, imageHeight - 200);
+        rotation = 90;
+        break;
+    case 2:
+        text = QStringLiteral("<<<<");
+        anchor = QPoint(imageWidth - 200, 100);
+        break;
+    case 3:
+        text = QStringLiteral(">>>>");
+        anchor = QPoint(100, 100);
+        break;
+    default:
+        break;
+    }
+
+    QImage image = PaintableImage(ui->labImage->pixmap());
+    QPainter painter(&image);
+    QFont font(QStringLiteral("Arial"), 28, QFont::Bold, false);
+    painter.setFont(font);
+    painter.setPen(QPen(overlayColor));
+    if (rotation != 0) {
+        painter.translate(anchor);
+        painter.rotate(rotation);
+        painter.drawText(0, 0, text);
+        painter.rotate(-rotation);
+        painter.translate(-anchor);
+    } else {
+        painter.drawText(anchor, text);
+    }
+    painter.end();
+    ui->labImage->setPixmap(QPixmap::fromImage(image));
+    ui->labImage->update();
+}
+
+void CMivoParticleStreamAnalysis::DrawGrid()
+{
+    QImage image = PaintableImage(ui->labImage->pixmap());
+    QPainter painter(&image);
+    const QBrush brush(overlayColor, Qt::SolidPattern);
+    const double step = 1.0 / gridSize;
+    for (int k = 1; k < gridSize; ++k) {
+        const int x = int(imageWidth * (k * step));
+        const int y = int(imageHeight * (k * step));
+        painter.fillRect(x, 0, 3, imageHeight, brush);
+        painter.fillRect(0, y, imageWidth, 3, brush);
+    }
+    painter.end();
+    ui->labImage->setPixmap(QPixmap::fromImage(image));
+    ui->labImage->update();
+}
+
+void CMivoParticleStreamAnalysis::UpdateFlowButtons()
+{
+    ui->btn_flow_down->setChecked(flowDirection == 0);
+    ui->btn_flow_up->setChecked(flowDirection == 1);
+    ui->btn_flow_left->setChecked(flowDirection == 2);
+    ui->btn_flow_right->setChecked(flowDirection == 3);
+}

@@ -1,0 +1,101 @@
+// Main window: choosing a folder of frames, listing and ordering its image files.
+
+#include "app/form_text.h"
+#include "app/mivo_particle_stream_analysis.h"
+#include "register/frame_listing.h"
+#include "ui_mivo_particle_stream_analysis.h"
+
+#include <QDebug>
+#include <QFileDialog>
+#include <QPixmap>
+
+void CMivoParticleStreamAnalysis::slot_file_openInputFolder()
+{
+    if (!ChooseInputFolder()) {
+        ShowStatus(FormText("[IDLE]"));
+        return;
+    }
+    ui->tf_video_InputPath->setText(inputPath);
+    // With a sequence loaded, a box that moves here re-lists the new folder at once; the
+    // listing below replaces that.
+    ui->cb_video_sortby->setCurrentIndex(0);
+    ui->cb_video_order->setCurrentIndex(0);
+    // Register manager: registerManager->ResetRegister();
+    sequenceLoaded = LoadSequence(QDir::Name);
+    // Register manager: RecountFoI();
+    SetProcessingControlsEnabled(true);
+}
+
+void CMivoParticleStreamAnalysis::slot_cb_video_eventSortByChanged(int index)
+{
+    if (!sequenceLoaded) {
+        ShowStatus(FormText("[IDLE] The input file does not contain images"));
+        return;
+    }
+    sequenceLoaded = LoadSequence(SortFlagsFromCombos(index, ui->cb_video_order->currentIndex()));
+}
+
+void CMivoParticleStreamAnalysis::slot_cb_video_eventOrderChanged(int index)
+{
+    if (!sequenceLoaded) {
+        ShowStatus(FormText("[IDLE] The input file does not contain images"));
+        return;
+    }
+    sequenceLoaded = LoadSequence(SortFlagsFromCombos(ui->cb_video_sortby->currentIndex(), index));
+}
+
+bool CMivoParticleStreamAnalysis::ChooseInputFolder()
+{
+    const QString folder = QFileDialog::getExistingDirectory(
+        this, FormText("Choose directory of images sequences"), ui->tf_video_InputPath->text(),
+        QFileDialog::ShowDirsOnly);
+    if (folder.isEmpty())
+        return false;
+    inputPath = folder;
+    qDebug().noquote() << QStringLiteral("Input Path : ") + inputPath;
+    return true;
+}
+
+QDir::SortFlags CMivoParticleStreamAnalysis::SortFlagsFromCombos(int sortIndex,
+                                                                  int orderIndex) const
+{
+    return FrameSortFlags(ui->cb_video_sortby->itemData(sortIndex).toString(),
+                          ui->cb_video_order->itemData(orderIndex).toString());
+}
+
+bool CMivoParticleStreamAnalysis::LoadSequence(QDir::SortFlags flags)
+{
+    const bool ok = ListImageFiles(flags);
+    if (!ok) {
+        ShowStatus(FormText("[ERRO] No images were found"));
+        return false;
+    }
+    ReadFirstImageSize();
+    // The slider's slot may show a frame here when a sequence was loaded before.
+    ui->sld_view_FrameSlider->setRange(1, int(imageFiles.size()));
+    ui->sld_view_FrameSlider->setValue(0);
+    ShowFrame(0);
+    ui->tf_video_Size->setText(QStringLiteral("%1x%2").arg(imageHeight).arg(imageWidth));
+    return true;
+}
+
+bool CMivoParticleStreamAnalysis::ListImageFiles(QDir::SortFlags flags)
+{
+    if (inputPath.isNull()) {
+        ShowStatus(FormText("[ERRO] input path is null"));
+        return false;
+    }
+    imageFiles = ListFrameFiles(inputPath, flags);
+    ui->tf_video_NumImages->setText(QString::number(imageFiles.size()));
+    return imageFiles.size() >= kMinimumFrameCount;
+}
+
+void CMivoParticleStreamAnalysis::ReadFirstImageSize()
+{
+    QString path = inputPath + QLatin1Char('/') + imageFiles.first();
+    path.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    // An undecodable file gives a null pixmap, so a size of 0 x 0.
+    const QPixmap first(path);
+    imageHeight = first.height();
+    imageWidth = first.width();
+}
