@@ -3,8 +3,23 @@
 #include "toolkit/margins.h"
 #include "ui_crop_dialog.h"
 
+#include <QIcon>
 #include <QImage>
 #include <QPixmap>
+#include <QPushButton>
+
+namespace {
+
+// The button pictures are read from the working folder; a file that is missing or
+// unreadable leaves its button without an icon.
+void SetButtonPicture(QPushButton* button, const QString& file)
+{
+    const QPixmap picture(file);
+    if (!picture.isNull())
+        button->setIcon(QIcon(picture));
+}
+
+} // namespace
 
 CTool4CropImg::CTool4CropImg(QWidget* parent)
     : QDialog(parent)
@@ -16,6 +31,8 @@ CTool4CropImg::CTool4CropImg(QWidget* parent)
     setWindowModality(Qt::WindowModal);
     setModal(true);
     setFixedSize(size());
+    SetButtonPicture(ui->btn_Cancel, QStringLiteral("Resources/dialog-cancel.png"));
+    SetButtonPicture(ui->btn_Ok, QStringLiteral("Resources/dialog-ok-apply.png"));
 
     topPercent = 0.0;
     bottomPercent = 0.0;
