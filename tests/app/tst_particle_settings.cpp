@@ -6,7 +6,6 @@
 
 #include <QCheckBox>
 #include <QDoubleSpinBox>
-#include <QGroupBox>
 #include <QPushButton>
 #include <QSlider>
 #include <QTemporaryDir>
@@ -21,8 +20,6 @@ private slots:
     void init();
     void cleanup();
     void segmentationChoiceIsReported();
-    void typedRangeConvertsBothWays();
-    void conversions_data();
     void conversions();
     void pixelSizeMovesOnlyThePixelRange();
     void withoutPixelSizeTheFieldsStay();
@@ -62,89 +59,38 @@ void TestParticleSettings::cleanup()
 void TestParticleSettings::segmentationChoiceIsReported()
 {
     // Also before any sequence is loaded.
-    const struct {
-        const char* action;
-        const char* text;
-    } choices[] = {{"segOtsuAct", "[Running] Segmentation method --> Otsu"},
-                   {"segModeAct", "[Running] Segmentation method --> Mode Value"},
-                   {"segFrameDiffAct", "[Running] Segmentation method --> Frame Diff"},
-                   {"segOtsuAct", "[Running] Segmentation method --> Otsu"}};
-    for (const auto& choice : choices) {
-        auto* action = Child<QAction>(window, choice.action);
-        action->trigger();
-        QCOMPARE(StatusText(*window), QString::fromLatin1(choice.text));
-        QVERIFY(action->isChecked());
+    for (const char* action : {"segModeAct", "segFrameDiffAct", "segOtsuAct"}) {
+        Child<QAction>(window, action)->trigger();
+        QCOMPARE(StatusText(*window), "[Running] Segmentation method --> " +
+                                          Child<QAction>(window, action)->text());
     }
-}
-
-void TestParticleSettings::typedRangeConvertsBothWays()
-{
-    window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window));
-    Child<QGroupBox>(window, "gb_particleSetting")->setEnabled(true);
-    const auto type = [](QLineEdit* edit, const QString& text) {
-        edit->setFocus();
-        edit->selectAll();
-        QTest::keyClicks(edit, text);
-        QTest::keyClick(edit, Qt::Key_Return);
-    };
-    type(Edit("tf_setting_maxPxl"), QStringLiteral("100"));
-    QCOMPARE(Text("tf_setting_maxMu"), QStringLiteral("225"));
-    type(Edit("tf_setting_maxMu"), QStringLiteral("225"));
-    QCOMPARE(Text("tf_setting_maxPxl"), QStringLiteral("100"));
-    type(Edit("tf_setting_minPxl"), QStringLiteral("7"));
-    QCOMPARE(Text("tf_setting_minMu"), QStringLiteral("15.75"));
-    // Writing the result does not finish the other field's edit: no conversion back.
-    QCOMPARE(Text("tf_setting_minPxl"), QStringLiteral("7"));
-    type(Edit("tf_setting_PixelSize"), QStringLiteral("2"));
-    QCOMPARE(Text("tf_setting_minPxl"), QStringLiteral("4"));
-    QCOMPARE(Text("tf_setting_maxPxl"), QStringLiteral("56"));
-}
-
-void TestParticleSettings::conversions_data()
-{
-    QTest::addColumn<QString>("pixelSize");
-    QTest::addColumn<QString>("field");
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("other");
-    QTest::addColumn<QString>("expected");
-    // Pixels to square micrometres: count x size x size, six significant digits.
-    QTest::newRow("25 px") << "1.5" << "tf_setting_minPxl" << "25" << "tf_setting_minMu" << "56.25";
-    QTest::newRow("3 px at 2.5") << "2.5" << "tf_setting_minPxl" << "3" << "tf_setting_minMu"
-                                 << "18.75";
-    QTest::newRow("1 px at 1.23") << "1.23" << "tf_setting_maxPxl" << "1" << "tf_setting_maxMu"
-                                  << "1.5129";
-    QTest::newRow("9999 px at 9.99") << "9.99" << "tf_setting_maxPxl" << "9999"
-                                     << "tf_setting_maxMu" << "997901";
-    QTest::newRow("10000 px at 100") << "100" << "tf_setting_maxPxl" << "10000"
-                                     << "tf_setting_maxMu" << "1e+08";
-    // Square micrometres to pixels: rounded half up.
-    QTest::newRow("56.25 um2") << "1.5" << "tf_setting_minMu" << "56.25" << "tf_setting_minPxl"
-                               << "25";
-    QTest::newRow("56.25 um2 at 3") << "3" << "tf_setting_minMu" << "56.25" << "tf_setting_minPxl"
-                                    << "6";
-    QTest::newRow("225 um2 at 3") << "3" << "tf_setting_maxMu" << "225" << "tf_setting_maxPxl"
-                                  << "25";
-    QTest::newRow("half rounds up") << "2" << "tf_setting_maxMu" << "10" << "tf_setting_maxPxl"
-                                    << "3";
-    QTest::newRow("1 um2 at 100") << "100" << "tf_setting_minMu" << "1" << "tf_setting_minPxl"
-                                  << "0";
-    // Above the pixel validator's top: written anyway.
-    QTest::newRow("beyond 10000 px") << "1" << "tf_setting_maxMu" << "49999.99"
-                                     << "tf_setting_maxPxl" << "50000";
+    QCOMPARE(StatusText(*window), QStringLiteral("[Running] Segmentation method --> Otsu"));
 }
 
 void TestParticleSettings::conversions()
 {
-    QFETCH(QString, pixelSize);
-    QFETCH(QString, field);
-    QFETCH(QString, text);
-    QFETCH(QString, other);
-    QFETCH(QString, expected);
-    Edit("tf_setting_PixelSize")->setText(pixelSize);
-    Finish(field.toLatin1().constData(), text);
-    QCOMPARE(Text(other.toLatin1().constData()), expected);
-    QCOMPARE(Text(field.toLatin1().constData()), text);
+    const struct {
+        const char *pixelSize, *field, *text, *other, *expected;
+    } cases[] = {
+        // Pixels to square micrometres: count x size x size, six significant digits.
+        {"1.5", "tf_setting_maxPxl", "100", "tf_setting_maxMu", "225"},
+        {"1.5", "tf_setting_minPxl", "7", "tf_setting_minMu", "15.75"},
+        {"1.23", "tf_setting_maxPxl", "1", "tf_setting_maxMu", "1.5129"},
+        {"100", "tf_setting_maxPxl", "10000", "tf_setting_maxMu", "1e+08"},
+        // Square micrometres to pixels, rounded half up.
+        {"1.5", "tf_setting_maxMu", "225", "tf_setting_maxPxl", "100"},
+        {"3", "tf_setting_minMu", "56.25", "tf_setting_minPxl", "6"},
+        {"2", "tf_setting_maxMu", "10", "tf_setting_maxPxl", "3"},
+        {"100", "tf_setting_minMu", "1", "tf_setting_minPxl", "0"},
+        // Above the pixel validator's top: written anyway.
+        {"1", "tf_setting_maxMu", "49999.99", "tf_setting_maxPxl", "50000"},
+    };
+    for (const auto& c : cases) {
+        Edit("tf_setting_PixelSize")->setText(QString::fromLatin1(c.pixelSize));
+        Finish(c.field, QString::fromLatin1(c.text));
+        QCOMPARE(Text(c.other), QString::fromLatin1(c.expected));
+        QCOMPARE(Text(c.field), QString::fromLatin1(c.text));
+    }
 }
 
 void TestParticleSettings::pixelSizeMovesOnlyThePixelRange()
@@ -157,15 +103,12 @@ void TestParticleSettings::pixelSizeMovesOnlyThePixelRange()
     Finish("tf_setting_PixelSize", QStringLiteral("3"));
     QCOMPARE(Text("tf_setting_minPxl"), QStringLiteral("6"));
     QCOMPARE(Text("tf_setting_maxPxl"), QStringLiteral("25"));
-    Finish("tf_setting_PixelSize", QStringLiteral("1.5"));
-    QCOMPARE(Text("tf_setting_minPxl"), QStringLiteral("25"));
-    QCOMPARE(Text("tf_setting_maxPxl"), QStringLiteral("100"));
 }
 
 void TestParticleSettings::withoutPixelSizeTheFieldsStay()
 {
     // A cleared pixel size that was never confirmed: no pixel area to convert with.
-    for (const char* size : {"", "0", "0.00"}) {
+    for (const char* size : {"", "0"}) {
         Edit("tf_setting_PixelSize")->setText(QString::fromLatin1(size));
         Finish("tf_setting_minMu", QStringLiteral("90"));
         QCOMPARE(Text("tf_setting_minPxl"), QStringLiteral("25"));
@@ -191,14 +134,10 @@ void TestParticleSettings::circularityBoxSwitchesTheThreshold()
 {
     auto* filter = Child<QCheckBox>(window, "chb_report_FilterByCirc");
     auto* threshold = Child<QDoubleSpinBox>(window, "sb_report_thCirc");
-    QVERIFY(!threshold->isEnabled());
     QTest::mouseClick(filter, Qt::LeftButton);
-    QVERIFY(filter->isChecked() && threshold->isEnabled());
-    threshold->setValue(0.85);
-    QCOMPARE(FieldText(*window, "tf_report_total"), QStringLiteral("0"));
+    QVERIFY(threshold->isEnabled());
     QTest::mouseClick(filter, Qt::LeftButton);
     QVERIFY(!threshold->isEnabled());
-    QCOMPARE(threshold->value(), 0.85);
 }
 
 void TestParticleSettings::manualCalibrationTakesTheRange()
@@ -222,24 +161,15 @@ void TestParticleSettings::manualCalibrationTakesTheRange()
     QCOMPARE(Child<QLineEdit>(dialog, "tf_PixelSize")->text(), QStringLiteral("1.5"));
 
     auto* label = Child<myQLabel>(dialog, "label");
-    QCOMPARE(label->size(), QSize(kParticleFrameWidth, kParticleFrameHeight));
     QTest::mousePress(label, Qt::LeftButton, Qt::NoModifier, QPoint(50, 30));
     QTest::mouseMove(label, QPoint(80, 70));
     QTest::mouseRelease(label, Qt::LeftButton, Qt::NoModifier, QPoint(80, 70));
-    QCOMPARE(Child<QLineEdit>(dialog, "tf_areaPxl")->text(), QStringLiteral("120"));
-    QCOMPARE(Child<QLineEdit>(dialog, "tf_areaMu")->text(), QStringLiteral("180"));
 
     QTest::mouseClick(Child<QPushButton>(dialog, "btnOk"), Qt::LeftButton);
     QVERIFY(dialog->isHidden());
     QCOMPARE(Text("tf_setting_minPxl"), QStringLiteral("60"));
     QCOMPARE(Text("tf_setting_maxPxl"), QStringLiteral("300"));
     QCOMPARE(Text("tf_setting_minMu"), QStringLiteral("135"));
-    QCOMPARE(Text("tf_setting_maxMu"), QStringLiteral("675"));
-
-    // "Cancel" changes no setting.
-    QTest::mouseClick(Child<QPushButton>(window, "btn_setting_manualSelection"), Qt::LeftButton);
-    QTest::mouseClick(Child<QPushButton>(dialog, "btnCancel"), Qt::LeftButton);
-    QCOMPARE(Text("tf_setting_minPxl"), QStringLiteral("60"));
     QCOMPARE(Text("tf_setting_maxMu"), QStringLiteral("675"));
 }
 
