@@ -81,12 +81,6 @@ void CTool4CropImg::RedrawPreview()
     ui->labImage->repaint();
 }
 
-void CTool4CropImg::showEvent(QShowEvent* event)
-{
-    QDialog::showEvent(event);
-    RedrawPreview();
-}
-
 void CTool4CropImg::slot_btnOk()
 {
     const double top = topPercent / 100.0;

@@ -42,10 +42,6 @@ private slots:
     void slot_sbx_left_ValueChanged(int value);
     void slot_sbx_rigth_ValueChanged(int value);
 
-protected:
-    // The preview is scaled to the label, whose size is final only once shown.
-    void showEvent(QShowEvent* event) override;
-
 private:
     Ui::tool4CropImg* ui;
     double topPercent = 0.0;
