@@ -2,6 +2,8 @@
 
 #include "app/form_text.h"
 #include "app/pixel_calibration.h"
+#include "dialogs/crop_dialog.h"
+#include "dialogs/selection_dialog.h"
 #include "ui_mivo_particle_stream_analysis.h"
 
 #include <QActionGroup>
@@ -99,13 +101,13 @@ void CMivoParticleStreamAnalysis::init()
     ui->tf_setting_minPxl->setText(QString::number(25));
     ui->tf_setting_maxPxl->setText(QString::number(100));
 
-    // Selection dialog: selectionDialog = new CGui4SelectRegion(this);
+    selectionDialog = new CGui4SelectRegion(this);
 
     ui->chb_report_FilterByCirc->setEnabled(true);
     ui->chb_report_FilterByCirc->setChecked(false);
     ui->sb_report_thCirc->setEnabled(false);
 
-    // Crop dialog: cropDialog = new CTool4CropImg(this);
+    cropDialog = new CTool4CropImg(this);
 
     cropTop = 0.0;
     cropBottom = 0.0;
@@ -160,8 +162,8 @@ void CMivoParticleStreamAnalysis::ConnectSignals()
     connect(ui->chb_video_grid, &QCheckBox::stateChanged, this, &W::slot_chb_video_GridCheck);
     connect(ui->cb_viewtool_sizeGrid, &QComboBox::currentIndexChanged, this,
             &W::slot_cb_viewTool_sizeGridChanged);
-    // Crop dialog: connect(cropDialog, &CTool4CropImg::sigCrop_dataToolCropping, this,
-    //                      &W::slot_t4Crop_SetCroppingEnded);
+    connect(cropDialog, &CTool4CropImg::sigCrop_dataToolCropping, this,
+            &W::slot_t4Crop_SetCroppingEnded);
     connect(ui->proc_chb_cropImg, &QCheckBox::clicked, this, &W::slot_chb_proc_cropImg);
     connect(ui->proc_chb_AllFrames, &QCheckBox::clicked, this, &W::slot_chb_proc_setRange);
     connect(ui->labImage, &myQLabel::sigMouse_dblClick, this, &W::slot_preview_DoubleClick);
@@ -180,9 +182,8 @@ void CMivoParticleStreamAnalysis::ConnectSignals()
             &W::slot_tf_maxPxl_editFinish);
     connect(ui->btn_setting_manualSelection, &QPushButton::clicked, this,
             &W::slot_btn_manualSelection);
-    // Selection dialog:
-    // connect(selectionDialog, &CGui4SelectRegion::sigManual_MinPxl, this, &W::slot_manual_minPixel);
-    // connect(selectionDialog, &CGui4SelectRegion::sigManual_MaxPxl, this, &W::slot_manual_maxPixel);
+    connect(selectionDialog, &CGui4SelectRegion::sigManual_MinPxl, this, &W::slot_manual_minPixel);
+    connect(selectionDialog, &CGui4SelectRegion::sigManual_MaxPxl, this, &W::slot_manual_maxPixel);
     connect(ui->chb_report_FilterByCirc, &QCheckBox::stateChanged, this,
             &W::slot_chb_report_filterByCircChecked);
     connect(ui->sb_report_thCirc, &QDoubleSpinBox::valueChanged, this,

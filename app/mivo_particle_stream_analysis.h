@@ -13,6 +13,7 @@ class mivoParticleStreamAnalysis;
 class CGui4SelectRegion;
 class CMivoRegisterManager;
 class CTool4CropImg;
+class QLineEdit;
 struct PixelCalibration;
 
 // The main window: sequence details, processing and particle settings, counters and the
@@ -82,6 +83,11 @@ private:
     void ConnectSignals();
     void SetProcessingControlsEnabled(bool enabled);
     void ShowStatus(const QString& text);
+
+    // Particle settings.
+    void UpdateCalibration();
+    void ConvertAreaToPixels(const QLineEdit* areaField, QLineEdit* pixelField);
+    void ConvertPixelsToArea(const QLineEdit* pixelField, QLineEdit* areaField);
 
     // Sequence loading.
     bool ChooseInputFolder();

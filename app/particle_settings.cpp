@@ -1,18 +1,141 @@
 // Main window: segmentation method, pixel size, particle size range and circularity
-// filter. Not written yet: the slots are connected and do nothing so far.
+// filter. The line edits are the only store of the settings; the range reaches the
+// register manager from the pixel fields when processing starts or a recount runs.
 
+#include "app/form_text.h"
 #include "app/mivo_particle_stream_analysis.h"
+#include "app/pixel_calibration.h"
+#include "dialogs/selection_dialog.h"
+#include "ui_mivo_particle_stream_analysis.h"
 
-void CMivoParticleStreamAnalysis::slot_segOtsu_updateSegMethod() {}
-void CMivoParticleStreamAnalysis::slot_segMode_updateSegMethod() {}
-void CMivoParticleStreamAnalysis::slot_segMDiff_updateSegMethod() {}
-void CMivoParticleStreamAnalysis::slot_tf_pxlSize_editFinish() {}
-void CMivoParticleStreamAnalysis::slot_tf_minMu_editFinish() {}
-void CMivoParticleStreamAnalysis::slot_tf_maxMu_editFinish() {}
-void CMivoParticleStreamAnalysis::slot_tf_minPxl_editFinish() {}
-void CMivoParticleStreamAnalysis::slot_tf_maxPxl_editFinish() {}
-void CMivoParticleStreamAnalysis::slot_btn_manualSelection() {}
-void CMivoParticleStreamAnalysis::slot_manual_minPixel(int /*mmin*/) {}
-void CMivoParticleStreamAnalysis::slot_manual_maxPixel(int /*mmax*/) {}
-void CMivoParticleStreamAnalysis::slot_chb_report_filterByCircChecked(int /*state*/) {}
-void CMivoParticleStreamAnalysis::slot_sbD_report_valueCirc(double /*value*/) {}
+#include <cmath>
+
+void CMivoParticleStreamAnalysis::slot_segOtsu_updateSegMethod()
+{
+    segmentationMethod = 1;
+    ShowStatus(FormText("[Running] Segmentation method --> ") + ui->segOtsuAct->text());
+}
+
+void CMivoParticleStreamAnalysis::slot_segMode_updateSegMethod()
+{
+    segmentationMethod = 2;
+    ShowStatus(FormText("[Running] Segmentation method --> ") + ui->segModeAct->text());
+}
+
+void CMivoParticleStreamAnalysis::slot_segMDiff_updateSegMethod()
+{
+    segmentationMethod = 3;
+    ShowStatus(FormText("[Running] Segmentation method --> ") + ui->segFrameDiffAct->text());
+}
+
+void CMivoParticleStreamAnalysis::UpdateCalibration()
+{
+    const double size = ui->tf_setting_PixelSize->text().toDouble();
+    calibration->pixelWidth = size;
+    calibration->pixelHeight = size;
+    calibration->pixelArea = size * size;
+    calibration->areaFactor = 1.0;
+    calibration->imageHeight = imageHeight;
+    calibration->imageWidth = imageWidth;
+}
+
+void CMivoParticleStreamAnalysis::ConvertAreaToPixels(const QLineEdit* areaField,
+                                                      QLineEdit* pixelField)
+{
+    UpdateCalibration();
+    const double perPixel = calibration->areaFactor * calibration->pixelArea;
+    // A pixel-size field that holds no number gives no pixel area: the count keeps its
+    // old value instead of a division by zero.
+    if (!(perPixel > 0.0))
+        return;
+    const double pixels = areaField->text().toDouble() / perPixel + 0.5;
+    // Counts beyond int (from unconfirmed text in the fields) are not representable.
+    if (!(std::fabs(pixels) < 2147483647.0))
+        return;
+    pixelField->setText(QString::number(int(pixels)));
+}
+
+void CMivoParticleStreamAnalysis::ConvertPixelsToArea(const QLineEdit* pixelField,
+                                                      QLineEdit* areaField)
+{
+    UpdateCalibration();
+    const double perPixel = calibration->areaFactor * calibration->pixelArea;
+    // Without a pixel size every area would read 0; keep the one shown.
+    if (!(perPixel > 0.0))
+        return;
+    const int pixels = pixelField->text().toInt(nullptr, 10);
+    areaField->setText(QString::number(pixels * perPixel, 'g', 6));
+}
+
+void CMivoParticleStreamAnalysis::slot_tf_pxlSize_editFinish()
+{
+    // The square-micrometre range stays as typed; the pixel range follows.
+    slot_tf_minMu_editFinish();
+    slot_tf_maxMu_editFinish();
+}
+
+void CMivoParticleStreamAnalysis::slot_tf_minMu_editFinish()
+{
+    ConvertAreaToPixels(ui->tf_setting_minMu, ui->tf_setting_minPxl);
+}
+
+void CMivoParticleStreamAnalysis::slot_tf_maxMu_editFinish()
+{
+    ConvertAreaToPixels(ui->tf_setting_maxMu, ui->tf_setting_maxPxl);
+}
+
+void CMivoParticleStreamAnalysis::slot_tf_minPxl_editFinish()
+{
+    ConvertPixelsToArea(ui->tf_setting_minPxl, ui->tf_setting_minMu);
+}
+
+void CMivoParticleStreamAnalysis::slot_tf_maxPxl_editFinish()
+{
+    ConvertPixelsToArea(ui->tf_setting_maxPxl, ui->tf_setting_maxMu);
+}
+
+void CMivoParticleStreamAnalysis::slot_btn_manualSelection()
+{
+    if (!sequenceLoaded) {
+        ShowStatus(FormText("[IDLE] Please, choose the folder with image sequence files"));
+        return;
+    }
+    // The index field reads 0, or a number of an earlier sequence, when the first frame
+    // of this one could not be shown.
+    const int n = CurrentFrameNumber();
+    if (n < 1 || n > imageFiles.size()) {
+        ShowStatus(FormText("[WARNING] Out of range"));
+        return;
+    }
+    const QString path = ui->tf_video_InputPath->text() + QLatin1Char('/') + imageFiles.at(n - 1);
+    // Window-modal: show() returns at once and the window takes no input meanwhile.
+    selectionDialog->show();
+    selectionDialog->SetPixelSize(ui->tf_setting_PixelSize->text().toDouble());
+    selectionDialog->SetImage(path);
+}
+
+void CMivoParticleStreamAnalysis::slot_manual_minPixel(int mmin)
+{
+    ui->tf_setting_minPxl->setText(QString::number(mmin));
+    slot_tf_minPxl_editFinish();
+}
+
+void CMivoParticleStreamAnalysis::slot_manual_maxPixel(int mmax)
+{
+    ui->tf_setting_maxPxl->setText(QString::number(mmax));
+    slot_tf_maxPxl_editFinish();
+}
+
+void CMivoParticleStreamAnalysis::slot_chb_report_filterByCircChecked(int /*state*/)
+{
+    const bool filter = ui->chb_report_FilterByCirc->isChecked();
+    // Register manager: registerManager->circularityFilter = filter;
+    ui->sb_report_thCirc->setEnabled(filter);
+    // Register manager: RecountFoI();
+}
+
+void CMivoParticleStreamAnalysis::slot_sbD_report_valueCirc(double /*value*/)
+{
+    // Register manager: registerManager->minCircularity = value;
+    // Register manager: RecountFoI();
+}

@@ -1,5 +1,7 @@
 #include "app/mivo_particle_stream_analysis.h"
+#include "dialogs/crop_dialog.h"
 #include "dialogs/myqlabel.h"
+#include "dialogs/selection_dialog.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -257,6 +259,9 @@ void TestMainWindow::existingSendersAreWired()
         QVERIFY2(connected(check, &QCheckBox::stateChanged), check);
     QVERIFY(connected("sb_report_thCirc", &QDoubleSpinBox::valueChanged));
     QVERIFY(connected("labImage", &myQLabel::sigMouse_dblClick));
+    QVERIFY(connected("tool4SelectRegion", &CGui4SelectRegion::sigManual_MinPxl));
+    QVERIFY(connected("tool4SelectRegion", &CGui4SelectRegion::sigManual_MaxPxl));
+    QVERIFY(connected("tool4CropImg", &CTool4CropImg::sigCrop_dataToolCropping));
     QVERIFY(!connected("labImage", &myQLabel::sigMouse_Pressed));
     QVERIFY(!connected("pushButton", &QAbstractButton::clicked));
 }
