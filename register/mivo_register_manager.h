@@ -8,13 +8,12 @@
 #include <QString>
 #include <QStringList>
 #include <QThread>
+#include <QTimer>
 
 #include <opencv2/core.hpp>
 
 #include <memory>
 #include <vector>
-
-class QTimer;
 
 // The register of frames of interest: frames chosen so that, laid side by side, they
 // cover the flow once. A run measures the shift between consecutive frames, selects
