@@ -3,6 +3,7 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include <algorithm>
 #include <utility>
 
 CVideoStream::CVideoStream() {
@@ -23,6 +24,7 @@ void CVideoStream::Reset() {
     marginBottom = 0;
     marginLeft = 0;
     marginRight = 0;
+    recentFrames.clear();
 }
 
 void CVideoStream::SetFolder(std::string folder) {
@@ -51,12 +53,29 @@ std::string CVideoStream::FrameName(int index) const {
 
 cv::Mat CVideoStream::ReadFrame(int index) const {
     if (!HasFrame(index)) return cv::Mat();
+    for (auto it = recentFrames.begin(); it != recentFrames.end(); ++it) {
+        if (it->first != index) continue;
+        std::rotate(recentFrames.begin(), it, it + 1);
+        // Callers work on frames in place (preparation, drawing).
+        return recentFrames.front().second.clone();
+    }
+    cv::Mat grey;
     try {
-        return cv::imread(FramePath(index), cv::IMREAD_GRAYSCALE);
+        grey = cv::imread(FramePath(index), cv::IMREAD_GRAYSCALE);
     } catch (const cv::Exception&) {
         // A decoder may give up on a damaged file by throwing; that is an unreadable frame.
         return cv::Mat();
     }
+    if (grey.empty() || recentFrameCapacity <= 0) return grey;
+    recentFrames.insert(recentFrames.begin(), {index, grey});
+    if (recentFrames.size() > static_cast<size_t>(recentFrameCapacity)) recentFrames.pop_back();
+    return grey.clone();
+}
+
+void CVideoStream::SetRecentFrameCapacity(int frames) {
+    recentFrameCapacity = std::max(frames, 0);
+    if (recentFrames.size() > static_cast<size_t>(recentFrameCapacity))
+        recentFrames.resize(static_cast<size_t>(recentFrameCapacity));
 }
 
 cv::Mat CVideoStream::ReadSizedFrame(int index) const {

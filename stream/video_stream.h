@@ -6,12 +6,14 @@
 #include <opencv2/core.hpp>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 // One image sequence while it is processed: its frame files, the frame size, the
 // prepared previous frame of the transition measure and the particle settings.
 // Frames are read from disk as 8-bit grey on demand; nothing is cached but
-// `previousFrame`.
+// `previousFrame`, unless the owner asks the stream to keep its last few decoded
+// frames (SetRecentFrameCapacity).
 //
 // A frame that is missing, cannot be decoded or differs in size from frame 0 never
 // throws: the operations give their neutral result ((0, 0), an empty list) and set
@@ -28,8 +30,15 @@ public:
     std::string FramePath(int index) const;
     std::string FrameName(int index) const;
 
-    // 8-bit grey; empty when the index is outside the list or the file cannot be read.
+    // 8-bit grey, the caller's own copy; empty when the index is outside the list or
+    // the file cannot be read.
     cv::Mat ReadFrame(int index) const;
+
+    // ReadFrame keeps the last `frames` decoded frames (0, the default: none), so
+    // that a frame counted right after its neighbours were measured is not decoded
+    // again. A file changed on disk after it was read is then seen late. Reset
+    // forgets the kept frames but not the capacity.
+    void SetRecentFrameCapacity(int frames);
 
     // previousFrame = prepared frame 0; frameHeight/frameWidth = its size.
     // False (and a 0 x 0 frame size) when frame 0 cannot be read.
@@ -70,6 +79,10 @@ public:
     int maxArea = 900;
 
 private:
+    // Most recently read first.
+    mutable std::vector<std::pair<int, cv::Mat>> recentFrames;
+    int recentFrameCapacity = 0;
+
     bool HasFrame(int index) const;
     // ReadFrame, but empty unless the frame has the size of frame 0.
     cv::Mat ReadSizedFrame(int index) const;

@@ -4,6 +4,8 @@
 
 #include <opencv2/imgproc.hpp>
 
+#include <fstream>
+
 TEST(VideoStream, FreshAndResetStreamsHaveTheDefaults) {
     CVideoStream stream;
     stream.SetFolder("/data/run");
@@ -48,4 +50,41 @@ TEST(VideoStream, PrepareFirstFrameTakesFrameSizeAndBlurredOpenedFrame) {
     cv::dilate(expected, expected, cv::Mat::ones(3, 3, CV_8UC1));
     ASSERT_EQ(stream.previousFrame.type(), CV_8UC1);
     EXPECT_EQ(cv::norm(stream.previousFrame, expected, cv::NORM_INF), 0.0);
+}
+
+TEST(VideoStream, KeptFramesAreCopiesOfTheLastFewDecoded) {
+    TempFolder folder;
+    CVideoStream stream;
+    std::vector<cv::Mat> frames;
+    for (int k = 0; k < 3; ++k) frames.push_back(Blank(32, 24) - 50 * k);
+    WriteFrames(folder, frames, stream);
+    auto spoil = [&](int index) { std::ofstream(stream.FramePath(index)) << "not an image"; };
+
+    // By default every read decodes the file.
+    ASSERT_FALSE(stream.ReadFrame(0).empty());
+    spoil(0);
+    EXPECT_TRUE(stream.ReadFrame(0).empty());
+
+    stream.SetRecentFrameCapacity(2);
+    cv::Mat one = stream.ReadFrame(1);
+    ASSERT_FALSE(one.empty());
+    spoil(1);
+    one.setTo(0);  // the caller's copy
+    EXPECT_EQ(cv::norm(stream.ReadFrame(1), frames[1], cv::NORM_INF), 0.0);
+    // Frames 2 and 1 are kept; reading 2 again keeps 1 the more recent.
+    ASSERT_FALSE(stream.ReadFrame(2).empty());
+    EXPECT_FALSE(stream.ReadFrame(1).empty());
+    spoil(2);
+    EXPECT_FALSE(stream.ReadFrame(2).empty());
+    // Unreadable frames are not kept, and do not push others out.
+    EXPECT_TRUE(stream.ReadFrame(0).empty());
+    EXPECT_FALSE(stream.ReadFrame(1).empty());
+    // Fewer places drop the oldest; Reset forgets them all.
+    stream.SetRecentFrameCapacity(1);
+    EXPECT_TRUE(stream.ReadFrame(2).empty());
+    EXPECT_FALSE(stream.ReadFrame(1).empty());
+    const std::vector<std::string> names = stream.frameNames;
+    stream.SetFolder(folder.Path());
+    for (const std::string& name : names) stream.AddFrame(name);
+    EXPECT_TRUE(stream.ReadFrame(1).empty());
 }

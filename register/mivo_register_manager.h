@@ -1,0 +1,129 @@
+#pragma once
+
+#include "register/particle_class.h"
+#include "stream/video_stream.h"
+#include "toolkit/particle_measure.h"
+
+#include <QImage>
+#include <QString>
+#include <QStringList>
+#include <QThread>
+#include <QTimer>
+
+#include <opencv2/core.hpp>
+
+#include <memory>
+#include <vector>
+
+// The register of frames of interest: frames chosen so that, laid side by side, they
+// cover the flow once. A run measures the shift between consecutive frames, selects
+// a frame each time the shifts add up to one frame width, counts the particles of
+// every selected frame and finally those of the new strip of the last frame.
+//
+// The run is cut into steps, one frame each, driven by a zero-interval timer on the
+// caller's thread, so that a window stays responsive between steps. The class is a
+// QThread only by descent: no thread is ever started and nothing is locked.
+class CMivoRegisterManager : public QThread {
+    Q_OBJECT
+
+signals:
+    // Progress ("[Process] ...") and errors ("[ERRO] ...") for the status bar.
+    void signalMReg_showInStatusBar(QString text);
+    // Emitted once at the end of a finished run.
+    void signalMReg_finishCounting();
+
+public slots:
+    // One pipeline step; the timer calls it until the run ends.
+    void slot_createFullImage();
+
+public:
+    CMivoRegisterManager();
+    ~CMivoRegisterManager() override;
+
+    // Pipeline (register_pipeline.cpp).
+    // Clears the result of the last run. A run in progress is stopped: its steps
+    // would otherwise go on filling the emptied register.
+    void ResetRegister();
+    // A new, empty stream for the folder; the caller then sets its area bounds and
+    // adds the frames. Stops a run in progress, which would read the new stream.
+    void StartSequence(QString folder);
+    // Prepares frame 0, registers it as the first frame of interest and starts the
+    // timer. False, with an "[ERRO] ..." status text and no run, when the stream has
+    // no frames or frame 0 cannot be read: without its size nothing can be measured.
+    bool BeginProcessing();
+    // Moves the records to the end of foiParticles, taking them from the back.
+    void AppendParticles(std::vector<ParticleMeasure> records);
+
+    // Counting (register_counting.cpp).
+    void UpdateRangeFlags();
+    void CountFoIParticles();
+    void CountFrameParticles();
+    // Counts one whole frame into frameParticles and returns it rendered (RGB888);
+    // a null image when the frame cannot be read.
+    QImage CountFrame(int index, int method);
+    // The rules of the particle classes with the current filter and area bounds.
+    ParticleClassRules ClassRules() const;
+
+    // Rendering (register_rendering.cpp). The frame as BGR with the records of that
+    // frame circled in their class colour; empty when the frame cannot be read.
+    cv::Mat RenderFoIFrame(int index);
+    cv::Mat RenderCountedFrame(int index);
+    // A frameWidth x frameHeight window onto the frames of interest laid side by
+    // side. The offset is clamped to the strip; columns no frame covers stay black.
+    QImage ComposeFullImageWindow(int offset);
+
+    // Export (register_export.cpp): the pos_ and res_ images of every frame of
+    // interest. Returns the paths that could not be written (empty on success).
+    QStringList ExportFramesOfInterest(QString targetFolder);
+
+    // Log (register_log.cpp): "log_KOV.txt" in the working directory.
+    static QString CurrentTimestamp();
+    void AppendLogLine(QString message);
+
+    QString folderPath;
+    std::unique_ptr<CVideoStream> stream;
+    std::unique_ptr<QTimer> timer;
+    std::vector<int> selectedFrames;
+    std::vector<ParticleMeasure> foiParticles;
+    std::vector<ParticleMeasure> frameParticles;
+    bool foiReady = false;
+    bool building = true;
+    bool circularityFilter = false;
+    int segmentationMethod = 3;
+    int cursor = 0;
+    int frameHeight = 0;
+    int frameWidth = 0;
+    int accumulatedShift = 0;
+    double minCircularity = 0.5;
+    int countInRange = 0;
+    int countGreater = 0;
+    int countSmaller = 0;
+    // 0-based indices of the frames of the current run that could not be read,
+    // ascending; each was logged once as "[unreadable] Img:" + its 1-based number.
+    std::vector<int> unreadableFrames;
+
+private:
+    // A frame of interest counted during phase 1, while the stream still keeps the
+    // frames its count reads; phase 2 takes the records from here instead of
+    // decoding those frames again. Valid for the settings it was counted with.
+    struct EarlyCount {
+        int frame;
+        int method;
+        int minArea;
+        int maxArea;
+        bool frameRead;
+        std::vector<ParticleMeasure> records;
+    };
+    std::vector<EarlyCount> earlyCounts;
+    size_t nextEarlyCount = 0;  // first position of selectedFrames not yet counted early
+
+    void BuildStep();
+    void CountStep();
+    void LastFrameStep();
+    void NoteUnreadable(int index);
+    int LastFrameReadByCount(int index) const;
+    void CountEarly(int measured);
+    const EarlyCount* FindEarlyCount(int index) const;
+    void CountList(const std::vector<ParticleMeasure>& records);
+    cv::Mat RenderRecords(int index, const std::vector<ParticleMeasure>& records) const;
+};

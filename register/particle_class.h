@@ -1,0 +1,36 @@
+#pragma once
+
+#include "toolkit/particle_measure.h"
+
+#include <opencv2/core.hpp>
+
+// The class of a stored particle record decides where it is counted, the colour of
+// its circle and its label in the particle CSV. One rule for all three.
+
+enum class ParticleClass {
+    Single,     // in range and passes the circularity test: counted as single
+    Bigger,     // out of range, above the upper bound, passes the test
+    Smaller,    // out of range, below the lower bound, passes the test
+    Filtered,   // fails the circularity test: counted nowhere
+    Uncounted,  // out of range but within the bounds (bounds changed since): nowhere
+};
+
+struct ParticleClassRules {
+    bool circularityFilter = false;
+    double minCircularity = 0.5;
+    int minArea = 10;
+    int maxArea = 900;
+};
+
+struct ParticleVerdict {
+    ParticleClass kind;
+    cv::Scalar colour;  // circle colour, B, G, R
+};
+
+// With the filter on, a circularity that does not compare (NaN) fails the test. The
+// record's own inRange flag decides in or out of range; the bounds only tell bigger
+// from smaller (below the lower bound wins when the bounds are crossed).
+ParticleVerdict ClassifyParticle(const ParticleMeasure& record, const ParticleClassRules& rules);
+
+// "single", "bigger", "smaller", "filtered", "uncounted".
+const char* ParticleClassName(ParticleClass kind);

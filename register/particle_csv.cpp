@@ -1,0 +1,55 @@
+#include "register/particle_csv.h"
+
+#include <QSaveFile>
+#include <QStringList>
+
+namespace {
+
+QString Quoted(const QString& field) {
+    if (!field.contains(QLatin1Char(',')) && !field.contains(QLatin1Char('"')) &&
+        !field.contains(QLatin1Char('\n')) && !field.contains(QLatin1Char('\r')))
+        return field;
+    QString escaped = field;
+    escaped.replace(QLatin1String("\""), QLatin1String("\"\""));
+    return QLatin1Char('"') + escaped + QLatin1Char('"');
+}
+
+QString Real(double value) {
+    return QString::number(value, 'g', 6);
+}
+
+}  // namespace
+
+QString ParticleCsvHeader() {
+    return QStringLiteral("frame,file,x,y,area_px,area_um2,ratio,circularity,class");
+}
+
+QString ParticleCsvRow(const ParticleMeasure& record, const CVideoStream& stream,
+                       const ParticleClassRules& rules, double pixelSize) {
+    const QStringList fields = {
+        QString::number(record.frame),
+        Quoted(QString::fromStdString(stream.FrameName(record.frame))),
+        QString::number(record.x),
+        QString::number(record.y),
+        QString::number(record.area),
+        Real(record.area * pixelSize * pixelSize),
+        Real(record.ratio),
+        Real(record.circularity),
+        QString::fromLatin1(ParticleClassName(ClassifyParticle(record, rules).kind)),
+    };
+    return fields.join(QLatin1Char(','));
+}
+
+bool WriteParticleCsv(const QString& path, const std::vector<ParticleMeasure>& records,
+                      const CVideoStream& stream, const ParticleClassRules& rules, double pixelSize) {
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) return false;
+    QByteArray text = ParticleCsvHeader().toUtf8() + '\n';
+    for (const ParticleMeasure& record : records)
+        text += ParticleCsvRow(record, stream, rules, pixelSize).toUtf8() + '\n';
+    if (file.write(text) != text.size()) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}

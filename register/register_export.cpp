@@ -1,0 +1,60 @@
+// Export of the frames of interest: per frame the frame as read ("pos_") and the
+// frame with its particles circled ("res_"). The last frame shows only its new strip.
+
+#include "register/mivo_register_manager.h"
+
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include <algorithm>
+
+namespace {
+
+// cv::imwrite refuses empty images and unknown extensions by throwing.
+bool WriteGrey(const QString& path, const cv::Mat& grey) {
+    if (grey.empty()) return false;
+    try {
+        return cv::imwrite(path.toStdString(), grey);
+    } catch (const cv::Exception&) {
+        return false;
+    }
+}
+
+bool SaveImage(const QString& path, const QImage& image) {
+    return !image.isNull() && image.save(path, nullptr, -1);
+}
+
+}  // namespace
+
+QStringList CMivoRegisterManager::ExportFramesOfInterest(QString targetFolder) {
+    QStringList failed;
+    const int selected = static_cast<int>(selectedFrames.size());
+    for (int position = 0; position < selected; ++position) {
+        const int index = selectedFrames[static_cast<size_t>(position)];
+        const QString suffix = QString::number(index) + QLatin1Char('_') + QString::fromStdString(stream->FrameName(index));
+        const QString posPath = targetFolder + QStringLiteral("/pos_") + suffix;
+        const QString resPath = targetFolder + QStringLiteral("/res_") + suffix;
+        cv::Mat grey = stream->ReadFrame(index);
+        const bool lastFrame = position == selected - 1;
+        if (lastFrame && !grey.empty()) {
+            // Marks the strip that arrived after the previous frame of interest.
+            cv::rectangle(grey, cv::Rect(0, 0, accumulatedShift, frameHeight - 1), cv::Scalar(0), 1, cv::LINE_8);
+        }
+        if (!WriteGrey(posPath, grey)) failed << posPath;
+
+        QImage image = CountFrame(index, segmentationMethod);
+        if (lastFrame && !image.isNull() && !grey.empty()) {
+            // Outside the new strip the frame is shown grey, without circles.
+            const int rows = std::min(grey.rows, image.height());
+            const int columns = std::min(grey.cols, image.width());
+            for (int r = 0; r < rows; ++r) {
+                const uchar* g = grey.ptr<uchar>(r);
+                uchar* rgb = image.scanLine(r);  // RGB888
+                for (int c = std::max(accumulatedShift, 0); c < columns; ++c)
+                    rgb[3 * c] = rgb[3 * c + 1] = rgb[3 * c + 2] = g[c];
+            }
+        }
+        if (!SaveImage(resPath, image)) failed << resPath;
+    }
+    return failed;
+}

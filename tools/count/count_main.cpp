@@ -1,0 +1,99 @@
+// tessel-count: the register's count of a folder of frames without the window, for
+// scripts and batch work. Same listing, same pipeline, same event-loop steps as the
+// window's "Calculate FoI" followed by its end-of-run recount.
+
+#include "register/frame_listing.h"
+#include "register/mivo_register_manager.h"
+#include "register/particle_csv.h"
+#include "tools/count/count_options.h"
+#include "tools/count/count_summary.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QEventLoop>
+
+#include <cstdio>
+
+namespace {
+
+void PrintError(const QString& text) {
+    std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+}
+
+// Runs the pipeline to its end; false when it could not start (the register has
+// then shown its "[ERRO] ..." text).
+bool RunRegister(CMivoRegisterManager& reg, const CountOptions& options, const QString& folder,
+                 const QStringList& names) {
+    QString lastStatus;
+    QObject::connect(&reg, &CMivoRegisterManager::signalMReg_showInStatusBar, &reg, [&lastStatus](const QString& text) {
+        if (text == lastStatus) return;
+        lastStatus = text;
+        PrintError(text);
+    });
+    QEventLoop loop;
+    QObject::connect(&reg, &CMivoRegisterManager::signalMReg_finishCounting, &loop, &QEventLoop::quit);
+
+    reg.segmentationMethod = options.method;
+    reg.circularityFilter = options.circularityFilter;
+    reg.minCircularity = options.minCircularity;
+    reg.ResetRegister();
+    reg.StartSequence(folder);
+    reg.stream->minArea = options.minPixels;
+    reg.stream->maxArea = options.maxPixels;
+    for (const QString& name : names) reg.stream->AddFrame(name.toStdString());
+    if (!reg.BeginProcessing()) return false;
+    loop.exec();
+    reg.UpdateRangeFlags();
+    reg.CountFoIParticles();
+    return true;
+}
+
+int Count(const CountOptions& options) {
+    const QString folder = QDir::cleanPath(options.folder);
+    const QStringList names = ListFrameFiles(folder, FrameSortFlags(options.sortKey, options.order));
+    if (names.size() < kMinimumFrameCount) {
+        PrintError(QStringLiteral("[ERRO] No images were found"));
+        return 1;
+    }
+    CMivoRegisterManager reg;
+    if (!RunRegister(reg, options, folder, names)) return 1;
+
+    bool complete = true;
+    if (!options.csvPath.isEmpty() &&
+        !WriteParticleCsv(options.csvPath, reg.foiParticles, *reg.stream, reg.ClassRules(), options.pixelSize)) {
+        PrintError(QStringLiteral("[ERRO] Can not write ") + options.csvPath);
+        complete = false;
+    }
+    if (!options.exportDir.isEmpty()) {
+        const QString target = QDir::cleanPath(options.exportDir);
+        QDir().mkpath(target);
+        const QStringList failed = reg.ExportFramesOfInterest(target);
+        for (const QString& path : failed) PrintError(QStringLiteral("[ERRO] Can not write ") + path);
+        complete = complete && failed.isEmpty();
+    }
+    const QString summary = options.json ? SummaryJson(reg) + QLatin1Char('\n') : SummaryText(reg, options);
+    std::fputs(summary.toLocal8Bit().constData(), stdout);
+    return complete ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("tessel-count"));
+    CountOptions options;
+    QString message;
+    QString usage;
+    switch (ParseCountOptions(QCoreApplication::arguments(), options, message, usage)) {
+    case ParseResult::Help:
+        std::fputs(usage.toLocal8Bit().constData(), stdout);
+        return 0;
+    case ParseResult::BadUsage:
+        PrintError(QStringLiteral("tessel-count: ") + message);
+        std::fputs(usage.toLocal8Bit().constData(), stderr);
+        return 2;
+    case ParseResult::Run:
+        break;
+    }
+    return Count(options);
+}

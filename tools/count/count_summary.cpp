@@ -1,0 +1,57 @@
+#include "tools/count/count_summary.h"
+
+#include "register/mivo_register_manager.h"
+#include "tools/count/count_options.h"
+
+#include <QStringList>
+
+#include <vector>
+
+namespace {
+
+QStringList Numbers(const std::vector<int>& values) {
+    QStringList texts;
+    for (int value : values) texts << QString::number(value);
+    return texts;
+}
+
+}  // namespace
+
+QString SummaryJson(const CMivoRegisterManager& reg) {
+    const QStringList fields = {
+        QStringLiteral("\"frames\":%1").arg(reg.stream->frameCount),
+        QStringLiteral("\"frame_width\":%1").arg(reg.frameWidth),
+        QStringLiteral("\"frame_height\":%1").arg(reg.frameHeight),
+        QStringLiteral("\"selected_frames\":[%1]").arg(Numbers(reg.selectedFrames).join(QLatin1Char(','))),
+        QStringLiteral("\"accumulated_shift\":%1").arg(reg.accumulatedShift),
+        QStringLiteral("\"count_in_range\":%1").arg(reg.countInRange),
+        QStringLiteral("\"count_greater\":%1").arg(reg.countGreater),
+        QStringLiteral("\"count_smaller\":%1").arg(reg.countSmaller),
+        QStringLiteral("\"particles\":%1").arg(reg.foiParticles.size()),
+        QStringLiteral("\"unreadable_frames\":[%1]").arg(Numbers(reg.unreadableFrames).join(QLatin1Char(','))),
+    };
+    return QLatin1Char('{') + fields.join(QLatin1Char(',')) + QLatin1Char('}');
+}
+
+QString SummaryText(const CMivoRegisterManager& reg, const CountOptions& options) {
+    const QString unreadable =
+        reg.unreadableFrames.empty() ? QStringLiteral("none") : Numbers(reg.unreadableFrames).join(QLatin1Char(' '));
+    QStringList lines;
+    lines << QStringLiteral("Frames:             %1 (%2 x %3)")
+                 .arg(reg.stream->frameCount)
+                 .arg(reg.frameWidth)
+                 .arg(reg.frameHeight)
+          << QStringLiteral("Frames of interest: %1").arg(Numbers(reg.selectedFrames).join(QLatin1Char(' ')))
+          << QStringLiteral("Last strip:         %1 columns").arg(reg.accumulatedShift)
+          << QStringLiteral("# Single:           %1 (%2 to %3 px)")
+                 .arg(reg.countInRange)
+                 .arg(options.minPixels)
+                 .arg(options.maxPixels)
+          << QStringLiteral("# Bigger:           %1").arg(reg.countGreater)
+          << QStringLiteral("# Smaller:          %1").arg(reg.countSmaller)
+          << QStringLiteral("Particle records:   %1").arg(reg.foiParticles.size())
+          << QStringLiteral("Unreadable frames:  %1").arg(unreadable);
+    if (options.circularityFilter)
+        lines << QStringLiteral("Circularity filter: %1").arg(options.minCircularity);
+    return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
+}
