@@ -51,10 +51,12 @@ CMivoParticleStreamAnalysis::CMivoParticleStreamAnalysis()
     segmentationGroup->addAction(ui->segFrameDiffAct);
     ui->segFrameDiffAct->setChecked(true);
 
-    // Shown only while a run goes; the status texts stay as they are.
+    // Shown only while a run goes; the status texts stay as they are. No number on the
+    // bar: it spans the whole run, the status text's percentage only the current phase.
     runProgress = new QProgressBar(this);
     runProgress->setObjectName(QStringLiteral("runProgress"));
     runProgress->setRange(0, 100);
+    runProgress->setTextVisible(false);
     runProgress->setMaximumWidth(160);
     runProgress->hide();
     ui->statusBar->addPermanentWidget(runProgress);
