@@ -245,6 +245,10 @@ void TestProcessingCommands::stopsAndFailuresLeaveTheWindowUsable()
     QCOMPARE(StatusText(w), QStringLiteral("[ERRO] Can not read image ") + shortNames[0]);
     QVERIFY(Button(w, "btn_proc_runVR")->isEnabled() && !Button(w, "btn_proc_stopVR")->isEnabled());
     QVERIFY(Child<QProgressBar>(&w, "runProgress")->isHidden());
+    // "Count Current" on it keeps the counters.
+    Button(w, "btn_proc_countOne")->click();
+    QCOMPARE(StatusText(w), QStringLiteral("[WARNING] Can not read image ") + shortNames[0]);
+    QCOMPARE(Counters(w), Counters(json));
 }
 
 void TestProcessingCommands::countCurrentCutsCropMargins()
