@@ -4,12 +4,14 @@
 #include "app/pixel_calibration.h"
 #include "dialogs/crop_dialog.h"
 #include "dialogs/selection_dialog.h"
+#include "register/mivo_register_manager.h"
 #include "ui_mivo_particle_stream_analysis.h"
 
 #include <QActionGroup>
 #include <QDoubleValidator>
 #include <QIntValidator>
 #include <QPixmap>
+#include <QProgressBar>
 
 CMivoParticleStreamAnalysis::CMivoParticleStreamAnalysis()
     : QMainWindow(nullptr)
@@ -49,6 +51,16 @@ CMivoParticleStreamAnalysis::CMivoParticleStreamAnalysis()
     segmentationGroup->addAction(ui->segFrameDiffAct);
     ui->segFrameDiffAct->setChecked(true);
 
+    // Shown only while a run goes; the status texts stay as they are. No number on the
+    // bar: it spans the whole run, the status text's percentage only the current phase.
+    runProgress = new QProgressBar(this);
+    runProgress->setObjectName(QStringLiteral("runProgress"));
+    runProgress->setRange(0, 100);
+    runProgress->setTextVisible(false);
+    runProgress->setMaximumWidth(160);
+    runProgress->hide();
+    ui->statusBar->addPermanentWidget(runProgress);
+
     init();
     // Last, so that nothing done while building calls a slot.
     ConnectSignals();
@@ -56,6 +68,8 @@ CMivoParticleStreamAnalysis::CMivoParticleStreamAnalysis()
 
 CMivoParticleStreamAnalysis::~CMivoParticleStreamAnalysis()
 {
+    // Stops a run still going: its steps would report to this window.
+    delete registerManager;
     delete calibration;
     delete ui;
 }
@@ -89,7 +103,7 @@ void CMivoParticleStreamAnalysis::init()
     flowDirection = 3;
     UpdateFlowButtons();
 
-    // Register manager: registerManager = new CMivoRegisterManager();
+    registerManager = new CMivoRegisterManager();
 
     overlayColor = QColor(0, 255, 255, 128);
 
@@ -126,8 +140,8 @@ void CMivoParticleStreamAnalysis::SetProcessingControlsEnabled(bool enabled)
     ui->btn_proc_stopVR->setEnabled(!enabled);
     ui->btn_proc_runVR->setEnabled(enabled);
     ui->btn_proc_countOne->setEnabled(enabled);
-    // Register manager: registerManager->foiReady; no frames of interest exist without it.
-    ui->btn_proc_countAll->setEnabled(false);
+    // Whatever the argument: without a finished run there is nothing to recount.
+    ui->btn_proc_countAll->setEnabled(registerManager->foiReady);
     ui->gb_proc->setEnabled(enabled);
     ui->gb_particleSetting->setEnabled(enabled);
 }
@@ -189,9 +203,9 @@ void CMivoParticleStreamAnalysis::ConnectSignals()
     connect(ui->sb_report_thCirc, &QDoubleSpinBox::valueChanged, this,
             &W::slot_sbD_report_valueCirc);
     connect(ui->btn_expFoI, &QPushButton::clicked, this, &W::slot_btn_exportFoI);
-    // Register manager:
-    // connect(registerManager, &CMivoRegisterManager::signalMReg_showInStatusBar, this,
-    //         &W::slot_updateStatusBar);
-    // connect(registerManager, &CMivoRegisterManager::signalMReg_finishCounting, this,
-    //         &W::slot_finishProcVR);
+    connect(registerManager, &CMivoRegisterManager::signalMReg_showInStatusBar, this,
+            &W::slot_updateStatusBar);
+    connect(registerManager, &CMivoRegisterManager::signalMReg_finishCounting, this,
+            &W::slot_finishProcVR);
+    connect(ui->pushButton, &QPushButton::clicked, this, &W::slot_btn_exportData);
 }

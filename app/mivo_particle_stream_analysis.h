@@ -14,6 +14,7 @@ class CGui4SelectRegion;
 class CMivoRegisterManager;
 class CTool4CropImg;
 class QLineEdit;
+class QProgressBar;
 struct PixelCalibration;
 
 // The main window: sequence details, processing and particle settings, counters and the
@@ -77,6 +78,8 @@ private slots:
     void slot_btn_exportFoI();
     void slot_updateStatusBar(QString text);
     void slot_finishProcVR();
+    // Data export (app/report_export.cpp), "Exp. Data".
+    void slot_btn_exportData();
 
 private:
     void init();
@@ -88,6 +91,12 @@ private:
     void UpdateCalibration();
     void ConvertAreaToPixels(const QLineEdit* areaField, QLineEdit* pixelField);
     void ConvertPixelsToArea(const QLineEdit* pixelField, QLineEdit* areaField);
+
+    // Processing commands.
+    void RecountFoI();
+    void ShowReportCounts();
+    void SetStreamAreaBounds();
+    void ShowRunStopped();
 
     // Sequence loading.
     bool ChooseInputFolder();
@@ -105,6 +114,8 @@ private:
     void DrawGrid();
     void UpdateFlowButtons();
     void RefreshFlowDirection();
+    void ShowFullImageWindow(int offset);
+    void ResetFullImageSlider();
 
     Ui::mivoParticleStreamAnalysis* ui;
     QString inputPath;
@@ -126,4 +137,6 @@ private:
     int flowDirection = 3;
     PixelCalibration* calibration = nullptr;
     CGui4SelectRegion* selectionDialog = nullptr;
+    // Percentage of a run in progress, at the right end of the status bar.
+    QProgressBar* runProgress = nullptr;
 };

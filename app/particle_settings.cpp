@@ -6,6 +6,7 @@
 #include "app/mivo_particle_stream_analysis.h"
 #include "app/pixel_calibration.h"
 #include "dialogs/selection_dialog.h"
+#include "register/mivo_register_manager.h"
 #include "ui_mivo_particle_stream_analysis.h"
 
 #include <cmath>
@@ -129,13 +130,13 @@ void CMivoParticleStreamAnalysis::slot_manual_maxPixel(int mmax)
 void CMivoParticleStreamAnalysis::slot_chb_report_filterByCircChecked(int /*state*/)
 {
     const bool filter = ui->chb_report_FilterByCirc->isChecked();
-    // Register manager: registerManager->circularityFilter = filter;
+    registerManager->circularityFilter = filter;
     ui->sb_report_thCirc->setEnabled(filter);
-    // Register manager: RecountFoI();
+    RecountFoI();
 }
 
-void CMivoParticleStreamAnalysis::slot_sbD_report_valueCirc(double /*value*/)
+void CMivoParticleStreamAnalysis::slot_sbD_report_valueCirc(double value)
 {
-    // Register manager: registerManager->minCircularity = value;
-    // Register manager: RecountFoI();
+    registerManager->minCircularity = value;
+    RecountFoI();
 }

@@ -1,12 +1,147 @@
-// Main window: "Counter Control" commands, export and the register manager's signals.
-// Not written yet (they need the register manager): the slots do nothing so far.
+// Main window: the "Counter Control" commands, the end of a run and the counters. The
+// register manager does the work one step per timer tick; these slots start, stop and
+// read it.
 
+#include "app/form_text.h"
 #include "app/mivo_particle_stream_analysis.h"
+#include "register/mivo_register_manager.h"
+#include "ui_mivo_particle_stream_analysis.h"
 
-void CMivoParticleStreamAnalysis::slot_btn_proc_RunVR() {}
-void CMivoParticleStreamAnalysis::slot_btn_proc_StopRunVR() {}
-void CMivoParticleStreamAnalysis::slot_btn_proc_coutingAll() {}
-void CMivoParticleStreamAnalysis::slot_btn_proc_coutingOne() {}
-void CMivoParticleStreamAnalysis::slot_btn_exportFoI() {}
-void CMivoParticleStreamAnalysis::slot_updateStatusBar(QString /*text*/) {}
-void CMivoParticleStreamAnalysis::slot_finishProcVR() {}
+#include <QProgressBar>
+
+void CMivoParticleStreamAnalysis::slot_btn_proc_RunVR()
+{
+    if (!sequenceLoaded)
+        return;
+    ui->btn_proc_runVR->setEnabled(false);
+    ui->btn_proc_countOne->setEnabled(false);
+    ui->btn_proc_stopVR->setEnabled(true);
+    UpdateCalibration();
+    registerManager->ResetRegister();
+    registerManager->StartSequence(inputPath);
+    SetStreamAreaBounds();
+    // The whole list: the processing range is not applied, nor are the crop margins.
+    for (const QString& name : imageFiles)
+        registerManager->stream->AddFrame(name.toStdString());
+    if (!registerManager->BeginProcessing()) {
+        // The register has shown why ("[ERRO] ..."); nothing runs.
+        ShowRunStopped();
+        return;
+    }
+    runProgress->setValue(0);
+    runProgress->show();
+}
+
+void CMivoParticleStreamAnalysis::slot_btn_proc_StopRunVR()
+{
+    registerManager->timer->stop();
+    ShowRunStopped();
+    ShowStatus(FormText("[Running]"));
+}
+
+void CMivoParticleStreamAnalysis::ShowRunStopped()
+{
+    ui->btn_proc_runVR->setEnabled(true);
+    ui->btn_proc_countOne->setEnabled(true);
+    ui->btn_proc_stopVR->setEnabled(false);
+    runProgress->hide();
+}
+
+void CMivoParticleStreamAnalysis::slot_finishProcVR()
+{
+    runProgress->hide();
+    SetProcessingControlsEnabled(true);
+    ResetFullImageSlider();
+    RecountFoI();
+    // Frames that could not be read add nothing to the counts; say so rather than pass
+    // the counts off as complete.
+    const int unreadable = int(registerManager->unreadableFrames.size());
+    if (unreadable == 1)
+        ShowStatus(FormText("[WARNING] 1 frame could not be read"));
+    else if (unreadable > 1)
+        ShowStatus(FormText("[WARNING] %1 frames could not be read").arg(unreadable));
+    else
+        ShowStatus(FormText("[IDLE] >> Counting all frames of interesting"));
+}
+
+void CMivoParticleStreamAnalysis::slot_updateStatusBar(QString text)
+{
+    ShowStatus(text);
+    if (!runProgress->isHidden())
+        runProgress->setValue(registerManager->ProgressPercent());
+}
+
+void CMivoParticleStreamAnalysis::SetStreamAreaBounds()
+{
+    registerManager->stream->minArea = ui->tf_setting_minPxl->text().toInt(nullptr, 10);
+    registerManager->stream->maxArea = ui->tf_setting_maxPxl->text().toInt(nullptr, 10);
+}
+
+void CMivoParticleStreamAnalysis::RecountFoI()
+{
+    if (!registerManager->foiReady)
+        return;
+    // The stored records only: no frame is segmented again, so the method reaches the
+    // next run.
+    SetStreamAreaBounds();
+    registerManager->segmentationMethod = segmentationMethod;
+    registerManager->UpdateRangeFlags();
+    registerManager->CountFoIParticles();
+    ShowFullImageWindow(ui->sld_vr_line->value());
+    ShowReportCounts();
+}
+
+void CMivoParticleStreamAnalysis::slot_btn_proc_coutingAll()
+{
+    RecountFoI();
+    ShowStatus(FormText("[IDLE] >> Counting all frames of interesting"));
+}
+
+void CMivoParticleStreamAnalysis::ShowReportCounts()
+{
+    ui->tf_report_total->setText(QString::number(registerManager->countInRange));
+    ui->tf_report_NSmaller->setText(QString::number(registerManager->countSmaller));
+    ui->tf_report_NGreater->setText(QString::number(registerManager->countGreater));
+}
+
+void CMivoParticleStreamAnalysis::slot_btn_proc_coutingOne()
+{
+    if (!sequenceLoaded)
+        return;
+    // The index field may still name a frame of an earlier, longer sequence.
+    const int n = CurrentFrameNumber();
+    if (n < 1 || n > imageFiles.size()) {
+        ShowStatus(FormText("[WARNING] Out of range"));
+        return;
+    }
+    // The finished register stays; only its running sums and the frame's list go.
+    registerManager->accumulatedShift = 0;
+    registerManager->countInRange = 0;
+    registerManager->building = true;
+    registerManager->frameParticles.clear();
+    registerManager->StartSequence(inputPath);
+    SetStreamAreaBounds();
+    for (const QString& name : imageFiles)
+        registerManager->stream->AddFrame(name.toStdString());
+    CVideoStream& stream = *registerManager->stream;
+    stream.marginTop = int(imageHeight * cropTop);
+    stream.marginBottom = int(imageHeight * cropBottom);
+    stream.marginLeft = int(imageWidth * cropLeft);
+    stream.marginRight = int(imageWidth * cropRight);
+
+    const QImage image = registerManager->CountFrame(n - 1, segmentationMethod);
+    if (image.isNull()) {
+        // Deleted or spoilt since it was listed: keep the preview and the counters.
+        ShowStatus(FormText("[WARNING] Can not read image ") + imageFiles.at(n - 1));
+        return;
+    }
+    SetStreamAreaBounds();
+    registerManager->UpdateRangeFlags();
+    registerManager->CountFrameParticles();
+    ui->labImage->setPixmap(QPixmap::fromImage(image));
+    ui->labImage->update();
+    if (gridVisible)
+        DrawGrid();
+    ShowReportCounts();
+    ShowStatus(FormText("[IDLE] >> Counting current frame"));
+}

@@ -53,6 +53,10 @@ public:
     bool BeginProcessing();
     // Moves the records to the end of foiParticles, taking them from the back.
     void AppendParticles(std::vector<ParticleMeasure> records);
+    // Share of the run's steps done, 0 to 100: the frames measured, then the frames
+    // of interest counted, then the last frame, out of all steps known so far. Never
+    // falls as phase 1 selects frames; 100 once the run has finished.
+    int ProgressPercent() const;
 
     // Counting (register_counting.cpp).
     void UpdateRangeFlags();

@@ -203,3 +203,13 @@ const CMivoRegisterManager::EarlyCount* CMivoRegisterManager::FindEarlyCount(int
     }
     return nullptr;
 }
+
+int CMivoRegisterManager::ProgressPercent() const {
+    if (foiReady) return 100;
+    const long long frames = stream->frameCount;
+    if (frames <= 0) return 0;
+    // Steps: frames - 1 measures, one count per frame of interest, the last frame.
+    const long long total = frames - 1 + static_cast<long long>(selectedFrames.size()) + 1;
+    const long long done = building ? cursor : frames - 1 + cursor;
+    return static_cast<int>(std::clamp(done * 100 / total, 0LL, 100LL));
+}

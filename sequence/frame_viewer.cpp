@@ -2,6 +2,7 @@
 
 #include "app/form_text.h"
 #include "app/mivo_particle_stream_analysis.h"
+#include "register/mivo_register_manager.h"
 #include "toolkit/margins.h"
 #include "ui_mivo_particle_stream_analysis.h"
 
@@ -11,6 +12,9 @@
 
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
+
+#include <algorithm>
+#include <climits>
 
 void CMivoParticleStreamAnalysis::slot_viewImg_NextImage()
 {
@@ -103,10 +107,10 @@ void CMivoParticleStreamAnalysis::slot_preview_DoubleClick()
     ui->labImage->update();
 }
 
-void CMivoParticleStreamAnalysis::slot_sld_VrLine_eventValueChanged(int /*value*/)
+void CMivoParticleStreamAnalysis::slot_sld_VrLine_eventValueChanged(int value)
 {
-    // Register manager: if (sequenceLoaded && registerManager->foiReady)
-    //                       ShowFullImageWindow(value);
+    if (sequenceLoaded && registerManager->foiReady)
+        ShowFullImageWindow(value);
 }
 
 int CMivoParticleStreamAnalysis::CurrentFrameNumber() const
@@ -266,4 +270,35 @@ void CMivoParticleStreamAnalysis::UpdateFlowButtons()
     ui->btn_flow_up->setChecked(flowDirection == 1);
     ui->btn_flow_left->setChecked(flowDirection == 2);
     ui->btn_flow_right->setChecked(flowDirection == 3);
+}
+
+void CMivoParticleStreamAnalysis::ShowFullImageWindow(int offset)
+{
+    const QImage window = registerManager->ComposeFullImageWindow(offset);
+    // No frame size yet (no run): nothing to show instead of a blank preview.
+    if (window.isNull())
+        return;
+    ui->labImage->setPixmap(QPixmap::fromImage(window));
+    ui->labImage->update();
+    DrawFlowDirection();
+    if (gridVisible)
+        DrawGrid();
+}
+
+void CMivoParticleStreamAnalysis::ResetFullImageSlider()
+{
+    disconnect(ui->sld_vr_line, &QSlider::valueChanged, this,
+               &CMivoParticleStreamAnalysis::slot_sld_VrLine_eventValueChanged);
+    // In 64 bits: with fewer than two frames of interest the product is negative, and a
+    // long strip must not wrap around.
+    const long long frames = static_cast<long long>(registerManager->selectedFrames.size());
+    const long long last = (frames - 1) * registerManager->frameWidth - imageWidth +
+                           registerManager->accumulatedShift;
+    ui->sld_vr_line->setRange(0, static_cast<int>(std::clamp(last, 0LL, static_cast<long long>(INT_MAX))));
+    ui->sld_vr_line->setValue(0);
+    ui->sld_vr_line->setSingleStep(20);
+    ui->sld_vr_line->setEnabled(true);
+    connect(ui->sld_vr_line, &QSlider::valueChanged, this,
+            &CMivoParticleStreamAnalysis::slot_sld_VrLine_eventValueChanged);
+    ShowFullImageWindow(0);
 }

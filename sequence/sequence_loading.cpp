@@ -3,6 +3,7 @@
 #include "app/form_text.h"
 #include "app/mivo_particle_stream_analysis.h"
 #include "register/frame_listing.h"
+#include "register/mivo_register_manager.h"
 #include "ui_mivo_particle_stream_analysis.h"
 
 #include <QDebug>
@@ -15,14 +16,17 @@ void CMivoParticleStreamAnalysis::slot_file_openInputFolder()
         ShowStatus(FormText("[IDLE]"));
         return;
     }
+    // A run of the previous folder ends here; its steps would go on reading that folder.
+    registerManager->timer->stop();
+    ShowRunStopped();
     ui->tf_video_InputPath->setText(inputPath);
     // With a sequence loaded, a box that moves here re-lists the new folder at once; the
     // listing below replaces that.
     ui->cb_video_sortby->setCurrentIndex(0);
     ui->cb_video_order->setCurrentIndex(0);
-    // Register manager: registerManager->ResetRegister();
+    registerManager->ResetRegister();
     sequenceLoaded = LoadSequence(QDir::Name);
-    // Register manager: RecountFoI();
+    RecountFoI();
     SetProcessingControlsEnabled(true);
 }
 

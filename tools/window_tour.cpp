@@ -1,10 +1,12 @@
 // Drives the main window through a folder of frames, for screenshots and a quick look
 // at a real display (e.g. under xvfb-run):
-//   tessel-window-tour FOLDER [STOP_FRAME] [HOLD_SECONDS]
+//   tessel-window-tour FOLDER [STOP_FRAME] [HOLD_SECONDS] [STRIP_OFFSET]
 // Answers the folder chooser with FOLDER, steps through every frame with "Next Image",
 // tries the grid sizes, the grid switch and the natural-size toggle on the way, then
 // goes to STOP_FRAME (1-based, default 1) and keeps the window open for HOLD_SECONDS
-// (default 5). Each step prints the frame number and the status text.
+// (default 5). With STRIP_OFFSET it first runs "Calculate FoI" to its end and scrolls
+// the strip of frames of interest to that offset. Each step prints the frame number,
+// the status text and the counters.
 // Run it from the folder that holds imgs/logo.png (build/app).
 
 #include "app/mivo_particle_stream_analysis.h"
@@ -17,6 +19,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QPushButton>
 #include <QSlider>
 #include <QStatusBar>
 #include <QTextStream>
@@ -65,12 +68,13 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     QTextStream out(stdout);
     if (argc < 2) {
-        out << "usage: tessel-window-tour FOLDER [STOP_FRAME] [HOLD_SECONDS]\n";
+        out << "usage: tessel-window-tour FOLDER [STOP_FRAME] [HOLD_SECONDS] [STRIP_OFFSET]\n";
         return 2;
     }
     const QString folder = QString::fromLocal8Bit(argv[1]);
     const int stopFrame = argc > 2 ? QString::fromLatin1(argv[2]).toInt() : 1;
     const int holdSeconds = argc > 3 ? QString::fromLatin1(argv[3]).toInt() : 5;
+    const int stripOffset = argc > 4 ? QString::fromLatin1(argv[4]).toInt() : -1;
 
     CMivoParticleStreamAnalysis window;
     window.move(0, 0);
@@ -79,7 +83,10 @@ int main(int argc, char** argv)
     auto report = [&](const QString& what) {
         out << what << ": frame " << Child<QLineEdit>(&window, "tf_view_IdxInstance")->text()
             << " of " << Child<QLineEdit>(&window, "tf_video_NumImages")->text() << ", status \""
-            << window.statusBar()->currentMessage() << "\"\n";
+            << window.statusBar()->currentMessage() << "\", counts "
+            << Child<QLineEdit>(&window, "tf_report_total")->text() << " / "
+            << Child<QLineEdit>(&window, "tf_report_NGreater")->text() << " / "
+            << Child<QLineEdit>(&window, "tf_report_NSmaller")->text() << "\n";
         out.flush();
     };
     auto trigger = [&](const char* action) { Child<QAction>(&window, action)->trigger(); };
@@ -121,9 +128,24 @@ int main(int argc, char** argv)
         report(QStringLiteral("slider"));
     });
 
+    if (stripOffset >= 0) {
+        steps.push_back([&] {
+            Child<QPushButton>(&window, "btn_proc_runVR")->click();
+            report(QStringLiteral("Calculate FoI"));
+        });
+        steps.push_back([&] {
+            report(QStringLiteral("run finished"));
+            Child<QSlider>(&window, "sld_vr_line")->setValue(stripOffset);
+            report(QStringLiteral("strip at ") + QString::number(stripOffset));
+        });
+    }
+
     auto* timer = new QTimer(&app);
+    auto* stop = Child<QPushButton>(&window, "btn_proc_stopVR");
     std::size_t next = 0;
     QObject::connect(timer, &QTimer::timeout, &app, [&] {
+        if (stop->isEnabled())
+            return; // a run goes on
         if (next < steps.size()) {
             steps[next++]();
             return;

@@ -263,7 +263,7 @@ void TestMainWindow::existingSendersAreWired()
     QVERIFY(connected("tool4SelectRegion", &CGui4SelectRegion::sigManual_MaxPxl));
     QVERIFY(connected("tool4CropImg", &CTool4CropImg::sigCrop_dataToolCropping));
     QVERIFY(!connected("labImage", &myQLabel::sigMouse_Pressed));
-    QVERIFY(!connected("pushButton", &QAbstractButton::clicked));
+    QVERIFY(connected("pushButton", &QAbstractButton::clicked));
 }
 
 QTEST_MAIN(TestMainWindow)
