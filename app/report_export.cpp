@@ -38,9 +38,10 @@ void CMivoParticleStreamAnalysis::slot_btn_exportData()
         return;
     }
     ShowStatus(FormText("[Running] Exporting particle data ... "));
-    const QString path = QFileDialog::getSaveFileName(
-        this, FormText("Save particle data"), inputPath + QStringLiteral("/particles.csv"),
-        FormText("CSV files (*.csv)"));
+    // Not "particles.csv": generated flows keep their ground truth under that name.
+    const QString suggested = inputPath + QStringLiteral("/particle_records.csv");
+    const QString path = QFileDialog::getSaveFileName(this, FormText("Save particle data"), suggested,
+                                                      FormText("CSV files (*.csv)"));
     if (path.isEmpty())
         return;
     // The classes of the table are those of the counters and circles on screen: the
