@@ -103,7 +103,7 @@ const int kAreaBounds[] = {INT_MIN, -3, 0, 1, 5, 10, 25, 45, 46, 100, 900, INT_M
 }  // namespace
 
 TEST(StreamFuzz, RandomSequencesNeverBreakTheContracts) {
-    const FuzzSettings fuzz = FuzzSettingsFromEnvironment(60);
+    const FuzzSettings fuzz = FuzzSettingsFromEnvironment(200);
     for (int i = 0; i < fuzz.iterations; ++i) {
         const unsigned seed = fuzz.seed + static_cast<unsigned>(i);
         SCOPED_TRACE(FuzzCase(seed));
@@ -208,7 +208,7 @@ std::tuple<int, int, int> Truth(const cv::Rect& r, int cut) {
 }  // namespace
 
 TEST(StreamFuzz, PlacedRectanglesAreCountedExactly) {
-    const FuzzSettings fuzz = FuzzSettingsFromEnvironment(40);
+    const FuzzSettings fuzz = FuzzSettingsFromEnvironment(100);
     for (int i = 0; i < fuzz.iterations; ++i) {
         const unsigned seed = fuzz.seed + static_cast<unsigned>(i);
         SCOPED_TRACE(FuzzCase(seed));

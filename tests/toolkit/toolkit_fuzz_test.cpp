@@ -249,7 +249,7 @@ const int kDepths[] = {CV_8U, CV_8U, CV_16U, CV_32S, CV_32F};
 
 TEST(ToolkitFuzz, LabellingAgreesWithOpenCv)
 {
-    const FuzzSettings fuzz = FuzzSettingsFromEnvironment(300);
+    const FuzzSettings fuzz = FuzzSettingsFromEnvironment(1000);
     for (int i = 0; i < fuzz.iterations; ++i) {
         const unsigned seed = fuzz.seed + static_cast<unsigned>(i);
         SCOPED_TRACE(FuzzCase(seed));
@@ -297,7 +297,7 @@ TEST(ToolkitFuzz, LabellingAgreesWithOpenCv)
 
 TEST(ToolkitFuzz, SizeFilterAndSmallRegionsAgreeWithOpenCvAreas)
 {
-    const FuzzSettings fuzz = FuzzSettingsFromEnvironment(300);
+    const FuzzSettings fuzz = FuzzSettingsFromEnvironment(1000);
     for (int i = 0; i < fuzz.iterations; ++i) {
         const unsigned seed = fuzz.seed + static_cast<unsigned>(i);
         SCOPED_TRACE(FuzzCase(seed));
@@ -365,7 +365,7 @@ TEST(ToolkitFuzz, SizeFilterAndSmallRegionsAgreeWithOpenCvAreas)
 
 TEST(ToolkitFuzz, ExtractAndMeasureTheParticleNearestThePoint)
 {
-    const FuzzSettings fuzz = FuzzSettingsFromEnvironment(300);
+    const FuzzSettings fuzz = FuzzSettingsFromEnvironment(1000);
     for (int i = 0; i < fuzz.iterations; ++i) {
         const unsigned seed = fuzz.seed + static_cast<unsigned>(i);
         SCOPED_TRACE(FuzzCase(seed));
@@ -428,7 +428,7 @@ TEST(ToolkitFuzz, ExtractAndMeasureTheParticleNearestThePoint)
 
 TEST(ToolkitFuzz, SegmentationsAreThresholdsOfTheirImages)
 {
-    const FuzzSettings fuzz = FuzzSettingsFromEnvironment(300);
+    const FuzzSettings fuzz = FuzzSettingsFromEnvironment(1000);
     for (int i = 0; i < fuzz.iterations; ++i) {
         const unsigned seed = fuzz.seed + static_cast<unsigned>(i);
         SCOPED_TRACE(FuzzCase(seed));
@@ -513,7 +513,7 @@ TEST(ToolkitFuzz, SegmentationsAreThresholdsOfTheirImages)
 
 TEST(ToolkitFuzz, MarginsStayInsideTheImage)
 {
-    const FuzzSettings fuzz = FuzzSettingsFromEnvironment(300);
+    const FuzzSettings fuzz = FuzzSettingsFromEnvironment(1000);
     for (int i = 0; i < fuzz.iterations; ++i) {
         const unsigned seed = fuzz.seed + static_cast<unsigned>(i);
         SCOPED_TRACE(FuzzCase(seed));
@@ -548,7 +548,7 @@ TEST(ToolkitFuzz, MarginsStayInsideTheImage)
 
 TEST(ToolkitFuzz, QueuesAndBoxRelationsKeepTheirContracts)
 {
-    const FuzzSettings fuzz = FuzzSettingsFromEnvironment(300);
+    const FuzzSettings fuzz = FuzzSettingsFromEnvironment(1000);
     for (int i = 0; i < fuzz.iterations; ++i) {
         const unsigned seed = fuzz.seed + static_cast<unsigned>(i);
         SCOPED_TRACE(FuzzCase(seed));
