@@ -168,6 +168,9 @@ TEST(StreamFuzz, RandomSequencesNeverBreakTheContracts) {
             if (width > 0 && method >= 1 && method <= 3) {
                 EXPECT_EQ(read, usable.back());
             }
+            if (width <= 0 || method < 1 || method > 3 || !usable.back()) {
+                EXPECT_TRUE(records.empty());
+            }
             ExpectSaneRecords(records, frames - 1, stream, std::min(std::max(width, 0), stream.frameWidth));
         }
     }
