@@ -14,6 +14,7 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include <climits>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
@@ -130,10 +131,10 @@ struct BadInput {
     std::function<void()> midRun;      // done with the counter stopped at its first progress line
     int exitCode = 0;
     QStringList messages;              // every "[ERRO] ..." and "[WARNING] ..." line, in order
-    // Same: the reference summary; LeftOut: one frame left out, the rows before it kept;
-    // None: no summary; Own: checked by `extra`.
+    // Same: the reference summary; LeftOut: the frame `leftOut` left out; None: no
+    // summary; Own: checked by `extra`.
     enum Summary { Same, LeftOut, None, Own } summary = Same;
-    int leftOut = -1;
+    int leftOut = -1;                  // set: the rows before the frame before it are kept
     QString csv;                       // compared with the reference rows when set
     QJsonObject referenceJson;
     QList<QStringList> referenceRows;
@@ -322,7 +323,7 @@ void TestTesselCount::badInputs_data() {
     QTest::addColumn<int>("unused");
     for (const char* tag :
          {"zero-byte frame", "truncated PNG", "truncated JPEG", "text file named .png", "colour and 16-bit frames",
-          "frame of another size", "frame deleted during the run", "frame spoiled during the run", "missing folder",
+          "frame of another size", "name not in UTF-8", "frame deleted during the run", "frame spoiled during the run", "missing folder",
           "folder is a file", "five frames and a sub-folder", "frame 0 unreadable", "spaces and non-ASCII names",
           "export folder cannot be made", "CSV cannot be written", "CSV into a pipe", "log is a folder",
           "log on a full disk", "standard output on a full disk", "1 x 1 frames", "area bounds at the int limit"})
@@ -399,6 +400,19 @@ BadInput TestTesselCount::Prepare(const QByteArray& tag) {
         copy(small, frames, 12, {});
         cv::imwrite(frame(small, 5).toStdString(), cv::Mat(240, 320, CV_8UC1, cv::Scalar(200)));
         leftOut(5, small.names[5], QStringLiteral("320 x 240, frame 0 is 640 x 480"));
+    } else if (tag == "name not in UTF-8") {
+        // Left out of the listing: frame 6 becomes frame 5.
+        copy(small, frames, 12, {});
+        std::filesystem::rename(QFile::encodeName(frame(small, 5)).toStdString(),
+                                QFile::encodeName(frames).toStdString() + "/frame_\xe4_0005.png");
+        in.exitCode = 3;
+        in.messages = {QStringLiteral("[WARNING] Left out frame_\uFFFD_0005.png (name not in UTF-8)")};
+        in.summary = BadInput::Own;
+        in.leftOut = 5;
+        in.extra = [](const Outcome& outcome) {
+            QCOMPARE(outcome.Int("frames"), 11);
+            QVERIFY(outcome.Ints("unreadable_frames").empty());
+        };
     } else if (tag == "frame deleted during the run" || tag == "frame spoiled during the run") {
         // Frames near the end of the 30, well after the first progress line.
         copy(flow, frames, 30, {});
@@ -533,7 +547,7 @@ void TestTesselCount::badInputs() {
     // order, up to the frame before the one left out (Frame Diff compares that frame with
     // the next).
     if (!in.csv.isEmpty()) {
-        const int before = in.summary == BadInput::LeftOut ? in.leftOut - 1 : INT_MAX;
+        const int before = in.leftOut >= 0 ? in.leftOut - 1 : INT_MAX;
         const QList<QStringList> rows = RowsBefore(CsvRows(in.csv), before);
         QVERIFY(!rows.isEmpty());
         QCOMPARE(rows, RowsBefore(in.referenceRows, before));

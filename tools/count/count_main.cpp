@@ -83,7 +83,10 @@ int Count(const CountOptions& options) {
         for (const QString& path : failed) PrintError(QStringLiteral("[ERRO] Can not write ") + path);
         complete = complete && failed.isEmpty();
     }
-    const QStringList warnings = LeftOutWarnings(reg);
+    QStringList warnings;
+    for (const QString& name : UndecodableFrameFiles(folder))
+        warnings << QStringLiteral("[WARNING] Left out %1 (name not in UTF-8)").arg(name);
+    warnings << LeftOutWarnings(reg);
     for (const QString& warning : warnings) PrintError(warning);
 
     const QString summary = options.json ? SummaryJson(reg) + QLatin1Char('\n') : SummaryText(reg, options);
