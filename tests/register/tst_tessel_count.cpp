@@ -161,6 +161,7 @@ private:
     WrittenFlow small;  // 12 frames
     QTemporaryDir work;
     // Reference runs of both flows: summary, particle rows and log lines.
+    Outcome flowRun;
     QJsonObject flowJson, smallJson;
     QList<QStringList> flowRows, smallRows;
     int smallLogLines = 0;
@@ -173,8 +174,7 @@ void TestTesselCount::initTestCase() {
     QVERIFY(work.isValid());
     QVERIFY(WriteFlow(FlowOf(30, {160}), flow));
     QVERIFY(WriteFlow(FlowOf(12, {160}, 2), small));
-    const Outcome flowRun =
-        Count({QStringLiteral("--json"), QStringLiteral("--csv"), Path("flow.csv"), flow.Folder()}, work.path());
+    flowRun = Count({QStringLiteral("--json"), QStringLiteral("--csv"), Path("flow.csv"), flow.Folder()}, work.path());
     QTemporaryDir logDir;
     const Outcome smallRun = Count({QStringLiteral("--json"), QStringLiteral("--csv"), Path("small.csv"), small.Folder()},
                                    logDir.path());
@@ -191,8 +191,7 @@ void TestTesselCount::initTestCase() {
 }
 
 void TestTesselCount::summaryMatchesTheWindowsRun() {
-    const Outcome json = Count({QStringLiteral("--json"), flow.Folder()}, work.path());
-    QCOMPARE(json.exitCode, 0);
+    const Outcome& json = flowRun;  // with --json and --csv
     QCOMPARE(json.Json().keys(), QStringList({"accumulated_shift", "count_greater", "count_in_range", "count_smaller",
                                               "frame_height", "frame_width", "frames", "particles", "selected_frames",
                                               "unreadable_frames"}));
