@@ -2,7 +2,6 @@
 
 #include <cstddef>
 #include <fstream>
-#include <iterator>
 #include <vector>
 
 namespace {
@@ -36,7 +35,11 @@ bool IsTruncatedJpegFile(const std::string& path) {
     unsigned char magic[3] = {};
     if (!file.read(reinterpret_cast<char*>(magic), 3) || magic[0] != 0xFF || magic[1] != 0xD8 || magic[2] != 0xFF)
         return false;
+    file.seekg(0, std::ios::end);
+    const std::streamoff size = file.tellg();
+    if (size <= 0) return false;
+    std::vector<unsigned char> bytes(static_cast<std::size_t>(size));
     file.seekg(0);
-    const std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    if (!file.read(reinterpret_cast<char*>(bytes.data()), size)) return false;
     return EndsBeforeEndOfImage(bytes);
 }
