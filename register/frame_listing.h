@@ -23,3 +23,8 @@ QDir::SortFlags FrameSortFlags(const QString& sortKey, const QString& order);
 // Names (no folder part) of the regular files of `folder` that match the patterns,
 // sorted with `flags`; sub-folders and symbolic links are left out.
 QStringList ListFrameFiles(const QString& folder, QDir::SortFlags flags);
+
+// Frame files that ListFrameFiles leaves out because their names are not valid UTF-8
+// (no QString can name them, so they cannot be opened through one either), named with
+// the undecodable bytes replaced. Sorted by name.
+QStringList UndecodableFrameFiles(const QString& folder);

@@ -80,7 +80,8 @@ public:
     // interest. Returns the paths that could not be written (empty on success).
     QStringList ExportFramesOfInterest(QString targetFolder);
 
-    // Log (register_log.cpp): "log_KOV.txt" in the working directory.
+    // Log (register_log.cpp): "log_KOV.txt" in the working directory. A line that
+    // cannot be written is lost and counted in lostLogLines.
     static QString CurrentTimestamp();
     void AppendLogLine(QString message);
 
@@ -105,6 +106,8 @@ public:
     // 0-based indices of the frames of the current run that could not be read,
     // ascending; each was logged once as "[unreadable] Img:" + its 1-based number.
     std::vector<int> unreadableFrames;
+    // Log lines that could not be written since the register was created.
+    int lostLogLines = 0;
 
 private:
     // A frame of interest counted during phase 1, while the stream still keeps the

@@ -1,5 +1,7 @@
 #include "register/particle_csv.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QStringList>
 
@@ -42,11 +44,19 @@ QString ParticleCsvRow(const ParticleMeasure& record, const CVideoStream& stream
 
 bool WriteParticleCsv(const QString& path, const std::vector<ParticleMeasure>& records,
                       const CVideoStream& stream, const ParticleClassRules& rules, double pixelSize) {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) return false;
     QByteArray text = ParticleCsvHeader().toUtf8() + '\n';
     for (const ParticleMeasure& record : records)
         text += ParticleCsvRow(record, stream, rules, pixelSize).toUtf8() + '\n';
+
+    // A device or a pipe (/dev/stdout, /dev/null, a FIFO) is written to directly: the
+    // safe replace would put a regular file in its place.
+    const QFileInfo target(path);
+    if (target.exists() && !target.isFile() && !target.isDir()) {
+        QFile device(path);
+        return device.open(QIODevice::WriteOnly) && device.write(text) == text.size() && device.flush();
+    }
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) return false;
     if (file.write(text) != text.size()) {
         file.cancelWriting();
         return false;

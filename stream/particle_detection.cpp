@@ -6,18 +6,27 @@
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
+#include <climits>
 
 namespace {
 
 // Square window of half-size r (the lower area bound) around a centroid, clipped
-// against the whole frame. Empty when a negative half-size leaves nothing.
+// against the whole frame. Empty when a negative half-size leaves nothing. In 64 bits:
+// the bound comes from the user and may be as large as an int goes.
 cv::Rect MeasuringWindow(cv::Point c, int r, int frameWidth, int frameHeight) {
-    const int x0 = std::max(c.x - r, 0);
-    const int y0 = std::max(c.y - r, 0);
-    const int x1 = std::min(frameWidth - 1, c.x + r);
-    const int y1 = std::min(frameHeight - 1, c.y + r);
+    const long long x0 = std::max<long long>(static_cast<long long>(c.x) - r, 0);
+    const long long y0 = std::max<long long>(static_cast<long long>(c.y) - r, 0);
+    const long long x1 = std::min<long long>(frameWidth - 1, static_cast<long long>(c.x) + r);
+    const long long y1 = std::min<long long>(frameHeight - 1, static_cast<long long>(c.y) + r);
     if (x1 < x0 || y1 < y0) return cv::Rect();
-    return cv::Rect(x0, y0, x1 - x0 + 1, y1 - y0 + 1);
+    return cv::Rect(static_cast<int>(x0), static_cast<int>(y0), static_cast<int>(x1 - x0 + 1),
+                    static_cast<int>(y1 - y0 + 1));
+}
+
+// Upper area of the size filter: three times the upper bound, limited to what an int holds.
+int SizeFilterMaximum(int maxArea) {
+    return static_cast<int>(std::clamp(3LL * maxArea, static_cast<long long>(INT_MIN),
+                                       static_cast<long long>(INT_MAX)));
 }
 
 }  // namespace
@@ -63,7 +72,7 @@ std::vector<ParticleMeasure> CVideoStream::CountParticles(int index, int method,
     if (method != kMethodFrameDiff || minArea > 45)
         cv::morphologyEx(mask, mask, cv::MORPH_OPEN, kernel3x3, cv::Point(-1, -1), 1, cv::BORDER_CONSTANT,
                          cv::morphologyDefaultBorderValue());
-    mask = FilterComponentsBySize(mask, 10, 3 * maxArea);
+    mask = FilterComponentsBySize(mask, 10, SizeFilterMaximum(maxArea));
 
     const std::vector<cv::Point> centroids = ComputeLabelCentroids8(mask);
     for (auto c = centroids.rbegin(); c != centroids.rend(); ++c) {

@@ -1,5 +1,7 @@
 #include "stream/video_stream.h"
 
+#include "stream/frame_file_check.h"
+
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
@@ -60,8 +62,10 @@ cv::Mat CVideoStream::ReadFrame(int index) const {
         return recentFrames.front().second.clone();
     }
     cv::Mat grey;
+    const std::string path = FramePath(index);
+    if (IsTruncatedJpegFile(path)) return cv::Mat();
     try {
-        grey = cv::imread(FramePath(index), cv::IMREAD_GRAYSCALE);
+        grey = cv::imread(path, cv::IMREAD_GRAYSCALE);
     } catch (const cv::Exception&) {
         // A decoder may give up on a damaged file by throwing; that is an unreadable frame.
         return cv::Mat();

@@ -31,7 +31,7 @@ public:
     std::string FrameName(int index) const;
 
     // 8-bit grey, the caller's own copy; empty when the index is outside the list or
-    // the file cannot be read.
+    // the file cannot be read (a JPEG cut short counts as unreadable).
     cv::Mat ReadFrame(int index) const;
 
     // ReadFrame keeps the last `frames` decoded frames (0, the default: none), so

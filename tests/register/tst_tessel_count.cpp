@@ -4,14 +4,27 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QTest>
 
+#include <opencv2/imgcodecs.hpp>
+
+#include <climits>
+#include <filesystem>
+#include <functional>
 #include <map>
+#include <memory>
 #include <set>
+#include <thread>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -28,32 +41,105 @@ struct Outcome {
     int Int(const char* key) const { return Json()[QLatin1String(key)].toInt(); }
 };
 
-// Runs tessel-count in `workDir` (where its log goes).
-Outcome Count(const QStringList& arguments, const QString& workDir) {
+// Runs tessel-count in `workDir` (where its log goes). `atFirstProgress` runs once, with
+// the counter stopped, as soon as its first progress line arrives; `stdoutFile`, when
+// given, takes its standard output.
+Outcome Count(const QStringList& arguments, const QString& workDir, const std::function<void()>& atFirstProgress = {},
+              const QString& stdoutFile = {}) {
     QProcess process;
     process.setWorkingDirectory(workDir);
+    if (!stdoutFile.isEmpty()) process.setStandardOutputFile(stdoutFile);
     process.start(QStringLiteral(TESSEL_COUNT_PATH), arguments);
     Outcome outcome;
+    QByteArray err;
+    if (atFirstProgress) {
+        process.setReadChannel(QProcess::StandardError);
+        while (!err.contains("[Process]") && process.waitForReadyRead(120000)) err += process.readAllStandardError();
+        ::kill(static_cast<pid_t>(process.processId()), SIGSTOP);
+        atFirstProgress();
+        ::kill(static_cast<pid_t>(process.processId()), SIGCONT);
+    }
     if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit) return outcome;
     outcome.exitCode = process.exitCode();
     outcome.out = QString::fromLocal8Bit(process.readAllStandardOutput());
-    outcome.err = QString::fromLocal8Bit(process.readAllStandardError());
+    outcome.err = QString::fromLocal8Bit(err + process.readAllStandardError());
     return outcome;
 }
 
-// Rows of a CSV file, split into fields (no quoted fields in generated flows).
+// Rows of a CSV file, split into fields (quoted fields may hold commas).
 QList<QStringList> CsvRows(const QString& path) {
     QFile file(path);
     QList<QStringList> rows;
     if (!file.open(QIODevice::ReadOnly)) return rows;
-    for (const QString& line : QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts))
-        rows << line.split(QLatin1Char(','));
+    for (const QString& line : QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        QStringList fields(QString{});
+        bool quoted = false;
+        for (int i = 0; i < line.size(); ++i) {
+            const QChar c = line[i];
+            if (c == QLatin1Char('"') && quoted && i + 1 < line.size() && line[i + 1] == QLatin1Char('"')) {
+                fields.last() += c;
+                ++i;
+            } else if (c == QLatin1Char('"')) {
+                quoted = !quoted;
+            } else if (c == QLatin1Char(',') && !quoted) {
+                fields << QString();
+            } else {
+                fields.last() += c;
+            }
+        }
+        rows << fields;
+    }
     return rows;
+}
+
+// The rows of frames before `frame`, without the file name.
+QList<QStringList> RowsBefore(const QList<QStringList>& rows, int frame) {
+    QList<QStringList> before;
+    for (int i = 1; i < rows.size(); ++i) {
+        if (rows[i][0].toInt() >= frame) continue;
+        QStringList fields = rows[i];
+        fields.removeAt(1);
+        before << fields;
+    }
+    return before;
+}
+
+// The "[ERRO] ..." and "[WARNING] ..." lines of standard error, in order.
+QStringList Messages(const QString& err) {
+    QStringList messages;
+    for (const QString& line : err.split(QLatin1Char('\n')))
+        if (line.startsWith(QLatin1String("[ERRO]")) || line.startsWith(QLatin1String("[WARNING]"))) messages << line;
+    return messages;
+}
+
+bool Truncate(const QString& path, double share) {
+    QFile file(path);
+    return file.open(QIODevice::ReadWrite) && file.resize(static_cast<qint64>(file.size() * share));
 }
 
 const std::vector<int> kSelected = {0, 4, 8, 12, 16, 20, 24, 28, 29};
 
 }  // namespace
+
+// A bad input for the counter: how to run it and what it must do. The counter keeps
+// working, names what went wrong on standard error, tells it by its exit status, and
+// loses nothing it could compute.
+struct BadInput {
+    QStringList arguments;
+    QString workDir;                   // where the log goes
+    QString stdoutFile;                // standard output goes here when set
+    std::function<void()> midRun;      // done with the counter stopped at its first progress line
+    int exitCode = 0;
+    QStringList messages;              // every "[ERRO] ..." and "[WARNING] ..." line, in order
+    // Same: the reference summary; LeftOut: the frame `leftOut` left out; None: no
+    // summary; Own: checked by `extra`.
+    enum Summary { Same, LeftOut, None, Own } summary = Same;
+    int leftOut = -1;                  // set: the rows before the frame before it are kept
+    QString csv;                       // compared with the reference rows when set
+    QJsonObject referenceJson;
+    QList<QStringList> referenceRows;
+    std::function<void(const Outcome&)> extra;  // checks of this input alone
+};
 
 class TestTesselCount : public QObject {
     Q_OBJECT
@@ -64,26 +150,48 @@ private slots:
     void csvRowsAgreeWithTheSummary();
     void circularityFilterMovesRowsToFiltered();
     void descendingOrderReversesTheFrames();
-    void exportAndUnreadableFrames();
+    void exportWritesEveryPair();
     void badUsageExitsTwo_data();
     void badUsageExitsTwo();
-    void uncountableFoldersExitOne();
-    void unwritableOutputsExitOne();
+    void badInputs_data();
+    void badInputs();
 
 private:
-    WrittenFlow flow;
+    WrittenFlow flow;   // 30 frames
+    WrittenFlow small;  // 12 frames
     QTemporaryDir work;
+    // Reference runs of both flows: summary, particle rows and log lines.
+    Outcome flowRun;
+    QJsonObject flowJson, smallJson;
+    QList<QStringList> flowRows, smallRows;
+    int smallLogLines = 0;
+    std::unique_ptr<QTemporaryDir> caseDir;
     QString Path(const char* name) const { return work.filePath(QLatin1String(name)); }
+    BadInput Prepare(const QByteArray& tag);
 };
 
 void TestTesselCount::initTestCase() {
     QVERIFY(work.isValid());
     QVERIFY(WriteFlow(FlowOf(30, {160}), flow));
+    QVERIFY(WriteFlow(FlowOf(12, {160}, 2), small));
+    flowRun = Count({QStringLiteral("--json"), QStringLiteral("--csv"), Path("flow.csv"), flow.Folder()}, work.path());
+    QTemporaryDir logDir;
+    const Outcome smallRun = Count({QStringLiteral("--json"), QStringLiteral("--csv"), Path("small.csv"), small.Folder()},
+                                   logDir.path());
+    QVERIFY(flowRun.exitCode == 0 && smallRun.exitCode == 0);
+    flowJson = flowRun.Json();
+    smallJson = smallRun.Json();
+    flowRows = CsvRows(Path("flow.csv"));
+    smallRows = CsvRows(Path("small.csv"));
+    QVERIFY(flowRows.size() > 100 && smallRows.size() > 50);
+    QFile log(logDir.filePath(QStringLiteral("log_KOV.txt")));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    smallLogLines = log.readAll().count('\n');
+    QVERIFY(smallLogLines > 0);
 }
 
 void TestTesselCount::summaryMatchesTheWindowsRun() {
-    const Outcome json = Count({QStringLiteral("--json"), flow.Folder()}, work.path());
-    QCOMPARE(json.exitCode, 0);
+    const Outcome& json = flowRun;  // with --json and --csv
     QCOMPARE(json.Json().keys(), QStringList({"accumulated_shift", "count_greater", "count_in_range", "count_smaller",
                                               "frame_height", "frame_width", "frames", "particles", "selected_frames",
                                               "unreadable_frames"}));
@@ -174,20 +282,12 @@ void TestTesselCount::descendingOrderReversesTheFrames() {
     for (int i = 1; i < rows.size(); ++i) QCOMPARE(rows[i][1], flow.names[29 - rows[i][0].toInt()]);
 }
 
-void TestTesselCount::exportAndUnreadableFrames() {
+void TestTesselCount::exportWritesEveryPair() {
     const QString target = Path("figures/run1");
     QCOMPARE(Count({QStringLiteral("--export"), target, flow.Folder()}, work.path()).exitCode, 0);
     const QStringList files = QDir(target).entryList(QDir::Files);
     QCOMPARE(files.size(), 2 * 9);
     QVERIFY(files.contains(QStringLiteral("pos_29_frame_0029.png")) && files.contains(QStringLiteral("res_12_frame_0012.png")));
-
-    WrittenFlow spoiled;
-    QVERIFY(WriteFlow(FlowOf(12, {160}), spoiled));
-    QVERIFY(Spoil(spoiled.Path(5)));
-    const Outcome json = Count({QStringLiteral("--json"), spoiled.Folder()}, work.path());
-    QCOMPARE(json.exitCode, 0);
-    QCOMPARE(json.Ints("unreadable_frames"), std::vector<int>({5}));
-    QVERIFY(Count({spoiled.Folder()}, work.path()).out.contains(QStringLiteral("Unreadable frames:  5\n")));
 }
 
 void TestTesselCount::badUsageExitsTwo_data() {
@@ -218,44 +318,240 @@ void TestTesselCount::badUsageExitsTwo() {
     QVERIFY(help.exitCode == 0 && help.out.contains(QStringLiteral("--circularity <V>")));
 }
 
-void TestTesselCount::uncountableFoldersExitOne() {
-    QTemporaryDir five;
-    for (int t = 0; t < 5; ++t) QVERIFY(QFile::copy(QString::fromStdString(flow.Path(t)), five.filePath(flow.names[t])));
-    QVERIFY(QDir(five.path()).mkdir(QStringLiteral("sub.png")));
-    for (const QString& folder : {five.path(), Path("absent")}) {
-        const Outcome outcome = Count({QStringLiteral("--json"), folder}, work.path());
-        QCOMPARE(outcome.exitCode, 1);
-        QCOMPARE(outcome.err, QStringLiteral("[ERRO] No images were found\n"));
-        QVERIFY(outcome.out.isEmpty());
-    }
-    QVERIFY(QFile::copy(QString::fromStdString(flow.Path(5)), five.filePath(flow.names[5])));
-    QCOMPARE(Count({five.path()}, work.path()).exitCode, 0);
-
-    // Frame 0 unreadable: nothing can be measured.
-    QVERIFY(Spoil((five.path() + QStringLiteral("/frame_0000.png")).toStdString()));
-    const Outcome outcome = Count({five.path()}, work.path());
-    QCOMPARE(outcome.exitCode, 1);
-    QCOMPARE(outcome.err, QStringLiteral("[ERRO] Can not read image frame_0000.png\n"));
-    QVERIFY(outcome.out.isEmpty());
+void TestTesselCount::badInputs_data() {
+    QTest::addColumn<int>("unused");
+    for (const char* tag :
+         {"zero-byte frame", "truncated PNG", "truncated JPEG", "text file named .png", "colour and 16-bit frames",
+          "frame of another size", "name not in UTF-8", "frame deleted during the run", "frame spoiled during the run", "missing folder",
+          "folder is a file", "five frames and a sub-folder", "frame 0 unreadable", "spaces and non-ASCII names",
+          "export folder cannot be made", "CSV cannot be written", "CSV into a pipe", "log is a folder",
+          "log on a full disk", "standard output on a full disk", "1 x 1 frames", "area bounds at the int limit"})
+        QTest::newRow(tag) << 0;
 }
 
-void TestTesselCount::unwritableOutputsExitOne() {
-    // A regular file where a folder is needed.
-    const QString blocker = Path("blocker");
-    QFile file(blocker);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.close();
-    const Outcome csv = Count({QStringLiteral("--csv"), blocker + QStringLiteral("/p.csv"), flow.Folder()}, work.path());
-    QCOMPARE(csv.exitCode, 1);
-    QVERIFY(csv.err.contains(QStringLiteral("[ERRO] Can not write %1/p.csv\n").arg(blocker)));
+BadInput TestTesselCount::Prepare(const QByteArray& tag) {
+    caseDir = std::make_unique<QTemporaryDir>();
+    const QString dir = caseDir->path();
+    const auto at = [&](const QString& name) { return dir + QLatin1Char('/') + name; };
+    const auto copy = [](const WrittenFlow& from, const QString& folder, int frames, const QString& prefix) {
+        QDir().mkpath(folder);
+        for (int t = 0; t < frames; ++t)
+            QFile::copy(from.Folder() + QLatin1Char('/') + from.names[t], folder + QLatin1Char('/') + prefix + from.names[t]);
+    };
+    const QString frames = at(QStringLiteral("frames"));
+    const auto frame = [&](const WrittenFlow& of, int t) { return frames + QLatin1Char('/') + of.names[t]; };
+    const auto blocker = [&] {
+        QFile file(at(QStringLiteral("blocker")));
+        file.open(QIODevice::WriteOnly);
+        return file.fileName();
+    };
 
-    const Outcome figures = Count(
-        {QStringLiteral("--json"), QStringLiteral("--export"), blocker + QStringLiteral("/figures"), flow.Folder()}, work.path());
-    QCOMPARE(figures.exitCode, 1);
-    const QStringList errors = figures.err.split(QLatin1Char('\n')).filter(QStringLiteral("[ERRO] Can not write "));
-    QCOMPARE(errors.size(), 2 * 9);
-    QVERIFY(errors.contains(QStringLiteral("[ERRO] Can not write %1/figures/res_29_frame_0029.png").arg(blocker)));
-    QCOMPARE(figures.Int("frames"), 30);  // the count itself is still summarised
+    BadInput in;
+    in.workDir = dir;
+    in.csv = at(QStringLiteral("p.csv"));
+    in.referenceJson = smallJson;
+    in.referenceRows = smallRows;
+    const QStringList json = {QStringLiteral("--json"), QStringLiteral("--csv"), in.csv};
+    in.arguments = json + QStringList{frames};
+    const auto leftOut = [&](int index, const QString& name, const QString& reason) {
+        in.exitCode = 3;
+        in.summary = BadInput::LeftOut;
+        in.leftOut = index;
+        in.messages = {QStringLiteral("[WARNING] Left out %1 (%2)").arg(name, reason)};
+    };
+    const auto failed = [&](const QString& message) {
+        in.exitCode = 1;
+        in.summary = BadInput::None;
+        in.messages = {message};
+        in.csv.clear();
+    };
+
+    if (tag == "zero-byte frame" || tag == "truncated PNG" || tag == "text file named .png") {
+        copy(small, frames, 12, {});
+        if (tag == "text file named .png") {
+            Spoil(frame(small, 5).toStdString());
+            in.extra = [frames, dir](const Outcome&) {
+                QVERIFY(Count({frames}, dir).out.contains(QStringLiteral("Unreadable frames:  5\n")));
+            };
+        } else {
+            Truncate(frame(small, 5), tag == "zero-byte frame" ? 0.0 : 0.5);
+        }
+        leftOut(5, small.names[5], QStringLiteral("can not read image"));
+    } else if (tag == "truncated JPEG") {
+        // The decoder would fill the missing rows with grey and only warn.
+        flowgen::WriteFlow(small.flow, frames.toStdString(), "jpg", nullptr);
+        const Outcome whole = Count(in.arguments, dir);
+        in.referenceJson = whole.Json();
+        in.referenceRows = CsvRows(in.csv);
+        Truncate(frames + QStringLiteral("/frame_0005.jpg"), 0.6);
+        leftOut(5, QStringLiteral("frame_0005.jpg"), QStringLiteral("can not read image"));
+    } else if (tag == "colour and 16-bit frames") {
+        // The same grey values, as colour and as 16-bit files: the same count.
+        QDir().mkpath(frames);
+        for (int t = 0; t < 12; ++t) {
+            const cv::Mat grey = cv::imread(small.Path(t), cv::IMREAD_GRAYSCALE);
+            cv::Mat file;
+            if (t % 2 == 0) cv::merge(std::vector<cv::Mat>{grey, grey, grey}, file);
+            else grey.convertTo(file, CV_16U, 257.0);
+            cv::imwrite(frame(small, t).toStdString(), file);
+        }
+    } else if (tag == "frame of another size") {
+        copy(small, frames, 12, {});
+        cv::imwrite(frame(small, 5).toStdString(), cv::Mat(240, 320, CV_8UC1, cv::Scalar(200)));
+        leftOut(5, small.names[5], QStringLiteral("320 x 240, frame 0 is 640 x 480"));
+    } else if (tag == "name not in UTF-8") {
+        // Left out of the listing: frame 6 becomes frame 5.
+        copy(small, frames, 12, {});
+        std::filesystem::rename(QFile::encodeName(frame(small, 5)).toStdString(),
+                                QFile::encodeName(frames).toStdString() + "/frame_\xe4_0005.png");
+        in.exitCode = 3;
+        in.messages = {QStringLiteral("[WARNING] Left out frame_\uFFFD_0005.png (name not in UTF-8)")};
+        in.summary = BadInput::Own;
+        in.leftOut = 5;
+        in.extra = [](const Outcome& outcome) {
+            QCOMPARE(outcome.Int("frames"), 11);
+            QVERIFY(outcome.Ints("unreadable_frames").empty());
+        };
+    } else if (tag == "frame deleted during the run" || tag == "frame spoiled during the run") {
+        // Frames near the end of the 30, well after the first progress line.
+        copy(flow, frames, 30, {});
+        in.referenceJson = flowJson;
+        in.referenceRows = flowRows;
+        if (tag == "frame deleted during the run") {
+            in.midRun = [path = frame(flow, 29)] { QFile::remove(path); };
+            leftOut(29, flow.names[29], QStringLiteral("missing"));
+        } else {
+            in.midRun = [path = frame(flow, 27)] { Spoil(path.toStdString()); };
+            leftOut(27, flow.names[27], QStringLiteral("can not read image"));
+        }
+    } else if (tag == "missing folder") {
+        in.arguments = QStringList{QStringLiteral("--json"), at(QStringLiteral("absent"))};
+        failed(QStringLiteral("[ERRO] Can not read folder ") + at(QStringLiteral("absent")));
+    } else if (tag == "folder is a file") {
+        in.arguments = QStringList{QStringLiteral("--json"), blocker()};
+        failed(QStringLiteral("[ERRO] Can not read folder ") + at(QStringLiteral("blocker")));
+    } else if (tag == "five frames and a sub-folder") {
+        copy(small, frames, 5, {});
+        QDir(frames).mkdir(QStringLiteral("sub.png"));
+        failed(QStringLiteral("[ERRO] No images were found"));
+    } else if (tag == "frame 0 unreadable") {
+        copy(small, frames, 12, {});
+        Spoil(frame(small, 0).toStdString());
+        failed(QStringLiteral("[ERRO] Can not read image frame_0000.png"));
+    } else if (tag == "spaces and non-ASCII names") {
+        const QString folder = at(QStringLiteral("Flüsse und Größen"));
+        const QString figures = at(QStringLiteral("Bilder ö"));
+        copy(small, folder, 12, QStringLiteral("Bild ä,"));
+        in.csv = at(QStringLiteral("Ergebnis ü.csv"));
+        in.arguments = {QStringLiteral("--json"), QStringLiteral("--csv"), in.csv, QStringLiteral("--export"), figures, folder};
+        in.extra = [this, csv = in.csv, figures](const Outcome&) {
+            const QList<QStringList> rows = CsvRows(csv);
+            for (int i = 1; i < rows.size(); ++i) QCOMPARE(rows[i][1], QStringLiteral("Bild ä,") + small.names[rows[i][0].toInt()]);
+            QCOMPARE(QDir(figures).entryList(QDir::Files).size(), 2 * smallJson[QLatin1String("selected_frames")].toArray().size());
+            QVERIFY(QFile::exists(figures + QStringLiteral("/res_0_Bild ä,frame_0000.png")));
+        };
+    } else if (tag == "export folder cannot be made") {
+        copy(small, frames, 12, {});
+        const QString figures = blocker() + QStringLiteral("/figures");
+        in.arguments = json + QStringList{QStringLiteral("--export"), figures, frames};
+        in.exitCode = 1;
+        for (const QJsonValue& v : smallJson[QLatin1String("selected_frames")].toArray())
+            for (const char* kind : {"pos_", "res_"})
+                in.messages << QStringLiteral("[ERRO] Can not write %1/%2%3_%4").arg(figures, QLatin1String(kind)).arg(v.toInt()).arg(small.names[v.toInt()]);
+    } else if (tag == "CSV cannot be written") {
+        in.arguments = {QStringLiteral("--json"), QStringLiteral("--csv"), blocker() + QStringLiteral("/p.csv"), small.Folder()};
+        in.exitCode = 1;
+        in.messages = {QStringLiteral("[ERRO] Can not write %1/p.csv").arg(at(QStringLiteral("blocker")))};
+        in.csv.clear();
+    } else if (tag == "CSV into a pipe") {
+        // Written into the pipe, which stays a pipe (a safe replace would put a file there).
+        const QString pipe = at(QStringLiteral("pipe"));
+        mkfifo(QFile::encodeName(pipe).constData(), 0600);
+        auto piped = std::make_shared<QByteArray>();
+        auto reader = std::make_shared<std::thread>([pipe, piped] {
+            QFile file(pipe);
+            if (file.open(QIODevice::ReadOnly)) *piped = file.readAll();
+        });
+        in.arguments = {QStringLiteral("--json"), QStringLiteral("--csv"), pipe, small.Folder()};
+        in.csv.clear();
+        in.extra = [this, pipe, piped, reader](const Outcome&) {
+            struct stat info {};
+            if (::stat(QFile::encodeName(pipe).constData(), &info) != 0 || !S_ISFIFO(info.st_mode)) {
+                reader->detach();  // waits on a pipe that is gone
+                QFAIL("the pipe was replaced");
+            }
+            // Lets the reader end should the counter never have opened the pipe.
+            const int writer = ::open(QFile::encodeName(pipe).constData(), O_WRONLY | O_NONBLOCK);
+            if (writer >= 0) ::close(writer);
+            reader->join();
+            QCOMPARE(piped->count('\n'), smallRows.size());
+        };
+    } else if (tag == "log is a folder" || tag == "log on a full disk") {
+        if (tag == "log is a folder") QDir(dir).mkdir(QStringLiteral("log_KOV.txt"));
+        else QFile::link(QStringLiteral("/dev/full"), at(QStringLiteral("log_KOV.txt")));
+        in.arguments = json + QStringList{small.Folder()};
+        in.exitCode = 3;
+        in.messages = {QStringLiteral("[WARNING] Can not write log_KOV.txt: %1 log lines lost").arg(smallLogLines)};
+    } else if (tag == "standard output on a full disk") {
+        in.arguments = json + QStringList{small.Folder()};
+        in.stdoutFile = QStringLiteral("/dev/full");
+        in.exitCode = 1;
+        in.summary = BadInput::None;
+        in.messages = {QStringLiteral("[ERRO] Can not write the summary to standard output")};
+    } else if (tag == "1 x 1 frames") {
+        QDir().mkpath(frames);
+        for (int t = 0; t < 6; ++t)
+            cv::imwrite((frames + QStringLiteral("/f%1.png").arg(t)).toStdString(), cv::Mat(1, 1, CV_8UC1, cv::Scalar(40 * t)));
+        in.arguments = {QStringLiteral("--json"), frames};
+        in.csv.clear();
+        in.summary = BadInput::Own;
+        in.extra = [](const Outcome& outcome) {
+            QCOMPARE(outcome.Int("frames"), 6);
+            QCOMPARE(outcome.Int("frame_width"), 1);
+            QCOMPARE(outcome.Int("particles"), 0);
+        };
+    } else if (tag == "area bounds at the int limit") {
+        in.arguments = {QStringLiteral("--json"), QStringLiteral("--min-px"), QStringLiteral("2147483647"),
+                        QStringLiteral("--max-px"), QStringLiteral("2147483647"), small.Folder()};
+        in.csv.clear();
+        in.summary = BadInput::Own;
+        in.extra = [](const Outcome& outcome) {
+            QVERIFY(outcome.Int("particles") > 0);
+            QCOMPARE(outcome.Int("count_smaller"), outcome.Int("particles"));
+        };
+    }
+    return in;
+}
+
+void TestTesselCount::badInputs() {
+    const BadInput in = Prepare(QTest::currentDataTag());
+    const Outcome outcome = Count(in.arguments, in.workDir, in.midRun, in.stdoutFile);
+    QCOMPARE(outcome.exitCode, in.exitCode);
+    QCOMPARE(Messages(outcome.err), in.messages);
+    switch (in.summary) {
+    case BadInput::Same:
+        QCOMPARE(outcome.Json(), in.referenceJson);
+        break;
+    case BadInput::LeftOut:
+        QCOMPARE(outcome.Ints("unreadable_frames"), std::vector<int>({in.leftOut}));
+        QCOMPARE(outcome.Int("frames"), in.referenceJson[QLatin1String("frames")].toInt());
+        break;
+    case BadInput::None:
+        QVERIFY(outcome.out.isEmpty());
+        break;
+    case BadInput::Own:
+        break;
+    }
+    // Nothing computed is lost: every particle row of the reference is there, in the same
+    // order, up to the frame before the one left out (Frame Diff compares that frame with
+    // the next).
+    if (!in.csv.isEmpty()) {
+        const int before = in.leftOut >= 0 ? in.leftOut - 1 : INT_MAX;
+        const QList<QStringList> rows = RowsBefore(CsvRows(in.csv), before);
+        QVERIFY(!rows.isEmpty());
+        QCOMPARE(rows, RowsBefore(in.referenceRows, before));
+    }
+    if (in.extra) in.extra(outcome);
 }
 
 QTEST_GUILESS_MAIN(TestTesselCount)

@@ -67,13 +67,3 @@ TEST(FillSmallHoles, HolesAreFourConnectedAndMayTouchTheBorder)
     EXPECT_EQ(out.at<uchar>(10, 10), 0);
     EXPECT_EQ(cv::countNonZero(out(cv::Rect(0, 30, 7, 10))), 70);
 }
-
-TEST(FillSmallHoles, InvertAndEmptyMasks)
-{
-    const cv::Mat mask = (cv::Mat_<uchar>(1, 4) << 0, 1, 2, 255);
-    EXPECT_EQ(cv::countNonZero(InvertMask01(mask) != (cv::Mat_<uchar>(1, 4) << 1, 0, 0, 0)), 0);
-    EXPECT_TRUE(InvertMask01(cv::Mat()).empty());
-    EXPECT_TRUE(FillSmallHoles(cv::Mat()).empty());
-    AdjRelPtr four(Create4NeighbourAdjRel());
-    EXPECT_TRUE(RemoveSmallComponents(cv::Mat(), four.get()).empty());
-}

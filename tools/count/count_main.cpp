@@ -11,6 +11,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QEventLoop>
+#include <QFileInfo>
 
 #include <cstdio>
 
@@ -48,15 +49,26 @@ bool RunRegister(CMivoRegisterManager& reg, const CountOptions& options, const Q
     return true;
 }
 
+// Exit statuses.
+constexpr int kDone = 0;
+constexpr int kFailed = 1;      // nothing counted, or an asked-for output not written
+constexpr int kBadUsage = 2;
+constexpr int kIncomplete = 3;  // counted and written, but frames or log lines left out
+
 int Count(const CountOptions& options) {
     const QString folder = QDir::cleanPath(options.folder);
+    const QFileInfo folderInfo(folder);
+    if (!folderInfo.isDir() || !folderInfo.isReadable()) {
+        PrintError(QStringLiteral("[ERRO] Can not read folder ") + folder);
+        return kFailed;
+    }
     const QStringList names = ListFrameFiles(folder, FrameSortFlags(options.sortKey, options.order));
     if (names.size() < kMinimumFrameCount) {
         PrintError(QStringLiteral("[ERRO] No images were found"));
-        return 1;
+        return kFailed;
     }
     CMivoRegisterManager reg;
-    if (!RunRegister(reg, options, folder, names)) return 1;
+    if (!RunRegister(reg, options, folder, names)) return kFailed;
 
     bool complete = true;
     if (!options.csvPath.isEmpty() &&
@@ -71,9 +83,19 @@ int Count(const CountOptions& options) {
         for (const QString& path : failed) PrintError(QStringLiteral("[ERRO] Can not write ") + path);
         complete = complete && failed.isEmpty();
     }
+    QStringList warnings;
+    for (const QString& name : UndecodableFrameFiles(folder))
+        warnings << QStringLiteral("[WARNING] Left out %1 (name not in UTF-8)").arg(name);
+    warnings << LeftOutWarnings(reg);
+    for (const QString& warning : warnings) PrintError(warning);
+
     const QString summary = options.json ? SummaryJson(reg) + QLatin1Char('\n') : SummaryText(reg, options);
-    std::fputs(summary.toLocal8Bit().constData(), stdout);
-    return complete ? 0 : 1;
+    if (std::fputs(summary.toLocal8Bit().constData(), stdout) < 0 || std::fflush(stdout) != 0) {
+        PrintError(QStringLiteral("[ERRO] Can not write the summary to standard output"));
+        complete = false;
+    }
+    if (!complete) return kFailed;
+    return warnings.isEmpty() ? kDone : kIncomplete;
 }
 
 }  // namespace
@@ -87,11 +109,11 @@ int main(int argc, char* argv[]) {
     switch (ParseCountOptions(QCoreApplication::arguments(), options, message, usage)) {
     case ParseResult::Help:
         std::fputs(usage.toLocal8Bit().constData(), stdout);
-        return 0;
+        return kDone;
     case ParseResult::BadUsage:
         PrintError(QStringLiteral("tessel-count: ") + message);
         std::fputs(usage.toLocal8Bit().constData(), stderr);
-        return 2;
+        return kBadUsage;
     case ParseResult::Run:
         break;
     }

@@ -36,7 +36,8 @@ ParseResult ParseCountOptions(const QStringList& arguments, CountOptions& option
         "frame,file,x,y,area_px,area_um2,ratio,circularity,class (class: single, bigger,\n"
         "smaller, filtered or uncounted).\n"
         "Exit status: 0 done, 1 the folder could not be counted or an output could not be\n"
-        "written, 2 bad usage."));
+        "written, 2 bad usage, 3 counted and written, but frames that could not be read\n"
+        "(each named on standard error) were left out or log lines were lost."));
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("This text."));
     const QCommandLineOption method(QStringLiteral("method"),
                                     QStringLiteral("Segmentation: 1 Otsu, 2 Mode Value, 3 Frame Diff [3]."),

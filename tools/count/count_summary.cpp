@@ -3,6 +3,7 @@
 #include "register/mivo_register_manager.h"
 #include "tools/count/count_options.h"
 
+#include <QFileInfo>
 #include <QStringList>
 
 #include <vector>
@@ -54,4 +55,31 @@ QString SummaryText(const CMivoRegisterManager& reg, const CountOptions& options
     if (options.circularityFilter)
         lines << QStringLiteral("Circularity filter: %1").arg(options.minCircularity);
     return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
+}
+
+QStringList LeftOutWarnings(const CMivoRegisterManager& reg) {
+    QStringList warnings;
+    const CVideoStream& stream = *reg.stream;
+    for (int index : reg.unreadableFrames) {
+        QString reason;
+        if (!QFileInfo::exists(QString::fromStdString(stream.FramePath(index)))) {
+            reason = QStringLiteral("missing");
+        } else {
+            const cv::Mat grey = stream.ReadFrame(index);
+            if (grey.empty())
+                reason = QStringLiteral("can not read image");
+            else if (grey.cols != reg.frameWidth || grey.rows != reg.frameHeight)
+                reason = QStringLiteral("%1 x %2, frame 0 is %3 x %4")
+                             .arg(grey.cols)
+                             .arg(grey.rows)
+                             .arg(reg.frameWidth)
+                             .arg(reg.frameHeight);
+            else
+                reason = QStringLiteral("could not be read during the run");
+        }
+        warnings << QStringLiteral("[WARNING] Left out %1 (%2)").arg(QString::fromStdString(stream.FrameName(index)), reason);
+    }
+    if (reg.lostLogLines > 0)
+        warnings << QStringLiteral("[WARNING] Can not write log_KOV.txt: %1 log lines lost").arg(reg.lostLogLines);
+    return warnings;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 class CMivoRegisterManager;
 struct CountOptions;
@@ -10,3 +11,8 @@ struct CountOptions;
 // count_greater, count_smaller, particles, unreadable_frames), or a short text.
 QString SummaryJson(const CMivoRegisterManager& reg);
 QString SummaryText(const CMivoRegisterManager& reg, const CountOptions& options);
+
+// One "[WARNING] ..." line per frame the run left out, with the reason as the file
+// shows it now (missing, not an image, another size than frame 0), and one for log
+// lines that could not be written. Empty when nothing was left out.
+QStringList LeftOutWarnings(const CMivoRegisterManager& reg);

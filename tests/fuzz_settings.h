@@ -1,0 +1,31 @@
+#pragma once
+
+// Seeded random cases for the fuzz and property tests. The default is a short, fixed
+// run for CI; TESSEL_FUZZ_ITERATIONS and TESSEL_FUZZ_SEED run more or other cases by
+// hand. Case i uses the seed `seed + i`, which every failure prints.
+
+#include <algorithm>
+#include <cstdlib>
+#include <string>
+
+struct FuzzSettings {
+    unsigned seed = 20240611u;
+    int iterations = 0;
+};
+
+inline FuzzSettings FuzzSettingsFromEnvironment(int defaultIterations)
+{
+    FuzzSettings settings;
+    settings.iterations = defaultIterations;
+    if (const char* text = std::getenv("TESSEL_FUZZ_ITERATIONS"))
+        settings.iterations = std::max(0, std::atoi(text));
+    if (const char* text = std::getenv("TESSEL_FUZZ_SEED"))
+        settings.seed = static_cast<unsigned>(std::strtoul(text, nullptr, 10));
+    return settings;
+}
+
+inline std::string FuzzCase(unsigned seed)
+{
+    return "fuzz case seed " + std::to_string(seed) + " (TESSEL_FUZZ_SEED=" + std::to_string(seed) +
+           " TESSEL_FUZZ_ITERATIONS=1 repeats it)";
+}

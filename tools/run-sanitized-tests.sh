@@ -1,0 +1,20 @@
+#!/bin/sh
+# Builds the whole tree with AddressSanitizer and UndefinedBehaviorSanitizer into
+# build-asan/ and runs the whole test suite there (widget tests offscreen), leak
+# checks included. Any finding fails the test that made it, and so this script.
+# Run after tools/run-tests.sh, which installs the packages.
+set -eu
+top=$(cd "$(dirname "$0")/.." && pwd)
+build="$top/build-asan"
+cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSEL_SANITIZE=ON -DTESSEL_BUILD_BENCH=OFF
+cmake --build "$build" -j"$(nproc)"
+
+# Reports go to standard error with a stack; the first one ends the process with a
+# non-zero status. tools/lsan.supp lists the leaks that are not ours (see there).
+ASAN_OPTIONS=detect_leaks=1:halt_on_error=1:abort_on_error=0:detect_stack_use_after_return=1:strict_init_order=1:check_initialization_order=1
+UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+LSAN_OPTIONS=suppressions=$top/tools/lsan.supp:print_suppressions=0
+QT_QPA_PLATFORM=offscreen
+export ASAN_OPTIONS UBSAN_OPTIONS LSAN_OPTIONS QT_QPA_PLATFORM
+cd "$build"
+ctest --output-on-failure -j"$(nproc)"
