@@ -2,6 +2,47 @@
 
 #include <gtest/gtest.h>
 
+// The order of equal keys decides which centroid of a row the pairing meets first: hand
+// traces of the first-element-pivot partition (a stable sort would give 1 3 0 2 first).
+TEST(QuickSortPaired, EqualKeysFollowThePartitionOrder) {
+    std::vector<int> key{2, 1, 2, 1}, companion{0, 1, 2, 3}, key5{3, 3, 1, 3, 2}, companion5{0, 1, 2, 3, 4};
+    QuickSortPaired(key.data(), 0, 3, companion.data());
+    QuickSortPaired(key5.data(), 0, 4, companion5.data());
+    EXPECT_TRUE(key == std::vector<int>({1, 1, 2, 2}) && companion == std::vector<int>({3, 1, 0, 2}));
+    EXPECT_TRUE(key5 == std::vector<int>({1, 2, 3, 3, 3}) && companion5 == std::vector<int>({2, 4, 0, 3, 1}));
+}
+
+// Partners within 3 rows, nearest in columns; ties go backward, then to the nearer step;
+// none, or only ones the frame width away, give (0, 0). Pairs come in row order.
+TEST(PairNearestCentroids, NearestWithinThreeRowsAndTieBreaks) {
+    const std::pair<std::vector<cv::Point>, std::vector<cv::Point>> cases[] = {
+        {{{100, 50}, {150, 53}, {205, 54}}, {{50, 3}, {50, 3}, {55, 1}}},
+        {{{110, 51}, {100, 49}, {90, 48}}, {{10, 1}, {10, 1}, {10, 2}}},
+        {{{90, 47}, {300, 48}, {100, 49}, {110, 50}}, {{10, 2}, {190, 2}, {10, 1}, {10, 1}}},
+        {{{0, 0}, {30, 4}, {670, 4}}, {{0, 0}, {0, 0}, {0, 0}}},
+    };
+    for (const auto& [centroids, pairs] : cases) EXPECT_EQ(PairNearestCentroids(centroids, 640, 480), pairs);
+}
+
+// The medians (the upper one of an even count) when at least 60 % of the pairs lie within
+// 4 of them in both components; otherwise, and for no pairs, (0, 0).
+TEST(ConsensusShift, SixtyPercentWithinFourOfTheMedians) {
+    const auto shift = [](const std::vector<int>& dx, std::vector<int> dy) {
+        dy.resize(dx.size());  // the rest 0
+        std::vector<cv::Point> pairs;
+        for (size_t k = 0; k < dx.size(); ++k) pairs.emplace_back(dx[k], dy[k]);
+        return std::make_pair(ConsensusShift(pairs).dx, ConsensusShift(pairs).dy);
+    };
+    const std::vector<int> dy{0, 1, 0, 2, 0, 0, 1, 0, 3, 0}, many(10, 160);
+    EXPECT_EQ(shift({40, 20, 10, 24, 16, 50, 20, 17, 23, 10}, dy), std::make_pair(20, 0));  // 6 of 10 within 4 of 20
+    EXPECT_EQ(shift({40, 20, 10, 24, 15, 50, 20, 17, 23, 10}, dy), std::make_pair(0, 0));   // 15 is 5 away: 5 of 10
+    EXPECT_EQ(shift(many, {0, 8, 0, 9, 0, 10, 0, 11, 0, 12}), std::make_pair(0, 0));        // dy median 8: 5 near
+    EXPECT_EQ(shift(many, {0, 8, 0, 9, 0, 10, 0, 11}), std::make_pair(160, 0));             // dy median 0: 6 near
+    EXPECT_EQ(shift({100, 100, 100, 100, 0, 0, 0}, {}), std::make_pair(0, 0));              // 4 of 7 < 4.2
+    EXPECT_EQ(shift({100, 100, 100, 100, 100, 104, 104, 104, 104, 104}, {}), std::make_pair(104, 0));
+    EXPECT_EQ(shift({}, {}), std::make_pair(0, 0));
+}
+
 namespace {
 
 // Measures frames 1 .. n-1 of the given frames in order.
