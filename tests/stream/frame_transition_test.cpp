@@ -1,6 +1,6 @@
 #include "stream_test_support.h"
 
-#include <gtest/gtest.h>
+#include <filesystem>
 
 // The order of equal keys decides which centroid of a row the pairing meets first: hand
 // traces of the first-element-pivot partition (a stable sort would give 1 3 0 2 first).
@@ -43,86 +43,37 @@ TEST(ConsensusShift, SixtyPercentWithinFourOfTheMedians) {
     EXPECT_EQ(shift({}, {}), std::make_pair(0, 0));
 }
 
-namespace {
-
-// Measures frames 1 .. n-1 of the given frames in order.
-std::vector<FrameShift> MeasureAll(const std::vector<cv::Mat>& frames) {
-    TempFolder folder;
-    CVideoStream stream;
-    WriteFrames(folder, frames, stream);
-    std::vector<FrameShift> shifts;
-    if (!stream.PrepareFirstFrame()) return shifts;
-    for (int t = 1; t < stream.frameCount; ++t) shifts.push_back(stream.MeasureTransition(t));
-    return shifts;
-}
-
-// A frame with the given discs moved right by `shift`; discs 24 rows apart, so that
-// no two of them share a pairing band.
-cv::Mat Discs(int count, int shift) {
-    cv::Mat frame = Blank(640, 480);
-    for (int k = 0; k < count; ++k) Disc(frame, 40 + 13 * k + shift, 20 + 24 * k, 6);
-    return frame;
-}
-
-}  // namespace
-
-// Shift patterns of frames 1, 2, ... (0: a still frame, which gives (0, 0)).
-class ExactShift : public ::testing::TestWithParam<std::vector<int>> {};
-
-TEST_P(ExactShift, GeneratedFlowGivesTheTrueShiftOfEveryFrame) {
+TEST(TransitionMeasure, GeneratedFlowsGiveTheTrueShifts) {
     for (unsigned seed : {1u, 2u, 3u}) {
         flowgen::FlowSettings settings;
         settings.seed = seed;
-        settings.frames = 7;
-        settings.shifts = flowgen::PatternShifts(settings.frames, GetParam());
+        settings.shifts = flowgen::PatternShifts(settings.frames = 7, {100, 0, 120, 160, 0, 100});  // 0: still
         const flowgen::Flow flow = flowgen::GenerateFlow(settings);
-        const std::vector<FrameShift> shifts = MeasureAll(RenderAll(flow));
-        ASSERT_EQ(shifts.size(), 6u);
-        for (size_t t = 1; t < flow.shifts.size(); ++t) {
-            EXPECT_EQ(shifts[t - 1].dx, flow.shifts[t]) << "seed " << seed << " frame " << t;
-            EXPECT_EQ(shifts[t - 1].dy, 0) << "seed " << seed << " frame " << t;
+        Sequence seq(Render(flow));
+        for (int t = 1; t < settings.frames; ++t) {
+            const FrameShift shift = seq.stream.MeasureTransition(t);
+            EXPECT_TRUE(shift.dx == flow.shifts[size_t(t)] && shift.dy == 0) << seed << ", " << t << ": " << shift.dx;
         }
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(TransitionMeasure, ExactShift,
-                         ::testing::Values(std::vector<int>{100}, std::vector<int>{160},
-                                           std::vector<int>{100, 0, 120, 160, 0, 100}));
-
-TEST(TransitionMeasure, IdenticalFramesGiveZero) {
-    flowgen::FlowSettings settings;
-    settings.frames = 1;
-    const cv::Mat frame = flowgen::RenderFrame(flowgen::GenerateFlow(settings), 0);
-    const std::vector<FrameShift> shifts = MeasureAll({frame, frame});
-    ASSERT_EQ(shifts.size(), 1u);
-    EXPECT_EQ(shifts[0].dx, 0);
-    EXPECT_EQ(shifts[0].dy, 0);
+// Discs 24 rows apart (one pairing band each) moved by `shift`. Frame 1: ten changed blobs.
+// Frame 2: four move, one stays, one appears: nine, (0, 0), and frame 3 is measured against
+// it. Frames 4 (cut short) and 5 (of another size) cannot be read: frame 6 against frame 3.
+static cv::Mat Moved(int shift, int count = 5, std::vector<cv::Vec3i> more = {}, int width = 640) {
+    for (int k = 0; k < count; ++k) more.push_back({40 + 13 * k + shift, 20 + 24 * k, 6});
+    return Frame(more, cv::Size(width, 480));
 }
 
-TEST(TransitionMeasure, TenChangedBlobsAreNeededForAShift) {
-    // Five moving discs leave ten blobs: measured. Four moving discs and one that
-    // appears leave nine, all but one well paired: still (0, 0).
-    std::vector<FrameShift> shifts = MeasureAll({Discs(5, 0), Discs(5, 60)});
-    EXPECT_EQ(shifts[0].dx, 60);
-    EXPECT_EQ(shifts[0].dy, 0);
-    cv::Mat appeared = Discs(4, 60);
-    Disc(appeared, 400, 20 + 24 * 4, 6);
-    shifts = MeasureAll({Discs(4, 0), appeared});
-    EXPECT_EQ(shifts[0].dx, 0);
-    EXPECT_EQ(shifts[0].dy, 0);
-}
-
-TEST(TransitionMeasure, PreviousFrameAdvancesAlsoOnAZeroResult) {
-    TempFolder folder;
-    CVideoStream stream;
-    WriteFrames(folder, {Discs(5, 0), Discs(5, 0), Discs(5, 60)}, stream);
-    ASSERT_TRUE(stream.PrepareFirstFrame());
-    const cv::Mat first = stream.previousFrame.clone();
-    const FrameShift still = stream.MeasureTransition(1);
-    EXPECT_EQ(still.dx, 0);
-    EXPECT_EQ(cv::norm(stream.previousFrame, first, cv::NORM_INF), 0.0);
-    // An independent copy: changing the current frame leaves it alone.
-    stream.currentFrame.setTo(0);
-    EXPECT_EQ(cv::norm(stream.previousFrame, first, cv::NORM_INF), 0.0);
-    EXPECT_EQ(stream.MeasureTransition(2).dx, 60);
+TEST(TransitionMeasure, TenBlobsNeededAndPreviousFrameAfterZeroAndBadFrames) {
+    Sequence seq({Moved(0), Moved(60), Moved(120, 4, {{152, 116, 6}, {500, 164, 6}}), Moved(180), Moved(240),
+                  Moved(300, 5, {}, 641), Moved(360)});
+    std::filesystem::resize_file(seq.stream.FramePath(4), std::filesystem::file_size(seq.stream.FramePath(4)) / 2);
+    const int dx[] = {60, 0, 60, 0, 0, 180};
+    for (int t = 1; t <= 6; ++t) {
+        bool read = t == 4 || t == 5;
+        const FrameShift shift = seq.stream.MeasureTransition(t, &read);
+        EXPECT_TRUE(shift.dx == dx[t - 1] && shift.dy == 0 && read == (t != 4 && t != 5)) << t << ": " << shift.dx;
+        if (t == 2) seq.stream.currentFrame.setTo(0);  // previousFrame is a copy of its own
+    }
 }
