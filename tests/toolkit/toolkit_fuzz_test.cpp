@@ -75,9 +75,9 @@ Reference ReferenceRegions(const cv::Mat& mask8, int connectivity)
     std::vector<cv::Point3d> region{{}};  // centroid and area of each region, by OpenCV's label plus offset
     for (int value : {1, 2, 255}) {       // regions of different values never merge
         cv::Mat labels, stats, c;
-        const int n = cv::connectedComponentsWithStats(mask8 == value, labels, stats, c, connectivity, CV_32S, cv::CCL_SAUF);
+        cv::connectedComponentsWithStats(mask8 == value, labels, stats, c, connectivity, CV_32S, cv::CCL_SAUF);
         cv::add(ref.labels, labels + static_cast<int>(region.size()) - 1, ref.labels, mask8 == value);
-        for (int l = 1; l < n; ++l)
+        for (int l = 1; l < stats.rows; ++l)
             region.emplace_back(c.at<double>(l, 0), c.at<double>(l, 1), stats.at<int>(l, cv::CC_STAT_AREA));
     }
     std::vector<int> number(region.size(), 0);
@@ -163,7 +163,7 @@ TEST(ToolkitFuzz, SegmentationsAndMarginsOfGreyImages)
         const cv::Point c2(rng.uniform(-5, size.width + 5), rng.uniform(-5, size.height + 5));
         const int top = rng.uniform(-3, size.height + 4), bottom = rng.uniform(-3, size.height + 4);
         const int left = rng.uniform(-3, size.width + 4), right = rng.uniform(-3, size.width + 4);
-        SCOPED_TRACE(::testing::Message() << size << other.size() << " margins " << cv::Scalar(top, bottom, left, right));
+        SCOPED_TRACE(::testing::Message() << size << other.size() << " " << cv::Scalar(top, bottom, left, right));
         // Each segmentation marks, as 1, every pixel at or below some level and none above.
         const auto isLowerSet = [](const cv::Mat& values, const cv::Mat& mask) {
             double level = -1.0;
@@ -209,7 +209,7 @@ TEST(ToolkitFuzz, EmptyImagesGiveEmptyResults)
                     FilterComponentsBySize(empty, 0, 9).empty() && FillSmallHoles(empty).empty() &&
                     ExtractComponentAt(empty, 0, 0).empty() && MeasureParticle(empty, 0, 0, 0, 0, 9).area == 0);
         EXPECT_TRUE(SegmentOtsu(empty).empty() && SegmentModeValue(empty).empty() && SegmentSelection(empty).empty() &&
-                    FrameDiffMask(empty, empty).empty() && MeasureSelectedParticle(empty, {0, 0}, {3, 3}).pixels.empty() &&
+                    FrameDiffMask(empty, empty).empty() && MeasureSelectedParticle(empty, {}, {3, 3}).pixels.empty() &&
                     FrameDiffMask(cv::Mat(2, 3, CV_8UC1, cv::Scalar(0)), empty).size() == cv::Size(3, 2) &&
                     ClearMargins(empty, 1, 1, 1, 1).empty() && DrawHatchedMargins(empty, 1, 1, 1, 1).empty());
     }
