@@ -30,14 +30,14 @@ bool ModeThresholdIs(const cv::Mat& grey, int threshold)
 
 TEST(SegmentModeValue, BestScoringLevelLowestModeAndFloor50)
 {
-    // Mode 200 (100 rows). Below it the histogram falls to 0.47 of the mode count at
-    // 190 (level 0.5, score 47.5), to 0.37 at 180 (levels 0.55 and 0.6, best score
-    // 64.8) and to 0.3 at 100 (level 0.65, score 42.25), never lower: threshold 180.
+    // Mode 201 (100 rows). Below it the histogram falls to 0.48 of the mode count at 200
+    // (level 0.5: score 0.25 * 200 = 50) and to 0.22 at 120 (levels 0.55 to 0.75: best
+    // 0.5625 * 120 = 67.5), never to 0.2: threshold 120 (t * level would choose 200).
     std::vector<std::pair<int, int>> bands;
-    for (int v = 1; v <= 199; ++v)
-        bands.emplace_back(v, v <= 100 ? 30 : v <= 180 ? 37 : v <= 190 ? 47 : 80);
-    bands.emplace_back(200, 100);
-    EXPECT_TRUE(ModeThresholdIs(Bands(bands), 180));
+    for (int v = 1; v <= 200; ++v)
+        bands.emplace_back(v, v <= 120 ? 22 : v < 200 ? 47 : 48);
+    bands.emplace_back(201, 100);
+    EXPECT_TRUE(ModeThresholdIs(Bands(bands), 120));
 
     // 180 and 200 equally frequent: mode 180 gives threshold 179, mode 200 would give 199.
     EXPECT_TRUE(ModeThresholdIs(Bands({{180, 20}, {200, 20}}), 179));
