@@ -3,37 +3,42 @@
 #include "stream/video_stream.h"
 #include "tools/flowgen/flowgen.h"
 
-#include <opencv2/core.hpp>
+#include <opencv2/imgcodecs.hpp>
 
-#include <string>
-#include <vector>
+#include <gtest/gtest.h>
 
-// A folder under the system's temporary directory, removed with everything in it.
-class TempFolder {
-public:
-    TempFolder();
-    ~TempFolder();
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
+#include <cstdlib>
+#include <filesystem>
 
-    const std::string& Path() const { return path_; }
-    // Writes the image as `name` into the folder; returns the name.
-    std::string Write(const std::string& name, const cv::Mat& image) const;
+// The frames as frame_0000.png, ... in a temporary folder, and a stream over them, frame 0 prepared.
+struct Sequence {
+    std::string folder = (std::filesystem::temp_directory_path() / "tessel_stream_XXXXXX").string();
+    CVideoStream stream;
 
-private:
-    std::string path_;
+    explicit Sequence(const std::vector<cv::Mat>& frames) {
+        if (mkdtemp(folder.data()) == nullptr) ADD_FAILURE() << "cannot create " << folder;
+        stream.SetFolder(folder);
+        for (int t = 0; t < static_cast<int>(frames.size()); ++t) {
+            stream.AddFrame(flowgen::FrameFileName(t, static_cast<int>(frames.size()), "png"));
+            cv::imwrite(stream.FramePath(t), frames[size_t(t)]);
+        }
+        stream.PrepareFirstFrame();
+    }
+    ~Sequence() { std::filesystem::remove_all(folder); }
 };
 
-// Writes the frames as frame_0000.png, ... and returns a stream over them (not yet
-// prepared).
-void WriteFrames(const TempFolder& folder, const std::vector<cv::Mat>& frames, CVideoStream& stream);
+inline std::vector<cv::Mat> Render(const flowgen::Flow& flow) {
+    std::vector<cv::Mat> frames;
+    for (int t = 0; t < static_cast<int>(flow.shifts.size()); ++t) frames.push_back(flowgen::RenderFrame(flow, t));
+    return frames;
+}
 
-// The frames of a generated flow.
-std::vector<cv::Mat> RenderAll(const flowgen::Flow& flow);
+// A flat frame of grey 200 with discs of grey 50, {x, y, radius}, centred exactly on (x, y).
+inline cv::Mat Frame(const std::vector<cv::Vec3i>& discs, cv::Size size = cv::Size(320, 240)) {
+    cv::Mat frame(size, CV_8UC1, cv::Scalar(200));
+    for (const cv::Vec3i& d : discs)
+        flowgen::DrawStamp(frame, flowgen::MakeEllipseStamp(d[2], d[2], 0.0, 0.0, 0.0), d[0], d[1], 50);
+    return frame;
+}
 
-// Hand-made frames: a flat background with dark discs or boxes, no noise.
-constexpr int kBackground = 200;
-constexpr int kDark = 50;
-cv::Mat Blank(int width = 320, int height = 240);
-// A disc of the given radius centred exactly on (cx, cy): its centroid is (cx, cy).
-void Disc(cv::Mat& image, int cx, int cy, double radius, int grey = kDark);
+inline cv::Mat Blank(int width = 320, int height = 240) { return Frame({}, cv::Size(width, height)); }

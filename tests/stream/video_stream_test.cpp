@@ -1,90 +1,46 @@
 #include "stream_test_support.h"
 
-#include <gtest/gtest.h>
-
-#include <opencv2/imgproc.hpp>
+#include "stream/frame_file_check.h"
 
 #include <fstream>
 
-TEST(VideoStream, FreshAndResetStreamsHaveTheDefaults) {
-    CVideoStream stream;
-    stream.SetFolder("/data/run");
-    stream.AddFrame("a.png");
-    stream.minArea = 25;
-    stream.maxArea = 100;
-    stream.marginLeft = 7;
-    stream.SetFolder("/other");
-    EXPECT_EQ(stream.folderPath, "/other");
-    EXPECT_TRUE(stream.frameCount == 0 && stream.frameNames.empty());
-    EXPECT_TRUE(stream.minArea == 10 && stream.maxArea == 900 && stream.marginLeft == 0);
-    EXPECT_EQ(cv::countNonZero(stream.kernel5x5), 25);
-}
-
-TEST(VideoStream, FramePathJoinsFolderAndNameWithOneSlash) {
-    CVideoStream stream;
-    stream.SetFolder("/data/run");
-    for (const char* name : {"f1.png", "f2.png", "f3.png"}) stream.AddFrame(name);
-    EXPECT_EQ(stream.frameCount, 3);
-    EXPECT_EQ(stream.FramePath(2), "/data/run/f3.png");
-    EXPECT_EQ(stream.FrameName(0), "f1.png");
-    // Indices outside the list name no file and read nothing.
-    EXPECT_EQ(stream.FramePath(3), "");
-    EXPECT_EQ(stream.FrameName(-1), "");
-    EXPECT_TRUE(stream.ReadFrame(3).empty());
-}
-
-TEST(VideoStream, PrepareFirstFrameTakesFrameSizeAndBlurredOpenedFrame) {
-    flowgen::FlowSettings settings;
-    settings.frames = 2;
-    const std::vector<cv::Mat> frames = RenderAll(flowgen::GenerateFlow(settings));
-    TempFolder folder;
-    CVideoStream stream;
-    WriteFrames(folder, frames, stream);
-    ASSERT_TRUE(stream.PrepareFirstFrame());
-    EXPECT_EQ(stream.frameWidth, 640);
-    EXPECT_EQ(stream.frameHeight, 480);
-
-    cv::Mat expected;
-    cv::blur(frames[0], expected, cv::Size(3, 3));
-    cv::erode(expected, expected, cv::Mat::ones(3, 3, CV_8UC1));
-    cv::dilate(expected, expected, cv::Mat::ones(3, 3, CV_8UC1));
-    ASSERT_EQ(stream.previousFrame.type(), CV_8UC1);
-    EXPECT_EQ(cv::norm(stream.previousFrame, expected, cv::NORM_INF), 0.0);
-}
-
+// Kept frames are copies, the most recent first; an unreadable frame is not kept and
+// pushes none out; a new folder forgets them. Frame 0 was read before any was kept.
 TEST(VideoStream, KeptFramesAreCopiesOfTheLastFewDecoded) {
-    TempFolder folder;
-    CVideoStream stream;
-    std::vector<cv::Mat> frames;
-    for (int k = 0; k < 3; ++k) frames.push_back(Blank(32, 24) - 50 * k);
-    WriteFrames(folder, frames, stream);
-    auto spoil = [&](int index) { std::ofstream(stream.FramePath(index)) << "not an image"; };
+    Sequence seq({Blank(32, 24), Blank(32, 24) - 50, Blank(32, 24) - 100});
+    CVideoStream& s = seq.stream;
+    const auto readable = [&](int index) { return !s.ReadFrame(index).empty(); };
+    s.SetRecentFrameCapacity(2);
+    for (int index : {1, 2, 1}) s.ReadFrame(index).setTo(0);
+    for (int index : {0, 1, 2}) std::ofstream(s.FramePath(index)) << "not an image";
+    EXPECT_EQ(cv::norm(s.ReadFrame(1), Blank(32, 24) - 50, cv::NORM_INF), 0.0);
+    EXPECT_TRUE(!readable(0) && readable(2) && readable(1));
+    s.SetRecentFrameCapacity(1);
+    EXPECT_TRUE(!readable(2) && readable(1));
+    s.SetFolder(seq.folder);
+    for (int t : {0, 1}) s.AddFrame(flowgen::FrameFileName(t, 3, "png"));
+    EXPECT_FALSE(readable(1));
+}
 
-    // By default every read decodes the file.
-    ASSERT_FALSE(stream.ReadFrame(0).empty());
-    spoil(0);
-    EXPECT_TRUE(stream.ReadFrame(0).empty());
-
-    stream.SetRecentFrameCapacity(2);
-    cv::Mat one = stream.ReadFrame(1);
-    ASSERT_FALSE(one.empty());
-    spoil(1);
-    one.setTo(0);  // the caller's copy
-    EXPECT_EQ(cv::norm(stream.ReadFrame(1), frames[1], cv::NORM_INF), 0.0);
-    // Frames 2 and 1 are kept; reading 2 again keeps 1 the more recent.
-    ASSERT_FALSE(stream.ReadFrame(2).empty());
-    EXPECT_FALSE(stream.ReadFrame(1).empty());
-    spoil(2);
-    EXPECT_FALSE(stream.ReadFrame(2).empty());
-    // Unreadable frames are not kept, and do not push others out.
-    EXPECT_TRUE(stream.ReadFrame(0).empty());
-    EXPECT_FALSE(stream.ReadFrame(1).empty());
-    // Fewer places drop the oldest; Reset forgets them all.
-    stream.SetRecentFrameCapacity(1);
-    EXPECT_TRUE(stream.ReadFrame(2).empty());
-    EXPECT_FALSE(stream.ReadFrame(1).empty());
-    const std::vector<std::string> names = stream.frameNames;
-    stream.SetFolder(folder.Path());
-    for (const std::string& name : names) stream.AddFrame(name);
-    EXPECT_TRUE(stream.ReadFrame(1).empty());
+// A JPEG ending before its end-of-image marker is unreadable; a thumbnail's (in an APP1 segment) does not count.
+TEST(FrameFileCheck, JpegEndingBeforeItsEndMarkerIsTruncated) {
+    Sequence seq({});
+    const std::string path = seq.folder + "/f.jpg";
+    const auto write = [&](const std::vector<uchar>& bytes, size_t less) {
+        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size() - less);
+        return path;
+    };
+    std::vector<uchar> plain, thumb;
+    cv::imencode(".jpg", Frame({{60, 50, 9}}, cv::Size(160, 120)), plain, {cv::IMWRITE_JPEG_RST_INTERVAL, 4});
+    cv::imencode(".jpg", Blank(16, 12), thumb);
+    std::vector<uchar> withThumbnail{0xFF, 0xD8, 0xFF, 0xE1, uchar((thumb.size() + 2) >> 8), uchar(thumb.size() + 2)};
+    withThumbnail.insert(withThumbnail.end(), thumb.begin(), thumb.end());
+    withThumbnail.insert(withThumbnail.end(), plain.begin() + 2, plain.end());
+    for (const std::vector<uchar>& bytes : {plain, withThumbnail})  // less 2 bytes: no end marker
+        EXPECT_TRUE(!IsTruncatedJpegFile(write(bytes, 0)) && IsTruncatedJpegFile(write(bytes, 2)) &&
+                    IsTruncatedJpegFile(write(bytes, bytes.size() / 3))) << bytes.size();
+    EXPECT_FALSE(IsTruncatedJpegFile(seq.folder + "/none.jpg") || IsTruncatedJpegFile(write({0x89, 'P', 'N', 'G'}, 0)));
+    seq.stream.AddFrame("f.jpg");  // which the stream reads as unreadable
+    write(plain, plain.size() / 4);
+    EXPECT_TRUE(seq.stream.ReadFrame(0).empty());
 }

@@ -1,6 +1,6 @@
+#include "toolkit/margins.h"
 #include "toolkit/segmentation.h"
 
-#include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include <gtest/gtest.h>
@@ -20,63 +20,32 @@ cv::Mat Bands(const std::vector<std::pair<int, int>>& levelAndRows)
     return image;
 }
 
-// Row by row: 1 exactly where the grey level is at most `threshold`.
-bool IsThresholdAt(const cv::Mat& grey, const cv::Mat& mask, int threshold)
+// The mode-value mask of `grey` is 1 exactly where the grey level is at most `threshold`.
+bool ModeThresholdIs(const cv::Mat& grey, int threshold)
 {
-    return cv::countNonZero(mask != (grey <= threshold) / 255) == 0;
+    return cv::countNonZero(SegmentModeValue(grey) != (grey <= threshold) / 255) == 0;
 }
 
 }  // namespace
 
-TEST(SegmentOtsu, MarksDarkParticlesAndDropsSpecks)
+TEST(SegmentModeValue, BestScoringLevelLowestModeAndFloor50)
 {
-    cv::Mat grey(100, 120, CV_8UC1, cv::Scalar(200));
-    cv::rectangle(grey, cv::Rect(20, 30, 15, 10), cv::Scalar(40), cv::FILLED);
-    grey.at<uchar>(10, 100) = 0;
-    const cv::Mat mask = SegmentOtsu(grey);
-    // The median removes the one-pixel speck and the rectangle's four corner pixels.
-    cv::Mat expected = cv::Mat::zeros(grey.size(), CV_8UC1);
-    expected(cv::Rect(20, 30, 15, 10)).setTo(1);
-    expected.at<uchar>(30, 20) = expected.at<uchar>(30, 34) = expected.at<uchar>(39, 20) = 0;
-    expected.at<uchar>(39, 34) = 0;
-    EXPECT_EQ(cv::countNonZero(mask != expected), 0);
-    EXPECT_TRUE(SegmentOtsu(cv::Mat()).empty());
-}
-
-TEST(SegmentModeValue, ThresholdFollowsTheBestScoringLevel)
-{
-    // Mode 200 (100 rows). Below it the histogram falls to 0.47 of the mode count at
-    // 190 (level 0.5, score 47.5), to 0.37 at 180 (levels 0.55 and 0.6, best score
-    // 64.8) and to 0.3 at 100 (level 0.65, score 42.25), never lower: threshold 180.
+    // Mode 201 (100 rows). Below it the histogram falls to 0.48 of the mode count at 200
+    // (level 0.5: score 0.25 * 200 = 50) and to 0.22 at 120 (levels 0.55 to 0.75: best
+    // 0.5625 * 120 = 67.5), never to 0.2: threshold 120 (t * level would choose 200).
     std::vector<std::pair<int, int>> bands;
-    for (int v = 1; v <= 199; ++v)
-        bands.emplace_back(v, v <= 100 ? 30 : v <= 180 ? 37 : v <= 190 ? 47 : 80);
-    bands.emplace_back(200, 100);
-    const cv::Mat grey = Bands(bands);
-    EXPECT_TRUE(IsThresholdAt(grey, SegmentModeValue(grey), 180));
-}
+    for (int v = 1; v <= 200; ++v)
+        bands.emplace_back(v, v <= 120 ? 22 : v < 200 ? 47 : 48);
+    bands.emplace_back(201, 100);
+    EXPECT_TRUE(ModeThresholdIs(Bands(bands), 120));
 
-TEST(SegmentModeValue, ThresholdNeverBelow50)
-{
-    cv::Mat dark = cv::Mat::zeros(60, 60, CV_8UC1);  // mode 0: every index is 0
+    // 180 and 200 equally frequent: mode 180 gives threshold 179, mode 200 would give 199.
+    EXPECT_TRUE(ModeThresholdIs(Bands({{180, 20}, {200, 20}}), 179));
+
+    cv::Mat dark = cv::Mat::zeros(60, 60, CV_8UC1);  // mode 0 gives level 0, raised to 50
     dark.at<uchar>(10, 10) = 50;
     dark.at<uchar>(40, 40) = 51;
-    EXPECT_TRUE(IsThresholdAt(dark, SegmentModeValue(dark), 50));
-
-    std::vector<std::pair<int, int>> even;  // falls below half the mode count only at 30
-    for (int v = 31; v <= 100; ++v)
-        even.emplace_back(v, 10);
-    const cv::Mat grey = Bands(even);
-    EXPECT_TRUE(IsThresholdAt(grey, SegmentModeValue(grey), 50));
-}
-
-TEST(SegmentModeValue, LowestOfEqualModesWins)
-{
-    // 180 and 200 equally frequent: mode 180 gives threshold 179, mode 200 would give 199.
-    cv::Mat grey(40, 30, CV_8UC1, cv::Scalar(180));
-    grey.rowRange(20, 40).setTo(200);
-    EXPECT_EQ(cv::countNonZero(SegmentModeValue(grey)), 0);
-    EXPECT_TRUE(SegmentModeValue(cv::Mat()).empty());
+    EXPECT_TRUE(ModeThresholdIs(dark, 50));
 }
 
 TEST(FrameDiffMask, MarksPixelsDarkerByAtLeastNine)
@@ -84,4 +53,16 @@ TEST(FrameDiffMask, MarksPixelsDarkerByAtLeastNine)
     const cv::Mat a = (cv::Mat_<uchar>(1, 5) << 100, 100, 150, 0, 255);
     const cv::Mat b = (cv::Mat_<uchar>(1, 5) << 108, 109, 100, 255, 0);
     EXPECT_EQ(cv::countNonZero(FrameDiffMask(a, b) != (cv::Mat_<uchar>(1, 5) << 0, 1, 0, 1, 0)), 0);
+}
+
+TEST(DrawHatchedMargins, StripePeriodsFollowTheExtentAndSideBandsComeLast)
+{
+    // 1080 rows: period 22, half 11; 1920 columns: period 27, half 13. Top band phase
+    // y + x, bottom 1 + x, left y, right y + 1; at rows 11 the side bands cover the top one.
+    const cv::Mat out = DrawHatchedMargins(cv::Mat(1080, 1920, CV_8UC1, cv::Scalar(128)), 12, 1, 1, 1);
+    const int expected[][3] = {{0, 10, 0},     {0, 11, 255},    {0, 22, 0},      {1079, 9, 0},  {1079, 10, 255},
+                               {12, 0, 0},     {13, 0, 255},    {11, 0, 0},      {11, 1919, 0}, {12, 1919, 255},
+                               {12, 500, 128}};
+    for (const auto& e : expected)
+        EXPECT_EQ(out.at<uchar>(e[0], e[1]), e[2]) << e[0] << ", " << e[1];
 }
