@@ -123,16 +123,17 @@ void TestTesselCount::summaryAndTable() {
     QVERIFY(QDir::setCurrent(work.path()));  // for the log
     CMivoRegisterManager reg;
     QVERIFY(RunToEnd(reg, flow.Folder(), flow.names));
-    const Outcome json = Count({"--json", flow.Folder()}, work.path());
-    QCOMPARE(json.json, QJsonObject({{"frames", 30}, {"frame_width", 640}, {"frame_height", 480},
-                                        {"selected_frames", QJsonArray{0, 4, 8, 12, 16, 20, 24, 28, 29}},
-                                        {"accumulated_shift", 160}, {"count_in_range", reg.countInRange},
-                                        {"count_greater", reg.countGreater}, {"count_smaller", reg.countSmaller},
-                                        {"particles", static_cast<int>(reg.foiParticles.size())}, {"unreadable_frames", QJsonArray{}}}));
+    const Outcome plain = Count({"--json", flow.Folder()}, work.path());
+    QCOMPARE(plain.json, QJsonObject({{"frames", 30}, {"frame_width", 640}, {"frame_height", 480},
+                                      {"selected_frames", QJsonArray{0, 4, 8, 12, 16, 20, 24, 28, 29}},
+                                      {"accumulated_shift", 160}, {"count_in_range", reg.countInRange},
+                                      {"count_greater", reg.countGreater}, {"count_smaller", reg.countSmaller},
+                                      {"particles", static_cast<int>(reg.foiParticles.size())},
+                                      {"unreadable_frames", QJsonArray{}}}));
     const Outcome o = Count({"--order", "desc", "--pixel-size", "2", "--min-px", "30", "--max-px", "120", "--circularity",
                              "0.85", "--csv", "options.csv", flow.Folder()}, work.path());
     QFile file(work.filePath("options.csv"));
-    QVERIFY(json.out.count('\n') == 1 && o.exitCode == 0 && o.err.count('\n') == 29 + 8 && file.open(QIODevice::ReadOnly));
+    QVERIFY(plain.out.count('\n') == 1 && o.exitCode == 0 && o.err.count('\n') == 29 + 8 && file.open(QIODevice::ReadOnly));
     QStringList rows = QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
     QCOMPARE(rows.takeFirst(), "frame,file,x,y,area_px,area_um2,ratio,circularity,class");
     QMap<QString, int> classes;
@@ -156,10 +157,11 @@ void TestTesselCount::badUsage() {
     const QString one = "Exactly one FOLDER is needed.", method = "--method takes 1, 2 or 3.",
                   circularity = "--circularity takes a number from 0 to 1.", area = " takes a whole number of at least 1.";
     const std::pair<QStringList, QString> rows[] = {
-        {{}, one}, {{"a", "b"}, one}, {{"--colour", "x"}, ""}, {{"x", "--method"}, ""}, {{"--method", "0", "x"}, method},
-        {{"--method", "4", "x"}, method}, {{"--method", "two", "x"}, method}, {{"--min-px", "0", "x"}, "--min-px" + area},
-        {{"--max-px", "many", "x"}, "--max-px" + area}, {{"--pixel-size", "0", "x"}, "--pixel-size takes a positive number."},
-        {{"--circularity", "2", "x"}, circularity}, {{"--circularity", "nan", "x"}, circularity}, {{"--csv=", "x"}, "--csv needs a file name."},
+        {{}, one}, {{"a", "b"}, one}, {{"--colour", "x"}, ""}, {{"x", "--method"}, ""},
+        {{"--method", "0", "x"}, method}, {{"--method", "4", "x"}, method}, {{"--method", "two", "x"}, method},
+        {{"--min-px", "0", "x"}, "--min-px" + area}, {{"--max-px", "many", "x"}, "--max-px" + area},
+        {{"--pixel-size", "0", "x"}, "--pixel-size takes a positive number."}, {{"--csv=", "x"}, "--csv needs a file name."},
+        {{"--circularity", "2", "x"}, circularity}, {{"--circularity", "nan", "x"}, circularity},
         {{"--sort", "colour", "x"}, "--sort takes name, time or size."}, {{"--order", "up", "x"}, "--order takes asc or desc."}};
     for (const auto& [arguments, message] : rows) {
         const Outcome o = Count(arguments, work.path());
