@@ -42,13 +42,11 @@ std::array<std::pair<int, int>, 4> GroundTruth(const flowgen::Flow& flow, const 
     std::array<std::pair<int, int>, 4> bounds{};
     for (int t : frames) {
         const auto groups = flowgen::GroupsInFrame(flow, t);
-        cv::Mat labels = cv::Mat::zeros(480, 640, CV_32SC1);
+        cv::Mat labels = cv::Mat::zeros(480, 640, CV_8UC1);  // group k drawn as k + 1 (some 50 groups)
         for (size_t k = 0; k < groups.size(); ++k)
             for (int id : groups[k].ids) {
-                const flowgen::Particle& particle = flow.particles[static_cast<size_t>(id)];
-                cv::Mat mask = cv::Mat::zeros(labels.size(), CV_8UC1);
-                flowgen::DrawStamp(mask, particle.stamp, particle.x0 + flow.offsets[static_cast<size_t>(t)], particle.y, 1);
-                labels.setTo(static_cast<int>(k) + 1, mask);
+                const flowgen::Particle& p = flow.particles[static_cast<size_t>(id)];
+                flowgen::DrawStamp(labels, p.stamp, p.x0 + flow.offsets[static_cast<size_t>(t)], p.y, static_cast<int>(k) + 1);
             }
         for (int g = 1; g <= static_cast<int>(groups.size()); ++g) {
             const cv::Moments m = cv::moments(labels == g, true);
