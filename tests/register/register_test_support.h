@@ -1,57 +1,50 @@
 #pragma once
 
+// Shared set-up of the register tests: generated flows written as PNG frames, and a run as
+// the window drives it.
+
 #include "register/mivo_register_manager.h"
 #include "tools/flowgen/flowgen.h"
 
-#include <QString>
-#include <QStringList>
+#include <QFile>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 
-#include <string>
-#include <vector>
-
-// Every test case runs in its own temporary working directory, where the register
-// writes its log; the previous directory comes back at the end.
-class ScopedWorkingDir {
-public:
-    ScopedWorkingDir();
-    ~ScopedWorkingDir();
-    ScopedWorkingDir(const ScopedWorkingDir&) = delete;
-    ScopedWorkingDir& operator=(const ScopedWorkingDir&) = delete;
-    QString Path() const { return dir.path(); }
-    // Lines of "log_KOV.txt" written so far.
-    QStringList LogLines() const;
-
-private:
-    QTemporaryDir dir;
-    QString previous;
-};
-
-// A generated flow written as PNG frames into a temporary folder.
+// 640 x 480 frames at the generator's defaults; shifts of frames 1, 2, ... repeat the pattern.
 struct WrittenFlow {
     flowgen::Flow flow;
     QTemporaryDir dir;
     QStringList names;
+    bool Make(int frames, const std::vector<int>& pattern, unsigned seed = 1) {
+        flowgen::FlowSettings settings;
+        settings.frames = frames;
+        settings.seed = seed;
+        settings.shifts = flowgen::PatternShifts(frames, pattern);
+        flow = flowgen::GenerateFlow(settings);
+        for (int t = 0; t < frames; ++t) names << QString::fromStdString(flowgen::FrameFileName(t, frames, "png"));
+        return dir.isValid() && flowgen::WriteFlow(flow, dir.path().toStdString(), "png", nullptr);
+    }
     QString Folder() const { return dir.path(); }
-    std::string Path(int t) const { return (dir.path() + QLatin1Char('/') + names[t]).toStdString(); }
+    std::string Path(int t) const { return (dir.path() + '/' + names[t]).toStdString(); }
 };
 
-// 640 x 480 frames at the generator's defaults (density 1.5) with the given shifts of
-// frames 1, 2, ... (repeated).
-flowgen::FlowSettings FlowOf(int frames, const std::vector<int>& shiftPattern, unsigned seed = 1);
-bool WriteFlow(const flowgen::FlowSettings& settings, WrittenFlow& out);
-
-// The window's "Calculate FoI": reset, new stream, bounds, every frame, begin; then
-// runs the event loop until the finish signal (false when the run did not start or
-// did not finish within the time-out) and recounts like the end-of-run slot.
-bool RunToEnd(CMivoRegisterManager& reg, const QString& folder, const QStringList& names, int minArea = 25,
-              int maxArea = 100, int timeoutMs = 60000);
-// The same without waiting: true when BeginProcessing started the run.
-bool StartRun(CMivoRegisterManager& reg, const QString& folder, const QStringList& names, int minArea = 25,
-              int maxArea = 100);
+// The window's "Calculate FoI" (reset, new stream, area bounds, every frame, begin), the
+// event loop up to the finish signal, and the end-of-run recount.
+inline bool RunToEnd(CMivoRegisterManager& reg, const QString& folder, const QStringList& names) {
+    QSignalSpy finished(&reg, &CMivoRegisterManager::signalMReg_finishCounting);
+    reg.ResetRegister();
+    reg.StartSequence(folder);
+    reg.stream->minArea = 25;
+    reg.stream->maxArea = 100;
+    for (const QString& name : names) reg.stream->AddFrame(name.toStdString());
+    if (!reg.BeginProcessing() || !finished.wait(60000)) return false;
+    reg.UpdateRangeFlags();
+    reg.CountFoIParticles();
+    return true;
+}
 
 // Overwrites a file with bytes no image decoder accepts.
-bool Spoil(const std::string& path);
-
-// Hand-made record.
-ParticleMeasure Record(int frame, int x, int y, int area, double circularity, bool inRange);
+inline bool Spoil(const std::string& path) {
+    QFile file(QString::fromStdString(path));
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write("not an image") > 0;
+}

@@ -1,0 +1,326 @@
+// The register's run on generated flows with known shifts and particles, under an event loop
+// as the window drives it; its classes, counters, full-image window and export; the listing.
+
+#include "register/frame_listing.h"
+#include "register_test_support.h"
+
+#include <QDateTime>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <opencv2/imgproc.hpp>
+
+#include <algorithm>
+#include <array>
+#include <limits>
+#include <memory>
+
+namespace {
+
+using Ints = std::vector<int>;
+const double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+ParticleMeasure Record(int frame, int x, int y, int area, double circularity, bool inRange) {
+    return ParticleMeasure{frame, y, x, area, 0.8, circularity, inRange};
+}
+
+// A particle loses no pixel in a frame-difference mask (it is far darker than either neighbouring
+// frame), but a noise pixel beside it may join it (about 0.15 % of background pixels differ by 9
+// grey levels from a neighbour; a particle has some 30 around it): its area plus 0 to kBand.
+constexpr int kBand = 2;
+
+int ClassOf(int area) { return area < 25 ? 2 : area > 100 ? 1 : 0; }
+
+// Fewest and most records of each class (single, bigger, smaller) and in all that whole frames
+// of interest may give. A record measures the component found from the centre of its window
+// (centroid +- 25, clipped to the frame). Only when that centre is strictly nearer (chessboard)
+// to the group than to any other and the window holds all of it is the area the group's;
+// otherwise (a fragment at the frame edge, its clipped window centred elsewhere) the record
+// may fall into any class. Components outside 10 .. 300 pixels are dropped.
+std::array<std::pair<int, int>, 4> GroundTruth(const flowgen::Flow& flow, const Ints& frames) {
+    std::array<std::pair<int, int>, 4> bounds{};
+    for (int t : frames) {
+        const auto groups = flowgen::GroupsInFrame(flow, t);
+        cv::Mat labels = cv::Mat::zeros(480, 640, CV_8UC1);  // group k drawn as k + 1 (some 50 groups)
+        for (size_t k = 0; k < groups.size(); ++k)
+            for (int id : groups[k].ids) {
+                const flowgen::Particle& p = flow.particles[static_cast<size_t>(id)];
+                flowgen::DrawStamp(labels, p.stamp, p.x0 + flow.offsets[static_cast<size_t>(t)], p.y, static_cast<int>(k) + 1);
+            }
+        for (int g = 1; g <= static_cast<int>(groups.size()); ++g) {
+            const cv::Moments m = cv::moments(labels == g, true);
+            const int area = static_cast<int>(m.m00);
+            if (area < 10 - kBand || area > 300) continue;
+            const cv::Point centroid(static_cast<int>(m.m10 / m.m00), static_cast<int>(m.m01 / m.m00));
+            const cv::Mat window = labels(cv::Rect(centroid - cv::Point(25, 25), cv::Size(51, 51)) & cv::Rect(0, 0, 640, 480));
+            cv::Mat toMine, toOther;
+            cv::distanceTransform(window != g, toMine, cv::DIST_C, 3);
+            cv::distanceTransform((window == 0) | (window == g), toOther, cv::DIST_C, 3);
+            const cv::Point seed(window.cols / 2, window.rows / 2);
+            const bool own = toMine.at<float>(seed) < toOther.at<float>(seed) && cv::countNonZero(window == g) == area;
+            const bool sure = area >= 10 && area <= 300 - kBand;
+            for (int c = 0; c < 3; ++c) bounds[c].second += !own || c == ClassOf(area) || c == ClassOf(area + kBand);
+            if (sure && own && ClassOf(area) == ClassOf(area + kBand)) bounds[ClassOf(area)].first += 1;
+            bounds[3].first += sure;
+            bounds[3].second += 1;
+        }
+    }
+    return bounds;
+}
+
+}  // namespace
+
+class TestRegister : public QObject {
+    Q_OBJECT
+
+private slots:
+    // Each case in a working directory of its own: the register logs there.
+    void init() { QVERIFY(QDir::setCurrent((cwd = std::make_unique<QTemporaryDir>())->path())); }
+    void selectsFramesFromTheShiftSum_data();
+    void selectsFramesFromTheShiftSum();
+    void countsOfTheFramesOfInterest_data();
+    void countsOfTheFramesOfInterest();
+    void classification();
+    void countersFollowTheClasses();
+    void windowAndExport();
+    void frameListing();
+    void stopsAndRestarts();
+
+private:
+    std::unique_ptr<QTemporaryDir> cwd;
+};
+
+void TestRegister::selectsFramesFromTheShiftSum_data() {
+    QTest::addColumn<int>("frames");
+    QTest::addColumn<Ints>("shifts");
+    QTest::addColumn<Ints>("selected");
+    QTest::addColumn<Ints>("overflow");  // 1-based numbers of the frames without a usable shift
+    // 4 x 160 reaches 640 exactly: the frame just measured is taken.
+    QTest::newRow("160") << 15 << Ints{160} << Ints{0, 4, 8, 12, 14} << Ints{};
+    // 7 x 100 overshoots by 60: frame 6 is taken and the sum restarts at 0 (with the 60
+    // kept, frame 12 would follow).
+    QTest::newRow("100") << 16 << Ints{100} << Ints{0, 6, 13, 15} << Ints{};
+    // An overshoot under 12 columns takes the frame just measured, 12 the one before.
+    QTest::newRow("overshoot 11") << 9 << Ints{160, 160, 160, 171} << Ints{0, 4, 8, 8} << Ints{};
+    QTest::newRow("overshoot 12") << 9 << Ints{160, 160, 160, 172} << Ints{0, 3, 7, 8} << Ints{};
+    // Frames 3, 6 and 9 do not move: logged, nothing added.
+    QTest::newRow("zero shifts") << 10 << Ints{160, 160, 0} << Ints{0, 5, 9} << Ints{4, 7, 10};
+}
+
+// The last frame closes the list, twice when phase 1 selected it (its strip is then empty).
+void TestRegister::selectsFramesFromTheShiftSum() {
+    QFETCH(int, frames);
+    QFETCH(Ints, shifts);
+    QFETCH(Ints, selected);
+    QFETCH(Ints, overflow);
+    WrittenFlow flow;
+    QVERIFY(flow.Make(frames, shifts));
+    CMivoRegisterManager reg;
+    QVERIFY(RunToEnd(reg, flow.Folder(), flow.names));
+    QCOMPARE(reg.selectedFrames, selected);
+    // Phase 1 logs the frames without a usable shift, phase 2 every frame of interest it counts.
+    QStringList expected, logged;
+    for (int n : overflow) expected << QStringLiteral("[overflow] Img:%1 , Tx:0").arg(n);
+    for (size_t p = 0; p + 1 < selected.size(); ++p) expected << QStringLiteral("[Counting] Selected Frames index : %1").arg(selected[p]);
+    const QRegularExpression line(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d_\\d\\d_\\d\\d_\\d\\d\\.\\d{3} >> (.*)$"));
+    QFile log("log_KOV.txt");
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    for (const QString& text : QString::fromLocal8Bit(log.readAll()).split('\n', Qt::SkipEmptyParts)) logged << line.match(text).captured(1);
+    QCOMPARE(logged, expected);
+}
+
+void TestRegister::countsOfTheFramesOfInterest_data() {
+    QTest::addColumn<int>("method");
+    QTest::addColumn<Ints>("shifts");
+    QTest::addColumn<unsigned>("seed");
+    // Frames 4 and 15 are selected exactly (counted one step later, when the frame after
+    // them is read), frame 10 as the frame before an overshoot; then a strip of 320, or
+    // the last frame selected exactly and counted whole.
+    Ints strip = {160, 160, 160, 160, 100, 100, 100, 100, 100, 100, 100, 160, 160, 160, 160, 160, 160};
+    Ints whole = strip;
+    whole.insert(whole.end(), {160, 160});
+    for (int method : {1, 2, 3}) {
+        QTest::addRow("method %d, strip", method) << method << strip << 1u;
+        QTest::addRow("method %d, last whole", method) << method << whole << 1u;
+    }
+    for (unsigned seed : {2u, 3u}) QTest::addRow("seed %u", seed) << 3 << Ints(28, 160) << seed;
+}
+
+// Phase 1 counts frames of interest while the stream still holds their neighbours: the
+// records are those of counting each afresh, stored in reverse. With Frame Diff and whole
+// frames only, the counts agree with the generator's ground truth.
+void TestRegister::countsOfTheFramesOfInterest() {
+    QFETCH(int, method);
+    QFETCH(Ints, shifts);
+    QFETCH(unsigned, seed);
+    WrittenFlow flow;
+    QVERIFY(flow.Make(static_cast<int>(shifts.size()) + 1, shifts, seed));
+    CMivoRegisterManager reg;
+    reg.segmentationMethod = method;
+    QVERIFY(RunToEnd(reg, flow.Folder(), flow.names));
+    // Once finished, the register keeps no frames: CountFrame reads them afresh.
+    std::vector<ParticleMeasure> expected;
+    const Ints selected = reg.selectedFrames;
+    for (size_t p = 0; p < selected.size(); ++p) {
+        const bool last = p + 1 == selected.size();
+        if (!last) reg.CountFrame(selected[p], method);
+        const auto records = last ? reg.stream->CountParticlesInNewRegion(reg.accumulatedShift, method) : reg.frameParticles;
+        expected.insert(expected.end(), records.rbegin(), records.rend());
+    }
+    const int records = static_cast<int>(reg.foiParticles.size());
+    QVERIFY(records > 100);
+    QVERIFY(std::equal(reg.foiParticles.begin(), reg.foiParticles.end(), expected.begin(), expected.end(),
+                       [](const ParticleMeasure& a, const ParticleMeasure& b) {
+                           return a.frame == b.frame && a.x == b.x && a.y == b.y && a.area == b.area && a.ratio == b.ratio;
+                       }));
+    if (method != 3 || reg.accumulatedShift != 0) return;
+    const auto bounds = GroundTruth(flow.flow, Ints(selected.begin(), selected.end() - 1));
+    const int counts[4] = {reg.countInRange, reg.countGreater, reg.countSmaller, records};
+    for (size_t c = 0; c < 4; ++c) {
+        const auto [lo, hi] = bounds[c];
+        QVERIFY2(lo <= counts[c] && counts[c] <= hi, qPrintable(QStringLiteral("%1 not in [%2, %3]").arg(counts[c]).arg(lo).arg(hi)));
+        QVERIFY(hi - lo < records / 20);  // the tolerance stays under 5 % of the records
+    }
+}
+
+void TestRegister::classification() {
+    const cv::Scalar green(0, 255, 0), blue(255, 0, 0), red(0, 0, 255), purple(164, 75, 164), magenta(255, 0, 255);
+    // In range, area, circularity, filter on (bounds 10 .. 900, threshold 0.5): class, colour.
+    const struct { bool inRange; int area; double circularity; bool filter; const char* kind; cv::Scalar colour; } rows[] = {
+        {true, 50, 0.1, false, "single", green},    {true, 50, 0.5, true, "single", green},
+        {true, 50, 0.4, true, "filtered", blue},    {true, 50, kNaN, true, "filtered", blue},
+        {true, 50, kNaN, false, "single", green},   {false, 5, 0.9, false, "smaller", red},
+        {false, 901, 0.9, false, "bigger", red},    {false, 5, 0.9, true, "smaller", purple},
+        {false, 2000, 0.5, true, "bigger", purple}, {false, 5, 0.2, true, "filtered", magenta},
+        {false, 50, 0.9, false, "uncounted", red},  // a stale flag: out of range within the bounds
+    };
+    for (const auto& row : rows) {
+        ParticleClassRules rules;
+        rules.circularityFilter = row.filter;
+        const ParticleVerdict verdict = ClassifyParticle(Record(0, 0, 0, row.area, row.circularity, row.inRange), rules);
+        QCOMPARE(ParticleClassName(verdict.kind), row.kind);
+        QCOMPARE(verdict.colour, row.colour);
+    }
+}
+
+void TestRegister::countersFollowTheClasses() {
+    CMivoRegisterManager reg;  // bounds 10 .. 900
+    reg.foiParticles = {Record(0, 1, 1, 5, 0.9, true),   Record(0, 2, 2, 50, 0.9, false), Record(0, 3, 3, 50, 0.3, false),
+                        Record(1, 4, 4, 900, 0.9, false), Record(1, 5, 5, 901, 0.9, true), Record(2, 6, 6, 10, kNaN, false)};
+    auto counts = [&] { return Ints{reg.countInRange, reg.countGreater, reg.countSmaller}; };
+    reg.UpdateRangeFlags();  // the flags come from the areas, bounds included
+    reg.CountFoIParticles();
+    reg.CountFoIParticles();  // from 0 again
+    QCOMPARE(counts(), Ints({4, 1, 1}));
+    reg.circularityFilter = true;  // 0.3 and NaN fail
+    reg.CountFoIParticles();
+    QCOMPARE(counts(), Ints({2, 1, 1}));
+    // frameParticles keep their own flags: out of range but within the bounds counts nowhere.
+    reg.frameParticles = {Record(3, 1, 1, 60, 0.9, false), Record(3, 2, 2, 5, 0.9, false), Record(3, 3, 3, 60, 0.9, true)};
+    reg.CountFrameParticles();
+    QCOMPARE(counts(), Ints({1, 0, 1}));
+}
+
+// 15 frames shifting 160: frames of interest 0, 4, 8, 12, 14, a last strip of 320 columns.
+void TestRegister::windowAndExport() {
+    WrittenFlow flow;
+    QVERIFY(flow.Make(15, {160}));
+    CMivoRegisterManager reg;
+    QVERIFY(RunToEnd(reg, flow.Folder(), flow.names));
+    auto rendered = [&](int index) {
+        const cv::Mat bgr = reg.RenderFoIFrame(index);
+        return QImage(bgr.data, bgr.cols, bgr.rows, static_cast<qsizetype>(bgr.step), QImage::Format_RGB888).rgbSwapped();
+    };
+    QVERIFY(reg.ComposeFullImageWindow(0) == rendered(0) && reg.ComposeFullImageWindow(-50) == rendered(0));
+    QCOMPARE(reg.ComposeFullImageWindow(1 << 30), reg.ComposeFullImageWindow(4 * 640 - 1));
+    // Into the last frame of interest: its columns start 12 + 320 further left.
+    const QImage last = reg.ComposeFullImageWindow(3 * 640 + 100);
+    QCOMPARE(last.copy(100, 0, 540, 480), rendered(12).copy(0, 0, 540, 480));
+    QCOMPARE(last.copy(0, 0, 100, 480), rendered(14).copy(540 - 12 - 320, 0, 100, 480));
+
+    // pos_ is the frame as read, res_ the frame counted alone and circled.
+    QTemporaryDir target;
+    QVERIFY(reg.ExportFramesOfInterest(target.path()).isEmpty());
+    QCOMPARE(QDir(target.path()).entryList(QDir::Files, QDir::Name),
+             QStringList({"pos_0_frame_0000.png", "pos_12_frame_0012.png", "pos_14_frame_0014.png", "pos_4_frame_0004.png",
+                          "pos_8_frame_0008.png", "res_0_frame_0000.png", "res_12_frame_0012.png", "res_14_frame_0014.png",
+                          "res_4_frame_0004.png", "res_8_frame_0008.png"}));
+    auto image = [&](const QString& name) { return QImage(target.filePath(name)).convertToFormat(QImage::Format_RGB888); };
+    auto frame = [&](int t) { return QImage(flow.Folder() + '/' + flow.names[t]).convertToFormat(QImage::Format_RGB888); };
+    QCOMPARE(image("pos_4_frame_0004.png"), frame(4));
+    QCOMPARE(image("res_4_frame_0004.png"), reg.CountFrame(4, reg.segmentationMethod));
+    // The last frame's strip (all rows but the last) outlined, circles in it only.
+    const QImage pos14 = image("pos_14_frame_0014.png"), res14 = image("res_14_frame_0014.png"), right = frame(14).copy(320, 0, 320, 480);
+    QVERIFY(pos14.pixel(0, 100) == qRgb(0, 0, 0) && pos14.pixel(319, 100) == qRgb(0, 0, 0) && pos14.pixel(150, 478) == qRgb(0, 0, 0));
+    QVERIFY(pos14.copy(320, 0, 320, 480) == right && res14.copy(320, 0, 320, 480) == right);
+    QCOMPARE(res14.copy(0, 0, 320, 480), reg.CountFrame(14, reg.segmentationMethod).copy(0, 0, 320, 480));
+
+    // A frame that cannot be read: black in the window, both its files missing.
+    QVERIFY(Spoil(flow.Path(4)));
+    QImage black(640, 480, QImage::Format_RGB888);
+    black.fill(Qt::black);
+    QCOMPARE(reg.ComposeFullImageWindow(640), black);
+    const QString more = target.filePath("more");
+    QVERIFY(QDir().mkpath(more + "/res_0_frame_0000.png"));  // a folder in the way
+    QCOMPARE(reg.ExportFramesOfInterest(more),
+             QStringList({more + "/res_0_frame_0000.png", more + "/pos_4_frame_0004.png", more + "/res_4_frame_0004.png"}));
+    // Without frame 0 a frame is counted at its own size.
+    reg.CountFrame(8, reg.segmentationMethod);
+    const auto counted = reg.frameParticles.size();
+    QVERIFY(Spoil(flow.Path(0)) && !reg.CountFrame(8, reg.segmentationMethod).isNull() && reg.frameParticles.size() == counted);
+    // Circles of radius 20 in the class colour, only of the frame's own records.
+    reg.foiParticles = {Record(8, 100, 100, 50, 0.9, true), Record(0, 300, 100, 50, 0.9, true)};
+    const QImage circled = rendered(8);
+    QVERIFY(circled.pixel(120, 100) == qRgb(0, 255, 0) && circled.pixel(320, 100) == frame(8).pixel(320, 100));
+}
+
+// A reset stops a run, whose steps would fill the emptied register; a run begun by a receiver
+// of the finish signal keeps its timer.
+void TestRegister::stopsAndRestarts() {
+    WrittenFlow flow;
+    QVERIFY(flow.Make(9, {160}));
+    CMivoRegisterManager reg;
+    QVERIFY(RunToEnd(reg, flow.Folder(), flow.names) && reg.BeginProcessing());
+    reg.ResetRegister();
+    QVERIFY(!reg.timer->isActive());
+    int runs = 0;
+    connect(&reg, &CMivoRegisterManager::signalMReg_finishCounting, this, [&] {
+        if (++runs == 1) reg.BeginProcessing();
+    });
+    QVERIFY(reg.BeginProcessing());
+    QTRY_COMPARE_WITH_TIMEOUT(runs, 2, 20000);
+    QCOMPARE(reg.selectedFrames, Ints({0, 4, 8, 8}));
+}
+
+// Frame files of differing name, age and size, beside what is no frame: other types, a
+// sub-folder named like an image, a symbolic link.
+void TestRegister::frameListing() {
+    QTemporaryDir tmp;
+    const QDir dir(tmp.path());
+    const struct { const char* name; int bytes; int minutesOld; } files[] = {
+        {"a.PNG", 300, 10}, {"B.jpeg", 100, 40}, {"b.Jpg", 1000, 0}, {"c10.tif", 10, 25}, {"c9.TIFF", 50, 30},
+        {"d.bmp", 500, 5},  {"x.txt", 20, 0},    {"y.gif", 20, 0},   {"z.png.bak", 20, 0}};
+    for (const auto& f : files) {
+        QFile file(dir.filePath(f.name));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QByteArray(f.bytes, 'x')) == f.bytes && file.flush());
+        QVERIFY(file.setFileTime(QDateTime::currentDateTimeUtc().addSecs(-60 * f.minutesOld), QFileDevice::FileModificationTime));
+    }
+    QVERIFY(dir.mkdir("s.png") && QFile::link(dir.filePath("a.PNG"), dir.filePath("l.png")));
+    // Names ascend case-sensitively, digit by digit; times oldest first, sizes smallest first.
+    // An unknown key sorts by name, an unknown order ascends.
+    std::vector<std::pair<const char*, QStringList>> orders = {
+        {"byName", {"B.jpeg", "a.PNG", "b.Jpg", "c10.tif", "c9.TIFF", "d.bmp"}},
+        {"byTime", {"B.jpeg", "c9.TIFF", "c10.tif", "a.PNG", "d.bmp", "b.Jpg"}},
+        {"bySize", {"c10.tif", "c9.TIFF", "B.jpeg", "a.PNG", "d.bmp", "b.Jpg"}}};
+    orders.emplace_back("byColour", orders[0].second);
+    for (auto [key, names] : orders) {
+        for (const char* order : {"orderAscendant", "sideways"}) QCOMPARE(ListFrameFiles(tmp.path(), FrameSortFlags(key, order)), names);
+        std::reverse(names.begin(), names.end());
+        QCOMPARE(ListFrameFiles(tmp.path(), FrameSortFlags(key, "orderDescendant")), names);
+    }
+    QVERIFY(ListFrameFiles(dir.filePath("absent"), QDir::Name).isEmpty());
+}
+
+QTEST_GUILESS_MAIN(TestRegister)
+#include "tst_register.moc"
