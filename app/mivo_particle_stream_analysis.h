@@ -6,6 +6,10 @@
 #include <QString>
 #include <QStringList>
 
+namespace cv {
+class Mat;
+}
+
 namespace Ui {
 class mivoParticleStreamAnalysis;
 }
@@ -106,6 +110,9 @@ private:
     void ReadFirstImageSize();
 
     // Frame viewer.
+    // The frame file as 8-bit grey; empty when it cannot be read (or is a JPEG cut
+    // short) or the index is outside the list.
+    cv::Mat ReadFrameFile(int index) const;
     void ShowFrame(int index);
     void ReshowCurrentFrame();
     int CurrentFrameNumber() const;
