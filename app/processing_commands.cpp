@@ -135,6 +135,17 @@ void CMivoParticleStreamAnalysis::slot_btn_proc_coutingOne()
         ShowStatus(FormText("[WARNING] Can not read image ") + imageFiles.at(n - 1));
         return;
     }
+    if (image.width() != stream.frameWidth || image.height() != stream.frameHeight) {
+        // The count clips against frame 0 and finds nothing in a frame of another size;
+        // 0 particles would be wrong.
+        ShowStatus(FormText("[WARNING] Can not count image %1: %2 x %3, frame 0 is %4 x %5")
+                       .arg(imageFiles.at(n - 1))
+                       .arg(image.width())
+                       .arg(image.height())
+                       .arg(stream.frameWidth)
+                       .arg(stream.frameHeight));
+        return;
+    }
     SetStreamAreaBounds();
     registerManager->UpdateRangeFlags();
     registerManager->CountFrameParticles();
