@@ -101,6 +101,8 @@ private:
     void ShowReportCounts();
     void SetStreamAreaBounds();
     void ShowRunStopped();
+    // What the finished run could not count or log, one text each; empty when nothing.
+    QStringList RunLosses() const;
 
     // Sequence loading.
     bool ChooseInputFolder();
@@ -146,4 +148,6 @@ private:
     CGui4SelectRegion* selectionDialog = nullptr;
     // Percentage of a run in progress, at the right end of the status bar.
     QProgressBar* runProgress = nullptr;
+    // The register's lost log lines when the current run began.
+    int lostLogLinesBeforeRun = 0;
 };
