@@ -61,7 +61,9 @@ private:
     QTemporaryDir flat, mixed; // frame_00.png ... frame_09.png, 640 x 480; six frames of several formats
     Window* window = nullptr;
     void Trigger(const char* action) { Child<QAction>(window, action)->trigger(); }
-    QString Shown() { return FieldText(*window, "tf_view_IdxInstance") + " " + QString::number(Grey(*window)); }
+    QString Shown() { // frame number, grey, status
+        return QString("%1 %2 %3").arg(FieldText(*window, "tf_view_IdxInstance")).arg(Grey(*window)).arg(StatusText(*window));
+    }
 };
 
 void TestSequence::initTestCase() {
@@ -104,21 +106,20 @@ void TestSequence::listingOrder() {
 void TestSequence::navigationStopsAtTheEnds() {
     auto* slider = Child<QSlider>(window, "sld_view_FrameSlider");
     Trigger("viewImg_preAct");
-    QCOMPARE(Shown(), "1 20");
+    QCOMPARE(Shown(), "1 20 [IDLE]");
     slider->setValue(7);
-    QCOMPARE(Shown(), "7 80");
+    QCOMPARE(Shown(), "7 80 [IDLE]");
     Trigger("viewImg_nextAct");
     QCOMPARE(slider->value(), 8);
     Trigger("viewImg_lastAct");
     Trigger("viewImg_nextAct");
-    QCOMPARE(Shown(), "10 110");
+    QCOMPARE(Shown(), "10 110 [IDLE]");
     slider->setValue(2); // still connected after the actions moved it
-    QCOMPARE(Shown(), "2 30");
+    QCOMPARE(Shown(), "2 30 [IDLE]");
     // Numbers outside the sequence (from a stale index field) change nothing.
     for (int value : {0, 11}) {
         QVERIFY(QMetaObject::invokeMethod(window, "slot_sld_view_eventValueChanged", Q_ARG(int, value)));
-        QCOMPARE(StatusText(*window), "[WARNING] Out of range");
-        QCOMPARE(Shown(), "2 30");
+        QCOMPARE(Shown(), "2 30 [WARNING] Out of range");
     }
 }
 
