@@ -94,9 +94,9 @@ void TestSequence::listingOrder() {
     QCOMPARE(FieldText(*window, "tf_video_NumImages") + " " + FieldText(*window, "tf_video_Size"), "6 48x64");
     const struct { int key, order; QList<int> greys; } orders[] = {
         {0, 0, {20, 50, 70, 30, 40, 60}}, {0, 1, {60, 40, 30, 70, 50, 20}},  // by name, upper case first
-        {1, 0, {50, 30, 70, 20, 60, 40}}, {1, 1, {40, 60, 20, 70, 30, 50}},  // by time, oldest first
+        {1, 1, {40, 60, 20, 70, 30, 50}}, {1, 0, {50, 30, 70, 20, 60, 40}},  // by time, newest first
         {2, 0, {30, 50, 20, 70, 60, 40}}, {2, 1, {40, 60, 70, 20, 50, 30}}}; // by size, smallest first
-    for (const auto& o : orders) {
+    for (const auto& o : orders) { // some rows change the key alone, some the order alone
         Child<QComboBox>(window, "cb_video_sortby")->setCurrentIndex(o.key);
         Child<QComboBox>(window, "cb_video_order")->setCurrentIndex(o.order);
         QCOMPARE(ShownOrder(*window, 6) << o.key << o.order, QList<int>(o.greys) << o.key << o.order);
@@ -167,12 +167,12 @@ void TestSequence::cropMarginsAreHatched() {
     QVERIFY(dialog->isVisible() && box->isChecked());
     const QImage shown = Child<QLabel>(dialog, "labImage")->pixmap().toImage(); // the fourth file
     QCOMPARE(qGray(shown.pixel(shown.width() / 2, shown.height() / 2)), FrameGrey(3));
-    Child<QSpinBox>(dialog, "sb_crop_left")->setValue(10); // the top edge's box
+    Child<QSpinBox>(dialog, "sb_crop_left")->setValue(11); // the top edge's box
     click(Child<QPushButton>(dialog, "btn_Ok"));
-    QCOMPARE(FieldText(*window, "proc_tf_cropImg"), "[U-0.1, B-0, L-0, R-0]");
-    QCOMPARE(HatchedTopRows(*window), 48); // 0.1 of 480 rows, on every frame shown
+    QCOMPARE(FieldText(*window, "proc_tf_cropImg"), "[U-0.11, B-0, L-0, R-0]");
+    QCOMPARE(HatchedTopRows(*window), 52); // 0.11 of 480 rows, truncated, on every frame shown
     Trigger("viewImg_nextAct");
-    QCOMPARE(HatchedTopRows(*window) * 1000 + Grey(*window), 48 * 1000 + FrameGrey(4));
+    QCOMPARE(HatchedTopRows(*window) * 1000 + Grey(*window), 52 * 1000 + FrameGrey(4));
 
     click(box); // unchecked: no text, no margins
     QVERIFY(FieldText(*window, "proc_tf_cropImg").isEmpty() && HatchedTopRows(*window) == 0);
