@@ -6,6 +6,10 @@
 #include <QString>
 #include <QStringList>
 
+namespace cv {
+class Mat;
+}
+
 namespace Ui {
 class mivoParticleStreamAnalysis;
 }
@@ -97,6 +101,8 @@ private:
     void ShowReportCounts();
     void SetStreamAreaBounds();
     void ShowRunStopped();
+    // What the finished run could not count or log, one text each; empty when nothing.
+    QStringList RunLosses() const;
 
     // Sequence loading.
     bool ChooseInputFolder();
@@ -106,6 +112,9 @@ private:
     void ReadFirstImageSize();
 
     // Frame viewer.
+    // The frame file as 8-bit grey; empty when it cannot be read (or is a JPEG cut
+    // short) or the index is outside the list.
+    cv::Mat ReadFrameFile(int index) const;
     void ShowFrame(int index);
     void ReshowCurrentFrame();
     int CurrentFrameNumber() const;
@@ -139,4 +148,6 @@ private:
     CGui4SelectRegion* selectionDialog = nullptr;
     // Percentage of a run in progress, at the right end of the status bar.
     QProgressBar* runProgress = nullptr;
+    // The register's lost log lines when the current run began.
+    int lostLogLinesBeforeRun = 0;
 };

@@ -9,6 +9,8 @@
 #include "register/mivo_register_manager.h"
 #include "ui_mivo_particle_stream_analysis.h"
 
+#include <opencv2/core.hpp>
+
 #include <cmath>
 
 void CMivoParticleStreamAnalysis::slot_segOtsu_updateSegMethod()
@@ -106,6 +108,12 @@ void CMivoParticleStreamAnalysis::slot_btn_manualSelection()
     const int n = CurrentFrameNumber();
     if (n < 1 || n > imageFiles.size()) {
         ShowStatus(FormText("[WARNING] Out of range"));
+        return;
+    }
+    // Nothing to select on a frame that cannot be read (deleted or spoilt since it was
+    // shown): say so instead of opening the dialog on it.
+    if (ReadFrameFile(n - 1).empty()) {
+        ShowStatus(FormText("[WARNING] Can not read image ") + imageFiles.at(n - 1));
         return;
     }
     const QString path = ui->tf_video_InputPath->text() + QLatin1Char('/') + imageFiles.at(n - 1);

@@ -4,6 +4,7 @@
 
 #include "app/form_text.h"
 #include "app/mivo_particle_stream_analysis.h"
+#include "register/frame_listing.h"
 #include "register/mivo_register_manager.h"
 #include "ui_mivo_particle_stream_analysis.h"
 
@@ -23,6 +24,8 @@ void CMivoParticleStreamAnalysis::slot_btn_proc_RunVR()
     // The whole list: the processing range is not applied, nor are the crop margins.
     for (const QString& name : imageFiles)
         registerManager->stream->AddFrame(name.toStdString());
+    // The register counts lost log lines over its life; this run's are those from here.
+    lostLogLinesBeforeRun = registerManager->lostLogLines;
     if (!registerManager->BeginProcessing()) {
         // The register has shown why ("[ERRO] ..."); nothing runs.
         ShowRunStopped();
@@ -53,15 +56,33 @@ void CMivoParticleStreamAnalysis::slot_finishProcVR()
     SetProcessingControlsEnabled(true);
     ResetFullImageSlider();
     RecountFoI();
-    // Frames that could not be read add nothing to the counts; say so rather than pass
-    // the counts off as complete.
+    const QStringList lost = RunLosses();
+    if (lost.isEmpty())
+        ShowStatus(FormText("[IDLE] >> Counting all frames of interesting"));
+    else
+        ShowStatus(FormText("[WARNING] ") + lost.join(QStringLiteral("; ")));
+}
+
+QStringList CMivoParticleStreamAnalysis::RunLosses() const
+{
+    // Frames that could not be read, or were never listed, add nothing to the counts;
+    // say so rather than pass the counts off as complete. A log line lost is an event
+    // no one can look up later.
+    QStringList lost;
     const int unreadable = int(registerManager->unreadableFrames.size());
     if (unreadable == 1)
-        ShowStatus(FormText("[WARNING] 1 frame could not be read"));
+        lost << FormText("1 frame could not be read");
     else if (unreadable > 1)
-        ShowStatus(FormText("[WARNING] %1 frames could not be read").arg(unreadable));
-    else
-        ShowStatus(FormText("[IDLE] >> Counting all frames of interesting"));
+        lost << FormText("%1 frames could not be read").arg(unreadable);
+    const int unnamed = int(UndecodableFrameFiles(inputPath).size());
+    if (unnamed == 1)
+        lost << FormText("1 frame file left out (name not in UTF-8)");
+    else if (unnamed > 1)
+        lost << FormText("%1 frame files left out (names not in UTF-8)").arg(unnamed);
+    const int lines = registerManager->lostLogLines - lostLogLinesBeforeRun;
+    if (lines > 0)
+        lost << FormText("Can not write log_KOV.txt: %1 log lines lost").arg(lines);
+    return lost;
 }
 
 void CMivoParticleStreamAnalysis::slot_updateStatusBar(QString text)
@@ -133,6 +154,17 @@ void CMivoParticleStreamAnalysis::slot_btn_proc_coutingOne()
     if (image.isNull()) {
         // Deleted or spoilt since it was listed: keep the preview and the counters.
         ShowStatus(FormText("[WARNING] Can not read image ") + imageFiles.at(n - 1));
+        return;
+    }
+    if (image.width() != stream.frameWidth || image.height() != stream.frameHeight) {
+        // The count clips against frame 0 and finds nothing in a frame of another size;
+        // 0 particles would be wrong.
+        ShowStatus(FormText("[WARNING] Can not count image %1: %2 x %3, frame 0 is %4 x %5")
+                       .arg(imageFiles.at(n - 1))
+                       .arg(image.width())
+                       .arg(image.height())
+                       .arg(stream.frameWidth)
+                       .arg(stream.frameHeight));
         return;
     }
     SetStreamAreaBounds();

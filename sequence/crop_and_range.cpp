@@ -8,7 +8,6 @@
 #include "ui_mivo_particle_stream_analysis.h"
 
 #include <opencv2/core.hpp>
-#include <opencv2/imgcodecs.hpp>
 
 void CMivoParticleStreamAnalysis::slot_chb_proc_cropImg()
 {
@@ -43,8 +42,7 @@ void CMivoParticleStreamAnalysis::slot_chb_proc_cropImg()
         ui->proc_chb_cropImg->setChecked(false);
         return;
     }
-    const QString path = inputPath + QLatin1Char('/') + imageFiles.at(k - 1);
-    const cv::Mat frame = cv::imread(path.toStdString(), cv::IMREAD_GRAYSCALE);
+    const cv::Mat frame = ReadFrameFile(k - 1);
     if (frame.empty()) {
         ShowStatus(FormText("[WARNING] Can not read image ") + imageFiles.at(k - 1));
         ui->proc_chb_cropImg->setChecked(false);

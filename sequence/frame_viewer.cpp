@@ -3,6 +3,7 @@
 #include "app/form_text.h"
 #include "app/mivo_particle_stream_analysis.h"
 #include "register/mivo_register_manager.h"
+#include "stream/frame_file_check.h"
 #include "toolkit/margins.h"
 #include "ui_mivo_particle_stream_analysis.h"
 
@@ -135,6 +136,19 @@ void CMivoParticleStreamAnalysis::RefreshFlowDirection()
         ReshowCurrentFrame();
 }
 
+cv::Mat CMivoParticleStreamAnalysis::ReadFrameFile(int index) const
+{
+    if (index < 0 || index >= imageFiles.size())
+        return cv::Mat();
+    QString path = inputPath + QLatin1Char('/') + imageFiles.at(index);
+    path.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    // A JPEG cut short decodes with grey rows; the count leaves it out, so the window
+    // does not offer it as a frame either.
+    if (IsTruncatedJpegFile(path.toStdString()))
+        return cv::Mat();
+    return cv::imread(path.toStdString(), cv::IMREAD_GRAYSCALE);
+}
+
 void CMivoParticleStreamAnalysis::ShowFrame(int index)
 {
     // A frame number from the index field may belong to an earlier, longer sequence.
@@ -142,9 +156,7 @@ void CMivoParticleStreamAnalysis::ShowFrame(int index)
         ShowStatus(FormText("[WARNING] Out of range"));
         return;
     }
-    QString path = inputPath + QLatin1Char('/') + imageFiles.at(index);
-    path.replace(QLatin1Char('\\'), QLatin1Char('/'));
-    cv::Mat frame = cv::imread(path.toStdString(), cv::IMREAD_GRAYSCALE);
+    cv::Mat frame = ReadFrameFile(index);
     if (frame.empty()) {
         ShowStatus(FormText("[WARNING] Out of range"));
         return;

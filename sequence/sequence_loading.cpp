@@ -80,6 +80,13 @@ bool CMivoParticleStreamAnalysis::LoadSequence(QDir::SortFlags flags)
     ui->sld_view_FrameSlider->setValue(0);
     ShowFrame(0);
     ui->tf_video_Size->setText(QStringLiteral("%1x%2").arg(imageHeight).arg(imageWidth));
+    // Files the listing cannot name are not frames of the sequence; the count of
+    // images would otherwise disagree with the folder without a word.
+    const QStringList unnamed = UndecodableFrameFiles(inputPath);
+    if (unnamed.size() == 1)
+        ShowStatus(FormText("[WARNING] Left out %1 (name not in UTF-8)").arg(unnamed.first()));
+    else if (unnamed.size() > 1)
+        ShowStatus(FormText("[WARNING] Left out %1 frame files (names not in UTF-8)").arg(unnamed.size()));
     return true;
 }
 

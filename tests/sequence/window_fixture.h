@@ -1,103 +1,67 @@
 #pragma once
 
-// Helpers for driving the main window in tests: frames on disk, the folder chooser
-// answered from a timer, widgets by object name and the preview's pixels.
+// Driving the main window in tests: frames on disk, file dialogs answered from a timer,
+// widgets by object name, the status bar, the counters and the preview.
 
 #include "app/mivo_particle_stream_analysis.h"
 
 #include <QAction>
 #include <QApplication>
-#include <QDir>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QFileDialog>
-#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
+#include <QSlider>
 #include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 
-template <class T>
-T* Child(QObject* window, const char* name)
-{
-    return window->findChild<T*>(QString::fromLatin1(name));
-}
+#include <functional>
 
-// Writes a grey frame of one value; the format comes from `format` (or the suffix).
-inline bool WriteFrame(const QString& path, int grey, int width = 640, int height = 480,
-                       const char* format = nullptr)
-{
-    QImage image(width, height, QImage::Format_Grayscale8);
+using Window = CMivoParticleStreamAnalysis;
+
+template <class T>
+T* Child(QObject* parent, const char* name) { return parent->findChild<T*>(QString::fromLatin1(name)); }
+
+// Frame i of a flat sequence has the grey value FrameGrey(i).
+inline int FrameGrey(int i) { return 20 + 10 * i; }
+
+inline bool WriteFrame(const QString& path, int grey, const char* format = nullptr, QSize size = {640, 480}) {
+    QImage image(size, QImage::Format_Grayscale8);
     image.fill(qRgb(grey, grey, grey));
     return image.save(path, format);
 }
 
-// Frame i of the sequence has the grey value FrameGrey(i).
-inline int FrameGrey(int i)
-{
-    return 20 + 10 * i;
-}
-
-inline bool WriteSequence(const QDir& dir, int count)
-{
-    for (int i = 0; i < count; ++i) {
-        if (!WriteFrame(dir.filePath(QStringLiteral("frame_%1.png").arg(i, 2, 10, QLatin1Char('0'))),
-                        FrameGrey(i)))
-            return false;
-    }
-    return true;
-}
-
-// Answers the next folder chooser with `folder`, or cancels it when `folder` is empty.
-inline void AnswerFolderChooser(const QString& folder)
-{
+// Answers the next file dialog with `path` (a folder, or a file to save); `afterAccept`
+// runs once the dialog has taken the answer.
+inline void AnswerFileDialog(const QString& path, const std::function<void()>& afterAccept = {}) {
     auto* poll = new QTimer;
-    QObject::connect(poll, &QTimer::timeout, poll, [poll, folder] {
-        for (QWidget* top : QApplication::topLevelWidgets()) {
-            auto* chooser = qobject_cast<QFileDialog*>(top);
-            if (!chooser || !chooser->isVisible())
-                continue;
-            if (folder.isEmpty()) {
-                chooser->reject();
-            } else {
-                chooser->setDirectory(folder);
-                static_cast<QDialog*>(chooser)->accept(); // protected in QFileDialog
-            }
-            poll->deleteLater();
+    QObject::connect(poll, &QTimer::timeout, poll, [poll, path, afterAccept] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (!dialog)
             return;
-        }
+        poll->deleteLater();
+        const bool folder = dialog->fileMode() == QFileDialog::Directory;
+        dialog->setDirectory(folder ? path : QFileInfo(path).path());
+        dialog->findChild<QLineEdit*>("fileNameEdit")->setText(folder ? QString() : path); // else a folder in it is chosen
+        static_cast<QDialog*>(dialog)->accept(); // protected in QFileDialog
+        if (afterAccept)
+            afterAccept();
     });
     poll->start(10);
 }
 
-inline void OpenFolder(CMivoParticleStreamAnalysis& window, const QString& folder)
-{
-    AnswerFolderChooser(folder);
-    Child<QAction>(&window, "file_openFolderAct")->trigger();
+inline void OpenFolder(Window& w, const QString& folder) {
+    AnswerFileDialog(folder);
+    Child<QAction>(&w, "file_openFolderAct")->trigger();
 }
 
-inline QString StatusText(CMivoParticleStreamAnalysis& window)
-{
-    return Child<QStatusBar>(&window, "statusBar")->currentMessage();
-}
-
-inline QString FieldText(CMivoParticleStreamAnalysis& window, const char* name)
-{
-    return Child<QLineEdit>(&window, name)->text();
-}
-
-inline QImage PreviewImage(CMivoParticleStreamAnalysis& window)
-{
-    return Child<QLabel>(&window, "labImage")->pixmap().toImage();
-}
-
-// Grey value of the preview at a point that no overlay covers on a 640 x 480 frame
-// (-1 when the preview is not such a frame).
-inline int PreviewGrey(CMivoParticleStreamAnalysis& window)
-{
-    const QImage image = PreviewImage(window);
-    if (image.size() != QSize(640, 480))
-        return -1;
-    const QRgb pixel = image.pixel(600, 450);
-    if (qRed(pixel) != qGreen(pixel) || qGreen(pixel) != qBlue(pixel))
-        return -1;
-    return qRed(pixel);
+inline QString StatusText(Window& w) { return w.statusBar()->currentMessage(); }
+inline QString FieldText(Window& w, const char* name) { return Child<QLineEdit>(&w, name)->text(); }
+inline QImage PreviewImage(Window& w) { return Child<QLabel>(&w, "labImage")->pixmap().toImage(); }
+inline QStringList Counters(Window& w) { // "# Single", "# Bigger", "# Smaller"
+    return {FieldText(w, "tf_report_total"), FieldText(w, "tf_report_NGreater"), FieldText(w, "tf_report_NSmaller")};
 }
