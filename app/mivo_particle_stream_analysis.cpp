@@ -156,16 +156,13 @@ void CMivoParticleStreamAnalysis::ConnectSignals()
 {
     using W = CMivoParticleStreamAnalysis;
     connect(ui->file_openFolderAct, &QAction::triggered, this, &W::slot_file_openInputFolder);
-    connect(ui->cb_video_sortby, &QComboBox::currentIndexChanged, this,
-            &W::slot_cb_video_eventSortByChanged);
-    connect(ui->cb_video_order, &QComboBox::currentIndexChanged, this,
-            &W::slot_cb_video_eventOrderChanged);
+    connect(ui->cb_video_sortby, &QComboBox::currentIndexChanged, this, &W::slot_cb_video_eventSortByChanged);
+    connect(ui->cb_video_order, &QComboBox::currentIndexChanged, this, &W::slot_cb_video_eventOrderChanged);
     connect(ui->viewImg_nextAct, &QAction::triggered, this, &W::slot_viewImg_NextImage);
     connect(ui->viewImg_preAct, &QAction::triggered, this, &W::slot_viewImg_PreviousImage);
     connect(ui->viewImg_firstAct, &QAction::triggered, this, &W::slot_viewImg_FirstImage);
     connect(ui->viewImg_lastAct, &QAction::triggered, this, &W::slot_viewImg_LastImage);
-    connect(ui->sld_view_FrameSlider, &QSlider::valueChanged, this,
-            &W::slot_sld_view_eventValueChanged);
+    connect(ui->sld_view_FrameSlider, &QSlider::valueChanged, this, &W::slot_sld_view_eventValueChanged);
     connect(ui->btn_flow_right, &QPushButton::clicked, this, &W::slot_btn_flow_right);
     connect(ui->btn_flow_left, &QPushButton::clicked, this, &W::slot_btn_flow_left);
     connect(ui->btn_flow_up, &QPushButton::clicked, this, &W::slot_btn_flow_up);
@@ -174,10 +171,8 @@ void CMivoParticleStreamAnalysis::ConnectSignals()
     connect(ui->segModeAct, &QAction::triggered, this, &W::slot_segMode_updateSegMethod);
     connect(ui->segFrameDiffAct, &QAction::triggered, this, &W::slot_segMDiff_updateSegMethod);
     connect(ui->chb_video_grid, &QCheckBox::stateChanged, this, &W::slot_chb_video_GridCheck);
-    connect(ui->cb_viewtool_sizeGrid, &QComboBox::currentIndexChanged, this,
-            &W::slot_cb_viewTool_sizeGridChanged);
-    connect(cropDialog, &CTool4CropImg::sigCrop_dataToolCropping, this,
-            &W::slot_t4Crop_SetCroppingEnded);
+    connect(ui->cb_viewtool_sizeGrid, &QComboBox::currentIndexChanged, this, &W::slot_cb_viewTool_sizeGridChanged);
+    connect(cropDialog, &CTool4CropImg::sigCrop_dataToolCropping, this, &W::slot_t4Crop_SetCroppingEnded);
     connect(ui->proc_chb_cropImg, &QCheckBox::clicked, this, &W::slot_chb_proc_cropImg);
     connect(ui->proc_chb_AllFrames, &QCheckBox::clicked, this, &W::slot_chb_proc_setRange);
     connect(ui->labImage, &myQLabel::sigMouse_dblClick, this, &W::slot_preview_DoubleClick);
@@ -186,26 +181,18 @@ void CMivoParticleStreamAnalysis::ConnectSignals()
     connect(ui->btn_proc_stopVR, &QPushButton::clicked, this, &W::slot_btn_proc_StopRunVR);
     connect(ui->btn_proc_countAll, &QPushButton::clicked, this, &W::slot_btn_proc_coutingAll);
     connect(ui->btn_proc_countOne, &QPushButton::clicked, this, &W::slot_btn_proc_coutingOne);
-    connect(ui->tf_setting_PixelSize, &QLineEdit::editingFinished, this,
-            &W::slot_tf_pxlSize_editFinish);
+    connect(ui->tf_setting_PixelSize, &QLineEdit::editingFinished, this, &W::slot_tf_pxlSize_editFinish);
     connect(ui->tf_setting_minMu, &QLineEdit::editingFinished, this, &W::slot_tf_minMu_editFinish);
     connect(ui->tf_setting_maxMu, &QLineEdit::editingFinished, this, &W::slot_tf_maxMu_editFinish);
-    connect(ui->tf_setting_minPxl, &QLineEdit::editingFinished, this,
-            &W::slot_tf_minPxl_editFinish);
-    connect(ui->tf_setting_maxPxl, &QLineEdit::editingFinished, this,
-            &W::slot_tf_maxPxl_editFinish);
-    connect(ui->btn_setting_manualSelection, &QPushButton::clicked, this,
-            &W::slot_btn_manualSelection);
+    connect(ui->tf_setting_minPxl, &QLineEdit::editingFinished, this, &W::slot_tf_minPxl_editFinish);
+    connect(ui->tf_setting_maxPxl, &QLineEdit::editingFinished, this, &W::slot_tf_maxPxl_editFinish);
+    connect(ui->btn_setting_manualSelection, &QPushButton::clicked, this, &W::slot_btn_manualSelection);
     connect(selectionDialog, &CGui4SelectRegion::sigManual_MinPxl, this, &W::slot_manual_minPixel);
     connect(selectionDialog, &CGui4SelectRegion::sigManual_MaxPxl, this, &W::slot_manual_maxPixel);
-    connect(ui->chb_report_FilterByCirc, &QCheckBox::stateChanged, this,
-            &W::slot_chb_report_filterByCircChecked);
-    connect(ui->sb_report_thCirc, &QDoubleSpinBox::valueChanged, this,
-            &W::slot_sbD_report_valueCirc);
+    connect(ui->chb_report_FilterByCirc, &QCheckBox::stateChanged, this, &W::slot_chb_report_filterByCircChecked);
+    connect(ui->sb_report_thCirc, &QDoubleSpinBox::valueChanged, this, &W::slot_sbD_report_valueCirc);
     connect(ui->btn_expFoI, &QPushButton::clicked, this, &W::slot_btn_exportFoI);
-    connect(registerManager, &CMivoRegisterManager::signalMReg_showInStatusBar, this,
-            &W::slot_updateStatusBar);
-    connect(registerManager, &CMivoRegisterManager::signalMReg_finishCounting, this,
-            &W::slot_finishProcVR);
+    connect(registerManager, &CMivoRegisterManager::signalMReg_showInStatusBar, this, &W::slot_updateStatusBar);
+    connect(registerManager, &CMivoRegisterManager::signalMReg_finishCounting, this, &W::slot_finishProcVR);
     connect(ui->pushButton, &QPushButton::clicked, this, &W::slot_btn_exportData);
 }

@@ -24,8 +24,7 @@ struct PixelCalibration;
 // The main window: sequence details, processing and particle settings, counters and the
 // frame preview. Member functions are spread by subject: app/ holds construction,
 // settings and processing commands; sequence/ holds loading, the frame viewer and crop.
-class CMivoParticleStreamAnalysis : public QMainWindow
-{
+class CMivoParticleStreamAnalysis : public QMainWindow {
     Q_OBJECT
 
 public:
@@ -55,8 +54,7 @@ private slots:
     void slot_chb_video_GridCheck(int state);
     void slot_cb_viewTool_sizeGridChanged(int index);
     // Crop and processing range (sequence/crop_and_range.cpp).
-    void slot_t4Crop_SetCroppingEnded(double top, double bottom, double left, double right,
-                                      bool ok, QString text);
+    void slot_t4Crop_SetCroppingEnded(double top, double bottom, double left, double right, bool ok, QString text);
     void slot_chb_proc_cropImg();
     void slot_chb_proc_setRange();
     // Frame viewer.

@@ -42,8 +42,7 @@ void CMivoParticleStreamAnalysis::UpdateCalibration()
     calibration->imageWidth = imageWidth;
 }
 
-void CMivoParticleStreamAnalysis::ConvertAreaToPixels(const QLineEdit* areaField,
-                                                      QLineEdit* pixelField)
+void CMivoParticleStreamAnalysis::ConvertAreaToPixels(const QLineEdit* areaField, QLineEdit* pixelField)
 {
     UpdateCalibration();
     const double perPixel = calibration->areaFactor * calibration->pixelArea;
@@ -58,8 +57,7 @@ void CMivoParticleStreamAnalysis::ConvertAreaToPixels(const QLineEdit* areaField
     pixelField->setText(QString::number(int(pixels)));
 }
 
-void CMivoParticleStreamAnalysis::ConvertPixelsToArea(const QLineEdit* pixelField,
-                                                      QLineEdit* areaField)
+void CMivoParticleStreamAnalysis::ConvertPixelsToArea(const QLineEdit* pixelField, QLineEdit* areaField)
 {
     UpdateCalibration();
     const double perPixel = calibration->areaFactor * calibration->pixelArea;

@@ -17,9 +17,8 @@ void CMivoParticleStreamAnalysis::slot_btn_exportFoI()
         return;
     }
     ShowStatus(FormText("[Running] Exporting frames of interesting ... "));
-    const QString folder = QFileDialog::getExistingDirectory(
-        this, FormText("Choose directory of images sequences"), ui->tf_video_InputPath->text(),
-        QFileDialog::ShowDirsOnly);
+    const QString folder = QFileDialog::getExistingDirectory(this, FormText("Choose directory of images sequences"),
+                                                             ui->tf_video_InputPath->text(), QFileDialog::ShowDirsOnly);
     if (folder.isEmpty())
         return;
     const int failed = int(registerManager->ExportFramesOfInterest(folder).size());
@@ -40,16 +39,16 @@ void CMivoParticleStreamAnalysis::slot_btn_exportData()
     ShowStatus(FormText("[Running] Exporting particle data ... "));
     // Not "particles.csv": generated flows keep their ground truth under that name.
     const QString suggested = inputPath + QStringLiteral("/particle_records.csv");
-    const QString path = QFileDialog::getSaveFileName(this, FormText("Save particle data"), suggested,
-                                                      FormText("CSV files (*.csv)"));
+    const QString path =
+        QFileDialog::getSaveFileName(this, FormText("Save particle data"), suggested, FormText("CSV files (*.csv)"));
     if (path.isEmpty())
         return;
     // The classes of the table are those of the counters and circles on screen: the
     // same recount as "Count all FoI" with the settings shown.
     RecountFoI();
     UpdateCalibration();
-    if (WriteParticleCsv(path, registerManager->foiParticles, *registerManager->stream,
-                         registerManager->ClassRules(), calibration->pixelWidth))
+    if (WriteParticleCsv(path, registerManager->foiParticles, *registerManager->stream, registerManager->ClassRules(),
+                         calibration->pixelWidth))
         ShowStatus(FormText("[Running] Particle data were exported successfully... "));
     else
         ShowStatus(FormText("[ERRO] Can not write ") + path);

@@ -24,26 +24,31 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double Seconds(Clock::time_point start) {
+double Seconds(Clock::time_point start)
+{
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-double Median(std::vector<double> values) {
+double Median(std::vector<double> values)
+{
     std::sort(values.begin(), values.end());
     return values[values.size() / 2];
 }
 
 // Every entry of the folder, names sorted: what any listing has to do at least.
-std::vector<std::string> PlainListing(const std::string& folder) {
+std::vector<std::string> PlainListing(const std::string& folder)
+{
     std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
 }
 
 }  // namespace
 
-int main(int argc, char* argv[]) {
+int main(int argc, char* argv[])
+{
     QCoreApplication app(argc, argv);
     const int frames = argc > 1 ? std::atoi(argv[1]) : 10000;
     const int repeats = argc > 2 ? std::atoi(argv[2]) : 7;
@@ -61,9 +66,10 @@ int main(int argc, char* argv[]) {
         QDir::SortFlags flags;
         std::vector<double> seconds;
     };
-    std::vector<Listing> listings = {{"by name", FrameSortFlags(QStringLiteral("byName"), QStringLiteral("orderAscendant")), {}},
-                                     {"by time", FrameSortFlags(QStringLiteral("byTime"), QStringLiteral("orderAscendant")), {}},
-                                     {"by size", FrameSortFlags(QStringLiteral("bySize"), QStringLiteral("orderAscendant")), {}}};
+    std::vector<Listing> listings = {
+        {"by name", FrameSortFlags(QStringLiteral("byName"), QStringLiteral("orderAscendant")), {}},
+        {"by time", FrameSortFlags(QStringLiteral("byTime"), QStringLiteral("orderAscendant")), {}},
+        {"by size", FrameSortFlags(QStringLiteral("bySize"), QStringLiteral("orderAscendant")), {}}};
     std::vector<double> plain;
     for (int r = 0; r < repeats; ++r) {
         Clock::time_point start = Clock::now();

@@ -65,8 +65,7 @@ int main()
 
     const double ours8 = MedianMs([&] { labels = LabelComponents(mask, eight.get()); }, runs);
     const double cv8 = MedianMs([&] { cv::connectedComponents(mask, cvLabels, 8, CV_32S); }, runs);
-    const double cv8Sauf = MedianMs(
-        [&] { cv::connectedComponents(mask, cvLabels, 8, CV_32S, cv::CCL_SAUF); }, runs);
+    const double cv8Sauf = MedianMs([&] { cv::connectedComponents(mask, cvLabels, 8, CV_32S, cv::CCL_SAUF); }, runs);
     cv::connectedComponents(mask, cvLabels, 8, CV_32S, cv::CCL_SAUF);
     const bool same8 = cv::countNonZero(labels != cvLabels) == 0;
 
@@ -77,25 +76,21 @@ int main()
     const double oursFilter = MedianMs([&] { filtered = FilterComponentsBySize(mask, 10, 2700); }, runs);
 
     const double oursCentroids = MedianMs([&] { centroids = ComputeLabelCentroids8(mask); }, runs);
-    const double cvStats = MedianMs(
-        [&] { cv::connectedComponentsWithStats(mask, cvLabels, stats, centres, 8, CV_32S); }, runs);
+    const double cvStats =
+        MedianMs([&] { cv::connectedComponentsWithStats(mask, cvLabels, stats, centres, 8, CV_32S); }, runs);
 
     std::printf("median of %d runs, ms: LabelComponents 8 %.3f | connectedComponents 8 %.3f "
                 "(SAUF %.3f)\n",
                 runs, ours8, cv8, cv8Sauf);
-    std::printf("                      LabelComponents 4 %.3f | connectedComponents 4 %.3f\n",
-                ours4, cv4);
+    std::printf("                      LabelComponents 4 %.3f | connectedComponents 4 %.3f\n", ours4, cv4);
     std::printf("                      ComputeLabelCentroids8 %.3f | connectedComponentsWithStats 8 "
                 "%.3f\n",
                 oursCentroids, cvStats);
     std::printf("labels identical to connectedComponents (SAUF, 8): %s\n", same8 ? "yes" : "NO");
-    std::printf("ratio LabelComponents / connectedComponents, 8-neighbourhood: %.2f (target <= 2.0)\n",
-                ours8 / cv8);
-    std::printf("ratio LabelComponents / connectedComponents (SAUF), 8-neighbourhood: %.2f\n",
-                ours8 / cv8Sauf);
+    std::printf("ratio LabelComponents / connectedComponents, 8-neighbourhood: %.2f (target <= 2.0)\n", ours8 / cv8);
+    std::printf("ratio LabelComponents / connectedComponents (SAUF), 8-neighbourhood: %.2f\n", ours8 / cv8Sauf);
     std::printf("ratio LabelComponents / connectedComponents, 4-neighbourhood: %.2f\n", ours4 / cv4);
-    std::printf("ratio ComputeLabelCentroids8 / connectedComponentsWithStats: %.2f\n",
-                oursCentroids / cvStats);
+    std::printf("ratio ComputeLabelCentroids8 / connectedComponentsWithStats: %.2f\n", oursCentroids / cvStats);
     std::printf("ratio FilterComponentsBySize (10 .. 2700) / connectedComponents, 4-neighbourhood: "
                 "%.2f\n",
                 oursFilter / cv4);

@@ -27,26 +27,31 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double Seconds(Clock::time_point start) {
+double Seconds(Clock::time_point start)
+{
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-double Median(std::vector<double> values) {
+double Median(std::vector<double> values)
+{
     std::sort(values.begin(), values.end());
     return values[values.size() / 2];
 }
 
 // What the headless counter does between listing the folder and writing its outputs.
-void CountFolder(const std::string& folder, const std::vector<std::string>& names, CMivoRegisterManager& reg) {
+void CountFolder(const std::string& folder, const std::vector<std::string>& names, CMivoRegisterManager& reg)
+{
     QEventLoop loop;
-    const auto connection = QObject::connect(&reg, &CMivoRegisterManager::signalMReg_finishCounting, &loop,
-                                             &QEventLoop::quit);
+    const auto connection =
+        QObject::connect(&reg, &CMivoRegisterManager::signalMReg_finishCounting, &loop, &QEventLoop::quit);
     reg.ResetRegister();
     reg.StartSequence(QString::fromStdString(folder));
     reg.stream->minArea = 25;
     reg.stream->maxArea = 100;
-    for (const std::string& name : names) reg.stream->AddFrame(name);
-    if (reg.BeginProcessing()) loop.exec();
+    for (const std::string& name : names)
+        reg.stream->AddFrame(name);
+    if (reg.BeginProcessing())
+        loop.exec();
     reg.UpdateRangeFlags();
     reg.CountFoIParticles();
     QObject::disconnect(connection);
@@ -54,7 +59,8 @@ void CountFolder(const std::string& folder, const std::vector<std::string>& name
 
 }  // namespace
 
-int main(int argc, char* argv[]) {
+int main(int argc, char* argv[])
+{
     QCoreApplication app(argc, argv);
     const int frames = argc > 1 ? std::atoi(argv[1]) : 200;
     const int size = argc > 2 ? std::atoi(argv[2]) : 1024;
@@ -81,7 +87,8 @@ int main(int argc, char* argv[]) {
     }
     std::printf("%d frames of %d x %d written in %.1f s\n", frames, size, size, Seconds(start));
     std::vector<std::string> names;
-    for (int t = 0; t < frames; ++t) names.push_back(flowgen::FrameFileName(t, frames, "png"));
+    for (int t = 0; t < frames; ++t)
+        names.push_back(flowgen::FrameFileName(t, frames, "png"));
 
     // The log goes to the working directory; keep it out of the caller's.
     const std::filesystem::path caller = std::filesystem::current_path();
@@ -105,8 +112,8 @@ int main(int argc, char* argv[]) {
     std::printf("frames of interest %zu, particle records %zu (single %d, bigger %d, smaller %d)\n",
                 reg.selectedFrames.size(), reg.foiParticles.size(), reg.countInRange, reg.countGreater,
                 reg.countSmaller);
-    std::printf("median of %d: decode all frames %.3f s | whole run %.3f s (%.1f ms per frame)\n", repeats,
-                decode, run, 1000.0 * run / frames);
+    std::printf("median of %d: decode all frames %.3f s | whole run %.3f s (%.1f ms per frame)\n", repeats, decode, run,
+                1000.0 * run / frames);
     std::printf("ratio whole run / decode: %.2f (target <= 1.5)\n", run / decode);
 
     std::filesystem::current_path(caller);

@@ -24,26 +24,32 @@ namespace fs = std::filesystem;
 namespace {
 
 // Maximum resident set size of one tessel-count run in kB, or -1.
-long PeakKilobytes(const fs::path& folder, const fs::path& workDir) {
+long PeakKilobytes(const fs::path& folder, const fs::path& workDir)
+{
     std::fflush(stdout);  // or the child would print the parent's buffered lines again
     const pid_t child = fork();
-    if (child < 0) return -1;
+    if (child < 0)
+        return -1;
     if (child == 0) {
-        if (chdir(workDir.c_str()) != 0) _exit(127);
+        if (chdir(workDir.c_str()) != 0)
+            _exit(127);
         // Only the peak is wanted: summary and progress are dropped.
-        if (!std::freopen("/dev/null", "w", stdout) || !std::freopen("/dev/null", "w", stderr)) _exit(127);
+        if (!std::freopen("/dev/null", "w", stdout) || !std::freopen("/dev/null", "w", stderr))
+            _exit(127);
         execl(TESSEL_COUNT_PATH, "tessel-count", "--json", folder.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
     int status = 0;
     rusage usage{};
-    if (wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
+    if (wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return -1;
     return usage.ru_maxrss;
 }
 
 }  // namespace
 
-int main(int argc, char* argv[]) {
+int main(int argc, char* argv[])
+{
     const int frames = argc > 1 ? std::atoi(argv[1]) : 2000;
     const int shortFrames = argc > 2 ? std::atoi(argv[2]) : 200;
     const int size = argc > 3 ? std::atoi(argv[3]) : 1024;
@@ -85,8 +91,8 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "tessel-count failed\n");
         return 1;
     }
-    std::printf("peak resident memory of tessel-count: %d frames %ld kB | %d frames %ld kB\n", shortFrames,
-                shortPeak, frames, longPeak);
+    std::printf("peak resident memory of tessel-count: %d frames %ld kB | %d frames %ld kB\n", shortFrames, shortPeak,
+                frames, longPeak);
     std::printf("ratio %d / %d frames: %.3f (target <= 1.10)\n", frames, shortFrames,
                 static_cast<double>(longPeak) / static_cast<double>(shortPeak));
     return 0;

@@ -6,11 +6,11 @@
 // processing / decode <= 1.0 for each method.
 
 #include "stream/video_stream.h"
-#include "tools/flowgen/flowgen.h"
 #include "toolkit/labelling.h"
 #include "toolkit/margins.h"
 #include "toolkit/particle_measure.h"
 #include "toolkit/segmentation.h"
+#include "tools/flowgen/flowgen.h"
 
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -26,7 +26,8 @@
 
 namespace {
 
-double MedianMs(const std::function<void()>& work, int runs) {
+double MedianMs(const std::function<void()>& work, int runs)
+{
     std::vector<double> times;
     for (int i = 0; i < runs; ++i) {
         const auto start = std::chrono::steady_clock::now();
@@ -40,7 +41,8 @@ double MedianMs(const std::function<void()>& work, int runs) {
 
 }  // namespace
 
-int main() {
+int main()
+{
     const int runs = 31;
     flowgen::FlowSettings settings;
     settings.width = 1024;
@@ -60,10 +62,12 @@ int main() {
     }
     CVideoStream stream;
     stream.SetFolder(folder.string());
-    for (int t = 0; t < settings.frames; ++t) stream.AddFrame(flowgen::FrameFileName(t, settings.frames, "png"));
+    for (int t = 0; t < settings.frames; ++t)
+        stream.AddFrame(flowgen::FrameFileName(t, settings.frames, "png"));
     stream.minArea = 25;
     stream.maxArea = 100;
-    if (!stream.PrepareFirstFrame()) return 1;
+    if (!stream.PrepareFirstFrame())
+        return 1;
     const cv::Mat prepared0 = stream.previousFrame.clone();
     const int frame = 1;
     const size_t particles = flowgen::GroupsInFrame(flow, frame).size();
@@ -86,10 +90,9 @@ int main() {
     std::nth_element(transitionTimes.begin(), transitionTimes.begin() + runs / 2, transitionTimes.end());
     const double transition = transitionTimes[static_cast<size_t>(runs / 2)];
 
-    std::printf("median of %d runs, ms: imread %.2f | MeasureTransition %.2f (dx %d, dy %d; true %d)\n", runs,
-                decode, transition, shift.dx, shift.dy, flow.shifts[static_cast<size_t>(frame)]);
-    std::printf("ratio MeasureTransition processing / imread: %.2f (target <= 0.5)\n",
-                (transition - decode) / decode);
+    std::printf("median of %d runs, ms: imread %.2f | MeasureTransition %.2f (dx %d, dy %d; true %d)\n", runs, decode,
+                transition, shift.dx, shift.dy, flow.shifts[static_cast<size_t>(frame)]);
+    std::printf("ratio MeasureTransition processing / imread: %.2f (target <= 0.5)\n", (transition - decode) / decode);
 
     for (int method : {1, 2, 3}) {
         std::vector<ParticleMeasure> records;
@@ -108,8 +111,8 @@ int main() {
     cv::Mat opened;
     const double opening = MedianMs(
         [&] {
-            cv::morphologyEx(mask, opened, cv::MORPH_OPEN, stream.kernel3x3, cv::Point(-1, -1), 1,
-                             cv::BORDER_CONSTANT, cv::morphologyDefaultBorderValue());
+            cv::morphologyEx(mask, opened, cv::MORPH_OPEN, stream.kernel3x3, cv::Point(-1, -1), 1, cv::BORDER_CONSTANT,
+                             cv::morphologyDefaultBorderValue());
         },
         runs);
     cv::Mat kept;

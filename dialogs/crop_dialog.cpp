@@ -19,7 +19,7 @@ void SetButtonPicture(QPushButton* button, const QString& file)
         button->setIcon(QIcon(picture));
 }
 
-} // namespace
+}  // namespace
 
 CTool4CropImg::CTool4CropImg(QWidget* parent)
     : QDialog(parent)
@@ -44,12 +44,9 @@ CTool4CropImg::CTool4CropImg(QWidget* parent)
     connect(ui->btn_Ok, &QPushButton::clicked, this, &CTool4CropImg::slot_btnOk);
     connect(ui->btn_Cancel, &QPushButton::clicked, this, &CTool4CropImg::slot_btnCancel);
     connect(ui->sb_crop_up, &QSpinBox::valueChanged, this, &CTool4CropImg::slot_sbx_up_ValueChanged);
-    connect(ui->sb_crop_bottom, &QSpinBox::valueChanged, this,
-            &CTool4CropImg::slot_sbx_bottom_ValueChanged);
-    connect(ui->sb_crop_left, &QSpinBox::valueChanged, this,
-            &CTool4CropImg::slot_sbx_left_ValueChanged);
-    connect(ui->sb_crop_rigth, &QSpinBox::valueChanged, this,
-            &CTool4CropImg::slot_sbx_rigth_ValueChanged);
+    connect(ui->sb_crop_bottom, &QSpinBox::valueChanged, this, &CTool4CropImg::slot_sbx_bottom_ValueChanged);
+    connect(ui->sb_crop_left, &QSpinBox::valueChanged, this, &CTool4CropImg::slot_sbx_left_ValueChanged);
+    connect(ui->sb_crop_rigth, &QSpinBox::valueChanged, this, &CTool4CropImg::slot_sbx_rigth_ValueChanged);
 }
 
 CTool4CropImg::~CTool4CropImg()
@@ -67,17 +64,16 @@ void CTool4CropImg::RedrawPreview()
 {
     const int rows = image.rows;
     const int cols = image.cols;
-    const cv::Mat hatched =
-        DrawHatchedMargins(image, int(topPercent / 100.0 * rows), int(bottomPercent / 100.0 * rows),
-                           int(leftPercent / 100.0 * cols), int(rightPercent / 100.0 * cols));
+    const cv::Mat hatched = DrawHatchedMargins(image, int(topPercent / 100.0 * rows), int(bottomPercent / 100.0 * rows),
+                                               int(leftPercent / 100.0 * cols), int(rightPercent / 100.0 * cols));
     // The QImage borrows the matrix's buffer; the pixmap takes a copy.
     const QImage grey(hatched.data, cols, rows, int(hatched.step), QImage::Format_Grayscale8);
     const QPixmap pixmap = QPixmap::fromImage(grey);
 
     ui->labImage->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     ui->labImage->setScaledContents(false);
-    ui->labImage->setPixmap(pixmap.scaled(ui->labImage->width(), ui->labImage->height(),
-                                          Qt::KeepAspectRatio, Qt::FastTransformation));
+    ui->labImage->setPixmap(
+        pixmap.scaled(ui->labImage->width(), ui->labImage->height(), Qt::KeepAspectRatio, Qt::FastTransformation));
     ui->labImage->repaint();
 }
 
@@ -87,12 +83,10 @@ void CTool4CropImg::slot_btnOk()
     const double bottom = bottomPercent / 100.0;
     const double left = leftPercent / 100.0;
     const double right = rightPercent / 100.0;
-    const QString text = QStringLiteral("[U-") + QString::number(top, 'g', 2) +
-                         QStringLiteral(", ") + QStringLiteral("B-") +
-                         QString::number(bottom, 'g', 2) + QStringLiteral(", ") +
-                         QStringLiteral("L-") + QString::number(left, 'g', 2) +
-                         QStringLiteral(", ") + QStringLiteral("R-") +
-                         QString::number(right, 'g', 2) + QStringLiteral("]");
+    const QString text = QStringLiteral("[U-") + QString::number(top, 'g', 2) + QStringLiteral(", ") +
+                         QStringLiteral("B-") + QString::number(bottom, 'g', 2) + QStringLiteral(", ") +
+                         QStringLiteral("L-") + QString::number(left, 'g', 2) + QStringLiteral(", ") +
+                         QStringLiteral("R-") + QString::number(right, 'g', 2) + QStringLiteral("]");
     emit sigCrop_dataToolCropping(top, bottom, left, right, true, text);
     hide();
 }

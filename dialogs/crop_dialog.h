@@ -18,8 +18,7 @@ class tool4CropImg;
 // The spin boxes are named after other edges than the ones they sit at; the edge
 // decides: sb_crop_left is the top margin, sb_crop_rigth the bottom, sb_crop_up the
 // left and sb_crop_bottom the right.
-class CTool4CropImg : public QDialog
-{
+class CTool4CropImg : public QDialog {
     Q_OBJECT
 
 public:

@@ -10,8 +10,7 @@ class QMouseEvent;
 // coordinates and are not clamped: a drag that leaves the label reports positions
 // outside it, negative ones included. Mouse tracking stays off, so moves are reported
 // only while a button is held.
-class myQLabel : public QLabel
-{
+class myQLabel : public QLabel {
     Q_OBJECT
 
 public:

@@ -23,7 +23,7 @@ QImage PaintableImage(const QPixmap& pixmap)
     return pixmap.toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied);
 }
 
-} // namespace
+}  // namespace
 
 CGui4SelectRegion::CGui4SelectRegion(QWidget* parent)
     : QDialog(parent)
@@ -69,8 +69,7 @@ void CGui4SelectRegion::SetImage(const QString& path)
     imageCols = image.cols;
     // The display keeps the file's colours; a format only OpenCV reads is shown grey.
     if (!cleanPixmap.load(path)) {
-        const QImage grey(image.data, image.cols, image.rows, int(image.step),
-                          QImage::Format_Grayscale8);
+        const QImage grey(image.data, image.cols, image.rows, int(image.step), QImage::Format_Grayscale8);
         cleanPixmap = QPixmap::fromImage(grey);
     }
     ui->label->setBackgroundRole(QPalette::NoRole);
@@ -160,9 +159,9 @@ void CGui4SelectRegion::DrawRubberBand()
     ui->label->repaint();
     QImage canvas = PaintableImage(ui->label->pixmap());
     QPainter painter(&canvas);
-    painter.fillRect(QRect(std::min(startX, endX), std::min(startY, endY), std::abs(endX - startX),
-                           std::abs(endY - startY)),
-                     QBrush(QColor(255, 0, 255, 128), Qt::SolidPattern));
+    painter.fillRect(
+        QRect(std::min(startX, endX), std::min(startY, endY), std::abs(endX - startX), std::abs(endY - startY)),
+        QBrush(QColor(255, 0, 255, 128), Qt::SolidPattern));
     painter.end();
     ui->label->setPixmap(QPixmap::fromImage(canvas));
     ui->label->repaint();
@@ -170,8 +169,7 @@ void CGui4SelectRegion::DrawRubberBand()
 
 void CGui4SelectRegion::MeasureSelection()
 {
-    const SelectedParticle selected =
-        MeasureSelectedParticle(image, cv::Point(startX, startY), cv::Point(endX, endY));
+    const SelectedParticle selected = MeasureSelectedParticle(image, cv::Point(startX, startY), cv::Point(endX, endY));
     particlePixels = int(selected.pixels.size());
     particleArea = particlePixels * pixelSize;
     const QString pixels = QString::number(particlePixels);

@@ -15,8 +15,7 @@ class tool4SelectRegion;
 // in the rectangle and, on "Ok", sends its area times the two factors as the minimum
 // and maximum area in pixels. Window-modal, without close button; "Cancel" and Escape
 // hide it without sending anything.
-class CGui4SelectRegion : public QDialog
-{
+class CGui4SelectRegion : public QDialog {
     Q_OBJECT
 
 public:

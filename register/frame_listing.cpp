@@ -8,7 +8,7 @@
 
 QStringList FrameNamePatterns()
 {
-    return {QStringLiteral("*.png"), QStringLiteral("*.jpg"), QStringLiteral("*.jpeg"),
+    return {QStringLiteral("*.png"),  QStringLiteral("*.jpg"), QStringLiteral("*.jpeg"),
             QStringLiteral("*.tiff"), QStringLiteral("*.tif"), QStringLiteral("*.bmp")};
 }
 

@@ -10,25 +10,36 @@ const cv::Scalar kMagenta(255, 0, 255);
 
 }  // namespace
 
-ParticleVerdict ClassifyParticle(const ParticleMeasure& record, const ParticleClassRules& rules) {
+ParticleVerdict ClassifyParticle(const ParticleMeasure& record, const ParticleClassRules& rules)
+{
     // Written as ">=" so that NaN fails.
     const bool passes = !rules.circularityFilter || record.circularity >= rules.minCircularity;
-    if (record.inRange) return passes ? ParticleVerdict{ParticleClass::Single, kGreen}
-                                      : ParticleVerdict{ParticleClass::Filtered, kBlue};
-    if (!passes) return {ParticleClass::Filtered, kMagenta};
+    if (record.inRange)
+        return passes ? ParticleVerdict{ParticleClass::Single, kGreen}
+                      : ParticleVerdict{ParticleClass::Filtered, kBlue};
+    if (!passes)
+        return {ParticleClass::Filtered, kMagenta};
     const cv::Scalar colour = rules.circularityFilter ? kPurple : kRed;
-    if (record.area < rules.minArea) return {ParticleClass::Smaller, colour};
-    if (record.area > rules.maxArea) return {ParticleClass::Bigger, colour};
+    if (record.area < rules.minArea)
+        return {ParticleClass::Smaller, colour};
+    if (record.area > rules.maxArea)
+        return {ParticleClass::Bigger, colour};
     return {ParticleClass::Uncounted, colour};
 }
 
-const char* ParticleClassName(ParticleClass kind) {
+const char* ParticleClassName(ParticleClass kind)
+{
     switch (kind) {
-    case ParticleClass::Single: return "single";
-    case ParticleClass::Bigger: return "bigger";
-    case ParticleClass::Smaller: return "smaller";
-    case ParticleClass::Filtered: return "filtered";
-    case ParticleClass::Uncounted: return "uncounted";
+    case ParticleClass::Single:
+        return "single";
+    case ParticleClass::Bigger:
+        return "bigger";
+    case ParticleClass::Smaller:
+        return "smaller";
+    case ParticleClass::Filtered:
+        return "filtered";
+    case ParticleClass::Uncounted:
+        return "uncounted";
     }
     return "uncounted";
 }

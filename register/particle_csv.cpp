@@ -7,27 +7,31 @@
 
 namespace {
 
-QString Quoted(const QString& field) {
-    if (!field.contains(QLatin1Char(',')) && !field.contains(QLatin1Char('"')) &&
-        !field.contains(QLatin1Char('\n')) && !field.contains(QLatin1Char('\r')))
+QString Quoted(const QString& field)
+{
+    if (!field.contains(QLatin1Char(',')) && !field.contains(QLatin1Char('"')) && !field.contains(QLatin1Char('\n')) &&
+        !field.contains(QLatin1Char('\r')))
         return field;
     QString escaped = field;
     escaped.replace(QLatin1String("\""), QLatin1String("\"\""));
     return QLatin1Char('"') + escaped + QLatin1Char('"');
 }
 
-QString Real(double value) {
+QString Real(double value)
+{
     return QString::number(value, 'g', 6);
 }
 
 }  // namespace
 
-QString ParticleCsvHeader() {
+QString ParticleCsvHeader()
+{
     return QStringLiteral("frame,file,x,y,area_px,area_um2,ratio,circularity,class");
 }
 
-QString ParticleCsvRow(const ParticleMeasure& record, const CVideoStream& stream,
-                       const ParticleClassRules& rules, double pixelSize) {
+QString ParticleCsvRow(const ParticleMeasure& record, const CVideoStream& stream, const ParticleClassRules& rules,
+                       double pixelSize)
+{
     const QStringList fields = {
         QString::number(record.frame),
         Quoted(QString::fromStdString(stream.FrameName(record.frame))),
@@ -42,8 +46,9 @@ QString ParticleCsvRow(const ParticleMeasure& record, const CVideoStream& stream
     return fields.join(QLatin1Char(','));
 }
 
-bool WriteParticleCsv(const QString& path, const std::vector<ParticleMeasure>& records,
-                      const CVideoStream& stream, const ParticleClassRules& rules, double pixelSize) {
+bool WriteParticleCsv(const QString& path, const std::vector<ParticleMeasure>& records, const CVideoStream& stream,
+                      const ParticleClassRules& rules, double pixelSize)
+{
     QByteArray text = ParticleCsvHeader().toUtf8() + '\n';
     for (const ParticleMeasure& record : records)
         text += ParticleCsvRow(record, stream, rules, pixelSize).toUtf8() + '\n';
@@ -56,7 +61,8 @@ bool WriteParticleCsv(const QString& path, const std::vector<ParticleMeasure>& r
         return device.open(QIODevice::WriteOnly) && device.write(text) == text.size() && device.flush();
     }
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) return false;
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
+        return false;
     if (file.write(text) != text.size()) {
         file.cancelWriting();
         return false;

@@ -15,10 +15,10 @@
 // the ParticleClassName of the record under `rules`. Fields that hold a comma, a
 // quote or a line break are quoted. A file is replaced only once it is complete; a
 // device or a pipe is written to as it is. False when it cannot be written.
-bool WriteParticleCsv(const QString& path, const std::vector<ParticleMeasure>& records,
-                      const CVideoStream& stream, const ParticleClassRules& rules, double pixelSize);
+bool WriteParticleCsv(const QString& path, const std::vector<ParticleMeasure>& records, const CVideoStream& stream,
+                      const ParticleClassRules& rules, double pixelSize);
 
 // The header line and one row, without line ends (for callers and tests).
 QString ParticleCsvHeader();
-QString ParticleCsvRow(const ParticleMeasure& record, const CVideoStream& stream,
-                       const ParticleClassRules& rules, double pixelSize);
+QString ParticleCsvRow(const ParticleMeasure& record, const CVideoStream& stream, const ParticleClassRules& rules,
+                       double pixelSize);

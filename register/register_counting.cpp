@@ -3,7 +3,8 @@
 #include "register/bgr_image.h"
 #include "register/mivo_register_manager.h"
 
-ParticleClassRules CMivoRegisterManager::ClassRules() const {
+ParticleClassRules CMivoRegisterManager::ClassRules() const
+{
     ParticleClassRules rules;
     rules.circularityFilter = circularityFilter;
     rules.minCircularity = minCircularity;
@@ -12,36 +13,48 @@ ParticleClassRules CMivoRegisterManager::ClassRules() const {
     return rules;
 }
 
-void CMivoRegisterManager::UpdateRangeFlags() {
+void CMivoRegisterManager::UpdateRangeFlags()
+{
     for (ParticleMeasure& record : foiParticles)
         record.inRange = stream->minArea <= record.area && record.area <= stream->maxArea;
 }
 
-void CMivoRegisterManager::CountList(const std::vector<ParticleMeasure>& records) {
+void CMivoRegisterManager::CountList(const std::vector<ParticleMeasure>& records)
+{
     countInRange = 0;
     countGreater = 0;
     countSmaller = 0;
     const ParticleClassRules rules = ClassRules();
     for (const ParticleMeasure& record : records) {
         switch (ClassifyParticle(record, rules).kind) {
-        case ParticleClass::Single: ++countInRange; break;
-        case ParticleClass::Bigger: ++countGreater; break;
-        case ParticleClass::Smaller: ++countSmaller; break;
+        case ParticleClass::Single:
+            ++countInRange;
+            break;
+        case ParticleClass::Bigger:
+            ++countGreater;
+            break;
+        case ParticleClass::Smaller:
+            ++countSmaller;
+            break;
         case ParticleClass::Filtered:
-        case ParticleClass::Uncounted: break;
+        case ParticleClass::Uncounted:
+            break;
         }
     }
 }
 
-void CMivoRegisterManager::CountFoIParticles() {
+void CMivoRegisterManager::CountFoIParticles()
+{
     CountList(foiParticles);
 }
 
-void CMivoRegisterManager::CountFrameParticles() {
+void CMivoRegisterManager::CountFrameParticles()
+{
     CountList(frameParticles);
 }
 
-QImage CMivoRegisterManager::CountFrame(int index, int method) {
+QImage CMivoRegisterManager::CountFrame(int index, int method)
+{
     frameParticles.clear();
     // The count clips against the size of frame 0. When frame 0 cannot be read, the
     // frame's own size stands in, so that a readable frame is still counted.

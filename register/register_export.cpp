@@ -11,8 +11,10 @@
 namespace {
 
 // cv::imwrite refuses empty images and unknown extensions by throwing.
-bool WriteGrey(const QString& path, const cv::Mat& grey) {
-    if (grey.empty()) return false;
+bool WriteGrey(const QString& path, const cv::Mat& grey)
+{
+    if (grey.empty())
+        return false;
     try {
         return cv::imwrite(path.toStdString(), grey);
     } catch (const cv::Exception&) {
@@ -20,18 +22,21 @@ bool WriteGrey(const QString& path, const cv::Mat& grey) {
     }
 }
 
-bool SaveImage(const QString& path, const QImage& image) {
+bool SaveImage(const QString& path, const QImage& image)
+{
     return !image.isNull() && image.save(path, nullptr, -1);
 }
 
 }  // namespace
 
-QStringList CMivoRegisterManager::ExportFramesOfInterest(QString targetFolder) {
+QStringList CMivoRegisterManager::ExportFramesOfInterest(QString targetFolder)
+{
     QStringList failed;
     const int selected = static_cast<int>(selectedFrames.size());
     for (int position = 0; position < selected; ++position) {
         const int index = selectedFrames[static_cast<size_t>(position)];
-        const QString suffix = QString::number(index) + QLatin1Char('_') + QString::fromStdString(stream->FrameName(index));
+        const QString suffix =
+            QString::number(index) + QLatin1Char('_') + QString::fromStdString(stream->FrameName(index));
         const QString posPath = targetFolder + QStringLiteral("/pos_") + suffix;
         const QString resPath = targetFolder + QStringLiteral("/res_") + suffix;
         cv::Mat grey = stream->ReadFrame(index);
@@ -40,7 +45,8 @@ QStringList CMivoRegisterManager::ExportFramesOfInterest(QString targetFolder) {
             // Marks the strip that arrived after the previous frame of interest.
             cv::rectangle(grey, cv::Rect(0, 0, accumulatedShift, frameHeight - 1), cv::Scalar(0), 1, cv::LINE_8);
         }
-        if (!WriteGrey(posPath, grey)) failed << posPath;
+        if (!WriteGrey(posPath, grey))
+            failed << posPath;
 
         QImage image = CountFrame(index, segmentationMethod);
         if (lastFrame && !image.isNull() && !grey.empty()) {
@@ -54,7 +60,8 @@ QStringList CMivoRegisterManager::ExportFramesOfInterest(QString targetFolder) {
                     rgb[3 * c] = rgb[3 * c + 1] = rgb[3 * c + 2] = g[c];
             }
         }
-        if (!SaveImage(resPath, image)) failed << resPath;
+        if (!SaveImage(resPath, image))
+            failed << resPath;
     }
     return failed;
 }

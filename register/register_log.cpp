@@ -8,13 +8,15 @@
 
 #include <cstdio>
 
-QString CMivoRegisterManager::CurrentTimestamp() {
+QString CMivoRegisterManager::CurrentTimestamp()
+{
     return QDateTime::currentDateTime()
         .toString(QStringLiteral("yyyy-MM-dd hh_mm_ss.zzz"))
         .replace(QLatin1Char(' '), QLatin1Char('_'));
 }
 
-void CMivoRegisterManager::AppendLogLine(QString message) {
+void CMivoRegisterManager::AppendLogLine(QString message)
+{
     const QByteArray line = (CurrentTimestamp() + QStringLiteral(" >> ") + message).toLocal8Bit();
     // Opened and closed for every line, so that the log is complete whenever it is read.
     std::FILE* file = std::fopen("log_KOV.txt", "a+");
@@ -24,5 +26,6 @@ void CMivoRegisterManager::AppendLogLine(QString message) {
     }
     // A full disk shows only when the buffered line is written out, at the latest on close.
     const bool written = std::fprintf(file, "%s\n", line.constData()) >= 0;
-    if (std::fclose(file) != 0 || !written) ++lostLogLines;
+    if (std::fclose(file) != 0 || !written)
+        ++lostLogLines;
 }

@@ -23,16 +23,21 @@ constexpr int kKeptFrames = 4;
 }  // namespace
 
 CMivoRegisterManager::CMivoRegisterManager()
-    : QThread(nullptr), stream(std::make_unique<CVideoStream>()), timer(std::make_unique<QTimer>()) {
+    : QThread(nullptr)
+    , stream(std::make_unique<CVideoStream>())
+    , timer(std::make_unique<QTimer>())
+{
     connect(timer.get(), SIGNAL(timeout()), this, SLOT(slot_createFullImage()));
     ResetRegister();
 }
 
-CMivoRegisterManager::~CMivoRegisterManager() {
+CMivoRegisterManager::~CMivoRegisterManager()
+{
     timer->stop();
 }
 
-void CMivoRegisterManager::ResetRegister() {
+void CMivoRegisterManager::ResetRegister()
+{
     timer->stop();
     foiReady = false;
     building = true;
@@ -46,7 +51,8 @@ void CMivoRegisterManager::ResetRegister() {
     nextEarlyCount = 0;
 }
 
-void CMivoRegisterManager::StartSequence(QString folder) {
+void CMivoRegisterManager::StartSequence(QString folder)
+{
     timer->stop();
     folderPath = std::move(folder);
     stream = std::make_unique<CVideoStream>();
@@ -57,7 +63,8 @@ void CMivoRegisterManager::StartSequence(QString folder) {
     stream->SetFolder(folderPath.toStdString());
 }
 
-bool CMivoRegisterManager::BeginProcessing() {
+bool CMivoRegisterManager::BeginProcessing()
+{
     stream->SetRecentFrameCapacity(kKeptFrames);
     const bool prepared = stream->PrepareFirstFrame();
     frameHeight = stream->frameHeight;
@@ -72,8 +79,8 @@ bool CMivoRegisterManager::BeginProcessing() {
     if (!prepared) {
         // Frame 0 gives the frame size every later step relies on.
         NoteUnreadable(0);
-        emit signalMReg_showInStatusBar(
-            tr("[ERRO] Can not read image ") + QString::fromStdString(stream->FrameName(0)));
+        emit signalMReg_showInStatusBar(tr("[ERRO] Can not read image ") +
+                                        QString::fromStdString(stream->FrameName(0)));
         return false;
     }
     selectedFrames.push_back(0);
@@ -81,14 +88,16 @@ bool CMivoRegisterManager::BeginProcessing() {
     return true;
 }
 
-void CMivoRegisterManager::AppendParticles(std::vector<ParticleMeasure> records) {
+void CMivoRegisterManager::AppendParticles(std::vector<ParticleMeasure> records)
+{
     while (!records.empty()) {
         foiParticles.push_back(records.back());
         records.pop_back();
     }
 }
 
-void CMivoRegisterManager::slot_createFullImage() {
+void CMivoRegisterManager::slot_createFullImage()
+{
     // Only a prepared, unfinished run has anything to do.
     if (foiReady || frameWidth <= 0 || stream->frameCount <= 0) {
         timer->stop();
@@ -104,12 +113,14 @@ void CMivoRegisterManager::slot_createFullImage() {
         LastFrameStep();
 }
 
-void CMivoRegisterManager::BuildStep() {
+void CMivoRegisterManager::BuildStep()
+{
     const int frames = stream->frameCount;
     const int measured = cursor + 1;
     bool read = true;
     const int tx = stream->MeasureTransition(measured, &read).dx;
-    if (!read) NoteUnreadable(measured);
+    if (!read)
+        NoteUnreadable(measured);
 
     accumulatedShift += tx;
     if (accumulatedShift >= frameWidth) {
@@ -131,32 +142,37 @@ void CMivoRegisterManager::BuildStep() {
                       QString::number(tx));
 }
 
-void CMivoRegisterManager::CountStep() {
+void CMivoRegisterManager::CountStep()
+{
     const int selected = static_cast<int>(selectedFrames.size());
     emit signalMReg_showInStatusBar(tr("[Process] Counting particles ... (") +
                                     QString::number((cursor + 1) * 100 / selected) + QStringLiteral("%)"));
     const int index = selectedFrames[static_cast<size_t>(cursor)];
     AppendLogLine(QStringLiteral("[Counting] Selected Frames index : ") + QString::number(index));
     if (const EarlyCount* early = FindEarlyCount(index)) {
-        if (!early->frameRead) NoteUnreadable(index);
+        if (!early->frameRead)
+            NoteUnreadable(index);
         AppendParticles(early->records);
     } else {
         bool read = true;
         std::vector<ParticleMeasure> records = stream->CountParticles(index, segmentationMethod, &read);
-        if (!read) NoteUnreadable(index);
+        if (!read)
+            NoteUnreadable(index);
         AppendParticles(std::move(records));
     }
     cursor += 1;
 }
 
-void CMivoRegisterManager::LastFrameStep() {
+void CMivoRegisterManager::LastFrameStep()
+{
     const int last = stream->frameCount - 1;
     selectedFrames.push_back(last);
     // Only the columns that arrived since the last frame of interest.
     bool read = true;
     std::vector<ParticleMeasure> records =
         stream->CountParticlesInNewRegion(accumulatedShift, segmentationMethod, &read);
-    if (!read) NoteUnreadable(last);
+    if (!read)
+        NoteUnreadable(last);
     AppendParticles(std::move(records));
     // Later renderings and exports read the files afresh.
     earlyCounts.clear();
@@ -167,35 +183,44 @@ void CMivoRegisterManager::LastFrameStep() {
     emit signalMReg_finishCounting();
 }
 
-void CMivoRegisterManager::NoteUnreadable(int index) {
+void CMivoRegisterManager::NoteUnreadable(int index)
+{
     const auto at = std::lower_bound(unreadableFrames.begin(), unreadableFrames.end(), index);
-    if (at != unreadableFrames.end() && *at == index) return;
+    if (at != unreadableFrames.end() && *at == index)
+        return;
     unreadableFrames.insert(at, index);
     AppendLogLine(QStringLiteral("[unreadable] Img:") + QString::number(index + 1));
 }
 
-int CMivoRegisterManager::LastFrameReadByCount(int index) const {
-    if (segmentationMethod != 3) return index;
+int CMivoRegisterManager::LastFrameReadByCount(int index) const
+{
+    if (segmentationMethod != 3)
+        return index;
     // Frame Diff compares with the next and the previous frame; frame 0 with frames 1
     // and 2, the last frame with the two before it.
     const int last = stream->frameCount - 1;
-    if (index == last) return index;
+    if (index == last)
+        return index;
     return std::min(index == 0 ? 2 : index + 1, last);
 }
 
-void CMivoRegisterManager::CountEarly(int measured) {
+void CMivoRegisterManager::CountEarly(int measured)
+{
     while (nextEarlyCount < selectedFrames.size()) {
         const int index = selectedFrames[nextEarlyCount];
-        if (LastFrameReadByCount(index) > measured) break;
+        if (LastFrameReadByCount(index) > measured)
+            break;
         ++nextEarlyCount;
-        if (FindEarlyCount(index)) continue;
+        if (FindEarlyCount(index))
+            continue;
         EarlyCount early{index, segmentationMethod, stream->minArea, stream->maxArea, true, {}};
         early.records = stream->CountParticles(index, segmentationMethod, &early.frameRead);
         earlyCounts.push_back(std::move(early));
     }
 }
 
-const CMivoRegisterManager::EarlyCount* CMivoRegisterManager::FindEarlyCount(int index) const {
+const CMivoRegisterManager::EarlyCount* CMivoRegisterManager::FindEarlyCount(int index) const
+{
     for (const EarlyCount& early : earlyCounts) {
         if (early.frame == index && early.method == segmentationMethod && early.minArea == stream->minArea &&
             early.maxArea == stream->maxArea)
@@ -204,10 +229,13 @@ const CMivoRegisterManager::EarlyCount* CMivoRegisterManager::FindEarlyCount(int
     return nullptr;
 }
 
-int CMivoRegisterManager::ProgressPercent() const {
-    if (foiReady) return 100;
+int CMivoRegisterManager::ProgressPercent() const
+{
+    if (foiReady)
+        return 100;
     const long long frames = stream->frameCount;
-    if (frames <= 0) return 0;
+    if (frames <= 0)
+        return 0;
     // Steps: frames - 1 measures, one count per frame of interest, the last frame.
     const long long total = frames - 1 + static_cast<long long>(selectedFrames.size()) + 1;
     const long long done = building ? cursor : frames - 1 + cursor;

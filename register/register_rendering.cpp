@@ -18,35 +18,43 @@ constexpr int kJoinSlack = 12;
 
 }  // namespace
 
-cv::Mat CMivoRegisterManager::RenderRecords(int index, const std::vector<ParticleMeasure>& records) const {
+cv::Mat CMivoRegisterManager::RenderRecords(int index, const std::vector<ParticleMeasure>& records) const
+{
     const cv::Mat grey = stream->ReadFrame(index);
-    if (grey.empty()) return cv::Mat();
+    if (grey.empty())
+        return cv::Mat();
     cv::Mat bgr;
     cv::cvtColor(grey, bgr, cv::COLOR_GRAY2BGR);
     const ParticleClassRules rules = ClassRules();
     for (const ParticleMeasure& record : records) {
-        if (record.frame != index) continue;
+        if (record.frame != index)
+            continue;
         cv::circle(bgr, cv::Point(record.x, record.y), kCircleRadius, ClassifyParticle(record, rules).colour,
                    kCircleThickness, cv::LINE_AA);
     }
     return bgr;
 }
 
-cv::Mat CMivoRegisterManager::RenderFoIFrame(int index) {
+cv::Mat CMivoRegisterManager::RenderFoIFrame(int index)
+{
     return RenderRecords(index, foiParticles);
 }
 
-cv::Mat CMivoRegisterManager::RenderCountedFrame(int index) {
+cv::Mat CMivoRegisterManager::RenderCountedFrame(int index)
+{
     return RenderRecords(index, frameParticles);
 }
 
-QImage CMivoRegisterManager::ComposeFullImageWindow(int offset) {
+QImage CMivoRegisterManager::ComposeFullImageWindow(int offset)
+{
     const int width = frameWidth;
     const int height = frameHeight;
-    if (width <= 0 || height <= 0) return QImage();
+    if (width <= 0 || height <= 0)
+        return QImage();
     cv::Mat canvas = cv::Mat::zeros(height, width, CV_8UC3);
     const int selected = static_cast<int>(selectedFrames.size());
-    if (selected == 0) return BgrToQImage(canvas);
+    if (selected == 0)
+        return BgrToQImage(canvas);
 
     // Within the strip, frame k + 1 always exists: offsets stop one column short of
     // the last frame of interest.
@@ -61,7 +69,8 @@ QImage CMivoRegisterManager::ComposeFullImageWindow(int offset) {
         first.colRange(0, width - o).copyTo(canvas.colRange(o, width));
     if (o > 0 && k + 1 < selected) {
         int from = width - o;
-        if (k + 2 == selected) from = std::max(from - kJoinSlack - accumulatedShift, 0);
+        if (k + 2 == selected)
+            from = std::max(from - kJoinSlack - accumulatedShift, 0);
         const int columns = std::min(o, width - from);
         const cv::Mat second = RenderFoIFrame(selectedFrames[static_cast<size_t>(k) + 1]);
         if (columns > 0 && second.size() == canvas.size())

@@ -29,8 +29,7 @@ void CMivoParticleStreamAnalysis::slot_chb_proc_cropImg()
     }
 
     if (!sequenceLoaded) {
-        ShowStatus(FormText(
-            "[Running] No image was found, please load images before setting cropping process"));
+        ShowStatus(FormText("[Running] No image was found, please load images before setting cropping process"));
         ui->proc_chb_cropImg->setChecked(false);
         return;
     }
@@ -54,9 +53,8 @@ void CMivoParticleStreamAnalysis::slot_chb_proc_cropImg()
     cropDialog->show();
 }
 
-void CMivoParticleStreamAnalysis::slot_t4Crop_SetCroppingEnded(double top, double bottom,
-                                                               double left, double right, bool ok,
-                                                               QString text)
+void CMivoParticleStreamAnalysis::slot_t4Crop_SetCroppingEnded(double top, double bottom, double left, double right,
+                                                               bool ok, QString text)
 {
     ui->proc_tf_cropImg->setText(text);
     ui->proc_chb_cropImg->setChecked(ok);

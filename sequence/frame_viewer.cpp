@@ -168,12 +168,10 @@ void CMivoParticleStreamAnalysis::ShowFrame(int index)
     }
 
     // The QImage borrows the frame's buffer; the pixmap takes a copy.
-    const QImage grey(frame.data, frame.cols, frame.rows, int(frame.step),
-                      QImage::Format_Grayscale8);
+    const QImage grey(frame.data, frame.cols, frame.rows, int(frame.step), QImage::Format_Grayscale8);
     const QPixmap pixmap = QPixmap::fromImage(grey);
     if (pixmap.isNull()) {
-        ShowStatus(FormText("[ERRO] Can not open image ") + imageFiles.at(index) +
-                   QLatin1Char('.'));
+        ShowStatus(FormText("[ERRO] Can not open image ") + imageFiles.at(index) + QLatin1Char('.'));
         return;
     }
 
@@ -210,7 +208,7 @@ QImage PaintableImage(const QPixmap& pixmap)
     return pixmap.toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied);
 }
 
-} // namespace
+}  // namespace
 
 void CMivoParticleStreamAnalysis::DrawFlowDirection()
 {
@@ -304,8 +302,7 @@ void CMivoParticleStreamAnalysis::ResetFullImageSlider()
     // In 64 bits: with fewer than two frames of interest the product is negative, and a
     // long strip must not wrap around.
     const long long frames = static_cast<long long>(registerManager->selectedFrames.size());
-    const long long last = (frames - 1) * registerManager->frameWidth - imageWidth +
-                           registerManager->accumulatedShift;
+    const long long last = (frames - 1) * registerManager->frameWidth - imageWidth + registerManager->accumulatedShift;
     ui->sld_vr_line->setRange(0, static_cast<int>(std::clamp(last, 0LL, static_cast<long long>(INT_MAX))));
     ui->sld_vr_line->setValue(0);
     ui->sld_vr_line->setSingleStep(20);

@@ -50,9 +50,8 @@ void CMivoParticleStreamAnalysis::slot_cb_video_eventOrderChanged(int index)
 
 bool CMivoParticleStreamAnalysis::ChooseInputFolder()
 {
-    const QString folder = QFileDialog::getExistingDirectory(
-        this, FormText("Choose directory of images sequences"), ui->tf_video_InputPath->text(),
-        QFileDialog::ShowDirsOnly);
+    const QString folder = QFileDialog::getExistingDirectory(this, FormText("Choose directory of images sequences"),
+                                                             ui->tf_video_InputPath->text(), QFileDialog::ShowDirsOnly);
     if (folder.isEmpty())
         return false;
     inputPath = folder;
@@ -60,8 +59,7 @@ bool CMivoParticleStreamAnalysis::ChooseInputFolder()
     return true;
 }
 
-QDir::SortFlags CMivoParticleStreamAnalysis::SortFlagsFromCombos(int sortIndex,
-                                                                  int orderIndex) const
+QDir::SortFlags CMivoParticleStreamAnalysis::SortFlagsFromCombos(int sortIndex, int orderIndex) const
 {
     return FrameSortFlags(ui->cb_video_sortby->itemData(sortIndex).toString(),
                           ui->cb_video_order->itemData(orderIndex).toString());

@@ -3,8 +3,10 @@
 #include <cstdlib>
 #include <utility>
 
-int PartitionPaired(int* key, int lo, int hi, int* companion) {
-    if (lo + 1 > hi) return lo;
+int PartitionPaired(int* key, int lo, int hi, int* companion)
+{
+    if (lo + 1 > hi)
+        return lo;
     const int pivot = key[lo];
     int p = lo;
     for (int j = lo + 1; j <= hi; ++j) {
@@ -19,7 +21,8 @@ int PartitionPaired(int* key, int lo, int hi, int* companion) {
     return p;
 }
 
-void QuickSortPaired(int* key, int lo, int hi, int* companion) {
+void QuickSortPaired(int* key, int lo, int hi, int* companion)
+{
     // Recurse into the left part, loop over the right one.
     while (hi > lo) {
         const int p = PartitionPaired(key, lo, hi, companion);
@@ -28,8 +31,8 @@ void QuickSortPaired(int* key, int lo, int hi, int* companion) {
     }
 }
 
-std::vector<cv::Point> PairNearestCentroids(const std::vector<cv::Point>& centroids, int frameWidth,
-                                            int frameHeight) {
+std::vector<cv::Point> PairNearestCentroids(const std::vector<cv::Point>& centroids, int frameWidth, int frameHeight)
+{
     const int n = static_cast<int>(centroids.size());
     std::vector<int> Y(centroids.size());
     std::vector<int> X(centroids.size());
@@ -37,7 +40,8 @@ std::vector<cv::Point> PairNearestCentroids(const std::vector<cv::Point>& centro
         Y[k] = std::abs(centroids[k].y);
         X[k] = std::abs(centroids[k].x);
     }
-    if (n > 0) QuickSortPaired(Y.data(), 0, n - 1, X.data());
+    if (n > 0)
+        QuickSortPaired(Y.data(), 0, n - 1, X.data());
 
     std::vector<cv::Point> pairs;
     pairs.reserve(centroids.size());
@@ -66,16 +70,19 @@ std::vector<cv::Point> PairNearestCentroids(const std::vector<cv::Point>& centro
                     partner = j;
                 }
             }
-            if ((k < 0 && j >= n) || (dyf > 3 && dyb > 3)) break;
+            if ((k < 0 && j >= n) || (dyf > 3 && dyb > 3))
+                break;
         }
         pairs.emplace_back(std::abs(X[i] - X[partner]), std::abs(Y[i] - Y[partner]));
     }
     return pairs;
 }
 
-FrameShift ConsensusShift(const std::vector<cv::Point>& pairs) {
+FrameShift ConsensusShift(const std::vector<cv::Point>& pairs)
+{
     const int n = static_cast<int>(pairs.size());
-    if (n == 0) return {0, 0};
+    if (n == 0)
+        return {0, 0};
     std::vector<int> DX(pairs.size());
     std::vector<int> DY(pairs.size());
     for (int k = 0; k < n; ++k) {
@@ -94,9 +101,12 @@ FrameShift ConsensusShift(const std::vector<cv::Point>& pairs) {
     int agreeX = 0;
     int agreeY = 0;
     for (int k = 0; k < n; ++k) {
-        if (std::abs(mdx - DX[k]) < 5) ++agreeX;
-        if (std::abs(mdy - DY[k]) < 5) ++agreeY;
+        if (std::abs(mdx - DX[k]) < 5)
+            ++agreeX;
+        if (std::abs(mdy - DY[k]) < 5)
+            ++agreeY;
     }
-    if (agreeX >= 0.6 * n && agreeY >= 0.6 * n) return {mdx, mdy};
+    if (agreeX >= 0.6 * n && agreeY >= 0.6 * n)
+        return {mdx, mdy};
     return {0, 0};
 }

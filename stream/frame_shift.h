@@ -16,8 +16,7 @@ struct FrameShift {
 // without a candidate gets (0, 0). Candidates frameWidth or more columns away are
 // never taken; frameHeight stands for the row distance of an exhausted side. Ties go
 // to the candidate examined first (backward before forward, nearer in sorted order).
-std::vector<cv::Point> PairNearestCentroids(const std::vector<cv::Point>& centroids, int frameWidth,
-                                            int frameHeight);
+std::vector<cv::Point> PairNearestCentroids(const std::vector<cv::Point>& centroids, int frameWidth, int frameHeight);
 
 // Medians of the pair distances, accepted only when at least 60 % of the pairs lie
 // within 4 pixels of them in both components; otherwise (0, 0), also for no pairs.

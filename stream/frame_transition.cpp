@@ -4,12 +4,15 @@
 
 #include <opencv2/imgproc.hpp>
 
-FrameShift CVideoStream::MeasureTransition(int index, bool* frameRead) {
+FrameShift CVideoStream::MeasureTransition(int index, bool* frameRead)
+{
     // A frame that cannot be compared leaves previousFrame alone, so the next good
     // frame is measured against the last good one.
     cv::Mat grey = previousFrame.empty() ? cv::Mat() : ReadSizedFrame(index);
-    if (frameRead) *frameRead = !grey.empty();
-    if (grey.empty()) return {0, 0};
+    if (frameRead)
+        *frameRead = !grey.empty();
+    if (grey.empty())
+        return {0, 0};
 
     PrepareFrame(grey);
     currentFrame = grey;
@@ -28,6 +31,7 @@ FrameShift CVideoStream::MeasureTransition(int index, bool* frameRead) {
     AdjRel* adj = Create4NeighbourAdjRel();
     const std::vector<cv::Point> centroids = ComputeLabelCentroids(mask, adj);
     FreeAdjRel(adj);
-    if (centroids.size() < 10) return {0, 0};
+    if (centroids.size() < 10)
+        return {0, 0};
     return ConsensusShift(PairNearestCentroids(centroids, frameWidth, frameHeight));
 }

@@ -13,26 +13,29 @@ namespace {
 // Square window of half-size r (the lower area bound) around a centroid, clipped
 // against the whole frame. Empty when a negative half-size leaves nothing. In 64 bits:
 // the bound comes from the user and may be as large as an int goes.
-cv::Rect MeasuringWindow(cv::Point c, int r, int frameWidth, int frameHeight) {
+cv::Rect MeasuringWindow(cv::Point c, int r, int frameWidth, int frameHeight)
+{
     const long long x0 = std::max<long long>(static_cast<long long>(c.x) - r, 0);
     const long long y0 = std::max<long long>(static_cast<long long>(c.y) - r, 0);
     const long long x1 = std::min<long long>(frameWidth - 1, static_cast<long long>(c.x) + r);
     const long long y1 = std::min<long long>(frameHeight - 1, static_cast<long long>(c.y) + r);
-    if (x1 < x0 || y1 < y0) return cv::Rect();
+    if (x1 < x0 || y1 < y0)
+        return cv::Rect();
     return cv::Rect(static_cast<int>(x0), static_cast<int>(y0), static_cast<int>(x1 - x0 + 1),
                     static_cast<int>(y1 - y0 + 1));
 }
 
 // Upper area of the size filter: three times the upper bound, limited to what an int holds.
-int SizeFilterMaximum(int maxArea) {
-    return static_cast<int>(std::clamp(3LL * maxArea, static_cast<long long>(INT_MIN),
-                                       static_cast<long long>(INT_MAX)));
+int SizeFilterMaximum(int maxArea)
+{
+    return static_cast<int>(
+        std::clamp(3LL * maxArea, static_cast<long long>(INT_MIN), static_cast<long long>(INT_MAX)));
 }
 
 }  // namespace
 
-cv::Mat CVideoStream::MethodMask(const cv::Mat& grey, int method, int next, int prev,
-                                 const cv::Rect& region) const {
+cv::Mat CVideoStream::MethodMask(const cv::Mat& grey, int method, int next, int prev, const cv::Rect& region) const
+{
     switch (method) {
     case kMethodOtsu:
         return SegmentOtsu(grey);
@@ -43,7 +46,8 @@ cv::Mat CVideoStream::MethodMask(const cv::Mat& grey, int method, int next, int 
         cv::Mat mask = cv::Mat::zeros(grey.size(), CV_8UC1);
         for (int neighbour : {next, prev}) {
             const cv::Mat other = ReadSizedFrame(neighbour);
-            if (!other.empty()) mask |= FrameDiffMask(grey, other(region));
+            if (!other.empty())
+                mask |= FrameDiffMask(grey, other(region));
         }
         return mask;
     }
@@ -52,13 +56,17 @@ cv::Mat CVideoStream::MethodMask(const cv::Mat& grey, int method, int next, int 
     }
 }
 
-std::vector<ParticleMeasure> CVideoStream::CountParticles(int index, int method, bool* frameRead) const {
-    if (frameRead) *frameRead = true;
+std::vector<ParticleMeasure> CVideoStream::CountParticles(int index, int method, bool* frameRead) const
+{
+    if (frameRead)
+        *frameRead = true;
     std::vector<ParticleMeasure> result;
-    if (method < kMethodOtsu || method > kMethodFrameDiff) return result;
+    if (method < kMethodOtsu || method > kMethodFrameDiff)
+        return result;
     const cv::Mat grey = ReadSizedFrame(index);
     if (grey.empty()) {
-        if (frameRead) *frameRead = false;
+        if (frameRead)
+            *frameRead = false;
         return result;
     }
 
@@ -77,7 +85,8 @@ std::vector<ParticleMeasure> CVideoStream::CountParticles(int index, int method,
     const std::vector<cv::Point> centroids = ComputeLabelCentroids8(mask);
     for (auto c = centroids.rbegin(); c != centroids.rend(); ++c) {
         const cv::Rect box = MeasuringWindow(*c, minArea, frameWidth, frameHeight);
-        if (box.empty()) continue;
+        if (box.empty())
+            continue;
         const cv::Mat window = mask(box);
         if (cv::countNonZero(window) > 9)
             result.push_back(MeasureParticle(window, index, c->y, c->x, minArea, maxArea));
@@ -85,20 +94,24 @@ std::vector<ParticleMeasure> CVideoStream::CountParticles(int index, int method,
     return result;
 }
 
-std::vector<ParticleMeasure> CVideoStream::CountParticlesInNewRegion(int newWidth, int method,
-                                                                     bool* frameRead) const {
-    if (frameRead) *frameRead = true;
+std::vector<ParticleMeasure> CVideoStream::CountParticlesInNewRegion(int newWidth, int method, bool* frameRead) const
+{
+    if (frameRead)
+        *frameRead = true;
     std::vector<ParticleMeasure> result;
-    if (method < kMethodOtsu || method > kMethodFrameDiff || newWidth <= 0) return result;
+    if (method < kMethodOtsu || method > kMethodFrameDiff || newWidth <= 0)
+        return result;
     const int last = frameCount - 1;
     const cv::Mat lastFrame = ReadSizedFrame(last);
     if (lastFrame.empty()) {
-        if (frameRead) *frameRead = false;
+        if (frameRead)
+            *frameRead = false;
         return result;
     }
     // The strip leaves out the frame's last row.
     const cv::Rect region(cv::Point(0, 0), cv::Point(std::min(newWidth, frameWidth), frameHeight - 1));
-    if (region.empty()) return result;
+    if (region.empty())
+        return result;
     const cv::Mat strip = lastFrame(region).clone();
 
     cv::Mat mask = MethodMask(strip, method, last - 1, last - 2, region);
@@ -109,7 +122,8 @@ std::vector<ParticleMeasure> CVideoStream::CountParticlesInNewRegion(int newWidt
     for (auto c = centroids.rbegin(); c != centroids.rend(); ++c) {
         const cv::Rect box = MeasuringWindow(*c, minArea, frameWidth, frameHeight);
         // Windows that reach the strip's last column or row are not measured.
-        if (box.empty() || box.x + box.width >= strip.cols || box.y + box.height >= strip.rows) continue;
+        if (box.empty() || box.x + box.width >= strip.cols || box.y + box.height >= strip.rows)
+            continue;
         const cv::Mat window = mask(box);
         if (cv::countNonZero(window) > 9)
             result.push_back(MeasureParticle(window, last, c->y, c->x, minArea, maxArea));

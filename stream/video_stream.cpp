@@ -8,13 +8,15 @@
 #include <algorithm>
 #include <utility>
 
-CVideoStream::CVideoStream() {
+CVideoStream::CVideoStream()
+{
     Reset();
     kernel3x3 = cv::getStructuringElement(cv::MORPH_RECT, cv::Size(3, 3), cv::Point(-1, -1));
     kernel5x5 = cv::getStructuringElement(cv::MORPH_RECT, cv::Size(5, 5), cv::Point(-1, -1));
 }
 
-void CVideoStream::Reset() {
+void CVideoStream::Reset()
+{
     folderPath.clear();
     frameNames.clear();
     minArea = 10;
@@ -29,72 +31,90 @@ void CVideoStream::Reset() {
     recentFrames.clear();
 }
 
-void CVideoStream::SetFolder(std::string folder) {
+void CVideoStream::SetFolder(std::string folder)
+{
     Reset();
     folderPath = std::move(folder);
 }
 
-void CVideoStream::AddFrame(std::string name) {
+void CVideoStream::AddFrame(std::string name)
+{
     frameNames.push_back(std::move(name));
     frameCount = static_cast<int>(frameNames.size());
 }
 
-bool CVideoStream::HasFrame(int index) const {
+bool CVideoStream::HasFrame(int index) const
+{
     return index >= 0 && index < static_cast<int>(frameNames.size());
 }
 
-std::string CVideoStream::FramePath(int index) const {
-    if (!HasFrame(index)) return std::string();
+std::string CVideoStream::FramePath(int index) const
+{
+    if (!HasFrame(index))
+        return std::string();
     return folderPath + "/" + frameNames[static_cast<size_t>(index)];
 }
 
-std::string CVideoStream::FrameName(int index) const {
-    if (!HasFrame(index)) return std::string();
+std::string CVideoStream::FrameName(int index) const
+{
+    if (!HasFrame(index))
+        return std::string();
     return frameNames[static_cast<size_t>(index)];
 }
 
-cv::Mat CVideoStream::ReadFrame(int index) const {
-    if (!HasFrame(index)) return cv::Mat();
+cv::Mat CVideoStream::ReadFrame(int index) const
+{
+    if (!HasFrame(index))
+        return cv::Mat();
     for (auto it = recentFrames.begin(); it != recentFrames.end(); ++it) {
-        if (it->first != index) continue;
+        if (it->first != index)
+            continue;
         std::rotate(recentFrames.begin(), it, it + 1);
         // Callers work on frames in place (preparation, drawing).
         return recentFrames.front().second.clone();
     }
     cv::Mat grey;
     const std::string path = FramePath(index);
-    if (IsTruncatedJpegFile(path)) return cv::Mat();
+    if (IsTruncatedJpegFile(path))
+        return cv::Mat();
     try {
         grey = cv::imread(path, cv::IMREAD_GRAYSCALE);
     } catch (const cv::Exception&) {
         // A decoder may give up on a damaged file by throwing; that is an unreadable frame.
         return cv::Mat();
     }
-    if (grey.empty() || recentFrameCapacity <= 0) return grey;
+    if (grey.empty() || recentFrameCapacity <= 0)
+        return grey;
     recentFrames.insert(recentFrames.begin(), {index, grey});
-    if (recentFrames.size() > static_cast<size_t>(recentFrameCapacity)) recentFrames.pop_back();
+    if (recentFrames.size() > static_cast<size_t>(recentFrameCapacity))
+        recentFrames.pop_back();
     return grey.clone();
 }
 
-void CVideoStream::SetRecentFrameCapacity(int frames) {
+void CVideoStream::SetRecentFrameCapacity(int frames)
+{
     recentFrameCapacity = std::max(frames, 0);
     if (recentFrames.size() > static_cast<size_t>(recentFrameCapacity))
         recentFrames.resize(static_cast<size_t>(recentFrameCapacity));
 }
 
-cv::Mat CVideoStream::ReadSizedFrame(int index) const {
+cv::Mat CVideoStream::ReadSizedFrame(int index) const
+{
     cv::Mat grey = ReadFrame(index);
-    if (grey.empty() || grey.rows != frameHeight || grey.cols != frameWidth) return cv::Mat();
+    if (grey.empty() || grey.rows != frameHeight || grey.cols != frameWidth)
+        return cv::Mat();
     return grey;
 }
 
-void CVideoStream::PrepareFrame(cv::Mat& grey) const {
+void CVideoStream::PrepareFrame(cv::Mat& grey) const
+{
     cv::blur(grey, grey, cv::Size(3, 3), cv::Point(-1, -1), cv::BORDER_REFLECT_101);
     cv::morphologyEx(grey, grey, cv::MORPH_OPEN, kernel3x3, cv::Point(-1, -1), 1, cv::BORDER_CONSTANT,
                      cv::morphologyDefaultBorderValue());
 }
 
-bool CVideoStream::PrepareFirstFrame() {
+bool CVideoStream::PrepareFirstFrame()
+{
     cv::Mat grey = ReadFrame(0);
     if (grey.empty()) {
         previousFrame.release();

@@ -54,13 +54,11 @@ public:
     // gives an empty list. With method 3 a neighbouring frame that is missing,
     // unreadable or of another size adds no difference. *frameRead tells whether the
     // frame itself could be read at the size of frame 0 (true when nothing was read).
-    std::vector<ParticleMeasure> CountParticles(int index, int method,
-                                                bool* frameRead = nullptr) const;
+    std::vector<ParticleMeasure> CountParticles(int index, int method, bool* frameRead = nullptr) const;
 
     // Particles of the first newWidth columns of the last frame (limited to the frame
     // width; 0 or less gives an empty list), otherwise as CountParticles.
-    std::vector<ParticleMeasure> CountParticlesInNewRegion(int newWidth, int method,
-                                                           bool* frameRead = nullptr) const;
+    std::vector<ParticleMeasure> CountParticlesInNewRegion(int newWidth, int method, bool* frameRead = nullptr) const;
 
     std::string folderPath;
     int frameCount = 0;

@@ -10,15 +10,15 @@
 #include <cstdlib>
 #include <string>
 
-template <typename Body>
-void ForEachFuzzCase(int iterations, Body body) {
+template <typename Body> void ForEachFuzzCase(int iterations, Body body)
+{
     const char* count = std::getenv("TESSEL_FUZZ_ITERATIONS");
     const char* first = std::getenv("TESSEL_FUZZ_SEED");
     const unsigned seed = first != nullptr ? static_cast<unsigned>(std::strtoul(first, nullptr, 10)) : 20240611u;
     const int n = count != nullptr ? std::atoi(count) : iterations;
     for (unsigned i = 0; static_cast<int>(i) < n && !::testing::Test::HasFatalFailure(); ++i) {
-        SCOPED_TRACE("fuzz case seed " + std::to_string(seed + i) + ": TESSEL_FUZZ_ITERATIONS=1 TESSEL_FUZZ_SEED=" +
-                     std::to_string(seed + i) + " repeats it");
+        SCOPED_TRACE("fuzz case seed " + std::to_string(seed + i) +
+                     ": TESSEL_FUZZ_ITERATIONS=1 TESSEL_FUZZ_SEED=" + std::to_string(seed + i) + " repeats it");
         cv::RNG rng(seed + i);
         body(rng);
     }

@@ -44,8 +44,7 @@ Neighbourhood Classify(const AdjRel* adj)
 // Breadth-first walk in relation order, one queue of rows * cols slots; every pixel is
 // labelled when queued, so it is queued at most once. Works for any relation.
 template <typename T>
-int LabelByQueue(const cv::Mat& image, const AdjRel* adj, cv::Mat& labels,
-                 std::vector<RegionSums>* sums)
+int LabelByQueue(const cv::Mat& image, const AdjRel* adj, cv::Mat& labels, std::vector<RegionSums>* sums)
 {
     const int rows = image.rows;
     const int cols = image.cols;
@@ -94,7 +93,11 @@ int LabelByQueue(const cv::Mat& image, const AdjRel* adj, cv::Mat& labels,
 // is the label of its first pixel.
 class Equivalences {
 public:
-    explicit Equivalences(std::size_t expected) { parent_.reserve(expected + 1); parent_.push_back(0); }
+    explicit Equivalences(std::size_t expected)
+    {
+        parent_.reserve(expected + 1);
+        parent_.push_back(0);
+    }
 
     int Add()
     {
@@ -142,16 +145,14 @@ private:
 
 // First non-zero pixel of row[from .. cols-1], or cols. Frame masks are mostly
 // background, so 8-bit rows are skipped a word at a time.
-template <typename T>
-int NextNonZero(const T* row, int from, int cols)
+template <typename T> int NextNonZero(const T* row, int from, int cols)
 {
     while (from < cols && row[from] == 0)
         ++from;
     return from;
 }
 
-template <>
-int NextNonZero<uchar>(const uchar* row, int from, int cols)
+template <> int NextNonZero<uchar>(const uchar* row, int from, int cols)
 {
     while (from + 8 <= cols) {
         std::uint64_t word;
@@ -166,8 +167,7 @@ int NextNonZero<uchar>(const uchar* row, int from, int cols)
 }
 
 // Maximal horizontal run of one non-zero value in a row.
-template <typename T>
-struct Run {
+template <typename T> struct Run {
     int start;  // first column
     int end;    // last column
     T value;
@@ -175,8 +175,7 @@ struct Run {
 };
 
 // The runs of an image with their final region numbers 1 .. count.
-template <typename T>
-struct LabelledRuns {
+template <typename T> struct LabelledRuns {
     std::vector<Run<T>> runs;
     std::vector<std::size_t> rowBegin;  // runs of row y: rowBegin[y] .. rowBegin[y + 1] - 1
     int count = 0;
@@ -187,8 +186,7 @@ struct LabelledRuns {
 // are handed out in raster order of the runs that start a new set, and a set keeps
 // its smallest label, which is that of the region's first pixel. Frame masks hold
 // far fewer runs than pixels, so the image is read once and the runs carry the rest.
-template <typename T>
-LabelledRuns<T> LabelRuns(const cv::Mat& image, bool eight)
+template <typename T> LabelledRuns<T> LabelRuns(const cv::Mat& image, bool eight)
 {
     const int rows = image.rows;
     const int cols = image.cols;
@@ -256,8 +254,7 @@ void PaintRuns(const LabelledRuns<T>& labelled, cv::Mat& out, Pixel background, 
     }
 }
 
-template <typename T>
-int LabelByRuns(const cv::Mat& image, bool eight, cv::Mat* labels, std::vector<RegionSums>* sums)
+template <typename T> int LabelByRuns(const cv::Mat& image, bool eight, cv::Mat* labels, std::vector<RegionSums>* sums)
 {
     const LabelledRuns<T> labelled = LabelRuns<T>(image, eight);
     if (labels != nullptr)
@@ -280,8 +277,7 @@ int LabelByRuns(const cv::Mat& image, bool eight, cv::Mat* labels, std::vector<R
 }
 
 template <typename T>
-int LabelTyped(const cv::Mat& image, const AdjRel* adj, cv::Mat* labels,
-               std::vector<RegionSums>* sums)
+int LabelTyped(const cv::Mat& image, const AdjRel* adj, cv::Mat* labels, std::vector<RegionSums>* sums)
 {
     switch (Classify(adj)) {
     case Neighbourhood::Four:
@@ -302,8 +298,7 @@ int LabelTyped(const cv::Mat& image, const AdjRel* adj, cv::Mat* labels,
 // Labels regions of equal non-zero value into *labels (when given) and their pixel
 // sums into *sums (when given); returns their number. Single-channel images of any
 // depth; other images come back unlabelled.
-int LabelRegions(const cv::Mat& image, const AdjRel* adj, cv::Mat* labels,
-                 std::vector<RegionSums>* sums)
+int LabelRegions(const cv::Mat& image, const AdjRel* adj, cv::Mat* labels, std::vector<RegionSums>* sums)
 {
     if (labels != nullptr)
         labels->create(image.rows, image.cols, CV_32SC1);
@@ -313,14 +308,22 @@ int LabelRegions(const cv::Mat& image, const AdjRel* adj, cv::Mat* labels,
         return 0;
     }
     switch (image.depth()) {
-    case CV_8U: return LabelTyped<uchar>(image, adj, labels, sums);
-    case CV_8S: return LabelTyped<schar>(image, adj, labels, sums);
-    case CV_16U: return LabelTyped<ushort>(image, adj, labels, sums);
-    case CV_16S: return LabelTyped<short>(image, adj, labels, sums);
-    case CV_32S: return LabelTyped<int>(image, adj, labels, sums);
-    case CV_32F: return LabelTyped<float>(image, adj, labels, sums);
-    case CV_64F: return LabelTyped<double>(image, adj, labels, sums);
-    default: return 0;
+    case CV_8U:
+        return LabelTyped<uchar>(image, adj, labels, sums);
+    case CV_8S:
+        return LabelTyped<schar>(image, adj, labels, sums);
+    case CV_16U:
+        return LabelTyped<ushort>(image, adj, labels, sums);
+    case CV_16S:
+        return LabelTyped<short>(image, adj, labels, sums);
+    case CV_32S:
+        return LabelTyped<int>(image, adj, labels, sums);
+    case CV_32F:
+        return LabelTyped<float>(image, adj, labels, sums);
+    case CV_64F:
+        return LabelTyped<double>(image, adj, labels, sums);
+    default:
+        return 0;
     }
 }
 
@@ -453,9 +456,8 @@ cv::Mat FilterComponentsBySize(const cv::Mat& mask, int minArea, int maxArea)
         std::vector<uchar> keep(area.size());
         for (std::size_t l = 1; l < area.size(); ++l)
             keep[l] = inRange(area[l]);
-        PaintRuns(labelled, out, inRange(0), [&](const Run<uchar>& run) {
-            return keep[static_cast<std::size_t>(run.label)];
-        });
+        PaintRuns(labelled, out, inRange(0),
+                  [&](const Run<uchar>& run) { return keep[static_cast<std::size_t>(run.label)]; });
         return out;
     }
 

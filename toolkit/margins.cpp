@@ -13,8 +13,7 @@ struct Bands {
 Bands LimitBands(const cv::Mat& image, int top, int bottom, int left, int right)
 {
     const auto limit = [](int band, int extent) { return std::clamp(band, 0, extent); };
-    return {limit(top, image.rows), limit(bottom, image.rows), limit(left, image.cols),
-            limit(right, image.cols)};
+    return {limit(top, image.rows), limit(bottom, image.rows), limit(left, image.cols), limit(right, image.cols)};
 }
 
 // Stripe period for an image extent: grows with the square root of the extent so
@@ -51,9 +50,7 @@ cv::Mat DrawHatchedMargins(const cv::Mat& image, int top, int bottom, int left, 
     const int halfRows = static_cast<int>(periodRows * 0.5);
     const int periodCols = StripePeriod(cols);
     const int halfCols = static_cast<int>(periodCols * 0.5);
-    const auto stripe = [](int phase, int period, int half) -> uchar {
-        return phase % period < half ? 0 : 255;
-    };
+    const auto stripe = [](int phase, int period, int half) -> uchar { return phase % period < half ? 0 : 255; };
 
     for (int y = 0; y < b.top; ++y) {
         uchar* row = out.ptr<uchar>(y);

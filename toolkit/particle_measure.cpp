@@ -45,8 +45,7 @@ void ComputeShapeFactors(const cv::Mat& mask, double& ratio, double& circularity
     circularity = area * 12.566370614359172 / (perimeter * perimeter);
 }
 
-ParticleMeasure MeasureParticle(const cv::Mat& window, int frame, int y, int x, int minArea,
-                                int maxArea)
+ParticleMeasure MeasureParticle(const cv::Mat& window, int frame, int y, int x, int minArea, int maxArea)
 {
     ParticleMeasure measure{frame, y, x, 0, 0.0, 0.0, false};
     if (!window.empty()) {

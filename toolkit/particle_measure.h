@@ -22,8 +22,7 @@ void ComputeShapeFactors(const cv::Mat& mask, double& ratio, double& circularity
 
 // Measures the particle at (or nearest to) the centre of a window cut from a frame
 // mask around a centroid. An all-zero window gives area 0, ratio 0, circularity 0.
-ParticleMeasure MeasureParticle(const cv::Mat& window, int frame, int y, int x, int minArea,
-                                int maxArea);
+ParticleMeasure MeasureParticle(const cv::Mat& window, int frame, int y, int x, int minArea, int maxArea);
 
 // The particle picked by a selection rectangle.
 struct SelectedParticle {

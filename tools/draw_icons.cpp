@@ -35,9 +35,8 @@ QPolygonF RightArrow(qreal x0, qreal y0, qreal x1, qreal y1)
     const qreal cy = (y0 + y1) / 2;
     const qreal h = y1 - y0;
     const qreal headX = x1 - h * 0.55;
-    return QPolygonF({QPointF(x0, cy - h * 0.18), QPointF(headX, cy - h * 0.18),
-                      QPointF(headX, y0), QPointF(x1, cy), QPointF(headX, y1),
-                      QPointF(headX, cy + h * 0.18), QPointF(x0, cy + h * 0.18)});
+    return QPolygonF({QPointF(x0, cy - h * 0.18), QPointF(headX, cy - h * 0.18), QPointF(headX, y0), QPointF(x1, cy),
+                      QPointF(headX, y1), QPointF(headX, cy + h * 0.18), QPointF(x0, cy + h * 0.18)});
 }
 
 // Draws a right-pointing picture rotated by `degrees` (clockwise) about the icon centre.
@@ -155,8 +154,7 @@ void DrawExport(QPainter& p)
 {
     p.setPen(Outline(QColor(0x90, 0x90, 0x90), 1.2));
     p.setBrush(kPaper);
-    p.drawPolygon(QPolygonF({QPointF(4, 3), QPointF(16, 3), QPointF(21, 8), QPointF(21, 29),
-                             QPointF(4, 29)}));
+    p.drawPolygon(QPolygonF({QPointF(4, 3), QPointF(16, 3), QPointF(21, 8), QPointF(21, 29), QPointF(4, 29)}));
     p.setPen(QPen(QColor(0x80, 0x80, 0x80), 1.2));
     for (int y = 11; y <= 23; y += 4)
         p.drawLine(QPointF(7, y), QPointF(15, y));
@@ -224,7 +222,9 @@ bool SaveLogo(const QString& path)
     }
 
     // Particles; the ghost rings behind three of them show the drift to the right.
-    struct Disc { qreal x, y, r; };
+    struct Disc {
+        qreal x, y, r;
+    };
     const Disc discs[] = {{120, 120, 26}, {250, 170, 40}, {390, 125, 20}, {170, 265, 18},
                           {330, 280, 32}, {100, 330, 14}, {430, 250, 15}, {230, 345, 12}};
     p.setPen(Qt::NoPen);
@@ -258,7 +258,7 @@ bool SaveLogo(const QString& path)
     return image.save(path);
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv)
 {

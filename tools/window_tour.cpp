@@ -30,8 +30,7 @@
 
 namespace {
 
-template <class T>
-T* Child(QObject* window, const char* name)
+template <class T> T* Child(QObject* window, const char* name)
 {
     return window->findChild<T*>(QString::fromLatin1(name));
 }
@@ -56,12 +55,12 @@ void AnswerFolderChooser(const QString& folder)
 void DoubleClick(QWidget* widget)
 {
     const QPointF centre(widget->width() / 2.0, widget->height() / 2.0);
-    QMouseEvent event(QEvent::MouseButtonDblClick, centre, widget->mapToGlobal(centre),
-                      Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent event(QEvent::MouseButtonDblClick, centre, widget->mapToGlobal(centre), Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
     QApplication::sendEvent(widget, &event);
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv)
 {
@@ -81,8 +80,8 @@ int main(int argc, char** argv)
     window.show();
 
     auto report = [&](const QString& what) {
-        out << what << ": frame " << Child<QLineEdit>(&window, "tf_view_IdxInstance")->text()
-            << " of " << Child<QLineEdit>(&window, "tf_video_NumImages")->text() << ", status \""
+        out << what << ": frame " << Child<QLineEdit>(&window, "tf_view_IdxInstance")->text() << " of "
+            << Child<QLineEdit>(&window, "tf_video_NumImages")->text() << ", status \""
             << window.statusBar()->currentMessage() << "\", counts "
             << Child<QLineEdit>(&window, "tf_report_total")->text() << " / "
             << Child<QLineEdit>(&window, "tf_report_NGreater")->text() << " / "
@@ -97,7 +96,7 @@ int main(int argc, char** argv)
         trigger("file_openFolderAct");
         report(QStringLiteral("opened ") + folder);
     });
-    const int frames = 64; // more than enough; "Next Image" stops at the last frame
+    const int frames = 64;  // more than enough; "Next Image" stops at the last frame
     for (int i = 0; i < frames; ++i)
         steps.push_back([&] {
             const QString before = Child<QLineEdit>(&window, "tf_view_IdxInstance")->text();
@@ -105,7 +104,10 @@ int main(int argc, char** argv)
             if (Child<QLineEdit>(&window, "tf_view_IdxInstance")->text() != before)
                 report(QStringLiteral("next"));
         });
-    steps.push_back([&] { trigger("viewImg_firstAct"); report(QStringLiteral("first")); });
+    steps.push_back([&] {
+        trigger("viewImg_firstAct");
+        report(QStringLiteral("first"));
+    });
     for (int index : {1, 2, 0})
         steps.push_back([&, index] {
             Child<QComboBox>(&window, "cb_viewtool_sizeGrid")->setCurrentIndex(index);
@@ -120,8 +122,7 @@ int main(int argc, char** argv)
         steps.push_back([&] {
             auto* preview = Child<QLabel>(&window, "labImage");
             DoubleClick(preview);
-            report(preview->hasScaledContents() ? QStringLiteral("fit to window")
-                                                : QStringLiteral("natural size"));
+            report(preview->hasScaledContents() ? QStringLiteral("fit to window") : QStringLiteral("natural size"));
         });
     steps.push_back([&] {
         Child<QSlider>(&window, "sld_view_FrameSlider")->setValue(stopFrame);
@@ -145,7 +146,7 @@ int main(int argc, char** argv)
     std::size_t next = 0;
     QObject::connect(timer, &QTimer::timeout, &app, [&] {
         if (stop->isEnabled())
-            return; // a run goes on
+            return;  // a run goes on
         if (next < steps.size()) {
             steps[next++]();
             return;

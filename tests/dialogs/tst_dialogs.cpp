@@ -17,19 +17,25 @@
 
 namespace {
 
-template <class T>
-T* Child(QObject* parent, const char* name) { return parent->findChild<T*>(QString::fromLatin1(name)); }
+template <class T> T* Child(QObject* parent, const char* name)
+{
+    return parent->findChild<T*>(QString::fromLatin1(name));
+}
 
-void Click(QWidget* dialog, const char* button) { QTest::mouseClick(Child<QPushButton>(dialog, button), Qt::LeftButton); }
+void Click(QWidget* dialog, const char* button)
+{
+    QTest::mouseClick(Child<QPushButton>(dialog, button), Qt::LeftButton);
+}
 
-void Drag(QWidget* label, QPoint from, QPoint to) {
+void Drag(QWidget* label, QPoint from, QPoint to)
+{
     QTest::mousePress(label, Qt::LeftButton, Qt::NoModifier, from);
     QTest::mouseMove(label, (from + to) / 2);
     QTest::mouseMove(label, to);
     QTest::mouseRelease(label, Qt::LeftButton, Qt::NoModifier, to);
 }
 
-} // namespace
+}  // namespace
 
 class TestDialogs : public QObject {
     Q_OBJECT
@@ -40,10 +46,11 @@ private slots:
     void cropDialogSendsItsMargins();
 };
 
-void TestDialogs::labelReportsWhereTheMouseWas() {
+void TestDialogs::labelReportsWhereTheMouseWas()
+{
     myQLabel label;
     label.resize(200, 200);
-    QStringList seen; // the position is kept before the signal goes out
+    QStringList seen;  // the position is kept before the signal goes out
     const auto note = [&](const char* what) {
         return [&seen, &label, what] { seen << QString("%1 %2,%3").arg(what).arg(label.mouseX).arg(label.mouseY); };
     };
@@ -51,16 +58,18 @@ void TestDialogs::labelReportsWhereTheMouseWas() {
     connect(&label, &myQLabel::sigMouse_Pos, this, note("move"));
     connect(&label, &myQLabel::sigMouse_Release, this, note("release"));
     connect(&label, &myQLabel::sigMouse_dblClick, this, note("double"));
-    Drag(&label, QPoint(10, 20), QPoint(-5, 300)); // leaves the label: not clamped
+    Drag(&label, QPoint(10, 20), QPoint(-5, 300));  // leaves the label: not clamped
     QVERIFY(label.leftPressed);
-    QTest::mouseMove(&label, QPoint(60, 80)); // no button held: not reported
+    QTest::mouseMove(&label, QPoint(60, 80));  // no button held: not reported
     QTest::mousePress(&label, Qt::RightButton, Qt::NoModifier, QPoint(30, 40));
     QVERIFY(!label.leftPressed);
     QTest::mouseDClick(&label, Qt::LeftButton, Qt::NoModifier, QPoint(7, 9));
-    QCOMPARE(seen, QStringList({"press 10,20", "move 3,160", "move -5,300", "release -5,300", "press 30,40", "double 7,9"}));
+    QCOMPARE(seen,
+             QStringList({"press 10,20", "move 3,160", "move -5,300", "release -5,300", "press 30,40", "double 7,9"}));
 }
 
-void TestDialogs::selectionMeasuresTheParticleInTheDrag() {
+void TestDialogs::selectionMeasuresTheParticleInTheDrag()
+{
     QTemporaryDir folder;
     const QString frame = folder.filePath("particles.png"), broken = folder.filePath("broken.png");
     QVERIFY(ParticleFrame().save(frame) && QFile::copy(frame, broken) && QFile::resize(broken, 40));
@@ -69,7 +78,8 @@ void TestDialogs::selectionMeasuresTheParticleInTheDrag() {
     const auto fields = [&dialog] {
         return Child<QLineEdit>(&dialog, "tf_areaPxl")->text() + " " + Child<QLineEdit>(&dialog, "tf_areaMu")->text();
     };
-    QSignalSpy minimum(&dialog, &CGui4SelectRegion::sigManual_MinPxl), maximum(&dialog, &CGui4SelectRegion::sigManual_MaxPxl);
+    QSignalSpy minimum(&dialog, &CGui4SelectRegion::sigManual_MinPxl),
+        maximum(&dialog, &CGui4SelectRegion::sigManual_MaxPxl);
     QStringList boxes;
     QTimer poll;
     connect(&poll, &QTimer::timeout, this, [&boxes] {
@@ -82,41 +92,43 @@ void TestDialogs::selectionMeasuresTheParticleInTheDrag() {
     dialog.show();
     dialog.SetPixelSize(1.5);
     dialog.SetImage(frame);
-    Click(&dialog, "btnOk"); // nothing measured: one pixel times 0.5 and 2.5, truncated
+    Click(&dialog, "btnOk");  // nothing measured: one pixel times 0.5 and 2.5, truncated
     dialog.show();
 
-    Drag(label, QPoint(50, 30), QPoint(80, 70)); // around the 120-pixel particle
+    Drag(label, QPoint(50, 30), QPoint(80, 70));  // around the 120-pixel particle
     QCOMPARE(fields(), "120 180");
-    Drag(label, QPoint(100, 100), QPoint(109, 112)); // 15 pixels: too short
-    Drag(label, QPoint(50, 100), QPoint(-40, 189));  // leaves the image: clamped to its corner
+    Drag(label, QPoint(100, 100), QPoint(109, 112));  // 15 pixels: too short
+    Drag(label, QPoint(50, 100), QPoint(-40, 189));   // leaves the image: clamped to its corner
     QCOMPARE(fields(), "33 49.5");
     Click(&dialog, "btnOk");
 
-    dialog.show(); // an unreadable file replaces the picture by a notice; nothing is selected on it
+    dialog.show();  // an unreadable file replaces the picture by a notice; nothing is selected on it
     dialog.SetImage(broken);
     Drag(label, QPoint(50, 30), QPoint(80, 70));
     QCOMPARE(label->text() + " " + fields(), "Can not read image broken.png 33 49.5");
     QVERIFY(label->pixmap().isNull());
-    Click(&dialog, "btnCancel"); // sends nothing
+    Click(&dialog, "btnCancel");  // sends nothing
     QVERIFY(dialog.isHidden());
     QCOMPARE(boxes, QStringList({"Please, select a larger area."}));
     QCOMPARE(QList<QVariantList>(minimum) + QList<QVariantList>(maximum), QList<QVariantList>({{0}, {16}, {2}, {82}}));
 }
 
-void TestDialogs::cropDialogSendsItsMargins() {
+void TestDialogs::cropDialogSendsItsMargins()
+{
     CTool4CropImg dialog;
     QSignalSpy result(&dialog, &CTool4CropImg::sigCrop_dataToolCropping);
     dialog.show();
     // The boxes are named after other edges than the ones they sit at.
-    Child<QSpinBox>(&dialog, "sb_crop_left")->setValue(10);   // top
-    Child<QSpinBox>(&dialog, "sb_crop_up")->setValue(5);      // left
-    Child<QSpinBox>(&dialog, "sb_crop_bottom")->setValue(20); // right
+    Child<QSpinBox>(&dialog, "sb_crop_left")->setValue(10);    // top
+    Child<QSpinBox>(&dialog, "sb_crop_up")->setValue(5);       // left
+    Child<QSpinBox>(&dialog, "sb_crop_bottom")->setValue(20);  // right
     Click(&dialog, "btn_Ok");
     QVERIFY(dialog.isHidden());
     dialog.show();
     Click(&dialog, "btn_Cancel");
-    QCOMPARE(QList<QVariantList>(result), QList<QVariantList>({{0.1, 0.0, 0.05, 0.2, true, "[U-0.1, B-0, L-0.05, R-0.2]"},
-                                                             {0.0, 0.0, 0.0, 0.0, false, QString()}}));
+    QCOMPARE(QList<QVariantList>(result),
+             QList<QVariantList>(
+                 {{0.1, 0.0, 0.05, 0.2, true, "[U-0.1, B-0, L-0.05, R-0.2]"}, {0.0, 0.0, 0.0, 0.0, false, QString()}}));
 }
 
 QTEST_MAIN(TestDialogs)

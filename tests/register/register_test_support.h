@@ -15,7 +15,8 @@ struct WrittenFlow {
     flowgen::Flow flow;
     QTemporaryDir dir;
     QStringList names;
-    bool Make(int frames, const std::vector<int>& pattern, unsigned seed = 1) {
+    bool Make(int frames, const std::vector<int>& pattern, unsigned seed = 1)
+    {
         flowgen::FlowSettings settings;
         settings.frames = frames;
         settings.seed = seed;
@@ -30,7 +31,8 @@ struct WrittenFlow {
 
 // The window's "Calculate FoI" (reset, new stream, area bounds, every frame, begin), the
 // event loop up to the finish signal, and the end-of-run recount.
-inline bool RunToEnd(CMivoRegisterManager& reg, const QString& folder, const QStringList& names) {
+inline bool RunToEnd(CMivoRegisterManager& reg, const QString& folder, const QStringList& names)
+{
     QSignalSpy finished(&reg, &CMivoRegisterManager::signalMReg_finishCounting);
     reg.ResetRegister();
     reg.StartSequence(folder);
@@ -44,7 +46,8 @@ inline bool RunToEnd(CMivoRegisterManager& reg, const QString& folder, const QSt
 }
 
 // Overwrites a file with bytes no image decoder accepts.
-inline bool Spoil(const std::string& path) {
+inline bool Spoil(const std::string& path)
+{
     QFile file(QString::fromStdString(path));
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write("not an image") > 0;
 }

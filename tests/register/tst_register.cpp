@@ -21,7 +21,8 @@ namespace {
 using Ints = std::vector<int>;
 const double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-ParticleMeasure Record(int frame, int x, int y, int area, double circularity, bool inRange) {
+ParticleMeasure Record(int frame, int x, int y, int area, double circularity, bool inRange)
+{
     return ParticleMeasure{frame, y, x, area, 0.8, circularity, inRange};
 }
 
@@ -30,7 +31,10 @@ ParticleMeasure Record(int frame, int x, int y, int area, double circularity, bo
 // grey levels from a neighbour; a particle has some 30 around it): its area plus 0 to kBand.
 constexpr int kBand = 2;
 
-int ClassOf(int area) { return area < 25 ? 2 : area > 100 ? 1 : 0; }
+int ClassOf(int area)
+{
+    return area < 25 ? 2 : area > 100 ? 1 : 0;
+}
 
 // Fewest and most records of each class (single, bigger, smaller) and in all that whole frames
 // of interest may give. A record measures the component found from the centre of its window
@@ -38,7 +42,8 @@ int ClassOf(int area) { return area < 25 ? 2 : area > 100 ? 1 : 0; }
 // to the group than to any other and the window holds all of it is the area the group's;
 // otherwise (a fragment at the frame edge, its clipped window centred elsewhere) the record
 // may fall into any class. Components outside 10 .. 300 pixels are dropped.
-std::array<std::pair<int, int>, 4> GroundTruth(const flowgen::Flow& flow, const Ints& frames) {
+std::array<std::pair<int, int>, 4> GroundTruth(const flowgen::Flow& flow, const Ints& frames)
+{
     std::array<std::pair<int, int>, 4> bounds{};
     for (int t : frames) {
         const auto groups = flowgen::GroupsInFrame(flow, t);
@@ -46,14 +51,16 @@ std::array<std::pair<int, int>, 4> GroundTruth(const flowgen::Flow& flow, const 
         for (size_t k = 0; k < groups.size(); ++k)
             for (int id : groups[k].ids) {
                 const flowgen::Particle& p = flow.particles[static_cast<size_t>(id)];
-                flowgen::DrawStamp(labels, p.stamp, p.x0 + flow.offsets[static_cast<size_t>(t)], p.y, static_cast<int>(k) + 1);
+                flowgen::DrawStamp(labels, p.stamp, p.x0 + flow.offsets[static_cast<size_t>(t)], p.y,
+                                   static_cast<int>(k) + 1);
             }
         for (int g = 1; g <= static_cast<int>(groups.size()); ++g) {
             const cv::Moments m = cv::moments(labels == g, true);
             const int area = static_cast<int>(m.m00);
             if (area < 10 - kBand || area > 300) continue;
             const cv::Point centroid(static_cast<int>(m.m10 / m.m00), static_cast<int>(m.m01 / m.m00));
-            const cv::Mat window = labels(cv::Rect(centroid - cv::Point(25, 25), cv::Size(51, 51)) & cv::Rect(0, 0, 640, 480));
+            const cv::Mat window =
+                labels(cv::Rect(centroid - cv::Point(25, 25), cv::Size(51, 51)) & cv::Rect(0, 0, 640, 480));
             cv::Mat toMine, toOther;
             cv::distanceTransform(window != g, toMine, cv::DIST_C, 3);
             cv::distanceTransform((window == 0) | (window == g), toOther, cv::DIST_C, 3);
@@ -91,7 +98,8 @@ private:
     std::unique_ptr<QTemporaryDir> cwd;
 };
 
-void TestRegister::selectsFramesFromTheShiftSum_data() {
+void TestRegister::selectsFramesFromTheShiftSum_data()
+{
     QTest::addColumn<int>("frames");
     QTest::addColumn<Ints>("shifts");
     QTest::addColumn<Ints>("selected");
@@ -109,7 +117,8 @@ void TestRegister::selectsFramesFromTheShiftSum_data() {
 }
 
 // The last frame closes the list, twice when phase 1 selected it (its strip is then empty).
-void TestRegister::selectsFramesFromTheShiftSum() {
+void TestRegister::selectsFramesFromTheShiftSum()
+{
     QFETCH(int, frames);
     QFETCH(Ints, shifts);
     QFETCH(Ints, selected);
@@ -122,15 +131,18 @@ void TestRegister::selectsFramesFromTheShiftSum() {
     // Phase 1 logs the frames without a usable shift, phase 2 every frame of interest it counts.
     QStringList expected, logged;
     for (int n : overflow) expected << QStringLiteral("[overflow] Img:%1 , Tx:0").arg(n);
-    for (size_t p = 0; p + 1 < selected.size(); ++p) expected << QStringLiteral("[Counting] Selected Frames index : %1").arg(selected[p]);
+    for (size_t p = 0; p + 1 < selected.size(); ++p)
+        expected << QStringLiteral("[Counting] Selected Frames index : %1").arg(selected[p]);
     const QRegularExpression line(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d_\\d\\d_\\d\\d_\\d\\d\\.\\d{3} >> (.*)$"));
     QFile log("log_KOV.txt");
     QVERIFY(log.open(QIODevice::ReadOnly));
-    for (const QString& text : QString::fromLocal8Bit(log.readAll()).split('\n', Qt::SkipEmptyParts)) logged << line.match(text).captured(1);
+    for (const QString& text : QString::fromLocal8Bit(log.readAll()).split('\n', Qt::SkipEmptyParts))
+        logged << line.match(text).captured(1);
     QCOMPARE(logged, expected);
 }
 
-void TestRegister::countsOfTheFramesOfInterest_data() {
+void TestRegister::countsOfTheFramesOfInterest_data()
+{
     QTest::addColumn<int>("method");
     QTest::addColumn<Ints>("shifts");
     QTest::addColumn<unsigned>("seed");
@@ -150,7 +162,8 @@ void TestRegister::countsOfTheFramesOfInterest_data() {
 // Phase 1 counts frames of interest while the stream still holds their neighbours: the
 // records are those of counting each afresh, stored in reverse. With Frame Diff and whole
 // frames only, the counts agree with the generator's ground truth.
-void TestRegister::countsOfTheFramesOfInterest() {
+void TestRegister::countsOfTheFramesOfInterest()
+{
     QFETCH(int, method);
     QFETCH(Ints, shifts);
     QFETCH(unsigned, seed);
@@ -165,29 +178,40 @@ void TestRegister::countsOfTheFramesOfInterest() {
     for (size_t p = 0; p < selected.size(); ++p) {
         const bool last = p + 1 == selected.size();
         if (!last) reg.CountFrame(selected[p], method);
-        const auto records = last ? reg.stream->CountParticlesInNewRegion(reg.accumulatedShift, method) : reg.frameParticles;
+        const auto records =
+            last ? reg.stream->CountParticlesInNewRegion(reg.accumulatedShift, method) : reg.frameParticles;
         expected.insert(expected.end(), records.rbegin(), records.rend());
     }
     const int records = static_cast<int>(reg.foiParticles.size());
     QVERIFY(records > 100);
     QVERIFY(std::equal(reg.foiParticles.begin(), reg.foiParticles.end(), expected.begin(), expected.end(),
                        [](const ParticleMeasure& a, const ParticleMeasure& b) {
-                           return a.frame == b.frame && a.x == b.x && a.y == b.y && a.area == b.area && a.ratio == b.ratio;
+                           return a.frame == b.frame && a.x == b.x && a.y == b.y && a.area == b.area &&
+                                  a.ratio == b.ratio;
                        }));
     if (method != 3 || reg.accumulatedShift != 0) return;
     const auto bounds = GroundTruth(flow.flow, Ints(selected.begin(), selected.end() - 1));
     const int counts[4] = {reg.countInRange, reg.countGreater, reg.countSmaller, records};
     for (size_t c = 0; c < 4; ++c) {
         const auto [lo, hi] = bounds[c];
-        QVERIFY2(lo <= counts[c] && counts[c] <= hi, qPrintable(QStringLiteral("%1 not in [%2, %3]").arg(counts[c]).arg(lo).arg(hi)));
+        QVERIFY2(lo <= counts[c] && counts[c] <= hi,
+                 qPrintable(QStringLiteral("%1 not in [%2, %3]").arg(counts[c]).arg(lo).arg(hi)));
         QVERIFY(hi - lo < records / 20);  // the tolerance stays under 5 % of the records
     }
 }
 
-void TestRegister::classification() {
+void TestRegister::classification()
+{
     const cv::Scalar green(0, 255, 0), blue(255, 0, 0), red(0, 0, 255), purple(164, 75, 164), magenta(255, 0, 255);
     // In range, area, circularity, filter on (bounds 10 .. 900, threshold 0.5): class, colour.
-    const struct { bool inRange; int area; double circularity; bool filter; const char* kind; cv::Scalar colour; } rows[] = {
+    const struct {
+        bool inRange;
+        int area;
+        double circularity;
+        bool filter;
+        const char* kind;
+        cv::Scalar colour;
+    } rows[] = {
         {true, 50, 0.1, false, "single", green},    {true, 50, 0.5, true, "single", green},
         {true, 50, 0.4, true, "filtered", blue},    {true, 50, kNaN, true, "filtered", blue},
         {true, 50, kNaN, false, "single", green},   {false, 5, 0.9, false, "smaller", red},
@@ -198,16 +222,19 @@ void TestRegister::classification() {
     for (const auto& row : rows) {
         ParticleClassRules rules;
         rules.circularityFilter = row.filter;
-        const ParticleVerdict verdict = ClassifyParticle(Record(0, 0, 0, row.area, row.circularity, row.inRange), rules);
+        const ParticleVerdict verdict =
+            ClassifyParticle(Record(0, 0, 0, row.area, row.circularity, row.inRange), rules);
         QCOMPARE(ParticleClassName(verdict.kind), row.kind);
         QCOMPARE(verdict.colour, row.colour);
     }
 }
 
-void TestRegister::countersFollowTheClasses() {
+void TestRegister::countersFollowTheClasses()
+{
     CMivoRegisterManager reg;  // bounds 10 .. 900
-    reg.foiParticles = {Record(0, 1, 1, 5, 0.9, true),   Record(0, 2, 2, 50, 0.9, false), Record(0, 3, 3, 50, 0.3, false),
-                        Record(1, 4, 4, 900, 0.9, false), Record(1, 5, 5, 901, 0.9, true), Record(2, 6, 6, 10, kNaN, false)};
+    reg.foiParticles = {Record(0, 1, 1, 5, 0.9, true),   Record(0, 2, 2, 50, 0.9, false),
+                        Record(0, 3, 3, 50, 0.3, false), Record(1, 4, 4, 900, 0.9, false),
+                        Record(1, 5, 5, 901, 0.9, true), Record(2, 6, 6, 10, kNaN, false)};
     auto counts = [&] { return Ints{reg.countInRange, reg.countGreater, reg.countSmaller}; };
     reg.UpdateRangeFlags();  // the flags come from the areas, bounds included
     reg.CountFoIParticles();
@@ -217,20 +244,23 @@ void TestRegister::countersFollowTheClasses() {
     reg.CountFoIParticles();
     QCOMPARE(counts(), Ints({2, 1, 1}));
     // frameParticles keep their own flags: out of range but within the bounds counts nowhere.
-    reg.frameParticles = {Record(3, 1, 1, 60, 0.9, false), Record(3, 2, 2, 5, 0.9, false), Record(3, 3, 3, 60, 0.9, true)};
+    reg.frameParticles = {Record(3, 1, 1, 60, 0.9, false), Record(3, 2, 2, 5, 0.9, false),
+                          Record(3, 3, 3, 60, 0.9, true)};
     reg.CountFrameParticles();
     QCOMPARE(counts(), Ints({1, 0, 1}));
 }
 
 // 15 frames shifting 160: frames of interest 0, 4, 8, 12, 14, a last strip of 320 columns.
-void TestRegister::windowAndExport() {
+void TestRegister::windowAndExport()
+{
     WrittenFlow flow;
     QVERIFY(flow.Make(15, {160}));
     CMivoRegisterManager reg;
     QVERIFY(RunToEnd(reg, flow.Folder(), flow.names));
     auto rendered = [&](int index) {
         const cv::Mat bgr = reg.RenderFoIFrame(index);
-        return QImage(bgr.data, bgr.cols, bgr.rows, static_cast<qsizetype>(bgr.step), QImage::Format_RGB888).rgbSwapped();
+        return QImage(bgr.data, bgr.cols, bgr.rows, static_cast<qsizetype>(bgr.step), QImage::Format_RGB888)
+            .rgbSwapped();
     };
     QVERIFY(reg.ComposeFullImageWindow(0) == rendered(0) && reg.ComposeFullImageWindow(-50) == rendered(0));
     QCOMPARE(reg.ComposeFullImageWindow(1 << 30), reg.ComposeFullImageWindow(4 * 640 - 1));
@@ -242,17 +272,24 @@ void TestRegister::windowAndExport() {
     // pos_ is the frame as read, res_ the frame counted alone and circled.
     QTemporaryDir target;
     QVERIFY(reg.ExportFramesOfInterest(target.path()).isEmpty());
-    QCOMPARE(QDir(target.path()).entryList(QDir::Files, QDir::Name),
-             QStringList({"pos_0_frame_0000.png", "pos_12_frame_0012.png", "pos_14_frame_0014.png", "pos_4_frame_0004.png",
-                          "pos_8_frame_0008.png", "res_0_frame_0000.png", "res_12_frame_0012.png", "res_14_frame_0014.png",
-                          "res_4_frame_0004.png", "res_8_frame_0008.png"}));
-    auto image = [&](const QString& name) { return QImage(target.filePath(name)).convertToFormat(QImage::Format_RGB888); };
-    auto frame = [&](int t) { return QImage(flow.Folder() + '/' + flow.names[t]).convertToFormat(QImage::Format_RGB888); };
+    QCOMPARE(
+        QDir(target.path()).entryList(QDir::Files, QDir::Name),
+        QStringList({"pos_0_frame_0000.png", "pos_12_frame_0012.png", "pos_14_frame_0014.png", "pos_4_frame_0004.png",
+                     "pos_8_frame_0008.png", "res_0_frame_0000.png", "res_12_frame_0012.png", "res_14_frame_0014.png",
+                     "res_4_frame_0004.png", "res_8_frame_0008.png"}));
+    auto image = [&](const QString& name) {
+        return QImage(target.filePath(name)).convertToFormat(QImage::Format_RGB888);
+    };
+    auto frame = [&](int t) {
+        return QImage(flow.Folder() + '/' + flow.names[t]).convertToFormat(QImage::Format_RGB888);
+    };
     QCOMPARE(image("pos_4_frame_0004.png"), frame(4));
     QCOMPARE(image("res_4_frame_0004.png"), reg.CountFrame(4, reg.segmentationMethod));
     // The last frame's strip (all rows but the last) outlined, circles in it only.
-    const QImage pos14 = image("pos_14_frame_0014.png"), res14 = image("res_14_frame_0014.png"), right = frame(14).copy(320, 0, 320, 480);
-    QVERIFY(pos14.pixel(0, 100) == qRgb(0, 0, 0) && pos14.pixel(319, 100) == qRgb(0, 0, 0) && pos14.pixel(150, 478) == qRgb(0, 0, 0));
+    const QImage pos14 = image("pos_14_frame_0014.png"), res14 = image("res_14_frame_0014.png"),
+                 right = frame(14).copy(320, 0, 320, 480);
+    QVERIFY(pos14.pixel(0, 100) == qRgb(0, 0, 0) && pos14.pixel(319, 100) == qRgb(0, 0, 0) &&
+            pos14.pixel(150, 478) == qRgb(0, 0, 0));
     QVERIFY(pos14.copy(320, 0, 320, 480) == right && res14.copy(320, 0, 320, 480) == right);
     QCOMPARE(res14.copy(0, 0, 320, 480), reg.CountFrame(14, reg.segmentationMethod).copy(0, 0, 320, 480));
 
@@ -263,12 +300,14 @@ void TestRegister::windowAndExport() {
     QCOMPARE(reg.ComposeFullImageWindow(640), black);
     const QString more = target.filePath("more");
     QVERIFY(QDir().mkpath(more + "/res_0_frame_0000.png"));  // a folder in the way
-    QCOMPARE(reg.ExportFramesOfInterest(more),
-             QStringList({more + "/res_0_frame_0000.png", more + "/pos_4_frame_0004.png", more + "/res_4_frame_0004.png"}));
+    QCOMPARE(
+        reg.ExportFramesOfInterest(more),
+        QStringList({more + "/res_0_frame_0000.png", more + "/pos_4_frame_0004.png", more + "/res_4_frame_0004.png"}));
     // Without frame 0 a frame is counted at its own size.
     reg.CountFrame(8, reg.segmentationMethod);
     const auto counted = reg.frameParticles.size();
-    QVERIFY(Spoil(flow.Path(0)) && !reg.CountFrame(8, reg.segmentationMethod).isNull() && reg.frameParticles.size() == counted);
+    QVERIFY(Spoil(flow.Path(0)) && !reg.CountFrame(8, reg.segmentationMethod).isNull() &&
+            reg.frameParticles.size() == counted);
     // Circles of radius 20 in the class colour, only of the frame's own records.
     reg.foiParticles = {Record(8, 100, 100, 50, 0.9, true), Record(0, 300, 100, 50, 0.9, true)};
     const QImage circled = rendered(8);
@@ -277,7 +316,8 @@ void TestRegister::windowAndExport() {
 
 // A reset stops a run, whose steps would fill the emptied register; a run begun by a receiver
 // of the finish signal keeps its timer.
-void TestRegister::stopsAndRestarts() {
+void TestRegister::stopsAndRestarts()
+{
     WrittenFlow flow;
     QVERIFY(flow.Make(9, {160}));
     CMivoRegisterManager reg;
@@ -295,16 +335,21 @@ void TestRegister::stopsAndRestarts() {
 
 // Frame files of differing name, age and size, beside what is no frame: other types, a
 // sub-folder named like an image, a symbolic link.
-void TestRegister::frameListing() {
+void TestRegister::frameListing()
+{
     QTemporaryDir tmp;
     const QDir dir(tmp.path());
-    const struct { const char* name; int bytes; int minutesOld; } files[] = {
-        {"a.PNG", 300, 10}, {"B.jpeg", 100, 40}, {"b.Jpg", 1000, 0}, {"c10.tif", 10, 25}, {"c9.TIFF", 50, 30},
-        {"d.bmp", 500, 5},  {"x.txt", 20, 0},    {"y.gif", 20, 0},   {"z.png.bak", 20, 0}};
+    const struct {
+        const char* name;
+        int bytes;
+        int minutesOld;
+    } files[] = {{"a.PNG", 300, 10}, {"B.jpeg", 100, 40}, {"b.Jpg", 1000, 0}, {"c10.tif", 10, 25}, {"c9.TIFF", 50, 30},
+                 {"d.bmp", 500, 5},  {"x.txt", 20, 0},    {"y.gif", 20, 0},   {"z.png.bak", 20, 0}};
     for (const auto& f : files) {
         QFile file(dir.filePath(f.name));
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QByteArray(f.bytes, 'x')) == f.bytes && file.flush());
-        QVERIFY(file.setFileTime(QDateTime::currentDateTimeUtc().addSecs(-60 * f.minutesOld), QFileDevice::FileModificationTime));
+        QVERIFY(file.setFileTime(QDateTime::currentDateTimeUtc().addSecs(-60 * f.minutesOld),
+                                 QFileDevice::FileModificationTime));
     }
     QVERIFY(dir.mkdir("s.png") && QFile::link(dir.filePath("a.PNG"), dir.filePath("l.png")));
     // Names ascend case-sensitively, digit by digit; times oldest first, sizes smallest first.
@@ -315,7 +360,8 @@ void TestRegister::frameListing() {
         {"bySize", {"c10.tif", "c9.TIFF", "B.jpeg", "a.PNG", "d.bmp", "b.Jpg"}}};
     orders.emplace_back("byColour", orders[0].second);
     for (auto [key, names] : orders) {
-        for (const char* order : {"orderAscendant", "sideways"}) QCOMPARE(ListFrameFiles(tmp.path(), FrameSortFlags(key, order)), names);
+        for (const char* order : {"orderAscendant", "sideways"})
+            QCOMPARE(ListFrameFiles(tmp.path(), FrameSortFlags(key, order)), names);
         std::reverse(names.begin(), names.end());
         QCOMPARE(ListFrameFiles(tmp.path(), FrameSortFlags(key, "orderDescendant")), names);
     }

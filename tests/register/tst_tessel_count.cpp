@@ -33,7 +33,8 @@ struct Outcome {
 // Runs tessel-count in `dir`, where its log goes. `midRun` runs once, with the counter
 // stopped, as soon as its first progress line arrives; `stdoutFile` takes its standard output.
 Outcome Count(const QStringList& arguments, const QString& dir, const std::function<void()>& midRun = {},
-              const QString& stdoutFile = {}) {
+              const QString& stdoutFile = {})
+{
     QProcess process;
     process.setWorkingDirectory(dir);
     if (!stdoutFile.isEmpty()) process.setStandardOutputFile(stdoutFile);
@@ -57,15 +58,20 @@ Outcome Count(const QStringList& arguments, const QString& dir, const std::funct
 
 // The particle rows of a CSV file, of the frames before `frame`, without the file name
 // (the one field that may be quoted).
-QStringList Rows(const QString& path, int frame = INT_MAX) {
+QStringList Rows(const QString& path, int frame = INT_MAX)
+{
     static const QRegularExpression name(QStringLiteral("^(\\d+),(\"([^\"]|\"\")*\"|[^,]*),"));
     QFile file(path);
-    QStringList rows = file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts) : QStringList();
-    rows.removeIf([frame](const QString& row) { return !row.front().isDigit() || row.section(',', 0, 0).toInt() >= frame; });
+    QStringList rows = file.open(QIODevice::ReadOnly)
+                           ? QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts)
+                           : QStringList();
+    rows.removeIf(
+        [frame](const QString& row) { return !row.front().isDigit() || row.section(',', 0, 0).toInt() >= frame; });
     return rows.replaceInStrings(name, QStringLiteral("\\1,"));
 }
 
-bool Truncate(const QString& path, double share) {
+bool Truncate(const QString& path, double share)
+{
     QFile file(path);
     return file.open(QIODevice::ReadWrite) && file.resize(static_cast<qint64>(file.size() * share));
 }
@@ -106,7 +112,8 @@ private:
     void Prepare(const QByteArray& tag, const QString& dir, BadInput& in);
 };
 
-void TestTesselCount::initTestCase() {
+void TestTesselCount::initTestCase()
+{
     QVERIFY(work.isValid() && flow.Make(30, {160}) && small.Make(12, {160}, 2));
     QTemporaryDir logDir;
     smallRun = Count({"--json", "--csv", work.filePath("small.csv"), small.Folder()}, logDir.path());
@@ -119,28 +126,38 @@ void TestTesselCount::initTestCase() {
 // The JSON summary, on one line, is the window's run. The table and the text summary follow
 // the options; backwards the flow moves left by the same shift: the same frames of interest,
 // frame 0 now being the last file. Each progress text comes once.
-void TestTesselCount::summaryAndTable() {
+void TestTesselCount::summaryAndTable()
+{
     QVERIFY(QDir::setCurrent(work.path()));  // for the log
     CMivoRegisterManager reg;
     QVERIFY(RunToEnd(reg, flow.Folder(), flow.names));
     const Outcome plain = Count({"--json", flow.Folder()}, work.path());
-    QCOMPARE(plain.json, QJsonObject({{"frames", 30}, {"frame_width", 640}, {"frame_height", 480},
+    QCOMPARE(plain.json, QJsonObject({{"frames", 30},
+                                      {"frame_width", 640},
+                                      {"frame_height", 480},
                                       {"selected_frames", QJsonArray{0, 4, 8, 12, 16, 20, 24, 28, 29}},
-                                      {"accumulated_shift", 160}, {"count_in_range", reg.countInRange},
-                                      {"count_greater", reg.countGreater}, {"count_smaller", reg.countSmaller},
+                                      {"accumulated_shift", 160},
+                                      {"count_in_range", reg.countInRange},
+                                      {"count_greater", reg.countGreater},
+                                      {"count_smaller", reg.countSmaller},
                                       {"particles", static_cast<int>(reg.foiParticles.size())},
                                       {"unreadable_frames", QJsonArray{}}}));
-    const Outcome o = Count({"--order", "desc", "--pixel-size", "2", "--min-px", "30", "--max-px", "120", "--circularity",
-                             "0.85", "--csv", "options.csv", flow.Folder()}, work.path());
+    const Outcome o = Count({"--order", "desc", "--pixel-size", "2", "--min-px", "30", "--max-px", "120",
+                             "--circularity", "0.85", "--csv", "options.csv", flow.Folder()},
+                            work.path());
     QFile file(work.filePath("options.csv"));
-    QVERIFY(plain.out.count('\n') == 1 && o.exitCode == 0 && o.err.count('\n') == 29 + 8 && file.open(QIODevice::ReadOnly));
+    QVERIFY(plain.out.count('\n') == 1 && o.exitCode == 0 && o.err.count('\n') == 29 + 8 &&
+            file.open(QIODevice::ReadOnly));
     QStringList rows = QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
     QCOMPARE(rows.takeFirst(), "frame,file,x,y,area_px,area_um2,ratio,circularity,class");
     QMap<QString, int> classes;
     for (const QString& row : rows) {
         const QStringList f = row.split(',');
         const int area = f[4].toInt();
-        const char* kind = f[7].toDouble() < 0.85 ? "filtered" : area < 30 ? "smaller" : area > 120 ? "bigger" : "single";
+        const char* kind = f[7].toDouble() < 0.85 ? "filtered"
+                           : area < 30            ? "smaller"
+                           : area > 120           ? "bigger"
+                                                  : "single";
         QVERIFY(f[1] == flow.names[29 - f[0].toInt()] && f[5].toDouble() == 4.0 * area && f[8] == kind);
         ++classes[f[8]];
     }
@@ -149,42 +166,74 @@ void TestTesselCount::summaryAndTable() {
                                    "Last strip:         160 columns\n# Single:           %1 (30 to 120 px)\n"
                                    "# Bigger:           %2\n# Smaller:          %3\nParticle records:   %4\n"
                                    "Unreadable frames:  none\nCircularity filter: 0.85\n")
-                        .arg(classes["single"]).arg(classes["bigger"]).arg(classes["smaller"]).arg(rows.size()));
+                        .arg(classes["single"])
+                        .arg(classes["bigger"])
+                        .arg(classes["smaller"])
+                        .arg(rows.size()));
 }
 
 // Exit status 2, the reason after "tessel-count: " (empty: the parser's own), the usage.
-void TestTesselCount::badUsage() {
+void TestTesselCount::badUsage()
+{
     const QString one = "Exactly one FOLDER is needed.", method = "--method takes 1, 2 or 3.",
-                  circularity = "--circularity takes a number from 0 to 1.", area = " takes a whole number of at least 1.";
+                  circularity = "--circularity takes a number from 0 to 1.",
+                  area = " takes a whole number of at least 1.";
     const std::pair<QStringList, QString> rows[] = {
-        {{}, one}, {{"a", "b"}, one}, {{"--colour", "x"}, ""}, {{"x", "--method"}, ""},
-        {{"--method", "0", "x"}, method}, {{"--method", "4", "x"}, method}, {{"--method", "two", "x"}, method},
-        {{"--min-px", "0", "x"}, "--min-px" + area}, {{"--max-px", "many", "x"}, "--max-px" + area},
-        {{"--pixel-size", "0", "x"}, "--pixel-size takes a positive number."}, {{"--csv=", "x"}, "--csv needs a file name."},
-        {{"--circularity", "2", "x"}, circularity}, {{"--circularity", "nan", "x"}, circularity},
-        {{"--sort", "colour", "x"}, "--sort takes name, time or size."}, {{"--order", "up", "x"}, "--order takes asc or desc."}};
+        {{}, one},
+        {{"a", "b"}, one},
+        {{"--colour", "x"}, ""},
+        {{"x", "--method"}, ""},
+        {{"--method", "0", "x"}, method},
+        {{"--method", "4", "x"}, method},
+        {{"--method", "two", "x"}, method},
+        {{"--min-px", "0", "x"}, "--min-px" + area},
+        {{"--max-px", "many", "x"}, "--max-px" + area},
+        {{"--pixel-size", "0", "x"}, "--pixel-size takes a positive number."},
+        {{"--csv=", "x"}, "--csv needs a file name."},
+        {{"--circularity", "2", "x"}, circularity},
+        {{"--circularity", "nan", "x"}, circularity},
+        {{"--sort", "colour", "x"}, "--sort takes name, time or size."},
+        {{"--order", "up", "x"}, "--order takes asc or desc."}};
     for (const auto& [arguments, message] : rows) {
         const Outcome o = Count(arguments, work.path());
         QVERIFY2(o.exitCode == 2 && o.out.isEmpty() && o.err.startsWith("tessel-count: " + message) &&
-                     o.err.contains("Usage: tessel-count [options] FOLDER"), qPrintable(arguments.join(' ')));
+                     o.err.contains("Usage: tessel-count [options] FOLDER"),
+                 qPrintable(arguments.join(' ')));
     }
     const Outcome help = Count({"--help"}, work.path());
     QVERIFY(help.exitCode == 0 && help.out.contains("--circularity <V>"));
 }
 
-void TestTesselCount::badInputs_data() {
+void TestTesselCount::badInputs_data()
+{
     QTest::addColumn<int>("unused");
-    for (const char* tag : {"zero-byte frame", "truncated PNG", "truncated JPEG", "text file named .png",
-                            "colour and 16-bit frames", "frame of another size", "name not in UTF-8",
-                            "frame deleted during the run", "frame spoiled during the run", "missing folder",
-                            "folder is a file", "five frames and a sub-folder", "frame 0 unreadable",
-                            "spaces and non-ASCII names", "export folder cannot be made", "CSV cannot be written",
-                            "CSV into a pipe", "log is a folder", "log on a full disk", "standard output on a full disk",
-                            "1 x 1 frames", "area bounds at the int limit"})
+    for (const char* tag : {"zero-byte frame",
+                            "truncated PNG",
+                            "truncated JPEG",
+                            "text file named .png",
+                            "colour and 16-bit frames",
+                            "frame of another size",
+                            "name not in UTF-8",
+                            "frame deleted during the run",
+                            "frame spoiled during the run",
+                            "missing folder",
+                            "folder is a file",
+                            "five frames and a sub-folder",
+                            "frame 0 unreadable",
+                            "spaces and non-ASCII names",
+                            "export folder cannot be made",
+                            "CSV cannot be written",
+                            "CSV into a pipe",
+                            "log is a folder",
+                            "log on a full disk",
+                            "standard output on a full disk",
+                            "1 x 1 frames",
+                            "area bounds at the int limit"})
         QTest::newRow(tag) << 0;
 }
 
-void TestTesselCount::Prepare(const QByteArray& tag, const QString& dir, BadInput& in) {
+void TestTesselCount::Prepare(const QByteArray& tag, const QString& dir, BadInput& in)
+{
     in.reference = smallRun.json;
     in.referenceCsv = work.filePath("small.csv");
     const QString frames = dir + "/frames";
@@ -202,10 +251,13 @@ void TestTesselCount::Prepare(const QByteArray& tag, const QString& dir, BadInpu
         in.messages = {message};
     };
     if (tag == "zero-byte frame" || tag == "truncated PNG" || tag == "text file named .png") {
-        QVERIFY(tag == "text file named .png" ? Spoil(frame(5).toStdString()) : Truncate(frame(5), tag == "truncated PNG" ? 0.5 : 0.0));
+        QVERIFY(tag == "text file named .png" ? Spoil(frame(5).toStdString())
+                                              : Truncate(frame(5), tag == "truncated PNG" ? 0.5 : 0.0));
         leftOut(5, small.names[5], "can not read image");
         if (tag == "text file named .png")  // listed in the text summary too
-            in.check = [dir](const Outcome&) { QVERIFY(Count({"frames"}, dir).out.contains("Unreadable frames:  5\n")); };
+            in.check = [dir](const Outcome&) {
+                QVERIFY(Count({"frames"}, dir).out.contains("Unreadable frames:  5\n"));
+            };
     } else if (tag == "truncated JPEG") {  // the decoder would fill the missing rows with grey and only warn
         QVERIFY(flowgen::WriteFlow(small.flow, (dir + "/jpeg").toStdString(), "jpg", nullptr));
         in.reference = Count({"--json", "--csv", "whole.csv", "jpeg"}, dir).json;
@@ -250,7 +302,8 @@ void TestTesselCount::Prepare(const QByteArray& tag, const QString& dir, BadInpu
     } else if (tag == "spaces and non-ASCII names") {
         const QString folder = dir + "/Flüsse und Größen";
         QDir().mkpath(folder);
-        for (const QString& name : small.names) QFile::copy(small.Folder() + '/' + name, folder + "/Bild \"ä\"," + name);
+        for (const QString& name : small.names)
+            QFile::copy(small.Folder() + '/' + name, folder + "/Bild \"ä\"," + name);
         in.csv = "Ergebnis ü.csv";
         in.arguments = {"--json", "--csv", in.csv, "--export", "Bilder ö", "Flüsse und Größen"};
         in.check = [dir](const Outcome&) {
@@ -264,7 +317,10 @@ void TestTesselCount::Prepare(const QByteArray& tag, const QString& dir, BadInpu
         in.exitCode = 1;
         for (const QJsonValue& v : smallRun.json["selected_frames"].toArray())
             for (const char* kind : {"pos_", "res_"})
-                in.messages << QStringLiteral("[ERRO] Can not write %1/%2%3_%4").arg(figures, kind).arg(v.toInt()).arg(small.names[v.toInt()]);
+                in.messages << QStringLiteral("[ERRO] Can not write %1/%2%3_%4")
+                                   .arg(figures, kind)
+                                   .arg(v.toInt())
+                                   .arg(small.names[v.toInt()]);
     } else if (tag == "CSV cannot be written") {
         in.csv = "frames/" + small.names[0] + "/p.csv";
         in.arguments = {"--json", "--csv", in.csv, "frames"};
@@ -278,10 +334,12 @@ void TestTesselCount::Prepare(const QByteArray& tag, const QString& dir, BadInpu
             QByteArray piped(1 << 20, '\0');
             piped.truncate(std::max<qsizetype>(::read(pipe, piped.data(), static_cast<size_t>(piped.size())), 0));
             ::close(pipe);
-            QVERIFY(!QFileInfo(dir + "/pipe").isFile() && piped.count('\n') == Rows(work.filePath("small.csv")).size() + 1);
+            QVERIFY(!QFileInfo(dir + "/pipe").isFile() &&
+                    piped.count('\n') == Rows(work.filePath("small.csv")).size() + 1);
         };
     } else if (tag == "log is a folder" || tag == "log on a full disk") {
-        QVERIFY(tag == "log is a folder" ? QDir(dir).mkdir("log_KOV.txt") : QFile::link("/dev/full", dir + "/log_KOV.txt"));
+        QVERIFY(tag == "log is a folder" ? QDir(dir).mkdir("log_KOV.txt")
+                                         : QFile::link("/dev/full", dir + "/log_KOV.txt"));
         in.exitCode = 3;
         in.messages = {QStringLiteral("[WARNING] Can not write log_KOV.txt: %1 log lines lost").arg(smallLogLines)};
     } else if (tag == "standard output on a full disk") {
@@ -290,18 +348,24 @@ void TestTesselCount::Prepare(const QByteArray& tag, const QString& dir, BadInpu
     } else if (tag == "1 x 1 frames") {  // six, the fewest a count takes
         QVERIFY(QDir(dir).mkdir("tiny"));
         for (int t = 0; t < 6; ++t)
-            QVERIFY(cv::imwrite(QStringLiteral("%1/tiny/f%2.png").arg(dir).arg(t).toStdString(), cv::Mat(1, 1, CV_8UC1, cv::Scalar(40 * t))));
+            QVERIFY(cv::imwrite(QStringLiteral("%1/tiny/f%2.png").arg(dir).arg(t).toStdString(),
+                                cv::Mat(1, 1, CV_8UC1, cv::Scalar(40 * t))));
         in.arguments = {"--json", "tiny"};
         in.summary = BadInput::Own;
-        in.check = [](const Outcome& o) { QVERIFY(o.json["frames"] == 6 && o.json["frame_width"] == 1 && o.json["particles"] == 0); };
+        in.check = [](const Outcome& o) {
+            QVERIFY(o.json["frames"] == 6 && o.json["frame_width"] == 1 && o.json["particles"] == 0);
+        };
     } else if (tag == "area bounds at the int limit") {
         in.arguments = {"--json", "--min-px", "2147483647", "--max-px", "2147483647", "frames"};
         in.summary = BadInput::Own;
-        in.check = [](const Outcome& o) { QVERIFY(o.json["particles"].toInt() > 0 && o.json["count_smaller"] == o.json["particles"]); };
+        in.check = [](const Outcome& o) {
+            QVERIFY(o.json["particles"].toInt() > 0 && o.json["count_smaller"] == o.json["particles"]);
+        };
     }
 }
 
-void TestTesselCount::badInputs() {
+void TestTesselCount::badInputs()
+{
     QTemporaryDir dir;
     BadInput in;
     Prepare(QTest::currentDataTag(), dir.path(), in);
@@ -316,7 +380,8 @@ void TestTesselCount::badInputs() {
     // Every particle row of the reference, in order, up to the frame before the one left out
     // (Frame Diff compares that frame with the next).
     const int before = in.leftOut < 0 ? INT_MAX : in.leftOut - 1;
-    if (QFile::exists(dir.filePath(in.csv))) QCOMPARE(Rows(dir.filePath(in.csv), before), Rows(in.referenceCsv, before));
+    if (QFile::exists(dir.filePath(in.csv)))
+        QCOMPARE(Rows(dir.filePath(in.csv), before), Rows(in.referenceCsv, before));
     if (in.leftOut >= 0 && in.summary != BadInput::Own) {  // logged once, 1-based
         QFile log(dir.filePath("log_KOV.txt"));
         QVERIFY(log.open(QIODevice::ReadOnly));

@@ -23,13 +23,19 @@
 
 using Window = CMivoParticleStreamAnalysis;
 
-template <class T>
-T* Child(QObject* parent, const char* name) { return parent->findChild<T*>(QString::fromLatin1(name)); }
+template <class T> T* Child(QObject* parent, const char* name)
+{
+    return parent->findChild<T*>(QString::fromLatin1(name));
+}
 
 // Frame i of a flat sequence has the grey value FrameGrey(i).
-inline int FrameGrey(int i) { return 20 + 10 * i; }
+inline int FrameGrey(int i)
+{
+    return 20 + 10 * i;
+}
 
-inline bool WriteFrame(const QString& path, int grey, const char* format = nullptr, QSize size = {640, 480}) {
+inline bool WriteFrame(const QString& path, int grey, const char* format = nullptr, QSize size = {640, 480})
+{
     QImage image(size, QImage::Format_Grayscale8);
     image.fill(qRgb(grey, grey, grey));
     return image.save(path, format);
@@ -37,31 +43,42 @@ inline bool WriteFrame(const QString& path, int grey, const char* format = nullp
 
 // Answers the next file dialog with `path` (a folder, or a file to save); `afterAccept`
 // runs once the dialog has taken the answer.
-inline void AnswerFileDialog(const QString& path, const std::function<void()>& afterAccept = {}) {
+inline void AnswerFileDialog(const QString& path, const std::function<void()>& afterAccept = {})
+{
     auto* poll = new QTimer;
     QObject::connect(poll, &QTimer::timeout, poll, [poll, path, afterAccept] {
         auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-        if (!dialog)
-            return;
+        if (!dialog) return;
         poll->deleteLater();
         const bool folder = dialog->fileMode() == QFileDialog::Directory;
         dialog->setDirectory(folder ? path : QFileInfo(path).path());
-        dialog->findChild<QLineEdit*>("fileNameEdit")->setText(folder ? QString() : path); // else a folder in it is chosen
-        static_cast<QDialog*>(dialog)->accept(); // protected in QFileDialog
-        if (afterAccept)
-            afterAccept();
+        dialog->findChild<QLineEdit*>("fileNameEdit")
+            ->setText(folder ? QString() : path);  // else a folder in it is chosen
+        static_cast<QDialog*>(dialog)->accept();   // protected in QFileDialog
+        if (afterAccept) afterAccept();
     });
     poll->start(10);
 }
 
-inline void OpenFolder(Window& w, const QString& folder) {
+inline void OpenFolder(Window& w, const QString& folder)
+{
     AnswerFileDialog(folder);
     Child<QAction>(&w, "file_openFolderAct")->trigger();
 }
 
-inline QString StatusText(Window& w) { return w.statusBar()->currentMessage(); }
-inline QString FieldText(Window& w, const char* name) { return Child<QLineEdit>(&w, name)->text(); }
-inline QImage PreviewImage(Window& w) { return Child<QLabel>(&w, "labImage")->pixmap().toImage(); }
-inline QStringList Counters(Window& w) { // "# Single", "# Bigger", "# Smaller"
+inline QString StatusText(Window& w)
+{
+    return w.statusBar()->currentMessage();
+}
+inline QString FieldText(Window& w, const char* name)
+{
+    return Child<QLineEdit>(&w, name)->text();
+}
+inline QImage PreviewImage(Window& w)
+{
+    return Child<QLabel>(&w, "labImage")->pixmap().toImage();
+}
+inline QStringList Counters(Window& w)
+{  // "# Single", "# Bigger", "# Smaller"
     return {FieldText(w, "tf_report_total"), FieldText(w, "tf_report_NGreater"), FieldText(w, "tf_report_NSmaller")};
 }

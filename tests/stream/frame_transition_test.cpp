@@ -4,7 +4,8 @@
 
 // The order of equal keys decides which centroid of a row the pairing meets first: hand
 // traces of the first-element-pivot partition (a stable sort would give 1 3 0 2 first).
-TEST(QuickSortPaired, EqualKeysFollowThePartitionOrder) {
+TEST(QuickSortPaired, EqualKeysFollowThePartitionOrder)
+{
     std::vector<int> key{2, 1, 2, 1}, companion{0, 1, 2, 3}, key5{3, 3, 1, 3, 2}, companion5{0, 1, 2, 3, 4};
     QuickSortPaired(key.data(), 0, 3, companion.data());
     QuickSortPaired(key5.data(), 0, 4, companion5.data());
@@ -14,7 +15,8 @@ TEST(QuickSortPaired, EqualKeysFollowThePartitionOrder) {
 
 // Partners within 3 rows, nearest in columns; ties go backward, then to the nearer step;
 // none, or only ones the frame width away, give (0, 0). Pairs come in row order.
-TEST(PairNearestCentroids, NearestWithinThreeRowsAndTieBreaks) {
+TEST(PairNearestCentroids, NearestWithinThreeRowsAndTieBreaks)
+{
     const std::pair<std::vector<cv::Point>, std::vector<cv::Point>> cases[] = {
         {{{100, 50}, {150, 53}, {205, 54}}, {{50, 3}, {50, 3}, {55, 1}}},
         {{{110, 51}, {100, 49}, {90, 48}}, {{10, 1}, {10, 1}, {10, 2}}},
@@ -26,7 +28,8 @@ TEST(PairNearestCentroids, NearestWithinThreeRowsAndTieBreaks) {
 
 // The medians (the upper one of an even count) when at least 60 % of the pairs lie within
 // 4 of them in both components; otherwise, and for no pairs, (0, 0).
-TEST(ConsensusShift, SixtyPercentWithinFourOfTheMedians) {
+TEST(ConsensusShift, SixtyPercentWithinFourOfTheMedians)
+{
     const auto shift = [](const std::vector<int>& dx, std::vector<int> dy) {
         dy.resize(dx.size());  // the rest 0
         std::vector<cv::Point> pairs;
@@ -43,7 +46,8 @@ TEST(ConsensusShift, SixtyPercentWithinFourOfTheMedians) {
     EXPECT_EQ(shift({}, {}), std::make_pair(0, 0));
 }
 
-TEST(TransitionMeasure, GeneratedFlowsGiveTheTrueShifts) {
+TEST(TransitionMeasure, GeneratedFlowsGiveTheTrueShifts)
+{
     for (unsigned seed : {1u, 2u, 3u}) {
         flowgen::FlowSettings settings;
         settings.seed = seed;
@@ -60,12 +64,14 @@ TEST(TransitionMeasure, GeneratedFlowsGiveTheTrueShifts) {
 // Discs 24 rows apart (one pairing band each) moved by `shift`. Frame 1: ten changed blobs.
 // Frame 2: four move, one stays, one appears: nine, (0, 0), and frame 3 is measured against
 // it. Frames 4 (cut short) and 5 (of another size) cannot be read: frame 6 against frame 3.
-static cv::Mat Moved(int shift, int count = 5, std::vector<cv::Vec3i> more = {}, int width = 640) {
+static cv::Mat Moved(int shift, int count = 5, std::vector<cv::Vec3i> more = {}, int width = 640)
+{
     for (int k = 0; k < count; ++k) more.push_back({40 + 13 * k + shift, 20 + 24 * k, 6});
     return Frame(more, cv::Size(width, 480));
 }
 
-TEST(TransitionMeasure, TenBlobsNeededAndPreviousFrameAfterZeroAndBadFrames) {
+TEST(TransitionMeasure, TenBlobsNeededAndPreviousFrameAfterZeroAndBadFrames)
+{
     Sequence seq({Moved(0), Moved(60), Moved(120, 4, {{152, 116, 6}, {500, 164, 6}}), Moved(180), Moved(240),
                   Moved(300, 5, {}, 641), Moved(360)});
     std::filesystem::resize_file(seq.stream.FramePath(4), std::filesystem::file_size(seq.stream.FramePath(4)) / 2);

@@ -9,7 +9,8 @@
 // Each single particle (38 to 200 pixels) inside a generated frame is found once, at its
 // centroid, with its area (method 3 marks the drawn pixels and the odd noise pixel next to
 // them; median and threshold of methods 1, 2 move the outline a pixel); pairs as one or two.
-TEST(ParticleDetection, GeneratedFramesMatchTheGroundTruthWithEveryMethod) {
+TEST(ParticleDetection, GeneratedFramesMatchTheGroundTruthWithEveryMethod)
+{
     for (unsigned seed : {1u, 2u, 3u}) {
         flowgen::FlowSettings settings;
         std::tie(settings.seed, settings.frames, settings.radiusMin, settings.radiusMax) = std::tuple(seed, 5, 3.5, 8);
@@ -37,16 +38,17 @@ TEST(ParticleDetection, GeneratedFramesMatchTheGroundTruthWithEveryMethod) {
 
 // Method 3, minArea 10 (windows of 21 x 21) unless given; `strip`: the first columns of the
 // last frame less its last row, where windows reaching its last column or row do not count.
-TEST(ParticleDetection, FrameDiffOnHandMadeFrames) {
+TEST(ParticleDetection, FrameDiffOnHandMadeFrames)
+{
     cv::Mat sizes = Frame({{160, 120, 14}});      // larger than its window
     sizes(cv::Rect(196, 150, 3, 3)).setTo(50);    // 9 pixels, their window holds more
     sizes(cv::Rect(60, 20, 2, 5)).setTo(50);      // 10 pixels
     sizes(cv::Rect(200, 150, 45, 60)).setTo(50);  // 2700 pixels, 3 x maxArea
     sizes(cv::Rect(260, 150, 37, 73)).setTo(50);  // 2701 pixels
     cv::Mat lined = Blank(), strip = Frame({{188, 40, 4}, {189, 100, 4}, {60, 227, 4}, {120, 228, 4}, {260, 120, 4}});
-    lined(cv::Rect(74, 114, 12, 12)).setTo(50);   // a square
-    lined(cv::Rect(200, 40, 1, 20)).setTo(50);    // a line one pixel wide, gone in an opening
-    strip(cv::Rect(60, 60, 1, 20)).setTo(50);     // a strip's mask is always opened
+    lined(cv::Rect(74, 114, 12, 12)).setTo(50);  // a square
+    lined(cv::Rect(200, 40, 1, 20)).setTo(50);   // a line one pixel wide, gone in an opening
+    strip(cv::Rect(60, 60, 1, 20)).setTo(50);    // a strip's mask is always opened
     const cv::Mat bands = Frame({{160, 10, 5}, {5, 120, 4}, {300, 120, 5}, {160, 236, 3}, {160, 120, 5}});
     const cv::Mat disc = Frame({{100, 100, 6}}), blank = Blank();
     const struct {
@@ -58,9 +60,9 @@ TEST(ParticleDetection, FrameDiffOnHandMadeFrames) {
         {{blank, sizes, blank}, 1, 10, 0, {}, {{60, 22}, {160, 120}, {222, 179}}},
         {{blank, lined, blank}, 1, 45, 0, {}, {{79, 119}, {200, 49}}},  // opened only above 45
         {{blank, lined, blank}, 1, 46, 0, {}, {{79, 119}}},
-        {{blank, bands, blank}, 1, 10, 0, {20, 8, 0, 0}, {{5, 120}, {300, 120}, {160, 120}}},  // margins clear
+        {{blank, bands, blank}, 1, 10, 0, {20, 8, 0, 0}, {{5, 120}, {300, 120}, {160, 120}}},    // margins clear
         {{blank, bands, blank}, 1, 10, 0, {0, 0, 12, 30}, {{160, 10}, {160, 236}, {160, 120}}},  // their bands
-        {{disc, disc, blank, disc, disc}, 0, 10, 0, {}, {{100, 100}}},     // the ends: the two nearest frames
+        {{disc, disc, blank, disc, disc}, 0, 10, 0, {}, {{100, 100}}},  // the ends: the two nearest frames
         {{disc, disc, blank, disc, disc}, 4, 10, 0, {}, {{100, 100}}},
         {{disc, disc, blank, disc, disc}, 4, 10, 200, {}, {{100, 100}}},
         {{blank, blank, strip}, 2, 10, 200, {}, {{188, 40}, {60, 227}}},  // windows to column 198, row 237

@@ -9,7 +9,8 @@
 #include <fstream>
 #include <tuple>
 
-TEST(StreamFuzz, RandomSequencesKeepTheContracts) {
+TEST(StreamFuzz, RandomSequencesKeepTheContracts)
+{
     const int bounds[] = {INT_MIN, -3, 0, 1, 5, 10, 25, 45, 46, 100, 900, INT_MAX / 3 + 1, INT_MAX};
     ForEachFuzzCase(200, [&](cv::RNG& rng) {
         // Frames of 1 x 1, 1 x N, N x 1 or small: noise and dark rectangles.
@@ -29,13 +30,25 @@ TEST(StreamFuzz, RandomSequencesKeepTheContracts) {
             cv::imencode(".png", frame, png);
             cv::merge(std::vector<cv::Mat>{frame, 255 - frame, frame}, colour);
             switch (rng.uniform(0, 12)) {  // cut short, text, missing, colour, 16 bits, another size, or as it is
-            case 0: std::ofstream(path).write(reinterpret_cast<char*>(png.data()), png.size() / 2); break;
-            case 1: std::ofstream(path) << "not an image"; break;
-            case 2: break;
-            case 3: cv::imwrite(path, colour); break;
-            case 4: cv::imwrite(path, cv::Mat(cv::Mat_<ushort>(frame) * 257)); break;
-            case 5: cv::imwrite(path, frame.t()); break;
-            default: cv::imwrite(path, frame);
+            case 0:
+                std::ofstream(path).write(reinterpret_cast<char*>(png.data()), png.size() / 2);
+                break;
+            case 1:
+                std::ofstream(path) << "not an image";
+                break;
+            case 2:
+                break;
+            case 3:
+                cv::imwrite(path, colour);
+                break;
+            case 4:
+                cv::imwrite(path, cv::Mat(cv::Mat_<ushort>(frame) * 257));
+                break;
+            case 5:
+                cv::imwrite(path, frame.t());
+                break;
+            default:
+                cv::imwrite(path, frame);
             }
             s.AddFrame(std::to_string(t) + ".png");
             grey.push_back(cv::imread(path, cv::IMREAD_GRAYSCALE));
@@ -54,7 +67,8 @@ TEST(StreamFuzz, RandomSequencesKeepTheContracts) {
             EXPECT_TRUE(*read == (usable(t) || !valid) && (found.empty() || (valid && usable(t)))) << t;
             for (const ParticleMeasure& r : found)
                 EXPECT_TRUE(r.frame == t && cv::Rect(0, 0, cols, s.frameHeight).contains({r.x, r.y}) && r.area > 0 &&
-                            r.inRange == (r.area >= s.minArea && r.area <= s.maxArea)) << r.x << ", " << r.y;
+                            r.inRange == (r.area >= s.minArea && r.area <= s.maxArea))
+                    << r.x << ", " << r.y;
         };
         ASSERT_EQ(s.PrepareFirstFrame(), !grey[0].empty());
         ASSERT_EQ(cv::Size(s.frameWidth, s.frameHeight), grey[0].size());
@@ -62,7 +76,8 @@ TEST(StreamFuzz, RandomSequencesKeepTheContracts) {
             bool read = !usable(t);
             const FrameShift shift = s.MeasureTransition(t, &read);
             EXPECT_TRUE(read == usable(t) && shift.dx >= 0 && shift.dx < std::max(s.frameWidth, 1) && shift.dy >= 0 &&
-                        shift.dy <= 3) << t << ": " << shift.dx << ", " << shift.dy;
+                        shift.dy <= 3)
+                << t << ": " << shift.dx << ", " << shift.dy;
         }
         for (int t = -1, method = 0; t <= last + 1; t += method == 4, method = (method + 1) % 5) {
             const int width = t * w / 2;  // strips from none to wider than the frame

@@ -15,7 +15,8 @@ struct Sequence {
     std::string folder = (std::filesystem::temp_directory_path() / "tessel_stream_XXXXXX").string();
     CVideoStream stream;
 
-    explicit Sequence(const std::vector<cv::Mat>& frames) {
+    explicit Sequence(const std::vector<cv::Mat>& frames)
+    {
         if (mkdtemp(folder.data()) == nullptr) ADD_FAILURE() << "cannot create " << folder;
         stream.SetFolder(folder);
         for (int t = 0; t < static_cast<int>(frames.size()); ++t) {
@@ -27,18 +28,23 @@ struct Sequence {
     ~Sequence() { std::filesystem::remove_all(folder); }
 };
 
-inline std::vector<cv::Mat> Render(const flowgen::Flow& flow) {
+inline std::vector<cv::Mat> Render(const flowgen::Flow& flow)
+{
     std::vector<cv::Mat> frames;
     for (int t = 0; t < static_cast<int>(flow.shifts.size()); ++t) frames.push_back(flowgen::RenderFrame(flow, t));
     return frames;
 }
 
 // A flat frame of grey 200 with discs of grey 50, {x, y, radius}, centred exactly on (x, y).
-inline cv::Mat Frame(const std::vector<cv::Vec3i>& discs, cv::Size size = cv::Size(320, 240)) {
+inline cv::Mat Frame(const std::vector<cv::Vec3i>& discs, cv::Size size = cv::Size(320, 240))
+{
     cv::Mat frame(size, CV_8UC1, cv::Scalar(200));
     for (const cv::Vec3i& d : discs)
         flowgen::DrawStamp(frame, flowgen::MakeEllipseStamp(d[2], d[2], 0.0, 0.0, 0.0), d[0], d[1], 50);
     return frame;
 }
 
-inline cv::Mat Blank(int width = 320, int height = 240) { return Frame({}, cv::Size(width, height)); }
+inline cv::Mat Blank(int width = 320, int height = 240)
+{
+    return Frame({}, cv::Size(width, height));
+}

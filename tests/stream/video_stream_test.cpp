@@ -6,7 +6,8 @@
 
 // Kept frames are copies, the most recent first; an unreadable frame is not kept and
 // pushes none out; a new folder forgets them. Frame 0 was read before any was kept.
-TEST(VideoStream, KeptFramesAreCopiesOfTheLastFewDecoded) {
+TEST(VideoStream, KeptFramesAreCopiesOfTheLastFewDecoded)
+{
     Sequence seq({Blank(32, 24), Blank(32, 24) - 50, Blank(32, 24) - 100});
     CVideoStream& s = seq.stream;
     const auto readable = [&](int index) { return !s.ReadFrame(index).empty(); };
@@ -23,7 +24,8 @@ TEST(VideoStream, KeptFramesAreCopiesOfTheLastFewDecoded) {
 }
 
 // A JPEG ending before its end-of-image marker is unreadable; a thumbnail's (in an APP1 segment) does not count.
-TEST(FrameFileCheck, JpegEndingBeforeItsEndMarkerIsTruncated) {
+TEST(FrameFileCheck, JpegEndingBeforeItsEndMarkerIsTruncated)
+{
     Sequence seq({});
     const std::string path = seq.folder + "/f.jpg";
     const auto write = [&](const std::vector<uchar>& bytes, size_t less) {
@@ -38,7 +40,8 @@ TEST(FrameFileCheck, JpegEndingBeforeItsEndMarkerIsTruncated) {
     withThumbnail.insert(withThumbnail.end(), plain.begin() + 2, plain.end());
     for (const std::vector<uchar>& bytes : {plain, withThumbnail})  // less 2 bytes: no end marker
         EXPECT_TRUE(!IsTruncatedJpegFile(write(bytes, 0)) && IsTruncatedJpegFile(write(bytes, 2)) &&
-                    IsTruncatedJpegFile(write(bytes, bytes.size() / 3))) << bytes.size();
+                    IsTruncatedJpegFile(write(bytes, bytes.size() / 3)))
+            << bytes.size();
     EXPECT_FALSE(IsTruncatedJpegFile(seq.folder + "/none.jpg") || IsTruncatedJpegFile(write({0x89, 'P', 'N', 'G'}, 0)));
     seq.stream.AddFrame("f.jpg");  // which the stream reads as unreadable
     write(plain, plain.size() / 4);

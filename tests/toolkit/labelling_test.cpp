@@ -17,8 +17,7 @@ std::vector<int> EntriesOf(AdjRel* created)
 {
     AdjRelPtr adj(created);
     std::vector<int> entries;
-    for (int i = 0; i < adj->n; ++i)
-        entries.insert(entries.end(), {adj->dx[i], adj->dy[i]});
+    for (int i = 0; i < adj->n; ++i) entries.insert(entries.end(), {adj->dx[i], adj->dy[i]});
     return entries;
 }
 
@@ -31,8 +30,8 @@ TEST(Adjacency, EntryOrdersAndBoxSizes)
     EXPECT_EQ(EntriesOf(Create8NeighbourAdjRel()), (V{0, 0, 0, -1, 0, 1, -1, 0, 1, 0, -1, -1, 1, -1, -1, 1, 1, 1}));
     EXPECT_EQ(EntriesOf(Create4NeighbourAdjRel()), (V{0, 0, 1, 0, 0, -1, -1, 0, 0, 1}));
     // Even sizes grow by one; the centre first, then row-major from the top-left corner.
-    EXPECT_EQ(EntriesOf(CreateBoxAdjRel(2, 5)), (V{0, 0,  -1, -2, 0, -2, 1, -2, -1, -1, 0, -1, 1, -1, -1, 0,
-                                                   1, 0,  -1, 1,  0, 1,  1, 1,  -1, 2,  0, 2,  1, 2}));
+    EXPECT_EQ(EntriesOf(CreateBoxAdjRel(2, 5)),
+              (V{0, 0, -1, -2, 0, -2, 1, -2, -1, -1, 0, -1, 1, -1, -1, 0, 1, 0, -1, 1, 0, 1, 1, 1, -1, 2, 0, 2, 1, 2}));
     EXPECT_EQ(EntriesOf(CreateBoxAdjRel(-3, 0)), (V{0, 0}));
     EXPECT_EQ(EntriesOf(CreateAdjRel(4)), V(8, 0));
 }
@@ -40,10 +39,8 @@ TEST(Adjacency, EntryOrdersAndBoxSizes)
 TEST(PixelQueue, DropsWhenFullAndWrapsAround)
 {
     QueuePtr queue(CreateQueue(3)), empty(CreateQueue(0));  // an empty image's queue drops everything
-    for (int value : {1, 2, 3, 4})
-        QueuePush(queue.get(), value);
-    for (int expected : {1, 2, 3, -1})
-        EXPECT_EQ(QueuePop(queue.get()), expected);
+    for (int value : {1, 2, 3, 4}) QueuePush(queue.get(), value);
+    for (int expected : {1, 2, 3, -1}) EXPECT_EQ(QueuePop(queue.get()), expected);
     QueuePush(queue.get(), 5);  // into slot 0 again
     EXPECT_TRUE(queue->data[0] == 5 && QueuePop(queue.get()) == 5 && QueueIsEmpty(queue.get()));
     QueuePush(empty.get(), 7);

@@ -56,15 +56,14 @@ TEST(MeasureSelectedParticle, FirstParticleInRasterOrderWithItsHoleFilled)
 {
     cv::Mat grey(120, 160, CV_8UC1, cv::Scalar(220));
     cv::circle(grey, cv::Point(110, 40), 6, cv::Scalar(30), cv::FILLED);  // small, upper
-    grey(cv::Rect(109, 39, 3, 3)).setTo(220);                              // with a hole
+    grey(cv::Rect(109, 39, 3, 3)).setTo(220);                             // with a hole
     cv::circle(grey, cv::Point(60, 80), 12, cv::Scalar(30), cv::FILLED);  // large, lower
     const SelectedParticle picked = MeasureSelectedParticle(grey, {130, 100}, {40, 20});
     EXPECT_EQ(picked.corner, cv::Point(40, 20));
     ASSERT_GT(picked.pixels.size(), 90u);  // about the 113 pixels of the small disc
     const cv::Point centre = cv::Point(110, 40) - picked.corner;
     EXPECT_NE(std::find(picked.pixels.begin(), picked.pixels.end(), centre), picked.pixels.end());
-    for (const cv::Point& p : picked.pixels)
-        ASSERT_LE(std::max(std::abs(p.x - centre.x), std::abs(p.y - centre.y)), 6);
+    for (const cv::Point& p : picked.pixels) ASSERT_LE(std::max(std::abs(p.x - centre.x), std::abs(p.y - centre.y)), 6);
 
     // Corners outside the image are clipped; no particle or no image gives nothing.
     const SelectedParticle clipped = MeasureSelectedParticle(grey, {400, -5}, {-30, 300});

@@ -40,8 +40,7 @@ cv::Mat RandomMask(cv::RNG& rng, cv::Size size, bool manyValues)
 {
     cv::Mat mask = cv::Mat::zeros(size, CV_8UC1), noise(size, CV_32F), values(size, CV_8UC1);
     rng.fill(noise, cv::RNG::UNIFORM, 0.0, 1.0);
-    if (rng.uniform(0, 2) == 0)
-        cv::blur(noise, noise, cv::Size(3, 3));
+    if (rng.uniform(0, 2) == 0) cv::blur(noise, noise, cv::Size(3, 3));
     rng.fill(values, cv::RNG::UNIFORM, 1, manyValues ? 4 : 2);
     values.setTo(255, values == 3);
     values.copyTo(mask, noise > 1.0 - rng.uniform(0.0, 1.0));
@@ -123,8 +122,7 @@ TEST(ToolkitFuzz, RegionsAgreeWithOpenCvConnectedComponents)
                 AdjRelPtr adj(Relation(connectivity, walked));
                 ASSERT_TRUE(SameImage(LabelComponents(mask, adj.get()), ref.labels)) << connectivity << walked;
                 ASSERT_EQ(ComputeLabelCentroids(mask, adj.get()), ref.centroids) << connectivity << walked;
-                if (depth != CV_8U)
-                    continue;
+                if (depth != CV_8U) continue;
                 // Regions of value 1 of at most 50 pixels go; every other value stays.
                 cv::Mat kept = mask8.clone();
                 kept.setTo(0, (mask8 == 1) & (ref.area <= 50));
@@ -167,8 +165,7 @@ TEST(ToolkitFuzz, SegmentationsAndMarginsOfGreyImages)
         // Each segmentation marks, as 1, every pixel at or below some level and none above.
         const auto isLowerSet = [](const cv::Mat& values, const cv::Mat& mask) {
             double level = -1.0;
-            if (cv::countNonZero(mask) > 0)
-                cv::minMaxLoc(values, nullptr, &level, nullptr, nullptr, mask);
+            if (cv::countNonZero(mask) > 0) cv::minMaxLoc(values, nullptr, &level, nullptr, nullptr, mask);
             return SameImage(mask, (values <= level) & 1);
         };
         cv::Mat median;

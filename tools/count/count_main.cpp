@@ -17,17 +17,20 @@
 
 namespace {
 
-void PrintError(const QString& text) {
+void PrintError(const QString& text)
+{
     std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
 }
 
 // Runs the pipeline to its end; false when it could not start (the register has
 // then shown its "[ERRO] ..." text).
 bool RunRegister(CMivoRegisterManager& reg, const CountOptions& options, const QString& folder,
-                 const QStringList& names) {
+                 const QStringList& names)
+{
     QString lastStatus;
     QObject::connect(&reg, &CMivoRegisterManager::signalMReg_showInStatusBar, &reg, [&lastStatus](const QString& text) {
-        if (text == lastStatus) return;
+        if (text == lastStatus)
+            return;
         lastStatus = text;
         PrintError(text);
     });
@@ -41,8 +44,10 @@ bool RunRegister(CMivoRegisterManager& reg, const CountOptions& options, const Q
     reg.StartSequence(folder);
     reg.stream->minArea = options.minPixels;
     reg.stream->maxArea = options.maxPixels;
-    for (const QString& name : names) reg.stream->AddFrame(name.toStdString());
-    if (!reg.BeginProcessing()) return false;
+    for (const QString& name : names)
+        reg.stream->AddFrame(name.toStdString());
+    if (!reg.BeginProcessing())
+        return false;
     loop.exec();
     reg.UpdateRangeFlags();
     reg.CountFoIParticles();
@@ -51,11 +56,12 @@ bool RunRegister(CMivoRegisterManager& reg, const CountOptions& options, const Q
 
 // Exit statuses.
 constexpr int kDone = 0;
-constexpr int kFailed = 1;      // nothing counted, or an asked-for output not written
+constexpr int kFailed = 1;  // nothing counted, or an asked-for output not written
 constexpr int kBadUsage = 2;
 constexpr int kIncomplete = 3;  // counted and written, but frames or log lines left out
 
-int Count(const CountOptions& options) {
+int Count(const CountOptions& options)
+{
     const QString folder = QDir::cleanPath(options.folder);
     const QFileInfo folderInfo(folder);
     if (!folderInfo.isDir() || !folderInfo.isReadable()) {
@@ -68,7 +74,8 @@ int Count(const CountOptions& options) {
         return kFailed;
     }
     CMivoRegisterManager reg;
-    if (!RunRegister(reg, options, folder, names)) return kFailed;
+    if (!RunRegister(reg, options, folder, names))
+        return kFailed;
 
     bool complete = true;
     if (!options.csvPath.isEmpty() &&
@@ -80,27 +87,31 @@ int Count(const CountOptions& options) {
         const QString target = QDir::cleanPath(options.exportDir);
         QDir().mkpath(target);
         const QStringList failed = reg.ExportFramesOfInterest(target);
-        for (const QString& path : failed) PrintError(QStringLiteral("[ERRO] Can not write ") + path);
+        for (const QString& path : failed)
+            PrintError(QStringLiteral("[ERRO] Can not write ") + path);
         complete = complete && failed.isEmpty();
     }
     QStringList warnings;
     for (const QString& name : UndecodableFrameFiles(folder))
         warnings << QStringLiteral("[WARNING] Left out %1 (name not in UTF-8)").arg(name);
     warnings << LeftOutWarnings(reg);
-    for (const QString& warning : warnings) PrintError(warning);
+    for (const QString& warning : warnings)
+        PrintError(warning);
 
     const QString summary = options.json ? SummaryJson(reg) + QLatin1Char('\n') : SummaryText(reg, options);
     if (std::fputs(summary.toLocal8Bit().constData(), stdout) < 0 || std::fflush(stdout) != 0) {
         PrintError(QStringLiteral("[ERRO] Can not write the summary to standard output"));
         complete = false;
     }
-    if (!complete) return kFailed;
+    if (!complete)
+        return kFailed;
     return warnings.isEmpty() ? kDone : kIncomplete;
 }
 
 }  // namespace
 
-int main(int argc, char* argv[]) {
+int main(int argc, char* argv[])
+{
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tessel-count"));
     CountOptions options;

@@ -6,38 +6,42 @@
 
 namespace {
 
-bool ReadInt(const QString& text, int lowest, int& value) {
+bool ReadInt(const QString& text, int lowest, int& value)
+{
     bool ok = false;
     const int read = text.toInt(&ok, 10);
-    if (!ok || read < lowest) return false;
+    if (!ok || read < lowest)
+        return false;
     value = read;
     return true;
 }
 
-bool ReadReal(const QString& text, double lowest, double highest, double& value) {
+bool ReadReal(const QString& text, double lowest, double highest, double& value)
+{
     bool ok = false;
     const double read = text.toDouble(&ok);
-    if (!ok || !std::isfinite(read) || read < lowest || read > highest) return false;
+    if (!ok || !std::isfinite(read) || read < lowest || read > highest)
+        return false;
     value = read;
     return true;
 }
 
 }  // namespace
 
-ParseResult ParseCountOptions(const QStringList& arguments, CountOptions& options, QString& message,
-                              QString& usage) {
+ParseResult ParseCountOptions(const QStringList& arguments, CountOptions& options, QString& message, QString& usage)
+{
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Counts the particles of a folder of frames the way the window's \"Calculate FoI\" does:\n"
-        "selects the frames of interest, counts their particles and the new strip of the\n"
-        "last frame, and reports the counts within, above and below the area range.\n"
-        "Progress goes to standard error, the summary to standard output.\n"
-        "The CSV has one row per particle record, with the columns\n"
-        "frame,file,x,y,area_px,area_um2,ratio,circularity,class (class: single, bigger,\n"
-        "smaller, filtered or uncounted).\n"
-        "Exit status: 0 done, 1 the folder could not be counted or an output could not be\n"
-        "written, 2 bad usage, 3 counted and written, but frames that could not be read\n"
-        "(each named on standard error) were left out or log lines were lost."));
+    parser.setApplicationDescription(
+        QStringLiteral("Counts the particles of a folder of frames the way the window's \"Calculate FoI\" does:\n"
+                       "selects the frames of interest, counts their particles and the new strip of the\n"
+                       "last frame, and reports the counts within, above and below the area range.\n"
+                       "Progress goes to standard error, the summary to standard output.\n"
+                       "The CSV has one row per particle record, with the columns\n"
+                       "frame,file,x,y,area_px,area_um2,ratio,circularity,class (class: single, bigger,\n"
+                       "smaller, filtered or uncounted).\n"
+                       "Exit status: 0 done, 1 the folder could not be counted or an output could not be\n"
+                       "written, 2 bad usage, 3 counted and written, but frames that could not be read\n"
+                       "(each named on standard error) were left out or log lines were lost."));
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("This text."));
     const QCommandLineOption method(QStringLiteral("method"),
                                     QStringLiteral("Segmentation: 1 Otsu, 2 Mode Value, 3 Frame Diff [3]."),
@@ -49,15 +53,14 @@ ParseResult ParseCountOptions(const QStringList& arguments, CountOptions& option
     const QCommandLineOption pixelSize(QStringLiteral("pixel-size"),
                                        QStringLiteral("Pixel side in micrometres, for area_um2 [1.5]."),
                                        QStringLiteral("UM"));
-    const QCommandLineOption circularity(
-        QStringLiteral("circularity"),
-        QStringLiteral("Circularity filter on, with threshold V in 0 .. 1 [off]."), QStringLiteral("V"));
+    const QCommandLineOption circularity(QStringLiteral("circularity"),
+                                         QStringLiteral("Circularity filter on, with threshold V in 0 .. 1 [off]."),
+                                         QStringLiteral("V"));
     const QCommandLineOption sort(QStringLiteral("sort"), QStringLiteral("Frame order key [name]."),
                                   QStringLiteral("name|time|size"));
     const QCommandLineOption order(QStringLiteral("order"), QStringLiteral("Frame order direction [asc]."),
                                    QStringLiteral("asc|desc"));
-    const QCommandLineOption csv(QStringLiteral("csv"),
-                                 QStringLiteral("Write the particle records as CSV."),
+    const QCommandLineOption csv(QStringLiteral("csv"), QStringLiteral("Write the particle records as CSV."),
                                  QStringLiteral("FILE"));
     const QCommandLineOption exportDir(QStringLiteral("export"),
                                        QStringLiteral("Write the pos_/res_ images of the frames of interest\n"
@@ -68,16 +71,20 @@ ParseResult ParseCountOptions(const QStringList& arguments, CountOptions& option
     parser.addPositionalArgument(QStringLiteral("FOLDER"), QStringLiteral("Folder of at least six frames."));
     // Named as the program, not as the path it was started by.
     usage = parser.helpText();
-    if (!arguments.isEmpty()) usage.replace(arguments.first(), QStringLiteral("tessel-count"));
+    if (!arguments.isEmpty())
+        usage.replace(arguments.first(), QStringLiteral("tessel-count"));
 
     auto bad = [&](const QString& why) {
         message = why;
         return ParseResult::BadUsage;
     };
-    if (!parser.parse(arguments)) return bad(parser.errorText());
-    if (parser.isSet(help)) return ParseResult::Help;
+    if (!parser.parse(arguments))
+        return bad(parser.errorText());
+    if (parser.isSet(help))
+        return ParseResult::Help;
     const QStringList positional = parser.positionalArguments();
-    if (positional.size() != 1) return bad(QStringLiteral("Exactly one FOLDER is needed."));
+    if (positional.size() != 1)
+        return bad(QStringLiteral("Exactly one FOLDER is needed."));
     options.folder = positional.first();
 
     if (parser.isSet(method) && (!ReadInt(parser.value(method), 1, options.method) || options.method > 3))
@@ -86,8 +93,8 @@ ParseResult ParseCountOptions(const QStringList& arguments, CountOptions& option
         return bad(QStringLiteral("--min-px takes a whole number of at least 1."));
     if (parser.isSet(maxPx) && !ReadInt(parser.value(maxPx), 1, options.maxPixels))
         return bad(QStringLiteral("--max-px takes a whole number of at least 1."));
-    if (parser.isSet(pixelSize) && (!ReadReal(parser.value(pixelSize), 0.0, 1e6, options.pixelSize) ||
-                                    options.pixelSize <= 0.0))
+    if (parser.isSet(pixelSize) &&
+        (!ReadReal(parser.value(pixelSize), 0.0, 1e6, options.pixelSize) || options.pixelSize <= 0.0))
         return bad(QStringLiteral("--pixel-size takes a positive number."));
     if (parser.isSet(circularity)) {
         if (!ReadReal(parser.value(circularity), 0.0, 1.0, options.minCircularity))
@@ -96,24 +103,33 @@ ParseResult ParseCountOptions(const QStringList& arguments, CountOptions& option
     }
     if (parser.isSet(sort)) {
         const QString key = parser.value(sort);
-        if (key == QLatin1String("name")) options.sortKey = QStringLiteral("byName");
-        else if (key == QLatin1String("time")) options.sortKey = QStringLiteral("byTime");
-        else if (key == QLatin1String("size")) options.sortKey = QStringLiteral("bySize");
-        else return bad(QStringLiteral("--sort takes name, time or size."));
+        if (key == QLatin1String("name"))
+            options.sortKey = QStringLiteral("byName");
+        else if (key == QLatin1String("time"))
+            options.sortKey = QStringLiteral("byTime");
+        else if (key == QLatin1String("size"))
+            options.sortKey = QStringLiteral("bySize");
+        else
+            return bad(QStringLiteral("--sort takes name, time or size."));
     }
     if (parser.isSet(order)) {
         const QString direction = parser.value(order);
-        if (direction == QLatin1String("asc")) options.order = QStringLiteral("orderAscendant");
-        else if (direction == QLatin1String("desc")) options.order = QStringLiteral("orderDescendant");
-        else return bad(QStringLiteral("--order takes asc or desc."));
+        if (direction == QLatin1String("asc"))
+            options.order = QStringLiteral("orderAscendant");
+        else if (direction == QLatin1String("desc"))
+            options.order = QStringLiteral("orderDescendant");
+        else
+            return bad(QStringLiteral("--order takes asc or desc."));
     }
     if (parser.isSet(csv)) {
         options.csvPath = parser.value(csv);
-        if (options.csvPath.isEmpty()) return bad(QStringLiteral("--csv needs a file name."));
+        if (options.csvPath.isEmpty())
+            return bad(QStringLiteral("--csv needs a file name."));
     }
     if (parser.isSet(exportDir)) {
         options.exportDir = parser.value(exportDir);
-        if (options.exportDir.isEmpty()) return bad(QStringLiteral("--export needs a folder."));
+        if (options.exportDir.isEmpty())
+            return bad(QStringLiteral("--export needs a folder."));
     }
     options.json = parser.isSet(json);
     return ParseResult::Run;

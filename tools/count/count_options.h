@@ -12,7 +12,7 @@ struct CountOptions {
     double pixelSize = 1.5;  // micrometres per pixel side
     bool circularityFilter = false;
     double minCircularity = 0.5;
-    QString sortKey = QStringLiteral("byName");      // frame listing keys of the window
+    QString sortKey = QStringLiteral("byName");  // frame listing keys of the window
     QString order = QStringLiteral("orderAscendant");
     QString csvPath;    // empty: no particle table
     QString exportDir;  // empty: no export
@@ -23,5 +23,4 @@ enum class ParseResult { Run, Help, BadUsage };
 
 // Reads the arguments (program name first). On BadUsage `message` holds what was
 // wrong; on Help and BadUsage `usage` holds the usage text.
-ParseResult ParseCountOptions(const QStringList& arguments, CountOptions& options, QString& message,
-                              QString& usage);
+ParseResult ParseCountOptions(const QStringList& arguments, CountOptions& options, QString& message, QString& usage);

@@ -10,15 +10,18 @@
 
 namespace {
 
-QStringList Numbers(const std::vector<int>& values) {
+QStringList Numbers(const std::vector<int>& values)
+{
     QStringList texts;
-    for (int value : values) texts << QString::number(value);
+    for (int value : values)
+        texts << QString::number(value);
     return texts;
 }
 
 }  // namespace
 
-QString SummaryJson(const CMivoRegisterManager& reg) {
+QString SummaryJson(const CMivoRegisterManager& reg)
+{
     const QStringList fields = {
         QStringLiteral("\"frames\":%1").arg(reg.stream->frameCount),
         QStringLiteral("\"frame_width\":%1").arg(reg.frameWidth),
@@ -34,7 +37,8 @@ QString SummaryJson(const CMivoRegisterManager& reg) {
     return QLatin1Char('{') + fields.join(QLatin1Char(',')) + QLatin1Char('}');
 }
 
-QString SummaryText(const CMivoRegisterManager& reg, const CountOptions& options) {
+QString SummaryText(const CMivoRegisterManager& reg, const CountOptions& options)
+{
     const QString unreadable =
         reg.unreadableFrames.empty() ? QStringLiteral("none") : Numbers(reg.unreadableFrames).join(QLatin1Char(' '));
     QStringList lines;
@@ -57,7 +61,8 @@ QString SummaryText(const CMivoRegisterManager& reg, const CountOptions& options
     return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
 }
 
-QStringList LeftOutWarnings(const CMivoRegisterManager& reg) {
+QStringList LeftOutWarnings(const CMivoRegisterManager& reg)
+{
     QStringList warnings;
     const CVideoStream& stream = *reg.stream;
     for (int index : reg.unreadableFrames) {
@@ -77,7 +82,8 @@ QStringList LeftOutWarnings(const CMivoRegisterManager& reg) {
             else
                 reason = QStringLiteral("could not be read during the run");
         }
-        warnings << QStringLiteral("[WARNING] Left out %1 (%2)").arg(QString::fromStdString(stream.FrameName(index)), reason);
+        warnings << QStringLiteral("[WARNING] Left out %1 (%2)")
+                        .arg(QString::fromStdString(stream.FrameName(index)), reason);
     }
     if (reg.lostLogLines > 0)
         warnings << QStringLiteral("[WARNING] Can not write log_KOV.txt: %1 log lines lost").arg(reg.lostLogLines);

@@ -16,19 +16,19 @@ namespace flowgen {
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
-constexpr int kGap = 3;          // free pixels kept around every group
-constexpr int kEdgeRows = 2;     // free rows kept at the top and bottom of the frame
-constexpr int kPairRows = 6;     // rows within which the transition measure may pair two groups
-constexpr int kPairSlack = 4;    // columns of slack for truncated centroids
-constexpr int kBucketRows = 16;  // placement look-up buckets
-constexpr int kCellColumns = 32; // placement cells along the flow
-constexpr int kAttempts = 60;    // places tried for one group before its cell counts as full
+constexpr int kGap = 3;           // free pixels kept around every group
+constexpr int kEdgeRows = 2;      // free rows kept at the top and bottom of the frame
+constexpr int kPairRows = 6;      // rows within which the transition measure may pair two groups
+constexpr int kPairSlack = 4;     // columns of slack for truncated centroids
+constexpr int kBucketRows = 16;   // placement look-up buckets
+constexpr int kCellColumns = 32;  // placement cells along the flow
+constexpr int kAttempts = 60;     // places tried for one group before its cell counts as full
 
 // A particle or a touching pair while it is placed; coordinates relative to the
 // centre of its first particle.
 struct Group {
     std::vector<Particle> members;
-    std::vector<cv::Point> offsets;  // centre of each member relative to member 0
+    std::vector<cv::Point> offsets;                // centre of each member relative to member 0
     int left = 0, right = 0, top = 0, bottom = 0;  // tight extent of the drawn pixels
     cv::Point2d centroid;
     std::vector<cv::Point2d> blobCentres;  // the whole group's and each member's centroid
@@ -42,23 +42,27 @@ struct Group {
 };
 
 // Paints a 0/1 stamp into a 0/1 canvas with its centre at (cx, cy).
-void StampInto(cv::Mat& canvas, const cv::Mat& stamp, int cx, int cy) {
+void StampInto(cv::Mat& canvas, const cv::Mat& stamp, int cx, int cy)
+{
     const int h = stamp.rows / 2;
     const int w = stamp.cols / 2;
     for (int r = 0; r < stamp.rows; ++r) {
         const int y = cy - h + r;
-        if (y < 0 || y >= canvas.rows) continue;
+        if (y < 0 || y >= canvas.rows)
+            continue;
         const uchar* s = stamp.ptr<uchar>(r);
         uchar* c = canvas.ptr<uchar>(y);
         for (int k = 0; k < stamp.cols; ++k) {
             const int x = cx - w + k;
-            if (s[k] && x >= 0 && x < canvas.cols) c[x] = 1;
+            if (s[k] && x >= 0 && x < canvas.cols)
+                c[x] = 1;
         }
     }
 }
 
 // Union of the members' stamps on a canvas with member 0's centre at `origin`.
-cv::Mat GroupCanvas(const Group& g, cv::Point& origin) {
+cv::Mat GroupCanvas(const Group& g, cv::Point& origin)
+{
     int reach = 0;
     for (size_t i = 0; i < g.members.size(); ++i) {
         reach = std::max(reach, std::abs(g.offsets[i].x) + g.members[i].stamp.cols / 2);
@@ -71,7 +75,8 @@ cv::Mat GroupCanvas(const Group& g, cv::Point& origin) {
     return canvas;
 }
 
-void MeasureGroup(Group& g) {
+void MeasureGroup(Group& g)
+{
     cv::Point origin;
     const cv::Mat canvas = GroupCanvas(g, origin);
     const cv::Rect box = cv::boundingRect(canvas);
@@ -83,7 +88,8 @@ void MeasureGroup(Group& g) {
     g.area = static_cast<int>(m.m00);
     g.centroid = cv::Point2d(m.m10 / m.m00 - origin.x, m.m01 / m.m00 - origin.y);
     g.blobCentres.assign(1, g.centroid);
-    if (g.members.size() < 2) return;
+    if (g.members.size() < 2)
+        return;
     for (size_t i = 0; i < g.members.size(); ++i) {
         const cv::Mat& stamp = g.members[i].stamp;
         const cv::Moments mi = cv::moments(stamp, true);
@@ -97,14 +103,16 @@ void MeasureGroup(Group& g) {
 // of small and large ones.
 struct SizeSequence {
     double u;
-    double Next() {
+    double Next()
+    {
         u += 0.6180339887498949;
         u -= std::floor(u);
         return u;
     }
 };
 
-Particle MakeParticle(const FlowSettings& s, cv::RNG& rng, SizeSequence& sizes) {
+Particle MakeParticle(const FlowSettings& s, cv::RNG& rng, SizeSequence& sizes)
+{
     Particle p;
     // Log-uniform area: as many small as large particles on a log scale.
     const double aMin = kPi * s.radiusMin * s.radiusMin;
@@ -124,7 +132,8 @@ Particle MakeParticle(const FlowSettings& s, cv::RNG& rng, SizeSequence& sizes) 
     return p;
 }
 
-bool FourConnected(const cv::Mat& canvas) {
+bool FourConnected(const cv::Mat& canvas)
+{
     cv::Mat labels;
     return cv::connectedComponents(canvas, labels, 4, CV_32S) == 2;
 }
@@ -132,7 +141,8 @@ bool FourConnected(const cv::Mat& canvas) {
 // A second particle is moved up from below until the two touch along an edge. Stacked
 // across the flow, the halves of a pair that an opening splits in a difference image
 // lie on different rows, so the transition measure does not pair them with each other.
-Group MakeGroup(const FlowSettings& s, cv::RNG& rng, SizeSequence& sizes) {
+Group MakeGroup(const FlowSettings& s, cv::RNG& rng, SizeSequence& sizes)
+{
     Group g;
     g.members.push_back(MakeParticle(s, rng, sizes));
     g.offsets.push_back(cv::Point(0, 0));
@@ -144,25 +154,29 @@ Group MakeGroup(const FlowSettings& s, cv::RNG& rng, SizeSequence& sizes) {
         for (; dy > 0; --dy) {
             g.offsets.assign({cv::Point(0, 0), cv::Point(dx, dy)});
             cv::Point origin;
-            if (FourConnected(GroupCanvas(g, origin))) break;
+            if (FourConnected(GroupCanvas(g, origin)))
+                break;
         }
     }
     MeasureGroup(g);
     return g;
 }
 
-bool NearIntervals(int a0, int a1, int b0, int b1, int gap) {
+bool NearIntervals(int a0, int a1, int b0, int b1, int gap)
+{
     return a0 - gap <= b1 && b0 - gap <= a1;
 }
 
-bool Conflict(const Group& a, const Group& b, const FlowSettings& s,
-              const std::vector<int>& movingShifts, int maxShift) {
+bool Conflict(const Group& a, const Group& b, const FlowSettings& s, const std::vector<int>& movingShifts, int maxShift)
+{
     if (!NearIntervals(a.Top(), a.Bottom(), b.Top(), b.Bottom(), kGap)) {
         // Far apart in rows: only the pairing band could matter, and it is narrower.
         return false;
     }
-    if (NearIntervals(a.Left(), a.Right(), b.Left(), b.Right(), kGap)) return true;
-    if (!s.keepApartForShift) return false;
+    if (NearIntervals(a.Left(), a.Right(), b.Left(), b.Right(), kGap))
+        return true;
+    if (!s.keepApartForShift)
+        return false;
     // The measure pairs centroids within 3 rows by the nearest column: another group
     // in that band must be farther than the shift from both of a group's blobs (a
     // touching pair may show as one blob or as two).
@@ -181,9 +195,11 @@ bool Conflict(const Group& a, const Group& b, const FlowSettings& s,
     return false;
 }
 
-std::vector<int> CompleteShifts(const FlowSettings& s) {
+std::vector<int> CompleteShifts(const FlowSettings& s)
+{
     std::vector<int> shifts = s.shifts;
-    if (shifts.empty()) shifts = ConstantShifts(s.frames, 160);
+    if (shifts.empty())
+        shifts = ConstantShifts(s.frames, 160);
     const int last = shifts.size() > 1 ? shifts.back() : 160;
     shifts.resize(static_cast<size_t>(std::max(s.frames, 1)), last);
     shifts[0] = 0;
@@ -192,20 +208,25 @@ std::vector<int> CompleteShifts(const FlowSettings& s) {
 
 }  // namespace
 
-std::vector<int> ConstantShifts(int frames, int shift) {
+std::vector<int> ConstantShifts(int frames, int shift)
+{
     std::vector<int> shifts(static_cast<size_t>(std::max(frames, 1)), shift);
     shifts[0] = 0;
     return shifts;
 }
 
-std::vector<int> PatternShifts(int frames, const std::vector<int>& pattern) {
+std::vector<int> PatternShifts(int frames, const std::vector<int>& pattern)
+{
     std::vector<int> shifts(static_cast<size_t>(std::max(frames, 1)), 0);
-    if (pattern.empty()) return shifts;
-    for (size_t t = 1; t < shifts.size(); ++t) shifts[t] = pattern[(t - 1) % pattern.size()];
+    if (pattern.empty())
+        return shifts;
+    for (size_t t = 1; t < shifts.size(); ++t)
+        shifts[t] = pattern[(t - 1) % pattern.size()];
     return shifts;
 }
 
-std::vector<int> RandomShifts(int frames, int lo, int hi, double zeroShare, unsigned seed) {
+std::vector<int> RandomShifts(int frames, int lo, int hi, double zeroShare, unsigned seed)
+{
     cv::RNG rng(0x5EED5EEDull ^ (static_cast<uint64_t>(seed) << 20));
     std::vector<int> shifts(static_cast<size_t>(std::max(frames, 1)), 0);
     for (size_t t = 1; t < shifts.size(); ++t) {
@@ -216,7 +237,8 @@ std::vector<int> RandomShifts(int frames, int lo, int hi, double zeroShare, unsi
     return shifts;
 }
 
-cv::Mat MakeEllipseStamp(double a, double b, double angleDeg, double fx, double fy) {
+cv::Mat MakeEllipseStamp(double a, double b, double angleDeg, double fx, double fy)
+{
     const int h = static_cast<int>(std::ceil(std::max(a, b))) + 1;
     cv::Mat stamp = cv::Mat::zeros(2 * h + 1, 2 * h + 1, CV_8UC1);
     const double c = std::cos(angleDeg * kPi / 180.0);
@@ -227,14 +249,16 @@ cv::Mat MakeEllipseStamp(double a, double b, double angleDeg, double fx, double 
             const double dy = r - h - fy;
             const double u = (dx * c + dy * sn) / a;
             const double v = (-dx * sn + dy * c) / b;
-            if (u * u + v * v <= 1.0) stamp.at<uchar>(r, k) = 1;
+            if (u * u + v * v <= 1.0)
+                stamp.at<uchar>(r, k) = 1;
         }
     }
     stamp.at<uchar>(h, h) = 1;  // never empty
     return stamp;
 }
 
-Flow GenerateFlow(const FlowSettings& settings) {
+Flow GenerateFlow(const FlowSettings& settings)
+{
     Flow flow;
     flow.settings = settings;
     const FlowSettings& s = flow.settings;
@@ -246,7 +270,8 @@ Flow GenerateFlow(const FlowSettings& settings) {
 
     std::set<int> moving;
     for (int shift : flow.shifts)
-        if (shift != 0) moving.insert(shift);
+        if (shift != 0)
+            moving.insert(shift);
     const std::vector<int> movingShifts(moving.begin(), moving.end());
     const int maxShift = moving.empty() ? 0 : *moving.rbegin();
 
@@ -254,14 +279,15 @@ Flow GenerateFlow(const FlowSettings& settings) {
     std::vector<Group> placed;
     std::vector<std::vector<int>> buckets(static_cast<size_t>(s.height / kBucketRows + 1));
     // Rows from a group's edge to the centre of any group it could clash with.
-    const int reach = 2 * (static_cast<int>(std::ceil(s.radiusMax / std::sqrt(0.45))) + 4) +
-                      kGap + kPairRows + kBucketRows;
+    const int reach =
+        2 * (static_cast<int>(std::ceil(s.radiusMax / std::sqrt(0.45))) + 4) + kGap + kPairRows + kBucketRows;
     auto fits = [&](const Group& g) {
         const int b0 = std::max(0, (g.Top() - reach) / kBucketRows);
         const int b1 = std::min(static_cast<int>(buckets.size()) - 1, (g.Bottom() + reach) / kBucketRows);
         for (int b = b0; b <= b1; ++b)
             for (int other : buckets[static_cast<size_t>(b)])
-                if (Conflict(g, placed[static_cast<size_t>(other)], s, movingShifts, maxShift)) return false;
+                if (Conflict(g, placed[static_cast<size_t>(other)], s, movingShifts, maxShift))
+                    return false;
         return true;
     };
 
@@ -295,7 +321,8 @@ Flow GenerateFlow(const FlowSettings& settings) {
             }
             // A full cell keeps what it has; its shortfall is not carried on.
             particles += static_cast<int>(g.members.size());
-            if (!done) continue;
+            if (!done)
+                continue;
             buckets[static_cast<size_t>(std::clamp(g.y / kBucketRows, 0, static_cast<int>(buckets.size()) - 1))]
                 .push_back(static_cast<int>(placed.size()));
             placed.push_back(std::move(g));
@@ -338,18 +365,22 @@ Flow GenerateFlow(const FlowSettings& settings) {
         }
     }
     std::vector<int> order(items.size());
-    for (size_t i = 0; i < order.size(); ++i) order[i] = static_cast<int>(i);
+    for (size_t i = 0; i < order.size(); ++i)
+        order[i] = static_cast<int>(i);
     std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
         const Particle& pa = items[static_cast<size_t>(a)].p;
         const Particle& pb = items[static_cast<size_t>(b)].p;
         const int ea = pa.entryFrame < 0 ? 1 << 30 : pa.entryFrame;
         const int eb = pb.entryFrame < 0 ? 1 << 30 : pb.entryFrame;
-        if (ea != eb) return ea < eb;
-        if (pa.x0 != pb.x0) return pa.x0 > pb.x0;
+        if (ea != eb)
+            return ea < eb;
+        if (pa.x0 != pb.x0)
+            return pa.x0 > pb.x0;
         return pa.y < pb.y;
     });
     std::vector<int> idOf(items.size());
-    for (size_t k = 0; k < order.size(); ++k) idOf[static_cast<size_t>(order[k])] = static_cast<int>(k);
+    for (size_t k = 0; k < order.size(); ++k)
+        idOf[static_cast<size_t>(order[k])] = static_cast<int>(k);
     for (size_t k = 0; k < order.size(); ++k) {
         const Item& it = items[static_cast<size_t>(order[k])];
         Particle p = it.p;
@@ -360,32 +391,38 @@ Flow GenerateFlow(const FlowSettings& settings) {
     return flow;
 }
 
-void DrawStamp(cv::Mat& image, const cv::Mat& stamp, int cx, int cy, int grey) {
+void DrawStamp(cv::Mat& image, const cv::Mat& stamp, int cx, int cy, int grey)
+{
     const int h = stamp.rows / 2;
     const int w = stamp.cols / 2;
     const uchar value = cv::saturate_cast<uchar>(grey);
     for (int r = 0; r < stamp.rows; ++r) {
         const int y = cy - h + r;
-        if (y < 0 || y >= image.rows) continue;
+        if (y < 0 || y >= image.rows)
+            continue;
         const uchar* sp = stamp.ptr<uchar>(r);
         uchar* ip = image.ptr<uchar>(y);
         for (int k = 0; k < stamp.cols; ++k) {
             const int x = cx - w + k;
-            if (sp[k] && x >= 0 && x < image.cols) ip[x] = value;
+            if (sp[k] && x >= 0 && x < image.cols)
+                ip[x] = value;
         }
     }
 }
 
-cv::Mat RenderFrame(const Flow& flow, int t) {
+cv::Mat RenderFrame(const Flow& flow, int t)
+{
     const FlowSettings& s = flow.settings;
     cv::Mat clean(s.height, s.width, CV_8UC1, cv::Scalar(s.background));
     const int offset = flow.offsets[static_cast<size_t>(t)];
     for (const Particle& p : flow.particles) {
         const int cx = p.x0 + offset;
-        if (cx + p.stamp.cols / 2 < 0 || cx - p.stamp.cols / 2 >= s.width) continue;
+        if (cx + p.stamp.cols / 2 < 0 || cx - p.stamp.cols / 2 >= s.width)
+            continue;
         DrawStamp(clean, p.stamp, cx, p.y, p.grey);
     }
-    if (s.noise <= 0.0) return clean;
+    if (s.noise <= 0.0)
+        return clean;
     cv::RNG rng(0x4015E000ull + static_cast<uint64_t>(s.seed) * 7919u + static_cast<uint64_t>(t));
     cv::Mat noise(s.height, s.width, CV_32F);
     rng.fill(noise, cv::RNG::NORMAL, 0.0, s.noise);
@@ -397,7 +434,8 @@ cv::Mat RenderFrame(const Flow& flow, int t) {
     return frame;
 }
 
-std::vector<VisibleGroup> GroupsInFrame(const Flow& flow, int t) {
+std::vector<VisibleGroup> GroupsInFrame(const Flow& flow, int t)
+{
     const FlowSettings& s = flow.settings;
     const int offset = flow.offsets[static_cast<size_t>(t)];
     std::map<int, int> slot;  // lower id of a group -> index in result
@@ -422,7 +460,8 @@ std::vector<VisibleGroup> GroupsInFrame(const Flow& flow, int t) {
             y0 = std::min(y0, p->y - p->stamp.rows / 2);
             y1 = std::max(y1, p->y + p->stamp.rows / 2);
         }
-        if (x1 < 0 || x0 >= s.width) continue;
+        if (x1 < 0 || x0 >= s.width)
+            continue;
         cv::Mat canvas = cv::Mat::zeros(y1 - y0 + 1, x1 - x0 + 1, CV_8UC1);
         for (const Particle* p : members[g])
             StampInto(canvas, p->stamp, p->x0 + offset - x0, p->y - y0);
@@ -431,7 +470,8 @@ std::vector<VisibleGroup> GroupsInFrame(const Flow& flow, int t) {
         int bx0 = 1 << 30, by0 = 1 << 30, bx1 = -(1 << 30), by1 = -(1 << 30);
         for (int r = 0; r < canvas.rows; ++r) {
             for (int c = 0; c < canvas.cols; ++c) {
-                if (!canvas.at<uchar>(r, c)) continue;
+                if (!canvas.at<uchar>(r, c))
+                    continue;
                 const int x = x0 + c;
                 const int y = y0 + r;
                 ++vg.area;
@@ -439,14 +479,17 @@ std::vector<VisibleGroup> GroupsInFrame(const Flow& flow, int t) {
                 bx1 = std::max(bx1, x);
                 by0 = std::min(by0, y);
                 by1 = std::max(by1, y);
-                if (x < 0 || x >= s.width || y < 0 || y >= s.height) continue;
+                if (x < 0 || x >= s.width || y < 0 || y >= s.height)
+                    continue;
                 ++vg.visibleArea;
                 sx += x;
                 sy += y;
             }
         }
-        if (vg.visibleArea == 0) continue;
-        for (const Particle* p : members[g]) vg.ids.push_back(p->id);
+        if (vg.visibleArea == 0)
+            continue;
+        for (const Particle* p : members[g])
+            vg.ids.push_back(p->id);
         vg.box = cv::Rect(bx0, by0, bx1 - bx0 + 1, by1 - by0 + 1);
         vg.centroid = cv::Point2d(sx / vg.visibleArea, sy / vg.visibleArea);
         vg.fullyInside = vg.visibleArea == vg.area;
@@ -455,26 +498,31 @@ std::vector<VisibleGroup> GroupsInFrame(const Flow& flow, int t) {
     return visible;
 }
 
-std::string FrameFileName(int t, int frames, const std::string& extension) {
+std::string FrameFileName(int t, int frames, const std::string& extension)
+{
     int digits = 4;
-    for (int n = 10000; n < frames && digits < 9; n *= 10) ++digits;
+    for (int n = 10000; n < frames && digits < 9; n *= 10)
+        ++digits;
     char name[64];
     std::snprintf(name, sizeof name, "frame_%0*d.%s", digits, t, extension.c_str());
     return name;
 }
 
-bool WriteFlow(const Flow& flow, const std::string& folder, const std::string& extension,
-               std::string* error) {
+bool WriteFlow(const Flow& flow, const std::string& folder, const std::string& extension, std::string* error)
+{
     auto fail = [&](const std::string& why) {
-        if (error) *error = why;
+        if (error)
+            *error = why;
         return false;
     };
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
-    if (ec) return fail("cannot create " + folder + ": " + ec.message());
+    if (ec)
+        return fail("cannot create " + folder + ": " + ec.message());
     const int frames = static_cast<int>(flow.shifts.size());
     std::vector<int> params;
-    if (extension == "jpg" || extension == "jpeg") params = {cv::IMWRITE_JPEG_QUALITY, 95};
+    if (extension == "jpg" || extension == "jpeg")
+        params = {cv::IMWRITE_JPEG_QUALITY, 95};
     for (int t = 0; t < frames; ++t) {
         const std::string path = folder + "/" + FrameFileName(t, frames, extension);
         bool written = false;
@@ -483,16 +531,17 @@ bool WriteFlow(const Flow& flow, const std::string& folder, const std::string& e
         } catch (const cv::Exception& e) {
             return fail("cannot write " + path + ": " + e.what());
         }
-        if (!written) return fail("cannot write " + path);
+        if (!written)
+            return fail("cannot write " + path);
     }
 
     std::ofstream shifts(folder + "/shifts.csv");
     shifts << "frame,file,shift,offset\n";
     for (int t = 0; t < frames; ++t)
-        shifts << t << ',' << FrameFileName(t, frames, extension) << ','
-               << flow.shifts[static_cast<size_t>(t)] << ','
+        shifts << t << ',' << FrameFileName(t, frames, extension) << ',' << flow.shifts[static_cast<size_t>(t)] << ','
                << flow.offsets[static_cast<size_t>(t)] << '\n';
-    if (!shifts) return fail("cannot write shifts.csv");
+    if (!shifts)
+        return fail("cannot write shifts.csv");
 
     std::ofstream parts(folder + "/particles.csv");
     parts << "id,x0,y,entry_frame,entry_x,area,cx0,cy,x_min,x_max,y_min,y_max,"
@@ -502,15 +551,14 @@ bool WriteFlow(const Flow& flow, const std::string& folder, const std::string& e
         const cv::Rect box = cv::boundingRect(p.stamp);
         const int left = p.x0 - p.stamp.cols / 2 + box.x;
         const int top = p.y - p.stamp.rows / 2 + box.y;
-        std::snprintf(line, sizeof line,
-                      "%d,%d,%d,%d,%d,%d,%.3f,%.3f,%d,%d,%d,%d,%d,%d,%s,%.3f,%.3f,%.1f,%d\n",
-                      p.id, p.x0, p.y, p.entryFrame, p.entryX, p.area, p.centroid.x,
-                      p.centroid.y, left, left + box.width - 1, top, top + box.height - 1,
-                      p.touchId, p.unionArea, p.ellipse ? "ellipse" : "disc", p.semiMajor,
+        std::snprintf(line, sizeof line, "%d,%d,%d,%d,%d,%d,%.3f,%.3f,%d,%d,%d,%d,%d,%d,%s,%.3f,%.3f,%.1f,%d\n", p.id,
+                      p.x0, p.y, p.entryFrame, p.entryX, p.area, p.centroid.x, p.centroid.y, left, left + box.width - 1,
+                      top, top + box.height - 1, p.touchId, p.unionArea, p.ellipse ? "ellipse" : "disc", p.semiMajor,
                       p.semiMinor, p.angleDeg, p.grey);
         parts << line;
     }
-    if (!parts) return fail("cannot write particles.csv");
+    if (!parts)
+        return fail("cannot write particles.csv");
     return true;
 }
 

@@ -23,8 +23,8 @@ struct FlowSettings {
     // shifts[t] is the shift of frame t against frame t - 1 (shifts[0] = 0). An empty
     // list means a constant 160; a shorter list is completed by repeating its last value.
     std::vector<int> shifts;
-    double density = 1.5;     // wanted particles per 100 x 100 pixels of flow
-    double radiusMin = 2.5;   // equivalent radius sqrt(area / pi), in pixels
+    double density = 1.5;    // wanted particles per 100 x 100 pixels of flow
+    double radiusMin = 2.5;  // equivalent radius sqrt(area / pi), in pixels
     double radiusMax = 9.0;
     double ellipseShare = 0.4;    // share of particles drawn as ellipses
     double touchingShare = 0.06;  // share of particles placed touching a neighbour
@@ -41,26 +41,26 @@ struct FlowSettings {
 
 struct Particle {
     int id = 0;
-    int x0 = 0;  // world column of the stamp centre (the column in frame 0)
-    int y = 0;   // row of the stamp centre
-    cv::Mat stamp;  // CV_8UC1 0/1 of odd size, centred on (x0, y)
-    int area = 0;   // pixels drawn (non-zero pixels of the stamp)
+    int x0 = 0;            // world column of the stamp centre (the column in frame 0)
+    int y = 0;             // row of the stamp centre
+    cv::Mat stamp;         // CV_8UC1 0/1 of odd size, centred on (x0, y)
+    int area = 0;          // pixels drawn (non-zero pixels of the stamp)
     cv::Point2d centroid;  // mean column / row of the drawn pixels, world coordinates
     int grey = 0;
     bool ellipse = false;
     double semiMajor = 0.0;
     double semiMinor = 0.0;
     double angleDeg = 0.0;
-    int touchId = -1;    // the particle this one touches, -1 for none
-    int unionArea = 0;   // pixels of the touching pair together (area when alone)
-    int entryFrame = -1; // first frame that shows at least one of its pixels
-    int entryX = 0;      // column of the stamp centre in that frame
+    int touchId = -1;     // the particle this one touches, -1 for none
+    int unionArea = 0;    // pixels of the touching pair together (area when alone)
+    int entryFrame = -1;  // first frame that shows at least one of its pixels
+    int entryX = 0;       // column of the stamp centre in that frame
 };
 
 struct Flow {
     FlowSettings settings;
-    std::vector<int> shifts;   // one per frame, shifts[0] = 0
-    std::vector<int> offsets;  // offsets[t] = shifts[1] + ... + shifts[t]
+    std::vector<int> shifts;          // one per frame, shifts[0] = 0
+    std::vector<int> offsets;         // offsets[t] = shifts[1] + ... + shifts[t]
     std::vector<Particle> particles;  // ordered by entry frame, then right to left
 };
 
@@ -86,11 +86,11 @@ cv::Mat MakeEllipseStamp(double a, double b, double angleDeg, double fx, double 
 
 // A particle or a touching pair as it appears in one frame.
 struct VisibleGroup {
-    std::vector<int> ids;    // particle ids (two for a touching pair)
-    int area = 0;            // pixels drawn in total (the union for a pair)
-    int visibleArea = 0;     // of those, pixels inside the frame
-    cv::Rect box;            // bounding box of all its pixels, frame coordinates
-    cv::Point2d centroid;    // mean column / row of its pixels inside the frame
+    std::vector<int> ids;  // particle ids (two for a touching pair)
+    int area = 0;          // pixels drawn in total (the union for a pair)
+    int visibleArea = 0;   // of those, pixels inside the frame
+    cv::Rect box;          // bounding box of all its pixels, frame coordinates
+    cv::Point2d centroid;  // mean column / row of its pixels inside the frame
     bool fullyInside = false;
 };
 
@@ -103,7 +103,6 @@ std::string FrameFileName(int t, int frames, const std::string& extension);
 
 // Writes the frames and the ground truth ("shifts.csv", "particles.csv") into folder,
 // which is created when missing. Extension: "png", "bmp", "tif" or "jpg".
-bool WriteFlow(const Flow& flow, const std::string& folder, const std::string& extension,
-               std::string* error);
+bool WriteFlow(const Flow& flow, const std::string& folder, const std::string& extension, std::string* error);
 
 }  // namespace flowgen

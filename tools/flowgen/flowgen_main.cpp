@@ -80,40 +80,46 @@ Files written to the output folder:
                          pair is one connected region of union_area pixels
 )";
 
-bool ParseInts(const std::string& text, std::vector<int>& values) {
+bool ParseInts(const std::string& text, std::vector<int>& values)
+{
     values.clear();
     std::stringstream in(text);
     std::string item;
     while (std::getline(in, item, ',')) {
         char* end = nullptr;
         const long v = std::strtol(item.c_str(), &end, 10);
-        if (item.empty() || *end != '\0') return false;
+        if (item.empty() || *end != '\0')
+            return false;
         values.push_back(static_cast<int>(v));
     }
     return !values.empty();
 }
 
-bool ParseDoubles(const std::string& text, std::vector<double>& values) {
+bool ParseDoubles(const std::string& text, std::vector<double>& values)
+{
     values.clear();
     std::stringstream in(text);
     std::string item;
     while (std::getline(in, item, ',')) {
         char* end = nullptr;
         const double v = std::strtod(item.c_str(), &end);
-        if (item.empty() || *end != '\0') return false;
+        if (item.empty() || *end != '\0')
+            return false;
         values.push_back(v);
     }
     return !values.empty();
 }
 
-int Fail(const std::string& why) {
+int Fail(const std::string& why)
+{
     std::fprintf(stderr, "tessel-flowgen: %s (see --help)\n", why.c_str());
     return 2;
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     flowgen::FlowSettings s;
     std::string out = "flow";
     std::string format = "png";
@@ -128,7 +134,8 @@ int main(int argc, char** argv) {
             std::fputs(kUsage, stdout);
             return 0;
         }
-        if (i + 1 >= argc) return Fail("missing value after " + opt);
+        if (i + 1 >= argc)
+            return Fail("missing value after " + opt);
         const std::string val = argv[++i];
         std::vector<int> ints;
         std::vector<double> reals;
@@ -141,18 +148,23 @@ int main(int argc, char** argv) {
             s.width = w;
             s.height = h;
         } else if (opt == "--frames") {
-            if (!ParseInts(val, ints) || ints.size() != 1 || ints[0] < 1) return Fail("bad --frames");
+            if (!ParseInts(val, ints) || ints.size() != 1 || ints[0] < 1)
+                return Fail("bad --frames");
             s.frames = ints[0];
         } else if (opt == "--seed") {
-            if (!ParseInts(val, ints) || ints.size() != 1 || ints[0] < 0) return Fail("bad --seed");
+            if (!ParseInts(val, ints) || ints.size() != 1 || ints[0] < 0)
+                return Fail("bad --seed");
             s.seed = static_cast<unsigned>(ints[0]);
         } else if (opt == "--shift") {
-            if (!ParseInts(val, ints) || ints.size() != 1 || ints[0] < 0) return Fail("bad --shift");
+            if (!ParseInts(val, ints) || ints.size() != 1 || ints[0] < 0)
+                return Fail("bad --shift");
             constantShift = ints[0];
         } else if (opt == "--shifts") {
-            if (!ParseInts(val, pattern)) return Fail("bad --shifts");
+            if (!ParseInts(val, pattern))
+                return Fail("bad --shifts");
             for (int v : pattern)
-                if (v < 0) return Fail("shifts must not be negative");
+                if (v < 0)
+                    return Fail("shifts must not be negative");
         } else if (opt == "--shift-range") {
             if (!ParseInts(val, range) || range.size() != 2 || range[0] < 0 || range[1] < range[0])
                 return Fail("bad --shift-range");
@@ -161,7 +173,8 @@ int main(int argc, char** argv) {
                 return Fail("bad --zero-share");
             zeroShare = reals[0];
         } else if (opt == "--density") {
-            if (!ParseDoubles(val, reals) || reals.size() != 1 || reals[0] < 0) return Fail("bad --density");
+            if (!ParseDoubles(val, reals) || reals.size() != 1 || reals[0] < 0)
+                return Fail("bad --density");
             s.density = reals[0];
         } else if (opt == "--radius") {
             if (!ParseDoubles(val, reals) || reals.size() != 2 || reals[0] < 0.5 || reals[1] < reals[0])
@@ -173,7 +186,8 @@ int main(int argc, char** argv) {
                 return Fail("bad " + opt);
             (opt == "--ellipses" ? s.ellipseShare : s.touchingShare) = reals[0];
         } else if (opt == "--noise") {
-            if (!ParseDoubles(val, reals) || reals.size() != 1 || reals[0] < 0) return Fail("bad --noise");
+            if (!ParseDoubles(val, reals) || reals.size() != 1 || reals[0] < 0)
+                return Fail("bad --noise");
             s.noise = reals[0];
         } else if (opt == "--background") {
             if (!ParseInts(val, ints) || ints.size() != 1 || ints[0] < 0 || ints[0] > 255)
@@ -185,10 +199,12 @@ int main(int argc, char** argv) {
             s.greyMin = ints[0];
             s.greyMax = ints[1];
         } else if (opt == "--placement") {
-            if (val != "exact" && val != "free") return Fail("bad --placement " + val);
+            if (val != "exact" && val != "free")
+                return Fail("bad --placement " + val);
             s.keepApartForShift = val == "exact";
         } else if (opt == "--format") {
-            if (val != "png" && val != "bmp" && val != "tif" && val != "jpg") return Fail("bad --format " + val);
+            if (val != "png" && val != "bmp" && val != "tif" && val != "jpg")
+                return Fail("bad --format " + val);
             format = val;
         } else {
             return Fail("unknown option " + opt);
@@ -210,11 +226,12 @@ int main(int argc, char** argv) {
     }
     int touching = 0;
     for (const flowgen::Particle& p : flow.particles)
-        if (p.touchId >= 0) ++touching;
+        if (p.touchId >= 0)
+            ++touching;
     double perFrame = 0.0;
     for (int t = 0; t < s.frames; ++t)
         perFrame += static_cast<double>(flowgen::GroupsInFrame(flow, t).size());
-    std::printf("%d frames of %d x %d in %s: %zu particles (%d touching), %.1f regions per frame\n", s.frames,
-                s.width, s.height, out.c_str(), flow.particles.size(), touching, perFrame / s.frames);
+    std::printf("%d frames of %d x %d in %s: %zu particles (%d touching), %.1f regions per frame\n", s.frames, s.width,
+                s.height, out.c_str(), flow.particles.size(), touching, perFrame / s.frames);
     return 0;
 }
