@@ -5,6 +5,7 @@
 //
 // Usage: frame_listing_bench [FRAMES [REPEATS]]
 
+#include "bench/bench_support.h"
 #include "register/frame_listing.h"
 
 #include <QCoreApplication>
@@ -13,27 +14,17 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+using bench::Clock;
+using bench::Median;
+using bench::Seconds;
+
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-double Seconds(Clock::time_point start)
-{
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
 
 // Every entry of the folder, names sorted: what any listing has to do at least.
 std::vector<std::string> PlainListing(const std::string& folder)

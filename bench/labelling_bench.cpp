@@ -3,17 +3,17 @@
 // Prints the time ratios measured in this run; the target is
 // LabelComponents / connectedComponents <= 2.0.
 
+#include "bench/bench_support.h"
 #include "toolkit/adjacency.h"
 #include "toolkit/labelling.h"
 
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
-#include <functional>
 #include <vector>
+
+using bench::MedianMs;
 
 namespace {
 
@@ -27,20 +27,6 @@ cv::Mat ParticleMask(int blobs)
         cv::circle(mask, centre, rng.uniform(3, 16), cv::Scalar(1), cv::FILLED);
     }
     return mask;
-}
-
-// Median of `runs` timings in milliseconds.
-double MedianMs(const std::function<void()>& work, int runs)
-{
-    std::vector<double> times;
-    for (int i = 0; i < runs; ++i) {
-        const auto start = std::chrono::steady_clock::now();
-        work();
-        const auto stop = std::chrono::steady_clock::now();
-        times.push_back(std::chrono::duration<double, std::milli>(stop - start).count());
-    }
-    std::nth_element(times.begin(), times.begin() + runs / 2, times.end());
-    return times[static_cast<std::size_t>(runs / 2)];
 }
 
 }  // namespace

@@ -5,8 +5,8 @@
 //
 // Usage: register_bench [FRAMES [SIZE [REPEATS]]]
 
+#include "bench/bench_support.h"
 #include "register/mivo_register_manager.h"
-#include "tools/flowgen/flowgen.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -15,7 +15,6 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -23,20 +22,11 @@
 #include <unistd.h>
 #include <vector>
 
+using bench::Clock;
+using bench::Median;
+using bench::Seconds;
+
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-double Seconds(Clock::time_point start)
-{
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
 
 // What the headless counter does between listing the folder and writing its outputs.
 void CountFolder(const std::string& folder, const std::vector<std::string>& names, CMivoRegisterManager& reg)
@@ -70,13 +60,7 @@ int main(int argc, char* argv[])
         return 2;
     }
 
-    flowgen::FlowSettings settings;
-    settings.width = size;
-    settings.height = size;
-    settings.frames = frames;
-    settings.seed = 3;
-    settings.density = 2.9;
-    settings.shifts = flowgen::ConstantShifts(frames, 160);
+    const flowgen::FlowSettings settings = bench::DenseFlow(frames, size);
     const std::filesystem::path folder =
         std::filesystem::temp_directory_path() / ("tessel_register_bench_" + std::to_string(getpid()));
     std::string error;

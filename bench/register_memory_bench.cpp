@@ -7,13 +7,12 @@
 //
 // Usage: register_memory_bench [FRAMES [SHORT [SIZE]]]
 
-#include "tools/flowgen/flowgen.h"
+#include "bench/bench_support.h"
 
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -57,18 +56,12 @@ int main(int argc, char* argv[])
         std::fprintf(stderr, "usage: register_memory_bench [FRAMES [SHORT>=6 [SIZE>=64]]]\n");
         return 2;
     }
-    flowgen::FlowSettings settings;
-    settings.width = size;
-    settings.height = size;
-    settings.frames = frames;
-    settings.seed = 3;
-    settings.density = 2.9;
-    settings.shifts = flowgen::ConstantShifts(frames, 160);
+    const flowgen::FlowSettings settings = bench::DenseFlow(frames, size);
 
     const fs::path top = fs::temp_directory_path() / ("tessel_memory_bench_" + std::to_string(getpid()));
     const fs::path longFolder = top / "long";
     const fs::path shortFolder = top / "short";
-    const auto start = std::chrono::steady_clock::now();
+    const bench::Clock::time_point start = bench::Clock::now();
     std::string error;
     if (!flowgen::WriteFlow(flowgen::GenerateFlow(settings), longFolder.string(), "png", &error)) {
         std::fprintf(stderr, "%s\n", error.c_str());
@@ -81,8 +74,7 @@ int main(int argc, char* argv[])
         const std::string name = flowgen::FrameFileName(t, frames, "png");
         fs::create_hard_link(longFolder / name, shortFolder / name);
     }
-    std::printf("%d frames of %d x %d written in %.0f s\n", frames, size, size,
-                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    std::printf("%d frames of %d x %d written in %.0f s\n", frames, size, size, bench::Seconds(start));
 
     const long shortPeak = PeakKilobytes(shortFolder, top);
     const long longPeak = PeakKilobytes(longFolder, top);

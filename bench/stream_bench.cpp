@@ -5,6 +5,7 @@
 // measured in this run. Targets: transition processing / decode <= 0.5, count
 // processing / decode <= 1.0 for each method.
 
+#include "bench/bench_support.h"
 #include "stream/video_stream.h"
 #include "toolkit/labelling.h"
 #include "toolkit/margins.h"
@@ -15,42 +16,18 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <functional>
 #include <string>
 #include <unistd.h>
 #include <vector>
 
-namespace {
-
-double MedianMs(const std::function<void()>& work, int runs)
-{
-    std::vector<double> times;
-    for (int i = 0; i < runs; ++i) {
-        const auto start = std::chrono::steady_clock::now();
-        work();
-        const auto stop = std::chrono::steady_clock::now();
-        times.push_back(std::chrono::duration<double, std::milli>(stop - start).count());
-    }
-    std::nth_element(times.begin(), times.begin() + runs / 2, times.end());
-    return times[static_cast<size_t>(runs / 2)];
-}
-
-}  // namespace
+using bench::MedianMs;
 
 int main()
 {
     const int runs = 31;
-    flowgen::FlowSettings settings;
-    settings.width = 1024;
-    settings.height = 1024;
-    settings.frames = 4;
-    settings.seed = 3;
-    settings.density = 2.9;
-    settings.shifts = flowgen::ConstantShifts(settings.frames, 160);
+    const flowgen::FlowSettings settings = bench::DenseFlow(4, 1024);
     const flowgen::Flow flow = flowgen::GenerateFlow(settings);
 
     const std::filesystem::path folder =
