@@ -41,25 +41,6 @@ struct Group {
     int Bottom() const { return y + bottom; }
 };
 
-// Paints a 0/1 stamp into a 0/1 canvas with its centre at (cx, cy).
-void StampInto(cv::Mat& canvas, const cv::Mat& stamp, int cx, int cy)
-{
-    const int h = stamp.rows / 2;
-    const int w = stamp.cols / 2;
-    for (int r = 0; r < stamp.rows; ++r) {
-        const int y = cy - h + r;
-        if (y < 0 || y >= canvas.rows)
-            continue;
-        const uchar* s = stamp.ptr<uchar>(r);
-        uchar* c = canvas.ptr<uchar>(y);
-        for (int k = 0; k < stamp.cols; ++k) {
-            const int x = cx - w + k;
-            if (s[k] && x >= 0 && x < canvas.cols)
-                c[x] = 1;
-        }
-    }
-}
-
 // Union of the members' stamps on a canvas with member 0's centre at `origin`.
 cv::Mat GroupCanvas(const Group& g, cv::Point& origin)
 {
@@ -71,7 +52,7 @@ cv::Mat GroupCanvas(const Group& g, cv::Point& origin)
     cv::Mat canvas = cv::Mat::zeros(2 * reach + 1, 2 * reach + 1, CV_8UC1);
     origin = cv::Point(reach, reach);
     for (size_t i = 0; i < g.members.size(); ++i)
-        StampInto(canvas, g.members[i].stamp, reach + g.offsets[i].x, reach + g.offsets[i].y);
+        DrawStamp(canvas, g.members[i].stamp, reach + g.offsets[i].x, reach + g.offsets[i].y, 1);
     return canvas;
 }
 
@@ -464,7 +445,7 @@ std::vector<VisibleGroup> GroupsInFrame(const Flow& flow, int t)
             continue;
         cv::Mat canvas = cv::Mat::zeros(y1 - y0 + 1, x1 - x0 + 1, CV_8UC1);
         for (const Particle* p : members[g])
-            StampInto(canvas, p->stamp, p->x0 + offset - x0, p->y - y0);
+            DrawStamp(canvas, p->stamp, p->x0 + offset - x0, p->y - y0, 1);
         VisibleGroup vg;
         double sx = 0.0, sy = 0.0;
         int bx0 = 1 << 30, by0 = 1 << 30, bx1 = -(1 << 30), by1 = -(1 << 30);
