@@ -1,4 +1,5 @@
 #include "dialogs/crop_dialog.h"
+#include "dialogs/tool_dialog_window.h"
 
 #include "toolkit/margins.h"
 #include "ui_crop_dialog.h"
@@ -26,11 +27,7 @@ CTool4CropImg::CTool4CropImg(QWidget* parent)
     , ui(new Ui::tool4CropImg)
 {
     ui->setupUi(this);
-    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::CustomizeWindowHint);
-    // Window modality first: turning modal on afterwards keeps it window-modal.
-    setWindowModality(Qt::WindowModal);
-    setModal(true);
-    setFixedSize(size());
+    SetUpToolDialogWindow(this);
     SetButtonPicture(ui->btn_Cancel, QStringLiteral("Resources/dialog-cancel.png"));
     SetButtonPicture(ui->btn_Ok, QStringLiteral("Resources/dialog-ok-apply.png"));
 

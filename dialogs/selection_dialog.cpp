@@ -1,4 +1,5 @@
 #include "dialogs/selection_dialog.h"
+#include "dialogs/tool_dialog_window.h"
 
 #include "toolkit/particle_measure.h"
 #include "ui_selection_dialog.h"
@@ -30,11 +31,7 @@ CGui4SelectRegion::CGui4SelectRegion(QWidget* parent)
     , ui(new Ui::tool4SelectRegion)
 {
     ui->setupUi(this);
-    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::CustomizeWindowHint);
-    // Window modality first: turning modal on afterwards keeps it window-modal.
-    setWindowModality(Qt::WindowModal);
-    setModal(true);
-    setFixedSize(size());
+    SetUpToolDialogWindow(this);
 
     ui->scrollArea->setBackgroundRole(QPalette::Dark);
     ui->scrollArea->setWidgetResizable(true);
