@@ -1,0 +1,401 @@
+#include "toolkit/background_detection.h"
+
+#include "toolkit/blurred_area.h"
+#include "toolkit/particle_measure.h"
+
+#include <opencv2/imgproc.hpp>
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <vector>
+
+namespace {
+
+constexpr int kBlock = 32;        // block of the coarse background
+constexpr int kWideMargin = 6;    // pixels around a candidate that its blur may reach, before the blur is known
+constexpr int kPlaneMargin = 16;  // further pixels whose background fits the local plane
+constexpr double kDefaultBlur = 1.0;
+
+// Background level of every pixel, coarse: the median of each block (particles are a
+// minority in a block), a 3 x 3 median of the blocks against blocks that a large
+// particle fills, interpolated bilinearly between block centres.
+cv::Mat CoarseBackground(const cv::Mat& grey)
+{
+    const int bw = (grey.cols + kBlock - 1) / kBlock, bh = (grey.rows + kBlock - 1) / kBlock;
+    cv::Mat grid(bh, bw, CV_32F);
+    for (int by = 0; by < bh; ++by) {
+        for (int bx = 0; bx < bw; ++bx) {
+            const cv::Rect block =
+                cv::Rect(bx * kBlock, by * kBlock, kBlock, kBlock) & cv::Rect(0, 0, grey.cols, grey.rows);
+            int hist[256] = {};
+            for (int y = block.y; y < block.y + block.height; ++y) {
+                const uchar* row = grey.ptr<uchar>(y);
+                for (int x = block.x; x < block.x + block.width; ++x)
+                    ++hist[row[x]];
+            }
+            const int half = (block.area() + 1) / 2;
+            int v = 0;
+            for (int seen = hist[0]; seen < half; seen += hist[++v]) {
+            }
+            grid.at<float>(by, bx) = static_cast<float>(std::max(v, 1));
+        }
+    }
+    if (bw >= 3 && bh >= 3)
+        cv::medianBlur(grid, grid, 3);
+    cv::Mat full;
+    cv::resize(grid, full, grey.size(), 0.0, 0.0, cv::INTER_LINEAR);
+    return full;
+}
+
+// Least-squares quadric surface through the grey levels of the pixels of `window`
+// that `excluded` leaves free, evaluated over `roi`; false when too few are free.
+// A quadric follows a vignette as well as a tilt across the window.
+bool FitBackground(const cv::Mat& grey, const cv::Mat& excluded, const cv::Rect& window, const cv::Rect& roi,
+                   cv::Mat& level)
+{
+    cv::Matx<double, 6, 6> normal = cv::Matx<double, 6, 6>::zeros();
+    cv::Vec<double, 6> rhs = cv::Vec<double, 6>::all(0.0);
+    const double cx = window.x + 0.5 * window.width, cy = window.y + 0.5 * window.height;
+    const double scale = 2.0 / std::max(window.width, window.height);
+    int n = 0;
+    for (int y = window.y; y < window.y + window.height; ++y) {
+        const uchar* g = grey.ptr<uchar>(y);
+        const uchar* e = excluded.ptr<uchar>(y);
+        const double v = (y - cy) * scale;
+        for (int x = window.x; x < window.x + window.width; ++x) {
+            if (e[x])
+                continue;
+            const double u = (x - cx) * scale;
+            const cv::Vec<double, 6> f(1.0, u, v, u * u, u * v, v * v);
+            for (int i = 0; i < 6; ++i) {
+                for (int j = i; j < 6; ++j)
+                    normal(i, j) += f[i] * f[j];
+                rhs[i] += f[i] * g[x];
+            }
+            ++n;
+        }
+    }
+    if (n < 60)
+        return false;
+    for (int i = 0; i < 6; ++i)
+        for (int j = 0; j < i; ++j)
+            normal(i, j) = normal(j, i);
+    cv::Vec<double, 6> p;
+    if (!cv::solve(normal, rhs, p, cv::DECOMP_CHOLESKY))
+        return false;
+    level.create(roi.size(), CV_32F);
+    for (int y = 0; y < roi.height; ++y) {
+        const double v = (roi.y + y - cy) * scale;
+        float* l = level.ptr<float>(y);
+        for (int x = 0; x < roi.width; ++x) {
+            const double u = (roi.x + x - cx) * scale;
+            l[x] = static_cast<float>(p[0] + p[1] * u + p[2] * v + p[3] * u * u + p[4] * u * v + p[5] * v * v);
+        }
+    }
+    return true;
+}
+
+// A connected region of candidate pixels and what is known around it.
+struct Candidate {
+    int label = 0;
+    cv::Rect roi;       // its box grown by kWideMargin, clipped to the frame
+    cv::Mat dark;       // CV_32F darkness against the local background, in roi
+    cv::Mat territory;  // CV_32S in roi: distance-ordered ownership (label of the nearest candidate)
+    cv::Mat distance;   // CV_32F in roi: distance to the nearest candidate pixel
+    cv::Mat own;        // CV_8U in roi: 1 on this candidate's own pixels
+    float peak = 0.0f;  // largest smoothed darkness on its pixels
+    bool atEdge = false;
+};
+
+// The largest 8-connected piece of a 0/1 mask with its holes filled.
+cv::Mat FilledLargest(const cv::Mat& mask)
+{
+    std::vector<std::vector<cv::Point>> contours;
+    cv::findContours(mask.clone(), contours, cv::RETR_EXTERNAL, cv::CHAIN_APPROX_SIMPLE);
+    cv::Mat out = cv::Mat::zeros(mask.size(), CV_8UC1);
+    if (contours.empty())
+        return out;
+    size_t best = 0;
+    double bestArea = -1.0;
+    for (size_t i = 0; i < contours.size(); ++i) {
+        const double a = cv::contourArea(contours[i]) + contours[i].size();  // a line of pixels has area 0
+        if (a > bestArea)
+            bestArea = a, best = i;
+    }
+    cv::drawContours(out, contours, static_cast<int>(best), cv::Scalar(1), cv::FILLED);
+    return out;
+}
+
+// Pixels of the candidate within `margin` of its candidate pixels and nearer to it than to any other.
+cv::Mat Territory(const Candidate& c, double margin)
+{
+    return (c.territory == c.label) & (c.distance <= margin);
+}
+
+// Darkness sums of a particle over its territory.
+struct DarknessMoments {
+    double sum = 0.0;          // summed darkness
+    cv::Point2d centre;        // darkness-weighted, in roi coordinates
+    double spread = 0.0;       // summed darkness x squared distance from the centre / sum
+    cv::Matx22d covariance;    // darkness-weighted
+    double centreValue = 0.0;  // Gaussian-weighted mean darkness at the centre
+};
+
+DarknessMoments MeasureDarkness(const Candidate& c, const cv::Mat& territory, double weightSigma)
+{
+    DarknessMoments m;
+    double mx = 0.0, my = 0.0;
+    for (int y = 0; y < c.roi.height; ++y) {
+        const float* d = c.dark.ptr<float>(y);
+        const uchar* t = territory.ptr<uchar>(y);
+        for (int x = 0; x < c.roi.width; ++x)
+            if (t[x])
+                m.sum += d[x], mx += d[x] * x, my += d[x] * y;
+    }
+    if (m.sum <= 0.0)
+        return m;
+    m.centre = cv::Point2d(mx / m.sum, my / m.sum);
+    double xx = 0.0, xy = 0.0, yy = 0.0, centreSum = 0.0;
+    const double w2 = 2.0 * weightSigma * weightSigma;
+    for (int y = 0; y < c.roi.height; ++y) {
+        const float* d = c.dark.ptr<float>(y);
+        const uchar* t = territory.ptr<uchar>(y);
+        const double dy = y - m.centre.y;
+        for (int x = 0; x < c.roi.width; ++x) {
+            if (!t[x])
+                continue;
+            const double dx = x - m.centre.x;
+            xx += d[x] * dx * dx, xy += d[x] * dx * dy, yy += d[x] * dy * dy;
+            centreSum += d[x] * std::exp(-(dx * dx + dy * dy) / w2);
+        }
+    }
+    m.covariance = cv::Matx22d(xx, xy, xy, yy) * (1.0 / m.sum);
+    m.spread = (xx + yy) / m.sum;
+    // Pixels outside the territory count as background: normalised by the whole Gaussian.
+    m.centreValue = centreSum / (3.14159265358979323846 * w2);
+    return m;
+}
+
+// Minor / major axis ratio of a covariance.
+double AxisRatio(const cv::Matx22d& cov)
+{
+    const double xx = cov(0, 0), yy = cov(1, 1), xy = cov(0, 1);
+    const double root = std::sqrt(0.25 * (xx - yy) * (xx - yy) + xy * xy);
+    const double l1 = 0.5 * (xx + yy) + root, l2 = 0.5 * (xx + yy) - root;
+    return l1 > 0.0 ? std::sqrt(std::max(l2, 0.0) / l1) : 1.0;
+}
+
+// Pixel-centre covariance of a 0/1 mask, plus the 1/12 of each pixel's own extent.
+cv::Matx22d MaskCovariance(const cv::Mat& mask)
+{
+    const cv::Moments m = cv::moments(mask, true);
+    if (m.m00 <= 0.0)
+        return cv::Matx22d(1, 0, 0, 1);
+    return cv::Matx22d(m.mu20 / m.m00, m.mu11 / m.m00, m.mu11 / m.m00, m.mu02 / m.m00);
+}
+
+// Gaussian weight for the centre value: wide enough to average the noise, narrow
+// enough to stay inside a large particle's core, where the blur hardly matters.
+double WeightSigma(double halfArea)
+{
+    return std::max(1.0, 0.35 * std::sqrt(halfArea / 3.14159265358979323846));
+}
+
+// Another candidate comes within the wide margin, so that this one's blur may be cut short.
+bool Crowded(const Candidate& c)
+{
+    return cv::countNonZero((c.territory != c.label) & (c.distance <= kWideMargin)) > 0;
+}
+
+// What the blur is measured on: a single particle wide enough to have a core.
+struct BlurSample {
+    DarknessMoments moments;
+    double ratio = 1.0;
+    double weightSigma = 1.0;
+};
+
+BlurSample SampleForBlur(const Candidate& c)
+{
+    BlurSample b;
+    const cv::Mat half = FilledLargest((c.dark > 0.5 * c.peak) & c.own / 255);
+    // A narrow weight keeps the centre value inside the core, where the blur hardly matters.
+    b.weightSigma = std::max(1.0, 0.25 * std::sqrt(cv::countNonZero(half) / 3.14159265358979323846));
+    b.moments = MeasureDarkness(c, Territory(c, kWideMargin), b.weightSigma);
+    b.ratio = std::clamp(AxisRatio(MaskCovariance(half)), 0.05, 1.0);
+    return b;
+}
+
+// Blur variance from a single particle: the darkness spread around its centre is the
+// particle's own spread plus twice the blur variance (blur adds its variance on each
+// axis and keeps the sum). The particle's own spread is that of an ellipse of the
+// measured area and axis ratio (pixel centres sample the ellipse evenly).
+double BlurVariance(const BlurSample& b, double sigmaGuess)
+{
+    const BlurredArea a = AreaFromDarkness(b.moments.sum, b.moments.centreValue, b.ratio, sigmaGuess, b.weightSigma);
+    if (a.area <= 0.0)
+        return -1.0;
+    const double own = a.area * (b.ratio + 1.0 / b.ratio) / (4.0 * 3.14159265358979323846);
+    return 0.5 * (b.moments.spread - own);
+}
+
+// The level that cuts a particle's mask: half its contrast, or lower, down to 0.3 of
+// it, where the darkest pixels as many as its area reach. Blur rounds a small
+// particle's outline inward at half contrast; this keeps its mask at its size.
+double MaskLevel(const cv::Mat& dark, const cv::Mat& territory, const BlurredArea& estimate)
+{
+    std::vector<float> values;
+    for (int y = 0; y < dark.rows; ++y) {
+        const float* d = dark.ptr<float>(y);
+        const uchar* t = territory.ptr<uchar>(y);
+        for (int x = 0; x < dark.cols; ++x)
+            if (t[x])
+                values.push_back(d[x]);
+    }
+    const size_t n = static_cast<size_t>(std::lround(estimate.area));
+    double level = 0.5 * estimate.contrast;
+    if (n >= 1 && n <= values.size()) {
+        std::nth_element(values.begin(), values.begin() + (n - 1), values.end(), std::greater<float>());
+        level = std::clamp<double>(values[n - 1], 0.3 * estimate.contrast, 0.5 * estimate.contrast);
+    }
+    return level;
+}
+
+}  // namespace
+
+BackgroundDetection SegmentParticlesBackground(const cv::Mat& grey, const BackgroundDetectionSettings& settings)
+{
+    BackgroundDetection result;
+    if (grey.empty() || grey.type() != CV_8UC1)
+        return result;
+    const cv::Rect frame(0, 0, grey.cols, grey.rows);
+    result.mask = cv::Mat::zeros(grey.size(), CV_8UC1);
+
+    // Candidates: smoothed darkness against the coarse background above the detection level.
+    const cv::Mat background = CoarseBackground(grey);
+    cv::Mat dark;
+    grey.convertTo(dark, CV_32F);
+    cv::divide(dark, background, dark);
+    dark = 1.0 - dark;
+    cv::Mat smooth;
+    cv::GaussianBlur(dark, smooth, cv::Size(7, 7), 1.0);
+    const cv::Mat candidates = smooth > settings.detectionDarkness;
+    cv::Mat labels, stats, centres;
+    const int count = cv::connectedComponentsWithStats(candidates, labels, stats, centres, 8, CV_32S);
+
+    // Every pixel's nearest candidate and its distance to it.
+    cv::Mat distance, nearest;
+    cv::distanceTransform(~candidates, distance, nearest, cv::DIST_L2, cv::DIST_MASK_5, cv::DIST_LABEL_CCOMP);
+    {
+        std::vector<int> toLabel(static_cast<size_t>(grey.rows) * grey.cols / 1 + 1, 0);
+        for (int y = 0; y < grey.rows; ++y) {
+            const int* l = labels.ptr<int>(y);
+            const int* n = nearest.ptr<int>(y);
+            for (int x = 0; x < grey.cols; ++x)
+                if (l[x])
+                    toLabel[static_cast<size_t>(n[x])] = l[x];
+        }
+        for (int y = 0; y < grey.rows; ++y) {
+            int* n = nearest.ptr<int>(y);
+            for (int x = 0; x < grey.cols; ++x)
+                n[x] = toLabel[static_cast<size_t>(n[x])];
+        }
+    }
+    cv::Mat excluded;
+    cv::dilate(candidates, excluded,
+               cv::getStructuringElement(cv::MORPH_RECT, cv::Size(2 * kWideMargin + 1, 2 * kWideMargin + 1)));
+
+    std::vector<Candidate> list;
+    for (int k = 1; k < count; ++k) {
+        if (stats.at<int>(k, cv::CC_STAT_AREA) < settings.minPixels)
+            continue;
+        Candidate c;
+        c.label = k;
+        const cv::Rect box(stats.at<int>(k, cv::CC_STAT_LEFT), stats.at<int>(k, cv::CC_STAT_TOP),
+                           stats.at<int>(k, cv::CC_STAT_WIDTH), stats.at<int>(k, cv::CC_STAT_HEIGHT));
+        c.atEdge = box.x == 0 || box.y == 0 || box.x + box.width == grey.cols || box.y + box.height == grey.rows;
+        c.roi = (box + cv::Size(2 * kWideMargin, 2 * kWideMargin) - cv::Point(kWideMargin, kWideMargin)) & frame;
+        const cv::Rect window =
+            (c.roi + cv::Size(2 * kPlaneMargin, 2 * kPlaneMargin) - cv::Point(kPlaneMargin, kPlaneMargin)) & frame;
+        cv::Mat level;
+        if (!FitBackground(grey, excluded, window, c.roi, level))
+            background(c.roi).copyTo(level);
+        cv::Mat g;
+        grey(c.roi).convertTo(g, CV_32F);
+        cv::divide(g, cv::max(level, 1.0f), c.dark);
+        c.dark = 1.0 - c.dark;
+        c.territory = nearest(c.roi);
+        c.distance = distance(c.roi);
+        c.own = labels(c.roi) == k;
+        double peak = 0.0;
+        cv::minMaxLoc(smooth(c.roi), nullptr, &peak, nullptr, nullptr, c.own);
+        c.peak = static_cast<float>(peak);
+        list.push_back(std::move(c));
+    }
+
+    // The blur, from the single particles wide enough to have a core.
+    double sigma = settings.blurSigma;
+    if (sigma < 0.0) {
+        std::vector<BlurSample> samples;
+        for (const Candidate& c : list)
+            if (!c.atEdge && cv::countNonZero(c.own) >= 60 && !Crowded(c))
+                samples.push_back(SampleForBlur(c));
+        // The areas lean a little on the blur, so the blur and the areas are settled together.
+        double guess = kDefaultBlur;
+        if (samples.size() >= 3) {
+            std::vector<double> variances(samples.size());
+            for (int pass = 0; pass < 4; ++pass) {
+                for (size_t i = 0; i < samples.size(); ++i)
+                    variances[i] = BlurVariance(samples[i], guess);
+                std::nth_element(variances.begin(), variances.begin() + variances.size() / 2, variances.end());
+                guess = std::sqrt(std::max(0.0, variances[variances.size() / 2]));
+            }
+            result.blurParticles = static_cast<int>(samples.size());
+        }
+        sigma = guess;
+    }
+    result.blurSigma = sigma;
+
+    // Each candidate's particle: summed darkness, centre value, area, then its mask at half contrast.
+    const double margin = 2.0 * sigma + 1.0;
+    for (const Candidate& c : list) {
+        const cv::Mat territory = Territory(c, margin);
+        const cv::Mat firstHalf = FilledLargest((c.dark > 0.5 * c.peak) & c.own / 255);
+        const double ws = WeightSigma(cv::countNonZero(firstHalf));
+        const DarknessMoments m = MeasureDarkness(c, territory, ws);
+        if (m.sum <= 0.0)
+            continue;
+        const cv::Point2d centre = m.centre;
+        // The particle's own covariance: the darkness's less the blur's.
+        const cv::Matx22d own = m.covariance - cv::Matx22d(sigma * sigma, 0, 0, sigma * sigma);
+        const double ratio = own(0, 0) > 0 && own(1, 1) > 0 ? AxisRatio(own) : AxisRatio(MaskCovariance(firstHalf));
+        const BlurredArea estimate = AreaFromDarkness(m.sum, m.centreValue, ratio, sigma, ws);
+        if (estimate.area <= 0.0)
+            continue;
+        const cv::Mat half = FilledLargest((c.dark > MaskLevel(c.dark, territory, estimate)) & territory / 255);
+        const int pixels = cv::countNonZero(half);
+        if (pixels == 0)
+            continue;
+        ParticleBlob blob;
+        blob.centroid = centre + cv::Point2d(c.roi.x, c.roi.y);
+        blob.area = estimate.area;
+        blob.maskArea = pixels;
+        blob.box = cv::boundingRect(half) + c.roi.tl();
+        blob.touchesBorder = c.atEdge || blob.box.x == 0 || blob.box.y == 0 || blob.box.br().x == grey.cols ||
+                             blob.box.br().y == grey.rows;
+        ComputeShapeFactors(half.clone(), blob.ratio, blob.circularity);
+        result.mask(c.roi) |= half;
+        result.blobs.push_back(blob);
+    }
+    return result;
+}
+
+ParticleBlobs DetectParticlesBackground(const cv::Mat& grey, const BackgroundDetectionSettings& settings)
+{
+    return SegmentParticlesBackground(grey, settings).blobs;
+}
+
+cv::Mat SegmentBackground(const cv::Mat& grey)
+{
+    return SegmentParticlesBackground(grey).mask;
+}
