@@ -29,7 +29,8 @@ struct DrawnParticle {
     cv::Point2d centroid;  // of the drawn pixels
     int area = 0;          // pixels drawn
     int grey = 0;
-    cv::Rect box;
+    cv::Rect box;   // of the stamp, frame coordinates
+    cv::Mat stamp;  // 0/1, the size of box
 };
 
 struct Field {
@@ -72,7 +73,8 @@ inline Field DrawField(const FieldSettings& s)
         p.area = static_cast<int>(m.m00);
         p.centroid = cv::Point2d(box.x + m.m10 / m.m00, box.y + m.m01 / m.m00);
         p.grey = grey;
-        p.box = cv::boundingRect(stamp) + box.tl();
+        p.box = box;
+        p.stamp = stamp;
         field.particles.push_back(p);
         ++i;
     }

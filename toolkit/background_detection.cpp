@@ -1,5 +1,6 @@
 #include "toolkit/background_detection.h"
 
+#include "toolkit/blob_splitting.h"
 #include "toolkit/blurred_area.h"
 #include "toolkit/particle_measure.h"
 
@@ -261,6 +262,57 @@ double MaskLevel(const cv::Mat& dark, const cv::Mat& territory, const BlurredAre
     return level;
 }
 
+// CV_32S in the pieces' frame: 1 + the index of the piece nearest to each pixel of
+// the territory, 0 elsewhere.
+cv::Mat NearestPiece(const std::vector<SplitPiece>& pieces, const cv::Mat& territory)
+{
+    cv::Mat labels = cv::Mat::zeros(territory.size(), CV_32S);
+    for (size_t i = 0; i < pieces.size(); ++i)
+        labels.setTo(static_cast<int>(i + 1), pieces[i].mask);
+    cv::Mat owner = cv::Mat::zeros(territory.size(), CV_32S);
+    if (pieces.size() == 1) {
+        owner.setTo(1, territory);
+        return owner;
+    }
+    cv::Mat distance, nearest;
+    cv::distanceTransform(labels == 0, distance, nearest, cv::DIST_L2, cv::DIST_MASK_5, cv::DIST_LABEL_PIXEL);
+    // Each piece pixel is its own seed: map seed labels to pieces.
+    std::vector<int> pieceOf(static_cast<size_t>(territory.total()) + 1, 0);
+    for (int y = 0; y < labels.rows; ++y)
+        for (int x = 0; x < labels.cols; ++x)
+            if (labels.at<int>(y, x))
+                pieceOf[static_cast<size_t>(nearest.at<int>(y, x))] = labels.at<int>(y, x);
+    for (int y = 0; y < owner.rows; ++y)
+        for (int x = 0; x < owner.cols; ++x)
+            if (territory.at<uchar>(y, x))
+                owner.at<int>(y, x) = pieceOf[static_cast<size_t>(nearest.at<int>(y, x))];
+    return owner;
+}
+
+// 0/1 mask of the drawn pieces (CV_32S, 1 + index) less the pixels that touch another
+// piece, so that split particles stay apart under 8-connectivity.
+cv::Mat SeparatedMask(const cv::Mat& drawn)
+{
+    cv::Mat out = cv::Mat::zeros(drawn.size(), CV_8UC1);
+    for (int y = 0; y < drawn.rows; ++y)
+        for (int x = 0; x < drawn.cols; ++x) {
+            const int v = drawn.at<int>(y, x);
+            if (!v)
+                continue;
+            bool apart = true;
+            for (int dy = -1; dy <= 1 && apart; ++dy)
+                for (int dx = -1; dx <= 1 && apart; ++dx) {
+                    const int yy = y + dy, xx = x + dx;
+                    if (yy >= 0 && yy < drawn.rows && xx >= 0 && xx < drawn.cols) {
+                        const int w = drawn.at<int>(yy, xx);
+                        apart = w == 0 || w == v;
+                    }
+                }
+            out.at<uchar>(y, x) = apart ? 1 : 0;
+        }
+    return out;
+}
+
 }  // namespace
 
 BackgroundDetection SegmentParticlesBackground(const cv::Mat& grey, const BackgroundDetectionSettings& settings)
@@ -356,36 +408,70 @@ BackgroundDetection SegmentParticlesBackground(const cv::Mat& grey, const Backgr
     }
     result.blurSigma = sigma;
 
-    // Each candidate's particle: summed darkness, centre value, area, then its mask at half contrast.
+    // Each candidate's particles: the pieces of its mask at half its peak, split at
+    // their necks; each piece with the pixels nearest to it.
     const double margin = 2.0 * sigma + 1.0;
+    int groups = 0;
     for (const Candidate& c : list) {
         const cv::Mat territory = Territory(c, margin);
-        const cv::Mat firstHalf = FilledLargest((c.dark > 0.5 * c.peak) & c.own / 255);
-        const double ws = WeightSigma(cv::countNonZero(firstHalf));
-        const DarknessMoments m = MeasureDarkness(c, territory, ws);
-        if (m.sum <= 0.0)
+        std::vector<SplitPiece> pieces;
+        std::vector<int> groupOf;
+        {
+            std::vector<std::vector<cv::Point>> contours;
+            cv::findContours((c.dark > 0.5 * c.peak) & c.own, contours, cv::RETR_EXTERNAL, cv::CHAIN_APPROX_SIMPLE);
+            for (size_t k = 0; k < contours.size(); ++k) {
+                cv::Mat filled = cv::Mat::zeros(c.roi.size(), CV_8UC1);
+                cv::drawContours(filled, contours, static_cast<int>(k), cv::Scalar(1), cv::FILLED);
+                if (cv::countNonZero(filled) < 3)
+                    continue;
+                std::vector<SplitPiece> parts =
+                    settings.splitOverlaps ? SplitAtNecks(filled) : std::vector<SplitPiece>{SplitPiece{filled, {}}};
+                const int group = parts.size() > 1 ? groups++ : -1;
+                for (SplitPiece& part : parts) {
+                    pieces.push_back(std::move(part));
+                    groupOf.push_back(group);
+                }
+            }
+        }
+        if (pieces.empty())
             continue;
-        const cv::Point2d centre = m.centre;
-        // The particle's own covariance: the darkness's less the blur's.
-        const cv::Matx22d own = m.covariance - cv::Matx22d(sigma * sigma, 0, 0, sigma * sigma);
-        const double ratio = own(0, 0) > 0 && own(1, 1) > 0 ? AxisRatio(own) : AxisRatio(MaskCovariance(firstHalf));
-        const BlurredArea estimate = AreaFromDarkness(m.sum, m.centreValue, ratio, sigma, ws);
-        if (estimate.area <= 0.0)
-            continue;
-        const cv::Mat half = FilledLargest((c.dark > MaskLevel(c.dark, territory, estimate)) & territory / 255);
-        const int pixels = cv::countNonZero(half);
-        if (pixels == 0)
-            continue;
-        ParticleBlob blob;
-        blob.centroid = centre + cv::Point2d(c.roi.x, c.roi.y);
-        blob.area = estimate.area;
-        blob.maskArea = pixels;
-        blob.box = cv::boundingRect(half) + c.roi.tl();
-        blob.touchesBorder = c.atEdge || blob.box.x == 0 || blob.box.y == 0 || blob.box.br().x == grey.cols ||
-                             blob.box.br().y == grey.rows;
-        ComputeShapeFactors(half.clone(), blob.ratio, blob.circularity);
-        result.mask(c.roi) |= half;
-        result.blobs.push_back(blob);
+        const cv::Mat owner = NearestPiece(pieces, territory);
+        cv::Mat drawn = cv::Mat::zeros(c.roi.size(), CV_32S);
+        for (size_t i = 0; i < pieces.size(); ++i) {
+            const cv::Mat own = owner == static_cast<int>(i + 1);
+            const double ws = WeightSigma(cv::countNonZero(pieces[i].mask));
+            const DarknessMoments m = MeasureDarkness(c, own, ws);
+            if (m.sum <= 0.0)
+                continue;
+            // The particle's own covariance: the darkness's less the blur's.
+            const cv::Matx22d cov = m.covariance - cv::Matx22d(sigma * sigma, 0, 0, sigma * sigma);
+            const double ratio =
+                cov(0, 0) > 0 && cov(1, 1) > 0 ? AxisRatio(cov) : AxisRatio(MaskCovariance(pieces[i].mask));
+            const BlurredArea estimate = AreaFromDarkness(m.sum, m.centreValue, ratio, sigma, ws);
+            if (estimate.area <= 0.0)
+                continue;
+            const cv::Mat half = FilledLargest((c.dark > MaskLevel(c.dark, own, estimate)) & own / 255);
+            const int pixels = cv::countNonZero(half);
+            if (pixels == 0)
+                continue;
+            ParticleBlob blob;
+            blob.centroid = m.centre + cv::Point2d(c.roi.x, c.roi.y);
+            blob.area = estimate.area;
+            if (groupOf[i] >= 0) {
+                // What its neighbour hides of it lies beyond its own territory.
+                const cv::Mat hidden = HiddenPart(pieces[i]) & territory & ~own;
+                blob.area += cv::countNonZero(hidden);
+            }
+            blob.maskArea = pixels;
+            blob.box = cv::boundingRect(half) + c.roi.tl();
+            blob.touchesBorder = c.atEdge || blob.box.x == 0 || blob.box.y == 0 || blob.box.br().x == grey.cols ||
+                                 blob.box.br().y == grey.rows;
+            blob.group = groupOf[i];
+            ComputeShapeFactors(half.clone(), blob.ratio, blob.circularity);
+            drawn.setTo(static_cast<int>(i + 1), half);
+            result.blobs.push_back(blob);
+        }
+        result.mask(c.roi) |= SeparatedMask(drawn);
     }
     return result;
 }
