@@ -17,6 +17,7 @@ constexpr int kBlock = 32;        // block of the coarse background
 constexpr int kWideMargin = 6;    // pixels around a candidate that its blur may reach, before the blur is known
 constexpr int kPlaneMargin = 16;  // further pixels whose background fits the local plane
 constexpr double kDefaultBlur = 1.0;
+constexpr size_t kBlurSamples = 40;  // particles the blur is measured on, at most
 
 // Background level of every pixel, coarse: the median of each block (particles are a
 // minority in a block), a 3 x 3 median of the blocks against blocks that a large
@@ -55,33 +56,48 @@ cv::Mat CoarseBackground(const cv::Mat& grey)
 bool FitBackground(const cv::Mat& grey, const cv::Mat& excluded, const cv::Rect& window, const cv::Rect& roi,
                    cv::Mat& level)
 {
-    cv::Matx<double, 6, 6> normal = cv::Matx<double, 6, 6>::zeros();
-    cv::Vec<double, 6> rhs = cv::Vec<double, 6>::all(0.0);
+    // Row by row: power sums of u (to the 4th) and of grey x u (to the 2nd) over the
+    // free pixels, then weighted by the row's powers of v.
+    double suv[5][5] = {}, sg[3][3] = {};  // sums of u^i v^j and of grey u^i v^j
     const double cx = window.x + 0.5 * window.width, cy = window.y + 0.5 * window.height;
     const double scale = 2.0 / std::max(window.width, window.height);
     int n = 0;
     for (int y = window.y; y < window.y + window.height; ++y) {
         const uchar* g = grey.ptr<uchar>(y);
         const uchar* e = excluded.ptr<uchar>(y);
-        const double v = (y - cy) * scale;
+        double r[5] = {}, rg[3] = {};
+        int rn = 0;
         for (int x = window.x; x < window.x + window.width; ++x) {
             if (e[x])
                 continue;
-            const double u = (x - cx) * scale;
-            const cv::Vec<double, 6> f(1.0, u, v, u * u, u * v, v * v);
-            for (int i = 0; i < 6; ++i) {
-                for (int j = i; j < 6; ++j)
-                    normal(i, j) += f[i] * f[j];
-                rhs[i] += f[i] * g[x];
-            }
-            ++n;
+            const double u = (x - cx) * scale, u2 = u * u, v = g[x];
+            r[0] += 1.0, r[1] += u, r[2] += u2, r[3] += u2 * u, r[4] += u2 * u2;
+            rg[0] += v, rg[1] += v * u, rg[2] += v * u2;
+            ++rn;
         }
+        if (!rn)
+            continue;
+        n += rn;
+        const double v = (y - cy) * scale;
+        const double vp[5] = {1.0, v, v * v, v * v * v, v * v * v * v};
+        for (int i = 0; i <= 4; ++i)
+            for (int j = 0; i + j <= 4; ++j)
+                suv[i][j] += r[i] * vp[j];
+        for (int i = 0; i <= 2; ++i)
+            for (int j = 0; i + j <= 2; ++j)
+                sg[i][j] += rg[i] * vp[j];
+    }
+    // Monomials 1, u, v, u^2, uv, v^2 as (power of u, power of v).
+    const int pu[6] = {0, 1, 0, 2, 1, 0}, pv[6] = {0, 0, 1, 0, 1, 2};
+    cv::Matx<double, 6, 6> normal;
+    cv::Vec<double, 6> rhs;
+    for (int i = 0; i < 6; ++i) {
+        for (int j = 0; j < 6; ++j)
+            normal(i, j) = suv[pu[i] + pu[j]][pv[i] + pv[j]];
+        rhs[i] = sg[pu[i]][pv[i]];
     }
     if (n < 60)
         return false;
-    for (int i = 0; i < 6; ++i)
-        for (int j = 0; j < i; ++j)
-            normal(i, j) = normal(j, i);
     cv::Vec<double, 6> p;
     if (!cv::solve(normal, rhs, p, cv::DECOMP_CHOLESKY))
         return false;
@@ -95,6 +111,23 @@ bool FitBackground(const cv::Mat& grey, const cv::Mat& excluded, const cv::Rect&
         }
     }
     return true;
+}
+
+// For every pixel of a part of the candidate labels: the label of the nearest
+// candidate pixel in that part and the distance to it.
+void NearestCandidate(const cv::Mat& labels, cv::Mat& nearest, cv::Mat& distance)
+{
+    cv::Mat seeds;
+    cv::distanceTransform(labels == 0, distance, seeds, cv::DIST_L2, cv::DIST_MASK_5, cv::DIST_LABEL_CCOMP);
+    std::vector<int> labelOf(labels.total() + 1, 0);
+    for (int y = 0; y < labels.rows; ++y)
+        for (int x = 0; x < labels.cols; ++x)
+            if (const int l = labels.at<int>(y, x))
+                labelOf[static_cast<size_t>(seeds.at<int>(y, x))] = l;
+    nearest.create(labels.size(), CV_32S);
+    for (int y = 0; y < labels.rows; ++y)
+        for (int x = 0; x < labels.cols; ++x)
+            nearest.at<int>(y, x) = labelOf[static_cast<size_t>(seeds.at<int>(y, x))];
 }
 
 // A connected region of candidate pixels and what is known around it.
@@ -167,8 +200,10 @@ DarknessMoments MeasureDarkness(const Candidate& c, const cv::Mat& territory, do
             if (!t[x])
                 continue;
             const double dx = x - m.centre.x;
+            const double r2 = dx * dx + dy * dy;
             xx += d[x] * dx * dx, xy += d[x] * dx * dy, yy += d[x] * dy * dy;
-            centreSum += d[x] * std::exp(-(dx * dx + dy * dy) / w2);
+            if (r2 < 8.0 * w2)  // weights below e^-8 add nothing
+                centreSum += d[x] * std::exp(-r2 / w2);
         }
     }
     m.covariance = cv::Matx22d(xx, xy, xy, yy) * (1.0 / m.sum);
@@ -325,34 +360,14 @@ BackgroundDetection SegmentParticlesBackground(const cv::Mat& grey, const Backgr
 
     // Candidates: smoothed darkness against the coarse background above the detection level.
     const cv::Mat background = CoarseBackground(grey);
-    cv::Mat dark;
-    grey.convertTo(dark, CV_32F);
-    cv::divide(dark, background, dark);
-    dark = 1.0 - dark;
-    cv::Mat smooth;
-    cv::GaussianBlur(dark, smooth, cv::Size(7, 7), 1.0);
-    const cv::Mat candidates = smooth > settings.detectionDarkness;
+    // In 8 bits, as the frame: smoothed grey below (1 - detection darkness) x background.
+    cv::Mat smooth, limit;
+    cv::GaussianBlur(grey, smooth, cv::Size(5, 5), 1.0);
+    background.convertTo(limit, CV_8U, 1.0 - settings.detectionDarkness);
+    const cv::Mat candidates = smooth < limit;
     cv::Mat labels, stats, centres;
     const int count = cv::connectedComponentsWithStats(candidates, labels, stats, centres, 8, CV_32S);
 
-    // Every pixel's nearest candidate and its distance to it.
-    cv::Mat distance, nearest;
-    cv::distanceTransform(~candidates, distance, nearest, cv::DIST_L2, cv::DIST_MASK_5, cv::DIST_LABEL_CCOMP);
-    {
-        std::vector<int> toLabel(static_cast<size_t>(grey.rows) * grey.cols / 1 + 1, 0);
-        for (int y = 0; y < grey.rows; ++y) {
-            const int* l = labels.ptr<int>(y);
-            const int* n = nearest.ptr<int>(y);
-            for (int x = 0; x < grey.cols; ++x)
-                if (l[x])
-                    toLabel[static_cast<size_t>(n[x])] = l[x];
-        }
-        for (int y = 0; y < grey.rows; ++y) {
-            int* n = nearest.ptr<int>(y);
-            for (int x = 0; x < grey.cols; ++x)
-                n[x] = toLabel[static_cast<size_t>(n[x])];
-        }
-    }
     cv::Mat excluded;
     cv::dilate(candidates, excluded,
                cv::getStructuringElement(cv::MORPH_RECT, cv::Size(2 * kWideMargin + 1, 2 * kWideMargin + 1)));
@@ -376,22 +391,32 @@ BackgroundDetection SegmentParticlesBackground(const cv::Mat& grey, const Backgr
         grey(c.roi).convertTo(g, CV_32F);
         cv::divide(g, cv::max(level, 1.0f), c.dark);
         c.dark = 1.0 - c.dark;
-        c.territory = nearest(c.roi);
-        c.distance = distance(c.roi);
+        NearestCandidate(labels(c.roi), c.territory, c.distance);
         c.own = labels(c.roi) == k;
-        double peak = 0.0;
-        cv::minMaxLoc(smooth(c.roi), nullptr, &peak, nullptr, nullptr, c.own);
-        c.peak = static_cast<float>(peak);
+        cv::Mat smoothDark;
+        smooth(c.roi).convertTo(smoothDark, CV_32F);
+        cv::divide(smoothDark, cv::max(level, 1.0f), smoothDark);
+        double lowest = 1.0;
+        cv::minMaxLoc(smoothDark, &lowest, nullptr, nullptr, nullptr, c.own);
+        c.peak = static_cast<float>(1.0 - lowest);
         list.push_back(std::move(c));
     }
 
     // The blur, from the single particles wide enough to have a core.
     double sigma = settings.blurSigma;
     if (sigma < 0.0) {
+        // The largest single particles, whose own spread is known best; a few dozen suffice.
+        std::vector<std::pair<int, const Candidate*>> wide;
+        for (const Candidate& c : list) {
+            const int pixels = cv::countNonZero(c.own);
+            if (!c.atEdge && pixels >= 60)
+                wide.emplace_back(pixels, &c);
+        }
+        std::sort(wide.begin(), wide.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
         std::vector<BlurSample> samples;
-        for (const Candidate& c : list)
-            if (!c.atEdge && cv::countNonZero(c.own) >= 60 && !Crowded(c))
-                samples.push_back(SampleForBlur(c));
+        for (size_t i = 0; i < wide.size() && samples.size() < kBlurSamples; ++i)
+            if (!Crowded(*wide[i].second))
+                samples.push_back(SampleForBlur(*wide[i].second));
         // The areas lean a little on the blur, so the blur and the areas are settled together.
         double guess = kDefaultBlur;
         if (samples.size() >= 3) {

@@ -18,7 +18,7 @@ double GaussianMassInEllipse(double a, double b, double s)
     // Mass of the Gaussian inside the radius rho(phi) of each direction, averaged over
     // the directions. The integrand is smooth and periodic, so the midpoint rule over a
     // quarter turn converges fast.
-    constexpr int kSteps = 24;
+    constexpr int kSteps = 16;
     const double a2 = a * a, b2 = b * b, twoS2 = 2.0 * s * s;
     double sum = 0.0;
     for (int i = 0; i < kSteps; ++i) {
@@ -51,7 +51,7 @@ BlurredArea AreaFromDarkness(double darknessSum, double centreDarkness, double r
     } else if (massPerArea(lo) <= target) {
         hi = lo;
     } else {
-        for (int i = 0; i < 50 && hi - lo > 1e-4 * hi; ++i) {
+        for (int i = 0; i < 40 && hi > lo * (1.0 + 1e-5); ++i) {
             const double mid = std::sqrt(lo * hi);
             (massPerArea(mid) > target ? lo : hi) = mid;
         }
