@@ -187,6 +187,129 @@ std::vector<int> CompleteShifts(const FlowSettings& s)
     return shifts;
 }
 
+cv::Rect WorldBox(const Particle& p)
+{
+    const cv::Rect box = cv::boundingRect(p.stamp);
+    return cv::Rect(p.x0 - p.stamp.cols / 2 + box.x, p.y - p.stamp.rows / 2 + box.y, box.width, box.height);
+}
+
+// Paints a stamp where it is darker than what is there already: where particles
+// overlap, the darker one shows.
+void DrawStampDarker(cv::Mat& image, const cv::Mat& stamp, int cx, int cy, int grey)
+{
+    const uchar value = cv::saturate_cast<uchar>(grey);
+    for (int r = 0; r < stamp.rows; ++r) {
+        const int y = cy - stamp.rows / 2 + r;
+        if (y < 0 || y >= image.rows)
+            continue;
+        const uchar* sp = stamp.ptr<uchar>(r);
+        uchar* ip = image.ptr<uchar>(y);
+        for (int k = 0; k < stamp.cols; ++k) {
+            const int x = cx - stamp.cols / 2 + k;
+            if (sp[k] && x >= 0 && x < image.cols)
+                ip[x] = std::min(ip[x], value);
+        }
+    }
+}
+
+// Union-find root with path halving.
+int Root(std::vector<int>& parent, int i)
+{
+    while (parent[static_cast<size_t>(i)] != i) {
+        parent[static_cast<size_t>(i)] = parent[static_cast<size_t>(parent[static_cast<size_t>(i)])];
+        i = parent[static_cast<size_t>(i)];
+    }
+    return i;
+}
+
+// True when the drawn pixels of a and b touch or overlap (8-connected).
+bool PixelsTouch(const Particle& a, const Particle& b)
+{
+    const cv::Rect ba = WorldBox(a);
+    const cv::Rect bb = WorldBox(b);
+    const cv::Rect grown(ba.x - 1, ba.y - 1, ba.width + 2, ba.height + 2);
+    const cv::Rect common = grown & bb;
+    if (common.empty())
+        return false;
+    const cv::Rect all = grown | bb;
+    cv::Mat ma = cv::Mat::zeros(all.size(), CV_8UC1);
+    cv::Mat mb = cv::Mat::zeros(all.size(), CV_8UC1);
+    DrawStamp(ma, a.stamp, a.x0 - all.x, a.y - all.y, 1);
+    DrawStamp(mb, b.stamp, b.x0 - all.x, b.y - all.y, 1);
+    cv::dilate(ma, ma, cv::Mat::ones(3, 3, CV_8UC1));
+    return cv::countNonZero(ma & mb) > 0;
+}
+
+// Regions of randomly placed particles: touchId = the lowest other id of the region,
+// unionArea = the region's pixels.
+void LinkRegions(std::vector<Particle>& particles)
+{
+    const int n = static_cast<int>(particles.size());
+    std::vector<int> byLeft(static_cast<size_t>(n));
+    for (int i = 0; i < n; ++i)
+        byLeft[static_cast<size_t>(i)] = i;
+    std::vector<cv::Rect> boxes;
+    for (const Particle& p : particles)
+        boxes.push_back(WorldBox(p));
+    std::sort(byLeft.begin(), byLeft.end(), [&](int a, int b) { return boxes[size_t(a)].x < boxes[size_t(b)].x; });
+    std::vector<int> parent(static_cast<size_t>(n));
+    for (int i = 0; i < n; ++i)
+        parent[static_cast<size_t>(i)] = i;
+    for (size_t k = 0; k < byLeft.size(); ++k) {
+        const int i = byLeft[k];
+        const cv::Rect& bi = boxes[static_cast<size_t>(i)];
+        for (size_t m = k + 1; m < byLeft.size() && boxes[size_t(byLeft[m])].x <= bi.x + bi.width; ++m) {
+            const int j = byLeft[m];
+            if (PixelsTouch(particles[static_cast<size_t>(i)], particles[static_cast<size_t>(j)])) {
+                const int ri = Root(parent, i);
+                const int rj = Root(parent, j);
+                parent[static_cast<size_t>(std::max(ri, rj))] = std::min(ri, rj);
+            }
+        }
+    }
+    std::map<int, std::vector<int>> regions;
+    for (int i = 0; i < n; ++i)
+        regions[Root(parent, i)].push_back(i);  // ascending ids
+    for (const auto& [root, ids] : regions) {
+        if (ids.size() < 2) {
+            particles[static_cast<size_t>(root)].touchId = -1;
+            particles[static_cast<size_t>(root)].unionArea = particles[static_cast<size_t>(root)].area;
+            continue;
+        }
+        cv::Rect all = boxes[static_cast<size_t>(ids[0])];
+        for (int id : ids)
+            all |= boxes[static_cast<size_t>(id)];
+        cv::Mat canvas = cv::Mat::zeros(all.size(), CV_8UC1);
+        for (int id : ids)
+            DrawStamp(canvas, particles[size_t(id)].stamp, particles[size_t(id)].x0 - all.x,
+                      particles[size_t(id)].y - all.y, 1);
+        const int unionArea = cv::countNonZero(canvas);
+        for (int id : ids) {
+            Particle& p = particles[static_cast<size_t>(id)];
+            p.touchId = id == ids[0] ? ids[1] : ids[0];
+            p.unionArea = unionArea;
+        }
+    }
+}
+
+// The same flow seen in a mirror: it runs right to left.
+void MirrorFlow(Flow& flow)
+{
+    const int last = flow.settings.width - 1;
+    for (int& shift : flow.shifts)
+        shift = -shift;
+    for (int& offset : flow.offsets)
+        offset = -offset;
+    for (Particle& p : flow.particles) {
+        cv::flip(p.stamp, p.stamp, 1);  // odd width: the centre column stays
+        p.x0 = last - p.x0;
+        p.centroid.x = last - p.centroid.x;
+        p.entryX = last - p.entryX;
+        if (p.ellipse)
+            p.angleDeg = std::fmod(180.0 - p.angleDeg, 180.0);
+    }
+}
+
 }  // namespace
 
 std::vector<int> ConstantShifts(int frames, int shift)
@@ -214,6 +337,18 @@ std::vector<int> RandomShifts(int frames, int lo, int hi, double zeroShare, unsi
         const bool still = rng.uniform(0.0, 1.0) < zeroShare;
         const int shift = rng.uniform(lo, hi + 1);
         shifts[t] = still ? 0 : shift;
+    }
+    return shifts;
+}
+
+std::vector<int> JitteredShifts(int frames, int shift, double jitter, double zeroShare, unsigned seed)
+{
+    cv::RNG rng(0x717E4000ull ^ (static_cast<uint64_t>(seed) << 20));
+    std::vector<int> shifts(static_cast<size_t>(std::max(frames, 1)), 0);
+    for (size_t t = 1; t < shifts.size(); ++t) {
+        const bool still = rng.uniform(0.0, 1.0) < zeroShare;
+        const double u = rng.uniform(-jitter, jitter);
+        shifts[t] = still ? 0 : std::max(0, static_cast<int>(std::lround(shift * (1.0 + u))));
     }
     return shifts;
 }
@@ -263,6 +398,8 @@ Flow GenerateFlow(const FlowSettings& settings)
     const int reach =
         2 * (static_cast<int>(std::ceil(s.radiusMax / std::sqrt(0.45))) + 4) + kGap + kPairRows + kBucketRows;
     auto fits = [&](const Group& g) {
+        if (s.randomPlacement)
+            return true;
         const int b0 = std::max(0, (g.Top() - reach) / kBucketRows);
         const int b1 = std::min(static_cast<int>(buckets.size()) - 1, (g.Bottom() + reach) / kBucketRows);
         for (int b = b0; b <= b1; ++b)
@@ -369,6 +506,10 @@ Flow GenerateFlow(const FlowSettings& settings)
         p.touchId = it.partner < 0 ? -1 : idOf[static_cast<size_t>(it.partner)];
         flow.particles.push_back(std::move(p));
     }
+    if (s.randomPlacement)
+        LinkRegions(flow.particles);
+    if (s.rightToLeft)
+        MirrorFlow(flow);
     return flow;
 }
 
@@ -394,22 +535,43 @@ void DrawStamp(cv::Mat& image, const cv::Mat& stamp, int cx, int cy, int grey)
 cv::Mat RenderFrame(const Flow& flow, int t)
 {
     const FlowSettings& s = flow.settings;
-    cv::Mat clean(s.height, s.width, CV_8UC1, cv::Scalar(s.background));
+    // The sharp frame with a margin wide enough for the blur to bring in the darkness
+    // of particles just outside the frame.
+    const int pad = s.blurSigma > 0.0 ? static_cast<int>(std::ceil(4.0 * s.blurSigma)) + 1 : 0;
+    cv::Mat sharp(s.height + 2 * pad, s.width + 2 * pad, CV_8UC1, cv::Scalar(s.background));
     const int offset = flow.offsets[static_cast<size_t>(t)];
     for (const Particle& p : flow.particles) {
         const int cx = p.x0 + offset;
-        if (cx + p.stamp.cols / 2 < 0 || cx - p.stamp.cols / 2 >= s.width)
+        if (cx + p.stamp.cols / 2 < -pad || cx - p.stamp.cols / 2 >= s.width + pad)
             continue;
-        DrawStamp(clean, p.stamp, cx, p.y, p.grey);
+        DrawStampDarker(sharp, p.stamp, cx + pad, p.y + pad, p.grey);
     }
-    if (s.noise <= 0.0)
-        return clean;
-    cv::RNG rng(0x4015E000ull + static_cast<uint64_t>(s.seed) * 7919u + static_cast<uint64_t>(t));
-    cv::Mat noise(s.height, s.width, CV_32F);
-    rng.fill(noise, cv::RNG::NORMAL, 0.0, s.noise);
+    const cv::Rect frameRect(pad, pad, s.width, s.height);
+    if (s.noise <= 0.0 && pad == 0 && s.gradient == 0.0)
+        return sharp;
     cv::Mat sum;
-    clean.convertTo(sum, CV_32F);
-    sum += noise;
+    sharp.convertTo(sum, CV_32F);
+    if (pad > 0)
+        cv::GaussianBlur(sum, sum, cv::Size(0, 0), s.blurSigma, s.blurSigma, cv::BORDER_REPLICATE);
+    sum = sum(frameRect).clone();
+    if (s.gradient != 0.0) {
+        const double c = std::cos(s.gradientAngleDeg * kPi / 180.0);
+        const double sn = std::sin(s.gradientAngleDeg * kPi / 180.0);
+        const double extent = std::max(1.0, std::abs((s.width - 1) * c) + std::abs((s.height - 1) * sn));
+        for (int y = 0; y < sum.rows; ++y) {
+            float* row = sum.ptr<float>(y);
+            for (int x = 0; x < sum.cols; ++x) {
+                const double along = ((x - 0.5 * (s.width - 1)) * c + (y - 0.5 * (s.height - 1)) * sn) / extent;
+                row[x] = static_cast<float>(row[x] * (1.0 + s.gradient * along));
+            }
+        }
+    }
+    if (s.noise > 0.0) {
+        cv::RNG rng(0x4015E000ull + static_cast<uint64_t>(s.seed) * 7919u + static_cast<uint64_t>(t));
+        cv::Mat noise(s.height, s.width, CV_32F);
+        rng.fill(noise, cv::RNG::NORMAL, 0.0, s.noise);
+        sum += noise;
+    }
     cv::Mat frame;
     sum.convertTo(frame, CV_8U);  // rounds and saturates
     return frame;
@@ -419,11 +581,22 @@ std::vector<VisibleGroup> GroupsInFrame(const Flow& flow, int t)
 {
     const FlowSettings& s = flow.settings;
     const int offset = flow.offsets[static_cast<size_t>(t)];
-    std::map<int, int> slot;  // lower id of a group -> index in result
+    // A region is held together by its touchId links; its key is its lowest id.
+    std::vector<int> parent(flow.particles.size());
+    for (size_t i = 0; i < parent.size(); ++i)
+        parent[i] = static_cast<int>(i);
+    for (const Particle& p : flow.particles) {
+        if (p.touchId < 0)
+            continue;
+        const int a = Root(parent, p.id);
+        const int b = Root(parent, p.touchId);
+        parent[static_cast<size_t>(std::max(a, b))] = std::min(a, b);
+    }
+    std::map<int, int> slot;  // lowest id of a group -> index in result
     std::vector<VisibleGroup> groups;
     std::vector<std::vector<const Particle*>> members;
     for (const Particle& p : flow.particles) {
-        const int key = p.touchId < 0 ? p.id : std::min(p.id, p.touchId);
+        const int key = Root(parent, p.id);
         auto it = slot.find(key);
         if (it == slot.end()) {
             it = slot.emplace(key, static_cast<int>(groups.size())).first;
@@ -503,7 +676,7 @@ bool WriteFlow(const Flow& flow, const std::string& folder, const std::string& e
     const int frames = static_cast<int>(flow.shifts.size());
     std::vector<int> params;
     if (extension == "jpg" || extension == "jpeg")
-        params = {cv::IMWRITE_JPEG_QUALITY, 95};
+        params = {cv::IMWRITE_JPEG_QUALITY, flow.settings.jpegQuality};
     for (int t = 0; t < frames; ++t) {
         const std::string path = folder + "/" + FrameFileName(t, frames, extension);
         bool written = false;

@@ -1,12 +1,14 @@
 #pragma once
 
 // Synthetic particle flows with a known truth: dark discs and ellipses on a bright,
-// lightly noisy background, carried to the right by a known shift per frame.
+// lightly noisy background, carried to the right (or to the left) by a known shift
+// per frame, optionally blurred and unevenly lit.
 //
 // Coordinates: a particle is placed once in "world" coordinates, which are the
 // column and row it has in frame 0. In frame t every particle is drawn `offsets[t]`
-// columns further right, where offsets[t] is the sum of the shifts of frames 1 .. t.
-// Particles that appear later therefore have negative world columns.
+// columns further right, where offsets[t] is the sum of the shifts of frames 1 .. t
+// (negative for a flow running right to left). Particles that appear later
+// therefore lie outside frame 0, on the side the flow comes from.
 
 #include <opencv2/core.hpp>
 
@@ -37,6 +39,22 @@ struct FlowSettings {
     // shift apart, and no two particles come near each other's position in the next
     // frame. Without it particles only keep a gap of 3 pixels.
     bool keepApartForShift = true;
+    // Anywhere, as in a real flow: particles may touch or overlap (a pixel covered by
+    // two takes the darker grey); keepApartForShift is then ignored. Every particle
+    // keeps its own truth; those whose drawn pixels touch (8-connected) form one region.
+    bool randomPlacement = false;
+    bool rightToLeft = false;  // the flow runs to the left: shifts and offsets become negative
+    // Gaussian blur of the sharp frame (sigma in pixels, 0: none), before the noise. It
+    // spreads each particle's darkness without changing its sum, so `area` stays the
+    // pixels drawn.
+    double blurSigma = 0.0;
+    // Illumination that grows linearly across the frame, multiplying the whole blurred
+    // frame: gain 1 - gradient / 2 at one side and 1 + gradient / 2 at the other, the
+    // bright side in the direction gradientAngleDeg (0: right, 90: down). A particle's
+    // darkness relative to its local background stays the same.
+    double gradient = 0.0;
+    double gradientAngleDeg = 0.0;
+    int jpegQuality = 95;  // for frames written as "jpg"
 };
 
 struct Particle {
@@ -51,17 +69,19 @@ struct Particle {
     double semiMajor = 0.0;
     double semiMinor = 0.0;
     double angleDeg = 0.0;
-    int touchId = -1;     // the particle this one touches, -1 for none
-    int unionArea = 0;    // pixels of the touching pair together (area when alone)
+    // The lowest id among the other particles of its connected region (for a touching
+    // pair: the partner), -1 when alone.
+    int touchId = -1;
+    int unionArea = 0;    // pixels of its connected region (area when alone)
     int entryFrame = -1;  // first frame that shows at least one of its pixels
     int entryX = 0;       // column of the stamp centre in that frame
 };
 
 struct Flow {
     FlowSettings settings;
-    std::vector<int> shifts;          // one per frame, shifts[0] = 0
+    std::vector<int> shifts;          // one per frame, shifts[0] = 0; negative for a leftward flow
     std::vector<int> offsets;         // offsets[t] = shifts[1] + ... + shifts[t]
-    std::vector<Particle> particles;  // ordered by entry frame, then right to left
+    std::vector<Particle> particles;  // ordered by entry frame, then from the leading side back
 };
 
 // Shift lists for FlowSettings::shifts (frame 0 gets 0 in each).
@@ -70,6 +90,9 @@ std::vector<int> ConstantShifts(int frames, int shift);
 std::vector<int> PatternShifts(int frames, const std::vector<int>& pattern);
 // Uniform in [lo, hi]; each frame has no motion at all with probability zeroShare.
 std::vector<int> RandomShifts(int frames, int lo, int hi, double zeroShare, unsigned seed);
+// shift x (1 + u), u uniform in [-jitter, jitter], rounded and never below 0; each frame
+// has no motion at all with probability zeroShare.
+std::vector<int> JitteredShifts(int frames, int shift, double jitter, double zeroShare, unsigned seed);
 
 Flow GenerateFlow(const FlowSettings& settings);
 
@@ -84,10 +107,11 @@ void DrawStamp(cv::Mat& image, const cv::Mat& stamp, int cx, int cy, int grey);
 // sub-pixel offset (fx, fy) in [-0.5, 0.5) from the stamp's centre pixel.
 cv::Mat MakeEllipseStamp(double a, double b, double angleDeg, double fx, double fy);
 
-// A particle or a touching pair as it appears in one frame.
+// A particle or a connected region of touching or overlapping ones as it appears in
+// one frame.
 struct VisibleGroup {
     std::vector<int> ids;  // particle ids (two for a touching pair)
-    int area = 0;          // pixels drawn in total (the union for a pair)
+    int area = 0;          // pixels drawn in total (the union for a region)
     int visibleArea = 0;   // of those, pixels inside the frame
     cv::Rect box;          // bounding box of all its pixels, frame coordinates
     cv::Point2d centroid;  // mean column / row of its pixels inside the frame

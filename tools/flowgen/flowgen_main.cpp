@@ -13,21 +13,28 @@ namespace {
 const char* const kUsage = R"(Usage: tessel-flowgen [options]
 
 Writes a deterministic sequence of grey frames in which dark particles (discs and
-ellipses) on a bright, lightly noisy background move RIGHT by a known number of
-pixels per frame, plus the ground truth. Frame t + 1 shows every particle shift[t + 1]
-columns further right than frame t; new particles keep entering at the left edge and
-leave at the right. Same options and seed, same files.
+ellipses) on a bright, lightly noisy background move RIGHT (or, with --direction
+left, LEFT) by a known number of pixels per frame, plus the ground truth. Frame t + 1
+shows every particle shift[t + 1] columns further right than frame t (left for a
+negative shift); new particles keep entering at one edge and leave at the other.
+Same options and seed, same files.
 
 Options:
   --out DIR              output folder, created when missing            [flow]
   --size WxH             frame width and height in pixels               [640x480]
   --frames N             number of frames                               [30]
   --seed N               random seed (placement, shapes, noise)          [1]
-  --shift PX             constant shift of every frame                  [160]
+  --shift PX             constant shift of every frame; may exceed the
+                         frame width                                    [160]
+  --jitter J             with --shift: each frame's shift is PX x (1 + u),
+                         u uniform in [-J, J], rounded                  [0]
   --shifts A,B,C,...     shifts of frames 1, 2, 3, ... taken in turn and
                          repeated; 0 is a frame without motion
   --shift-range LO,HI    random shift per frame, uniform in [LO, HI]
-  --zero-share P         with --shift-range: chance of a frame without motion [0]
+  --zero-share P         with --shift or --shift-range: chance of a frame
+                         without motion (a still frame)                 [0]
+  --direction right|left the way the flow runs; left makes every shift and
+                         offset of the truth negative                    [right]
   --density D            wanted particles per 100 x 100 pixels of flow   [1.5]
   --radius LO,HI         equivalent radius sqrt(area / pi) in pixels; areas are
                          log-uniform between, i.e. about 20 to 254 px by default,
@@ -35,12 +42,21 @@ Options:
   --ellipses P           share of ellipses (axis ratio 0.45 to 0.85)     [0.4]
   --touching P           share of particles placed touching a neighbour  [0.06]
   --noise SIGMA          standard deviation of the Gaussian noise        [2]
+  --blur SIGMA           Gaussian blur of the sharp frame, before the noise;
+                         it spreads a particle's darkness without changing
+                         its sum, so the truth area stays the pixels drawn [0]
+  --gradient G[,ANGLE]   illumination that multiplies the frame, from
+                         1 - G/2 to 1 + G/2 across it, brightest towards
+                         ANGLE degrees (0 right, 90 down)                [0,0]
   --background G         background grey level                          [200]
   --grey LO,HI           particle grey levels                           [40,90]
   --placement MODE       exact: particles kept apart so that the transition
                          measure finds the true shift (see below); free: only
-                         a gap of 3 pixels between particles             [exact]
-  --format EXT           png, bmp, tif or jpg (quality 95)              [png]
+                         a gap of 3 pixels between particles; random: anywhere,
+                         so particles may touch or overlap (a pixel covered by
+                         two takes the darker grey), as in a real flow   [exact]
+  --format EXT           png, bmp, tif or jpg                           [png]
+  --jpeg-quality Q       quality of jpg frames, 1 to 100                [95]
   --help                 this text
 
 Exact shifts: with --placement exact (the default) particles within 6 rows of
@@ -76,8 +92,12 @@ Files written to the output folder:
                          particle, before any clipping at the frame edge)
                          cx0, cy: mean column / row of the drawn pixels (world)
                          x_min .. y_max: bounding box of the drawn pixels (world)
-                         touch_id: particle it touches (-1 none); a touching
-                         pair is one connected region of union_area pixels
+                         touch_id: the lowest id among the other particles
+                         of its connected region (its partner in a touching
+                         pair; -1 alone); particles whose drawn pixels touch
+                         or overlap (8-connected) form one region of
+                         union_area pixels; every particle keeps its own row,
+                         also where another one covers part of it
 )";
 
 bool ParseInts(const std::string& text, std::vector<int>& values)
@@ -127,6 +147,7 @@ int main(int argc, char** argv)
     std::vector<int> pattern;
     std::vector<int> range;
     double zeroShare = 0.0;
+    double jitter = 0.0;
 
     for (int i = 1; i < argc; ++i) {
         const std::string opt = argv[i];
@@ -168,6 +189,27 @@ int main(int argc, char** argv)
         } else if (opt == "--shift-range") {
             if (!ParseInts(val, range) || range.size() != 2 || range[0] < 0 || range[1] < range[0])
                 return Fail("bad --shift-range");
+        } else if (opt == "--jitter") {
+            if (!ParseDoubles(val, reals) || reals.size() != 1 || reals[0] < 0 || reals[0] > 1)
+                return Fail("bad --jitter");
+            jitter = reals[0];
+        } else if (opt == "--direction") {
+            if (val != "right" && val != "left")
+                return Fail("bad --direction " + val);
+            s.rightToLeft = val == "left";
+        } else if (opt == "--blur") {
+            if (!ParseDoubles(val, reals) || reals.size() != 1 || reals[0] < 0 || reals[0] > 20)
+                return Fail("bad --blur");
+            s.blurSigma = reals[0];
+        } else if (opt == "--gradient") {
+            if (!ParseDoubles(val, reals) || reals.size() > 2 || reals[0] < 0 || reals[0] >= 2)
+                return Fail("bad --gradient");
+            s.gradient = reals[0];
+            s.gradientAngleDeg = reals.size() > 1 ? reals[1] : 0.0;
+        } else if (opt == "--jpeg-quality") {
+            if (!ParseInts(val, ints) || ints.size() != 1 || ints[0] < 1 || ints[0] > 100)
+                return Fail("bad --jpeg-quality");
+            s.jpegQuality = ints[0];
         } else if (opt == "--zero-share") {
             if (!ParseDoubles(val, reals) || reals.size() != 1 || reals[0] < 0 || reals[0] > 1)
                 return Fail("bad --zero-share");
@@ -199,9 +241,10 @@ int main(int argc, char** argv)
             s.greyMin = ints[0];
             s.greyMax = ints[1];
         } else if (opt == "--placement") {
-            if (val != "exact" && val != "free")
+            if (val != "exact" && val != "free" && val != "random")
                 return Fail("bad --placement " + val);
             s.keepApartForShift = val == "exact";
+            s.randomPlacement = val == "random";
         } else if (opt == "--format") {
             if (val != "png" && val != "bmp" && val != "tif" && val != "jpg")
                 return Fail("bad --format " + val);
@@ -215,6 +258,8 @@ int main(int argc, char** argv)
         s.shifts = flowgen::RandomShifts(s.frames, range[0], range[1], zeroShare, s.seed);
     else if (!pattern.empty())
         s.shifts = flowgen::PatternShifts(s.frames, pattern);
+    else if (jitter > 0.0 || zeroShare > 0.0)
+        s.shifts = flowgen::JitteredShifts(s.frames, constantShift, jitter, zeroShare, s.seed);
     else
         s.shifts = flowgen::ConstantShifts(s.frames, constantShift);
 
