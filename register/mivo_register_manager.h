@@ -99,6 +99,9 @@ public:
     int frameHeight = 0;
     int frameWidth = 0;
     int accumulatedShift = 0;
+    // The last frame of interest was taken in phase 1 and counted whole: it has no strip
+    // of its own and joins the strip like any other frame of interest.
+    bool lastFrameCountedWhole = false;
     double minCircularity = 0.5;
     int countInRange = 0;
     int countGreater = 0;
