@@ -10,6 +10,8 @@
 
 #include <QProgressBar>
 
+#include <algorithm>
+
 void CMivoParticleStreamAnalysis::slot_btn_proc_RunVR()
 {
     if (!sequenceLoaded)
@@ -82,6 +84,13 @@ QStringList CMivoParticleStreamAnalysis::RunLosses() const
     const int lines = registerManager->lostLogLines - lostLogLinesBeforeRun;
     if (lines > 0)
         lost << FormText("Can not write log_KOV.txt: %1 log lines lost").arg(lines);
+    // Shifts taken as 0 place the frames of interest too close: flow between them is
+    // never seen.
+    if (registerManager->unmeasuredShifts > 0)
+        lost << FormText("%1 of %2 frame shifts could not be measured and were taken as 0; parts of the flow may "
+                         "not be counted")
+                    .arg(registerManager->unmeasuredShifts)
+                    .arg(std::max(registerManager->stream->frameCount - 1, 0));
     return lost;
 }
 

@@ -109,6 +109,9 @@ public:
     // 0-based indices of the frames of the current run that could not be read,
     // ascending; each was logged once as "[unreadable] Img:" + its 1-based number.
     std::vector<int> unreadableFrames;
+    // Shifts of the current run that could not be measured (unreadable frames included)
+    // and were taken as 0: the frames of interest may then miss parts of the flow.
+    int unmeasuredShifts = 0;
     // Log lines that could not be written since the register was created.
     int lostLogLines = 0;
 

@@ -44,6 +44,7 @@ void CMivoRegisterManager::ResetRegister()
     selectedFrames.clear();
     lastFrameCountedWhole = false;
     unreadableFrames.clear();
+    unmeasuredShifts = 0;
     earlyCounts.clear();
     nextEarlyCount = 0;
 }
@@ -115,9 +116,13 @@ void CMivoRegisterManager::BuildStep()
     const int frames = stream->frameCount;
     const int measured = cursor + 1;
     bool read = true;
-    const int tx = stream->MeasureTransition(measured, &read).dx;
+    ShiftOutcome outcome = ShiftOutcome::Measured;
+    const int tx = stream->MeasureTransition(measured, &read, &outcome).dx;
     if (!read)
         NoteUnreadable(measured);
+    // Taken as 0 all the same; the user is told how many after the run.
+    if (outcome != ShiftOutcome::Measured)
+        ++unmeasuredShifts;
 
     const FoiChoice choice = ChooseFrameOfInterest(accumulatedShift, tx, frameWidth, measured);
     if (choice.selected >= 0)
