@@ -26,6 +26,8 @@ void CMivoParticleStreamAnalysis::slot_btn_proc_RunVR()
     // The whole list: the processing range is not applied, nor are the crop margins.
     for (const QString& name : imageFiles)
         registerManager->stream->AddFrame(name.toStdString());
+    // The run counts with the method the menu shows.
+    registerManager->segmentationMethod = segmentationMethod;
     // The register counts lost log lines over its life; this run's are those from here.
     lostLogLinesBeforeRun = registerManager->lostLogLines;
     if (!registerManager->BeginProcessing()) {

@@ -18,6 +18,7 @@
 
 #include <opencv2/imgcodecs.hpp>
 
+#include <array>
 #include <filesystem>
 
 namespace {
@@ -313,10 +314,16 @@ void TestWindow::commandsOnOneFolder()
     }
     QVERIFY(steps > 3);
 
+    // The first run after the menu changes counts with the method it shows, as tessel-count
+    // --method does. Frame Diff last: the strip below is drawn with it.
     auto* progress = Child<QProgressBar>(&w, "runProgress");
-    bool running = false;  // the bar and "Cancel Process" on, "Count Current" off
-    QVERIFY(Run(w, [&] { running = !progress->isHidden() && !Button(w, "btn_proc_countOne")->isEnabled(); }));
-    QVERIFY(running && progress->isHidden() && Button(w, "btn_proc_countAll")->isEnabled());
+    for (int method : {1, 2, 3}) {
+        Child<QAction>(&w, std::array{"segOtsuAct", "segModeAct", "segFrameDiffAct"}[size_t(method) - 1])->trigger();
+        bool running = false;  // the bar and "Cancel Process" on, "Count Current" off
+        QVERIFY(Run(w, [&] { running = !progress->isHidden() && !Button(w, "btn_proc_countOne")->isEnabled(); }));
+        QVERIFY(running && progress->isHidden() && Button(w, "btn_proc_countAll")->isEnabled());
+        QCOMPARE(Counters(w), Count(Case("frames"), {"--method", QString::number(method)}).Counters());
+    }
 
     // The strip of the frames of interest as the register composes it, below the flow text.
     CMivoRegisterManager reg;
