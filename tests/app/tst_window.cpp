@@ -374,6 +374,7 @@ void TestWindow::manualCalibrationTakesTheRange()
     QTest::mousePress(label, Qt::LeftButton, Qt::NoModifier, QPoint(50, 30));  // around the 120-pixel particle
     QTest::mouseMove(label, QPoint(80, 70));
     QTest::mouseRelease(label, Qt::LeftButton, Qt::NoModifier, QPoint(80, 70));
+    QCOMPARE(Child<QLineEdit>(dialog, "tf_areaMu")->text(), "270");  // 120 pixels of 1.5 x 1.5 um
     QTest::mouseClick(Child<QPushButton>(dialog, "btnOk"), Qt::LeftButton);
     const auto range = [&w] {
         return QStringList{FieldText(w, "tf_setting_minPxl"), FieldText(w, "tf_setting_maxPxl"),
