@@ -14,7 +14,7 @@
 
 void CMivoParticleStreamAnalysis::slot_btn_proc_RunVR()
 {
-    if (!sequenceLoaded)
+    if (!sequenceLoaded || !SizeRangeUsable())
         return;
     ui->btn_proc_runVR->setEnabled(false);
     ui->btn_proc_countOne->setEnabled(false);
@@ -43,7 +43,7 @@ void CMivoParticleStreamAnalysis::slot_btn_proc_StopRunVR()
 {
     registerManager->timer->stop();
     ShowRunStopped();
-    ShowStatus(FormText("[Running]"));
+    ShowStatus(FormText("[IDLE] >> Process cancelled"));
 }
 
 void CMivoParticleStreamAnalysis::ShowRunStopped()
@@ -96,6 +96,14 @@ QStringList CMivoParticleStreamAnalysis::RunLosses() const
     return lost;
 }
 
+bool CMivoParticleStreamAnalysis::SizeRangeUsable()
+{
+    if (ui->tf_setting_minPxl->text().toInt(nullptr, 10) <= ui->tf_setting_maxPxl->text().toInt(nullptr, 10))
+        return true;
+    ShowStatus(FormText("[WARNING] The minimum size is above the maximum"));
+    return false;
+}
+
 void CMivoParticleStreamAnalysis::slot_updateStatusBar(QString text)
 {
     ShowStatus(text);
@@ -125,6 +133,8 @@ void CMivoParticleStreamAnalysis::RecountFoI()
 
 void CMivoParticleStreamAnalysis::slot_btn_proc_coutingAll()
 {
+    if (!SizeRangeUsable())
+        return;
     RecountFoI();
     ShowStatus(FormText("[IDLE] >> Counting all frames of interesting"));
 }
@@ -138,7 +148,7 @@ void CMivoParticleStreamAnalysis::ShowReportCounts()
 
 void CMivoParticleStreamAnalysis::slot_btn_proc_coutingOne()
 {
-    if (!sequenceLoaded)
+    if (!sequenceLoaded || !SizeRangeUsable())
         return;
     // The index field may still name a frame of an earlier, longer sequence.
     const int n = CurrentFrameNumber();

@@ -302,8 +302,8 @@ void TestWindow::commandsOnOneFolder()
     });
     Button(w, "btn_proc_runVR")->click();
     QTRY_COMPARE(steps, 3);
-    for (const char* status : {"[Running]", "[IDLE]"}) {
-        if (status[1] == 'I') {
+    for (const char* status : {"[IDLE] >> Process cancelled", "[IDLE]"}) {
+        if (qstrcmp(status, "[IDLE]") == 0) {
             Button(w, "btn_proc_runVR")->click();
             OpenFolder(w, Case("frames"));
         }
@@ -358,6 +358,15 @@ void TestWindow::commandsOnOneFolder()
     QVERIFY(Counters(w) != reference.Counters());
     QCOMPARE(StatusText(w), "[IDLE] >> Counting all frames of interesting");
 
+    // A minimum above the maximum: the commands that count refuse and change nothing.
+    const QStringList counted = Counters(w);
+    Child<QLineEdit>(&w, "tf_setting_minPxl")->setText("151");
+    for (const char* command : {"btn_proc_countAll", "btn_proc_countOne", "btn_proc_runVR"}) {
+        w.statusBar()->clearMessage();
+        Button(w, command)->click();
+        QCOMPARE(StatusText(w), "[WARNING] The minimum size is above the maximum");
+        QCOMPARE(Counters(w), counted);
+    }
 }
 
 void TestWindow::manualCalibrationTakesTheRange()

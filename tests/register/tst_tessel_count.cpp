@@ -192,6 +192,7 @@ void TestTesselCount::badUsage()
         {{"--method", "two", "x"}, method},
         {{"--min-px", "0", "x"}, "--min-px" + area},
         {{"--max-px", "many", "x"}, "--max-px" + area},
+        {{"--min-px", "101", "x"}, "--min-px 101 is above --max-px 100."},
         {{"--pixel-size", "0", "x"}, "--pixel-size takes a positive number."},
         {{"--csv=", "x"}, "--csv needs a file name."},
         {{"--circularity", "2", "x"}, circularity},

@@ -95,6 +95,8 @@ ParseResult ParseCountOptions(const QStringList& arguments, CountOptions& option
         return bad(QStringLiteral("--min-px takes a whole number of at least 1."));
     if (parser.isSet(maxPx) && !ReadInt(parser.value(maxPx), 1, options.maxPixels))
         return bad(QStringLiteral("--max-px takes a whole number of at least 1."));
+    if (options.minPixels > options.maxPixels)
+        return bad(QStringLiteral("--min-px %1 is above --max-px %2.").arg(options.minPixels).arg(options.maxPixels));
     if (parser.isSet(pixelSize) &&
         (!ReadReal(parser.value(pixelSize), 0.0, 1e6, options.pixelSize) || options.pixelSize <= 0.0))
         return bad(QStringLiteral("--pixel-size takes a positive number."));
