@@ -314,8 +314,7 @@ void TestWindow::commandsOnOneFolder()
     }
     QVERIFY(steps > 3);
 
-    // The first run after the menu changes counts with the method it shows, as tessel-count
-    // --method does. Frame Diff last: the strip below is drawn with it.
+    // The first run after a menu change counts as tessel-count --method; Frame Diff last, for the strip below.
     auto* progress = Child<QProgressBar>(&w, "runProgress");
     for (int method : {1, 2, 3}) {
         Child<QAction>(&w, std::array{"segOtsuAct", "segModeAct", "segFrameDiffAct"}[size_t(method) - 1])->trigger();

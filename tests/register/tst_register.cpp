@@ -146,8 +146,7 @@ void TestRegister::selectsFramesFromTheShiftSum()
     QCOMPARE(logged, expected);
 }
 
-// No pair of frames measures a shift wider than the frame, but the sum takes it as it comes:
-// 200 + 700 takes frame 2 and goes on from 700; + 100 takes frame 3, the other side of the jump.
+// No pair of frames measures over 640, but the sum takes it: a jump of 700 takes the frames on both sides.
 void TestRegister::shiftsWiderThanTheFrame()
 {
     const FoiChoice jump = ChooseFrameOfInterest(200, 700, 640, 3);
@@ -307,8 +306,7 @@ void TestRegister::windowAndExport()
             pos14.pixel(150, 478) == qRgb(0, 0, 0));
     QVERIFY(pos14.copy(320, 0, 320, 480) == right && res14.copy(320, 0, 320, 480) == right);
     QCOMPARE(res14.copy(0, 0, 320, 480), reg.CountFrame(14, reg.segmentationMethod).copy(0, 0, 320, 480));
-    // Frames 0 .. 12 alone: phase 1 takes the last frame, counted whole; exported with all
-    // its circles, and the strip ends with all of it.
+    // Frames 0 .. 12: phase 1 takes the last frame, exported with all its circles and shown whole at the strip's end.
     CMivoRegisterManager whole;
     QTemporaryDir wholeTarget;
     QVERIFY(RunToEnd(whole, flow.Folder(), flow.names.mid(0, 13)) &&

@@ -248,8 +248,7 @@ void TestTesselCount::Prepare(const QByteArray& tag, const QString& dir, BadInpu
     QDir().mkpath(frames);
     for (const QString& name : small.names) QFile::copy(small.Folder() + '/' + name, frames + '/' + name);
     const auto frame = [&](int t) { return frames + '/' + small.names[t]; };
-    // The shift of a frame left out is not measured, nor mostly that of the next frame
-    // against the one before (twice the shift).
+    // Not measured: the shift of the frame left out, mostly also that of the next.
     const auto leftOut = [&](int index, const QString& name, const char* reason, int unmeasured = 2) {
         in.exitCode = 3;
         in.leftOut = index;
@@ -369,8 +368,7 @@ void TestTesselCount::Prepare(const QByteArray& tag, const QString& dir, BadInpu
             QVERIFY(o.json["frames"] == 6 && o.json["frame_width"] == 1 && o.json["particles"] == 0);
         };
     } else if (tag == "shift above half the frame width" || tag == "still flow" || tag == "empty flow") {
-        // 400 columns on, a particle's old and new places are seldom each other's nearest: no
-        // shift is measured. Nothing moves in a still or an empty flow: 0 misses nothing.
+        // At 400 a particle's old and new places are seldom each other's nearest; still or empty flows change nowhere.
         flowgen::FlowSettings settings;
         settings.shifts = flowgen::ConstantShifts(settings.frames = 12, tag == "still flow" ? 0 : 400);
         settings.density = tag == "empty flow" ? 0.0 : 1.5;
