@@ -22,8 +22,9 @@ class QProgressBar;
 struct PixelCalibration;
 
 // The main window: sequence details, processing and particle settings, counters and the
-// frame preview. Member functions are spread by subject: app/ holds construction,
-// settings and processing commands; sequence/ holds loading, the frame viewer and crop.
+// frame preview. Member functions are spread by subject over the files of app/:
+// construction, particle settings, processing commands, export, sequence loading, the
+// frame viewer, crop.
 class CMivoParticleStreamAnalysis : public QMainWindow {
     Q_OBJECT
 
@@ -32,11 +33,11 @@ public:
     ~CMivoParticleStreamAnalysis() override;
 
 private slots:
-    // Sequence loading (sequence/sequence_loading.cpp).
+    // Sequence loading (sequence_loading.cpp).
     void slot_file_openInputFolder();
     void slot_cb_video_eventSortByChanged(int index);
     void slot_cb_video_eventOrderChanged(int index);
-    // Frame viewer (sequence/frame_viewer.cpp).
+    // Frame viewer (frame_viewer.cpp).
     void slot_viewImg_NextImage();
     void slot_viewImg_PreviousImage();
     void slot_viewImg_FirstImage();
@@ -46,21 +47,21 @@ private slots:
     void slot_btn_flow_left();
     void slot_btn_flow_up();
     void slot_btn_flow_down();
-    // Particle settings (app/particle_settings.cpp).
+    // Particle settings (particle_settings.cpp).
     void slot_segOtsu_updateSegMethod();
     void slot_segMode_updateSegMethod();
     void slot_segMDiff_updateSegMethod();
     // Frame viewer.
     void slot_chb_video_GridCheck(int state);
     void slot_cb_viewTool_sizeGridChanged(int index);
-    // Crop and processing range (sequence/crop_and_range.cpp).
+    // Crop and processing range (crop_and_range.cpp).
     void slot_t4Crop_SetCroppingEnded(double top, double bottom, double left, double right, bool ok, QString text);
     void slot_chb_proc_cropImg();
     void slot_chb_proc_setRange();
     // Frame viewer.
     void slot_preview_DoubleClick();
     void slot_sld_VrLine_eventValueChanged(int value);
-    // Processing commands (app/processing_commands.cpp).
+    // Processing commands (processing_commands.cpp).
     void slot_btn_proc_RunVR();
     void slot_btn_proc_StopRunVR();
     void slot_btn_proc_coutingAll();
@@ -80,7 +81,7 @@ private slots:
     void slot_btn_exportFoI();
     void slot_updateStatusBar(QString text);
     void slot_finishProcVR();
-    // Data export (app/report_export.cpp), "Exp. Data".
+    // Data export (report_export.cpp), "Exp. Data".
     void slot_btn_exportData();
 
 private:
