@@ -5,6 +5,7 @@
 #include "dialogs/crop_dialog.h"
 #include "dialogs/selection_dialog.h"
 #include "register/mivo_register_manager.h"
+#include "stream/video_stream.h"
 #include "ui_mivo_particle_stream_analysis.h"
 
 #include <QActionGroup>
@@ -78,6 +79,7 @@ void CMivoParticleStreamAnalysis::init()
 {
     inputPath.clear();
     imageFiles.clear();
+    sequenceFrames = std::make_unique<CVideoStream>();
     imageHeight = 0;
     imageWidth = 0;
     sequenceLoaded = false;

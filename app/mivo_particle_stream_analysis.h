@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+
 namespace cv {
 class Mat;
 }
@@ -17,6 +19,7 @@ class mivoParticleStreamAnalysis;
 class CGui4SelectRegion;
 class CMivoRegisterManager;
 class CTool4CropImg;
+class CVideoStream;
 class QLineEdit;
 class QProgressBar;
 struct PixelCalibration;
@@ -111,8 +114,8 @@ private:
     void ReadFirstImageSize();
 
     // Frame viewer.
-    // The frame file as 8-bit grey; empty when it cannot be read (or is a JPEG cut
-    // short) or the index is outside the list.
+    // Frame `index` of the sequence as 8-bit grey, read by sequenceFrames; empty when it
+    // cannot be read or the index is outside the list.
     cv::Mat ReadFrameFile(int index) const;
     void ShowFrame(int index);
     void ReshowCurrentFrame();
@@ -128,6 +131,10 @@ private:
     Ui::mivoParticleStreamAnalysis* ui;
     QString inputPath;
     QStringList imageFiles;
+    // The frames of imageFiles, for the viewer, the dialogs and the frame size: read by
+    // the stream a run reads them with, so all see a frame the same way (one decoder,
+    // the same checks). Never processed; runs have their own.
+    std::unique_ptr<CVideoStream> sequenceFrames;
     int imageHeight = 0;
     int imageWidth = 0;
     bool fitToWindow = true;
