@@ -115,6 +115,9 @@ void TestDialogs::selectionMeasuresTheParticleInTheDrag()
 void TestDialogs::cropDialogSendsItsMargins()
 {
     CTool4CropImg dialog;
+    // The button pictures are compiled in; the test runs where no picture files lie.
+    QVERIFY(!Child<QPushButton>(&dialog, "btn_Ok")->icon().isNull());
+    QVERIFY(!Child<QPushButton>(&dialog, "btn_Cancel")->icon().isNull());
     QSignalSpy result(&dialog, &CTool4CropImg::sigCrop_dataToolCropping);
     dialog.show();
     // The boxes are named after other edges than the ones they sit at.
