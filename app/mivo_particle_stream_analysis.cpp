@@ -5,6 +5,7 @@
 #include "dialogs/crop_dialog.h"
 #include "dialogs/selection_dialog.h"
 #include "register/mivo_register_manager.h"
+#include "stream/video_stream.h"
 #include "ui_mivo_particle_stream_analysis.h"
 
 #include <QActionGroup>
@@ -17,7 +18,7 @@ CMivoParticleStreamAnalysis::CMivoParticleStreamAnalysis()
     : QMainWindow(nullptr)
     , ui(new Ui::mivoParticleStreamAnalysis)
 {
-    // The icons live in a static library; this keeps them linked in.
+    // The icons and the logo live in a static library; this keeps them linked in.
     Q_INIT_RESOURCE(icons);
 
     ui->setupUi(this);
@@ -78,6 +79,7 @@ void CMivoParticleStreamAnalysis::init()
 {
     inputPath.clear();
     imageFiles.clear();
+    sequenceFrames = std::make_unique<CVideoStream>();
     imageHeight = 0;
     imageWidth = 0;
     sequenceLoaded = false;
@@ -92,8 +94,8 @@ void CMivoParticleStreamAnalysis::init()
     ui->scrollArea->setBackgroundRole(QPalette::Base);
     ui->scrollArea->setWidgetResizable(true);
 
-    // A missing logo leaves the preview blank; nothing to report.
-    const QPixmap logo(QStringLiteral("imgs/logo.png"));
+    // Compiled in, so the program shows it from any working directory.
+    const QPixmap logo(QStringLiteral(":/imgs/logo.png"));
     ui->labImage->setBackgroundRole(QPalette::Dark);
     ui->labImage->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
     ui->labImage->setScaledContents(true);

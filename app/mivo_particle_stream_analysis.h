@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+
 namespace cv {
 class Mat;
 }
@@ -17,13 +19,15 @@ class mivoParticleStreamAnalysis;
 class CGui4SelectRegion;
 class CMivoRegisterManager;
 class CTool4CropImg;
+class CVideoStream;
 class QLineEdit;
 class QProgressBar;
 struct PixelCalibration;
 
 // The main window: sequence details, processing and particle settings, counters and the
-// frame preview. Member functions are spread by subject: app/ holds construction,
-// settings and processing commands; sequence/ holds loading, the frame viewer and crop.
+// frame preview. Member functions are spread by subject over the files of app/:
+// construction, particle settings, processing commands, export, sequence loading, the
+// frame viewer, crop.
 class CMivoParticleStreamAnalysis : public QMainWindow {
     Q_OBJECT
 
@@ -32,11 +36,11 @@ public:
     ~CMivoParticleStreamAnalysis() override;
 
 private slots:
-    // Sequence loading (sequence/sequence_loading.cpp).
+    // Sequence loading (sequence_loading.cpp).
     void slot_file_openInputFolder();
     void slot_cb_video_eventSortByChanged(int index);
     void slot_cb_video_eventOrderChanged(int index);
-    // Frame viewer (sequence/frame_viewer.cpp).
+    // Frame viewer (frame_viewer.cpp).
     void slot_viewImg_NextImage();
     void slot_viewImg_PreviousImage();
     void slot_viewImg_FirstImage();
@@ -46,21 +50,21 @@ private slots:
     void slot_btn_flow_left();
     void slot_btn_flow_up();
     void slot_btn_flow_down();
-    // Particle settings (app/particle_settings.cpp).
+    // Particle settings (particle_settings.cpp).
     void slot_segOtsu_updateSegMethod();
     void slot_segMode_updateSegMethod();
     void slot_segMDiff_updateSegMethod();
     // Frame viewer.
     void slot_chb_video_GridCheck(int state);
     void slot_cb_viewTool_sizeGridChanged(int index);
-    // Crop and processing range (sequence/crop_and_range.cpp).
+    // Crop and processing range (crop_and_range.cpp).
     void slot_t4Crop_SetCroppingEnded(double top, double bottom, double left, double right, bool ok, QString text);
     void slot_chb_proc_cropImg();
     void slot_chb_proc_setRange();
     // Frame viewer.
     void slot_preview_DoubleClick();
     void slot_sld_VrLine_eventValueChanged(int value);
-    // Processing commands (app/processing_commands.cpp).
+    // Processing commands (processing_commands.cpp).
     void slot_btn_proc_RunVR();
     void slot_btn_proc_StopRunVR();
     void slot_btn_proc_coutingAll();
@@ -80,7 +84,7 @@ private slots:
     void slot_btn_exportFoI();
     void slot_updateStatusBar(QString text);
     void slot_finishProcVR();
-    // Data export (app/report_export.cpp), "Exp. Data".
+    // Data export (report_export.cpp), "Exp. Data".
     void slot_btn_exportData();
 
 private:
@@ -113,8 +117,8 @@ private:
     void ReadFirstImageSize();
 
     // Frame viewer.
-    // The frame file as 8-bit grey; empty when it cannot be read (or is a JPEG cut
-    // short) or the index is outside the list.
+    // Frame `index` of the sequence as 8-bit grey, read by sequenceFrames; empty when it
+    // cannot be read or the index is outside the list.
     cv::Mat ReadFrameFile(int index) const;
     void ShowFrame(int index);
     void ReshowCurrentFrame();
@@ -130,6 +134,10 @@ private:
     Ui::mivoParticleStreamAnalysis* ui;
     QString inputPath;
     QStringList imageFiles;
+    // The frames of imageFiles, for the viewer, the dialogs and the frame size: read by
+    // the stream a run reads them with, so all see a frame the same way (one decoder,
+    // the same checks). Never processed; runs have their own.
+    std::unique_ptr<CVideoStream> sequenceFrames;
     int imageHeight = 0;
     int imageWidth = 0;
     bool fitToWindow = true;

@@ -110,17 +110,17 @@ void CMivoParticleStreamAnalysis::slot_btn_manualSelection()
     }
     // Nothing to select on a frame that cannot be read (deleted or spoilt since it was
     // shown): say so instead of opening the dialog on it.
-    if (ReadFrameFile(n - 1).empty()) {
+    const cv::Mat frame = ReadFrameFile(n - 1);
+    if (frame.empty()) {
         ShowStatus(FormText("[WARNING] Can not read image ") + imageFiles.at(n - 1));
         return;
     }
-    const QString path = ui->tf_video_InputPath->text() + QLatin1Char('/') + imageFiles.at(n - 1);
     // Window-modal: show() returns at once and the window takes no input meanwhile.
     selectionDialog->show();
     // The dialog multiplies pixel counts by the value it is given: the area of one pixel.
     UpdateCalibration();
     selectionDialog->SetPixelSize(calibration->areaFactor * calibration->pixelArea);
-    selectionDialog->SetImage(path);
+    selectionDialog->SetImage(frame, inputPath + QLatin1Char('/') + imageFiles.at(n - 1));
 }
 
 void CMivoParticleStreamAnalysis::slot_manual_minPixel(int mmin)

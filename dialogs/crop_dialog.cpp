@@ -11,11 +11,10 @@
 
 namespace {
 
-// The button pictures are read from the working folder; a file that is missing or
-// unreadable leaves its button without an icon.
-void SetButtonPicture(QPushButton* button, const QString& file)
+// A picture missing from the resources leaves its button without an icon.
+void SetButtonPicture(QPushButton* button, const QString& resource)
 {
-    const QPixmap picture(file);
+    const QPixmap picture(resource);
     if (!picture.isNull())
         button->setIcon(QIcon(picture));
 }
@@ -26,10 +25,13 @@ CTool4CropImg::CTool4CropImg(QWidget* parent)
     : QDialog(parent)
     , ui(new Ui::tool4CropImg)
 {
+    // The button pictures are compiled in (a static library: this keeps them linked in),
+    // so the dialog shows them from any working directory.
+    Q_INIT_RESOURCE(icons);
     ui->setupUi(this);
     SetUpToolDialogWindow(this);
-    SetButtonPicture(ui->btn_Cancel, QStringLiteral("Resources/dialog-cancel.png"));
-    SetButtonPicture(ui->btn_Ok, QStringLiteral("Resources/dialog-ok-apply.png"));
+    SetButtonPicture(ui->btn_Cancel, QStringLiteral(":/Dialog/Resources/dialog-cancel.png"));
+    SetButtonPicture(ui->btn_Ok, QStringLiteral(":/Dialog/Resources/dialog-ok-apply.png"));
 
     topPercent = 0.0;
     bottomPercent = 0.0;

@@ -10,15 +10,12 @@
 #include <QMessageBox>
 #include <QPainter>
 
-#include <opencv2/imgcodecs.hpp>
-
 #include <cmath>
 #include <vector>
 
 namespace {
 
-// A pixmap read from a grey file may come back as a grey image; the selection is
-// drawn in colour.
+// The picture of a grey frame is a grey image; the selection is drawn in colour.
 QImage PaintableImage(const QPixmap& pixmap)
 {
     return pixmap.toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied);
@@ -54,21 +51,20 @@ void CGui4SelectRegion::SetPixelSize(double size)
     ui->tf_PixelSize->setText(QString::number(size, 'g', 6));
 }
 
-void CGui4SelectRegion::SetImage(const QString& path)
+void CGui4SelectRegion::SetImage(const cv::Mat& frame, const QString& path)
 {
     imagePath = path;
-    image = cv::imread(path.toStdString(), cv::IMREAD_GRAYSCALE);
+    // The dialog's own copy: the owner may reuse its frame.
+    image = frame.clone();
     if (image.empty()) {
         ShowUnreadableImage();
         return;
     }
     imageRows = image.rows;
     imageCols = image.cols;
-    // The display keeps the file's colours; a format only OpenCV reads is shown grey.
-    if (!cleanPixmap.load(path)) {
-        const QImage grey(image.data, image.cols, image.rows, int(image.step), QImage::Format_Grayscale8);
-        cleanPixmap = QPixmap::fromImage(grey);
-    }
+    // The QImage borrows the frame's buffer; the pixmap takes a copy.
+    const QImage grey(image.data, image.cols, image.rows, int(image.step), QImage::Format_Grayscale8);
+    cleanPixmap = QPixmap::fromImage(grey);
     ui->label->setBackgroundRole(QPalette::NoRole);
     // Natural size: label coordinates are image coordinates.
     ui->label->setFixedHeight(imageRows);

@@ -25,9 +25,10 @@ public:
     // Area of one pixel in square micrometres, handed over by the owner before SetImage;
     // shown in the dialog and multiplied by the pixel count for the area.
     void SetPixelSize(double size);
-    // Shows the image of the file pixel for pixel. A file that cannot be read leaves
-    // nothing to select on: the picture is replaced by a notice.
-    void SetImage(const QString& path);
+    // Shows the 8-bit grey frame pixel for pixel; `path` names the file it was read
+    // from. An empty frame (the file could not be read) leaves nothing to select on:
+    // the picture is replaced by a notice naming the file.
+    void SetImage(const cv::Mat& frame, const QString& path);
 
 signals:
     void sigManual_MinPxl(int mmin);

@@ -1,12 +1,13 @@
 #!/bin/sh
 # Builds the whole tree with AddressSanitizer and UndefinedBehaviorSanitizer into
-# build-asan/ and runs the whole test suite there (widget tests offscreen), leak
-# checks included. Any finding fails the test that made it, and so this script.
-# Run after tools/run-tests.sh, which installs the packages.
+# build-asan/ (warnings are errors) and runs the whole test suite there (widget tests
+# offscreen), leak checks included. Any finding fails the test that made it, and so this
+# script. Run after tools/run-tests.sh, which installs the packages.
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
 build="$top/build-asan"
-cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSEL_SANITIZE=ON -DTESSEL_BUILD_BENCH=OFF
+cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSEL_SANITIZE=ON -DTESSEL_BUILD_BENCH=OFF \
+  -DTESSEL_WARNINGS_AS_ERRORS=ON
 cmake --build "$build" -j"$(nproc)"
 
 # Reports go to standard error with a stack; the first one ends the process with a

@@ -7,7 +7,6 @@
 // (default 5). With STRIP_OFFSET it first runs "Calculate FoI" to its end and scrolls
 // the strip of frames of interest to that offset. Each step prints the frame number,
 // the status text and the counters.
-// Run it from the folder that holds imgs/logo.png (build/app).
 
 #include "app/mivo_particle_stream_analysis.h"
 

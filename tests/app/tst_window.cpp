@@ -1,7 +1,7 @@
 // The window's commands on a generated flow against the headless counter (tessel-count); the bad-input sweep.
 
+#include "tests/app/window_fixture.h"
 #include "tests/dialogs/particle_image.h"
-#include "tests/sequence/window_fixture.h"
 
 #include "dialogs/crop_dialog.h"
 #include "register/frame_listing.h"

@@ -11,7 +11,6 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSpinBox>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -70,9 +69,9 @@ void TestDialogs::labelReportsWhereTheMouseWas()
 
 void TestDialogs::selectionMeasuresTheParticleInTheDrag()
 {
-    QTemporaryDir folder;
-    const QString frame = folder.filePath("particles.png"), broken = folder.filePath("broken.png");
-    QVERIFY(ParticleFrame().save(frame) && QFile::copy(frame, broken) && QFile::resize(broken, 40));
+    const QImage picture = ParticleFrame();
+    const cv::Mat frame(picture.height(), picture.width(), CV_8UC1, const_cast<uchar*>(picture.constBits()),
+                        size_t(picture.bytesPerLine()));
     CGui4SelectRegion dialog;
     auto* label = Child<myQLabel>(&dialog, "label");
     const auto fields = [&dialog] {
@@ -91,7 +90,7 @@ void TestDialogs::selectionMeasuresTheParticleInTheDrag()
     poll.start(5);
     dialog.show();
     dialog.SetPixelSize(1.5);
-    dialog.SetImage(frame);
+    dialog.SetImage(frame, "/frames/particles.png");
     Click(&dialog, "btnOk");  // nothing measured: one pixel times 0.5 and 2.5, truncated
     dialog.show();
 
@@ -102,8 +101,8 @@ void TestDialogs::selectionMeasuresTheParticleInTheDrag()
     QCOMPARE(fields(), "33 49.5");
     Click(&dialog, "btnOk");
 
-    dialog.show();  // an unreadable file replaces the picture by a notice; nothing is selected on it
-    dialog.SetImage(broken);
+    dialog.show();  // a frame that could not be read: a notice instead of the picture, nothing to select on
+    dialog.SetImage(cv::Mat(), "/frames/broken.png");
     Drag(label, QPoint(50, 30), QPoint(80, 70));
     QCOMPARE(label->text() + " " + fields(), "Can not read image broken.png 33 49.5");
     QVERIFY(label->pixmap().isNull());
@@ -116,6 +115,9 @@ void TestDialogs::selectionMeasuresTheParticleInTheDrag()
 void TestDialogs::cropDialogSendsItsMargins()
 {
     CTool4CropImg dialog;
+    // The button pictures are compiled in; the test runs where no picture files lie.
+    QVERIFY(!Child<QPushButton>(&dialog, "btn_Ok")->icon().isNull());
+    QVERIFY(!Child<QPushButton>(&dialog, "btn_Cancel")->icon().isNull());
     QSignalSpy result(&dialog, &CTool4CropImg::sigCrop_dataToolCropping);
     dialog.show();
     // The boxes are named after other edges than the ones they sit at.

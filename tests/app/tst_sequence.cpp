@@ -60,6 +60,7 @@ private slots:
     void initTestCase();
     void init();
     void cleanup() { delete window; }
+    void startsWithTheLogo();
     void listingOrder();
     void navigationStopsAtTheEnds();
     void gridBars();
@@ -106,6 +107,14 @@ void TestSequence::init()
 {
     window = new Window;
     OpenFolder(*window, flat.path());
+}
+
+void TestSequence::startsWithTheLogo()
+{
+    // Compiled in: the test runs where no picture files lie.
+    Window fresh;
+    QCOMPARE(PreviewImage(fresh).size(), QSize(512, 512));
+    QVERIFY(!fresh.windowIcon().isNull());
 }
 
 void TestSequence::listingOrder()

@@ -3,7 +3,7 @@
 #include "app/form_text.h"
 #include "app/mivo_particle_stream_analysis.h"
 #include "register/mivo_register_manager.h"
-#include "stream/frame_file_check.h"
+#include "stream/video_stream.h"
 #include "toolkit/margins.h"
 #include "ui_mivo_particle_stream_analysis.h"
 
@@ -12,7 +12,6 @@
 #include <QPixmap>
 
 #include <opencv2/core.hpp>
-#include <opencv2/imgcodecs.hpp>
 
 #include <algorithm>
 #include <climits>
@@ -138,15 +137,9 @@ void CMivoParticleStreamAnalysis::RefreshFlowDirection()
 
 cv::Mat CMivoParticleStreamAnalysis::ReadFrameFile(int index) const
 {
-    if (index < 0 || index >= imageFiles.size())
-        return cv::Mat();
-    QString path = inputPath + QLatin1Char('/') + imageFiles.at(index);
-    path.replace(QLatin1Char('\\'), QLatin1Char('/'));
-    // A JPEG cut short decodes with grey rows; the count leaves it out, so the window
-    // does not offer it as a frame either.
-    if (IsTruncatedJpegFile(path.toStdString()))
-        return cv::Mat();
-    return cv::imread(path.toStdString(), cv::IMREAD_GRAYSCALE);
+    // A frame the count leaves out (a JPEG cut short, say) is not offered as a frame
+    // here either.
+    return sequenceFrames->ReadFrame(index);
 }
 
 void CMivoParticleStreamAnalysis::ShowFrame(int index)

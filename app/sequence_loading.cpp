@@ -4,11 +4,13 @@
 #include "app/mivo_particle_stream_analysis.h"
 #include "register/frame_listing.h"
 #include "register/mivo_register_manager.h"
+#include "stream/video_stream.h"
 #include "ui_mivo_particle_stream_analysis.h"
 
 #include <QDebug>
 #include <QFileDialog>
-#include <QPixmap>
+
+#include <opencv2/core.hpp>
 
 void CMivoParticleStreamAnalysis::slot_file_openInputFolder()
 {
@@ -95,16 +97,17 @@ bool CMivoParticleStreamAnalysis::ListImageFiles(QDir::SortFlags flags)
         return false;
     }
     imageFiles = ListFrameFiles(inputPath, flags);
+    sequenceFrames->SetFolder(inputPath.toStdString());
+    for (const QString& name : imageFiles)
+        sequenceFrames->AddFrame(name.toStdString());
     ui->tf_video_NumImages->setText(QString::number(imageFiles.size()));
     return imageFiles.size() >= kMinimumFrameCount;
 }
 
 void CMivoParticleStreamAnalysis::ReadFirstImageSize()
 {
-    QString path = inputPath + QLatin1Char('/') + imageFiles.first();
-    path.replace(QLatin1Char('\\'), QLatin1Char('/'));
-    // An undecodable file gives a null pixmap, so a size of 0 x 0.
-    const QPixmap first(path);
-    imageHeight = first.height();
-    imageWidth = first.width();
+    // A frame that cannot be read gives a size of 0 x 0.
+    const cv::Mat first = ReadFrameFile(0);
+    imageHeight = first.rows;
+    imageWidth = first.cols;
 }

@@ -1,0 +1,2 @@
+#include "stream/video_stream.h"
+#include <QThread>

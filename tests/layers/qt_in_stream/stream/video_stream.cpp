@@ -1,0 +1,3 @@
+// Breaks the layers: the stream uses Qt.
+#include <QImage>
+#include <queue>
