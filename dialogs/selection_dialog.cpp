@@ -1,6 +1,7 @@
 #include "dialogs/selection_dialog.h"
 #include "dialogs/tool_dialog_window.h"
 
+#include "stream/frame_reader.h"
 #include "toolkit/particle_measure.h"
 #include "ui_selection_dialog.h"
 
@@ -9,8 +10,6 @@
 #include <QImage>
 #include <QMessageBox>
 #include <QPainter>
-
-#include <opencv2/imgcodecs.hpp>
 
 #include <cmath>
 #include <vector>
@@ -57,7 +56,8 @@ void CGui4SelectRegion::SetPixelSize(double size)
 void CGui4SelectRegion::SetImage(const QString& path)
 {
     imagePath = path;
-    image = cv::imread(path.toStdString(), cv::IMREAD_GRAYSCALE);
+    // The count's frame reader: a file the count refuses is not offered for calibration.
+    image = ReadGreyFrame(path.toStdString()).grey;
     if (image.empty()) {
         ShowUnreadableImage();
         return;

@@ -3,7 +3,7 @@
 #include "app/form_text.h"
 #include "app/mivo_particle_stream_analysis.h"
 #include "register/mivo_register_manager.h"
-#include "stream/frame_file_check.h"
+#include "stream/frame_reader.h"
 #include "toolkit/margins.h"
 #include "ui_mivo_particle_stream_analysis.h"
 
@@ -12,7 +12,6 @@
 #include <QPixmap>
 
 #include <opencv2/core.hpp>
-#include <opencv2/imgcodecs.hpp>
 
 #include <algorithm>
 #include <climits>
@@ -142,11 +141,9 @@ cv::Mat CMivoParticleStreamAnalysis::ReadFrameFile(int index) const
         return cv::Mat();
     QString path = inputPath + QLatin1Char('/') + imageFiles.at(index);
     path.replace(QLatin1Char('\\'), QLatin1Char('/'));
-    // A JPEG cut short decodes with grey rows; the count leaves it out, so the window
-    // does not offer it as a frame either.
-    if (IsTruncatedJpegFile(path.toStdString()))
-        return cv::Mat();
-    return cv::imread(path.toStdString(), cv::IMREAD_GRAYSCALE);
+    // The count's own reader: what the count leaves out, the window does not offer as a
+    // frame either (a JPEG cut short, a pipe, a frame above the pixel limit, ...).
+    return ReadGreyFrame(path.toStdString()).grey;
 }
 
 void CMivoParticleStreamAnalysis::ShowFrame(int index)

@@ -13,6 +13,6 @@ QString SummaryJson(const CMivoRegisterManager& reg);
 QString SummaryText(const CMivoRegisterManager& reg, const CountOptions& options);
 
 // One "[WARNING] ..." line per frame the run left out, with the reason as the file
-// shows it now (missing, not an image, another size than frame 0), and one for log
-// lines that could not be written. Empty when nothing was left out.
+// shows it now (missing, cut short, another size than frame 0, ...: FrameReadReason),
+// and one for log lines that could not be written. Empty when nothing was left out.
 QStringList LeftOutWarnings(const CMivoRegisterManager& reg);
