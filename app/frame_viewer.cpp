@@ -137,8 +137,8 @@ void CMivoParticleStreamAnalysis::RefreshFlowDirection()
 
 cv::Mat CMivoParticleStreamAnalysis::ReadFrameFile(int index) const
 {
-    // A frame the count leaves out (a JPEG cut short, say) is not offered as a frame
-    // here either.
+    // The count's own reader: what the count leaves out, the window does not offer as a
+    // frame either (a JPEG cut short, a pipe, a frame above the pixel limit, ...).
     return sequenceFrames->ReadFrame(index);
 }
 

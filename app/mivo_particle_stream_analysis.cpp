@@ -4,6 +4,7 @@
 #include "app/pixel_calibration.h"
 #include "dialogs/crop_dialog.h"
 #include "dialogs/selection_dialog.h"
+#include "register/message_text.h"
 #include "register/mivo_register_manager.h"
 #include "stream/video_stream.h"
 #include "ui_mivo_particle_stream_analysis.h"
@@ -150,8 +151,9 @@ void CMivoParticleStreamAnalysis::SetProcessingControlsEnabled(bool enabled)
 
 void CMivoParticleStreamAnalysis::ShowStatus(const QString& text)
 {
-    // No time-out: a message stays until the next one replaces it.
-    ui->statusBar->showMessage(text);
+    // No time-out: a message stays until the next one replaces it. File names in it
+    // may hold control characters, which are shown escaped.
+    ui->statusBar->showMessage(EscapeControlCharacters(text));
 }
 
 void CMivoParticleStreamAnalysis::ConnectSignals()

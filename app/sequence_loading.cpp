@@ -80,13 +80,16 @@ bool CMivoParticleStreamAnalysis::LoadSequence(QDir::SortFlags flags)
     ui->sld_view_FrameSlider->setValue(0);
     ShowFrame(0);
     ui->tf_video_Size->setText(QStringLiteral("%1x%2").arg(imageHeight).arg(imageWidth));
-    // Files the listing cannot name are not frames of the sequence; the count of
-    // images would otherwise disagree with the folder without a word.
-    const QStringList unnamed = UndecodableFrameFiles(inputPath);
-    if (unnamed.size() == 1)
-        ShowStatus(FormText("[WARNING] Left out %1 (name not in UTF-8)").arg(unnamed.first()));
-    else if (unnamed.size() > 1)
-        ShowStatus(FormText("[WARNING] Left out %1 frame files (names not in UTF-8)").arg(unnamed.size()));
+    // Files named like frames that the listing leaves out (names it cannot hold, links
+    // that lead nowhere, pipes); the count of images would otherwise disagree with the
+    // folder without a word.
+    const std::vector<SkippedFrameFile> skipped = SkippedFrameFiles(inputPath);
+    if (skipped.size() == 1)
+        ShowStatus(FormText("[WARNING] Left out %1 (%2)").arg(skipped.front().name, skipped.front().Reason()));
+    else if (skipped.size() > 1)
+        ShowStatus(FormText("[WARNING] Left out %1 frame files (%2, ...)")
+                       .arg(skipped.size())
+                       .arg(skipped.front().name + QStringLiteral(": ") + skipped.front().Reason()));
     return true;
 }
 
@@ -106,7 +109,8 @@ bool CMivoParticleStreamAnalysis::ListImageFiles(QDir::SortFlags flags)
 
 void CMivoParticleStreamAnalysis::ReadFirstImageSize()
 {
-    // A frame that cannot be read gives a size of 0 x 0.
+    // Through the frame reader: a frame 0 it refuses (undecodable, above the pixel
+    // limit, a pipe) gives a size of 0 x 0.
     const cv::Mat first = ReadFrameFile(0);
     imageHeight = first.rows;
     imageWidth = first.cols;

@@ -1,7 +1,9 @@
 #include "register/frame_listing.h"
 
 #include <QFile>
+#include <QFileInfoList>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <system_error>
@@ -25,25 +27,92 @@ QDir::SortFlags FrameSortFlags(const QString& sortKey, const QString& order)
 
 QStringList ListFrameFiles(const QString& folder, QDir::SortFlags flags)
 {
-    // Without QDir::CaseSensitive the patterns match in any letter case.
-    QDir dir(folder, QString(), flags, QDir::Files | QDir::NoSymLinks | QDir::NoDotAndDotDot);
+    // Without QDir::CaseSensitive the patterns match in any letter case; without
+    // QDir::System, links that lead nowhere and pipes, devices and sockets stay out.
+    QDir dir(folder, QString(), QDir::NoSort, QDir::Files | QDir::NoDotAndDotDot);
     dir.setNameFilters(FrameNamePatterns());
-    return dir.entryList();
+    const QFileInfoList infos = dir.entryInfoList();
+
+    // QDir reverses ties along with the key; here they always ascend by name.
+    struct Entry {
+        QString name;
+        qint64 key;
+    };
+    const int key = int(flags & QDir::SortByMask);
+    const bool reversed = flags.testFlag(QDir::Reversed);
+    std::vector<Entry> entries;
+    entries.reserve(size_t(infos.size()));
+    for (const QFileInfo& info : infos) {
+        const qint64 value = key == QDir::Time   ? info.lastModified().toMSecsSinceEpoch()
+                             : key == QDir::Size ? info.size()
+                                                 : 0;
+        entries.push_back({info.fileName(), value});
+    }
+    const bool largestFirst = (key == QDir::Time || key == QDir::Size) != reversed;
+    const bool namesDescend = key != QDir::Time && key != QDir::Size && reversed;
+    std::sort(entries.begin(), entries.end(), [&](const Entry& a, const Entry& b) {
+        if (a.key != b.key)
+            return largestFirst ? a.key > b.key : a.key < b.key;
+        return namesDescend ? b.name < a.name : a.name < b.name;
+    });
+    QStringList names;
+    names.reserve(qsizetype(entries.size()));
+    for (Entry& entry : entries)
+        names << std::move(entry.name);
+    return names;
+}
+
+QString SkippedFrameFile::Reason() const
+{
+    switch (kind) {
+    case NameNotUtf8:
+        return QStringLiteral("name not in UTF-8");
+    case BrokenLink:
+        return QStringLiteral("broken link");
+    case NotRegularFile:
+        break;
+    }
+    return QStringLiteral("not a regular file");
+}
+
+std::vector<SkippedFrameFile> SkippedFrameFiles(const QString& folder)
+{
+    namespace fs = std::filesystem;
+    std::vector<SkippedFrameFile> skipped;
+    const QStringList patterns = FrameNamePatterns();
+    std::error_code error;
+    const fs::path path(QFile::encodeName(folder).toStdString());
+    for (fs::directory_iterator it(path, error), end; !error && it != end; it.increment(error)) {
+        const std::string bytes = it->path().filename().string();
+        const QString name = QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
+        if (!QDir::match(patterns, name))
+            continue;
+        std::error_code statError;
+        const fs::file_type type = fs::status(it->path(), statError).type();  // through links
+        SkippedFrameFile::Kind kind;
+        if (statError || type == fs::file_type::not_found)
+            kind = SkippedFrameFile::BrokenLink;
+        else if (type == fs::file_type::directory)
+            continue;
+        else if (type != fs::file_type::regular)
+            kind = SkippedFrameFile::NotRegularFile;
+        else if (name.toUtf8() != QByteArray::fromStdString(bytes))
+            kind = SkippedFrameFile::NameNotUtf8;
+        else
+            continue;
+        skipped.push_back({name, kind});
+    }
+    std::sort(skipped.begin(), skipped.end(),
+              [](const SkippedFrameFile& a, const SkippedFrameFile& b) { return a.name < b.name; });
+    return skipped;
 }
 
 QStringList UndecodableFrameFiles(const QString& folder)
 {
     QStringList names;
-    std::error_code error;
-    const std::filesystem::path path(QFile::encodeName(folder).toStdString());
-    for (std::filesystem::directory_iterator it(path, error), end; !error && it != end; it.increment(error)) {
-        if (it->is_symlink(error) || !it->is_regular_file(error))
-            continue;
-        const std::string bytes = it->path().filename().string();
-        const QString name = QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
-        if (name.toUtf8() != QByteArray::fromStdString(bytes) && QDir::match(FrameNamePatterns(), name))
-            names << name;
+    for (const SkippedFrameFile& file : SkippedFrameFiles(folder)) {
+        if (file.kind == SkippedFrameFile::NameNotUtf8)
+            names << file.name;
     }
-    names.sort();
     return names;
 }

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <vector>
+
 // The frames of an image sequence are the image files directly inside one folder.
 // This is the one listing used by the window and by the headless counter, so both
 // see the same frames in the same order.
@@ -20,11 +22,30 @@ constexpr int kMinimumFrameCount = 6;
 // sorts by name, an unknown order counts as ascending.
 QDir::SortFlags FrameSortFlags(const QString& sortKey, const QString& order);
 
-// Names (no folder part) of the regular files of `folder` that match the patterns,
-// sorted with `flags`; sub-folders and symbolic links are left out.
+// Names (no folder part) of the files of `folder` that match the patterns and are
+// regular files or symbolic links to regular files (a link counts as its target's
+// time and size). The key of `flags` orders them as QDir would: names ascending,
+// times newest first, sizes largest first, QDir::Reversed turning that round; files
+// of equal time or size follow each other by name, ascending in both directions, so
+// that every order is total.
 QStringList ListFrameFiles(const QString& folder, QDir::SortFlags flags);
 
-// Frame files that ListFrameFiles leaves out because their names are not valid UTF-8
-// (no QString can name them, so they cannot be opened through one either), named with
-// the undecodable bytes replaced. Sorted by name.
+// An entry of the folder whose name matches the patterns but that ListFrameFiles
+// leaves out. Sub-folders are not frames and are not named.
+struct SkippedFrameFile {
+    enum Kind {
+        NameNotUtf8,     // no QString can name it, so it cannot be opened through one
+        BrokenLink,      // a symbolic link that leads nowhere
+        NotRegularFile,  // a pipe, device or socket, or a link to one
+    };
+    QString name;  // bytes that are not UTF-8 shown as U+FFFD
+    Kind kind;
+    // "name not in UTF-8", "broken link", "not a regular file".
+    QString Reason() const;
+};
+
+// Sorted by name.
+std::vector<SkippedFrameFile> SkippedFrameFiles(const QString& folder);
+
+// The names of the skipped files whose names are not valid UTF-8, sorted.
 QStringList UndecodableFrameFiles(const QString& folder);

@@ -7,12 +7,18 @@
 
 namespace {
 
-QString Quoted(const QString& field)
+// A text field that spreadsheet programs read back as text: one that starts like a
+// formula (=, +, -, @, a tab or a carriage return) gets a leading apostrophe and
+// quotes; one holding a comma, a quote or a line break gets quotes; quotes inside
+// are doubled.
+QString TextField(const QString& field)
 {
-    if (!field.contains(QLatin1Char(',')) && !field.contains(QLatin1Char('"')) && !field.contains(QLatin1Char('\n')) &&
-        !field.contains(QLatin1Char('\r')))
+    const bool formula = !field.isEmpty() && QStringView(u"=+-@\t\r").contains(field.front());
+    const bool special = field.contains(QLatin1Char(',')) || field.contains(QLatin1Char('"')) ||
+                         field.contains(QLatin1Char('\n')) || field.contains(QLatin1Char('\r'));
+    if (!formula && !special)
         return field;
-    QString escaped = field;
+    QString escaped = formula ? QLatin1Char('\'') + field : field;
     escaped.replace(QLatin1String("\""), QLatin1String("\"\""));
     return QLatin1Char('"') + escaped + QLatin1Char('"');
 }
@@ -34,7 +40,7 @@ QString ParticleCsvRow(const ParticleMeasure& record, const CVideoStream& stream
 {
     const QStringList fields = {
         QString::number(record.frame),
-        Quoted(QString::fromStdString(stream.FrameName(record.frame))),
+        TextField(QString::fromStdString(stream.FrameName(record.frame))),
         QString::number(record.x),
         QString::number(record.y),
         QString::number(record.area),

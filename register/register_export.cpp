@@ -4,28 +4,56 @@
 
 #include "register/mivo_register_manager.h"
 
+#include <QBuffer>
+#include <QFileInfo>
+#include <QSaveFile>
+
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
+#include <vector>
 
 namespace {
 
-// cv::imwrite refuses empty images and unknown extensions by throwing.
+// Each picture is written to a temporary file beside its final name and renamed only
+// when complete (QSaveFile): a write that fails leaves nothing under the final name,
+// not even an empty file. The format follows the file name's suffix.
+bool Commit(const QString& path, const QByteArray& bytes)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    if (file.write(bytes) != bytes.size()) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}
+
+// cv::imencode refuses empty images and unknown suffixes by throwing.
 bool WriteGrey(const QString& path, const cv::Mat& grey)
 {
     if (grey.empty())
         return false;
+    std::vector<uchar> encoded;
     try {
-        return cv::imwrite(path.toStdString(), grey);
+        if (!cv::imencode(('.' + QFileInfo(path).suffix()).toStdString(), grey, encoded))
+            return false;
     } catch (const cv::Exception&) {
         return false;
     }
+    return Commit(path, QByteArray(reinterpret_cast<const char*>(encoded.data()), qsizetype(encoded.size())));
 }
 
 bool SaveImage(const QString& path, const QImage& image)
 {
-    return !image.isNull() && image.save(path, nullptr, -1);
+    if (image.isNull())
+        return false;
+    QByteArray encoded;
+    QBuffer buffer(&encoded);
+    return buffer.open(QIODevice::WriteOnly) &&
+           image.save(&buffer, QFileInfo(path).suffix().toLatin1().constData(), -1) && Commit(path, encoded);
 }
 
 }  // namespace

@@ -77,8 +77,9 @@ bool CMivoRegisterManager::BeginProcessing()
     if (!prepared) {
         // Frame 0 gives the frame size every later step relies on.
         NoteUnreadable(0);
+        const std::string reason = FrameReadReason(stream->ReadRunFrame(0), stream->RunFrameLimits());
         emit signalMReg_showInStatusBar(tr("[ERRO] Can not read image ") +
-                                        QString::fromStdString(stream->FrameName(0)));
+                                        QString::fromStdString(stream->FrameName(0) + " (" + reason + ")"));
         return false;
     }
     selectedFrames.push_back(0);

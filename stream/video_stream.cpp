@@ -1,8 +1,5 @@
 #include "stream/video_stream.h"
 
-#include "stream/frame_file_check.h"
-
-#include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
@@ -28,6 +25,7 @@ void CVideoStream::Reset()
     marginBottom = 0;
     marginLeft = 0;
     marginRight = 0;
+    framePixelLimit = kDefaultFramePixelLimit;
     recentFrames.clear();
 }
 
@@ -62,10 +60,8 @@ std::string CVideoStream::FrameName(int index) const
     return frameNames[static_cast<size_t>(index)];
 }
 
-cv::Mat CVideoStream::ReadFrame(int index) const
+cv::Mat CVideoStream::Recent(int index) const
 {
-    if (!HasFrame(index))
-        return cv::Mat();
     for (auto it = recentFrames.begin(); it != recentFrames.end(); ++it) {
         if (it->first != index)
             continue;
@@ -73,22 +69,58 @@ cv::Mat CVideoStream::ReadFrame(int index) const
         // Callers work on frames in place (preparation, drawing).
         return recentFrames.front().second.clone();
     }
-    cv::Mat grey;
-    const std::string path = FramePath(index);
-    if (IsTruncatedJpegFile(path))
-        return cv::Mat();
-    try {
-        grey = cv::imread(path, cv::IMREAD_GRAYSCALE);
-    } catch (const cv::Exception&) {
-        // A decoder may give up on a damaged file by throwing; that is an unreadable frame.
-        return cv::Mat();
-    }
-    if (grey.empty() || recentFrameCapacity <= 0)
-        return grey;
+    return cv::Mat();
+}
+
+void CVideoStream::Remember(int index, const cv::Mat& grey) const
+{
+    // Only frames of the run's size: anything else is left out of the run anyway.
+    if (recentFrameCapacity <= 0 || grey.empty() || grey.rows != frameHeight || grey.cols != frameWidth)
+        return;
+    recentFrames.erase(std::remove_if(recentFrames.begin(), recentFrames.end(),
+                                      [index](const std::pair<int, cv::Mat>& kept) { return kept.first == index; }),
+                       recentFrames.end());
     recentFrames.insert(recentFrames.begin(), {index, grey});
     if (recentFrames.size() > static_cast<size_t>(recentFrameCapacity))
         recentFrames.pop_back();
-    return grey.clone();
+}
+
+FrameReadLimits CVideoStream::RunFrameLimits() const
+{
+    FrameReadLimits limits;
+    limits.expectedSize = cv::Size(frameWidth, frameHeight);
+    limits.pixelLimit = framePixelLimit;
+    return limits;
+}
+
+FrameRead CVideoStream::ReadWithLimits(int index, const FrameReadLimits& limits) const
+{
+    FrameRead read;
+    if (!HasFrame(index))
+        return read;
+    read.grey = Recent(index);
+    if (!read.grey.empty()) {
+        read.status = FrameReadStatus::Read;
+        read.size = read.grey.size();
+        return read;
+    }
+    read = ReadGreyFrame(FramePath(index), limits);
+    Remember(index, read.grey);
+    if (!read.grey.empty())
+        read.grey = read.grey.clone();
+    return read;
+}
+
+FrameRead CVideoStream::ReadRunFrame(int index) const
+{
+    return ReadWithLimits(index, RunFrameLimits());
+}
+
+cv::Mat CVideoStream::ReadFrame(int index) const
+{
+    FrameReadLimits limits;
+    limits.pixelLimit = framePixelLimit;
+    return ReadWithLimits(index, limits).grey;
 }
 
 void CVideoStream::SetRecentFrameCapacity(int frames)
@@ -100,10 +132,10 @@ void CVideoStream::SetRecentFrameCapacity(int frames)
 
 cv::Mat CVideoStream::ReadSizedFrame(int index) const
 {
-    cv::Mat grey = ReadFrame(index);
-    if (grey.empty() || grey.rows != frameHeight || grey.cols != frameWidth)
+    // Without frame 0's size no frame has the run's size.
+    if (frameWidth <= 0 || frameHeight <= 0)
         return cv::Mat();
-    return grey;
+    return ReadRunFrame(index).grey;
 }
 
 void CVideoStream::PrepareFrame(cv::Mat& grey) const
@@ -115,16 +147,18 @@ void CVideoStream::PrepareFrame(cv::Mat& grey) const
 
 bool CVideoStream::PrepareFirstFrame()
 {
+    // Frame 0 sets the run's size, so it is read at any size within the pixel limit.
+    frameHeight = 0;
+    frameWidth = 0;
     cv::Mat grey = ReadFrame(0);
     if (grey.empty()) {
         previousFrame.release();
-        frameHeight = 0;
-        frameWidth = 0;
         return false;
     }
-    PrepareFrame(grey);
-    previousFrame = grey;
-    frameHeight = previousFrame.rows;
-    frameWidth = previousFrame.cols;
+    frameHeight = grey.rows;
+    frameWidth = grey.cols;
+    Remember(0, grey);
+    previousFrame = grey.clone();
+    PrepareFrame(previousFrame);
     return true;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "stream/frame_reader.h"
 #include "stream/frame_shift.h"
 #include "toolkit/particle_measure.h"
 
@@ -30,14 +31,20 @@ public:
     std::string FramePath(int index) const;
     std::string FrameName(int index) const;
 
-    // 8-bit grey, the caller's own copy; empty when the index is outside the list or
-    // the file cannot be read (a JPEG cut short counts as unreadable).
+    // 8-bit grey, the caller's own copy, of any size within framePixelLimit; empty
+    // when the index is outside the list or the file cannot be read (ReadGreyFrame).
     cv::Mat ReadFrame(int index) const;
 
-    // ReadFrame keeps the last `frames` decoded frames (0, the default: none), so
-    // that a frame counted right after its neighbours were measured is not decoded
-    // again. A file changed on disk after it was read is then seen late. Reset
-    // forgets the kept frames but not the capacity.
+    // The frame as the run takes it, with the reason when it cannot: once frame 0 is
+    // prepared, a frame of another size is left out without being decoded.
+    FrameRead ReadRunFrame(int index) const;
+    // The limits ReadRunFrame reads with: frame 0's size (once known) and framePixelLimit.
+    FrameReadLimits RunFrameLimits() const;
+
+    // ReadFrame keeps the last `frames` decoded frames of the run's size (0, the
+    // default: none), so that a frame counted right after its neighbours were measured
+    // is not decoded again. A file changed on disk after it was read is then seen
+    // late. Reset forgets the kept frames but not the capacity.
     void SetRecentFrameCapacity(int frames);
 
     // previousFrame = prepared frame 0; frameHeight/frameWidth = its size.
@@ -76,6 +83,8 @@ public:
     std::vector<std::string> frameNames;
     int minArea = 10;
     int maxArea = 900;
+    // Frames of more pixels are refused; frame 0 above it stops a run from starting.
+    long long framePixelLimit = kDefaultFramePixelLimit;
 
 private:
     // Most recently read first.
@@ -83,6 +92,10 @@ private:
     int recentFrameCapacity = 0;
 
     bool HasFrame(int index) const;
+    // A copy of the kept frame, or empty; keeping a frame of the run's size.
+    cv::Mat Recent(int index) const;
+    void Remember(int index, const cv::Mat& grey) const;
+    FrameRead ReadWithLimits(int index, const FrameReadLimits& limits) const;
     // ReadFrame, but empty unless the frame has the size of frame 0.
     cv::Mat ReadSizedFrame(int index) const;
     // Box blur 3 x 3, then an opening with kernel3x3, in place.

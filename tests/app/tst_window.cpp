@@ -162,7 +162,9 @@ void TestWindow::badInputs_data()
         << QStringList{QString("[WARNING] Can not write log_KOV.txt: %1 log lines lost").arg(reference.logLines)};
     // Nothing to measure against; no frame shown, so the frame number reads 0.
     QTest::newRow("frame 0 unreadable") << QStringList{
-        outOfRange, "[ERRO] Can not read image frame_0000.png", outOfRange, outOfRange, outOfRange, outOfRange};
+        outOfRange, "[ERRO] Can not read image frame_0000.png (not a PNG, JPEG, TIFF or BMP image)",
+        outOfRange, outOfRange,
+        outOfRange, outOfRange};
     QTest::newRow("five frames and a sub-folder") << QStringList{"[ERRO] No images were found"};
 }
 

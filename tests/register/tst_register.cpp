@@ -17,6 +17,8 @@
 #include <limits>
 #include <memory>
 
+#include <sys/stat.h>
+
 namespace {
 
 using Ints = std::vector<int>;
@@ -356,7 +358,8 @@ void TestRegister::stopsAndRestarts()
 }
 
 // Frame files of differing name, age and size, beside what is no frame: other types, a
-// sub-folder named like an image, a symbolic link.
+// sub-folder named like an image, a link that leads nowhere, a pipe. A link to a frame is
+// listed with its target's time and size, a tie broken by name in both directions.
 void TestRegister::frameListing()
 {
     QTemporaryDir tmp;
@@ -374,20 +377,27 @@ void TestRegister::frameListing()
                                  QFileDevice::FileModificationTime));
     }
     QVERIFY(dir.mkdir("s.png") && QFile::link(dir.filePath("a.PNG"), dir.filePath("l.png")));
+    QVERIFY(QFile::link(dir.filePath("none.png"), dir.filePath("m.png")));
+    QVERIFY(::mkfifo(QFile::encodeName(dir.filePath("p.png")).constData(), 0600) == 0);
     // Names ascend case-sensitively, digit by digit; times oldest first, sizes smallest first.
     // An unknown key sorts by name, an unknown order ascends.
     std::vector<std::pair<const char*, QStringList>> orders = {
-        {"byName", {"B.jpeg", "a.PNG", "b.Jpg", "c10.tif", "c9.TIFF", "d.bmp"}},
-        {"byTime", {"B.jpeg", "c9.TIFF", "c10.tif", "a.PNG", "d.bmp", "b.Jpg"}},
-        {"bySize", {"c10.tif", "c9.TIFF", "B.jpeg", "a.PNG", "d.bmp", "b.Jpg"}}};
+        {"byName", {"B.jpeg", "a.PNG", "b.Jpg", "c10.tif", "c9.TIFF", "d.bmp", "l.png"}},
+        {"byTime", {"B.jpeg", "c9.TIFF", "c10.tif", "a.PNG", "l.png", "d.bmp", "b.Jpg"}},
+        {"bySize", {"c10.tif", "c9.TIFF", "B.jpeg", "a.PNG", "l.png", "d.bmp", "b.Jpg"}}};
     orders.emplace_back("byColour", orders[0].second);
     for (auto [key, names] : orders) {
         for (const char* order : {"orderAscendant", "sideways"})
             QCOMPARE(ListFrameFiles(tmp.path(), FrameSortFlags(key, order)), names);
         std::reverse(names.begin(), names.end());
+        if (names.indexOf("a.PNG") == names.indexOf("l.png") + 1)  // the tie
+            names.swapItemsAt(names.indexOf("a.PNG"), names.indexOf("l.png"));
         QCOMPARE(ListFrameFiles(tmp.path(), FrameSortFlags(key, "orderDescendant")), names);
     }
     QVERIFY(ListFrameFiles(dir.filePath("absent"), QDir::Name).isEmpty());
+    QStringList skipped;
+    for (const SkippedFrameFile& file : SkippedFrameFiles(tmp.path())) skipped << file.name + ": " + file.Reason();
+    QCOMPARE(skipped, QStringList({"m.png: broken link", "p.png: not a regular file"}));
 }
 
 QTEST_GUILESS_MAIN(TestRegister)

@@ -2,7 +2,9 @@
 // and what it does with bad input.
 
 #include "register_test_support.h"
+#include "tests/hostile_files.h"
 
+#include <QCryptographicHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -19,6 +21,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -30,21 +33,51 @@ struct Outcome {
     QJsonObject json;
 };
 
-// Runs tessel-count in `dir`, where its log goes. `midRun` runs once, with the counter
-// stopped, as soon as its first progress line arrives; `stdoutFile` takes its standard output.
-Outcome Count(const QStringList& arguments, const QString& dir, const std::function<void()>& midRun = {},
-              const QString& stdoutFile = {})
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kAddressSanitizer = true;
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+
+// How the counter is started besides its arguments.
+struct Launch {
+    QString program = QStringLiteral(TESSEL_COUNT_PATH);
+    std::function<void()> midRun;  // runs once, the counter stopped, at its first progress line
+    QString stdoutFile;            // takes its standard output
+    rlim_t fileSizeLimit = RLIM_INFINITY;
+};
+
+// Every run is held to 1 GiB, so that a frame decoded in full where it should not be
+// ends the run: address space in the plain build, resident memory and single
+// allocations under AddressSanitizer (whose shadow memory takes terabytes of address space).
+constexpr rlim_t kMemoryLimit = rlim_t(1) << 30;
+
+// Runs tessel-count in `dir`, where its log goes.
+Outcome Count(const QStringList& arguments, const QString& dir, const Launch& launch = {})
 {
     QProcess process;
     process.setWorkingDirectory(dir);
-    if (!stdoutFile.isEmpty()) process.setStandardOutputFile(stdoutFile);
-    process.start(QStringLiteral(TESSEL_COUNT_PATH), arguments);
+    if (!launch.stdoutFile.isEmpty()) process.setStandardOutputFile(launch.stdoutFile);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    if (kAddressSanitizer)
+        environment.insert("ASAN_OPTIONS", environment.value("ASAN_OPTIONS") +
+                                               ":hard_rss_limit_mb=1024:max_allocation_size_mb=512"
+                                               ":allocator_may_return_null=1");
+    process.setProcessEnvironment(environment);
+    const rlim_t fileSize = launch.fileSizeLimit;
+    process.setChildProcessModifier([fileSize] {
+        const rlimit memory{kMemoryLimit, kMemoryLimit}, files{fileSize, fileSize};
+        if (!kAddressSanitizer) ::setrlimit(RLIMIT_AS, &memory);
+        ::signal(SIGXFSZ, SIG_IGN);  // a write beyond the limit fails instead
+        ::setrlimit(RLIMIT_FSIZE, &files);
+    });
+    process.start(launch.program, arguments);
     QByteArray err;
-    if (midRun) {
+    if (launch.midRun) {
         process.setReadChannel(QProcess::StandardError);
         while (!err.contains("[Process]") && process.waitForReadyRead(120000)) err += process.readAllStandardError();
         ::kill(static_cast<pid_t>(process.processId()), SIGSTOP);
-        midRun();
+        launch.midRun();
         ::kill(static_cast<pid_t>(process.processId()), SIGCONT);
     }
     Outcome o;
@@ -54,6 +87,26 @@ Outcome Count(const QStringList& arguments, const QString& dir, const std::funct
     o.err = QString::fromLocal8Bit(err + process.readAllStandardError());
     o.json = QJsonDocument::fromJson(o.out.toUtf8()).object();
     return o;
+}
+
+// Every entry of a folder by its name's bytes: mode, size, time and, of files up to 64 MB,
+// the contents' hash.
+QMap<QByteArray, QByteArray> Snapshot(const QString& folder)
+{
+    QMap<QByteArray, QByteArray> entries;
+    std::error_code error;
+    for (std::filesystem::directory_iterator it(QFile::encodeName(folder).toStdString(), error), end;
+         !error && it != end; it.increment(error)) {
+        struct stat info {};
+        ::lstat(it->path().c_str(), &info);
+        QFile file(QFile::decodeName(it->path().c_str()));
+        const bool hashed = S_ISREG(info.st_mode) && info.st_size <= (64 << 20) && file.open(QIODevice::ReadOnly);
+        entries.insert(it->path().filename().c_str(),
+                       QByteArray::number(info.st_mode) + ' ' + QByteArray::number(qint64(info.st_size)) + ' ' +
+                           QByteArray::number(qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec) + ' ' +
+                           QCryptographicHash::hash(hashed ? file.readAll() : "", QCryptographicHash::Md5).toHex());
+    }
+    return entries;
 }
 
 // The particle rows of a CSV file, of the frames before `frame`, without the file name
@@ -73,6 +126,13 @@ QStringList Rows(const QString& path, int frame = INT_MAX)
 const QString kUnmeasured = "[WARNING] %1 of %2 frame shifts could not be measured and were taken as 0; parts of the "
                             "flow may not be counted";
 
+// Sets the modification time, in seconds since 1970.
+bool Touch(const QString& path, time_t seconds)
+{
+    const timespec times[2] = {{seconds, 0}, {seconds, 0}};
+    return ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0) == 0;
+}
+
 bool Truncate(const QString& path, double share)
 {
     QFile file(path);
@@ -81,17 +141,18 @@ bool Truncate(const QString& path, double share)
 
 // A bad input, set up in a case folder that holds the small flow in "frames", and what the
 // counter must do with it: keep working, name what went wrong on standard error, tell it by
-// its exit status and lose nothing it could compute.
+// its exit status, lose nothing it could compute and change nothing in the counted folder.
 struct BadInput {
     QStringList arguments = {"--json", "--csv", "p.csv", "frames"};
-    QString stdoutFile, csv = QStringLiteral("p.csv"), referenceCsv;
+    Launch launch;
+    QString csv = QStringLiteral("p.csv"), referenceCsv;
     QJsonObject reference;
-    std::function<void()> midRun;
     int exitCode = 0;
     QStringList messages;  // every "[ERRO] ..." and "[WARNING] ..." line, in order
-    // Same: the reference's, but for the frame left out; None: nothing; Own: as `check` says.
+    // Same: the reference's, but for the frames left out; None: nothing; Own: as `check` says.
     enum { Same, None, Own } summary = Same;
-    int leftOut = -1;  // listed as unreadable and logged once; the table kept up to the frame before
+    QList<int> leftOut;  // listed as unreadable and logged once each; the table kept up to the frame before
+    QString input;       // the counted folder, when it is not the last argument
     std::function<void(const Outcome&)> check;
 };
 
@@ -212,31 +273,21 @@ void TestTesselCount::badUsage()
 void TestTesselCount::badInputs_data()
 {
     QTest::addColumn<int>("unused");
-    for (const char* tag : {"zero-byte frame",
-                            "truncated PNG",
-                            "truncated JPEG",
-                            "text file named .png",
-                            "colour and 16-bit frames",
-                            "frame of another size",
-                            "name not in UTF-8",
-                            "frame deleted during the run",
-                            "frame spoiled during the run",
-                            "missing folder",
-                            "folder is a file",
-                            "five frames and a sub-folder",
-                            "frame 0 unreadable",
-                            "spaces and non-ASCII names",
-                            "export folder cannot be made",
-                            "CSV cannot be written",
-                            "CSV into a pipe",
-                            "log is a folder",
-                            "log on a full disk",
-                            "standard output on a full disk",
-                            "1 x 1 frames",
-                            "shift above half the frame width",
-                            "still flow",
-                            "empty flow",
-                            "area bounds at the int limit"})
+    for (const char* tag :
+         {"zero-byte frame", "truncated PNG", "truncated JPEG", "text file named .png", "colour and 16-bit frames",
+          "frame of another size", "name not in UTF-8", "frame deleted during the run", "frame spoiled during the run",
+          "missing folder", "folder is a file", "five frames and a sub-folder", "frame 0 unreadable",
+          "spaces and non-ASCII names", "export folder cannot be made", "CSV cannot be written", "CSV into a pipe",
+          "log is a folder", "log on a full disk", "standard output on a full disk", "1 x 1 frames",
+          "shift above half the frame width", "still flow", "empty flow", "area bounds at the int limit",
+          // hostile inputs, one row per class
+          "three-channel HDR and PFM named .png", "float frames named .png", "decompression bomb",
+          "decompression bomb as frame 0", "allocation failure", "pixel limit below frame 0",
+          "sparse 100 GB file that starts like a JPEG", "JPEG cut short into a preallocated file",
+          "JPEG with flipped bits", "BMP with a broken run-length stream", "frames are symbolic links",
+          "equal modification times", "CSV path not in UTF-8", "CSV onto a frame", "export into the counted folder",
+          "export on a full disk", "frame replaced by a pipe during the run", "newline in a frame name",
+          "names that look like formulas"})
         QTest::newRow(tag) << 0;
 }
 
@@ -248,33 +299,61 @@ void TestTesselCount::Prepare(const QByteArray& tag, const QString& dir, BadInpu
     QDir().mkpath(frames);
     for (const QString& name : small.names) QFile::copy(small.Folder() + '/' + name, frames + '/' + name);
     const auto frame = [&](int t) { return frames + '/' + small.names[t]; };
-    // Not measured: the shift of the frame left out, mostly also that of the next.
-    const auto leftOut = [&](int index, const QString& name, const char* reason, int unmeasured = 2) {
+    // Not measured: the shift of each frame left out, mostly also that of the next.
+    const auto leftOut = [&](QList<int> indices, const QStringList& names, const char* reason, int unmeasured = -1) {
         in.exitCode = 3;
-        in.leftOut = index;
-        in.messages = {QStringLiteral("[WARNING] Left out %1 (%2)").arg(name, reason),
-                       kUnmeasured.arg(unmeasured).arg(11)};
+        in.leftOut = indices;
+        for (const QString& name : names) in.messages << QStringLiteral("[WARNING] Left out %1 (%2)").arg(name, reason);
+        if (unmeasured < 0) unmeasured = 2 * int(indices.size());
+        if (unmeasured > 0) in.messages << kUnmeasured.arg(unmeasured).arg(11);
     };
     const auto failed = [&](const QString& message) {
         in.exitCode = 1;
         in.summary = BadInput::None;
         in.messages = {message};
     };
+    const auto badUsage = [&](const QString& message) {
+        in.exitCode = 2;
+        in.summary = BadInput::None;
+        in.check = [message, dir](const Outcome& o) {
+            QVERIFY(o.err.startsWith("tessel-count: " + message + '\n'));
+            QCOMPARE(QDir(dir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{"frames"});
+        };
+    };
+    // A JPEG flow beside the PNG one, counted whole for the reference.
+    const auto jpegFlow = [&] {
+        QVERIFY(flowgen::WriteFlow(small.flow, (dir + "/jpeg").toStdString(), "jpg", nullptr));
+        in.reference = Count({"--json", "--csv", "whole.csv", "jpeg"}, dir).json;
+        in.referenceCsv = dir + "/whole.csv";
+        in.arguments.last() = "jpeg";
+    };
+    // Damaged files that OpenCV still decodes: counted as good before.
+    const auto replace = [&](const QString& path, const hostile::Bytes& bytes, bool decodes) {
+        QVERIFY(hostile::Write(QFile::encodeName(path).toStdString(), bytes));
+        QCOMPARE(cv::imread(QFile::encodeName(path).toStdString(), cv::IMREAD_GRAYSCALE).empty(), !decodes);
+    };
+    const auto fileBytes = [](const QString& path) {
+        QFile file(path);
+        const QByteArray bytes = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        return hostile::Bytes(bytes.begin(), bytes.end());
+    };
+    const cv::Mat colourFloat(480, 640, CV_32FC3, cv::Scalar(0.7, 0.2, 0.5));
+    const QString notAnImage = "not a PNG, JPEG, TIFF or BMP image";
     if (tag == "zero-byte frame" || tag == "truncated PNG" || tag == "text file named .png") {
         QVERIFY(tag == "text file named .png" ? Spoil(frame(5).toStdString())
                                               : Truncate(frame(5), tag == "truncated PNG" ? 0.5 : 0.0));
-        leftOut(5, small.names[5], "can not read image");
+        leftOut({5}, {small.names[5]},
+                tag == "zero-byte frame" ? "empty file"
+                : tag == "truncated PNG" ? "cut short"
+                                         : qPrintable(notAnImage));
         if (tag == "text file named .png")  // listed in the text summary too
             in.check = [dir](const Outcome&) {
                 QVERIFY(Count({"frames"}, dir).out.contains("Unreadable frames:  5\n"));
             };
     } else if (tag == "truncated JPEG") {  // the decoder would fill the missing rows with grey and only warn
-        QVERIFY(flowgen::WriteFlow(small.flow, (dir + "/jpeg").toStdString(), "jpg", nullptr));
-        in.reference = Count({"--json", "--csv", "whole.csv", "jpeg"}, dir).json;
-        in.referenceCsv = dir + "/whole.csv";
-        in.arguments.last() = "jpeg";
+        jpegFlow();
         QVERIFY(Truncate(dir + "/jpeg/frame_0005.jpg", 0.6));
-        leftOut(5, "frame_0005.jpg", "can not read image");
+        leftOut({5}, {"frame_0005.jpg"}, "cut short");
     } else if (tag == "colour and 16-bit frames") {  // the same grey values, the same count
         for (int t = 0; t < 12; ++t) {
             cv::Mat grey = cv::imread(frame(t).toStdString(), cv::IMREAD_GRAYSCALE), file;
@@ -283,11 +362,11 @@ void TestTesselCount::Prepare(const QByteArray& tag, const QString& dir, BadInpu
         }
     } else if (tag == "frame of another size") {
         QVERIFY(cv::imwrite(frame(5).toStdString(), cv::Mat(240, 320, CV_8UC1, cv::Scalar(200))));
-        leftOut(5, small.names[5], "320 x 240, frame 0 is 640 x 480");
+        leftOut({5}, {small.names[5]}, "320 x 240, frame 0 is 640 x 480");
     } else if (tag == "name not in UTF-8") {  // left out of the listing: frame 6 becomes frame 5
         const std::string undecodable = QFile::encodeName(frames).toStdString() + "/frame_\xe4_0005.png";
         std::filesystem::rename(QFile::encodeName(frame(5)).toStdString(), undecodable);
-        leftOut(5, "frame_\uFFFD_0005.png", "name not in UTF-8");
+        leftOut({5}, {"frame_\uFFFD_0005.png"}, "name not in UTF-8");
         in.messages.last() = kUnmeasured.arg(1).arg(10);
         in.summary = BadInput::Own;
         in.check = [undecodable](const Outcome& o) {
@@ -297,8 +376,10 @@ void TestTesselCount::Prepare(const QByteArray& tag, const QString& dir, BadInpu
     } else if (tag == "frame deleted during the run" || tag == "frame spoiled during the run") {
         const bool deleted = tag == "frame deleted during the run";  // the last frame, or one near it
         const int index = deleted ? 11 : 9;
-        in.midRun = [path = frame(index), deleted] { deleted ? QFile::remove(path) : Spoil(path.toStdString()); };
-        leftOut(index, small.names[index], deleted ? "missing" : "can not read image", deleted ? 1 : 2);
+        in.launch.midRun = [path = frame(index), deleted] {
+            deleted ? QFile::remove(path) : Spoil(path.toStdString());
+        };
+        leftOut({index}, {small.names[index]}, deleted ? "missing" : qPrintable(notAnImage), deleted ? 1 : 2);
     } else if (tag == "missing folder" || tag == "folder is a file") {
         in.arguments = {"--json", tag == "missing folder" ? "absent" : "frames/" + small.names[0]};
         failed("[ERRO] Can not read folder " + in.arguments.last());
@@ -308,8 +389,8 @@ void TestTesselCount::Prepare(const QByteArray& tag, const QString& dir, BadInpu
         failed("[ERRO] No images were found");
     } else if (tag == "frame 0 unreadable") {
         QVERIFY(Spoil(frame(0).toStdString()));
-        failed("[ERRO] Can not read image frame_0000.png");
-        in.leftOut = 0;
+        failed("[ERRO] Can not read image frame_0000.png (" + notAnImage + ")");
+        in.leftOut = {0};
     } else if (tag == "spaces and non-ASCII names") {
         const QString folder = dir + "/Flüsse und Größen";
         QDir().mkpath(folder);
@@ -322,8 +403,8 @@ void TestTesselCount::Prepare(const QByteArray& tag, const QString& dir, BadInpu
             QVERIFY(csv.open(QIODevice::ReadOnly) && csv.readAll().contains("\n0,\"Bild \"\"ä\"\",frame_0000.png\","));
             QVERIFY(QFile::exists(dir + "/Bilder ö/res_0_Bild \"ä\",frame_0000.png"));
         };
-    } else if (tag == "export folder cannot be made") {
-        const QString figures = "frames/" + small.names[0] + "/figures";
+    } else if (tag == "export folder cannot be made" || tag == "export on a full disk") {
+        const QString figures = tag == "export on a full disk" ? "figures" : "frames/" + small.names[0] + "/figures";
         in.arguments = QStringList{"--export", figures} + in.arguments;
         in.exitCode = 1;
         for (const QJsonValue& v : smallRun.json["selected_frames"].toArray())
@@ -332,6 +413,12 @@ void TestTesselCount::Prepare(const QByteArray& tag, const QString& dir, BadInpu
                                    .arg(figures, kind)
                                    .arg(v.toInt())
                                    .arg(small.names[v.toInt()]);
+        if (tag == "export on a full disk") {
+            in.launch.fileSizeLimit = 64 << 10;  // the table and the log fit, no picture does
+            in.check = [dir](const Outcome&) {   // not even an empty or partial picture
+                QCOMPARE(QDir(dir + "/figures").entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+            };
+        }
     } else if (tag == "CSV cannot be written") {
         in.csv = "frames/" + small.names[0] + "/p.csv";
         in.arguments = {"--json", "--csv", in.csv, "frames"};
@@ -354,7 +441,7 @@ void TestTesselCount::Prepare(const QByteArray& tag, const QString& dir, BadInpu
         in.exitCode = 3;
         in.messages = {QStringLiteral("[WARNING] Can not write log_KOV.txt: %1 log lines lost").arg(smallLogLines)};
     } else if (tag == "standard output on a full disk") {
-        in.stdoutFile = "/dev/full";
+        in.launch.stdoutFile = "/dev/full";
         failed("[ERRO] Can not write the summary to standard output");
     } else if (tag == "1 x 1 frames") {  // six, the fewest a count takes
         QVERIFY(QDir(dir).mkdir("tiny"));
@@ -387,6 +474,113 @@ void TestTesselCount::Prepare(const QByteArray& tag, const QString& dir, BadInpu
         in.check = [](const Outcome& o) {
             QVERIFY(o.json["particles"].toInt() > 0 && o.json["count_smaller"] == o.json["particles"]);
         };
+    } else if (tag == "three-channel HDR and PFM named .png") {  // decoded as colour even when grey is asked for
+        std::vector<uchar> hdr, pfm;
+        QVERIFY(cv::imencode(".hdr", colourFloat, hdr) && cv::imencode(".pfm", colourFloat, pfm));
+        replace(frame(3), hdr, true);
+        replace(frame(7), pfm, true);
+        leftOut({3, 7}, {small.names[3], small.names[7]}, qPrintable(notAnImage));
+    } else if (tag == "float frames named .png") {  // decoded near black before
+        std::vector<uchar> pfm, tiff;
+        QVERIFY(cv::imencode(".pfm", cv::Mat(480, 640, CV_32FC1, cv::Scalar(0.7)), pfm) &&
+                cv::imencode(".tif", cv::Mat(480, 640, CV_32FC1, cv::Scalar(0.7)), tiff));
+        replace(frame(5), pfm, true);
+        replace(frame(8), tiff, false);
+        in.leftOut = {5, 8};
+        in.exitCode = 3;
+        in.messages = {"[WARNING] Left out frame_0005.png (" + notAnImage + ")",
+                       "[WARNING] Left out frame_0008.png (pixel format not accepted)", kUnmeasured.arg(4).arg(11)};
+    } else if (tag.startsWith("decompression bomb") || tag == "allocation failure") {
+        const bool first = tag != "decompression bomb";
+        QVERIFY(hostile::Write(frame(first ? 0 : 5).toStdString(), hostile::BlackPng(32768, 32768)));
+        if (tag == "allocation failure") {  // the limit raised: 1 GiB does not fit under the memory limit
+            in.arguments = QStringList{"--max-frame-pixels", "2000000000"} + in.arguments;
+            failed("[ERRO] Can not read image frame_0000.png (out of memory)");
+            in.leftOut = {0};
+        } else if (first) {
+            failed("[ERRO] Can not read image frame_0000.png (32768 x 32768, above the limit of 100000000 pixels)");
+            in.leftOut = {0};
+        } else {
+            leftOut({5}, {small.names[5]}, "32768 x 32768, frame 0 is 640 x 480");
+        }
+    } else if (tag == "pixel limit below frame 0") {
+        in.arguments = QStringList{"--max-frame-pixels", "307199"} + in.arguments;
+        failed("[ERRO] Can not read image frame_0000.png (640 x 480, above the limit of 307199 pixels)");
+        in.leftOut = {0};
+    } else if (tag == "sparse 100 GB file that starts like a JPEG") {
+        std::vector<uchar> jpeg;
+        QVERIFY(cv::imencode(".jpg", cv::imread(frame(5).toStdString()), jpeg));
+        jpeg.resize(jpeg.size() / 2);
+        QVERIFY(hostile::Write(frame(5).toStdString(), jpeg) && QFile(frame(5)).resize(100LL << 30));
+        leftOut({5}, {small.names[5]}, "107374182400 bytes, more than a frame within the pixel limit needs");
+    } else if (tag == "JPEG cut short into a preallocated file" || tag == "JPEG with flipped bits") {
+        jpegFlow();
+        const QString path = dir + "/jpeg/frame_0005.jpg";
+        const bool zeros = tag.startsWith("JPEG cut");
+        replace(path, zeros ? hostile::ZeroSecondHalf(fileBytes(path)) : hostile::FlipBits(fileBytes(path)), true);
+        leftOut({5}, {"frame_0005.jpg"}, zeros ? "cut short" : "corrupt image data");
+    } else if (tag == "BMP with a broken run-length stream") {  // decoded partly black before
+        const cv::Mat grey = cv::imread(frame(5).toStdString(), cv::IMREAD_GRAYSCALE);
+        QVERIFY(QFile::remove(frame(5)));
+        replace(frames + "/frame_0005.bmp", hostile::ZeroSecondHalf(hostile::RunLengthBmp(grey)), true);
+        leftOut({5}, {"frame_0005.bmp"}, "corrupt image data");
+    } else if (tag == "frames are symbolic links") {  // followed; what leads nowhere or to a pipe is named
+        QVERIFY(QDir(dir).mkdir("links"));
+        for (int t = 0; t < 12; ++t) QVERIFY(QFile::link(frame(t), dir + "/links/" + small.names[t]));
+        QVERIFY(QFile::link(dir + "/none.png", dir + "/links/frame_0012.png"));
+        QVERIFY(::mkfifo(QFile::encodeName(dir + "/links/frame_0013.png").constData(), 0600) == 0);
+        in.arguments.last() = "links";
+        in.input = "frames";  // where the links lead
+        in.exitCode = 3;
+        in.messages = {"[WARNING] Left out frame_0012.png (broken link)",
+                       "[WARNING] Left out frame_0013.png (not a regular file)"};
+    } else if (tag == "equal modification times") {  // ties ascend by name in both directions
+        for (const QString& name : small.names) QVERIFY(Touch(frames + '/' + name, 1000000000));
+        in.arguments = QStringList{"--sort", "time", "--order", "desc"} + in.arguments;
+        in.check = [dir, this](const Outcome&) {
+            QCOMPARE(Count({"--json", "--sort", "time", "frames"}, dir).json, smallRun.json);
+        };
+    } else if (tag == "CSV path not in UTF-8") {  // through a shell: QProcess passes arguments as UTF-8
+        in.launch.program = "/bin/sh";
+        in.arguments = {"-c", "exec \"$0\" --json --csv \"$(printf 'p\\344.csv')\" frames", TESSEL_COUNT_PATH};
+        in.input = "frames";
+        badUsage("Argument 3 (p\uFFFD.csv) is not valid UTF-8; paths must be given in UTF-8.");
+    } else if (tag == "CSV onto a frame") {  // named directly, or through a link
+        in.arguments = {"--json", "--csv", "frames/" + small.names[3], "frames"};
+        badUsage("--csv frames/" + small.names[3] + " would be taken as a frame of frames.");
+        in.check = [dir, check = in.check, this](const Outcome& o) {
+            check(o);
+            QVERIFY(QFile::link(dir + "/frames/" + small.names[3], dir + "/link.csv"));
+            QCOMPARE(Count({"--csv", "link.csv", "frames"}, dir).exitCode, 2);
+        };
+    } else if (tag == "export into the counted folder") {
+        in.arguments = QStringList{"--export", "frames/../frames/"} + in.arguments;
+        badUsage("--export frames/../frames/ is the counted folder; its pictures would be taken as frames.");
+    } else if (tag == "frame replaced by a pipe during the run") {  // not waited on
+        in.launch.midRun = [path = frame(9)] {
+            QFile::remove(path);
+            ::mkfifo(QFile::encodeName(path).constData(), 0600);
+        };
+        leftOut({9}, {small.names[9]}, "not a regular file");
+    } else if (tag == "newline in a frame name") {  // escaped: no line of its own
+        const QString forged = frames + "/frame_0005\n[ERRO] forged.png";
+        QVERIFY(QFile::rename(frame(5), forged) && Spoil(forged.toStdString()));
+        leftOut({5}, {"frame_0005\\n[ERRO] forged.png"}, qPrintable(notAnImage));
+    } else if (tag == "names that look like formulas") {  // ordered by time, the names quoted as text
+        // Frames of interest 0, 4, 8 and 11 get one start each.
+        const auto formula = [this](int t) {
+            return QChar::fromLatin1("=+-@"[t / 3]) + QStringLiteral("1+2 ") + small.names[t];
+        };
+        for (int t = 0; t < 12; ++t) {
+            const QString name = frames + '/' + formula(t);
+            QVERIFY(QFile::rename(frame(t), name) && Touch(name, 1000000000 + t));
+        }
+        in.arguments = QStringList{"--sort", "time"} + in.arguments;
+        in.check = [dir, formula](const Outcome&) {
+            QFile csv(dir + "/p.csv");
+            const QString text = csv.open(QIODevice::ReadOnly) ? QString::fromUtf8(csv.readAll()) : QString();
+            for (int t : {0, 4, 8, 11}) QVERIFY(text.contains(QStringLiteral("\n%1,\"'%2\",").arg(t).arg(formula(t))));
+        };
     }
 }
 
@@ -396,24 +590,39 @@ void TestTesselCount::badInputs()
     BadInput in;
     Prepare(QTest::currentDataTag(), dir.path(), in);
     if (QTest::currentTestFailed()) return;
-    const Outcome o = Count(in.arguments, dir.path(), in.midRun, in.stdoutFile);
+    const QString input = dir.filePath(in.input.isEmpty() ? in.arguments.last() : in.input);
+    QMap<QByteArray, QByteArray> before = Snapshot(input);
+    if (in.launch.midRun)
+        in.launch.midRun = [&, midRun = in.launch.midRun] {
+            midRun();
+            before = Snapshot(input);
+        };
+    const Outcome o = Count(in.arguments, dir.path(), in.launch);
     QCOMPARE(o.exitCode, in.exitCode);
     QCOMPARE(o.err.split('\n').filter(QRegularExpression("^\\[(ERRO|WARNING)\\]")), in.messages);
-    if (in.summary == BadInput::Same && in.leftOut < 0) QCOMPARE(o.json, in.reference);
-    if (in.summary == BadInput::Same && in.leftOut >= 0)
-        QVERIFY(o.json["unreadable_frames"] == QJsonArray{in.leftOut} && o.json["frames"] == in.reference["frames"]);
+    if (in.summary == BadInput::Same && in.leftOut.isEmpty()) QCOMPARE(o.json, in.reference);
+    if (in.summary == BadInput::Same && !in.leftOut.isEmpty()) {
+        QJsonArray unreadable;
+        for (int index : in.leftOut) unreadable << index;
+        QCOMPARE(o.json["unreadable_frames"].toArray(), unreadable);
+        QCOMPARE(o.json["frames"], in.reference["frames"]);
+    }
     if (in.summary == BadInput::None) QVERIFY(o.out.isEmpty());
-    // Every particle row of the reference, in order, up to the frame before the one left out
-    // (Frame Diff compares that frame with the next).
-    const int before = in.leftOut < 0 ? INT_MAX : in.leftOut - 1;
-    if (QFile::exists(dir.filePath(in.csv)))
-        QCOMPARE(Rows(dir.filePath(in.csv), before), Rows(in.referenceCsv, before));
-    if (in.leftOut >= 0 && in.summary != BadInput::Own) {  // logged once, 1-based
+    // Every particle row of the reference, in order, up to the frame before the first one left
+    // out (Frame Diff compares that frame with the next).
+    const int first = in.leftOut.isEmpty() ? INT_MAX : in.leftOut.front() - 1;
+    if (QFile::exists(dir.filePath(in.csv))) QCOMPARE(Rows(dir.filePath(in.csv), first), Rows(in.referenceCsv, first));
+    if (!in.leftOut.isEmpty() && in.summary != BadInput::Own) {  // logged once each, 1-based
         QFile log(dir.filePath("log_KOV.txt"));
         QVERIFY(log.open(QIODevice::ReadOnly));
-        const QStringList lines = QString::fromLocal8Bit(log.readAll()).split('\n').filter("[unreadable]");
-        QVERIFY(lines.size() == 1 && lines[0].endsWith(QStringLiteral(" >> [unreadable] Img:%1").arg(in.leftOut + 1)));
+        QStringList logged;
+        for (const QString& line : QString::fromLocal8Bit(log.readAll()).split('\n').filter("[unreadable]"))
+            logged << line.section(" >> ", 1);
+        QStringList expected;
+        for (int index : in.leftOut) expected << QStringLiteral("[unreadable] Img:%1").arg(index + 1);
+        QCOMPARE(logged, expected);
     }
+    QCOMPARE(Snapshot(input), before);  // the counted folder as it was
     if (in.check) in.check(o);
 }
 

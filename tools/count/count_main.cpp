@@ -3,6 +3,7 @@
 // window's "Calculate FoI" followed by its end-of-run recount.
 
 #include "register/frame_listing.h"
+#include "register/message_text.h"
 #include "register/mivo_register_manager.h"
 #include "register/particle_csv.h"
 #include "tools/count/count_options.h"
@@ -17,9 +18,10 @@
 
 namespace {
 
+// One message, one line: control characters in file names are escaped.
 void PrintError(const QString& text)
 {
-    std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+    std::fprintf(stderr, "%s\n", EscapeControlCharacters(text).toLocal8Bit().constData());
 }
 
 // Runs the pipeline to its end; false when it could not start (the register has
@@ -44,6 +46,7 @@ bool RunRegister(CMivoRegisterManager& reg, const CountOptions& options, const Q
     reg.StartSequence(folder);
     reg.stream->minArea = options.minPixels;
     reg.stream->maxArea = options.maxPixels;
+    reg.stream->framePixelLimit = options.maxFramePixels;
     for (const QString& name : names)
         reg.stream->AddFrame(name.toStdString());
     if (!reg.BeginProcessing())
@@ -69,6 +72,8 @@ int Count(const CountOptions& options)
         return kFailed;
     }
     const QStringList names = ListFrameFiles(folder, FrameSortFlags(options.sortKey, options.order));
+    // What the listing left out, as it stood when the frames were listed.
+    const std::vector<SkippedFrameFile> skipped = SkippedFrameFiles(folder);
     if (names.size() < kMinimumFrameCount) {
         PrintError(QStringLiteral("[ERRO] No images were found"));
         return kFailed;
@@ -92,8 +97,8 @@ int Count(const CountOptions& options)
         complete = complete && failed.isEmpty();
     }
     QStringList warnings;
-    for (const QString& name : UndecodableFrameFiles(folder))
-        warnings << QStringLiteral("[WARNING] Left out %1 (name not in UTF-8)").arg(name);
+    for (const SkippedFrameFile& file : skipped)
+        warnings << QStringLiteral("[WARNING] Left out %1 (%2)").arg(file.name, file.Reason());
     warnings << LeftOutWarnings(reg);
     for (const QString& warning : warnings)
         PrintError(warning);
@@ -122,7 +127,14 @@ int main(int argc, char* argv[])
     CountOptions options;
     QString message;
     QString usage;
-    switch (ParseCountOptions(QCoreApplication::arguments(), options, message, usage)) {
+    ParseResult parsed = ParseCountOptions(QCoreApplication::arguments(), options, message, usage);
+    if (parsed == ParseResult::Run) {
+        message = CheckArgumentBytes(argc, argv);
+        if (message.isEmpty())
+            message = CheckOutputPaths(options);
+        parsed = message.isEmpty() ? ParseResult::Run : ParseResult::BadUsage;
+    }
+    switch (parsed) {
     case ParseResult::Help:
         std::fputs(usage.toLocal8Bit().constData(), stdout);
         return kDone;

@@ -16,6 +16,16 @@ bool ReadInt(const QString& text, int lowest, int& value)
     return true;
 }
 
+bool ReadLong(const QString& text, long long lowest, long long& value)
+{
+    bool ok = false;
+    const long long read = text.toLongLong(&ok, 10);
+    if (!ok || read < lowest)
+        return false;
+    value = read;
+    return true;
+}
+
 bool ReadReal(const QString& text, double lowest, double highest, double& value)
 {
     bool ok = false;
@@ -69,7 +79,12 @@ ParseResult ParseCountOptions(const QStringList& arguments, CountOptions& option
                                                       "into DIR (created when missing)."),
                                        QStringLiteral("DIR"));
     const QCommandLineOption json(QStringLiteral("json"), QStringLiteral("Summary as one JSON object."));
-    parser.addOptions({help, method, minPx, maxPx, pixelSize, circularity, sort, order, csv, exportDir, json});
+    const QCommandLineOption maxFramePixels(QStringLiteral("max-frame-pixels"),
+                                            QStringLiteral("Refuse frames of more pixels [100000000]; a frame 0\n"
+                                                           "above it stops the count."),
+                                            QStringLiteral("N"));
+    parser.addOptions(
+        {help, method, minPx, maxPx, pixelSize, circularity, sort, order, csv, exportDir, json, maxFramePixels});
     parser.addPositionalArgument(QStringLiteral("FOLDER"), QStringLiteral("Folder of at least six frames."));
     // Named as the program, not as the path it was started by.
     usage = parser.helpText();
@@ -135,6 +150,8 @@ ParseResult ParseCountOptions(const QStringList& arguments, CountOptions& option
         if (options.exportDir.isEmpty())
             return bad(QStringLiteral("--export needs a folder."));
     }
+    if (parser.isSet(maxFramePixels) && !ReadLong(parser.value(maxFramePixels), 1, options.maxFramePixels))
+        return bad(QStringLiteral("--max-frame-pixels takes a whole number of at least 1."));
     options.json = parser.isSet(json);
     return ParseResult::Run;
 }

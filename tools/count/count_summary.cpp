@@ -3,7 +3,6 @@
 #include "register/mivo_register_manager.h"
 #include "tools/count/count_options.h"
 
-#include <QFileInfo>
 #include <QStringList>
 
 #include <algorithm>
@@ -75,22 +74,10 @@ QStringList LeftOutWarnings(const CMivoRegisterManager& reg)
     QStringList warnings;
     const CVideoStream& stream = *reg.stream;
     for (int index : reg.unreadableFrames) {
-        QString reason;
-        if (!QFileInfo::exists(QString::fromStdString(stream.FramePath(index)))) {
-            reason = QStringLiteral("missing");
-        } else {
-            const cv::Mat grey = stream.ReadFrame(index);
-            if (grey.empty())
-                reason = QStringLiteral("can not read image");
-            else if (grey.cols != reg.frameWidth || grey.rows != reg.frameHeight)
-                reason = QStringLiteral("%1 x %2, frame 0 is %3 x %4")
-                             .arg(grey.cols)
-                             .arg(grey.rows)
-                             .arg(reg.frameWidth)
-                             .arg(reg.frameHeight);
-            else
-                reason = QStringLiteral("could not be read during the run");
-        }
+        const FrameRead read = stream.ReadRunFrame(index);
+        const QString reason = read.status == FrameReadStatus::Read
+                                   ? QStringLiteral("could not be read during the run")
+                                   : QString::fromStdString(FrameReadReason(read, stream.RunFrameLimits()));
         warnings << QStringLiteral("[WARNING] Left out %1 (%2)")
                         .arg(QString::fromStdString(stream.FrameName(index)), reason);
     }

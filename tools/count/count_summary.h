@@ -18,6 +18,6 @@ QString SummaryText(const CMivoRegisterManager& reg, const CountOptions& options
 QString UnmeasuredShiftsWarning(const CMivoRegisterManager& reg);
 
 // One "[WARNING] ..." line per frame the run left out, with the reason as the file
-// shows it now (missing, not an image, another size than frame 0), and one for log
-// lines that could not be written. Empty when nothing was left out.
+// shows it now (missing, cut short, another size than frame 0, ...: FrameReadReason),
+// and one for log lines that could not be written. Empty when nothing was left out.
 QStringList LeftOutWarnings(const CMivoRegisterManager& reg);

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <opencv2/core.hpp>
+
+#include <string>
+
+// The one way a frame file becomes an 8-bit grey picture. Only regular files are
+// opened, without blocking (a pipe or a device is left out, never waited on); the
+// bytes are read once and every check and the decoder see those same bytes. Only
+// PNG, JPEG, TIFF and BMP are read, recognised by their content. The header is read
+// first: a frame of another size than expected is left out without decoding, one
+// above the pixel limit is refused. Colour and 16-bit samples become 8-bit grey as
+// OpenCV's grey reading makes them; data no camera gives (float samples, CMYK) and
+// data that decodes only with the decoder's warnings are refused. Nothing throws.
+//
+// Safe to call from several threads at once: no state outlives a call.
+
+enum class FrameReadStatus {
+    Read,
+    Missing,         // no such file, or a link that leads nowhere
+    NoAccess,        // exists, but cannot be opened or read
+    NotRegularFile,  // a folder, pipe, device or socket
+    Empty,           // zero bytes
+    NotAnImage,      // none of PNG, JPEG, TIFF, BMP
+    NotAccepted,     // one of them, but samples no camera frame has
+    CutShort,        // the data ends early
+    Corrupt,         // the data contradicts itself, or decodes only with warnings
+    OtherSize,       // not the expected size (not decoded)
+    AboveLimit,      // more pixels than the limit (not decoded)
+    FileTooLarge,    // more bytes than any frame within the pixel limit needs (not read)
+    OutOfMemory,
+};
+
+// Frames above this many pixels are refused unless the caller sets another limit.
+constexpr long long kDefaultFramePixelLimit = 100000000;
+
+// The largest file read for a frame: the largest raw sample layout read (16-bit
+// colour with alpha, 8 bytes a pixel) at the pixel limit, plus room for metadata.
+long long FrameFileByteLimit(long long pixelLimit);
+
+struct FrameReadLimits {
+    cv::Size expectedSize;  // empty: any size
+    long long pixelLimit = kDefaultFramePixelLimit;
+};
+
+struct FrameRead {
+    FrameReadStatus status = FrameReadStatus::Missing;
+    cv::Mat grey;   // CV_8UC1 when status is Read, empty otherwise
+    cv::Size size;  // the frame's size as read from its header (0 x 0 when unknown)
+    long long fileBytes = 0;
+};
+
+FrameRead ReadGreyFrame(const std::string& path, const FrameReadLimits& limits = {});
+
+// Why a frame was not read, for "Left out NAME (reason)" texts: "missing", "cut
+// short", "320 x 240, frame 0 is 640 x 480", ... The expected size is frame 0's in
+// every caller. Empty for a frame that was read.
+std::string FrameReadReason(const FrameRead& read, const FrameReadLimits& limits);
