@@ -1,7 +1,6 @@
 #include "dialogs/selection_dialog.h"
 #include "dialogs/tool_dialog_window.h"
 
-#include "stream/frame_reader.h"
 #include "toolkit/particle_measure.h"
 #include "ui_selection_dialog.h"
 
