@@ -1,4 +1,5 @@
 #include "stream/video_stream.h"
+#include "toolkit/background_detection.h"
 #include "toolkit/labelling.h"
 #include "toolkit/margins.h"
 #include "toolkit/segmentation.h"
@@ -41,6 +42,8 @@ cv::Mat CVideoStream::MethodMask(const cv::Mat& grey, int method, int next, int 
         return SegmentOtsu(grey);
     case kMethodModeValue:
         return SegmentModeValue(grey);
+    case kMethodBackground:
+        return SegmentBackground(grey);
     case kMethodFrameDiff: {
         // Darker than a neighbouring frame; a neighbour that cannot be used adds nothing.
         cv::Mat mask = cv::Mat::zeros(grey.size(), CV_8UC1);
@@ -61,7 +64,7 @@ std::vector<ParticleMeasure> CVideoStream::CountParticles(int index, int method,
     if (frameRead)
         *frameRead = true;
     std::vector<ParticleMeasure> result;
-    if (method < kMethodOtsu || method > kMethodFrameDiff)
+    if (method < kMethodOtsu || method > kMethodBackground)
         return result;
     const cv::Mat grey = ReadSizedFrame(index);
     if (grey.empty()) {
@@ -76,8 +79,9 @@ std::vector<ParticleMeasure> CVideoStream::CountParticles(int index, int method,
     cv::Mat mask = MethodMask(grey, method, next, prev, cv::Rect(0, 0, grey.cols, grey.rows));
     mask = ClearMargins(mask, marginTop, marginBottom, marginLeft, marginRight);
     // Frame-difference masks are opened only for a lower bound above 45 pixels:
-    // smaller particles would not survive it.
-    if (method != kMethodFrameDiff || minArea > 45)
+    // smaller particles would not survive it. Background masks come clean, at the
+    // particles' size, which an opening would shrink.
+    if (method == kMethodOtsu || method == kMethodModeValue || (method == kMethodFrameDiff && minArea > 45))
         cv::morphologyEx(mask, mask, cv::MORPH_OPEN, kernel3x3, cv::Point(-1, -1), 1, cv::BORDER_CONSTANT,
                          cv::morphologyDefaultBorderValue());
     mask = FilterComponentsBySize(mask, 10, SizeFilterMaximum(maxArea));
@@ -99,7 +103,7 @@ std::vector<ParticleMeasure> CVideoStream::CountParticlesInNewRegion(int newWidt
     if (frameRead)
         *frameRead = true;
     std::vector<ParticleMeasure> result;
-    if (method < kMethodOtsu || method > kMethodFrameDiff || newWidth <= 0)
+    if (method < kMethodOtsu || method > kMethodBackground || newWidth <= 0)
         return result;
     const int last = frameCount - 1;
     const cv::Mat lastFrame = ReadSizedFrame(last);
@@ -115,8 +119,9 @@ std::vector<ParticleMeasure> CVideoStream::CountParticlesInNewRegion(int newWidt
     const cv::Mat strip = lastFrame(region).clone();
 
     cv::Mat mask = MethodMask(strip, method, last - 1, last - 2, region);
-    cv::morphologyEx(mask, mask, cv::MORPH_OPEN, kernel3x3, cv::Point(-1, -1), 1, cv::BORDER_CONSTANT,
-                     cv::morphologyDefaultBorderValue());
+    if (method != kMethodBackground)
+        cv::morphologyEx(mask, mask, cv::MORPH_OPEN, kernel3x3, cv::Point(-1, -1), 1, cv::BORDER_CONSTANT,
+                         cv::morphologyDefaultBorderValue());
 
     const std::vector<cv::Point> centroids = ComputeLabelCentroids8(mask);
     for (auto c = centroids.rbegin(); c != centroids.rend(); ++c) {

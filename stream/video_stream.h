@@ -50,7 +50,7 @@ public:
     // previousFrame at the last good frame.
     FrameShift MeasureTransition(int index, bool* frameRead = nullptr);
 
-    // Particles of a whole frame with segmentation method 1, 2 or 3; any other method
+    // Particles of a whole frame with segmentation method 1, 2, 3 or 4; any other method
     // gives an empty list. With method 3 a neighbouring frame that is missing,
     // unreadable or of another size adds no difference. *frameRead tells whether the
     // frame itself could be read at the size of frame 0 (true when nothing was read).
@@ -86,7 +86,7 @@ private:
     cv::Mat ReadSizedFrame(int index) const;
     // Box blur 3 x 3, then an opening with kernel3x3, in place.
     void PrepareFrame(cv::Mat& grey) const;
-    // 0/1 mask of method 1, 2 or 3 for `grey`, the part `region` of a frame whose
+    // 0/1 mask of method 1, 2, 3 or 4 for `grey`, the part `region` of a frame whose
     // method-3 neighbours are the frames `next` and `prev`; empty for other methods.
     cv::Mat MethodMask(const cv::Mat& grey, int method, int next, int prev, const cv::Rect& region) const;
 };

@@ -6,8 +6,9 @@
 // the background, so every method marks the dark side as foreground. Inputs are never
 // changed; an empty image gives an empty mask.
 
-// Segmentation method numbers used throughout the program.
-enum SegmentationMethod { kMethodOtsu = 1, kMethodModeValue = 2, kMethodFrameDiff = 3 };
+// Segmentation method numbers used throughout the program. Method 4, "Background",
+// is SegmentBackground of toolkit/background_detection.h.
+enum SegmentationMethod { kMethodOtsu = 1, kMethodModeValue = 2, kMethodFrameDiff = 3, kMethodBackground = 4 };
 
 // Method 1: median 3 x 3, then inverse binary threshold at Otsu's level.
 cv::Mat SegmentOtsu(const cv::Mat& grey);

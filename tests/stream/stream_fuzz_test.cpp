@@ -3,6 +3,7 @@
 
 #include "stream_test_support.h"
 #include "tests/fuzz_settings.h"
+#include "toolkit/segmentation.h"
 
 #include <algorithm>
 #include <climits>
@@ -79,9 +80,9 @@ TEST(StreamFuzz, RandomSequencesKeepTheContracts)
                         shift.dy <= 3)
                 << t << ": " << shift.dx << ", " << shift.dy;
         }
-        for (int t = -1, method = 0; t <= last + 1; t += method == 4, method = (method + 1) % 5) {
+        for (int t = -1, method = 0; t <= last + 1; t += method == 5, method = (method + 1) % 6) {
             const int width = t * w / 2;  // strips from none to wider than the frame
-            const bool valid = method >= 1 && method <= 3;
+            const bool valid = method >= kMethodOtsu && method <= kMethodBackground;
             bool read = false, cut = false;
             check(s.CountParticles(t, method, &read), valid, &read, t, s.frameWidth);
             check(s.CountParticlesInNewRegion(width, method, &cut), valid && width > 0, &cut, last,
