@@ -63,9 +63,9 @@ ParticleBlobs TruthBlobs(const Flow& flow, int t, TruthSplit split)
     return blobs;
 }
 
-bool WhollyInsideSomeFrame(const Flow& flow, const Particle& particle)
+bool WhollyInsideSomeFrame(const Flow& flow, const Particle& particle, int margin)
 {
-    const cv::Rect frame(0, 0, flow.settings.width, flow.settings.height);
+    const cv::Rect frame(margin, margin, flow.settings.width - 2 * margin, flow.settings.height - 2 * margin);
     for (int offset : flow.offsets) {
         const cv::Rect box = FrameBox(particle, offset);
         if ((box & frame) == box)
@@ -74,11 +74,11 @@ bool WhollyInsideSomeFrame(const Flow& flow, const Particle& particle)
     return false;
 }
 
-TruthCounts CountTruth(const Flow& flow, int minArea, int maxArea)
+TruthCounts CountTruth(const Flow& flow, int minArea, int maxArea, int margin)
 {
     TruthCounts counts;
     for (const Particle& p : flow.particles) {
-        if (!WhollyInsideSomeFrame(flow, p))
+        if (!WhollyInsideSomeFrame(flow, p, margin))
             continue;
         if (p.area < minArea)
             ++counts.smaller;

@@ -26,7 +26,9 @@ struct TruthCounts {
     int inRange = 0;
     int bigger = 0;
 };
-bool WhollyInsideSomeFrame(const Flow& flow, const Particle& particle);
-TruthCounts CountTruth(const Flow& flow, int minArea, int maxArea);
+// `margin`: the particle must also keep that many pixels from each edge of the frame
+// (1: not even touching it, which is all a detection can tell of a particle).
+bool WhollyInsideSomeFrame(const Flow& flow, const Particle& particle, int margin = 0);
+TruthCounts CountTruth(const Flow& flow, int minArea, int maxArea, int margin = 0);
 
 }  // namespace flowgen
