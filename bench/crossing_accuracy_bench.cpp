@@ -16,9 +16,9 @@
 //   --first-seed S     first seed                                        [1]
 //   --frames N         frames per flow                                   [30]
 //   --kinds A,B        only these kinds (names as printed, e.g. "dense") [all]
-//   --detect D         counting-line detection: 1, 2, 3 (the methods), truth (generator's
+//   --detect D         counting-line detection: 1 to 4 (the methods), truth (generator's
 //                      truth, overlapping particles merged), split (truth, one blob per
-//                      particle)                                         [3]
+//                      particle)                                         [4]
 //   --rule line|track  counting rule of the counting-line count          [line]
 //   --foi              also run the frames-of-interest count (method 3)
 //   --check            exit 1 when a counting-line count misses the goal
@@ -77,7 +77,7 @@ struct Options {
     unsigned firstSeed = 1;
     int frames = 30;
     std::vector<std::string> kinds = bench::FlowKinds();
-    std::string detect = "3";
+    std::string detect = "4";
     CountingRule rule = CountingRule::kLine;
     bool foi = false;
     bool check = false;
@@ -212,7 +212,7 @@ bool Parse(int argc, char** argv, Options& o)
             return false;
         }
     }
-    const bool methods = o.detect == "1" || o.detect == "2" || o.detect == "3";
+    const bool methods = o.detect == "1" || o.detect == "2" || o.detect == "3" || o.detect == "4";
     return o.seeds > 0 && o.frames >= 6 && (methods || o.detect == "truth" || o.detect == "split");
 }
 

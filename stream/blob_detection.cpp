@@ -1,5 +1,6 @@
 #include "stream/blob_detection.h"
 
+#include "toolkit/background_detection.h"
 #include "toolkit/particle_measure.h"
 #include "toolkit/segmentation.h"
 
@@ -41,6 +42,8 @@ ParticleBlobs DetectParticlesByMethod(const cv::Mat& grey, int method, const cv:
     case kMethodModeValue:
         mask = SegmentModeValue(grey);
         break;
+    case kMethodBackground:
+        return DetectParticlesBackground(grey);
     case kMethodFrameDiff:
         mask = cv::Mat::zeros(grey.size(), CV_8UC1);
         for (const cv::Mat* other : {&previous, &next})
