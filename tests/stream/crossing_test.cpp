@@ -146,8 +146,8 @@ TEST(ParticleMotion, HandMadeCases)
 
 // Three particles moving 100 columns a frame: each counted where it crosses the middle,
 // sized by the median of its whole observations (a cut one and an outlier left aside);
-// a frame without particles takes its neighbours' motion. No particles: no records,
-// every motion unmeasured. One frame: its whole particles.
+// a frame without particles takes its neighbours' motion, a frame left out is spanned.
+// No particles: no records, every motion unmeasured. One frame: its whole particles.
 TEST(CrossingCounter, RecordsMotionsAndFaults)
 {
     CrossingSettings settings;
@@ -184,6 +184,16 @@ TEST(CrossingCounter, RecordsMotionsAndFaults)
     EXPECT_EQ(counter.Motions()[2].source, MotionSource::kFromNeighbours);
     EXPECT_DOUBLE_EQ(counter.Motions()[2].dx, 100.0);
     EXPECT_DOUBLE_EQ(counter.Motions()[3].dx, 100.0);
+
+    // Frame 2 left out (unreadable): frame 3 moved 200 since frame 1, measured.
+    CrossingCounter skipping(settings);
+    size_t counted = 0;
+    for (int t : {0, 1, 3, 4, 5}) counted += skipping.AddFrame(t, frame(t, 30)).size();
+    counted += skipping.Finish().size();
+    EXPECT_EQ(counted, 3u);
+    EXPECT_EQ(skipping.Motions()[2].frame, 3);
+    EXPECT_DOUBLE_EQ(skipping.Motions()[2].dx, 200.0);
+    EXPECT_EQ(skipping.UnmeasuredMotions(), 0);
 
     CrossingCounter empty(settings);
     for (int t = 0; t < 4; ++t) EXPECT_TRUE(empty.AddFrame(t, {}).empty());
