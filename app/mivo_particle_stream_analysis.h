@@ -99,6 +99,9 @@ private:
     void ShowReportCounts();
     void SetStreamAreaBounds();
     void ShowRunStopped();
+    // False, with a warning, when the minimum size is above the maximum: the commands
+    // that count refuse such a range.
+    bool SizeRangeUsable();
     // What the finished run could not count or log, one text each; empty when nothing.
     QStringList RunLosses() const;
 

@@ -117,7 +117,9 @@ void CMivoParticleStreamAnalysis::slot_btn_manualSelection()
     const QString path = ui->tf_video_InputPath->text() + QLatin1Char('/') + imageFiles.at(n - 1);
     // Window-modal: show() returns at once and the window takes no input meanwhile.
     selectionDialog->show();
-    selectionDialog->SetPixelSize(ui->tf_setting_PixelSize->text().toDouble());
+    // The dialog multiplies pixel counts by the value it is given: the area of one pixel.
+    UpdateCalibration();
+    selectionDialog->SetPixelSize(calibration->areaFactor * calibration->pixelArea);
     selectionDialog->SetImage(path);
 }
 

@@ -10,9 +10,11 @@
 
 #include <QProgressBar>
 
+#include <algorithm>
+
 void CMivoParticleStreamAnalysis::slot_btn_proc_RunVR()
 {
-    if (!sequenceLoaded)
+    if (!sequenceLoaded || !SizeRangeUsable())
         return;
     ui->btn_proc_runVR->setEnabled(false);
     ui->btn_proc_countOne->setEnabled(false);
@@ -24,6 +26,8 @@ void CMivoParticleStreamAnalysis::slot_btn_proc_RunVR()
     // The whole list: the processing range is not applied, nor are the crop margins.
     for (const QString& name : imageFiles)
         registerManager->stream->AddFrame(name.toStdString());
+    // The run counts with the method the menu shows.
+    registerManager->segmentationMethod = segmentationMethod;
     // The register counts lost log lines over its life; this run's are those from here.
     lostLogLinesBeforeRun = registerManager->lostLogLines;
     if (!registerManager->BeginProcessing()) {
@@ -39,7 +43,7 @@ void CMivoParticleStreamAnalysis::slot_btn_proc_StopRunVR()
 {
     registerManager->timer->stop();
     ShowRunStopped();
-    ShowStatus(FormText("[Running]"));
+    ShowStatus(FormText("[IDLE] >> Process cancelled"));
 }
 
 void CMivoParticleStreamAnalysis::ShowRunStopped()
@@ -82,7 +86,22 @@ QStringList CMivoParticleStreamAnalysis::RunLosses() const
     const int lines = registerManager->lostLogLines - lostLogLinesBeforeRun;
     if (lines > 0)
         lost << FormText("Can not write log_KOV.txt: %1 log lines lost").arg(lines);
+    // Shifts taken as 0 place the frames of interest too close: flow between them is
+    // never seen.
+    if (registerManager->unmeasuredShifts > 0)
+        lost << FormText("%1 of %2 frame shifts could not be measured and were taken as 0; parts of the flow may "
+                         "not be counted")
+                    .arg(registerManager->unmeasuredShifts)
+                    .arg(std::max(registerManager->stream->frameCount - 1, 0));
     return lost;
+}
+
+bool CMivoParticleStreamAnalysis::SizeRangeUsable()
+{
+    if (ui->tf_setting_minPxl->text().toInt(nullptr, 10) <= ui->tf_setting_maxPxl->text().toInt(nullptr, 10))
+        return true;
+    ShowStatus(FormText("[WARNING] The minimum size is above the maximum"));
+    return false;
 }
 
 void CMivoParticleStreamAnalysis::slot_updateStatusBar(QString text)
@@ -114,6 +133,8 @@ void CMivoParticleStreamAnalysis::RecountFoI()
 
 void CMivoParticleStreamAnalysis::slot_btn_proc_coutingAll()
 {
+    if (!SizeRangeUsable())
+        return;
     RecountFoI();
     ShowStatus(FormText("[IDLE] >> Counting all frames of interesting"));
 }
@@ -127,7 +148,7 @@ void CMivoParticleStreamAnalysis::ShowReportCounts()
 
 void CMivoParticleStreamAnalysis::slot_btn_proc_coutingOne()
 {
-    if (!sequenceLoaded)
+    if (!sequenceLoaded || !SizeRangeUsable())
         return;
     // The index field may still name a frame of an earlier, longer sequence.
     const int n = CurrentFrameNumber();

@@ -22,8 +22,8 @@ public:
     explicit CGui4SelectRegion(QWidget* parent = nullptr);
     ~CGui4SelectRegion() override;
 
-    // Value of one pixel, handed over by the owner before SetImage; shown in the dialog
-    // and multiplied by the pixel count for the area.
+    // Area of one pixel in square micrometres, handed over by the owner before SetImage;
+    // shown in the dialog and multiplied by the pixel count for the area.
     void SetPixelSize(double size);
     // Shows the image of the file pixel for pixel. A file that cannot be read leaves
     // nothing to select on: the picture is replaced by a notice.

@@ -99,6 +99,9 @@ public:
     int frameHeight = 0;
     int frameWidth = 0;
     int accumulatedShift = 0;
+    // The last frame of interest was taken in phase 1 and counted whole: it has no strip
+    // of its own and joins the strip like any other frame of interest.
+    bool lastFrameCountedWhole = false;
     double minCircularity = 0.5;
     int countInRange = 0;
     int countGreater = 0;
@@ -106,6 +109,9 @@ public:
     // 0-based indices of the frames of the current run that could not be read,
     // ascending; each was logged once as "[unreadable] Img:" + its 1-based number.
     std::vector<int> unreadableFrames;
+    // Shifts of the current run that could not be measured (unreadable frames included)
+    // and were taken as 0: the frames of interest may then miss parts of the flow.
+    int unmeasuredShifts = 0;
     // Log lines that could not be written since the register was created.
     int lostLogLines = 0;
 

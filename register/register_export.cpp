@@ -1,5 +1,6 @@
 // Export of the frames of interest: per frame the frame as read ("pos_") and the
-// frame with its particles circled ("res_"). The last frame shows only its new strip.
+// frame with its particles circled ("res_"). The last frame shows only its new strip,
+// unless it was a frame of interest counted whole.
 
 #include "register/mivo_register_manager.h"
 
@@ -40,7 +41,8 @@ QStringList CMivoRegisterManager::ExportFramesOfInterest(QString targetFolder)
         const QString posPath = targetFolder + QStringLiteral("/pos_") + suffix;
         const QString resPath = targetFolder + QStringLiteral("/res_") + suffix;
         cv::Mat grey = stream->ReadFrame(index);
-        const bool lastFrame = position == selected - 1;
+        // Only a last frame that phase 1 did not take shows its new strip alone.
+        const bool lastFrame = position == selected - 1 && !lastFrameCountedWhole;
         if (lastFrame && !grey.empty()) {
             // Marks the strip that arrived after the previous frame of interest.
             cv::rectangle(grey, cv::Rect(0, 0, accumulatedShift, frameHeight - 1), cv::Scalar(0), 1, cv::LINE_8);

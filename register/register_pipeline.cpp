@@ -2,19 +2,15 @@
 // shifts and selects frames, phase 2 counts the selected frames, phase 3 counts the
 // new strip of the last frame. One frame per timer tick.
 
+#include "register/foi_selection.h"
 #include "register/mivo_register_manager.h"
 
 #include <QTimer>
 
 #include <algorithm>
-#include <cstdlib>
 #include <utility>
 
 namespace {
-
-// An overshoot below this many columns is close enough to one frame width to take
-// the frame just measured; a larger one takes the frame before it.
-constexpr int kOvershootTolerance = 12;
 
 // Decoded frames the stream keeps during a run: a frame of interest and its two
 // neighbours are still there when it is counted early.
@@ -46,7 +42,9 @@ void CMivoRegisterManager::ResetRegister()
     foiParticles.clear();
     frameParticles.clear();
     selectedFrames.clear();
+    lastFrameCountedWhole = false;
     unreadableFrames.clear();
+    unmeasuredShifts = 0;
     earlyCounts.clear();
     nextEarlyCount = 0;
 }
@@ -118,16 +116,18 @@ void CMivoRegisterManager::BuildStep()
     const int frames = stream->frameCount;
     const int measured = cursor + 1;
     bool read = true;
-    const int tx = stream->MeasureTransition(measured, &read).dx;
+    ShiftOutcome outcome = ShiftOutcome::Measured;
+    const int tx = stream->MeasureTransition(measured, &read, &outcome).dx;
     if (!read)
         NoteUnreadable(measured);
+    // Taken as 0 all the same; the user is told how many after the run.
+    if (outcome != ShiftOutcome::Measured)
+        ++unmeasuredShifts;
 
-    accumulatedShift += tx;
-    if (accumulatedShift >= frameWidth) {
-        const bool closeEnough = std::abs(accumulatedShift - frameWidth) < kOvershootTolerance;
-        selectedFrames.push_back(closeEnough ? measured : cursor);
-        accumulatedShift = 0;
-    }
+    const FoiChoice choice = ChooseFrameOfInterest(accumulatedShift, tx, frameWidth, measured);
+    if (choice.selected >= 0)
+        selectedFrames.push_back(choice.selected);
+    accumulatedShift = choice.accumulatedShift;
     CountEarly(measured);
     emit signalMReg_showInStatusBar(tr("[Process] Building Full Image ... (") +
                                     QString::number((cursor + 1) * 100 / frames) + QStringLiteral("%)"));
@@ -166,7 +166,11 @@ void CMivoRegisterManager::CountStep()
 void CMivoRegisterManager::LastFrameStep()
 {
     const int last = stream->frameCount - 1;
-    selectedFrames.push_back(last);
+    // Phase 1 may have taken the last frame already: it was counted whole in phase 2,
+    // and its strip (accumulatedShift is 0 then) adds nothing.
+    lastFrameCountedWhole = !selectedFrames.empty() && selectedFrames.back() == last;
+    if (!lastFrameCountedWhole)
+        selectedFrames.push_back(last);
     // Only the columns that arrived since the last frame of interest.
     bool read = true;
     std::vector<ParticleMeasure> records =

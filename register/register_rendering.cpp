@@ -57,8 +57,9 @@ QImage CMivoRegisterManager::ComposeFullImageWindow(int offset)
         return BgrToQImage(canvas);
 
     // Within the strip, frame k + 1 always exists: offsets stop one column short of
-    // the last frame of interest.
-    const long long last = selected >= 2 ? static_cast<long long>(selected - 1) * width - 1 : 0;
+    // the last frame of interest, or reach it when it was counted whole.
+    const long long last =
+        selected >= 2 ? static_cast<long long>(selected - 1) * width - (lastFrameCountedWhole ? 0 : 1) : 0;
     const long long clamped = std::clamp(static_cast<long long>(offset), 0LL, last);
     const int k = static_cast<int>(clamped / width);
     const int o = static_cast<int>(clamped % width);
@@ -69,7 +70,7 @@ QImage CMivoRegisterManager::ComposeFullImageWindow(int offset)
         first.colRange(0, width - o).copyTo(canvas.colRange(o, width));
     if (o > 0 && k + 1 < selected) {
         int from = width - o;
-        if (k + 2 == selected)
+        if (k + 2 == selected && !lastFrameCountedWhole)
             from = std::max(from - kJoinSlack - accumulatedShift, 0);
         const int columns = std::min(o, width - from);
         const cv::Mat second = RenderFoIFrame(selectedFrames[static_cast<size_t>(k) + 1]);

@@ -302,7 +302,10 @@ void CMivoParticleStreamAnalysis::ResetFullImageSlider()
     // In 64 bits: with fewer than two frames of interest the product is negative, and a
     // long strip must not wrap around.
     const long long frames = static_cast<long long>(registerManager->selectedFrames.size());
-    const long long last = (frames - 1) * registerManager->frameWidth - imageWidth + registerManager->accumulatedShift;
+    // A last frame of interest counted whole is shown whole, otherwise its new strip.
+    const long long lastColumns =
+        registerManager->lastFrameCountedWhole ? registerManager->frameWidth : registerManager->accumulatedShift;
+    const long long last = (frames - 1) * registerManager->frameWidth - imageWidth + lastColumns;
     ui->sld_vr_line->setRange(0, static_cast<int>(std::clamp(last, 0LL, static_cast<long long>(INT_MAX))));
     ui->sld_vr_line->setValue(0);
     ui->sld_vr_line->setSingleStep(20);

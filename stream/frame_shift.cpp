@@ -78,9 +78,11 @@ std::vector<cv::Point> PairNearestCentroids(const std::vector<cv::Point>& centro
     return pairs;
 }
 
-FrameShift ConsensusShift(const std::vector<cv::Point>& pairs)
+FrameShift ConsensusShift(const std::vector<cv::Point>& pairs, bool* agreed)
 {
     const int n = static_cast<int>(pairs.size());
+    if (agreed)
+        *agreed = false;
     if (n == 0)
         return {0, 0};
     std::vector<int> DX(pairs.size());
@@ -106,7 +108,9 @@ FrameShift ConsensusShift(const std::vector<cv::Point>& pairs)
         if (std::abs(mdy - DY[k]) < 5)
             ++agreeY;
     }
-    if (agreeX >= 0.6 * n && agreeY >= 0.6 * n)
-        return {mdx, mdy};
-    return {0, 0};
+    if (!(agreeX >= 0.6 * n && agreeY >= 0.6 * n))
+        return {0, 0};
+    if (agreed)
+        *agreed = true;
+    return {mdx, mdy};
 }

@@ -11,6 +11,13 @@ struct FrameShift {
     int dy;
 };
 
+// How the transition measure came to its shift. Measured: the pairs agreed (on (0, 0)
+// too), or nothing changed between the frames, so nothing in view moved. The others
+// could not decide and report (0, 0): 1 to 9 changed blobs; a (0, 0) agreed on only
+// by centroids without partner; pairs without a 60 % majority; a frame that could not
+// be read.
+enum class ShiftOutcome { Measured, TooFewBlobs, NoPairs, NoConsensus, FrameUnreadable };
+
 // Pairs every centroid with its nearest partner (in columns) within 3 rows, after a
 // sort by row; returns one (|dx|, |dy|) per centroid, in sorted order. A centroid
 // without a candidate gets (0, 0). Candidates frameWidth or more columns away are
@@ -20,7 +27,8 @@ std::vector<cv::Point> PairNearestCentroids(const std::vector<cv::Point>& centro
 
 // Medians of the pair distances, accepted only when at least 60 % of the pairs lie
 // within 4 pixels of them in both components; otherwise (0, 0), also for no pairs.
-FrameShift ConsensusShift(const std::vector<cv::Point>& pairs);
+// *agreed tells whether the medians were accepted.
+FrameShift ConsensusShift(const std::vector<cv::Point>& pairs, bool* agreed = nullptr);
 
 // In-place ascending sort of key[lo .. hi] that moves companion[] along. The order of
 // equal keys follows from the first-element-pivot partition and is relied upon.

@@ -4,15 +4,37 @@
 
 #include <opencv2/imgproc.hpp>
 
-FrameShift CVideoStream::MeasureTransition(int index, bool* frameRead)
+#include <algorithm>
+
+namespace {
+
+// A centroid without partner gets the pair (0, 0) and so seems to agree on no motion.
+// A consensus of (0, 0) stands only when 60 % of the centroids have a partner within
+// 4 pixels in both directions; two partners exactly on one point do not occur.
+bool StillnessCarriedByPairs(const std::vector<cv::Point>& pairs)
 {
+    const auto partnered = std::count_if(pairs.begin(), pairs.end(), [](const cv::Point& pair) {
+        return pair != cv::Point(0, 0) && pair.x < 5 && pair.y < 5;
+    });
+    return static_cast<double>(partnered) >= 0.6 * static_cast<double>(pairs.size());
+}
+
+}  // namespace
+
+FrameShift CVideoStream::MeasureTransition(int index, bool* frameRead, ShiftOutcome* outcome)
+{
+    const auto decided = [outcome](ShiftOutcome how, FrameShift shift) {
+        if (outcome)
+            *outcome = how;
+        return shift;
+    };
     // A frame that cannot be compared leaves previousFrame alone, so the next good
     // frame is measured against the last good one.
     cv::Mat grey = previousFrame.empty() ? cv::Mat() : ReadSizedFrame(index);
     if (frameRead)
         *frameRead = !grey.empty();
     if (grey.empty())
-        return {0, 0};
+        return decided(ShiftOutcome::FrameUnreadable, {0, 0});
 
     PrepareFrame(grey);
     currentFrame = grey;
@@ -31,7 +53,18 @@ FrameShift CVideoStream::MeasureTransition(int index, bool* frameRead)
     AdjRel* adj = Create4NeighbourAdjRel();
     const std::vector<cv::Point> centroids = ComputeLabelCentroids(mask, adj);
     FreeAdjRel(adj);
+    // Nothing changed: nothing in view moved, or nothing is in view; either way no
+    // particle is missed by taking (0, 0).
+    if (centroids.empty())
+        return decided(ShiftOutcome::Measured, {0, 0});
     if (centroids.size() < 10)
-        return {0, 0};
-    return ConsensusShift(PairNearestCentroids(centroids, frameWidth, frameHeight));
+        return decided(ShiftOutcome::TooFewBlobs, {0, 0});
+    const std::vector<cv::Point> pairs = PairNearestCentroids(centroids, frameWidth, frameHeight);
+    bool agreed = false;
+    const FrameShift shift = ConsensusShift(pairs, &agreed);
+    if (!agreed)
+        return decided(ShiftOutcome::NoConsensus, shift);
+    if (shift.dx == 0 && shift.dy == 0 && !StillnessCarriedByPairs(pairs))
+        return decided(ShiftOutcome::NoPairs, shift);
+    return decided(ShiftOutcome::Measured, shift);
 }

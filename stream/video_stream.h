@@ -47,8 +47,9 @@ public:
     // Shift of frame `index` against the prepared previousFrame, which then advances to
     // frame `index`. Frames must be measured 1, 2, 3, ... after PrepareFirstFrame.
     // A frame that cannot be read or has another size gives (0, 0) and leaves
-    // previousFrame at the last good frame.
-    FrameShift MeasureTransition(int index, bool* frameRead = nullptr);
+    // previousFrame at the last good frame. *outcome tells whether the shift was
+    // decided or why not.
+    FrameShift MeasureTransition(int index, bool* frameRead = nullptr, ShiftOutcome* outcome = nullptr);
 
     // Particles of a whole frame with segmentation method 1, 2, 3 or 4; any other method
     // gives an empty list. With method 3 a neighbouring frame that is missing,

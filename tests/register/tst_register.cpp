@@ -1,6 +1,7 @@
 // The register's run on generated flows with known shifts and particles, under an event loop
 // as the window drives it; its classes, counters, full-image window and export; the listing.
 
+#include "register/foi_selection.h"
 #include "register/frame_listing.h"
 #include "register_test_support.h"
 
@@ -86,6 +87,7 @@ private slots:
     void init() { QVERIFY(QDir::setCurrent((cwd = std::make_unique<QTemporaryDir>())->path())); }
     void selectsFramesFromTheShiftSum_data();
     void selectsFramesFromTheShiftSum();
+    void shiftsWiderThanTheFrame();
     void countsOfTheFramesOfInterest_data();
     void countsOfTheFramesOfInterest();
     void classification();
@@ -103,35 +105,38 @@ void TestRegister::selectsFramesFromTheShiftSum_data()
     QTest::addColumn<int>("frames");
     QTest::addColumn<Ints>("shifts");
     QTest::addColumn<Ints>("selected");
+    QTest::addColumn<int>("strip");      // the last frame's new columns
     QTest::addColumn<Ints>("overflow");  // 1-based numbers of the frames without a usable shift
-    // 4 x 160 reaches 640 exactly: the frame just measured is taken.
-    QTest::newRow("160") << 15 << Ints{160} << Ints{0, 4, 8, 12, 14} << Ints{};
-    // 7 x 100 overshoots by 60: frame 6 is taken and the sum restarts at 0 (with the 60
-    // kept, frame 12 would follow).
-    QTest::newRow("100") << 16 << Ints{100} << Ints{0, 6, 13, 15} << Ints{};
+    // 4 x 160 reaches 640 exactly: the frame just measured is taken, the last one too.
+    QTest::newRow("160 x 12") << 13 << Ints{160} << Ints{0, 4, 8, 12} << 0 << Ints{};
+    // 7 x 100 overshoots by 60: frame 6 is taken and the sum restarts at the 100 that
+    // frame 7 has moved past it (at 0, frame 13 would follow and 60 columns go unseen).
+    QTest::newRow("100 x 20") << 21 << Ints{100} << Ints{0, 6, 12, 18, 20} << 200 << Ints{};
     // An overshoot under 12 columns takes the frame just measured, 12 the one before.
-    QTest::newRow("overshoot 11") << 9 << Ints{160, 160, 160, 171} << Ints{0, 4, 8, 8} << Ints{};
-    QTest::newRow("overshoot 12") << 9 << Ints{160, 160, 160, 172} << Ints{0, 3, 7, 8} << Ints{};
+    QTest::newRow("overshoot 11") << 9 << Ints{160, 160, 160, 171} << Ints{0, 4, 8} << 0 << Ints{};
+    QTest::newRow("overshoot 12") << 9 << Ints{160, 160, 160, 172} << Ints{0, 3, 6, 8} << 332 << Ints{};
     // Frames 3, 6 and 9 do not move: logged, nothing added.
-    QTest::newRow("zero shifts") << 10 << Ints{160, 160, 0} << Ints{0, 5, 9} << Ints{4, 7, 10};
+    QTest::newRow("zero shifts") << 10 << Ints{160, 160, 0} << Ints{0, 5, 9} << 320 << Ints{4, 7, 10};
 }
 
-// The last frame closes the list, twice when phase 1 selected it (its strip is then empty).
+// The last frame closes the list, once.
 void TestRegister::selectsFramesFromTheShiftSum()
 {
     QFETCH(int, frames);
     QFETCH(Ints, shifts);
     QFETCH(Ints, selected);
+    QFETCH(int, strip);
     QFETCH(Ints, overflow);
     WrittenFlow flow;
     QVERIFY(flow.Make(frames, shifts));
     CMivoRegisterManager reg;
     QVERIFY(RunToEnd(reg, flow.Folder(), flow.names));
     QCOMPARE(reg.selectedFrames, selected);
+    QCOMPARE(reg.accumulatedShift, strip);
     // Phase 1 logs the frames without a usable shift, phase 2 every frame of interest it counts.
     QStringList expected, logged;
     for (int n : overflow) expected << QStringLiteral("[overflow] Img:%1 , Tx:0").arg(n);
-    for (size_t p = 0; p + 1 < selected.size(); ++p)
+    for (size_t p = 0; p + !reg.lastFrameCountedWhole < selected.size(); ++p)
         expected << QStringLiteral("[Counting] Selected Frames index : %1").arg(selected[p]);
     const QRegularExpression line(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d_\\d\\d_\\d\\d_\\d\\d\\.\\d{3} >> (.*)$"));
     QFile log("log_KOV.txt");
@@ -139,6 +144,15 @@ void TestRegister::selectsFramesFromTheShiftSum()
     for (const QString& text : QString::fromLocal8Bit(log.readAll()).split('\n', Qt::SkipEmptyParts))
         logged << line.match(text).captured(1);
     QCOMPARE(logged, expected);
+}
+
+// No pair of frames measures over 640, but the sum takes it: a jump of 700 takes the frames on both sides.
+void TestRegister::shiftsWiderThanTheFrame()
+{
+    const FoiChoice jump = ChooseFrameOfInterest(200, 700, 640, 3);
+    const FoiChoice next = ChooseFrameOfInterest(jump.accumulatedShift, 100, 640, 4);
+    QCOMPARE(Ints({jump.selected, jump.accumulatedShift, next.selected, next.accumulatedShift}),
+             Ints({2, 700, 3, 100}));
 }
 
 void TestRegister::countsOfTheFramesOfInterest_data()
@@ -149,7 +163,7 @@ void TestRegister::countsOfTheFramesOfInterest_data()
     // Frames 4 and 15 are selected exactly (counted one step later, when the frame after
     // them is read), frame 10 as the frame before an overshoot; then a strip of 320, or
     // the last frame selected exactly and counted whole.
-    Ints strip = {160, 160, 160, 160, 100, 100, 100, 100, 100, 100, 100, 160, 160, 160, 160, 160, 160};
+    Ints strip = {160, 160, 160, 160, 100, 100, 100, 100, 100, 100, 100, 160, 160, 120, 100, 160, 160};
     Ints whole = strip;
     whole.insert(whole.end(), {160, 160});
     for (int method : {1, 2, 3}) {
@@ -176,7 +190,7 @@ void TestRegister::countsOfTheFramesOfInterest()
     std::vector<ParticleMeasure> expected;
     const Ints selected = reg.selectedFrames;
     for (size_t p = 0; p < selected.size(); ++p) {
-        const bool last = p + 1 == selected.size();
+        const bool last = p + 1 == selected.size() && !reg.lastFrameCountedWhole;
         if (!last) reg.CountFrame(selected[p], method);
         const auto records =
             last ? reg.stream->CountParticlesInNewRegion(reg.accumulatedShift, method) : reg.frameParticles;
@@ -189,8 +203,8 @@ void TestRegister::countsOfTheFramesOfInterest()
                            return a.frame == b.frame && a.x == b.x && a.y == b.y && a.area == b.area &&
                                   a.ratio == b.ratio;
                        }));
-    if (method != 3 || reg.accumulatedShift != 0) return;
-    const auto bounds = GroundTruth(flow.flow, Ints(selected.begin(), selected.end() - 1));
+    if (method != 3 || !reg.lastFrameCountedWhole) return;
+    const auto bounds = GroundTruth(flow.flow, selected);
     const int counts[4] = {reg.countInRange, reg.countGreater, reg.countSmaller, records};
     for (size_t c = 0; c < 4; ++c) {
         const auto [lo, hi] = bounds[c];
@@ -257,8 +271,8 @@ void TestRegister::windowAndExport()
     QVERIFY(flow.Make(15, {160}));
     CMivoRegisterManager reg;
     QVERIFY(RunToEnd(reg, flow.Folder(), flow.names));
-    auto rendered = [&](int index) {
-        const cv::Mat bgr = reg.RenderFoIFrame(index);
+    auto rendered = [&](int index, CMivoRegisterManager* of = nullptr) {
+        const cv::Mat bgr = (of ? of : &reg)->RenderFoIFrame(index);
         return QImage(bgr.data, bgr.cols, bgr.rows, static_cast<qsizetype>(bgr.step), QImage::Format_RGB888)
             .rgbSwapped();
     };
@@ -292,6 +306,14 @@ void TestRegister::windowAndExport()
             pos14.pixel(150, 478) == qRgb(0, 0, 0));
     QVERIFY(pos14.copy(320, 0, 320, 480) == right && res14.copy(320, 0, 320, 480) == right);
     QCOMPARE(res14.copy(0, 0, 320, 480), reg.CountFrame(14, reg.segmentationMethod).copy(0, 0, 320, 480));
+    // Frames 0 .. 12: phase 1 takes the last frame, exported with all its circles and shown whole at the strip's end.
+    CMivoRegisterManager whole;
+    QTemporaryDir wholeTarget;
+    QVERIFY(RunToEnd(whole, flow.Folder(), flow.names.mid(0, 13)) &&
+            whole.ExportFramesOfInterest(wholeTarget.path()).isEmpty());
+    QCOMPARE(QImage(wholeTarget.filePath("res_12_frame_0012.png")).convertToFormat(QImage::Format_RGB888),
+             whole.CountFrame(12, whole.segmentationMethod));
+    QCOMPARE(whole.ComposeFullImageWindow(1 << 30), rendered(12, &whole));
 
     // A frame that cannot be read: black in the window, both its files missing.
     QVERIFY(Spoil(flow.Path(4)));
@@ -330,7 +352,7 @@ void TestRegister::stopsAndRestarts()
     });
     QVERIFY(reg.BeginProcessing());
     QTRY_COMPARE_WITH_TIMEOUT(runs, 2, 20000);
-    QCOMPARE(reg.selectedFrames, Ints({0, 4, 8, 8}));
+    QCOMPARE(reg.selectedFrames, Ints({0, 4, 8}));
 }
 
 // Frame files of differing name, age and size, beside what is no frame: other types, a

@@ -70,6 +70,9 @@ QStringList Rows(const QString& path, int frame = INT_MAX)
     return rows.replaceInStrings(name, QStringLiteral("\\1,"));
 }
 
+const QString kUnmeasured = "[WARNING] %1 of %2 frame shifts could not be measured and were taken as 0; parts of the "
+                            "flow may not be counted";
+
 bool Truncate(const QString& path, double share)
 {
     QFile file(path);
@@ -141,7 +144,8 @@ void TestTesselCount::summaryAndTable()
                                       {"count_greater", reg.countGreater},
                                       {"count_smaller", reg.countSmaller},
                                       {"particles", static_cast<int>(reg.foiParticles.size())},
-                                      {"unreadable_frames", QJsonArray{}}}));
+                                      {"unreadable_frames", QJsonArray{}},
+                                      {"unmeasured_shifts", 0}}));
     const Outcome o = Count({"--order", "desc", "--pixel-size", "2", "--min-px", "30", "--max-px", "120",
                              "--circularity", "0.85", "--csv", "options.csv", flow.Folder()},
                             work.path());
@@ -165,7 +169,7 @@ void TestTesselCount::summaryAndTable()
     QCOMPARE(o.out, QStringLiteral("Frames:             30 (640 x 480)\nFrames of interest: 0 4 8 12 16 20 24 28 29\n"
                                    "Last strip:         160 columns\n# Single:           %1 (30 to 120 px)\n"
                                    "# Bigger:           %2\n# Smaller:          %3\nParticle records:   %4\n"
-                                   "Unreadable frames:  none\nCircularity filter: 0.85\n")
+                                   "Unreadable frames:  none\nUnmeasured shifts:  0 of 29\nCircularity filter: 0.85\n")
                         .arg(classes["single"])
                         .arg(classes["bigger"])
                         .arg(classes["smaller"])
@@ -188,6 +192,7 @@ void TestTesselCount::badUsage()
         {{"--method", "two", "x"}, method},
         {{"--min-px", "0", "x"}, "--min-px" + area},
         {{"--max-px", "many", "x"}, "--max-px" + area},
+        {{"--min-px", "101", "x"}, "--min-px 101 is above --max-px 100."},
         {{"--pixel-size", "0", "x"}, "--pixel-size takes a positive number."},
         {{"--csv=", "x"}, "--csv needs a file name."},
         {{"--circularity", "2", "x"}, circularity},
@@ -228,6 +233,9 @@ void TestTesselCount::badInputs_data()
                             "log on a full disk",
                             "standard output on a full disk",
                             "1 x 1 frames",
+                            "shift above half the frame width",
+                            "still flow",
+                            "empty flow",
                             "area bounds at the int limit"})
         QTest::newRow(tag) << 0;
 }
@@ -240,10 +248,12 @@ void TestTesselCount::Prepare(const QByteArray& tag, const QString& dir, BadInpu
     QDir().mkpath(frames);
     for (const QString& name : small.names) QFile::copy(small.Folder() + '/' + name, frames + '/' + name);
     const auto frame = [&](int t) { return frames + '/' + small.names[t]; };
-    const auto leftOut = [&](int index, const QString& name, const char* reason) {
+    // Not measured: the shift of the frame left out, mostly also that of the next.
+    const auto leftOut = [&](int index, const QString& name, const char* reason, int unmeasured = 2) {
         in.exitCode = 3;
         in.leftOut = index;
-        in.messages = {QStringLiteral("[WARNING] Left out %1 (%2)").arg(name, reason)};
+        in.messages = {QStringLiteral("[WARNING] Left out %1 (%2)").arg(name, reason),
+                       kUnmeasured.arg(unmeasured).arg(11)};
     };
     const auto failed = [&](const QString& message) {
         in.exitCode = 1;
@@ -278,6 +288,7 @@ void TestTesselCount::Prepare(const QByteArray& tag, const QString& dir, BadInpu
         const std::string undecodable = QFile::encodeName(frames).toStdString() + "/frame_\xe4_0005.png";
         std::filesystem::rename(QFile::encodeName(frame(5)).toStdString(), undecodable);
         leftOut(5, "frame_\uFFFD_0005.png", "name not in UTF-8");
+        in.messages.last() = kUnmeasured.arg(1).arg(10);
         in.summary = BadInput::Own;
         in.check = [undecodable](const Outcome& o) {
             QVERIFY(o.json["frames"] == 11 && o.json["unreadable_frames"] == QJsonArray());
@@ -287,7 +298,7 @@ void TestTesselCount::Prepare(const QByteArray& tag, const QString& dir, BadInpu
         const bool deleted = tag == "frame deleted during the run";  // the last frame, or one near it
         const int index = deleted ? 11 : 9;
         in.midRun = [path = frame(index), deleted] { deleted ? QFile::remove(path) : Spoil(path.toStdString()); };
-        leftOut(index, small.names[index], deleted ? "missing" : "can not read image");
+        leftOut(index, small.names[index], deleted ? "missing" : "can not read image", deleted ? 1 : 2);
     } else if (tag == "missing folder" || tag == "folder is a file") {
         in.arguments = {"--json", tag == "missing folder" ? "absent" : "frames/" + small.names[0]};
         failed("[ERRO] Can not read folder " + in.arguments.last());
@@ -351,9 +362,24 @@ void TestTesselCount::Prepare(const QByteArray& tag, const QString& dir, BadInpu
             QVERIFY(cv::imwrite(QStringLiteral("%1/tiny/f%2.png").arg(dir).arg(t).toStdString(),
                                 cv::Mat(1, 1, CV_8UC1, cv::Scalar(40 * t))));
         in.arguments = {"--json", "tiny"};
+        in.messages = {kUnmeasured.arg(5).arg(5)};  // one changed pixel is too little; still done
         in.summary = BadInput::Own;
         in.check = [](const Outcome& o) {
             QVERIFY(o.json["frames"] == 6 && o.json["frame_width"] == 1 && o.json["particles"] == 0);
+        };
+    } else if (tag == "shift above half the frame width" || tag == "still flow" || tag == "empty flow") {
+        // At 400 a particle's old and new places are seldom each other's nearest; still or empty flows change nowhere.
+        flowgen::FlowSettings settings;
+        settings.shifts = flowgen::ConstantShifts(settings.frames = 12, tag == "still flow" ? 0 : 400);
+        settings.density = tag == "empty flow" ? 0.0 : 1.5;
+        QVERIFY(flowgen::WriteFlow(flowgen::GenerateFlow(settings), (dir + "/flow").toStdString(), "png", nullptr));
+        const int unmeasured = tag.startsWith("shift") ? 11 : 0;
+        in.arguments = {"--json", "--method", "1", "flow"};  // Otsu finds a still flow's particles
+        in.messages = unmeasured ? QStringList{kUnmeasured.arg(unmeasured).arg(11)} : QStringList();
+        in.summary = BadInput::Own;
+        in.check = [unmeasured, tag](const Outcome& o) {
+            QCOMPARE(o.json["unmeasured_shifts"], unmeasured);
+            QVERIFY(tag != "still flow" || o.json["particles"].toInt() > 0);
         };
     } else if (tag == "area bounds at the int limit") {
         in.arguments = {"--json", "--min-px", "2147483647", "--max-px", "2147483647", "frames"};

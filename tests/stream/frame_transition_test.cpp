@@ -64,6 +64,7 @@ TEST(TransitionMeasure, GeneratedFlowsGiveTheTrueShifts)
 // Discs 24 rows apart (one pairing band each) moved by `shift`. Frame 1: ten changed blobs.
 // Frame 2: four move, one stays, one appears: nine, (0, 0), and frame 3 is measured against
 // it. Frames 4 (cut short) and 5 (of another size) cannot be read: frame 6 against frame 3.
+// Frame 7: its discs 12 rows below those of frame 6, so no blob has a partner.
 static cv::Mat Moved(int shift, int count = 5, std::vector<cv::Vec3i> more = {}, int width = 640)
 {
     for (int k = 0; k < count; ++k) more.push_back({40 + 13 * k + shift, 20 + 24 * k, 6});
@@ -73,13 +74,19 @@ static cv::Mat Moved(int shift, int count = 5, std::vector<cv::Vec3i> more = {},
 TEST(TransitionMeasure, TenBlobsNeededAndPreviousFrameAfterZeroAndBadFrames)
 {
     Sequence seq({Moved(0), Moved(60), Moved(120, 4, {{152, 116, 6}, {500, 164, 6}}), Moved(180), Moved(240),
-                  Moved(300, 5, {}, 641), Moved(360)});
+                  Moved(300, 5, {}, 641), Moved(360),
+                  Moved(0, 0, {{400, 32, 6}, {400, 56, 6}, {400, 80, 6}, {400, 104, 6}, {400, 128, 6}})});
     std::filesystem::resize_file(seq.stream.FramePath(4), std::filesystem::file_size(seq.stream.FramePath(4)) / 2);
-    const int dx[] = {60, 0, 60, 0, 0, 180};
-    for (int t = 1; t <= 6; ++t) {
+    const int dx[] = {60, 0, 60, 0, 0, 180, 0};
+    using O = ShiftOutcome;
+    const O outcomes[] = {O::Measured,        O::TooFewBlobs, O::Measured, O::FrameUnreadable,
+                          O::FrameUnreadable, O::Measured,    O::NoPairs};
+    for (int t = 1; t <= 7; ++t) {
         bool read = t == 4 || t == 5;
-        const FrameShift shift = seq.stream.MeasureTransition(t, &read);
+        O outcome = O::NoConsensus;
+        const FrameShift shift = seq.stream.MeasureTransition(t, &read, &outcome);
         EXPECT_TRUE(shift.dx == dx[t - 1] && shift.dy == 0 && read == (t != 4 && t != 5)) << t << ": " << shift.dx;
+        EXPECT_EQ(outcome, outcomes[t - 1]) << t;
         if (t == 2) seq.stream.currentFrame.setTo(0);  // previousFrame is a copy of its own
     }
 }

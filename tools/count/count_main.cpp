@@ -97,6 +97,11 @@ int Count(const CountOptions& options)
     warnings << LeftOutWarnings(reg);
     for (const QString& warning : warnings)
         PrintError(warning);
+    // Nothing was left out for this: the count is complete as far as the program can
+    // tell, so the exit status stays as it is; the user is warned all the same.
+    const QString unmeasured = UnmeasuredShiftsWarning(reg);
+    if (!unmeasured.isEmpty())
+        PrintError(unmeasured);
 
     const QString summary = options.json ? SummaryJson(reg) + QLatin1Char('\n') : SummaryText(reg, options);
     if (std::fputs(summary.toLocal8Bit().constData(), stdout) < 0 || std::fflush(stdout) != 0) {

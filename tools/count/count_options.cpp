@@ -41,7 +41,9 @@ ParseResult ParseCountOptions(const QStringList& arguments, CountOptions& option
                        "smaller, filtered or uncounted).\n"
                        "Exit status: 0 done, 1 the folder could not be counted or an output could not be\n"
                        "written, 2 bad usage, 3 counted and written, but frames that could not be read\n"
-                       "(each named on standard error) were left out or log lines were lost."));
+                       "(each named on standard error) were left out or log lines were lost. Frame shifts\n"
+                       "that could not be measured are taken as 0 and named in a warning; they alone do\n"
+                       "not change the exit status."));
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("This text."));
     const QCommandLineOption method(QStringLiteral("method"),
                                     QStringLiteral("Segmentation: 1 Otsu, 2 Mode Value, 3 Frame Diff [3]."),
@@ -93,6 +95,8 @@ ParseResult ParseCountOptions(const QStringList& arguments, CountOptions& option
         return bad(QStringLiteral("--min-px takes a whole number of at least 1."));
     if (parser.isSet(maxPx) && !ReadInt(parser.value(maxPx), 1, options.maxPixels))
         return bad(QStringLiteral("--max-px takes a whole number of at least 1."));
+    if (options.minPixels > options.maxPixels)
+        return bad(QStringLiteral("--min-px %1 is above --max-px %2.").arg(options.minPixels).arg(options.maxPixels));
     if (parser.isSet(pixelSize) &&
         (!ReadReal(parser.value(pixelSize), 0.0, 1e6, options.pixelSize) || options.pixelSize <= 0.0))
         return bad(QStringLiteral("--pixel-size takes a positive number."));

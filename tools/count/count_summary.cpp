@@ -6,9 +6,16 @@
 #include <QFileInfo>
 #include <QStringList>
 
+#include <algorithm>
 #include <vector>
 
 namespace {
+
+// Frame 0 has no shift of its own.
+int MeasuredShifts(const CMivoRegisterManager& reg)
+{
+    return std::max(reg.stream->frameCount - 1, 0);
+}
 
 QStringList Numbers(const std::vector<int>& values)
 {
@@ -33,6 +40,7 @@ QString SummaryJson(const CMivoRegisterManager& reg)
         QStringLiteral("\"count_smaller\":%1").arg(reg.countSmaller),
         QStringLiteral("\"particles\":%1").arg(reg.foiParticles.size()),
         QStringLiteral("\"unreadable_frames\":[%1]").arg(Numbers(reg.unreadableFrames).join(QLatin1Char(','))),
+        QStringLiteral("\"unmeasured_shifts\":%1").arg(reg.unmeasuredShifts),
     };
     return QLatin1Char('{') + fields.join(QLatin1Char(',')) + QLatin1Char('}');
 }
@@ -55,7 +63,8 @@ QString SummaryText(const CMivoRegisterManager& reg, const CountOptions& options
           << QStringLiteral("# Bigger:           %1").arg(reg.countGreater)
           << QStringLiteral("# Smaller:          %1").arg(reg.countSmaller)
           << QStringLiteral("Particle records:   %1").arg(reg.foiParticles.size())
-          << QStringLiteral("Unreadable frames:  %1").arg(unreadable);
+          << QStringLiteral("Unreadable frames:  %1").arg(unreadable)
+          << QStringLiteral("Unmeasured shifts:  %1 of %2").arg(reg.unmeasuredShifts).arg(MeasuredShifts(reg));
     if (options.circularityFilter)
         lines << QStringLiteral("Circularity filter: %1").arg(options.minCircularity);
     return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
@@ -88,4 +97,14 @@ QStringList LeftOutWarnings(const CMivoRegisterManager& reg)
     if (reg.lostLogLines > 0)
         warnings << QStringLiteral("[WARNING] Can not write log_KOV.txt: %1 log lines lost").arg(reg.lostLogLines);
     return warnings;
+}
+
+QString UnmeasuredShiftsWarning(const CMivoRegisterManager& reg)
+{
+    if (reg.unmeasuredShifts == 0)
+        return QString();
+    return QStringLiteral("[WARNING] %1 of %2 frame shifts could not be measured and were taken as 0; parts of the "
+                          "flow may not be counted")
+        .arg(reg.unmeasuredShifts)
+        .arg(MeasuredShifts(reg));
 }

@@ -1,0 +1,84 @@
+#include "dialogs/size_distribution_dialog.h"
+
+#include "dialogs/size_distribution_chart.h"
+
+#include <QChart>
+#include <QChartView>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+CSizeDistributionDialog::CSizeDistributionDialog(QWidget* parent)
+    : QDialog(parent)
+    , chartView(new QChartView(this))
+    , saveFolder(QDir::homePath())
+{
+    setWindowTitle(tr("Size distribution"));
+    chartView->setObjectName(QStringLiteral("chartView_sizeDistribution"));
+    chartView->setRenderHint(QPainter::Antialiasing);
+
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
+    QPushButton* savePng = buttons->addButton(tr("Save &PNG..."), QDialogButtonBox::ActionRole);
+    QPushButton* saveSvg = buttons->addButton(tr("Save &SVG..."), QDialogButtonBox::ActionRole);
+    savePng->setObjectName(QStringLiteral("btn_savePng"));
+    saveSvg->setObjectName(QStringLiteral("btn_saveSvg"));
+    savePng->setToolTip(tr("Save the chart as a PNG picture"));
+    saveSvg->setToolTip(tr("Save the chart as an SVG drawing"));
+    connect(savePng, &QPushButton::clicked, this, &CSizeDistributionDialog::slot_btn_savePng);
+    connect(saveSvg, &QPushButton::clicked, this, &CSizeDistributionDialog::slot_btn_saveSvg);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::hide);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(chartView);
+    layout->addWidget(buttons);
+    resize(DefaultChartPictureSize() + QSize(24, 64));
+
+    SetDistribution(histogram, statistics);
+}
+
+QChart* CSizeDistributionDialog::Chart() const
+{
+    return chartView->chart();
+}
+
+void CSizeDistributionDialog::SetDistribution(const SizeHistogram& newHistogram, const SizeStatistics& stats)
+{
+    histogram = newHistogram;
+    statistics = stats;
+    // A fresh chart each time: series, axes and title all follow the new count.
+    QChart* old = chartView->chart();
+    chartView->setChart(CreateSizeDistributionChart(histogram, statistics));
+    delete old;
+}
+
+bool CSizeDistributionDialog::SaveChart(const QString& path) const
+{
+    return SaveSizeDistributionChart(path, histogram, statistics);
+}
+
+void CSizeDistributionDialog::slot_btn_savePng()
+{
+    AskAndSave(QStringLiteral("png"), tr("PNG picture (*.png)"));
+}
+
+void CSizeDistributionDialog::slot_btn_saveSvg()
+{
+    AskAndSave(QStringLiteral("svg"), tr("SVG drawing (*.svg)"));
+}
+
+void CSizeDistributionDialog::AskAndSave(const QString& suffix, const QString& filter)
+{
+    const QString proposal = QDir(saveFolder).filePath(QStringLiteral("size-distribution.") + suffix);
+    QString path = QFileDialog::getSaveFileName(this, tr("Save size distribution"), proposal, filter);
+    if (path.isEmpty())
+        return;
+    if (QFileInfo(path).suffix().toLower() != suffix)
+        path += QLatin1Char('.') + suffix;
+    saveFolder = QFileInfo(path).absolutePath();
+    if (!SaveChart(path))
+        QMessageBox::warning(this, windowTitle(), tr("Can not write %1").arg(QDir::toNativeSeparators(path)));
+}

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "register/size_histogram.h"
+#include "register/size_statistics.h"
+
+#include <QDialog>
+#include <QString>
+
+class QChart;
+class QChartView;
+
+// A window of its own, beside the main window, that shows the size distribution of the
+// latest count and follows every recount (the owner hands each new distribution to
+// SetDistribution). Not modal. "Save PNG..." and "Save SVG..." write the chart as the
+// counter writes it, at the same size; the folder of the last save is offered next.
+class CSizeDistributionDialog : public QDialog {
+    Q_OBJECT
+
+public:
+    explicit CSizeDistributionDialog(QWidget* parent = nullptr);
+
+    void SetDistribution(const SizeHistogram& histogram, const SizeStatistics& stats);
+    const SizeHistogram& Histogram() const { return histogram; }
+    const SizeStatistics& Statistics() const { return statistics; }
+    QChart* Chart() const;
+
+    // PNG or SVG by the suffix of path; false for another suffix or when the file could
+    // not be written.
+    bool SaveChart(const QString& path) const;
+    QString SaveFolder() const { return saveFolder; }
+    void SetSaveFolder(const QString& folder) { saveFolder = folder; }
+
+private slots:
+    void slot_btn_savePng();
+    void slot_btn_saveSvg();
+
+private:
+    void AskAndSave(const QString& suffix, const QString& filter);
+
+    QChartView* chartView;
+    SizeHistogram histogram;
+    SizeStatistics statistics;
+    QString saveFolder;
+};
