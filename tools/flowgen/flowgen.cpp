@@ -577,11 +577,9 @@ cv::Mat RenderFrame(const Flow& flow, int t)
     return frame;
 }
 
-std::vector<VisibleGroup> GroupsInFrame(const Flow& flow, int t)
+std::vector<int> RegionKeys(const Flow& flow)
 {
-    const FlowSettings& s = flow.settings;
-    const int offset = flow.offsets[static_cast<size_t>(t)];
-    // A region is held together by its touchId links; its key is its lowest id.
+    // A region is held together by its touchId links.
     std::vector<int> parent(flow.particles.size());
     for (size_t i = 0; i < parent.size(); ++i)
         parent[i] = static_cast<int>(i);
@@ -592,11 +590,21 @@ std::vector<VisibleGroup> GroupsInFrame(const Flow& flow, int t)
         const int b = Root(parent, p.touchId);
         parent[static_cast<size_t>(std::max(a, b))] = std::min(a, b);
     }
+    for (size_t i = 0; i < parent.size(); ++i)
+        parent[i] = Root(parent, static_cast<int>(i));
+    return parent;
+}
+
+std::vector<VisibleGroup> GroupsInFrame(const Flow& flow, int t)
+{
+    const FlowSettings& s = flow.settings;
+    const int offset = flow.offsets[static_cast<size_t>(t)];
+    const std::vector<int> keys = RegionKeys(flow);
     std::map<int, int> slot;  // lowest id of a group -> index in result
     std::vector<VisibleGroup> groups;
     std::vector<std::vector<const Particle*>> members;
     for (const Particle& p : flow.particles) {
-        const int key = Root(parent, p.id);
+        const int key = keys[static_cast<size_t>(p.id)];
         auto it = slot.find(key);
         if (it == slot.end()) {
             it = slot.emplace(key, static_cast<int>(groups.size())).first;

@@ -118,6 +118,9 @@ struct VisibleGroup {
     bool fullyInside = false;
 };
 
+// The lowest id of each particle's connected region (its own id when alone), by id.
+std::vector<int> RegionKeys(const Flow& flow);
+
 // Every group with at least one pixel in frame t.
 std::vector<VisibleGroup> GroupsInFrame(const Flow& flow, int t);
 

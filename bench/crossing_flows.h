@@ -1,0 +1,99 @@
+#pragma once
+
+// The flow kinds of the counting-line accuracy benchmark. Each seed draws its own
+// variant of a kind (shift, density, blur, noise, ... within the kind's ranges), so that
+// a kind is measured on many different flows, not on one tuned case. All kinds place
+// their particles at random: they touch and overlap as in a real flow.
+
+#include "tools/flowgen/flowgen.h"
+
+#include <opencv2/core.hpp>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace bench {
+
+struct FlowCase {
+    std::string kind;
+    unsigned seed = 0;
+    flowgen::FlowSettings settings;
+    std::string format = "png";
+};
+
+inline const std::vector<std::string>& FlowKinds()
+{
+    static const std::vector<std::string> kinds{"large shift", "dense", "jitter+still", "blur+noise", "gradient",
+                                                "small+noise", "jpeg",  "1024 wide",    "leftward",   "mixed"};
+    return kinds;
+}
+
+inline FlowCase MakeFlowCase(const std::string& kind, unsigned seed, int frames)
+{
+    FlowCase c;
+    c.kind = kind;
+    c.seed = seed;
+    cv::RNG rng(0xACC0000ull + seed * 2654435761ull + std::hash<std::string>()(kind));
+    flowgen::FlowSettings& s = c.settings;
+    s.seed = seed;
+    s.frames = frames;
+    s.randomPlacement = true;
+    s.noise = rng.uniform(1.0, 3.0);
+    s.density = rng.uniform(1.0, 2.0);
+    s.ellipseShare = rng.uniform(0.2, 0.6);
+    s.background = rng.uniform(170, 230);
+    s.greyMin = rng.uniform(20, 70);
+    s.greyMax = s.greyMin + rng.uniform(20, 60);
+    int shift = rng.uniform(90, 220);
+    double jitter = 0.0, still = 0.0;
+    if (kind == "large shift") {
+        shift = static_cast<int>(rng.uniform(0.36, 0.45) * s.width);
+    } else if (kind == "dense") {
+        s.density = rng.uniform(3.3, 3.9);  // about 100 to 120 particles per 640 x 480 frame
+    } else if (kind == "jitter+still") {
+        jitter = 0.4;
+        still = rng.uniform(0.1, 0.25);
+    } else if (kind == "blur+noise") {
+        s.blurSigma = rng.uniform(0.8, 2.0);
+        s.noise = rng.uniform(3.0, 6.0);
+    } else if (kind == "gradient") {
+        s.gradient = rng.uniform(0.3, 0.8);
+        s.gradientAngleDeg = rng.uniform(0.0, 360.0);
+        s.blurSigma = rng.uniform(0.0, 1.0);
+    } else if (kind == "small+noise") {
+        s.radiusMin = rng.uniform(1.6, 2.2);  // from about 8 px
+        s.radiusMax = rng.uniform(4.5, 6.0);  // to about 64 to 113 px
+        s.noise = rng.uniform(4.0, 7.0);
+        s.density = rng.uniform(2.0, 3.0);
+    } else if (kind == "jpeg") {
+        c.format = "jpg";
+        s.jpegQuality = rng.uniform(70, 91);
+        s.blurSigma = rng.uniform(0.5, 1.2);
+    } else if (kind == "1024 wide") {
+        s.width = 1024;
+        s.height = rng.uniform(0, 2) ? 1024 : 768;
+        shift = rng.uniform(150, 420);
+        s.density = rng.uniform(1.2, 2.5);
+    } else if (kind == "leftward") {
+        s.rightToLeft = true;
+        shift = rng.uniform(80, 280);
+    } else if (kind == "mixed") {
+        s.density = rng.uniform(2.0, 3.2);
+        s.blurSigma = rng.uniform(0.6, 1.6);
+        s.gradient = rng.uniform(0.2, 0.6);
+        s.gradientAngleDeg = rng.uniform(0.0, 360.0);
+        s.noise = rng.uniform(2.0, 5.0);
+        s.rightToLeft = rng.uniform(0, 2) == 1;
+        jitter = 0.3;
+        still = 0.1;
+        shift = rng.uniform(100, 260);
+    }
+    // The brightest background stays below white, so that the gradient keeps every
+    // particle's relative darkness.
+    s.background = std::min(s.background, static_cast<int>(240.0 / (1.0 + 0.5 * s.gradient)));
+    s.shifts = flowgen::JitteredShifts(frames, shift, jitter, still, seed);
+    return c;
+}
+
+}  // namespace bench
