@@ -73,22 +73,38 @@ cv::Mat CVideoStream::ReadFrame(int index) const
         // Callers work on frames in place (preparation, drawing).
         return recentFrames.front().second.clone();
     }
-    cv::Mat grey;
+    cv::Mat grey = DecodeFrame(index);
+    if (grey.empty() || recentFrameCapacity <= 0)
+        return grey;
+    KeepFrame(index, grey);
+    return grey.clone();
+}
+
+cv::Mat CVideoStream::DecodeFrame(int index) const
+{
+    if (!HasFrame(index))
+        return cv::Mat();
     const std::string path = FramePath(index);
     if (IsTruncatedJpegFile(path))
         return cv::Mat();
     try {
-        grey = cv::imread(path, cv::IMREAD_GRAYSCALE);
+        return cv::imread(path, cv::IMREAD_GRAYSCALE);
     } catch (const cv::Exception&) {
         // A decoder may give up on a damaged file by throwing; that is an unreadable frame.
         return cv::Mat();
     }
-    if (grey.empty() || recentFrameCapacity <= 0)
-        return grey;
+}
+
+void CVideoStream::KeepFrame(int index, const cv::Mat& grey) const
+{
+    if (recentFrameCapacity <= 0 || grey.empty() || !HasFrame(index))
+        return;
+    recentFrames.erase(std::remove_if(recentFrames.begin(), recentFrames.end(),
+                                      [index](const std::pair<int, cv::Mat>& kept) { return kept.first == index; }),
+                       recentFrames.end());
     recentFrames.insert(recentFrames.begin(), {index, grey});
     if (recentFrames.size() > static_cast<size_t>(recentFrameCapacity))
         recentFrames.pop_back();
-    return grey.clone();
 }
 
 void CVideoStream::SetRecentFrameCapacity(int frames)

@@ -34,6 +34,14 @@ public:
     // the file cannot be read (a JPEG cut short counts as unreadable).
     cv::Mat ReadFrame(int index) const;
 
+    // ReadFrame without the kept frames: the one way a frame file is decoded. Safe to
+    // call from several threads at once while the frame list is not changed.
+    cv::Mat DecodeFrame(int index) const;
+
+    // Keeps a frame decoded elsewhere (by DecodeFrame on another thread) as if
+    // ReadFrame had read it; nothing without a capacity or for an empty frame.
+    void KeepFrame(int index, const cv::Mat& grey) const;
+
     // ReadFrame keeps the last `frames` decoded frames (0, the default: none), so
     // that a frame counted right after its neighbours were measured is not decoded
     // again. A file changed on disk after it was read is then seen late. Reset

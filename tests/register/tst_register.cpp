@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <limits>
 #include <memory>
 
@@ -77,6 +78,31 @@ std::array<std::pair<int, int>, 4> GroundTruth(const flowgen::Flow& flow, const 
     return bounds;
 }
 
+// What a run found, as one text: frames of interest, strip, counters, unreadable frames,
+// unmeasured shifts and every record.
+QString Fingerprint(const Ints& selected, int strip, const std::vector<ParticleMeasure>& records, const Ints& counts,
+                    const Ints& unreadable, int unmeasured)
+{
+    QStringList parts;
+    for (const Ints& list : {selected, Ints{strip}, counts, unreadable, Ints{unmeasured}})
+        for (int value : list) parts << QString::number(value);
+    for (const ParticleMeasure& r : records)
+        parts << QStringLiteral("%1:%2,%3:%4:%5:%6")
+                     .arg(r.frame)
+                     .arg(r.x)
+                     .arg(r.y)
+                     .arg(r.area)
+                     .arg(r.ratio)
+                     .arg(r.inRange);
+    return parts.join(' ');
+}
+
+QString Fingerprint(const RunResult& r)
+{
+    return Fingerprint(r.selectedFrames, r.accumulatedShift, r.records,
+                       {r.countInRange, r.countGreater, r.countSmaller}, r.unreadableFrames, r.unmeasuredShifts);
+}
+
 }  // namespace
 
 class TestRegister : public QObject {
@@ -95,6 +121,10 @@ private slots:
     void windowAndExport();
     void frameListing();
     void stopsAndRestarts();
+    void drivesAgree_data();
+    void drivesAgree();
+    void cancelAndFrameDeleted_data();
+    void cancelAndFrameDeleted();
 
 private:
     std::unique_ptr<QTemporaryDir> cwd;
@@ -353,6 +383,65 @@ void TestRegister::stopsAndRestarts()
     QVERIFY(reg.BeginProcessing());
     QTRY_COMPARE_WITH_TIMEOUT(runs, 2, 20000);
     QCOMPARE(reg.selectedFrames, Ints({0, 4, 8}));
+}
+
+void TestRegister::drivesAgree_data()
+{
+    QTest::addColumn<int>("method");
+    for (int method : {1, 3}) QTest::addRow("method %d", method) << method;
+}
+
+// Run to its end with and without decoding ahead, stepped, and stepped by the register's
+// timer as in the window: one result.
+void TestRegister::drivesAgree()
+{
+    QFETCH(int, method);
+    WrittenFlow flow;
+    QVERIFY(flow.Make(21, {160, 100, 120, 160}));
+    CRunEngine engine;
+    const RunResult serial = engine.RunToEnd(Settings(flow.Folder(), flow.names, method, 0));
+    QVERIFY(serial.records.size() > 100);
+    const QString expected = Fingerprint(serial);
+    QCOMPARE(Fingerprint(engine.RunToEnd(Settings(flow.Folder(), flow.names, method))), expected);
+    QVERIFY(engine.Start(Settings(flow.Folder(), flow.names, method)));
+    while (engine.Running()) engine.Step();
+    QCOMPARE(Fingerprint(engine.Result()), expected);
+    CMivoRegisterManager reg;
+    QSignalSpy finished(&reg, &CMivoRegisterManager::signalMReg_finishCounting);
+    QVERIFY(reg.BeginProcessing(Settings(flow.Folder(), flow.names, method)) && finished.wait(60000));
+    QCOMPARE(Fingerprint(reg.selectedFrames, reg.accumulatedShift, reg.foiParticles,
+                         {reg.countInRange, reg.countGreater, reg.countSmaller}, reg.unreadableFrames,
+                         reg.unmeasuredShifts),
+             expected);
+}
+
+void TestRegister::cancelAndFrameDeleted_data()
+{
+    QTest::addColumn<int>("threads");
+    QTest::newRow("decoded by the steps") << 0;
+    QTest::newRow("decoded ahead") << 2;
+}
+
+// Cancelled after the third step: frame 0 alone chosen (3 x 160 < 640). A frame deleted after
+// the second step, ahead of what is decoded, is left out.
+void TestRegister::cancelAndFrameDeleted()
+{
+    QFETCH(int, threads);
+    WrittenFlow flow;
+    QVERIFY(flow.Make(20, {160}));
+    CRunEngine engine;
+    std::atomic<bool> cancel{false};
+    int steps = 0;
+    const RunResult cancelled = engine.RunToEnd(
+        Settings(flow.Folder(), flow.names, 3, threads), [&](const StepReport&) { cancel = ++steps == 3; }, &cancel);
+    QCOMPARE(cancelled.end, RunEnd::Cancelled);
+    QCOMPARE(cancelled.selectedFrames, Ints{0});
+    QCOMPARE(steps, 3);
+    const RunResult deleted = engine.RunToEnd(Settings(flow.Folder(), flow.names, 3, threads), [&](const StepReport&) {
+        if (engine.Cursor() == 2) QFile::remove(QString::fromStdString(flow.Path(15)));
+    });
+    QCOMPARE(deleted.end, RunEnd::Finished);
+    QCOMPARE(deleted.unreadableFrames, Ints{15});
 }
 
 // Frame files of differing name, age and size, beside what is no frame: other types, a
