@@ -87,13 +87,7 @@ QString Fingerprint(const Ints& selected, int strip, const std::vector<ParticleM
     for (const Ints& list : {selected, Ints{strip}, counts, unreadable, Ints{unmeasured}})
         for (int value : list) parts << QString::number(value);
     for (const ParticleMeasure& r : records)
-        parts << QStringLiteral("%1:%2,%3:%4:%5:%6")
-                     .arg(r.frame)
-                     .arg(r.x)
-                     .arg(r.y)
-                     .arg(r.area)
-                     .arg(r.ratio)
-                     .arg(r.inRange);
+        parts << QString::asprintf("%d:%d,%d:%d:%.17g:%d", r.frame, r.x, r.y, r.area, r.ratio, int(r.inRange));
     return parts.join(' ');
 }
 
