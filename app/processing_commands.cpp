@@ -1,9 +1,10 @@
 // Main window: the "Counter Control" commands, the end of a run and the counters. The
-// register manager does the work one step per timer tick; these slots start, stop and
-// read it.
+// register manager steps the run engine one step per timer tick; these slots hand it
+// the run's settings, stop it and read it.
 
 #include "app/form_text.h"
 #include "app/mivo_particle_stream_analysis.h"
+#include "app/pixel_calibration.h"
 #include "register/frame_listing.h"
 #include "register/mivo_register_manager.h"
 #include "ui_mivo_particle_stream_analysis.h"
@@ -20,17 +21,20 @@ void CMivoParticleStreamAnalysis::slot_btn_proc_RunVR()
     ui->btn_proc_countOne->setEnabled(false);
     ui->btn_proc_stopVR->setEnabled(true);
     UpdateCalibration();
-    registerManager->ResetRegister();
-    registerManager->StartSequence(inputPath);
-    SetStreamAreaBounds();
     // The whole list: the processing range is not applied, nor are the crop margins.
-    for (const QString& name : imageFiles)
-        registerManager->stream->AddFrame(name.toStdString());
+    RunSettings settings;
+    settings.folder = inputPath;
+    settings.frameNames = imageFiles;
     // The run counts with the method the menu shows.
-    registerManager->segmentationMethod = segmentationMethod;
+    settings.method = segmentationMethod;
+    settings.minArea = ui->tf_setting_minPxl->text().toInt(nullptr, 10);
+    settings.maxArea = ui->tf_setting_maxPxl->text().toInt(nullptr, 10);
+    settings.circularityFilter = registerManager->circularityFilter;
+    settings.minCircularity = registerManager->minCircularity;
+    settings.pixelSize = calibration->pixelWidth;
     // The register counts lost log lines over its life; this run's are those from here.
     lostLogLinesBeforeRun = registerManager->lostLogLines;
-    if (!registerManager->BeginProcessing()) {
+    if (!registerManager->BeginProcessing(settings)) {
         // The register has shown why ("[ERRO] ..."); nothing runs.
         ShowRunStopped();
         return;
@@ -41,7 +45,7 @@ void CMivoParticleStreamAnalysis::slot_btn_proc_RunVR()
 
 void CMivoParticleStreamAnalysis::slot_btn_proc_StopRunVR()
 {
-    registerManager->timer->stop();
+    registerManager->StopProcessing();
     ShowRunStopped();
     ShowStatus(FormText("[IDLE] >> Process cancelled"));
 }

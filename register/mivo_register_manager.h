@@ -1,6 +1,7 @@
 #pragma once
 
 #include "register/particle_class.h"
+#include "register/run_engine.h"
 #include "stream/video_stream.h"
 #include "toolkit/particle_measure.h"
 
@@ -20,9 +21,12 @@
 // a frame each time the shifts add up to one frame width, counts the particles of
 // every selected frame and finally those of the new strip of the last frame.
 //
-// The run is cut into steps, one frame each, driven by a zero-interval timer on the
-// caller's thread, so that a window stays responsive between steps. The class is a
-// QThread only by descent: no thread is ever started and nothing is locked.
+// The register is the stepping face of the run engine (run_engine.h): its timer, at
+// interval 0 on the caller's thread, calls one engine step per tick, so that a window
+// stays responsive between steps, and its fields show the engine's state and result
+// after every step. The class is a QThread only by descent: no thread of its own is
+// started; the engine decodes frames ahead on worker threads, which a reset, a new
+// sequence, StopProcessing and the destructor stop and join.
 class CMivoRegisterManager : public QThread {
     Q_OBJECT
 
@@ -47,10 +51,23 @@ public:
     // A new, empty stream for the folder; the caller then sets its area bounds and
     // adds the frames. Stops a run in progress, which would read the new stream.
     void StartSequence(QString folder);
-    // Prepares frame 0, registers it as the first frame of interest and starts the
-    // timer. False, with an "[ERRO] ..." status text and no run, when the stream has
-    // no frames or frame 0 cannot be read: without its size nothing can be measured.
+    // Starts a run of the engine over the stream's frames with the stream's area
+    // bounds and margins and the register's method and filter, registers frame 0 as
+    // the first frame of interest and starts the timer. False, with an "[ERRO] ..."
+    // status text and no run, when the stream has no frames or frame 0 cannot be
+    // read: without its size nothing can be measured.
     bool BeginProcessing();
+    // The same for a settings value: the stream, the method and the filter are set
+    // from it first.
+    bool BeginProcessing(const RunSettings& settings);
+    // Stops a run between two steps: the timer, and the engine's decoding. What the
+    // run had done stays; foiReady stays false.
+    void StopProcessing();
+    // The settings a run begun now would take.
+    RunSettings CurrentSettings() const;
+    // Shows a run of the engine finished elsewhere (run to its end): the stream, the
+    // method, the filter and every field as if this register had stepped through it.
+    void AdoptRun(const RunSettings& settings, const RunResult& result);
     // Moves the records to the end of foiParticles, taking them from the back.
     void AppendParticles(std::vector<ParticleMeasure> records);
     // Share of the run's steps done, 0 to 100: the frames measured, then the frames
@@ -116,27 +133,13 @@ public:
     int lostLogLines = 0;
 
 private:
-    // A frame of interest counted during phase 1, while the stream still keeps the
-    // frames its count reads; phase 2 takes the records from here instead of
-    // decoding those frames again. Valid for the settings it was counted with.
-    struct EarlyCount {
-        int frame;
-        int method;
-        int minArea;
-        int maxArea;
-        bool frameRead;
-        std::vector<ParticleMeasure> records;
-    };
-    std::vector<EarlyCount> earlyCounts;
-    size_t nextEarlyCount = 0;  // first position of selectedFrames not yet counted early
+    CRunEngine engine;
+    // Records and lost log lines of the engine's run already shown in the fields.
+    size_t shownRecords = 0;
+    int shownLostLogLines = 0;
 
-    void BuildStep();
-    void CountStep();
-    void LastFrameStep();
-    void NoteUnreadable(int index);
-    int LastFrameReadByCount(int index) const;
-    void CountEarly(int measured);
-    const EarlyCount* FindEarlyCount(int index) const;
+    void ReflectResult(const RunResult& result);
+    void SetUpStream(const RunSettings& settings);
     void CountList(const std::vector<ParticleMeasure>& records);
     cv::Mat RenderRecords(int index, const std::vector<ParticleMeasure>& records) const;
 };

@@ -43,3 +43,25 @@ const char* ParticleClassName(ParticleClass kind)
     }
     return "uncounted";
 }
+
+ParticleCounts CountParticleClasses(const std::vector<ParticleMeasure>& records, const ParticleClassRules& rules)
+{
+    ParticleCounts counts;
+    for (const ParticleMeasure& record : records) {
+        switch (ClassifyParticle(record, rules).kind) {
+        case ParticleClass::Single:
+            ++counts.inRange;
+            break;
+        case ParticleClass::Bigger:
+            ++counts.greater;
+            break;
+        case ParticleClass::Smaller:
+            ++counts.smaller;
+            break;
+        case ParticleClass::Filtered:
+        case ParticleClass::Uncounted:
+            break;
+        }
+    }
+    return counts;
+}

@@ -4,6 +4,8 @@
 
 #include <opencv2/core.hpp>
 
+#include <vector>
+
 // The class of a stored particle record decides where it is counted, the colour of
 // its circle and its label in the particle CSV. One rule for all three.
 
@@ -34,3 +36,11 @@ ParticleVerdict ClassifyParticle(const ParticleMeasure& record, const ParticleCl
 
 // "single", "bigger", "smaller", "filtered", "uncounted".
 const char* ParticleClassName(ParticleClass kind);
+
+// The three counters over a list of records: single, bigger and smaller.
+struct ParticleCounts {
+    int inRange = 0;
+    int greater = 0;
+    int smaller = 0;
+};
+ParticleCounts CountParticleClasses(const std::vector<ParticleMeasure>& records, const ParticleClassRules& rules);

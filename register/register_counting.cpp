@@ -21,26 +21,10 @@ void CMivoRegisterManager::UpdateRangeFlags()
 
 void CMivoRegisterManager::CountList(const std::vector<ParticleMeasure>& records)
 {
-    countInRange = 0;
-    countGreater = 0;
-    countSmaller = 0;
-    const ParticleClassRules rules = ClassRules();
-    for (const ParticleMeasure& record : records) {
-        switch (ClassifyParticle(record, rules).kind) {
-        case ParticleClass::Single:
-            ++countInRange;
-            break;
-        case ParticleClass::Bigger:
-            ++countGreater;
-            break;
-        case ParticleClass::Smaller:
-            ++countSmaller;
-            break;
-        case ParticleClass::Filtered:
-        case ParticleClass::Uncounted:
-            break;
-        }
-    }
+    const ParticleCounts counts = CountParticleClasses(records, ClassRules());
+    countInRange = counts.inRange;
+    countGreater = counts.greater;
+    countSmaller = counts.smaller;
 }
 
 void CMivoRegisterManager::CountFoIParticles()

@@ -123,6 +123,19 @@ cv::Mat CVideoStream::ReadFrame(int index) const
     return ReadWithLimits(index, limits).grey;
 }
 
+cv::Mat CVideoStream::DecodeFrame(int index) const
+{
+    if (!HasFrame(index))
+        return cv::Mat();
+    return ReadGreyFrame(FramePath(index), RunFrameLimits()).grey;
+}
+
+void CVideoStream::KeepFrame(int index, const cv::Mat& grey) const
+{
+    if (HasFrame(index))
+        Remember(index, grey);
+}
+
 void CVideoStream::SetRecentFrameCapacity(int frames)
 {
     recentFrameCapacity = std::max(frames, 0);

@@ -41,6 +41,16 @@ public:
     // The limits ReadRunFrame reads with: frame 0's size (once known) and framePixelLimit.
     FrameReadLimits RunFrameLimits() const;
 
+    // The run's reading without the kept frames (ReadGreyFrame with RunFrameLimits):
+    // safe to call from several threads at once while the frame list and the frame size
+    // are not changed.
+    cv::Mat DecodeFrame(int index) const;
+
+    // Keeps a frame decoded elsewhere (by DecodeFrame on another thread) as if the
+    // stream had read it; nothing without a capacity, for an empty frame or one of
+    // another size than the run's.
+    void KeepFrame(int index, const cv::Mat& grey) const;
+
     // ReadFrame keeps the last `frames` decoded frames of the run's size (0, the
     // default: none), so that a frame counted right after its neighbours were measured
     // is not decoded again. A file changed on disk after it was read is then seen

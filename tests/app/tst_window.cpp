@@ -6,6 +6,7 @@
 #include "dialogs/crop_dialog.h"
 #include "register/frame_listing.h"
 #include "register/mivo_register_manager.h"
+#include "register/run_engine.h"
 #include "tools/flowgen/flowgen.h"
 
 #include <QDoubleSpinBox>
@@ -14,7 +15,6 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QProgressBar>
-#include <QSignalSpy>
 
 #include <opencv2/imgcodecs.hpp>
 
@@ -329,8 +329,8 @@ void TestWindow::commandsOnOneFolder()
     // The strip of the frames of interest as the register composes it, below the flow text.
     CMivoRegisterManager reg;
     StartRegister(reg);
-    QSignalSpy finished(&reg, &CMivoRegisterManager::signalMReg_finishCounting);
-    QVERIFY(reg.BeginProcessing() && finished.wait(60000));
+    CRunEngine engine;
+    reg.AdoptRun(reg.CurrentSettings(), engine.RunToEnd(reg.CurrentSettings()));
     for (int offset : {0, 700, Child<QSlider>(&w, "sld_vr_line")->maximum()}) {
         Child<QSlider>(&w, "sld_vr_line")->setValue(offset);
         QCOMPARE(PreviewImage(w).copy(0, 130, 640, 350).convertToFormat(QImage::Format_RGB888),

@@ -1,13 +1,13 @@
 #pragma once
 
-// Shared set-up of the register tests: generated flows written as PNG frames, and a run as
-// the window drives it.
+// Shared set-up of the register tests: generated flows written as PNG frames, and runs of
+// the engine.
 
 #include "register/mivo_register_manager.h"
+#include "register/run_engine.h"
 #include "tools/flowgen/flowgen.h"
 
 #include <QFile>
-#include <QSignalSpy>
 #include <QTemporaryDir>
 
 // 640 x 480 frames at the generator's defaults; shifts of frames 1, 2, ... repeat the pattern.
@@ -29,20 +29,26 @@ struct WrittenFlow {
     std::string Path(int t) const { return (dir.path() + '/' + names[t]).toStdString(); }
 };
 
-// The window's "Calculate FoI" (reset, new stream, area bounds, every frame, begin), the
-// event loop up to the finish signal, and the end-of-run recount.
+// The settings of the window's "Calculate FoI" at the default range.
+inline RunSettings Settings(const QString& folder, const QStringList& names, int method = 3, int threads = 2)
+{
+    RunSettings settings;
+    settings.folder = folder;
+    settings.frameNames = names;
+    settings.method = method;
+    settings.minArea = 25;
+    settings.maxArea = 100;
+    settings.decodeThreads = threads;
+    return settings;
+}
+
+// A run of the engine to its end with the register's method, shown by the register.
 inline bool RunToEnd(CMivoRegisterManager& reg, const QString& folder, const QStringList& names)
 {
-    QSignalSpy finished(&reg, &CMivoRegisterManager::signalMReg_finishCounting);
-    reg.ResetRegister();
-    reg.StartSequence(folder);
-    reg.stream->minArea = 25;
-    reg.stream->maxArea = 100;
-    for (const QString& name : names) reg.stream->AddFrame(name.toStdString());
-    if (!reg.BeginProcessing() || !finished.wait(60000)) return false;
-    reg.UpdateRangeFlags();
-    reg.CountFoIParticles();
-    return true;
+    const RunSettings settings = Settings(folder, names, reg.segmentationMethod);
+    CRunEngine engine;
+    reg.AdoptRun(settings, engine.RunToEnd(settings));
+    return reg.foiReady;
 }
 
 // Overwrites a file with bytes no image decoder accepts.

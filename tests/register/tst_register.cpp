@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <limits>
 #include <memory>
 
@@ -79,6 +80,25 @@ std::array<std::pair<int, int>, 4> GroundTruth(const flowgen::Flow& flow, const 
     return bounds;
 }
 
+// What a run found, as one text: frames of interest, strip, counters, unreadable frames,
+// unmeasured shifts and every record.
+QString Fingerprint(const Ints& selected, int strip, const std::vector<ParticleMeasure>& records, const Ints& counts,
+                    const Ints& unreadable, int unmeasured)
+{
+    QStringList parts;
+    for (const Ints& list : {selected, Ints{strip}, counts, unreadable, Ints{unmeasured}})
+        for (int value : list) parts << QString::number(value);
+    for (const ParticleMeasure& r : records)
+        parts << QString::asprintf("%d:%d,%d:%d:%.17g:%d", r.frame, r.x, r.y, r.area, r.ratio, int(r.inRange));
+    return parts.join(' ');
+}
+
+QString Fingerprint(const RunResult& r)
+{
+    return Fingerprint(r.selectedFrames, r.accumulatedShift, r.records,
+                       {r.countInRange, r.countGreater, r.countSmaller}, r.unreadableFrames, r.unmeasuredShifts);
+}
+
 }  // namespace
 
 class TestRegister : public QObject {
@@ -96,7 +116,8 @@ private slots:
     void countersFollowTheClasses();
     void windowAndExport();
     void frameListing();
-    void stopsAndRestarts();
+    void cancelAndFrameDeleted_data();
+    void cancelAndFrameDeleted();
 
 private:
     std::unique_ptr<QTemporaryDir> cwd;
@@ -175,9 +196,11 @@ void TestRegister::countsOfTheFramesOfInterest_data()
     for (unsigned seed : {2u, 3u}) QTest::addRow("seed %u", seed) << 3 << Ints(28, 160) << seed;
 }
 
-// Phase 1 counts frames of interest while the stream still holds their neighbours: the
-// records are those of counting each afresh, stored in reverse. With Frame Diff and whole
-// frames only, the counts agree with the generator's ground truth.
+// Every drive gives one result: run to its end decoded by the steps and decoded ahead,
+// stepped, and stepped by the register's timer as in the window (begun again from its
+// finish signal). Phase 1 counts frames of interest while the stream still holds their
+// neighbours: the records are those of counting each afresh, stored in reverse. With
+// Frame Diff and whole frames only, the counts agree with the generator's ground truth.
 void TestRegister::countsOfTheFramesOfInterest()
 {
     QFETCH(int, method);
@@ -185,9 +208,24 @@ void TestRegister::countsOfTheFramesOfInterest()
     QFETCH(unsigned, seed);
     WrittenFlow flow;
     QVERIFY(flow.Make(static_cast<int>(shifts.size()) + 1, shifts, seed));
+    const RunSettings settings = Settings(flow.Folder(), flow.names, method);
+    CRunEngine engine;
+    const QString serial = Fingerprint(engine.RunToEnd(Settings(flow.Folder(), flow.names, method, 0)));
+    QCOMPARE(Fingerprint(engine.RunToEnd(settings)), serial);
+    QVERIFY(engine.Start(settings));
+    while (engine.Running()) engine.Step();
+    QCOMPARE(Fingerprint(engine.Result()), serial);
     CMivoRegisterManager reg;
-    reg.segmentationMethod = method;
-    QVERIFY(RunToEnd(reg, flow.Folder(), flow.names));
+    int runs = 0;
+    connect(&reg, &CMivoRegisterManager::signalMReg_finishCounting, this, [&] {
+        if (++runs == 1) reg.BeginProcessing();
+    });
+    QVERIFY(reg.BeginProcessing(settings));
+    QTRY_COMPARE_WITH_TIMEOUT(runs, 2, 60000);
+    QCOMPARE(Fingerprint(reg.selectedFrames, reg.accumulatedShift, reg.foiParticles,
+                         {reg.countInRange, reg.countGreater, reg.countSmaller}, reg.unreadableFrames,
+                         reg.unmeasuredShifts),
+             serial);
     // Once finished, the register keeps no frames: CountFrame reads them afresh.
     std::vector<ParticleMeasure> expected;
     const Ints selected = reg.selectedFrames;
@@ -200,11 +238,7 @@ void TestRegister::countsOfTheFramesOfInterest()
     }
     const int records = static_cast<int>(reg.foiParticles.size());
     QVERIFY(records > 100);
-    QVERIFY(std::equal(reg.foiParticles.begin(), reg.foiParticles.end(), expected.begin(), expected.end(),
-                       [](const ParticleMeasure& a, const ParticleMeasure& b) {
-                           return a.frame == b.frame && a.x == b.x && a.y == b.y && a.area == b.area &&
-                                  a.ratio == b.ratio;
-                       }));
+    QCOMPARE(Fingerprint({}, 0, reg.foiParticles, {}, {}, 0), Fingerprint({}, 0, expected, {}, {}, 0));
     if (method != 3 || !reg.lastFrameCountedWhole) return;
     const auto bounds = GroundTruth(flow.flow, selected);
     const int counts[4] = {reg.countInRange, reg.countGreater, reg.countSmaller, records};
@@ -300,21 +334,20 @@ void TestRegister::windowAndExport()
         return QImage(flow.Folder() + '/' + flow.names[t]).convertToFormat(QImage::Format_RGB888);
     };
     QCOMPARE(image("pos_4_frame_0004.png"), frame(4));
-    QCOMPARE(image("res_4_frame_0004.png"), reg.CountFrame(4, reg.segmentationMethod));
     // The last frame's strip (all rows but the last) outlined, circles in it only.
     const QImage pos14 = image("pos_14_frame_0014.png"), res14 = image("res_14_frame_0014.png"),
                  right = frame(14).copy(320, 0, 320, 480);
     QVERIFY(pos14.pixel(0, 100) == qRgb(0, 0, 0) && pos14.pixel(319, 100) == qRgb(0, 0, 0) &&
             pos14.pixel(150, 478) == qRgb(0, 0, 0));
     QVERIFY(pos14.copy(320, 0, 320, 480) == right && res14.copy(320, 0, 320, 480) == right);
-    QCOMPARE(res14.copy(0, 0, 320, 480), reg.CountFrame(14, reg.segmentationMethod).copy(0, 0, 320, 480));
     // Frames 0 .. 12: phase 1 takes the last frame, exported with all its circles and shown whole at the strip's end.
     CMivoRegisterManager whole;
     QTemporaryDir wholeTarget;
     QVERIFY(RunToEnd(whole, flow.Folder(), flow.names.mid(0, 13)) &&
             whole.ExportFramesOfInterest(wholeTarget.path()).isEmpty());
-    QCOMPARE(QImage(wholeTarget.filePath("res_12_frame_0012.png")).convertToFormat(QImage::Format_RGB888),
-             whole.CountFrame(12, whole.segmentationMethod));
+    QVERIFY(QImage(wholeTarget.filePath("res_12_frame_0012.png"))
+                .convertToFormat(QImage::Format_RGB888)
+                .copy(320, 0, 320, 480) != frame(12).copy(320, 0, 320, 480));
     QCOMPARE(whole.ComposeFullImageWindow(1 << 30), rendered(12, &whole));
 
     // A frame that cannot be read: black in the window, both its files missing.
@@ -338,23 +371,33 @@ void TestRegister::windowAndExport()
     QVERIFY(circled.pixel(120, 100) == qRgb(0, 255, 0) && circled.pixel(320, 100) == frame(8).pixel(320, 100));
 }
 
-// A reset stops a run, whose steps would fill the emptied register; a run begun by a receiver
-// of the finish signal keeps its timer.
-void TestRegister::stopsAndRestarts()
+void TestRegister::cancelAndFrameDeleted_data()
 {
+    QTest::addColumn<int>("threads");
+    QTest::newRow("decoded by the steps") << 0;
+    QTest::newRow("decoded ahead") << 2;
+}
+
+// Cancelled after the third step: frame 0 alone chosen (3 x 160 < 640). A frame deleted after
+// the second step, ahead of what is decoded, is left out.
+void TestRegister::cancelAndFrameDeleted()
+{
+    QFETCH(int, threads);
     WrittenFlow flow;
-    QVERIFY(flow.Make(9, {160}));
-    CMivoRegisterManager reg;
-    QVERIFY(RunToEnd(reg, flow.Folder(), flow.names) && reg.BeginProcessing());
-    reg.ResetRegister();
-    QVERIFY(!reg.timer->isActive());
-    int runs = 0;
-    connect(&reg, &CMivoRegisterManager::signalMReg_finishCounting, this, [&] {
-        if (++runs == 1) reg.BeginProcessing();
+    QVERIFY(flow.Make(20, {160}));
+    CRunEngine engine;
+    std::atomic<bool> cancel{false};
+    int steps = 0;
+    const RunResult cancelled = engine.RunToEnd(
+        Settings(flow.Folder(), flow.names, 3, threads), [&](const StepReport&) { cancel = ++steps == 3; }, &cancel);
+    QCOMPARE(cancelled.end, RunEnd::Cancelled);
+    QCOMPARE(cancelled.selectedFrames, Ints{0});
+    QCOMPARE(steps, 3);
+    const RunResult deleted = engine.RunToEnd(Settings(flow.Folder(), flow.names, 3, threads), [&](const StepReport&) {
+        if (engine.Cursor() == 2) QFile::remove(QString::fromStdString(flow.Path(15)));
     });
-    QVERIFY(reg.BeginProcessing());
-    QTRY_COMPARE_WITH_TIMEOUT(runs, 2, 20000);
-    QCOMPARE(reg.selectedFrames, Ints({0, 4, 8}));
+    QCOMPARE(deleted.end, RunEnd::Finished);
+    QCOMPARE(deleted.unreadableFrames, Ints{15});
 }
 
 // Frame files of differing name, age and size, beside what is no frame: other types, a

@@ -1,17 +1,17 @@
 // tessel-count: the register's count of a folder of frames without the window, for
-// scripts and batch work. Same listing, same pipeline, same event-loop steps as the
-// window's "Calculate FoI" followed by its end-of-run recount.
+// scripts and batch work. Same listing and the same run engine as the window's
+// "Calculate FoI", run to its end at once, with the same end-of-run recount.
 
 #include "register/frame_listing.h"
 #include "register/message_text.h"
 #include "register/mivo_register_manager.h"
 #include "register/particle_csv.h"
+#include "register/run_engine.h"
 #include "tools/count/count_options.h"
 #include "tools/count/count_summary.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QEventLoop>
 #include <QFileInfo>
 
 #include <cstdio>
@@ -24,37 +24,18 @@ void PrintError(const QString& text)
     std::fprintf(stderr, "%s\n", EscapeControlCharacters(text).toLocal8Bit().constData());
 }
 
-// Runs the pipeline to its end; false when it could not start (the register has
-// then shown its "[ERRO] ..." text).
-bool RunRegister(CMivoRegisterManager& reg, const CountOptions& options, const QString& folder,
-                 const QStringList& names)
+// The run engine over the listed frames to its end; progress on standard error, each
+// text once.
+RunResult RunToEnd(const RunSettings& settings)
 {
     QString lastStatus;
-    QObject::connect(&reg, &CMivoRegisterManager::signalMReg_showInStatusBar, &reg, [&lastStatus](const QString& text) {
-        if (text == lastStatus)
+    CRunEngine engine;
+    return engine.RunToEnd(settings, [&lastStatus](const StepReport& report) {
+        if (report.status.isEmpty() || report.status == lastStatus)
             return;
-        lastStatus = text;
-        PrintError(text);
+        lastStatus = report.status;
+        PrintError(report.status);
     });
-    QEventLoop loop;
-    QObject::connect(&reg, &CMivoRegisterManager::signalMReg_finishCounting, &loop, &QEventLoop::quit);
-
-    reg.segmentationMethod = options.method;
-    reg.circularityFilter = options.circularityFilter;
-    reg.minCircularity = options.minCircularity;
-    reg.ResetRegister();
-    reg.StartSequence(folder);
-    reg.stream->minArea = options.minPixels;
-    reg.stream->maxArea = options.maxPixels;
-    reg.stream->framePixelLimit = options.maxFramePixels;
-    for (const QString& name : names)
-        reg.stream->AddFrame(name.toStdString());
-    if (!reg.BeginProcessing())
-        return false;
-    loop.exec();
-    reg.UpdateRangeFlags();
-    reg.CountFoIParticles();
-    return true;
 }
 
 // Exit statuses.
@@ -78,13 +59,28 @@ int Count(const CountOptions& options)
         PrintError(QStringLiteral("[ERRO] No images were found"));
         return kFailed;
     }
-    CMivoRegisterManager reg;
-    if (!RunRegister(reg, options, folder, names))
+    RunSettings settings;
+    settings.folder = folder;
+    settings.frameNames = names;
+    settings.method = options.method;
+    settings.minArea = options.minPixels;
+    settings.maxArea = options.maxPixels;
+    settings.circularityFilter = options.circularityFilter;
+    settings.minCircularity = options.minCircularity;
+    settings.pixelSize = options.pixelSize;
+    settings.framePixelLimit = options.maxFramePixels;
+    const RunResult result = RunToEnd(settings);
+    if (result.end != RunEnd::Finished) {
+        PrintError(result.error);
         return kFailed;
+    }
+    // The register shows the run for the exports, as the window's would.
+    CMivoRegisterManager reg;
+    reg.AdoptRun(settings, result);
 
     bool complete = true;
     if (!options.csvPath.isEmpty() &&
-        !WriteParticleCsv(options.csvPath, reg.foiParticles, *reg.stream, reg.ClassRules(), options.pixelSize)) {
+        !WriteParticleCsv(options.csvPath, result.records, *reg.stream, reg.ClassRules(), settings.pixelSize)) {
         PrintError(QStringLiteral("[ERRO] Can not write ") + options.csvPath);
         complete = false;
     }
@@ -99,16 +95,16 @@ int Count(const CountOptions& options)
     QStringList warnings;
     for (const SkippedFrameFile& file : skipped)
         warnings << QStringLiteral("[WARNING] Left out %1 (%2)").arg(file.name, file.Reason());
-    warnings << LeftOutWarnings(reg);
+    warnings << LeftOutWarnings(result, *reg.stream);
     for (const QString& warning : warnings)
         PrintError(warning);
     // Nothing was left out for this: the count is complete as far as the program can
     // tell, so the exit status stays as it is; the user is warned all the same.
-    const QString unmeasured = UnmeasuredShiftsWarning(reg);
+    const QString unmeasured = UnmeasuredShiftsWarning(result);
     if (!unmeasured.isEmpty())
         PrintError(unmeasured);
 
-    const QString summary = options.json ? SummaryJson(reg) + QLatin1Char('\n') : SummaryText(reg, options);
+    const QString summary = options.json ? SummaryJson(result) + QLatin1Char('\n') : SummaryText(result, options);
     if (std::fputs(summary.toLocal8Bit().constData(), stdout) < 0 || std::fflush(stdout) != 0) {
         PrintError(QStringLiteral("[ERRO] Can not write the summary to standard output"));
         complete = false;

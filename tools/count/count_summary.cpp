@@ -1,6 +1,7 @@
 #include "tools/count/count_summary.h"
 
-#include "register/mivo_register_manager.h"
+#include "register/run_result.h"
+#include "stream/video_stream.h"
 #include "tools/count/count_options.h"
 
 #include <QStringList>
@@ -11,9 +12,9 @@
 namespace {
 
 // Frame 0 has no shift of its own.
-int MeasuredShifts(const CMivoRegisterManager& reg)
+int MeasuredShifts(const RunResult& result)
 {
-    return std::max(reg.stream->frameCount - 1, 0);
+    return std::max(result.frameCount - 1, 0);
 }
 
 QStringList Numbers(const std::vector<int>& values)
@@ -26,54 +27,54 @@ QStringList Numbers(const std::vector<int>& values)
 
 }  // namespace
 
-QString SummaryJson(const CMivoRegisterManager& reg)
+QString SummaryJson(const RunResult& result)
 {
     const QStringList fields = {
-        QStringLiteral("\"frames\":%1").arg(reg.stream->frameCount),
-        QStringLiteral("\"frame_width\":%1").arg(reg.frameWidth),
-        QStringLiteral("\"frame_height\":%1").arg(reg.frameHeight),
-        QStringLiteral("\"selected_frames\":[%1]").arg(Numbers(reg.selectedFrames).join(QLatin1Char(','))),
-        QStringLiteral("\"accumulated_shift\":%1").arg(reg.accumulatedShift),
-        QStringLiteral("\"count_in_range\":%1").arg(reg.countInRange),
-        QStringLiteral("\"count_greater\":%1").arg(reg.countGreater),
-        QStringLiteral("\"count_smaller\":%1").arg(reg.countSmaller),
-        QStringLiteral("\"particles\":%1").arg(reg.foiParticles.size()),
-        QStringLiteral("\"unreadable_frames\":[%1]").arg(Numbers(reg.unreadableFrames).join(QLatin1Char(','))),
-        QStringLiteral("\"unmeasured_shifts\":%1").arg(reg.unmeasuredShifts),
+        QStringLiteral("\"frames\":%1").arg(result.frameCount),
+        QStringLiteral("\"frame_width\":%1").arg(result.frameWidth),
+        QStringLiteral("\"frame_height\":%1").arg(result.frameHeight),
+        QStringLiteral("\"selected_frames\":[%1]").arg(Numbers(result.selectedFrames).join(QLatin1Char(','))),
+        QStringLiteral("\"accumulated_shift\":%1").arg(result.accumulatedShift),
+        QStringLiteral("\"count_in_range\":%1").arg(result.countInRange),
+        QStringLiteral("\"count_greater\":%1").arg(result.countGreater),
+        QStringLiteral("\"count_smaller\":%1").arg(result.countSmaller),
+        QStringLiteral("\"particles\":%1").arg(result.records.size()),
+        QStringLiteral("\"unreadable_frames\":[%1]").arg(Numbers(result.unreadableFrames).join(QLatin1Char(','))),
+        QStringLiteral("\"unmeasured_shifts\":%1").arg(result.unmeasuredShifts),
     };
     return QLatin1Char('{') + fields.join(QLatin1Char(',')) + QLatin1Char('}');
 }
 
-QString SummaryText(const CMivoRegisterManager& reg, const CountOptions& options)
+QString SummaryText(const RunResult& result, const CountOptions& options)
 {
-    const QString unreadable =
-        reg.unreadableFrames.empty() ? QStringLiteral("none") : Numbers(reg.unreadableFrames).join(QLatin1Char(' '));
+    const QString unreadable = result.unreadableFrames.empty()
+                                   ? QStringLiteral("none")
+                                   : Numbers(result.unreadableFrames).join(QLatin1Char(' '));
     QStringList lines;
     lines << QStringLiteral("Frames:             %1 (%2 x %3)")
-                 .arg(reg.stream->frameCount)
-                 .arg(reg.frameWidth)
-                 .arg(reg.frameHeight)
-          << QStringLiteral("Frames of interest: %1").arg(Numbers(reg.selectedFrames).join(QLatin1Char(' ')))
-          << QStringLiteral("Last strip:         %1 columns").arg(reg.accumulatedShift)
+                 .arg(result.frameCount)
+                 .arg(result.frameWidth)
+                 .arg(result.frameHeight)
+          << QStringLiteral("Frames of interest: %1").arg(Numbers(result.selectedFrames).join(QLatin1Char(' ')))
+          << QStringLiteral("Last strip:         %1 columns").arg(result.accumulatedShift)
           << QStringLiteral("# Single:           %1 (%2 to %3 px)")
-                 .arg(reg.countInRange)
+                 .arg(result.countInRange)
                  .arg(options.minPixels)
                  .arg(options.maxPixels)
-          << QStringLiteral("# Bigger:           %1").arg(reg.countGreater)
-          << QStringLiteral("# Smaller:          %1").arg(reg.countSmaller)
-          << QStringLiteral("Particle records:   %1").arg(reg.foiParticles.size())
+          << QStringLiteral("# Bigger:           %1").arg(result.countGreater)
+          << QStringLiteral("# Smaller:          %1").arg(result.countSmaller)
+          << QStringLiteral("Particle records:   %1").arg(result.records.size())
           << QStringLiteral("Unreadable frames:  %1").arg(unreadable)
-          << QStringLiteral("Unmeasured shifts:  %1 of %2").arg(reg.unmeasuredShifts).arg(MeasuredShifts(reg));
+          << QStringLiteral("Unmeasured shifts:  %1 of %2").arg(result.unmeasuredShifts).arg(MeasuredShifts(result));
     if (options.circularityFilter)
         lines << QStringLiteral("Circularity filter: %1").arg(options.minCircularity);
     return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
 }
 
-QStringList LeftOutWarnings(const CMivoRegisterManager& reg)
+QStringList LeftOutWarnings(const RunResult& result, const CVideoStream& stream)
 {
     QStringList warnings;
-    const CVideoStream& stream = *reg.stream;
-    for (int index : reg.unreadableFrames) {
+    for (int index : result.unreadableFrames) {
         const FrameRead read = stream.ReadRunFrame(index);
         const QString reason = read.status == FrameReadStatus::Read
                                    ? QStringLiteral("could not be read during the run")
@@ -81,17 +82,17 @@ QStringList LeftOutWarnings(const CMivoRegisterManager& reg)
         warnings << QStringLiteral("[WARNING] Left out %1 (%2)")
                         .arg(QString::fromStdString(stream.FrameName(index)), reason);
     }
-    if (reg.lostLogLines > 0)
-        warnings << QStringLiteral("[WARNING] Can not write log_KOV.txt: %1 log lines lost").arg(reg.lostLogLines);
+    if (result.lostLogLines > 0)
+        warnings << QStringLiteral("[WARNING] Can not write log_KOV.txt: %1 log lines lost").arg(result.lostLogLines);
     return warnings;
 }
 
-QString UnmeasuredShiftsWarning(const CMivoRegisterManager& reg)
+QString UnmeasuredShiftsWarning(const RunResult& result)
 {
-    if (reg.unmeasuredShifts == 0)
+    if (result.unmeasuredShifts == 0)
         return QString();
     return QStringLiteral("[WARNING] %1 of %2 frame shifts could not be measured and were taken as 0; parts of the "
                           "flow may not be counted")
-        .arg(reg.unmeasuredShifts)
-        .arg(MeasuredShifts(reg));
+        .arg(result.unmeasuredShifts)
+        .arg(MeasuredShifts(result));
 }

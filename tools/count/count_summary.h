@@ -3,21 +3,23 @@
 #include <QString>
 #include <QStringList>
 
-class CMivoRegisterManager;
+class CVideoStream;
 struct CountOptions;
+struct RunResult;
 
 // The outcome of a finished count: one JSON object on one line (keys frames,
 // frame_width, frame_height, selected_frames, accumulated_shift, count_in_range,
 // count_greater, count_smaller, particles, unreadable_frames, unmeasured_shifts), or a
 // short text.
-QString SummaryJson(const CMivoRegisterManager& reg);
-QString SummaryText(const CMivoRegisterManager& reg, const CountOptions& options);
+QString SummaryJson(const RunResult& result);
+QString SummaryText(const RunResult& result, const CountOptions& options);
 
 // "[WARNING] N of M frame shifts could not be measured ..." when the run took shifts as 0
 // that it could not measure; empty otherwise.
-QString UnmeasuredShiftsWarning(const CMivoRegisterManager& reg);
+QString UnmeasuredShiftsWarning(const RunResult& result);
 
 // One "[WARNING] ..." line per frame the run left out, with the reason as the file
 // shows it now (missing, cut short, another size than frame 0, ...: FrameReadReason),
-// and one for log lines that could not be written. Empty when nothing was left out.
-QStringList LeftOutWarnings(const CMivoRegisterManager& reg);
+// and one for log lines that could not be written. `stream` holds the run's frame list
+// and size. Empty when nothing was left out.
+QStringList LeftOutWarnings(const RunResult& result, const CVideoStream& stream);

@@ -1,0 +1,36 @@
+#include "register/counting_mode.h"
+
+#include "register/foi_counting.h"
+#include "register/run_log.h"
+
+#include <algorithm>
+
+void CRunContext::Log(const QString& message)
+{
+    if (!WriteLogLine(message))
+        ++result.lostLogLines;
+}
+
+void CRunContext::NoteUnreadable(int index)
+{
+    std::vector<int>& unreadable = result.unreadableFrames;
+    const auto at = std::lower_bound(unreadable.begin(), unreadable.end(), index);
+    if (at != unreadable.end() && *at == index)
+        return;
+    unreadable.insert(at, index);
+    Log(QStringLiteral("[unreadable] Img:") + QString::number(index + 1));
+}
+
+void CRunContext::AppendRecords(std::vector<ParticleMeasure> records)
+{
+    result.records.insert(result.records.end(), records.rbegin(), records.rend());
+}
+
+std::unique_ptr<CCountingMode> MakeCountingMode(CountingMode mode)
+{
+    switch (mode) {
+    case CountingMode::FramesOfInterest:
+        break;
+    }
+    return std::make_unique<CFoiCounting>();
+}

@@ -1,0 +1,76 @@
+#pragma once
+
+#include "register/run_frames.h"
+#include "register/run_result.h"
+#include "register/run_settings.h"
+#include "stream/frame_source.h"
+#include "toolkit/particle_measure.h"
+
+#include <QString>
+
+#include <memory>
+#include <vector>
+
+// Where a run stands. A counting mode goes through the phases it needs, in this order.
+enum class RunPhase {
+    MeasuringShifts,  // frame after frame: the motion, and which frames count
+    CountingFrames,   // the particles of the frames chosen
+    LastFrame,        // what only the last frame adds
+    Done,
+};
+
+// What one step did, for the front ends.
+struct StepReport {
+    QString status;  // progress text ("[Process] ..."), empty when the step shows none
+    bool finished = false;
+};
+
+// The parts of a run that every counting mode shares: its settings, its frames, its
+// result (records, frames of interest, unreadable frames, unmeasured shifts) and its log.
+class CRunContext {
+public:
+    CRunContext(const RunSettings& runSettings, CRunFrames& runFrames, RunResult& runResult)
+        : settings(runSettings)
+        , frames(runFrames)
+        , result(runResult)
+    {
+    }
+
+    const RunSettings& settings;
+    CRunFrames& frames;
+    RunResult& result;
+
+    CVideoStream& Stream() { return frames.Stream(); }
+    // One log line; one that cannot be written is counted in the result.
+    void Log(const QString& message);
+    // A frame left out of the run: listed once, logged once.
+    void NoteUnreadable(int index);
+    // A frame's records join the result taken from the back, the order they are drawn in.
+    void AppendRecords(std::vector<ParticleMeasure> records);
+};
+
+// How a run decides which particles it counts: a strategy the engine steps through.
+// Frames, records, classes, log and result stay with the engine (CRunContext).
+class CCountingMode {
+public:
+    virtual ~CCountingMode() = default;
+
+    // Decoded frames the run's stream keeps for the steps to read again.
+    virtual int KeptFrames() const = 0;
+    // A pure function of one decoded frame, run on the decoding workers ahead of the
+    // steps; its result reaches the step through CRunFrames::Next. None by default.
+    virtual CFrameSource::Analysis FrameAnalysis() const { return {}; }
+
+    // Frame 0 is prepared and the frame size known.
+    virtual void Begin(CRunContext& run) = 0;
+    // One unit of work, one frame where there is one; `finished` on the last.
+    virtual StepReport Step(CRunContext& run) = 0;
+
+    virtual RunPhase Phase() const = 0;
+    // Position within the phase: the frame measured last, the frame counted next...
+    virtual int Cursor() const = 0;
+    // Share of the run done, 0 to 100; never falls.
+    virtual int ProgressPercent(const CRunContext& run) const = 0;
+};
+
+std::unique_ptr<CCountingMode> MakeCountingMode(CountingMode mode);

@@ -1,0 +1,123 @@
+#include "register/run_engine.h"
+
+#include "register/particle_class.h"
+
+#include <QCoreApplication>
+
+#include <algorithm>
+
+#include <utility>
+
+CRunEngine::CRunEngine()
+{
+    result.end = RunEnd::NotStarted;
+}
+
+CRunEngine::~CRunEngine()
+{
+    Cancel();
+}
+
+bool CRunEngine::Start(const RunSettings& runSettings)
+{
+    Cancel();
+    context.reset();
+    mode.reset();
+    frames.reset();
+    settings = runSettings;
+    result = RunResult();
+    result.frameCount = static_cast<int>(settings.frameNames.size());
+    frames = std::make_unique<CRunFrames>(settings);
+    auto counting = MakeCountingMode(settings.mode);
+    context = std::make_unique<CRunContext>(settings, *frames, result);
+    if (result.frameCount <= 0) {
+        result.end = RunEnd::NotStarted;
+        result.error = QCoreApplication::translate("CMivoRegisterManager", "[ERRO] No images were found");
+        return false;
+    }
+    if (!frames->Begin(counting->KeptFrames(), std::max(settings.decodeThreads, 0), counting->FrameAnalysis())) {
+        // Frame 0 gives the frame size every later step relies on.
+        context->NoteUnreadable(0);
+        result.end = RunEnd::NotStarted;
+        const CVideoStream& stream = frames->Stream();
+        const std::string reason = FrameReadReason(stream.ReadRunFrame(0), stream.RunFrameLimits());
+        result.error = QCoreApplication::translate("CMivoRegisterManager", "[ERRO] Can not read image ") +
+                       QString::fromStdString(stream.FrameName(0) + " (" + reason + ")");
+        return false;
+    }
+    result.frameWidth = frames->Stream().frameWidth;
+    result.frameHeight = frames->Stream().frameHeight;
+    mode = std::move(counting);
+    mode->Begin(*context);
+    return true;
+}
+
+StepReport CRunEngine::Step()
+{
+    if (!Running())
+        return StepReport{QString(), result.end == RunEnd::Finished};
+    StepReport report = mode->Step(*context);
+    if (report.finished)
+        Finish();
+    return report;
+}
+
+void CRunEngine::Finish()
+{
+    frames->Stop();
+    ParticleClassRules rules;
+    rules.circularityFilter = settings.circularityFilter;
+    rules.minCircularity = settings.minCircularity;
+    rules.minArea = settings.minArea;
+    rules.maxArea = settings.maxArea;
+    // The end-of-run recount: the range flags from the areas, then the classes.
+    for (ParticleMeasure& record : result.records)
+        record.inRange = rules.minArea <= record.area && record.area <= rules.maxArea;
+    const ParticleCounts counts = CountParticleClasses(result.records, rules);
+    result.countInRange = counts.inRange;
+    result.countGreater = counts.greater;
+    result.countSmaller = counts.smaller;
+    result.end = RunEnd::Finished;
+}
+
+void CRunEngine::Cancel()
+{
+    if (frames)
+        frames->Stop();
+    if (Running())
+        result.end = RunEnd::Cancelled;
+}
+
+RunResult CRunEngine::RunToEnd(const RunSettings& runSettings, const Progress& progress,
+                               const std::atomic<bool>* cancel)
+{
+    if (Start(runSettings)) {
+        while (Running()) {
+            if (cancel && cancel->load()) {
+                Cancel();
+                break;
+            }
+            const StepReport report = Step();
+            if (progress)
+                progress(report);
+        }
+    }
+    return result;
+}
+
+RunPhase CRunEngine::Phase() const
+{
+    return mode ? mode->Phase() : RunPhase::Done;
+}
+
+int CRunEngine::Cursor() const
+{
+    return mode ? mode->Cursor() : 0;
+}
+
+int CRunEngine::ProgressPercent() const
+{
+    if (result.end == RunEnd::Finished)
+        return 100;
+    return mode && context ? mode->ProgressPercent(*context) : 0;
+}

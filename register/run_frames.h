@@ -1,0 +1,39 @@
+#pragma once
+
+#include "register/run_settings.h"
+#include "stream/frame_source.h"
+#include "stream/video_stream.h"
+
+#include <any>
+#include <memory>
+
+// The frames of one run: its own stream (frame list, frame size, prepared previous
+// frame, particle settings), fed by a frame source that decodes the next frames on
+// worker threads. The stream's operations then find each frame already decoded; a
+// frame the source could not read is read by the stream itself, as without a source.
+class CRunFrames {
+public:
+    explicit CRunFrames(const RunSettings& settings);
+    ~CRunFrames();
+
+    // Prepares frame 0 (read here: its size is every other frame's) and starts
+    // decoding frames 1, 2, ... ahead. The stream keeps the last `keptFrames` frames.
+    // False when there is no frame 0 or it cannot be read; nothing is decoded then.
+    bool Begin(int keptFrames, int threads, CFrameSource::Analysis analysis);
+
+    // Hands frame `index` to the stream and gives its analysis (empty without one).
+    // Frames are taken in increasing order, frame 0 included.
+    std::any Next(int index);
+
+    // Ends the decoding; nothing is read by the workers after it returns.
+    void Stop();
+
+    CVideoStream& Stream() { return stream; }
+    const CVideoStream& Stream() const { return stream; }
+
+private:
+    CVideoStream stream;
+    std::unique_ptr<CFrameSource> source;
+    CFrameSource::Analysis analysis;
+    std::any firstAnalysis;
+};

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "toolkit/particle_measure.h"
+
+#include <QString>
+
+#include <vector>
+
+enum class RunEnd {
+    Running,     // not over yet: the result so far
+    Finished,    // every step done; the counters classify the records
+    Cancelled,   // stopped early: what had been done by then
+    NotStarted,  // nothing could run; `error` says why
+};
+
+// What a run found. Filled step by step, complete once `end` is Finished.
+struct RunResult {
+    RunEnd end = RunEnd::Running;
+    QString error;  // "[ERRO] ..." when the run could not start
+    int frameCount = 0;
+    int frameWidth = 0;  // of frame 0; every other frame must have its size
+    int frameHeight = 0;
+    std::vector<int> selectedFrames;  // frames of interest, in the order chosen
+    int accumulatedShift = 0;         // columns of the last frame's new strip
+    // The last frame was chosen from the shift sum and counted whole: it has no strip of
+    // its own.
+    bool lastFrameCountedWhole = false;
+    std::vector<ParticleMeasure> records;  // every counted frame's records, each frame's reversed
+    int countInRange = 0;                  // the records classified by the run's settings
+    int countGreater = 0;
+    int countSmaller = 0;
+    std::vector<int> unreadableFrames;  // 0-based, ascending
+    int unmeasuredShifts = 0;           // shifts that could not be measured and were taken as 0
+    int lostLogLines = 0;               // log lines of this run that could not be written
+};

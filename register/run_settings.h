@@ -1,0 +1,34 @@
+#pragma once
+
+#include "stream/frame_reader.h"
+#include "toolkit/segmentation.h"
+
+#include <QString>
+#include <QStringList>
+
+// How a run decides which particles it counts.
+enum class CountingMode {
+    FramesOfInterest,  // frames chosen from the shift sum, counted whole; the last one's new strip
+};
+
+// Frames decoded ahead of the run on worker threads unless a caller asks otherwise.
+constexpr int kDefaultDecodeThreads = 2;
+
+// Everything one run needs, taken as one value: the run reads nothing else.
+struct RunSettings {
+    QString folder;
+    QStringList frameNames;  // file names in the folder, in processing order
+    int method = kMethodFrameDiff;
+    int minArea = 10;  // area bounds in pixels
+    int maxArea = 900;
+    int marginTop = 0;  // rows and columns cleared at the frame's edges, in pixels
+    int marginBottom = 0;
+    int marginLeft = 0;
+    int marginRight = 0;
+    bool circularityFilter = false;
+    double minCircularity = 0.5;
+    double pixelSize = 1.5;  // micrometres per pixel side
+    long long framePixelLimit = kDefaultFramePixelLimit;  // frames of more pixels are refused
+    CountingMode mode = CountingMode::FramesOfInterest;
+    int decodeThreads = kDefaultDecodeThreads;  // 0: every frame is decoded by the step itself
+};
