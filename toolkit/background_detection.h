@@ -21,6 +21,9 @@ struct BackgroundDetectionSettings {
     // Candidates with fewer pixels are noise.
     int minPixels = 5;
     bool splitOverlaps = true;
+    // A blob is split when one ellipse fits its outline this many times worse (rms) than
+    // it fits the median blob of the frame.
+    double splitRmsFactor = 2.5;
 };
 
 struct BackgroundDetection {

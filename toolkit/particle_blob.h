@@ -17,6 +17,8 @@ struct ParticleBlob {
     double ratio = 0.0;          // shorter / longer side of the minimum-area rectangle
     double circularity = 0.0;    // 4 pi A / P^2, 1 for an ideal circle
     int group = -1;              // blobs split from one connected region share an id; -1 alone
+    double contrast = 0.0;       // its own darkness, 1 - grey / local background (0 when not known)
+    double areaSd = 0.0;         // standard deviation of `area` that the frame's noise causes (0 when not known)
 };
 
 using ParticleBlobs = std::vector<ParticleBlob>;
