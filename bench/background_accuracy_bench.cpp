@@ -5,7 +5,8 @@
 //     split into both particles, false splits of single particles, areas of the split
 //     particles and the counts per size class;
 //  3. sizes combined over the frames that see a particle whole, with independent noise.
-// Usage: background_accuracy_bench [SEEDS]   (frames per setting, default 8)
+// Usage: background_accuracy_bench [SEEDS [PARTS]]   (frames per setting, default 8;
+// PARTS a bit mask of the parts to run, default 7)
 
 #include "bench/flow_truth.h"
 #include "toolkit/background_detection.h"
@@ -64,13 +65,13 @@ void SingleParticles(int seeds)
 {
     std::printf("1. Whole single particles (free placement, gap >= 3 px, about 45 per 640 x 480 frame)\n");
     std::printf("blur noise grad | particles found | mean err px | mean |err| | worst rel | within 5%% | "
-                "mean err px / rel sd by size <25, 25-100, >100 | blur est | false splits\n");
+                "mean err px / rel sd by size <25, 25-100, >100 | blur est | false splits | rms err / areaSd\n");
     for (double blur : {0.0, 0.7, 1.0, 1.5})
         for (double noise : {0.0, 2.0, 5.0})
             for (double gradient : {0.0, 0.3}) {
                 ErrorStats st;
                 int truthCount = 0, falseSplits = 0;
-                double sigma = 0.0;
+                double sigma = 0.0, z2 = 0.0;
                 for (int seed = 1; seed <= seeds; ++seed) {
                     flowgen::FlowSettings s = Frame(static_cast<unsigned>(seed), blur, noise, gradient);
                     s.keepApartForShift = false;
@@ -86,8 +87,11 @@ void SingleParticles(int seeds)
                         if (!truth[i].whole || truth[i].regionSize != 1)
                             continue;
                         ++truthCount;
-                        if (match[i] >= 0)
-                            st.Add(det.blobs[static_cast<size_t>(match[i])].area, truth[i].area);
+                        if (match[i] >= 0) {
+                            const ParticleBlob& b = det.blobs[static_cast<size_t>(match[i])];
+                            st.Add(b.area, truth[i].area);
+                            z2 += (b.area - truth[i].area) * (b.area - truth[i].area) / (b.areaSd * b.areaSd);
+                        }
                         int inside = 0;
                         for (const ParticleBlob& b : det.blobs)
                             inside += truth[i].box.contains(cv::Point(cvRound(b.centroid.x), cvRound(b.centroid.y)));
@@ -100,7 +104,7 @@ void SingleParticles(int seeds)
                 for (const auto& b : st.bin)
                     std::printf(" %+.2f/%.1f%%", b[1] / std::max(1.0, b[0]),
                                 100.0 * std::sqrt(b[2] / std::max(1.0, b[0])));
-                std::printf(" | %.2f | %d\n", sigma, falseSplits);
+                std::printf(" | %.2f | %d | %.2f\n", sigma, falseSplits, std::sqrt(z2 / std::max(1, st.n)));
             }
 }
 
@@ -173,6 +177,59 @@ void DenseFlows(int seeds)
         }
 }
 
+// A particle seen whole in several frames with noise of their own (the flow stands
+// still, so only the noise differs): sizes combined over the first n views.
+void CombinedViews(int seeds)
+{
+    std::printf("\n3. Views combined: whole single particles seen in n frames with independent noise, "
+                "blur 1.5, noise 5, gradient 0.3\n");
+    std::printf("n | mean err px / rel sd by size <25, 25-100, >100, within 5%%: median of views | "
+                "CombinedArea\n");
+    constexpr int kViews = 6;
+    std::vector<std::vector<ParticleBlob>> views;
+    std::vector<int> truthArea;
+    for (int seed = 1; seed <= seeds; ++seed) {
+        flowgen::FlowSettings s = Frame(static_cast<unsigned>(200 + seed), 1.5, 5.0, 0.3);
+        s.keepApartForShift = false;
+        s.frames = kViews;
+        s.shifts = flowgen::ConstantShifts(kViews, 0);
+        const flowgen::Flow flow = flowgen::GenerateFlow(s);
+        const std::vector<bench::TruthParticle> truth = bench::TruthInFrame(flow, 0, kMargin);
+        std::vector<std::vector<ParticleBlob>> seen(truth.size());
+        for (int t = 0; t < kViews; ++t) {
+            const ParticleBlobs blobs = DetectParticlesBackground(flowgen::RenderFrame(flow, t));
+            const std::vector<int> match = bench::MatchBlobs(truth, blobs);
+            for (size_t i = 0; i < truth.size(); ++i)
+                if (match[i] >= 0)
+                    seen[i].push_back(blobs[static_cast<size_t>(match[i])]);
+        }
+        for (size_t i = 0; i < truth.size(); ++i)
+            if (truth[i].whole && truth[i].regionSize == 1 && seen[i].size() == kViews)
+                views.push_back(seen[i]), truthArea.push_back(truth[i].area);
+    }
+    for (int n : {1, 2, 3, 4, 6}) {
+        ErrorStats median, combined;
+        for (size_t p = 0; p < views.size(); ++p) {
+            std::vector<ParticleBlob> first(views[p].begin(), views[p].begin() + n);
+            std::vector<double> areas;
+            for (const ParticleBlob& b : first)
+                areas.push_back(b.area);
+            std::sort(areas.begin(), areas.end());
+            const double m = n % 2 ? areas[static_cast<size_t>(n / 2)]
+                                   : 0.5 * (areas[static_cast<size_t>(n / 2 - 1)] + areas[static_cast<size_t>(n / 2)]);
+            median.Add(m, truthArea[p]);
+            combined.Add(CombinedArea(first), truthArea[p]);
+        }
+        std::printf("%d |", n);
+        for (const ErrorStats* st : {&median, &combined}) {
+            for (const auto& b : st->bin)
+                std::printf(" %+.2f/%.1f%%", b[1] / std::max(1.0, b[0]), 100.0 * std::sqrt(b[2] / std::max(1.0, b[0])));
+            std::printf(" %.1f%% |", st->Share(st->within5));
+        }
+        std::printf("\n");
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -183,5 +240,7 @@ int main(int argc, char** argv)
         SingleParticles(seeds);
     if (parts & 2)
         DenseFlows(seeds);
+    if (parts & 4)
+        CombinedViews(seeds);
     return 0;
 }

@@ -80,19 +80,14 @@ void BackgroundRow(const cv::Mat& grid, int y, int width, std::vector<float>& ro
     }
 }
 
-// Candidates (CV_8UC1 0/255): smoothed grey below (1 - darkness) x the block background.
+// Candidates (CV_8UC1 0/255): smoothed grey below (1 - darkness) x the block background,
+// interpolated bilinearly between block centres.
 cv::Mat Candidates(const cv::Mat& smooth, const cv::Mat& grid, double darkness)
 {
-    cv::Mat out(smooth.size(), CV_8UC1);
-    std::vector<float> row;
-    const float keep = static_cast<float>(1.0 - darkness);
-    for (int y = 0; y < smooth.rows; ++y) {
-        BackgroundRow(grid, y, smooth.cols, row);
-        const uchar* s = smooth.ptr<uchar>(y);
-        uchar* o = out.ptr<uchar>(y);
-        for (int x = 0; x < smooth.cols; ++x)
-            o[x] = s[x] < keep * row[static_cast<size_t>(x)] ? 255 : 0;
-    }
+    cv::Mat limit, out;
+    cv::resize(grid * (1.0 - darkness), limit, smooth.size(), 0.0, 0.0, cv::INTER_LINEAR);
+    limit.convertTo(limit, CV_8U);
+    cv::compare(smooth, limit, out, cv::CMP_LT);
     return out;
 }
 

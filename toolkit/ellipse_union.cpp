@@ -10,6 +10,7 @@ namespace {
 
 constexpr int kParams = 5;  // centre x, y, log a, log b, angle
 constexpr double kMinAxis = 0.8;
+constexpr int kLeadSteps = 8;  // steps of each start before the best runs on
 
 using Shape = EllipseDistance;
 
@@ -48,6 +49,41 @@ double Distance(const Shape& e, const cv::Point2d& p, double* grad)
         }
     }
     return f;
+}
+
+// Solves m x = b for a symmetric positive definite 5 x 5 m by Cholesky factors; false
+// when m is not positive definite.
+bool SolveSymmetric(const cv::Matx<double, kParams, kParams>& m, const cv::Vec<double, kParams>& b,
+                    cv::Vec<double, kParams>& x)
+{
+    double l[kParams][kParams] = {};
+    for (int i = 0; i < kParams; ++i)
+        for (int j = 0; j <= i; ++j) {
+            double sum = m(i, j);
+            for (int k = 0; k < j; ++k)
+                sum -= l[i][k] * l[j][k];
+            if (i == j) {
+                if (sum <= 0.0)
+                    return false;
+                l[i][i] = std::sqrt(sum);
+            } else {
+                l[i][j] = sum / l[j][j];
+            }
+        }
+    double y[kParams];
+    for (int i = 0; i < kParams; ++i) {
+        double sum = b[i];
+        for (int k = 0; k < i; ++k)
+            sum -= l[i][k] * y[k];
+        y[i] = sum / l[i][i];
+    }
+    for (int i = kParams - 1; i >= 0; --i) {
+        double sum = y[i];
+        for (int k = i + 1; k < kParams; ++k)
+            sum -= l[k][i] * x[k];
+        x[i] = sum / l[i][i];
+    }
+    return true;
 }
 
 // The nearest ellipse of the union (least signed distance) and that distance.
@@ -358,7 +394,7 @@ EllipseUnion FitEllipseUnion(const std::vector<cv::Point2d>& outline, std::vecto
                 for (int i = 0; i < kParams; ++i)
                     m(i, i) += damping * m(i, i) + 1e-9;
                 cv::Vec<double, kParams> step;
-                if (!cv::solve(m, rhs[e], step, cv::DECOMP_CHOLESKY))
+                if (!SolveSymmetric(m, rhs[e], step))
                     continue;
                 Ellipse& t = trial[e];
                 t.centre += cv::Point2d(step[0], step[1]);
@@ -402,7 +438,7 @@ EllipseUnion FitSingleEllipse(const std::vector<cv::Point2d>& outline, const cv:
         u.support.assign(1, static_cast<int>(outline.size()));
         return u;
     }
-    return FitEllipseUnion(outline, {whole}, kMinAxis, 2.0 * std::max(whole.a, whole.b) + 2.0);
+    return FitEllipseUnion(outline, {whole}, kMinAxis, 2.0 * std::max(whole.a, whole.b) + 2.0, {}, 0.0, 12);
 }
 
 EllipseUnion ExplainOutline(const std::vector<cv::Point2d>& outline, const cv::Mat& mask, const UnionSettings& s,
@@ -414,24 +450,27 @@ EllipseUnion ExplainOutline(const std::vector<cv::Point2d>& outline, const cv::M
         return best;
     const Ellipse whole = MomentEllipse(pixels);
     const double maxAxis = 2.0 * std::max(whole.a, whole.b) + 2.0;
-    // Every other pixel of the blob (a checkerboard) is plenty to weigh overlaps.
+    // Every other pixel of every other row of the blob is plenty to weigh overlaps.
     std::vector<cv::Point2d> interior;
     for (const cv::Point2d& p : pixels)
-        if ((cvRound(p.x) + cvRound(p.y)) % 2 == 0)
+        if (cvRound(p.x) % 2 == 0 && cvRound(p.y) % 2 == 0)
             interior.push_back(p);
     // Of several starts the fit with the least cost, overlap included.
+    // Each start runs a few steps; the ones that got furthest run on, until one of them
+    // ends as a plausible union.
+    const double mu = 2.0 * s.overlapWeight;
     const auto bestFit = [&](const std::vector<std::vector<Ellipse>>& starts) {
-        EllipseUnion chosen;
-        chosen.cost = std::numeric_limits<double>::max();
-        for (const std::vector<Ellipse>& start : starts) {
-            if (start.empty())
-                continue;
-            const EllipseUnion fit =
-                FitEllipseUnion(outline, start, kMinAxis, maxAxis, interior, std::sqrt(2.0) * s.overlapWeight);
-            if (fit.cost < chosen.cost && Plausible(fit, outline.size(), s))
-                chosen = fit;
+        std::vector<EllipseUnion> leads;
+        for (const std::vector<Ellipse>& start : starts)
+            if (!start.empty())
+                leads.push_back(FitEllipseUnion(outline, start, kMinAxis, maxAxis, interior, mu, kLeadSteps));
+        std::sort(leads.begin(), leads.end(), [](const auto& a, const auto& b) { return a.cost < b.cost; });
+        for (const EllipseUnion& lead : leads) {
+            const EllipseUnion fit = FitEllipseUnion(outline, lead.ellipses, kMinAxis, maxAxis, interior, mu);
+            if (Plausible(fit, outline.size(), s))
+                return fit;
         }
-        return chosen;
+        return EllipseUnion();
     };
     // Two: the single ellipse and what sticks out of it; or the blob parted by 2-means
     // from centres along its long axis or either side of its deepest dent.
@@ -509,9 +548,11 @@ public:
             const float* s = in.ptr<float>(y);
             float* t = scratch.ptr<float>(y);
             for (int x = 0; x < in.cols; ++x) {
+                const int lo = std::max(-r, -x), hi = std::min(r, in.cols - 1 - x);
+                const float* k = kernel.data() + r;
                 float v = 0.0f;
-                for (int i = std::max(-r, -x); i <= std::min(r, in.cols - 1 - x); ++i)
-                    v += kernel[static_cast<size_t>(i + r)] * s[x + i];
+                for (int i = lo; i <= hi; ++i)
+                    v += k[i] * s[x + i];
                 t[x] = v;
             }
         }
@@ -726,13 +767,11 @@ std::vector<double> RefineUnionOnDarkness(const cv::Mat& darkness, const cv::Mat
                 const double scale = std::exp(std::clamp(step.at<double>(b + 2), -0.2, 0.2));
                 trial[i].a *= scale, trial[i].b *= scale;
             }
-            const UnionModel t = Model(trial, now.contrasts, dark, inside, window.tl(), smoothing, false);
+            const UnionModel t =
+                Model(trial, now.contrasts, dark, inside, window.tl(), smoothing, iteration + 1 < iterations);
             if (t.cost < now.cost) {
                 converged = now.cost - t.cost < 1e-3 * now.cost;
-                ellipses = trial, accepted = true;
-                now = converged || iteration + 1 == iterations
-                          ? t
-                          : Model(trial, t.contrasts, dark, inside, window.tl(), smoothing, true);
+                ellipses = trial, accepted = true, now = t;
                 damping = std::max(damping * 0.3, 1e-4);
             } else {
                 damping *= 10.0;
