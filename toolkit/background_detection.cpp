@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <functional>
 #include <vector>
 
@@ -18,7 +20,7 @@ constexpr int kBlock = 32;        // block of the coarse background
 constexpr int kWideMargin = 6;    // pixels around a candidate that its blur may reach
 constexpr int kPlaneMargin = 16;  // further pixels whose background fits the local plane
 constexpr double kDefaultBlur = 1.0;
-constexpr size_t kBlurSamples = 24;  // particles the blur is measured on, at most
+constexpr size_t kBlurSamples = 16;  // particles the blur is measured on, at most
 constexpr int kBlurSampleMinPixels = 60;
 // Outlines are cut at this share of a region's peak darkness: half, a little less so
 // that a lighter particle merged with a darker one keeps more of its own outline.
@@ -90,6 +92,99 @@ cv::Mat Candidates(const cv::Mat& smooth, const cv::Mat& grid, double darkness)
     cv::compare(smooth, limit, out, cv::CMP_LT);
     return out;
 }
+
+// Candidate pixels as runs along rows, 8-connected into regions. Candidates are a
+// small share of a frame, so runs are far fewer than pixels.
+class CandidateRuns {
+public:
+    explicit CandidateRuns(const cv::Mat& mask)
+    {
+        rowStart.assign(static_cast<size_t>(mask.rows) + 1, 0);
+        std::vector<int> parent;
+        const auto root = [&](int i) {
+            while (parent[static_cast<size_t>(i)] != i)
+                i = parent[static_cast<size_t>(i)] = parent[static_cast<size_t>(parent[static_cast<size_t>(i)])];
+            return i;
+        };
+        for (int y = 0; y < mask.rows; ++y) {
+            rowStart[static_cast<size_t>(y)] = static_cast<int>(runs.size());
+            const uchar* m = mask.ptr<uchar>(y);
+            for (int x = 0; x < mask.cols;) {
+                // Eight background pixels at a time.
+                uint64_t word = 0;
+                if (x + 8 <= mask.cols && (std::memcpy(&word, m + x, 8), word == 0)) {
+                    x += 8;
+                    continue;
+                }
+                if (!m[x]) {
+                    ++x;
+                    continue;
+                }
+                Run run{y, x, x, 0};
+                while (run.last + 1 < mask.cols && m[run.last + 1])
+                    ++run.last;
+                x = run.last + 1;
+                const int index = static_cast<int>(runs.size());
+                parent.push_back(index);
+                // Runs of the row above that touch this one, diagonals included.
+                if (y > 0)
+                    for (int j = rowStart[static_cast<size_t>(y - 1)]; j < rowStart[static_cast<size_t>(y)]; ++j) {
+                        const Run& above = runs[static_cast<size_t>(j)];
+                        if (above.first <= run.last + 1 && above.last >= run.first - 1) {
+                            const int a = root(j), b = root(index);
+                            parent[static_cast<size_t>(std::max(a, b))] = std::min(a, b);
+                        }
+                    }
+                runs.push_back(run);
+            }
+        }
+        rowStart[static_cast<size_t>(mask.rows)] = static_cast<int>(runs.size());
+        std::vector<int> labelOf(runs.size(), 0);
+        for (size_t i = 0; i < runs.size(); ++i) {
+            const int r = root(static_cast<int>(i));
+            if (r == static_cast<int>(i)) {
+                regions.push_back({cv::Rect(runs[i].first, runs[i].y, 0, 0), 0});
+                labelOf[i] = static_cast<int>(regions.size());
+            } else {
+                labelOf[i] = labelOf[static_cast<size_t>(r)];
+            }
+            Run& run = runs[i];
+            run.label = labelOf[i];
+            Region& region = regions[static_cast<size_t>(run.label - 1)];
+            region.box |= cv::Rect(run.first, run.y, run.last - run.first + 1, 1);
+            region.pixels += run.last - run.first + 1;
+        }
+    }
+
+    struct Region {
+        cv::Rect box;
+        int pixels;
+    };
+    std::vector<Region> regions;  // region label - 1
+
+    // Labels (CV_32S, 0 where no candidate) of the pixels of a window.
+    cv::Mat Labels(const cv::Rect& window) const
+    {
+        cv::Mat out = cv::Mat::zeros(window.size(), CV_32S);
+        for (int y = window.y; y < window.br().y; ++y) {
+            int* o = out.ptr<int>(y - window.y);
+            for (int j = rowStart[static_cast<size_t>(y)]; j < rowStart[static_cast<size_t>(y) + 1]; ++j) {
+                const Run& run = runs[static_cast<size_t>(j)];
+                for (int x = std::max(run.first, window.x); x <= std::min(run.last, window.br().x - 1); ++x)
+                    o[x - window.x] = run.label;
+            }
+        }
+        return out;
+    }
+
+private:
+    struct Run {
+        int y, first, last;  // columns first to last, both included
+        int label;
+    };
+    std::vector<Run> runs;
+    std::vector<int> rowStart;  // first run of each row, and one past the last run
+};
 
 // Least-squares plane through the grey levels of the pixels of `window` that `excluded`
 // leaves free; its level over `roi` and the spread of the free pixels about it. False
@@ -473,8 +568,7 @@ BackgroundDetection SegmentParticlesBackground(const cv::Mat& grey, const Backgr
     cv::Mat smooth;
     cv::GaussianBlur(grey, smooth, cv::Size(5, 5), 1.0);
     const cv::Mat candidates = Candidates(smooth, grid, settings.detectionDarkness);
-    cv::Mat labels, stats, centres;
-    const int count = cv::connectedComponentsWithStats(candidates, labels, stats, centres, 8, CV_32S);
+    const CandidateRuns runs(candidates);
     cv::Mat excluded;
     cv::dilate(candidates, excluded,
                cv::getStructuringElement(cv::MORPH_RECT, cv::Size(2 * kWideMargin + 1, 2 * kWideMargin + 1)));
@@ -483,13 +577,12 @@ BackgroundDetection SegmentParticlesBackground(const cv::Mat& grey, const Backgr
     // at half its peak and the ellipses that explain each piece's outline.
     std::vector<Region> regions;
     std::vector<std::vector<Piece>> piecesOf;
-    for (int k = 1; k < count; ++k) {
-        if (stats.at<int>(k, cv::CC_STAT_AREA) < settings.minPixels)
+    for (int k = 1; k <= static_cast<int>(runs.regions.size()); ++k) {
+        if (runs.regions[static_cast<size_t>(k - 1)].pixels < settings.minPixels)
             continue;
         Region r;
         r.label = k;
-        const cv::Rect box(stats.at<int>(k, cv::CC_STAT_LEFT), stats.at<int>(k, cv::CC_STAT_TOP),
-                           stats.at<int>(k, cv::CC_STAT_WIDTH), stats.at<int>(k, cv::CC_STAT_HEIGHT));
+        const cv::Rect box = runs.regions[static_cast<size_t>(k - 1)].box;
         r.atEdge = box.x == 0 || box.y == 0 || box.br().x == grey.cols || box.br().y == grey.rows;
         r.roi = (box + cv::Size(2 * kWideMargin, 2 * kWideMargin) - cv::Point(kWideMargin, kWideMargin)) & frame;
         const cv::Rect window =
@@ -508,10 +601,11 @@ BackgroundDetection SegmentParticlesBackground(const cv::Mat& grey, const Backgr
         r.smoothDark.create(r.roi.size(), CV_32F);
         r.candidate = cv::Mat::zeros(r.roi.size(), CV_8UC1);
         bool crowded = false;
+        const cv::Mat roiLabels = runs.Labels(r.roi);
         for (int y = 0; y < r.roi.height; ++y) {
             const uchar* g = grey.ptr<uchar>(r.roi.y + y) + r.roi.x;
             const uchar* s = smooth.ptr<uchar>(r.roi.y + y) + r.roi.x;
-            const int* l = labels.ptr<int>(r.roi.y + y) + r.roi.x;
+            const int* l = roiLabels.ptr<int>(y);
             const float* lv = level.ptr<float>(y);
             float* d = r.dark.ptr<float>(y);
             float* sd = r.smoothDark.ptr<float>(y);
@@ -528,7 +622,6 @@ BackgroundDetection SegmentParticlesBackground(const cv::Mat& grey, const Backgr
         }
         r.noise = noise / std::max(1.0f, level.at<float>(level.rows / 2, level.cols / 2));
         if (crowded) {
-            const cv::Mat roiLabels = labels(r.roi);
             r.others = (roiLabels != 0) & (roiLabels != k);
             r.others /= 255;
         }
@@ -544,7 +637,7 @@ BackgroundDetection SegmentParticlesBackground(const cv::Mat& grey, const Backgr
                 continue;
             p.outline = LevelCrossings(r.smoothDark, p.mask, kOutlineLevel * r.peak);
             if (settings.splitOverlaps)
-                p.shape = FitSingleEllipse(p.outline, p.mask);
+                p.shape = FitSingleEllipse(p.outline, p.mask, 0);
             else
                 p.shape.ellipses.assign(1, Ellipse());
             pieces.push_back(std::move(p));
@@ -567,10 +660,8 @@ BackgroundDetection SegmentParticlesBackground(const cv::Mat& grey, const Backgr
         }
         for (size_t ri = 0; ri < regions.size(); ++ri)
             for (Piece& p : piecesOf[ri])
-                if (p.shape.rms > us.singleRms) {
-                    const EllipseUnion single = p.shape;
-                    p.shape = ExplainOutline(p.outline, p.mask, us, &single);
-                }
+                if (p.shape.rms > us.singleRms)
+                    p.shape = ExplainOutline(p.outline, p.mask, us);
     }
 
     // The blur, from the widest single particles alone in their roi.
@@ -686,7 +777,10 @@ BackgroundDetection SegmentParticlesBackground(const cv::Mat& grey, const Backgr
                 emit(blob, mask / 255);
             }
         }
-        result.mask(r.roi) |= SeparatedMask(drawn);
+        if (drawnId > 1)
+            result.mask(r.roi) |= SeparatedMask(drawn);
+        else
+            result.mask(r.roi).setTo(1, drawn != 0);
     }
     return result;
 }

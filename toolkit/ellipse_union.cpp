@@ -428,23 +428,31 @@ EllipseUnion FitEllipseUnion(const std::vector<cv::Point2d>& outline, std::vecto
     return result;
 }
 
-EllipseUnion FitSingleEllipse(const std::vector<cv::Point2d>& outline, const cv::Mat& mask)
+EllipseUnion FitSingleEllipse(const std::vector<cv::Point2d>& outline, const cv::Mat& mask, int iterations)
 {
-    const std::vector<cv::Point2d> pixels = MaskPoints(mask);
-    const Ellipse whole = MomentEllipse(pixels);
-    if (pixels.size() < 3 || outline.size() < 6) {
+    const cv::Moments m = cv::moments(mask, true);
+    Ellipse whole;
+    if (m.m00 > 0) {
+        // As MomentEllipse: a pixel spreads over its square, 1/12 more on each axis.
+        const double xx = m.mu20 / m.m00 + 1.0 / 12, yy = m.mu02 / m.m00 + 1.0 / 12, xy = m.mu11 / m.m00;
+        const double root = std::sqrt(0.25 * (xx - yy) * (xx - yy) + xy * xy);
+        whole.centre = cv::Point2d(m.m10 / m.m00, m.m01 / m.m00);
+        whole.a = 2.0 * std::sqrt(0.5 * (xx + yy) + root);
+        whole.b = 2.0 * std::sqrt(std::max(0.5 * (xx + yy) - root, 1e-3));
+        whole.angle = 0.5 * std::atan2(2.0 * xy, xx - yy);
+    }
+    if (m.m00 < 3 || outline.size() < 6) {
         EllipseUnion u;
         u.ellipses.push_back(whole);
         u.support.assign(1, static_cast<int>(outline.size()));
         return u;
     }
-    return FitEllipseUnion(outline, {whole}, kMinAxis, 2.0 * std::max(whole.a, whole.b) + 2.0, {}, 0.0, 12);
+    return FitEllipseUnion(outline, {whole}, kMinAxis, 2.0 * std::max(whole.a, whole.b) + 2.0, {}, 0.0, iterations);
 }
 
-EllipseUnion ExplainOutline(const std::vector<cv::Point2d>& outline, const cv::Mat& mask, const UnionSettings& s,
-                            const EllipseUnion* single)
+EllipseUnion ExplainOutline(const std::vector<cv::Point2d>& outline, const cv::Mat& mask, const UnionSettings& s)
 {
-    EllipseUnion best = single ? *single : FitSingleEllipse(outline, mask);
+    EllipseUnion best = FitSingleEllipse(outline, mask);
     const std::vector<cv::Point2d> pixels = MaskPoints(mask);
     if (best.rms <= s.singleRms || pixels.size() < 6 || outline.size() < 12)
         return best;

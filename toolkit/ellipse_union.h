@@ -64,14 +64,16 @@ struct UnionSettings {
     double overlapWeight = 0.15;  // FitEllipseUnion
 };
 
-// One ellipse fitted to a blob's outline points; `mask` (CV_8UC1 0/1, the points in its
-// coordinates) holds the blob's pixels.
-EllipseUnion FitSingleEllipse(const std::vector<cv::Point2d>& outline, const cv::Mat& mask);
+// One ellipse fitted to a blob's outline points, starting from the ellipse of the
+// blob's moments; `mask` (CV_8UC1 0/1, the points in its coordinates) holds the blob's
+// pixels. With no iterations: the moment ellipse and how well it fits, a cheap first
+// look that tells most single particles from merged ones.
+EllipseUnion FitSingleEllipse(const std::vector<cv::Point2d>& outline, const cv::Mat& mask, int iterations = 12);
 
 // The ellipses that explain a blob: one unless more fit its outline markedly better and
-// each of them is a plausible particle. `single`: the blob's FitSingleEllipse when known.
+// each of them is a plausible particle.
 EllipseUnion ExplainOutline(const std::vector<cv::Point2d>& outline, const cv::Mat& mask,
-                            const UnionSettings& settings = {}, const EllipseUnion* single = nullptr);
+                            const UnionSettings& settings = {});
 
 // Sub-pixel points where `value` (CV_32FC1) crosses `level` between the 4-neighbours of
 // the pixels of `mask` (CV_8UC1 0/1, same size) and pixels outside it.
@@ -86,4 +88,4 @@ std::vector<cv::Point2d> LevelCrossings(const cv::Mat& value, const cv::Mat& mas
 // blob, which lies further inside a lighter one, and blur rounds off what sticks out;
 // the darkness shows each particle's own edge. Returns the contrasts.
 std::vector<double> RefineUnionOnDarkness(const cv::Mat& darkness, const cv::Mat& region, double blur,
-                                          std::vector<Ellipse>& ellipses, int iterations = 3);
+                                          std::vector<Ellipse>& ellipses, int iterations = 2);
