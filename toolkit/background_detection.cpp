@@ -22,6 +22,18 @@ constexpr int kPlaneMargin = 16;  // further pixels whose background fits the lo
 constexpr double kDefaultBlur = 1.0;
 constexpr size_t kBlurSamples = 16;  // particles the blur is measured on, at most
 constexpr int kBlurSampleMinPixels = 60;
+// The frame is smoothed by a 5 x 5 Gaussian of sigma 1 (sampled, so of standard
+// deviation 0.96), which leaves 0.28 of a pixel's noise.
+constexpr double kSmoothSigma = 0.96;
+constexpr double kSmoothNoise = 0.28;
+// A darker particle on a lighter one (FindInclusion): the peak must rise this far above
+// what one particle shows, the two ellipses must lower the squared differences by this
+// many times a pixel's noise variance, and the darker one must be this much darker and
+// this large.
+constexpr double kInclusionExcess = 0.025;
+constexpr double kInclusionChi2 = 40.0;
+constexpr double kInclusionContrast = 0.03;
+constexpr double kInclusionPixels = 6.0;
 // Outlines are cut at this share of a region's peak darkness: half, a little less so
 // that a lighter particle merged with a darker one keeps more of its own outline.
 constexpr double kOutlineLevel = 0.45;
@@ -187,8 +199,8 @@ private:
 };
 
 // Least-squares plane through the grey levels of the pixels of `window` that `excluded`
-// leaves free; its level over `roi` and the spread of the free pixels about it. False
-// when too few are free.
+// leaves free (every other one); its level over `roi` and the spread of the free pixels
+// about it. False when too few are free.
 bool FitPlane(const cv::Mat& grey, const cv::Mat& excluded, const cv::Rect& window, const cv::Rect& roi, cv::Mat& level,
               double& noise)
 {
@@ -199,7 +211,9 @@ bool FitPlane(const cv::Mat& grey, const cv::Mat& excluded, const cv::Rect& wind
         const uchar* e = excluded.ptr<uchar>(y);
         const double v = y - cy;
         double rn = 0, ru = 0, ruu = 0, rg = 0, rgu = 0, rgg = 0;
-        for (int x = window.x; x < window.x + window.width; ++x) {
+        // Every other pixel, alternating by row: the background's noise averages out
+        // well before that.
+        for (int x = window.x + ((y + window.x) & 1); x < window.x + window.width; x += 2) {
             if (e[x])
                 continue;
             const double u = x - cx, value = g[x];
@@ -208,7 +222,7 @@ bool FitPlane(const cv::Mat& grey, const cv::Mat& excluded, const cv::Rect& wind
         n += rn, su += ru, suu += ruu, sg += rg, sgu += rgu, sgg += rgg;
         sv += rn * v, suv += ru * v, svv += rn * v * v, sgv += rg * v;
     }
-    if (n < 40)
+    if (n < 20)
         return false;
     const cv::Matx33d normal(n, su, sv, su, suu, suv, sv, suv, svv);
     const cv::Vec3d rhs(sg, sgu, sgv);
@@ -507,9 +521,11 @@ double MaskLevel(const cv::Mat& dark, const cv::Mat& owner, int id, double area,
     return level;
 }
 
-// Pixels of the roi nearest to each ellipse of a piece's union: 1 + index inside the
-// union, -(1 + index) outside it, 0 where the piece does not own the pixel.
-cv::Mat EllipseOwnership(const std::vector<Ellipse>& ellipses, const cv::Mat& owner, int id)
+// Which ellipse of a piece's union each pixel the piece owns belongs to (1 + index, 0
+// where the piece does not own the pixel): inside the union the darkest ellipse that
+// holds it (where particles overlap the darker one shows), outside the nearest.
+cv::Mat EllipseOwnership(const std::vector<Ellipse>& ellipses, const std::vector<double>& contrasts,
+                         const cv::Mat& owner, int id)
 {
     cv::Mat out = cv::Mat::zeros(owner.size(), CV_32S);
     const std::vector<EllipseDistance> distances(ellipses.begin(), ellipses.end());
@@ -517,39 +533,114 @@ cv::Mat EllipseOwnership(const std::vector<Ellipse>& ellipses, const cv::Mat& ow
         for (int x = 0; x < owner.cols; ++x) {
             if (owner.at<int>(y, x) != id)
                 continue;
-            double best = 1e18;
-            int which = 0;
+            double nearest = 1e18, darkest = -1.0;
+            int which = 0, inside = 0;
             for (size_t i = 0; i < ellipses.size(); ++i) {
                 const double f = distances[i](cv::Point2d(x, y));
-                if (f < best)
-                    best = f, which = static_cast<int>(i) + 1;
+                if (f < nearest)
+                    nearest = f, which = static_cast<int>(i) + 1;
+                if (f < 0.0 && contrasts[i] > darkest)
+                    darkest = contrasts[i], inside = static_cast<int>(i) + 1;
             }
-            out.at<int>(y, x) = best < 0.0 ? which : -which;
+            out.at<int>(y, x) = inside ? inside : which;
         }
     return out;
 }
 
-// 0/1 mask of the drawn particles (CV_32S, distinct values) less the pixels that touch
-// another particle, so that split particles stay apart under 8-connectivity.
-cv::Mat SeparatedMask(const cv::Mat& drawn)
+// A darker particle lying on a lighter one leaves the outline nearly one ellipse, but
+// the darkness peaks higher than a single particle of the measured contrast and size
+// can show through the blur. Where it does by more than the noise explains, the two
+// ellipses (the lighter particle and one around the darker peak) are refined on the
+// darkness and kept when they explain it clearly better than one does.
+bool FindInclusion(const Region& r, const cv::Mat& pieceMask, const std::function<cv::Mat()>& ownedNear,
+                   const Observation& o, const BlurredEllipse& single, double blur, std::vector<Ellipse>& ellipses)
 {
+    if (r.atEdge)
+        return false;
+    double peak = 0.0;
+    cv::minMaxLoc(r.smoothDark, nullptr, &peak, nullptr, nullptr, pieceMask);
+    Ellipse host;
+    host.centre = o.centre;
+    host.a = std::sqrt(single.area / (kPi * single.ratio));
+    host.b = host.a * single.ratio;
+    host.angle = o.angle;
+    const double shown = single.contrast * GaussianMassInEllipse(host.a, host.b, std::hypot(blur, kSmoothSigma));
+    // How far the peak rises above what one particle shows, against the largest
+    // excursion of the smoothed noise over a particle's pixels.
+    const double excess = peak - shown;
+    if (excess < std::max(kInclusionExcess, 4.5 * kSmoothNoise * r.noise))
+        return false;
+    std::vector<cv::Point2d> dark;
+    for (int y = 0; y < pieceMask.rows; ++y)
+        for (int x = 0; x < pieceMask.cols; ++x)
+            if (pieceMask.at<uchar>(y, x) && r.smoothDark.at<float>(y, x) > shown + 0.5 * excess)
+                dark.emplace_back(x, y);
+    if (dark.size() < 3)
+        return false;
+    Ellipse inclusion = MomentEllipse(dark);
+    std::vector<Ellipse> one = {host}, two = {host, inclusion};
+    const cv::Mat region = ownedNear();
+    double cost1 = 0.0, cost2 = 0.0;
+    RefineUnionOnDarkness(r.dark, region, blur, one, 2, &cost1);
+    const std::vector<double> contrasts =
+        RefineUnionOnDarkness(r.dark, region, blur, two, 3, &cost2, {single.contrast, single.contrast + excess});
+    const double noise2 = std::max(r.noise * r.noise, 1e-6);
+    // A contrast near 1 (black) is a fit that shrank a small ellipse into a spike.
+    if ((cost1 - cost2) / noise2 < kInclusionChi2 || contrasts[1] < contrasts[0] + kInclusionContrast ||
+        contrasts[1] > 0.98 || two[1].Area() < kInclusionPixels)
+        return false;
+    ellipses = two;
+    return true;
+}
+
+// 0/1 mask of the drawn particles (CV_32S, 1 .. count) less, where two particles touch,
+// the pixels of the larger one along the contact, so that they stay apart under
+// 8-connectivity and a small particle keeps its pixels.
+cv::Mat SeparatedMask(const cv::Mat& drawn, int count)
+{
+    std::vector<int> area(static_cast<size_t>(count) + 1, 0);
+    for (int y = 0; y < drawn.rows; ++y)
+        for (int x = 0; x < drawn.cols; ++x)
+            ++area[static_cast<size_t>(drawn.at<int>(y, x))];
+    const auto yields = [&](int v, int w) {  // v gives way to w
+        return area[static_cast<size_t>(v)] > area[static_cast<size_t>(w)] ||
+               (area[static_cast<size_t>(v)] == area[static_cast<size_t>(w)] && v > w);
+    };
     cv::Mat out = cv::Mat::zeros(drawn.size(), CV_8UC1);
     for (int y = 0; y < drawn.rows; ++y)
         for (int x = 0; x < drawn.cols; ++x) {
             const int v = drawn.at<int>(y, x);
             if (!v)
                 continue;
-            bool apart = true;
-            for (int dy = -1; dy <= 1 && apart; ++dy)
-                for (int dx = -1; dx <= 1 && apart; ++dx) {
+            bool keep = true;
+            for (int dy = -1; dy <= 1 && keep; ++dy)
+                for (int dx = -1; dx <= 1 && keep; ++dx) {
                     const int yy = y + dy, xx = x + dx;
                     if (yy >= 0 && yy < drawn.rows && xx >= 0 && xx < drawn.cols) {
                         const int w = drawn.at<int>(yy, xx);
-                        apart = w == 0 || w == v;
+                        keep = w == 0 || w == v || !yields(v, w);
                     }
                 }
-            out.at<uchar>(y, x) = apart ? 1 : 0;
+            out.at<uchar>(y, x) = keep ? 1 : 0;
         }
+    // One piece per particle: a particle cut in two by a darker one keeps its larger part.
+    cv::Mat labels, stats, centres;
+    const int n = cv::connectedComponentsWithStats(out, labels, stats, centres, 8, CV_32S);
+    std::vector<int> best(static_cast<size_t>(count) + 1, 0), bestArea(static_cast<size_t>(count) + 1, 0);
+    std::vector<int> particleOf(static_cast<size_t>(n), 0);
+    for (int y = 0; y < out.rows; ++y)
+        for (int x = 0; x < out.cols; ++x)
+            if (const int l = labels.at<int>(y, x))
+                particleOf[static_cast<size_t>(l)] = drawn.at<int>(y, x);
+    for (int l = 1; l < n; ++l) {
+        const size_t v = static_cast<size_t>(particleOf[static_cast<size_t>(l)]);
+        if (stats.at<int>(l, cv::CC_STAT_AREA) > bestArea[v])
+            bestArea[v] = stats.at<int>(l, cv::CC_STAT_AREA), best[v] = l;
+    }
+    for (int y = 0; y < out.rows; ++y)
+        for (int x = 0; x < out.cols; ++x)
+            if (const int l = labels.at<int>(y, x))
+                out.at<uchar>(y, x) = l == best[static_cast<size_t>(particleOf[static_cast<size_t>(l)])];
     return out;
 }
 
@@ -627,7 +718,15 @@ BackgroundDetection SegmentParticlesBackground(const cv::Mat& grey, const Backgr
         }
         std::vector<Piece> pieces;
         std::vector<std::vector<cv::Point>> contours;
-        const cv::Mat half = (r.smoothDark > kOutlineLevel * r.peak) & r.candidate;
+        cv::Mat half(r.roi.size(), CV_8UC1);
+        const float cut = static_cast<float>(kOutlineLevel * r.peak);
+        for (int y = 0; y < half.rows; ++y) {
+            const float* sd = r.smoothDark.ptr<float>(y);
+            const uchar* c = r.candidate.ptr<uchar>(y);
+            uchar* h = half.ptr<uchar>(y);
+            for (int x = 0; x < half.cols; ++x)
+                h[x] = c[x] && sd[x] > cut;
+        }
         cv::findContours(half, contours, cv::RETR_EXTERNAL, cv::CHAIN_APPROX_SIMPLE);
         for (size_t i = 0; i < contours.size(); ++i) {
             Piece p;
@@ -727,35 +826,56 @@ BackgroundDetection SegmentParticlesBackground(const cv::Mat& grey, const Backgr
             const Piece& piece = pieces[pi];
             const int id = static_cast<int>(pi) + 1;
             const double pixels = cv::countNonZero(piece.mask);
+            // The pixels it owns within the blur's reach of its outline.
+            const auto ownedNear = [&]() {
+                const int reach = static_cast<int>(std::ceil(3.0 * sigma)) + 2;
+                const cv::Rect near =
+                    (cv::boundingRect(piece.mask) + cv::Size(2 * reach, 2 * reach) - cv::Point(reach, reach)) &
+                    cv::Rect(cv::Point(), r.roi.size());
+                cv::Mat region = cv::Mat::zeros(r.roi.size(), CV_8UC1);
+                for (int y = near.y; y < near.br().y; ++y)
+                    for (int x = near.x; x < near.br().x; ++x)
+                        region.at<uchar>(y, x) = owner.at<int>(y, x) == id;
+                return region;
+            };
+            std::vector<Ellipse> ellipses;
+            bool refined = false;
             if (piece.shape.ellipses.size() <= 1) {
                 const Observation o = Observe(r, owner, id, pixels, sigma);
                 const SingleMeasure m = MeasureSingle(o, r.noise, sigma);
                 if (m.ellipse.area <= 0.0)
                     continue;
-                const double level = MaskLevel(r.smoothDark, owner, id, m.ellipse.area, m.ellipse.contrast);
-                cv::Mat ownMask = owner == id;
-                const cv::Mat mask = FilledLargest((r.smoothDark > level) & ownMask);
-                ParticleBlob blob;
-                blob.centroid = o.centre + cv::Point2d(r.roi.x, r.roi.y);
-                blob.area = m.ellipse.area;
-                blob.contrast = m.ellipse.contrast;
-                blob.areaSd = m.areaSd;
-                ComputeShapeFactors(mask.clone(), blob.ratio, blob.circularity);
-                emit(blob, mask);
-                continue;
+                refined =
+                    settings.splitOverlaps && FindInclusion(r, piece.mask, ownedNear, o, m.ellipse, sigma, ellipses);
+                if (!refined) {
+                    const float level =
+                        static_cast<float>(MaskLevel(r.smoothDark, owner, id, m.ellipse.area, m.ellipse.contrast));
+                    cv::Mat above(r.roi.size(), CV_8UC1);
+                    for (int y = 0; y < above.rows; ++y) {
+                        const float* sd = r.smoothDark.ptr<float>(y);
+                        const int* ow = owner.ptr<int>(y);
+                        uchar* a = above.ptr<uchar>(y);
+                        for (int x = 0; x < above.cols; ++x)
+                            a[x] = ow[x] == id && sd[x] > level;
+                    }
+                    const cv::Mat mask = FilledLargest(above);
+                    ParticleBlob blob;
+                    blob.centroid = o.centre + cv::Point2d(r.roi.x, r.roi.y);
+                    blob.area = m.ellipse.area;
+                    blob.contrast = m.ellipse.contrast;
+                    blob.areaSd = m.areaSd;
+                    ComputeShapeFactors(mask.clone(), blob.ratio, blob.circularity);
+                    emit(blob, mask);
+                    continue;
+                }
             }
             // Merged particles: the ellipses fitted to the blob's outline, refined on its
             // darkness, each sized by its own ellipse.
-            std::vector<Ellipse> ellipses = piece.shape.ellipses;
-            // The pixels it owns within the blur's reach of its outline.
-            const int reach = static_cast<int>(std::ceil(3.0 * sigma)) + 2;
-            const cv::Rect near =
-                (cv::boundingRect(piece.mask) + cv::Size(2 * reach, 2 * reach) - cv::Point(reach, reach)) &
-                cv::Rect(cv::Point(), r.roi.size());
-            cv::Mat region = cv::Mat::zeros(r.roi.size(), CV_8UC1);
-            region(near).setTo(1, owner(near) == id);
-            const std::vector<double> contrasts = RefineUnionOnDarkness(r.dark, region, sigma, ellipses);
-            const cv::Mat parts = EllipseOwnership(ellipses, owner, id);
+            if (!refined)
+                ellipses = piece.shape.ellipses;
+            const std::vector<double> contrasts =
+                RefineUnionOnDarkness(r.dark, ownedNear(), sigma, ellipses, refined ? 1 : 2);
+            const cv::Mat parts = EllipseOwnership(ellipses, contrasts, owner, id);
             const int group = groups++;
             for (size_t e = 0; e < ellipses.size(); ++e) {
                 const Ellipse& el = ellipses[e];
@@ -765,8 +885,7 @@ BackgroundDetection SegmentParticlesBackground(const cv::Mat& grey, const Backgr
                 blob.contrast = contrasts[e];
                 blob.areaSd = 0.1 * blob.area;
                 blob.group = group;
-                const cv::Mat mask = ((parts == static_cast<int>(e + 1)) | (parts == -static_cast<int>(e + 1))) &
-                                     (r.smoothDark > kOutlineLevel * r.peak);
+                const cv::Mat mask = (parts == static_cast<int>(e + 1)) & (r.smoothDark > kOutlineLevel * r.peak);
                 cv::Mat whole = cv::Mat::zeros(r.roi.size(), CV_8UC1);
                 cv::ellipse(whole,
                             cv::RotatedRect(el.centre,
@@ -778,7 +897,7 @@ BackgroundDetection SegmentParticlesBackground(const cv::Mat& grey, const Backgr
             }
         }
         if (drawnId > 1)
-            result.mask(r.roi) |= SeparatedMask(drawn);
+            result.mask(r.roi) |= SeparatedMask(drawn, drawnId);
         else
             result.mask(r.roi).setTo(1, drawn != 0);
     }

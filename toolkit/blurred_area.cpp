@@ -117,7 +117,7 @@ BlurredEllipse EllipseFromWeightedSums(const WeightedSums& sums, double blur)
         dq = std::clamp(dq, -0.2, 0.2);
         x = std::clamp(x + dx, minLog, maxLog);
         q = std::clamp(q + dq, kMinRatio, 1.0);
-        if (std::abs(dx) < 1e-7 && std::abs(dq) < 1e-7)
+        if (std::abs(dx) < 1e-6 && std::abs(dq) < 1e-6)
             break;
     }
     const double area = std::exp(x);

@@ -59,7 +59,7 @@ bool SolveSymmetric(const cv::Matx<double, kParams, kParams>& m, const cv::Vec<d
     double l[kParams][kParams] = {};
     for (int i = 0; i < kParams; ++i)
         for (int j = 0; j <= i; ++j) {
-            double sum = m(i, j);
+            double sum = m(j, i);  // the upper triangle, which the callers fill
             for (int k = 0; k < j; ++k)
                 sum -= l[i][k] * l[j][k];
             if (i == j) {
@@ -368,7 +368,7 @@ EllipseUnion FitEllipseUnion(const std::vector<cv::Point2d>& outline, std::vecto
             const double f = Distance(shapes[static_cast<size_t>(nearest)], p, grad);
             for (int i = 0; i < kParams; ++i) {
                 rhs[static_cast<size_t>(nearest)][i] -= grad[i] * f;
-                for (int j = 0; j < kParams; ++j)
+                for (int j = i; j < kParams; ++j)
                     normal[static_cast<size_t>(nearest)](i, j) += grad[i] * grad[j];
             }
         }
@@ -383,7 +383,7 @@ EllipseUnion FitEllipseUnion(const std::vector<cv::Point2d>& outline, std::vecto
                     rhs[static_cast<size_t>(second)][i] -= grad[i] * f;
                 }
                 for (int i = 0; i < kParams; ++i)
-                    for (int j = 0; j < kParams; ++j)
+                    for (int j = i; j < kParams; ++j)
                         normal[static_cast<size_t>(second)](i, j) += grad[i] * grad[j];
             }
         bool accepted = false, converged = false;
@@ -714,7 +714,8 @@ UnionModel Model(const std::vector<Ellipse>& ellipses, const std::vector<double>
 }  // namespace
 
 std::vector<double> RefineUnionOnDarkness(const cv::Mat& darkness, const cv::Mat& region, double blur,
-                                          std::vector<Ellipse>& ellipses, int iterations)
+                                          std::vector<Ellipse>& ellipses, int iterations, double* cost,
+                                          std::vector<double> contrasts)
 {
     const size_t k = ellipses.size();
     if (k == 0)
@@ -728,7 +729,9 @@ std::vector<double> RefineUnionOnDarkness(const cv::Mat& darkness, const cv::Mat
     const SmallBlur smoothing(blur);
     // Gauss-Newton on the centre and log scale of each ellipse; the contrasts follow by
     // least squares at every step.
-    UnionModel now = Model(ellipses, std::vector<double>(k, 0.5), dark, inside, window.tl(), smoothing, true);
+    if (contrasts.size() != k)
+        contrasts.assign(k, 0.5);
+    UnionModel now = Model(ellipses, contrasts, dark, inside, window.tl(), smoothing, true);
     const int n = static_cast<int>(3 * k);
     double damping = 1e-2;
     for (int iteration = 0; iteration < iterations; ++iteration) {
@@ -754,11 +757,14 @@ std::vector<double> RefineUnionOnDarkness(const cv::Mat& darkness, const cv::Mat
                 for (int i = 0; i < n; ++i) {
                     double* row = normal.ptr<double>(i);
                     rhs.at<double>(i) += g[static_cast<size_t>(i)] * r;
-                    for (int j = 0; j < n; ++j)
+                    for (int j = i; j < n; ++j)
                         row[j] += g[static_cast<size_t>(i)] * g[static_cast<size_t>(j)];
                 }
             }
         }
+        for (int i = 0; i < n; ++i)
+            for (int j = 0; j < i; ++j)
+                normal.at<double>(i, j) = normal.at<double>(j, i);
         bool accepted = false, converged = false;
         for (int attempt = 0; attempt < 4 && !accepted; ++attempt) {
             cv::Mat damped = normal.clone();
@@ -788,5 +794,7 @@ std::vector<double> RefineUnionOnDarkness(const cv::Mat& darkness, const cv::Mat
         if (!accepted || converged)
             break;
     }
+    if (cost)
+        *cost = now.cost;
     return now.contrasts;
 }

@@ -87,5 +87,8 @@ std::vector<cv::Point2d> LevelCrossings(const cv::Mat& value, const cv::Mat& mas
 // on the squared difference. The outline is cut at one level for all particles of a
 // blob, which lies further inside a lighter one, and blur rounds off what sticks out;
 // the darkness shows each particle's own edge. Returns the contrasts.
+// `cost`: the sum of squared differences that remains. `contrasts`: a first guess of
+// each ellipse's contrast (which one shows where they overlap), all alike when empty.
 std::vector<double> RefineUnionOnDarkness(const cv::Mat& darkness, const cv::Mat& region, double blur,
-                                          std::vector<Ellipse>& ellipses, int iterations = 2);
+                                          std::vector<Ellipse>& ellipses, int iterations = 2, double* cost = nullptr,
+                                          std::vector<double> contrasts = {});
