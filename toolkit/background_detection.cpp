@@ -375,7 +375,7 @@ Observation Observe(const Region& r, const cv::Mat& owner, int id, double pixels
     AxisWeights(r.roi.width, m.centre.x, wb, ex2);
     AxisWeights(r.roi.height, m.centre.y, wb, ey2);
     WeightedSums& sums = m.sums;
-    sums.narrowWeight = wa, sums.wideWeight = wb;
+    sums.narrowWeight = wa, sums.wideWeight = wb, sums.areaGuess = std::max(pixels, 1.0);
     double xx = 0, xy = 0, yy = 0, bbr4 = 0;
     for (int y = 0; y < r.roi.height; ++y) {
         const float* d = r.dark.ptr<float>(y);
@@ -873,8 +873,7 @@ BackgroundDetection SegmentParticlesBackground(const cv::Mat& grey, const Backgr
             // darkness, each sized by its own ellipse.
             if (!refined)
                 ellipses = piece.shape.ellipses;
-            const std::vector<double> contrasts =
-                RefineUnionOnDarkness(r.dark, ownedNear(), sigma, ellipses, refined ? 1 : 2);
+            const std::vector<double> contrasts = RefineUnionOnDarkness(r.dark, ownedNear(), sigma, ellipses, 1);
             const cv::Mat parts = EllipseOwnership(ellipses, contrasts, owner, id);
             const int group = groups++;
             for (size_t e = 0; e < ellipses.size(); ++e) {

@@ -87,7 +87,7 @@ BlurredEllipse EllipseFromWeightedSums(const WeightedSums& sums, double blur)
         aniso = k * (m.xx - m.yy) / m.mass - sums.anisotropy;
     };
     // Start: a disc, whose share has a closed form; Newton steps on log area alone.
-    double x = std::log(kPi * wb * wb), q = 1.0;
+    double x = std::log(sums.areaGuess > 0.0 ? sums.areaGuess : kPi * wb * wb), q = 1.0;
     const double maxLog = std::log(1e7), minLog = std::log(1e-2);
     for (int i = 0; i < 30; ++i) {
         double f, g, f1, g1;

@@ -44,6 +44,7 @@ struct WeightedSums {
     double narrowWeight = 0.0, wideWeight = 0.0;
     double narrow = 0.0, wide = 0.0;
     double anisotropy = 0.0;
+    double areaGuess = 0.0;  // where the search for the area starts (0: a disc as wide as the wide weight)
 };
 
 struct BlurredEllipse {

@@ -441,6 +441,21 @@ EllipseUnion FitSingleEllipse(const std::vector<cv::Point2d>& outline, const cv:
         whole.b = 2.0 * std::sqrt(std::max(0.5 * (xx + yy) - root, 1e-3));
         whole.angle = 0.5 * std::atan2(2.0 * xy, xx - yy);
     }
+    if (iterations == 0 && m.m00 >= 3) {
+        // How well the moment ellipse alone fits.
+        EllipseUnion u;
+        u.ellipses.push_back(whole);
+        u.support.assign(1, static_cast<int>(outline.size()));
+        const Shape shape(whole);
+        double sum = 0.0;
+        for (const cv::Point2d& p : outline) {
+            const double f = Distance(shape, p, nullptr);
+            sum += f * f;
+        }
+        u.cost = sum;
+        u.rms = outline.empty() ? 0.0 : std::sqrt(sum / outline.size());
+        return u;
+    }
     if (m.m00 < 3 || outline.size() < 6) {
         EllipseUnion u;
         u.ellipses.push_back(whole);
