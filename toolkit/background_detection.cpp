@@ -553,7 +553,8 @@ cv::Mat EllipseOwnership(const std::vector<Ellipse>& ellipses, const std::vector
 // ellipses (the lighter particle and one around the darker peak) are refined on the
 // darkness and kept when they explain it clearly better than one does.
 bool FindInclusion(const Region& r, const cv::Mat& pieceMask, const std::function<cv::Mat()>& ownedNear,
-                   const Observation& o, const BlurredEllipse& single, double blur, std::vector<Ellipse>& ellipses)
+                   const Observation& o, const BlurredEllipse& single, double blur, std::vector<Ellipse>& ellipses,
+                   std::vector<double>& contrastsOut)
 {
     if (r.atEdge)
         return false;
@@ -590,6 +591,7 @@ bool FindInclusion(const Region& r, const cv::Mat& pieceMask, const std::functio
         contrasts[1] > 0.98 || two[1].Area() < kInclusionPixels)
         return false;
     ellipses = two;
+    contrastsOut = contrasts;
     return true;
 }
 
@@ -839,14 +841,15 @@ BackgroundDetection SegmentParticlesBackground(const cv::Mat& grey, const Backgr
                 return region;
             };
             std::vector<Ellipse> ellipses;
+            std::vector<double> contrasts;
             bool refined = false;
             if (piece.shape.ellipses.size() <= 1) {
                 const Observation o = Observe(r, owner, id, pixels, sigma);
                 const SingleMeasure m = MeasureSingle(o, r.noise, sigma);
                 if (m.ellipse.area <= 0.0)
                     continue;
-                refined =
-                    settings.splitOverlaps && FindInclusion(r, piece.mask, ownedNear, o, m.ellipse, sigma, ellipses);
+                refined = settings.splitOverlaps &&
+                          FindInclusion(r, piece.mask, ownedNear, o, m.ellipse, sigma, ellipses, contrasts);
                 if (!refined) {
                     const float level =
                         static_cast<float>(MaskLevel(r.smoothDark, owner, id, m.ellipse.area, m.ellipse.contrast));
@@ -871,9 +874,10 @@ BackgroundDetection SegmentParticlesBackground(const cv::Mat& grey, const Backgr
             }
             // Merged particles: the ellipses fitted to the blob's outline, refined on its
             // darkness, each sized by its own ellipse.
-            if (!refined)
+            if (!refined) {
                 ellipses = piece.shape.ellipses;
-            const std::vector<double> contrasts = RefineUnionOnDarkness(r.dark, ownedNear(), sigma, ellipses, 1);
+                contrasts = RefineUnionOnDarkness(r.dark, ownedNear(), sigma, ellipses, 1);
+            }
             const cv::Mat parts = EllipseOwnership(ellipses, contrasts, owner, id);
             const int group = groups++;
             for (size_t e = 0; e < ellipses.size(); ++e) {

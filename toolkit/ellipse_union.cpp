@@ -744,8 +744,20 @@ std::vector<double> RefineUnionOnDarkness(const cv::Mat& darkness, const cv::Mat
     const SmallBlur smoothing(blur);
     // Gauss-Newton on the centre and log scale of each ellipse; the contrasts follow by
     // least squares at every step.
-    if (contrasts.size() != k)
-        contrasts.assign(k, 0.5);
+    if (contrasts.size() != k) {
+        // First guess: the mean darkness inside each ellipse, so that where two overlap
+        // the darker one shows from the start.
+        contrasts.assign(k, 0.0);
+        std::vector<int> count(k, 0);
+        for (size_t i = 0; i < k; ++i) {
+            const Shape e(ellipses[i]);
+            for (int y = 0; y < dark.rows; ++y)
+                for (int x = 0; x < dark.cols; ++x)
+                    if (Distance(e, cv::Point2d(window.x + x, window.y + y), nullptr) < 0.0)
+                        contrasts[i] += dark.at<float>(y, x), ++count[i];
+            contrasts[i] = count[i] ? std::max(contrasts[i] / count[i], 0.02) : 0.02;
+        }
+    }
     UnionModel now = Model(ellipses, contrasts, dark, inside, window.tl(), smoothing, true);
     const int n = static_cast<int>(3 * k);
     double damping = 1e-2;
