@@ -120,6 +120,79 @@ TEST(EllipseUnion, OverlappingEllipsesComeApart)
     EXPECT_EQ(ExplainOutline(LevelCrossings(loneDark, lone / 255, 0.35), lone / 255, settings).ellipses.size(), 1u);
 }
 
+// A drawn disc: its crossings of half its darkness lie on its circle, its pixels' moment
+// ellipse is the disc.
+TEST(EllipseUnion, CrossingsAndMomentsOfADisc)
+{
+    Ellipse disc;
+    disc.centre = cv::Point2d(15.3, 14.6), disc.a = disc.b = 6.0;
+    const cv::Mat dark = DrawnEllipse(cv::Size(30, 30), disc, 1.0, 0.0);
+    const cv::Mat mask = dark > 0.5;
+    const std::vector<cv::Point2d> outline = LevelCrossings(dark, mask / 255, 0.5);
+    ASSERT_GE(outline.size(), 40u);
+    for (const cv::Point2d& p : outline) EXPECT_NEAR(cv::norm(p - disc.centre), 6.0, 0.2) << p;
+    std::vector<cv::Point2d> pixels;
+    for (int y = 0; y < mask.rows; ++y)
+        for (int x = 0; x < mask.cols; ++x)
+            if (mask.at<uchar>(y, x)) pixels.emplace_back(x, y);
+    const Ellipse m = MomentEllipse(pixels);
+    EXPECT_LT(cv::norm(m.centre - disc.centre), 0.1);
+    EXPECT_NEAR(m.a, 6.0, 0.2);
+    EXPECT_NEAR(m.b, 6.0, 0.2);
+}
+
+// Three discs in a row come apart into three, each near its centre and size; a dark disc
+// lying on a lighter ellipse, whose outline is the ellipse's, comes apart by its
+// darkness, each near its centre (the dark disc's size is left open: under the blur a
+// small disc a little darker and a little smaller looks nearly the same). Each blob's
+// particles form one group.
+TEST(DetectParticlesBackground, SplitsThreeInARowAndADarkParticleOnALighterOne)
+{
+    cv::Mat clean(100, 220, CV_8UC1, cv::Scalar(200));
+    struct Drawn {
+        cv::Point centre;
+        cv::Mat stamp;
+        int grey;
+    };
+    const std::vector<Drawn> drawn = {
+        {{40, 50}, flowgen::MakeEllipseStamp(6.0, 6.0, 0, 0, 0), 60},
+        {{51, 52}, flowgen::MakeEllipseStamp(5.5, 5.5, 0, 0, 0), 70},
+        {{61, 48}, flowgen::MakeEllipseStamp(5.0, 5.0, 0, 0, 0), 65},
+        {{150, 50}, flowgen::MakeEllipseStamp(11.0, 8.0, 20, 0, 0), 85},
+        {{155, 49}, flowgen::MakeEllipseStamp(3.2, 3.2, 0, 0, 0), 45},
+    };
+    for (const Drawn& d : drawn) {
+        cv::Mat darker = clean.clone();
+        flowgen::DrawStamp(darker, d.stamp, d.centre.x, d.centre.y, d.grey);
+        clean = cv::min(clean, darker);  // where two overlap the darker shows
+    }
+    cv::Mat grey;
+    cv::GaussianBlur(clean, grey, cv::Size(0, 0), 1.0);
+    BackgroundDetectionSettings settings;
+    settings.blurSigma = 1.0;
+    const ParticleBlobs blobs = DetectParticlesBackground(grey, settings);
+    ASSERT_EQ(blobs.size(), drawn.size());
+    std::vector<int> groups;
+    for (size_t i = 0; i < drawn.size(); ++i) {
+        const Drawn& d = drawn[i];
+        const int area = cv::countNonZero(d.stamp);
+        const auto it = std::min_element(blobs.begin(), blobs.end(), [&](const ParticleBlob& a, const ParticleBlob& b) {
+            return cv::norm(a.centroid - cv::Point2d(d.centre)) < cv::norm(b.centroid - cv::Point2d(d.centre));
+        });
+        EXPECT_LT(cv::norm(it->centroid - cv::Point2d(d.centre)), 0.5) << d.centre;
+        if (i < 4) {
+            EXPECT_NEAR(it->area, area, 0.05 * area) << d.centre;
+        }
+        groups.push_back(it->group);
+    }
+    EXPECT_GE(groups[0], 0);
+    EXPECT_EQ(groups[1], groups[0]);
+    EXPECT_EQ(groups[2], groups[0]);
+    EXPECT_GE(groups[3], 0);
+    EXPECT_NE(groups[3], groups[0]);
+    EXPECT_EQ(groups[4], groups[3]);
+}
+
 // Generated frames of whole single particles of 20 to 254 pixels: each found once, the
 // areas unbiased and nearly all within 5 % of the pixels drawn, the blur measured, the
 // stated spread of the areas true to their errors.
