@@ -188,11 +188,14 @@ void DenseFlows(int seeds)
                             ++visiblePairs, visibleSplit += split;
                     }
             }
-            std::printf("%4.1f %5.1f | %5.1f%% of %d | %5.1f%% of %d | %d of %d | %+6.2f %5.1f%% %5.1f%% %5.1f%% |",
-                        blur, noise, 100.0 * pairsSplit / std::max(1, pairs), pairs,
-                        100.0 * tripleFound / std::max(1, tripleParticles), tripleParticles, falseSplits, singles,
-                        region.Mean(), 100.0 * regionRel / std::max(1, region.n), region.Share(region.within5),
-                        region.Share(region.within10));
+            std::printf(
+                "%4.1f %5.1f | %5.1f%% of %d | %5.1f%% of %d | %5.1f%% of %d | %d of %d | %+6.2f %5.1f%% %5.1f%% "
+                "%5.1f%% |",
+                blur, noise, 100.0 * pairsSplit / std::max(1, pairs), pairs,
+                100.0 * visibleSplit / std::max(1, visiblePairs), visiblePairs,
+                100.0 * tripleFound / std::max(1, tripleParticles), tripleParticles, falseSplits, singles,
+                region.Mean(), 100.0 * regionRel / std::max(1, region.n), region.Share(region.within5),
+                region.Share(region.within10));
             for (int k = 0; k < 3; ++k)
                 std::printf(" %d / %d (%+.1f%%)", foundClass[k], truthClass[k],
                             100.0 * (foundClass[k] - truthClass[k]) / std::max(1, truthClass[k]));
