@@ -2,9 +2,9 @@
 // and what it does with bad input.
 
 #include "register_test_support.h"
+#include "tests/folder_snapshot.h"
 #include "tests/hostile_files.h"
 
-#include <QCryptographicHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -87,26 +87,6 @@ Outcome Count(const QStringList& arguments, const QString& dir, const Launch& la
     o.err = QString::fromLocal8Bit(err + process.readAllStandardError());
     o.json = QJsonDocument::fromJson(o.out.toUtf8()).object();
     return o;
-}
-
-// Every entry of a folder by its name's bytes: mode, size, time and, of files up to 64 MB,
-// the contents' hash.
-QMap<QByteArray, QByteArray> Snapshot(const QString& folder)
-{
-    QMap<QByteArray, QByteArray> entries;
-    std::error_code error;
-    for (std::filesystem::directory_iterator it(QFile::encodeName(folder).toStdString(), error), end;
-         !error && it != end; it.increment(error)) {
-        struct stat info {};
-        ::lstat(it->path().c_str(), &info);
-        QFile file(QFile::decodeName(it->path().c_str()));
-        const bool hashed = S_ISREG(info.st_mode) && info.st_size <= (64 << 20) && file.open(QIODevice::ReadOnly);
-        entries.insert(it->path().filename().c_str(),
-                       QByteArray::number(info.st_mode) + ' ' + QByteArray::number(qint64(info.st_size)) + ' ' +
-                           QByteArray::number(qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec) + ' ' +
-                           QCryptographicHash::hash(hashed ? file.readAll() : "", QCryptographicHash::Md5).toHex());
-    }
-    return entries;
 }
 
 // The particle rows of a CSV file, of the frames before `frame`, without the file name
