@@ -7,12 +7,14 @@
 
 namespace {
 
-// The file a write to `path` ends up in: a link's target, as the safe replace of a
-// file follows it; empty when its folder does not exist.
+// The file a write to `path` ends up in: the end of a chain of links, as the safe
+// replace of a file follows them (no further than the system would); empty when its
+// folder does not exist.
 QString WrittenFile(const QString& path)
 {
-    const QFileInfo info(path);
-    const QFileInfo file(info.isSymLink() ? info.symLinkTarget() : info.absoluteFilePath());
+    QFileInfo file(QFileInfo(path).absoluteFilePath());
+    for (int links = 0; file.isSymLink() && links < 40; ++links)
+        file = QFileInfo(file.symLinkTarget());
     const QString folder = QFileInfo(file.absolutePath()).canonicalFilePath();
     return folder.isEmpty() ? QString() : folder + QLatin1Char('/') + file.fileName();
 }

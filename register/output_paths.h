@@ -14,7 +14,7 @@ enum class OutputTarget {
 // folder's listing would take as a frame (a frame itself, also through a link, or a new
 // file named like one; a pipe or device is not listed and so is harmless), or a picture
 // folder that is the counted folder (the next count would take the pictures as frames).
-// Links are followed as the write follows them; a picture folder counts as given and as
+// Links, chains of them too, are followed as the write follows them; a picture folder counts as given and as
 // cleaned ("frames/none/.." is "frames" to a writer that cleans it). False when
 // `countedFolder` does not exist.
 bool OutputTouchesFrames(const QString& target, OutputTarget kind, const QString& countedFolder);

@@ -525,13 +525,15 @@ void TestTesselCount::Prepare(const QByteArray& tag, const QString& dir, BadInpu
         in.arguments = {"-c", "exec \"$0\" --json --csv \"$(printf 'p\\344.csv')\" frames", TESSEL_COUNT_PATH};
         in.input = "frames";
         badUsage("Argument 3 (p\uFFFD.csv) is not valid UTF-8; paths must be given in UTF-8.");
-    } else if (tag == "CSV onto a frame") {  // named directly, or through a link
+    } else if (tag == "CSV onto a frame") {  // named directly, or through a link or a chain of them
         in.arguments = {"--json", "--csv", "frames/" + small.names[3], "frames"};
         badUsage("--csv frames/" + small.names[3] + " would be taken as a frame of frames.");
         in.check = [dir, check = in.check, this](const Outcome& o) {
             check(o);
-            QVERIFY(QFile::link(dir + "/frames/" + small.names[3], dir + "/link.csv"));
+            QVERIFY(QFile::link(dir + "/frames/" + small.names[3], dir + "/link.csv") &&
+                    QFile::link("link.csv", dir + "/chain.csv"));
             QCOMPARE(Count({"--csv", "link.csv", "frames"}, dir).exitCode, 2);
+            QCOMPARE(Count({"--csv", "chain.csv", "frames"}, dir).exitCode, 2);
         };
     } else if (tag == "export into the counted folder") {
         in.arguments = QStringList{"--export", "frames/none/.."} + in.arguments;  // "frames" once cleaned
