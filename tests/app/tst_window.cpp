@@ -464,6 +464,13 @@ void TestWindow::badInputs_data()
         QVERIFY(::mkfifo(QFile::encodeName(Case("data/pipe.csv")).constData(), 0600) == 0);
     };
     row("exports through a link and onto a pipe", in);
+    in = {};
+    in.messages = QStringList{"[ERRO] 1 exported file could not be written"};
+    in.make = [=](const QString& folder) {  // the write would follow it and replace frame 3
+        CopyFlow(folder);
+        QVERIFY(QFile::link(folder + at(3), Case("figures/pos_0_") + names[0]));
+    };
+    row("a picture's name taken by a link to a frame", in);
 }
 
 void TestWindow::badInputs()
