@@ -94,7 +94,8 @@ public:
     QImage ComposeFullImageWindow(int offset);
 
     // Export (register_export.cpp): the pos_ and res_ images of every frame of
-    // interest. Returns the paths that could not be written (empty on success).
+    // interest. Returns the paths that could not be written (empty on success), among
+    // them those that would replace a frame of the folder through a link.
     QStringList ExportFramesOfInterest(QString targetFolder);
 
     // Log (register_log.cpp): "log_KOV.txt" in the working directory. A line that
