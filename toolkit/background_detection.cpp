@@ -70,7 +70,8 @@ cv::Mat BlockBackground(const cv::Mat& grey)
 }
 
 // One row of the bilinearly interpolated block background: levels at block centres,
-// linear between them, constant beyond the outer ones.
+// linear between them, constant beyond the outer ones. Whole blocks run in loops of a
+// fixed length, which the compiler turns into vector code.
 void BackgroundRow(const cv::Mat& grid, int y, int width, std::vector<float>& row)
 {
     const float gy = std::clamp((y + 0.5f) / kBlock - 0.5f, 0.0f, static_cast<float>(grid.rows - 1));
@@ -78,30 +79,51 @@ void BackgroundRow(const cv::Mat& grid, int y, int width, std::vector<float>& ro
     const float fy = gy - y0;
     const float* g0 = grid.ptr<float>(y0);
     const float* g1 = grid.ptr<float>(y1);
-    row.resize(static_cast<size_t>(width));
+    row.resize(static_cast<size_t>(width) + kBlock);  // room for a whole last block
+    float* r = row.data();
     const int half = kBlock / 2;
     for (int x = 0; x < std::min(half, width); ++x)
-        row[static_cast<size_t>(x)] = g0[0] * (1 - fy) + g1[0] * fy;
-    for (int bx = 0; bx < grid.cols; ++bx) {
+        r[x] = g0[0] * (1 - fy) + g1[0] * fy;
+    for (int bx = 0; bx < grid.cols && half + bx * kBlock < width; ++bx) {
         const float left = g0[bx] * (1 - fy) + g1[bx] * fy;
         const int next = std::min(bx + 1, grid.cols - 1);
         const float right = g0[next] * (1 - fy) + g1[next] * fy;
         const float step = (right - left) / kBlock;
-        const int x0 = half + bx * kBlock;
         // Pixel x sits at block coordinate (x + 0.5) / kBlock - 0.5; between centres bx and bx + 1.
-        for (int i = 0, x = x0; i < kBlock && x < width; ++i, ++x)
-            row[static_cast<size_t>(x)] = left + step * (i + 0.5f);
+        float* out = r + half + bx * kBlock;
+        for (int i = 0; i < kBlock; ++i)
+            out[i] = left + step * (i + 0.5f);
     }
+    row.resize(static_cast<size_t>(width));
 }
 
 // Candidates (CV_8UC1 0/255): smoothed grey below (1 - darkness) x the block background,
-// interpolated bilinearly between block centres.
+// interpolated bilinearly between block centres and rounded, row by row in loops of a
+// fixed length (a whole-frame image of the limit would cost more than the comparison).
 cv::Mat Candidates(const cv::Mat& smooth, const cv::Mat& grid, double darkness)
 {
-    cv::Mat limit, out;
-    cv::resize(grid * (1.0 - darkness), limit, smooth.size(), 0.0, 0.0, cv::INTER_LINEAR);
-    limit.convertTo(limit, CV_8U);
-    cv::compare(smooth, limit, out, cv::CMP_LT);
+    const cv::Mat scaled = grid * (1.0 - darkness);
+    cv::Mat out(smooth.size(), CV_8UC1);
+    std::vector<float> limit;
+    uchar block[kBlock];
+    for (int y = 0; y < smooth.rows; ++y) {
+        BackgroundRow(scaled, y, smooth.cols, limit);
+        const float* l = limit.data();
+        const uchar* s = smooth.ptr<uchar>(y);
+        uchar* o = out.ptr<uchar>(y);
+        for (int x = 0; x < smooth.cols; x += kBlock) {
+            if (x + kBlock > smooth.cols) {
+                for (int i = x; i < smooth.cols; ++i)
+                    o[i] = s[i] < static_cast<int>(l[i] + 0.5f) ? 255 : 0;
+                break;
+            }
+            for (int i = 0; i < kBlock; ++i)
+                block[i] = static_cast<uchar>(static_cast<int>(l[x + i] + 0.5f));
+            for (int i = 0; i < kBlock; ++i)
+                block[i] = s[x + i] < block[i] ? 255 : 0;
+            std::memcpy(o + x, block, kBlock);
+        }
+    }
     return out;
 }
 
