@@ -37,16 +37,15 @@ double Distance(const Shape& e, const cv::Point2d& p, double* grad)
     const double k = std::sqrt(K), h = std::sqrt(H);
     const double f = (K - k) / h;
     if (grad) {
-        // (du, dv, dA, dB) of each parameter.
-        const double d[kParams][4] = {
-            {-c, s, 0, 0}, {-s, -c, 0, 0}, {0, 0, -2 * A, 0}, {0, 0, 0, -2 * B}, {v, -u, 0, 0}};
-        for (int i = 0; i < kParams; ++i) {
-            const double dK = 2 * u * A * d[i][0] + 2 * v * B * d[i][1] + u * u * d[i][2] + v * v * d[i][3];
-            const double dH =
-                2 * u * A * A * d[i][0] + 2 * v * B * B * d[i][1] + 2 * u * u * A * d[i][2] + 2 * v * v * B * d[i][3];
-            const double dk = dK / (2 * k), dh = dH / (2 * h);
-            grad[i] = (dK - dk) / h - (K - k) * dh / H;
-        }
+        // d f = P dK - Q dH with the derivatives of K and H by each parameter through
+        // u, v (centre and angle), A and B (log axes).
+        const double P = (1.0 - 0.5 / k) / h, Q = 0.5 * f / H;
+        const double kU = 2 * u * A, kV = 2 * v * B, hU = 2 * u * A * A, hV = 2 * v * B * B;
+        grad[0] = P * (s * kV - c * kU) - Q * (s * hV - c * hU);
+        grad[1] = -P * (s * kU + c * kV) + Q * (s * hU + c * hV);
+        grad[2] = -2 * u * u * A * (P - 2 * Q * A);
+        grad[3] = -2 * v * v * B * (P - 2 * Q * B);
+        grad[4] = P * (v * kU - u * kV) - Q * (v * hU - u * hV);
     }
     return f;
 }
@@ -119,21 +118,38 @@ double OverlapDepth(const std::vector<Shape>& shapes, const cv::Point2d& p, int*
     return f2;
 }
 
-double Cost(const std::vector<Ellipse>& ellipses, const std::vector<cv::Point2d>& points,
-            const std::vector<cv::Point2d>& interior, double overlapWeight)
+// What a union's fit costs and, for the next step, which ellipse each point pulls on:
+// each outline point on its nearest ellipse, each interior point inside two or more on
+// the second (-1 for none).
+struct Evaluation {
+    double cost = 0.0;
+    double outlineCost = 0.0;  // of the outline points alone
+    std::vector<int> nearest, second;
+};
+
+void Evaluate(const std::vector<Ellipse>& ellipses, const std::vector<cv::Point2d>& points,
+              const std::vector<cv::Point2d>& interior, double overlapWeight, Evaluation& out)
 {
     const std::vector<Shape> shapes = Shapes(ellipses);
+    out.nearest.resize(points.size());
     double cost = 0.0;
-    for (const cv::Point2d& p : points) {
-        const double f = UnionDistance(shapes, p, nullptr);
+    for (size_t i = 0; i < points.size(); ++i) {
+        const double f = UnionDistance(shapes, points[i], &out.nearest[i]);
         cost += f * f;
     }
-    if (shapes.size() > 1 && overlapWeight > 0.0)
-        for (const cv::Point2d& p : interior) {
-            const double f = overlapWeight * OverlapDepth(shapes, p, nullptr);
+    out.outlineCost = cost;
+    out.second.clear();
+    if (shapes.size() > 1 && overlapWeight > 0.0) {
+        out.second.resize(interior.size());
+        for (size_t i = 0; i < interior.size(); ++i) {
+            const double depth = OverlapDepth(shapes, interior[i], &out.second[i]);
+            if (depth >= 0.0)
+                out.second[i] = -1;
+            const double f = overlapWeight * depth;
             cost += f * f;
         }
-    return cost;
+    }
+    out.cost = cost;
 }
 
 void Clamp(Ellipse& e, double minAxis, double maxAxis)
@@ -352,7 +368,8 @@ EllipseUnion FitEllipseUnion(const std::vector<cv::Point2d>& outline, std::vecto
     for (Ellipse& e : start)
         Clamp(e, minAxis, maxAxis);
     std::vector<Ellipse> current = start;
-    double cost = Cost(current, outline, interior, overlapWeight);
+    Evaluation now, trialEvaluation;
+    Evaluate(current, outline, interior, overlapWeight, now);
     double damping = 1e-3;
     const size_t k = current.size();
     for (int iteration = 0; iteration < iterations && !outline.empty(); ++iteration) {
@@ -362,29 +379,23 @@ EllipseUnion FitEllipseUnion(const std::vector<cv::Point2d>& outline, std::vecto
         std::vector<cv::Vec<double, kParams>> rhs(k, cv::Vec<double, kParams>::all(0.0));
         double grad[kParams];
         const std::vector<Shape> shapes = Shapes(current);
-        for (const cv::Point2d& p : outline) {
-            int nearest = 0;
-            UnionDistance(shapes, p, &nearest);
-            const double f = Distance(shapes[static_cast<size_t>(nearest)], p, grad);
+        const auto add = [&](size_t e, double f, double weight) {
             for (int i = 0; i < kParams; ++i) {
-                rhs[static_cast<size_t>(nearest)][i] -= grad[i] * f;
-                for (int j = i; j < kParams; ++j)
-                    normal[static_cast<size_t>(nearest)](i, j) += grad[i] * grad[j];
+                grad[i] *= weight;
+                rhs[e][i] -= grad[i] * f;
             }
+            for (int i = 0; i < kParams; ++i)
+                for (int j = i; j < kParams; ++j)
+                    normal[e](i, j) += grad[i] * grad[j];
+        };
+        for (size_t p = 0; p < outline.size(); ++p) {
+            const size_t e = static_cast<size_t>(now.nearest[p]);
+            add(e, Distance(shapes[e], outline[p], grad), 1.0);
         }
-        if (k > 1 && overlapWeight > 0.0)
-            for (const cv::Point2d& p : interior) {
-                int second = -1;
-                if (OverlapDepth(shapes, p, &second) >= 0.0 || second < 0)
-                    continue;
-                const double f = overlapWeight * Distance(shapes[static_cast<size_t>(second)], p, grad);
-                for (int i = 0; i < kParams; ++i) {
-                    grad[i] *= overlapWeight;
-                    rhs[static_cast<size_t>(second)][i] -= grad[i] * f;
-                }
-                for (int i = 0; i < kParams; ++i)
-                    for (int j = i; j < kParams; ++j)
-                        normal[static_cast<size_t>(second)](i, j) += grad[i] * grad[j];
+        for (size_t p = 0; p < now.second.size(); ++p)
+            if (now.second[p] >= 0) {
+                const size_t e = static_cast<size_t>(now.second[p]);
+                add(e, overlapWeight * Distance(shapes[e], interior[p], grad), overlapWeight);
             }
         bool accepted = false, converged = false;
         for (int attempt = 0; attempt < 6 && !accepted; ++attempt) {
@@ -403,10 +414,11 @@ EllipseUnion FitEllipseUnion(const std::vector<cv::Point2d>& outline, std::vecto
                 t.angle += step[4];
                 Clamp(t, minAxis, maxAxis);
             }
-            const double trialCost = Cost(trial, outline, interior, overlapWeight);
-            if (trialCost < cost) {
-                converged = cost - trialCost < 1e-4 * cost;
-                current = trial, cost = trialCost, accepted = true;
+            Evaluate(trial, outline, interior, overlapWeight, trialEvaluation);
+            if (trialEvaluation.cost < now.cost) {
+                converged = now.cost - trialEvaluation.cost < 1e-4 * now.cost;
+                current = trial, accepted = true;
+                std::swap(now, trialEvaluation);
                 damping = std::max(damping * 0.3, 1e-7);
             } else {
                 damping *= 10.0;
@@ -416,15 +428,11 @@ EllipseUnion FitEllipseUnion(const std::vector<cv::Point2d>& outline, std::vecto
             break;
     }
     result.ellipses = current;
-    result.cost = cost;
-    result.rms = outline.empty() ? 0.0 : std::sqrt(Cost(current, outline, {}, 0.0) / outline.size());
+    result.cost = now.cost;
+    result.rms = outline.empty() ? 0.0 : std::sqrt(now.outlineCost / outline.size());
     result.support.assign(k, 0);
-    const std::vector<Shape> shapes = Shapes(current);
-    for (const cv::Point2d& p : outline) {
-        int nearest = 0;
-        UnionDistance(shapes, p, &nearest);
+    for (const int nearest : now.nearest)
         ++result.support[static_cast<size_t>(nearest)];
-    }
     return result;
 }
 
