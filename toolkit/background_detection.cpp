@@ -232,17 +232,25 @@ bool FitPlane(const cv::Mat& grey, const cv::Mat& excluded, const cv::Rect& wind
         const uchar* g = grey.ptr<uchar>(y);
         const uchar* e = excluded.ptr<uchar>(y);
         const double v = y - cy;
-        double rn = 0, ru = 0, ruu = 0, rg = 0, rgu = 0, rgg = 0;
+        // Exact integer sums along the row (x counted from the window's left edge),
+        // centred once per row.
+        int64_t rn = 0, rx = 0, rxx = 0, rg = 0, rgx = 0, rgg = 0;
         // Every other pixel, alternating by row: the background's noise averages out
         // well before that.
         for (int x = window.x + ((y + window.x) & 1); x < window.x + window.width; x += 2) {
             if (e[x])
                 continue;
-            const double u = x - cx, value = g[x];
-            rn += 1, ru += u, ruu += u * u, rg += value, rgu += value * u, rgg += value * value;
+            const int u = x - window.x, value = g[x];
+            rn += 1, rx += u, rxx += u * u, rg += value, rgx += value * u, rgg += value * value;
         }
-        n += rn, su += ru, suu += ruu, sg += rg, sgu += rgu, sgg += rgg;
-        sv += rn * v, suv += ru * v, svv += rn * v * v, sgv += rg * v;
+        const double o = window.x - cx;  // centred u = x + o
+        const double ru = static_cast<double>(rx) + o * static_cast<double>(rn);
+        const double ruu = static_cast<double>(rxx) + 2 * o * static_cast<double>(rx) + o * o * static_cast<double>(rn);
+        const double rgu = static_cast<double>(rgx) + o * static_cast<double>(rg);
+        n += static_cast<double>(rn), su += ru, suu += ruu, sg += static_cast<double>(rg), sgu += rgu;
+        sgg += static_cast<double>(rgg);
+        sv += static_cast<double>(rn) * v, suv += ru * v, svv += static_cast<double>(rn) * v * v;
+        sgv += static_cast<double>(rg) * v;
     }
     if (n < 20)
         return false;
@@ -283,12 +291,13 @@ struct Piece {
     EllipseUnion shape;
 };
 
-// The largest 8-connected part of a 0/1 mask with its holes filled.
-cv::Mat FilledLargest(const cv::Mat& mask)
+// The largest 8-connected part of a 0/1 mask with its holes filled, and its outer contour.
+cv::Mat FilledLargest(const cv::Mat& mask, std::vector<cv::Point>& outline)
 {
     std::vector<std::vector<cv::Point>> contours;
     cv::findContours(mask, contours, cv::RETR_EXTERNAL, cv::CHAIN_APPROX_SIMPLE);
     cv::Mat out = cv::Mat::zeros(mask.size(), CV_8UC1);
+    outline.clear();
     if (contours.empty())
         return out;
     size_t best = 0;
@@ -299,6 +308,7 @@ cv::Mat FilledLargest(const cv::Mat& mask)
             bestArea = a, best = i;
     }
     cv::drawContours(out, contours, static_cast<int>(best), cv::Scalar(1), cv::FILLED);
+    outline = std::move(contours[best]);
     return out;
 }
 
@@ -526,21 +536,31 @@ double BlurOfParticle(const Region& r, const Observation& o, double guess)
 // particle's outline inward at half contrast; this keeps its mask at its size.
 double MaskLevel(const cv::Mat& dark, const cv::Mat& owner, int id, double area, double contrast)
 {
-    std::vector<float> values;
+    // Only the values between the two bounds need ordering: the count above the upper
+    // one and the count of all decide the rest.
+    const double lo = 0.3 * contrast, hi = 0.5 * contrast;
+    std::vector<float> band;
+    size_t owned = 0, above = 0;
     for (int y = 0; y < dark.rows; ++y) {
         const float* d = dark.ptr<float>(y);
         const int* o = owner.ptr<int>(y);
         for (int x = 0; x < dark.cols; ++x)
-            if (o[x] == id)
-                values.push_back(d[x]);
+            if (o[x] == id) {
+                ++owned;
+                if (d[x] > hi)
+                    ++above;
+                else if (d[x] >= lo)
+                    band.push_back(d[x]);
+            }
     }
     const size_t n = static_cast<size_t>(std::lround(area));
-    double level = 0.5 * contrast;
-    if (n >= 1 && n <= values.size()) {
-        std::nth_element(values.begin(), values.begin() + (n - 1), values.end(), std::greater<float>());
-        level = std::clamp<double>(values[n - 1], 0.3 * contrast, 0.5 * contrast);
-    }
-    return level;
+    if (n < 1 || n > owned || above >= n)
+        return hi;
+    const size_t rank = n - above;  // among the band, largest first
+    if (rank > band.size())
+        return lo;
+    std::nth_element(band.begin(), band.begin() + (rank - 1), band.end(), std::greater<float>());
+    return band[rank - 1];
 }
 
 // Which ellipse of a piece's union each pixel the piece owns belongs to (1 + index, 0
@@ -883,13 +903,15 @@ BackgroundDetection SegmentParticlesBackground(const cv::Mat& grey, const Backgr
                         for (int x = 0; x < above.cols; ++x)
                             a[x] = ow[x] == id && sd[x] > level;
                     }
-                    const cv::Mat mask = FilledLargest(above);
+                    std::vector<cv::Point> contour;
+                    const cv::Mat mask = FilledLargest(above, contour);
                     ParticleBlob blob;
                     blob.centroid = o.centre + cv::Point2d(r.roi.x, r.roi.y);
                     blob.area = m.ellipse.area;
                     blob.contrast = m.ellipse.contrast;
                     blob.areaSd = m.areaSd;
-                    ComputeShapeFactors(mask.clone(), blob.ratio, blob.circularity);
+                    if (!contour.empty())
+                        ContourShapeFactors(contour, blob.ratio, blob.circularity);
                     emit(blob, mask);
                     continue;
                 }

@@ -50,6 +50,14 @@ double Distance(const Shape& e, const cv::Point2d& p, double* grad)
     return f;
 }
 
+// K = u^2 / a^2 + v^2 / b^2 of a point: below 1 inside the ellipse, above 1 outside.
+double Level(const Shape& e, const cv::Point2d& p)
+{
+    const double dx = p.x - e.centre.x, dy = p.y - e.centre.y;
+    const double u = dx * e.c + dy * e.s, v = -dx * e.s + dy * e.c;
+    return u * u * e.A + v * v * e.B;
+}
+
 // Solves m x = b for a symmetric positive definite 5 x 5 m by Cholesky factors; false
 // when m is not positive definite.
 bool SolveSymmetric(const cv::Matx<double, kParams, kParams>& m, const cv::Vec<double, kParams>& b,
@@ -652,6 +660,15 @@ UnionModel Model(const std::vector<Ellipse>& ellipses, const std::vector<double>
     cv::Rect all;
     for (const cv::Rect& b : boxes)
         all |= b;
+    // The distance is (k - 1) / |grad k| with k = sqrt(K) and |grad k| between 1 / a and
+    // 1 / b (b the shorter semi-axis): pixels whose K lies beyond these bounds are
+    // covered wholly or not at all, and need no distance.
+    std::vector<double> fullBelow(k), emptyAbove(k);
+    for (size_t i = 0; i < k; ++i) {
+        const double shorter = std::min(shapes[i].a, shapes[i].b);
+        fullBelow[i] = shorter > 0.5 ? (1.0 - 0.5 / shorter) * (1.0 - 0.5 / shorter) : -1.0;
+        emptyAbove[i] = (1.0 + 0.5 / shorter) * (1.0 + 0.5 / shorter);
+    }
     double grad[kParams];
     for (int y = all.y; y < all.br().y; ++y)
         for (int x = all.x; x < all.br().x; ++x) {
@@ -661,7 +678,10 @@ UnionModel Model(const std::vector<Ellipse>& ellipses, const std::vector<double>
             for (size_t i = 0; i < k; ++i) {
                 if (!boxes[i].contains(cv::Point(x, y)))
                     continue;
-                const double fi = Distance(shapes[i], p, nullptr);
+                const double K = Level(shapes[i], p);
+                if (K >= emptyAbove[i])
+                    continue;
+                const double fi = K <= fullBelow[i] ? -1.0 : Distance(shapes[i], p, nullptr);
                 const double ci = std::clamp(0.5 - fi, 0.0, 1.0);
                 if (order[i] * ci > best)
                     best = order[i] * ci, top = i, cover = ci, f = fi;
@@ -678,10 +698,16 @@ UnionModel Model(const std::vector<Ellipse>& ellipses, const std::vector<double>
                                   static_cast<float>(-(grad[2] + grad[3]))}});
             }
         }
+    // Each ellipse blurred within the blur's reach of its box alone: zero beyond.
     cv::Mat scratch, blurred;
+    const int radius = smoothing.Radius();
     for (size_t i = 0; i < k; ++i) {
-        smoothing.Apply(shown[i], blurred, scratch);
-        blurred.copyTo(shown[i]);
+        const cv::Rect reach =
+            (boxes[i] + cv::Size(2 * radius, 2 * radius) - cv::Point(radius, radius)) & cv::Rect(0, 0, w, h);
+        if (reach.empty())
+            continue;
+        smoothing.Apply(shown[i](reach), blurred, scratch);
+        blurred.copyTo(shown[i](reach));
     }
     UnionModel m;
     m.contrasts = order;
@@ -761,7 +787,7 @@ std::vector<double> RefineUnionOnDarkness(const cv::Mat& darkness, const cv::Mat
             const Shape e(ellipses[i]);
             for (int y = 0; y < dark.rows; ++y)
                 for (int x = 0; x < dark.cols; ++x)
-                    if (Distance(e, cv::Point2d(window.x + x, window.y + y), nullptr) < 0.0)
+                    if (Level(e, cv::Point2d(window.x + x, window.y + y)) < 1.0)
                         contrasts[i] += dark.at<float>(y, x), ++count[i];
             contrasts[i] = count[i] ? std::max(contrasts[i] / count[i], 0.02) : 0.02;
         }
