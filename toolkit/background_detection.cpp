@@ -196,19 +196,26 @@ public:
     };
     std::vector<Region> regions;  // region label - 1
 
-    // Labels (CV_32S, 0 where no candidate) of the pixels of a window.
-    cv::Mat Labels(const cv::Rect& window) const
+    // The candidate pixels of a window (CV_8UC1 0/1, allocated here): those of region
+    // `label` in `own`, those of any other region in `others`. True when there are others.
+    bool Paint(const cv::Rect& window, int label, cv::Mat& own, cv::Mat& others) const
     {
-        cv::Mat out = cv::Mat::zeros(window.size(), CV_32S);
+        own = cv::Mat::zeros(window.size(), CV_8UC1);
+        others = cv::Mat::zeros(window.size(), CV_8UC1);
+        bool crowded = false;
         for (int y = window.y; y < window.br().y; ++y) {
-            int* o = out.ptr<int>(y - window.y);
+            uchar* o = own.ptr<uchar>(y - window.y) - window.x;
+            uchar* e = others.ptr<uchar>(y - window.y) - window.x;
             for (int j = rowStart[static_cast<size_t>(y)]; j < rowStart[static_cast<size_t>(y) + 1]; ++j) {
                 const Run& run = runs[static_cast<size_t>(j)];
-                for (int x = std::max(run.first, window.x); x <= std::min(run.last, window.br().x - 1); ++x)
-                    o[x - window.x] = run.label;
+                const int first = std::max(run.first, window.x), last = std::min(run.last, window.br().x - 1);
+                if (first > last)
+                    continue;
+                crowded = crowded || run.label != label;
+                std::fill(run.label == label ? o + first : e + first, (run.label == label ? o : e) + last + 1, 1);
             }
         }
-        return out;
+        return crowded;
     }
 
 private:
@@ -276,7 +283,6 @@ struct Region {
     cv::Rect roi;        // its box grown by kWideMargin, clipped to the frame
     cv::Mat dark;        // CV_32F darkness in roi
     cv::Mat smoothDark;  // CV_32F darkness of the smoothed frame in roi
-    cv::Mat candidate;   // CV_8U 0/1 in roi: this region's candidate pixels
     cv::Mat others;      // CV_8U 0/1 in roi: other regions' candidate pixels (empty when none)
     float peak = 0.0f;   // largest smoothed darkness on its candidate pixels
     double noise = 0.0;  // standard deviation of the darkness of a pixel
@@ -320,13 +326,27 @@ cv::Mat Ownership(const Region& r, const std::vector<Piece>& pieces)
     if (pieces.size() == 1 && r.others.empty())
         return owner;
     // Seeds: every piece and the other regions' pixels; each pixel takes its nearest seed.
-    cv::Mat seeds = cv::Mat::zeros(r.roi.size(), CV_32S);
-    for (size_t i = 0; i < pieces.size(); ++i)
-        seeds.setTo(static_cast<int>(i + 1), pieces[i].mask);
-    if (!r.others.empty())
-        seeds.setTo(-1, r.others);
+    cv::Mat seeds = cv::Mat::zeros(r.roi.size(), CV_32S), free(r.roi.size(), CV_8UC1);
+    for (int y = 0; y < seeds.rows; ++y) {
+        int* s = seeds.ptr<int>(y);
+        for (size_t i = 0; i < pieces.size(); ++i) {
+            const uchar* m = pieces[i].mask.ptr<uchar>(y);
+            for (int x = 0; x < seeds.cols; ++x)
+                if (m[x])
+                    s[x] = static_cast<int>(i + 1);
+        }
+        if (!r.others.empty()) {
+            const uchar* o = r.others.ptr<uchar>(y);
+            for (int x = 0; x < seeds.cols; ++x)
+                if (o[x])
+                    s[x] = -1;
+        }
+        uchar* f = free.ptr<uchar>(y);
+        for (int x = 0; x < seeds.cols; ++x)
+            f[x] = s[x] ? 0 : 255;
+    }
     cv::Mat distance, nearest;
-    cv::distanceTransform(seeds == 0, distance, nearest, cv::DIST_L2, cv::DIST_MASK_3, cv::DIST_LABEL_PIXEL);
+    cv::distanceTransform(free, distance, nearest, cv::DIST_L2, cv::DIST_MASK_3, cv::DIST_LABEL_PIXEL);
     std::vector<int> seedOf(static_cast<size_t>(r.roi.area()) + 1, 0);
     for (int y = 0; y < seeds.rows; ++y)
         for (int x = 0; x < seeds.cols; ++x)
@@ -734,39 +754,32 @@ BackgroundDetection SegmentParticlesBackground(const cv::Mat& grey, const Backgr
         }
         r.dark.create(r.roi.size(), CV_32F);
         r.smoothDark.create(r.roi.size(), CV_32F);
-        r.candidate = cv::Mat::zeros(r.roi.size(), CV_8UC1);
-        bool crowded = false;
-        const cv::Mat roiLabels = runs.Labels(r.roi);
+        cv::Mat candidate;
+        if (!runs.Paint(r.roi, k, candidate, r.others))
+            r.others.release();
         for (int y = 0; y < r.roi.height; ++y) {
             const uchar* g = grey.ptr<uchar>(r.roi.y + y) + r.roi.x;
             const uchar* s = smooth.ptr<uchar>(r.roi.y + y) + r.roi.x;
-            const int* l = roiLabels.ptr<int>(y);
+            const uchar* c = candidate.ptr<uchar>(y);
             const float* lv = level.ptr<float>(y);
             float* d = r.dark.ptr<float>(y);
             float* sd = r.smoothDark.ptr<float>(y);
-            uchar* c = r.candidate.ptr<uchar>(y);
             for (int x = 0; x < r.roi.width; ++x) {
                 const float inv = 1.0f / std::max(lv[x], 1.0f);
                 d[x] = 1.0f - g[x] * inv;
                 sd[x] = 1.0f - s[x] * inv;
-                c[x] = l[x] == k;
-                if (l[x] == k)
+                if (c[x])
                     r.peak = std::max(r.peak, sd[x]);
-                crowded = crowded || (l[x] != 0 && l[x] != k);
             }
         }
         r.noise = noise / std::max(1.0f, level.at<float>(level.rows / 2, level.cols / 2));
-        if (crowded) {
-            r.others = (roiLabels != 0) & (roiLabels != k);
-            r.others /= 255;
-        }
         std::vector<Piece> pieces;
         std::vector<std::vector<cv::Point>> contours;
         cv::Mat half(r.roi.size(), CV_8UC1);
         const float cut = static_cast<float>(kOutlineLevel * r.peak);
         for (int y = 0; y < half.rows; ++y) {
             const float* sd = r.smoothDark.ptr<float>(y);
-            const uchar* c = r.candidate.ptr<uchar>(y);
+            const uchar* c = candidate.ptr<uchar>(y);
             uchar* h = half.ptr<uchar>(y);
             for (int x = 0; x < half.cols; ++x)
                 h[x] = c[x] && sd[x] > cut;
@@ -856,14 +869,25 @@ BackgroundDetection SegmentParticlesBackground(const cv::Mat& grey, const Backgr
         cv::Mat drawn = cv::Mat::zeros(r.roi.size(), CV_32S);
         int drawnId = 0;
         const auto emit = [&](ParticleBlob blob, const cv::Mat& mask) {
-            const int pixels = cv::countNonZero(mask);
+            // Its pixels, box and id drawn in one pass.
+            int pixels = 0, left = mask.cols, top = mask.rows, right = -1, bottom = -1;
+            for (int y = 0; y < mask.rows; ++y) {
+                const uchar* m = mask.ptr<uchar>(y);
+                int* d = drawn.ptr<int>(y);
+                for (int x = 0; x < mask.cols; ++x)
+                    if (m[x]) {
+                        ++pixels, d[x] = drawnId + 1;
+                        left = std::min(left, x), right = std::max(right, x);
+                        top = std::min(top, y), bottom = y;
+                    }
+            }
             if (pixels == 0)
                 return;
+            ++drawnId;
             blob.maskArea = pixels;
-            blob.box = cv::boundingRect(mask) + r.roi.tl();
+            blob.box = cv::Rect(left + r.roi.x, top + r.roi.y, right - left + 1, bottom - top + 1);
             blob.touchesBorder = r.atEdge || blob.box.x == 0 || blob.box.y == 0 || blob.box.br().x == grey.cols ||
                                  blob.box.br().y == grey.rows;
-            drawn.setTo(++drawnId, mask);
             result.blobs.push_back(blob);
         };
         for (size_t pi = 0; pi < pieces.size(); ++pi) {
@@ -932,7 +956,15 @@ BackgroundDetection SegmentParticlesBackground(const cv::Mat& grey, const Backgr
                 blob.contrast = contrasts[e];
                 blob.areaSd = 0.1 * blob.area;
                 blob.group = group;
-                const cv::Mat mask = (parts == static_cast<int>(e + 1)) & (r.smoothDark > kOutlineLevel * r.peak);
+                cv::Mat mask(r.roi.size(), CV_8UC1);
+                const float cut = static_cast<float>(kOutlineLevel * r.peak);
+                for (int y = 0; y < mask.rows; ++y) {
+                    const int* pa = parts.ptr<int>(y);
+                    const float* sd = r.smoothDark.ptr<float>(y);
+                    uchar* m = mask.ptr<uchar>(y);
+                    for (int x = 0; x < mask.cols; ++x)
+                        m[x] = pa[x] == static_cast<int>(e + 1) && sd[x] > cut;
+                }
                 cv::Mat whole = cv::Mat::zeros(r.roi.size(), CV_8UC1);
                 cv::ellipse(whole,
                             cv::RotatedRect(el.centre,
@@ -940,13 +972,20 @@ BackgroundDetection SegmentParticlesBackground(const cv::Mat& grey, const Backgr
                                             static_cast<float>(el.angle * 180.0 / kPi)),
                             cv::Scalar(1), cv::FILLED);
                 ComputeShapeFactors(whole, blob.ratio, blob.circularity);
-                emit(blob, mask / 255);
+                emit(blob, mask);
             }
         }
-        if (drawnId > 1)
+        if (drawnId > 1) {
             result.mask(r.roi) |= SeparatedMask(drawn, drawnId);
-        else
-            result.mask(r.roi).setTo(1, drawn != 0);
+        } else {
+            for (int y = 0; y < drawn.rows; ++y) {
+                const int* d = drawn.ptr<int>(y);
+                uchar* m = result.mask.ptr<uchar>(r.roi.y + y) + r.roi.x;
+                for (int x = 0; x < drawn.cols; ++x)
+                    if (d[x])
+                        m[x] = 1;
+            }
+        }
     }
     return result;
 }

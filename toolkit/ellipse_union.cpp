@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 
 namespace {
@@ -446,18 +447,31 @@ EllipseUnion FitEllipseUnion(const std::vector<cv::Point2d>& outline, std::vecto
 
 EllipseUnion FitSingleEllipse(const std::vector<cv::Point2d>& outline, const cv::Mat& mask, int iterations)
 {
-    const cv::Moments m = cv::moments(mask, true);
+    // The mask's moments, summed exactly (a small mask costs less so than cv::moments).
+    int64_t n = 0, sx = 0, sy = 0, sxx = 0, sxy = 0, syy = 0;
+    for (int y = 0; y < mask.rows; ++y) {
+        const uchar* p = mask.ptr<uchar>(y);
+        int64_t rn = 0, rx = 0, rxx = 0;
+        for (int x = 0; x < mask.cols; ++x)
+            if (p[x])
+                ++rn, rx += x, rxx += x * x;
+        n += rn, sx += rx, sy += rn * y, sxx += rxx, sxy += rx * y, syy += rn * y * y;
+    }
+    const double m00 = static_cast<double>(n);
     Ellipse whole;
-    if (m.m00 > 0) {
+    if (m00 > 0) {
+        const double cx = static_cast<double>(sx) / m00, cy = static_cast<double>(sy) / m00;
         // As MomentEllipse: a pixel spreads over its square, 1/12 more on each axis.
-        const double xx = m.mu20 / m.m00 + 1.0 / 12, yy = m.mu02 / m.m00 + 1.0 / 12, xy = m.mu11 / m.m00;
+        const double xx = (static_cast<double>(sxx) - cx * static_cast<double>(sx)) / m00 + 1.0 / 12;
+        const double yy = (static_cast<double>(syy) - cy * static_cast<double>(sy)) / m00 + 1.0 / 12;
+        const double xy = (static_cast<double>(sxy) - cx * static_cast<double>(sy)) / m00;
         const double root = std::sqrt(0.25 * (xx - yy) * (xx - yy) + xy * xy);
-        whole.centre = cv::Point2d(m.m10 / m.m00, m.m01 / m.m00);
+        whole.centre = cv::Point2d(cx, cy);
         whole.a = 2.0 * std::sqrt(0.5 * (xx + yy) + root);
         whole.b = 2.0 * std::sqrt(std::max(0.5 * (xx + yy) - root, 1e-3));
         whole.angle = 0.5 * std::atan2(2.0 * xy, xx - yy);
     }
-    if (iterations == 0 && m.m00 >= 3) {
+    if (iterations == 0 && m00 >= 3) {
         // How well the moment ellipse alone fits.
         EllipseUnion u;
         u.ellipses.push_back(whole);
@@ -472,7 +486,7 @@ EllipseUnion FitSingleEllipse(const std::vector<cv::Point2d>& outline, const cv:
         u.rms = outline.empty() ? 0.0 : std::sqrt(sum / outline.size());
         return u;
     }
-    if (m.m00 < 3 || outline.size() < 6) {
+    if (m00 < 3 || outline.size() < 6) {
         EllipseUnion u;
         u.ellipses.push_back(whole);
         u.support.assign(1, static_cast<int>(outline.size()));
