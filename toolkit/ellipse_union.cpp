@@ -186,14 +186,21 @@ std::vector<Ellipse> ClusterStart(const std::vector<cv::Point2d>& pixels, std::v
         return {};
     std::vector<int> owner(pixels.size(), 0);
     for (int iteration = 0; iteration < 10; ++iteration) {
+        bool moved = false;
         for (size_t i = 0; i < pixels.size(); ++i) {
             double best = std::numeric_limits<double>::max();
+            int nearest = 0;
             for (size_t k = 0; k < centres.size(); ++k) {
                 const cv::Point2d d = pixels[i] - centres[k];
                 if (d.dot(d) < best)
-                    best = d.dot(d), owner[i] = static_cast<int>(k);
+                    best = d.dot(d), nearest = static_cast<int>(k);
             }
+            moved = moved || nearest != owner[i];
+            owner[i] = nearest;
         }
+        // The same clusters again give the same centres: converged.
+        if (iteration > 0 && !moved)
+            break;
         std::vector<cv::Point2d> sum(centres.size());
         std::vector<int> count(centres.size(), 0);
         for (size_t i = 0; i < pixels.size(); ++i)
@@ -513,10 +520,18 @@ EllipseUnion ExplainOutline(const std::vector<cv::Point2d>& outline, const cv::M
     // ends as a plausible union.
     const double mu = 2.0 * s.overlapWeight;
     const auto bestFit = [&](const std::vector<std::vector<Ellipse>>& starts) {
+        // Starts that came out the same (2-means from different centres often does) would
+        // only fit the same way again.
+        const auto same = [](const std::vector<Ellipse>& a, const std::vector<Ellipse>& b) {
+            return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const Ellipse& p, const Ellipse& q) {
+                return p.centre == q.centre && p.a == q.a && p.b == q.b && p.angle == q.angle;
+            });
+        };
         std::vector<EllipseUnion> leads;
-        for (const std::vector<Ellipse>& start : starts)
-            if (!start.empty())
-                leads.push_back(FitEllipseUnion(outline, start, kMinAxis, maxAxis, interior, mu, kLeadSteps));
+        for (size_t i = 0; i < starts.size(); ++i)
+            if (!starts[i].empty() &&
+                std::none_of(starts.begin(), starts.begin() + i, [&](const auto& e) { return same(e, starts[i]); }))
+                leads.push_back(FitEllipseUnion(outline, starts[i], kMinAxis, maxAxis, interior, mu, kLeadSteps));
         std::sort(leads.begin(), leads.end(), [](const auto& a, const auto& b) { return a.cost < b.cost; });
         for (const EllipseUnion& lead : leads) {
             const EllipseUnion fit = FitEllipseUnion(outline, lead.ellipses, kMinAxis, maxAxis, interior, mu);
