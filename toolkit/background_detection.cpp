@@ -2,6 +2,7 @@
 
 #include "toolkit/blurred_area.h"
 #include "toolkit/ellipse_union.h"
+#include "toolkit/filled_parts.h"
 #include "toolkit/particle_measure.h"
 
 #include <opencv2/imgproc.hpp>
@@ -297,25 +298,37 @@ struct Piece {
     EllipseUnion shape;
 };
 
+// A 0/1 mask of the pixels that `labels` gives the value `label`.
+cv::Mat LabelMask(const cv::Mat& labels, int label, const cv::Rect& box)
+{
+    cv::Mat out = cv::Mat::zeros(labels.size(), CV_8UC1);
+    for (int y = box.y; y < box.br().y; ++y) {
+        const int* l = labels.ptr<int>(y);
+        uchar* o = out.ptr<uchar>(y);
+        for (int x = box.x; x < box.br().x; ++x)
+            o[x] = l[x] == label;
+    }
+    return out;
+}
+
 // The largest 8-connected part of a 0/1 mask with its holes filled, and its outer contour.
 cv::Mat FilledLargest(const cv::Mat& mask, std::vector<cv::Point>& outline)
 {
-    std::vector<std::vector<cv::Point>> contours;
-    cv::findContours(mask, contours, cv::RETR_EXTERNAL, cv::CHAIN_APPROX_SIMPLE);
-    cv::Mat out = cv::Mat::zeros(mask.size(), CV_8UC1);
+    cv::Mat partOf;
+    std::vector<FilledPart> parts = FilledParts(mask, partOf, true);
     outline.clear();
-    if (contours.empty())
-        return out;
+    if (parts.empty())
+        return cv::Mat::zeros(mask.size(), CV_8UC1);
     size_t best = 0;
     double bestArea = -1.0;
-    for (size_t i = 0; i < contours.size(); ++i) {
-        const double a = cv::contourArea(contours[i]) + contours[i].size();  // a line of pixels has area 0
+    for (size_t i = 0; i < parts.size(); ++i) {
+        // A line of pixels has area 0.
+        const double a = cv::contourArea(parts[i].border) + static_cast<double>(parts[i].border.size());
         if (a > bestArea)
             bestArea = a, best = i;
     }
-    cv::drawContours(out, contours, static_cast<int>(best), cv::Scalar(1), cv::FILLED);
-    outline = std::move(contours[best]);
-    return out;
+    outline = std::move(parts[best].border);
+    return LabelMask(partOf, static_cast<int>(best) + 1, parts[best].box);
 }
 
 // Pixels of the region's roi that each piece owns (CV_32S, 1 + piece index, 0 for none):
@@ -801,7 +814,6 @@ BackgroundDetection SegmentParticlesBackground(const cv::Mat& grey, const Backgr
         }
         r.noise = noise / std::max(1.0f, level.at<float>(level.rows / 2, level.cols / 2));
         std::vector<Piece> pieces;
-        std::vector<std::vector<cv::Point>> contours;
         cv::Mat half(r.roi.size(), CV_8UC1);
         const float cut = static_cast<float>(kOutlineLevel * r.peak);
         for (int y = 0; y < half.rows; ++y) {
@@ -811,13 +823,13 @@ BackgroundDetection SegmentParticlesBackground(const cv::Mat& grey, const Backgr
             for (int x = 0; x < half.cols; ++x)
                 h[x] = c[x] && sd[x] > cut;
         }
-        cv::findContours(half, contours, cv::RETR_EXTERNAL, cv::CHAIN_APPROX_SIMPLE);
-        for (size_t i = 0; i < contours.size(); ++i) {
-            Piece p;
-            p.mask = cv::Mat::zeros(r.roi.size(), CV_8UC1);
-            cv::drawContours(p.mask, contours, static_cast<int>(i), cv::Scalar(1), cv::FILLED);
-            if (cv::countNonZero(p.mask) < 3)
+        cv::Mat partOf;
+        const std::vector<FilledPart> parts = FilledParts(half, partOf);
+        for (size_t i = 0; i < parts.size(); ++i) {
+            if (parts[i].pixels < 3)
                 continue;
+            Piece p;
+            p.mask = LabelMask(partOf, static_cast<int>(i) + 1, parts[i].box);
             p.outline = LevelCrossings(r.smoothDark, p.mask, kOutlineLevel * r.peak);
             if (settings.splitOverlaps)
                 p.shape = FitSingleEllipse(p.outline, p.mask, 0);

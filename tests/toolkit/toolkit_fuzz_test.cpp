@@ -4,6 +4,7 @@
 
 #include "tests/fuzz_settings.h"
 #include "toolkit/adjacency.h"
+#include "toolkit/filled_parts.h"
 #include "toolkit/hole_filling.h"
 #include "toolkit/labelling.h"
 #include "toolkit/margins.h"
@@ -210,4 +211,29 @@ TEST(ToolkitFuzz, EmptyImagesGiveEmptyResults)
                     FrameDiffMask(cv::Mat(2, 3, CV_8UC1, cv::Scalar(0)), empty).size() == cv::Size(3, 2) &&
                     ClearMargins(empty, 1, 1, 1, 1).empty() && DrawHatchedMargins(empty, 1, 1, 1, 1).empty());
     }
+}
+
+// Parts, fills and borders as OpenCV traces and fills the outer contours, on masks of
+// every shape (holes, blobs in holes, lines, single pixels), also as views.
+TEST(ToolkitFuzz, FilledPartsAgreeWithOpenCvContours)
+{
+    ForEachFuzzCase(1000, [](cv::RNG& rng) {
+        const cv::Mat mask = Variant(rng, RandomMask(rng, RandomSize(rng), true), CV_8U);
+        std::vector<std::vector<cv::Point>> contours;
+        cv::findContours(mask, contours, cv::RETR_EXTERNAL, cv::CHAIN_APPROX_SIMPLE);
+        cv::Mat labels;
+        const std::vector<FilledPart> parts = FilledParts(mask, labels, true);
+        ASSERT_EQ(parts.size(), contours.size());
+        for (size_t i = 0; i < parts.size(); ++i) {
+            SCOPED_TRACE(::testing::Message() << "part " << i << " of " << parts.size() << ", " << mask.size());
+            cv::Mat filled = cv::Mat::zeros(mask.size(), CV_8UC1);
+            cv::drawContours(filled, contours, static_cast<int>(i), cv::Scalar(255), cv::FILLED);
+            EXPECT_EQ(parts[i].border, contours[i]);
+            EXPECT_TRUE(SameImage(filled, (labels == static_cast<int>(i + 1)) & 255));
+            EXPECT_EQ(parts[i].pixels, cv::countNonZero(filled));
+            std::vector<cv::Point> pixels;
+            cv::findNonZero(filled, pixels);
+            EXPECT_EQ(parts[i].box, cv::boundingRect(pixels));
+        }
+    });
 }

@@ -1,0 +1,174 @@
+#include "toolkit/filled_parts.h"
+
+#include <algorithm>
+#include <numeric>
+
+namespace {
+
+// Neighbours in chain-code order: right, up-right, up, up-left, left, down-left, down,
+// down-right (counter-clockwise on screen).
+constexpr int kDx[8] = {1, 1, 0, -1, -1, -1, 0, 1};
+constexpr int kDy[8] = {0, -1, -1, -1, 0, 1, 1, 1};
+
+// Outer border of the part whose first pixel in raster order is `start`, as
+// cv::findContours follows it: the first neighbour clockwise from the left, then each
+// next one counter-clockwise from the pixel before; a point is kept where the direction
+// changes.
+std::vector<cv::Point> TraceBorder(const cv::Mat& mask, cv::Point start)
+{
+    const cv::Rect inside(0, 0, mask.cols, mask.rows);
+    const auto set = [&](cv::Point p, int s) {
+        const cv::Point q(p.x + kDx[s], p.y + kDy[s]);
+        return q.inside(inside) && mask.at<uchar>(q) != 0;
+    };
+    std::vector<cv::Point> border;
+    int s = 4;
+    do {
+        s = (s - 1) & 7;
+    } while (!set(start, s) && s != 4);
+    if (s == 4) {  // a single pixel
+        border.push_back(start);
+        return border;
+    }
+    const cv::Point first(start.x + kDx[s], start.y + kDy[s]);
+    cv::Point here = start;
+    int previous = s ^ 4;
+    for (;;) {
+        const int end = s + 8;
+        do
+            ++s;
+        while (s < end && !set(here, s & 7));
+        s &= 7;
+        if (s != previous)
+            border.push_back(here), previous = s;
+        const cv::Point next(here.x + kDx[s], here.y + kDy[s]);
+        if (next == start && here == first)
+            break;
+        here = next;
+        s = (s + 4) & 7;
+    }
+    return border;
+}
+
+struct Run {
+    int y, first, last;  // columns first to last, both included
+    bool foreground;
+};
+
+int Root(std::vector<int>& parent, int i)
+{
+    while (parent[static_cast<size_t>(i)] != i)
+        i = parent[static_cast<size_t>(i)] = parent[static_cast<size_t>(parent[static_cast<size_t>(i)])];
+    return i;
+}
+
+void Join(std::vector<int>& parent, int a, int b)
+{
+    a = Root(parent, a), b = Root(parent, b);
+    parent[static_cast<size_t>(std::max(a, b))] = std::min(a, b);
+}
+
+}  // namespace
+
+std::vector<FilledPart> FilledParts(const cv::Mat& mask, cv::Mat& labels, bool borders)
+{
+    CV_Assert(mask.type() == CV_8UC1);
+    // Each row as alternating runs of background and foreground.
+    std::vector<Run> runs;
+    std::vector<int> rowStart(static_cast<size_t>(mask.rows) + 1, 0);
+    for (int y = 0; y < mask.rows; ++y) {
+        rowStart[static_cast<size_t>(y)] = static_cast<int>(runs.size());
+        const uchar* m = mask.ptr<uchar>(y);
+        for (int x = 0; x < mask.cols;) {
+            const bool on = m[x] != 0;
+            int last = x;
+            while (last + 1 < mask.cols && (m[last + 1] != 0) == on)
+                ++last;
+            runs.push_back({y, x, last, on});
+            x = last + 1;
+        }
+    }
+    rowStart[static_cast<size_t>(mask.rows)] = static_cast<int>(runs.size());
+    // Background reaches the outside through 4-connected background (runs that share a
+    // column); the rest (foreground, holes and what they hold) joins into parts through
+    // 8-connected neighbours (runs that share a column or touch at a corner, and runs
+    // side by side in a row). Index runs.size() stands for the outside.
+    const int outside = static_cast<int>(runs.size());
+    std::vector<int> parent(runs.size() + 1);
+    std::iota(parent.begin(), parent.end(), 0);
+    for (size_t i = 0; i < runs.size(); ++i) {
+        const Run& r = runs[i];
+        if (!r.foreground && (r.y == 0 || r.y == mask.rows - 1 || r.first == 0 || r.last == mask.cols - 1))
+            Join(parent, static_cast<int>(i), outside);
+        if (r.y == 0)
+            continue;
+        for (int j = rowStart[static_cast<size_t>(r.y - 1)]; j < rowStart[static_cast<size_t>(r.y)]; ++j) {
+            const Run& a = runs[static_cast<size_t>(j)];
+            const int reach = r.foreground && a.foreground ? 1 : 0;
+            if (a.foreground == r.foreground && a.first <= r.last + reach && a.last >= r.first - reach)
+                Join(parent, static_cast<int>(i), j);
+        }
+    }
+    // Holes join the foreground around them; holes never touch the outside's runs.
+    const auto isOutside = [&](size_t i) { return Root(parent, static_cast<int>(i)) == Root(parent, outside); };
+    std::vector<bool> out(runs.size());
+    for (size_t i = 0; i < runs.size(); ++i)
+        out[i] = isOutside(i);
+    for (size_t i = 0; i + 1 < runs.size(); ++i)
+        if (runs[i].y == runs[i + 1].y && !out[i] && !out[i + 1])
+            Join(parent, static_cast<int>(i), static_cast<int>(i + 1));
+    for (size_t i = 0; i < runs.size(); ++i) {
+        if (out[i] || runs[i].foreground || runs[i].y == 0)
+            continue;
+        // A hole run also joins what lies diagonally above it (foreground at its ends).
+        const Run& r = runs[i];
+        for (int j = rowStart[static_cast<size_t>(r.y - 1)]; j < rowStart[static_cast<size_t>(r.y)]; ++j) {
+            const Run& a = runs[static_cast<size_t>(j)];
+            if (!out[static_cast<size_t>(j)] && a.first <= r.last + 1 && a.last >= r.first - 1)
+                Join(parent, static_cast<int>(i), j);
+        }
+    }
+    for (size_t i = 0; i < runs.size(); ++i) {
+        if (out[i] || !runs[i].foreground || runs[i].y == 0)
+            continue;
+        const Run& r = runs[i];
+        for (int j = rowStart[static_cast<size_t>(r.y - 1)]; j < rowStart[static_cast<size_t>(r.y)]; ++j) {
+            const Run& a = runs[static_cast<size_t>(j)];
+            if (!out[static_cast<size_t>(j)] && !a.foreground && a.first <= r.last + 1 && a.last >= r.first - 1)
+                Join(parent, static_cast<int>(i), j);
+        }
+    }
+    // Parts in raster order of their first run, then listed last first as cv::findContours does.
+    std::vector<FilledPart> parts;
+    std::vector<cv::Point> starts;
+    std::vector<int> partOf(runs.size() + 1, -1);
+    for (size_t i = 0; i < runs.size(); ++i) {
+        if (out[i])
+            continue;
+        const Run& r = runs[i];
+        int& p = partOf[static_cast<size_t>(Root(parent, static_cast<int>(i)))];
+        if (p < 0) {
+            p = static_cast<int>(parts.size());
+            parts.emplace_back();
+            parts.back().box = cv::Rect(r.first, r.y, 0, 0);
+            starts.emplace_back(r.first, r.y);
+        }
+        FilledPart& part = parts[static_cast<size_t>(p)];
+        part.pixels += r.last - r.first + 1;
+        part.box |= cv::Rect(r.first, r.y, r.last - r.first + 1, 1);
+    }
+    const int count = static_cast<int>(parts.size());
+    labels = cv::Mat::zeros(mask.size(), CV_32SC1);
+    for (size_t i = 0; i < runs.size(); ++i)
+        if (!out[i]) {
+            const Run& r = runs[i];
+            const int id = count - partOf[static_cast<size_t>(Root(parent, static_cast<int>(i)))];
+            std::fill(labels.ptr<int>(r.y) + r.first, labels.ptr<int>(r.y) + r.last + 1, id);
+        }
+    std::reverse(parts.begin(), parts.end());
+    std::reverse(starts.begin(), starts.end());
+    if (borders)
+        for (size_t i = 0; i < parts.size(); ++i)
+            parts[i].border = TraceBorder(mask, starts[i]);
+    return parts;
+}
