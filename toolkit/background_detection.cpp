@@ -298,24 +298,10 @@ struct Piece {
     EllipseUnion shape;
 };
 
-// A 0/1 mask of the pixels that `labels` gives the value `label`.
-cv::Mat LabelMask(const cv::Mat& labels, int label, const cv::Rect& box)
-{
-    cv::Mat out = cv::Mat::zeros(labels.size(), CV_8UC1);
-    for (int y = box.y; y < box.br().y; ++y) {
-        const int* l = labels.ptr<int>(y);
-        uchar* o = out.ptr<uchar>(y);
-        for (int x = box.x; x < box.br().x; ++x)
-            o[x] = l[x] == label;
-    }
-    return out;
-}
-
 // The largest 8-connected part of a 0/1 mask with its holes filled, and its outer contour.
 cv::Mat FilledLargest(const cv::Mat& mask, std::vector<cv::Point>& outline)
 {
-    cv::Mat partOf;
-    std::vector<FilledPart> parts = FilledParts(mask, partOf, true);
+    std::vector<FilledPart> parts = FilledParts(mask, true);
     outline.clear();
     if (parts.empty())
         return cv::Mat::zeros(mask.size(), CV_8UC1);
@@ -328,7 +314,7 @@ cv::Mat FilledLargest(const cv::Mat& mask, std::vector<cv::Point>& outline)
             bestArea = a, best = i;
     }
     outline = std::move(parts[best].border);
-    return LabelMask(partOf, static_cast<int>(best) + 1, parts[best].box);
+    return PartMask(parts[best], mask.size());
 }
 
 // Pixels of the region's roi that each piece owns (CV_32S, 1 + piece index, 0 for none):
@@ -823,13 +809,12 @@ BackgroundDetection SegmentParticlesBackground(const cv::Mat& grey, const Backgr
             for (int x = 0; x < half.cols; ++x)
                 h[x] = c[x] && sd[x] > cut;
         }
-        cv::Mat partOf;
-        const std::vector<FilledPart> parts = FilledParts(half, partOf);
+        const std::vector<FilledPart> parts = FilledParts(half);
         for (size_t i = 0; i < parts.size(); ++i) {
             if (parts[i].pixels < 3)
                 continue;
             Piece p;
-            p.mask = LabelMask(partOf, static_cast<int>(i) + 1, parts[i].box);
+            p.mask = PartMask(parts[i], r.roi.size());
             p.outline = LevelCrossings(r.smoothDark, p.mask, kOutlineLevel * r.peak);
             if (settings.splitOverlaps)
                 p.shape = FitSingleEllipse(p.outline, p.mask, 0);

@@ -1,6 +1,8 @@
 #include "toolkit/filled_parts.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 #include <numeric>
 
 namespace {
@@ -70,7 +72,7 @@ void Join(std::vector<int>& parent, int a, int b)
 
 }  // namespace
 
-std::vector<FilledPart> FilledParts(const cv::Mat& mask, cv::Mat& labels, bool borders)
+std::vector<FilledPart> FilledParts(const cv::Mat& mask, bool borders)
 {
     CV_Assert(mask.type() == CV_8UC1);
     // Each row as alternating runs of background and foreground.
@@ -81,11 +83,14 @@ std::vector<FilledPart> FilledParts(const cv::Mat& mask, cv::Mat& labels, bool b
         const uchar* m = mask.ptr<uchar>(y);
         for (int x = 0; x < mask.cols;) {
             const bool on = m[x] != 0;
-            int last = x;
-            while (last + 1 < mask.cols && (m[last + 1] != 0) == on)
+            int last = x + 1;
+            if (!on)  // background, eight pixels at a time
+                for (uint64_t word = 0; last + 8 <= mask.cols && (std::memcpy(&word, m + last, 8), word == 0);)
+                    last += 8;
+            while (last < mask.cols && (m[last] != 0) == on)
                 ++last;
-            runs.push_back({y, x, last, on});
-            x = last + 1;
+            runs.push_back({y, x, last - 1, on});
+            x = last;
         }
     }
     rowStart[static_cast<size_t>(mask.rows)] = static_cast<int>(runs.size());
@@ -156,19 +161,24 @@ std::vector<FilledPart> FilledParts(const cv::Mat& mask, cv::Mat& labels, bool b
         FilledPart& part = parts[static_cast<size_t>(p)];
         part.pixels += r.last - r.first + 1;
         part.box |= cv::Rect(r.first, r.y, r.last - r.first + 1, 1);
+        // Side by side runs of a part (a hole between its foreground) as one.
+        if (!part.runs.empty() && part.runs.back()[0] == r.y && part.runs.back()[2] + 1 == r.first)
+            part.runs.back()[2] = r.last;
+        else
+            part.runs.emplace_back(r.y, r.first, r.last);
     }
-    const int count = static_cast<int>(parts.size());
-    labels = cv::Mat::zeros(mask.size(), CV_32SC1);
-    for (size_t i = 0; i < runs.size(); ++i)
-        if (!out[i]) {
-            const Run& r = runs[i];
-            const int id = count - partOf[static_cast<size_t>(Root(parent, static_cast<int>(i)))];
-            std::fill(labels.ptr<int>(r.y) + r.first, labels.ptr<int>(r.y) + r.last + 1, id);
-        }
     std::reverse(parts.begin(), parts.end());
     std::reverse(starts.begin(), starts.end());
     if (borders)
         for (size_t i = 0; i < parts.size(); ++i)
             parts[i].border = TraceBorder(mask, starts[i]);
     return parts;
+}
+
+cv::Mat PartMask(const FilledPart& part, cv::Size size)
+{
+    cv::Mat out = cv::Mat::zeros(size, CV_8UC1);
+    for (const cv::Vec3i& run : part.runs)
+        std::fill(out.ptr<uchar>(run[0]) + run[1], out.ptr<uchar>(run[0]) + run[2] + 1, 1);
+    return out;
 }

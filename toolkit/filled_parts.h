@@ -12,12 +12,15 @@
 struct FilledPart {
     int pixels = 0;  // its pixels, holes (and whatever lies in them) included
     cv::Rect box;
+    std::vector<cv::Vec3i> runs;  // its pixels as (row, first column, last column), in raster order
     // Outer border as cv::findContours traces it (from the part's first pixel in raster
     // order), straight runs cut to their ends; empty unless asked for.
     std::vector<cv::Point> border;
 };
 
 // The parts of `mask` (CV_8UC1, 0 and non-zero), in the order cv::findContours lists
-// their outer contours; `labels` (CV_32SC1, allocated here) holds 1 + the index of the
-// part that fills each pixel, 0 elsewhere.
-std::vector<FilledPart> FilledParts(const cv::Mat& mask, cv::Mat& labels, bool borders = false);
+// their outer contours.
+std::vector<FilledPart> FilledParts(const cv::Mat& mask, bool borders = false);
+
+// A 0/1 mask (CV_8UC1) of the given size with the part's pixels set.
+cv::Mat PartMask(const FilledPart& part, cv::Size size);
