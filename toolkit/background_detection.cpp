@@ -58,9 +58,11 @@ cv::Mat BlockBackground(const cv::Mat& grey)
                 for (int x = block.x; x < block.x + block.width; x += step)
                     ++hist[row[x]], ++n;
             }
+            // The median, the least v with at least half the samples at or below it, found
+            // from the top: a bright background lies near it.
             const int half = (n + 1) / 2;
-            int v = 0;
-            for (int seen = hist[0]; seen < half; seen += hist[++v]) {
+            int v = 255;
+            for (int atOrBelow = n; atOrBelow - hist[v] >= half; atOrBelow -= hist[v--]) {
             }
             grid.at<float>(by, bx) = static_cast<float>(std::max(v, 1));
         }
@@ -347,13 +349,19 @@ cv::Mat Ownership(const Region& r, const std::vector<Piece>& pieces)
     cv::Mat distance, nearest;
     cv::distanceTransform(free, distance, nearest, cv::DIST_L2, cv::DIST_MASK_3, cv::DIST_LABEL_PIXEL);
     std::vector<int> seedOf(static_cast<size_t>(r.roi.area()) + 1, 0);
-    for (int y = 0; y < seeds.rows; ++y)
+    for (int y = 0; y < seeds.rows; ++y) {
+        const int* s = seeds.ptr<int>(y);
+        const int* n = nearest.ptr<int>(y);
         for (int x = 0; x < seeds.cols; ++x)
-            if (const int s = seeds.at<int>(y, x))
-                seedOf[static_cast<size_t>(nearest.at<int>(y, x))] = s;
-    for (int y = 0; y < owner.rows; ++y)
+            if (s[x])
+                seedOf[static_cast<size_t>(n[x])] = s[x];
+    }
+    for (int y = 0; y < owner.rows; ++y) {
+        const int* n = nearest.ptr<int>(y);
+        int* o = owner.ptr<int>(y);
         for (int x = 0; x < owner.cols; ++x)
-            owner.at<int>(y, x) = std::max(0, seedOf[static_cast<size_t>(nearest.at<int>(y, x))]);
+            o[x] = std::max(0, seedOf[static_cast<size_t>(n[x])]);
+    }
     return owner;
 }
 
