@@ -722,23 +722,19 @@ cv::Mat SeparatedMask(const cv::Mat& drawn, int count)
             out.at<uchar>(y, x) = keep ? 1 : 0;
         }
     // One piece per particle: a particle cut in two by a darker one keeps its larger part.
-    cv::Mat labels, stats, centres;
-    const int n = cv::connectedComponentsWithStats(out, labels, stats, centres, 8, CV_32S);
-    std::vector<int> best(static_cast<size_t>(count) + 1, 0), bestArea(static_cast<size_t>(count) + 1, 0);
-    std::vector<int> particleOf(static_cast<size_t>(n), 0);
-    for (int y = 0; y < out.rows; ++y)
-        for (int x = 0; x < out.cols; ++x)
-            if (const int l = labels.at<int>(y, x))
-                particleOf[static_cast<size_t>(l)] = drawn.at<int>(y, x);
-    for (int l = 1; l < n; ++l) {
-        const size_t v = static_cast<size_t>(particleOf[static_cast<size_t>(l)]);
-        if (stats.at<int>(l, cv::CC_STAT_AREA) > bestArea[v])
-            bestArea[v] = stats.at<int>(l, cv::CC_STAT_AREA), best[v] = l;
+    const std::vector<FilledPart> pieces = ConnectedParts(out);
+    std::vector<int> best(static_cast<size_t>(count) + 1, -1), bestArea(static_cast<size_t>(count) + 1, 0);
+    for (size_t i = 0; i < pieces.size(); ++i) {
+        const cv::Vec3i& last = pieces[i].runs.back();
+        const size_t v = static_cast<size_t>(drawn.at<int>(last[0], last[2]));
+        if (pieces[i].pixels > bestArea[v])
+            bestArea[v] = pieces[i].pixels, best[v] = static_cast<int>(i);
     }
-    for (int y = 0; y < out.rows; ++y)
-        for (int x = 0; x < out.cols; ++x)
-            if (const int l = labels.at<int>(y, x))
-                out.at<uchar>(y, x) = l == best[static_cast<size_t>(particleOf[static_cast<size_t>(l)])];
+    out.setTo(0);
+    for (size_t v = 1; v < best.size(); ++v)
+        if (best[v] >= 0)
+            for (const cv::Vec3i& run : pieces[static_cast<size_t>(best[v])].runs)
+                std::fill(out.ptr<uchar>(run[0]) + run[1], out.ptr<uchar>(run[0]) + run[2] + 1, 1);
     return out;
 }
 

@@ -70,9 +70,9 @@ void Join(std::vector<int>& parent, int a, int b)
     parent[static_cast<size_t>(std::max(a, b))] = std::min(a, b);
 }
 
-}  // namespace
-
-std::vector<FilledPart> FilledParts(const cv::Mat& mask, bool borders)
+// The parts of a mask in raster order of their first pixel; with `fill`, each with its
+// holes.
+std::vector<FilledPart> Parts(const cv::Mat& mask, bool fill, std::vector<cv::Point>& starts)
 {
     CV_Assert(mask.type() == CV_8UC1);
     // Each row as alternating runs of background and foreground.
@@ -103,7 +103,7 @@ std::vector<FilledPart> FilledParts(const cv::Mat& mask, bool borders)
     std::iota(parent.begin(), parent.end(), 0);
     for (size_t i = 0; i < runs.size(); ++i) {
         const Run& r = runs[i];
-        if (!r.foreground && (r.y == 0 || r.y == mask.rows - 1 || r.first == 0 || r.last == mask.cols - 1))
+        if (!r.foreground && (!fill || r.y == 0 || r.y == mask.rows - 1 || r.first == 0 || r.last == mask.cols - 1))
             Join(parent, static_cast<int>(i), outside);
         if (r.y == 0)
             continue;
@@ -143,9 +143,7 @@ std::vector<FilledPart> FilledParts(const cv::Mat& mask, bool borders)
                 Join(parent, static_cast<int>(i), j);
         }
     }
-    // Parts in raster order of their first run, then listed last first as cv::findContours does.
     std::vector<FilledPart> parts;
-    std::vector<cv::Point> starts;
     std::vector<int> partOf(runs.size() + 1, -1);
     for (size_t i = 0; i < runs.size(); ++i) {
         if (out[i])
@@ -167,6 +165,16 @@ std::vector<FilledPart> FilledParts(const cv::Mat& mask, bool borders)
         else
             part.runs.emplace_back(r.y, r.first, r.last);
     }
+    return parts;
+}
+
+}  // namespace
+
+std::vector<FilledPart> FilledParts(const cv::Mat& mask, bool borders)
+{
+    // cv::findContours lists the last part found first.
+    std::vector<cv::Point> starts;
+    std::vector<FilledPart> parts = Parts(mask, true, starts);
     std::reverse(parts.begin(), parts.end());
     std::reverse(starts.begin(), starts.end());
     if (borders)
@@ -181,4 +189,10 @@ cv::Mat PartMask(const FilledPart& part, cv::Size size)
     for (const cv::Vec3i& run : part.runs)
         std::fill(out.ptr<uchar>(run[0]) + run[1], out.ptr<uchar>(run[0]) + run[2] + 1, 1);
     return out;
+}
+
+std::vector<FilledPart> ConnectedParts(const cv::Mat& mask)
+{
+    std::vector<cv::Point> starts;
+    return Parts(mask, false, starts);
 }

@@ -22,5 +22,9 @@ struct FilledPart {
 // their outer contours.
 std::vector<FilledPart> FilledParts(const cv::Mat& mask, bool borders = false);
 
+// The 8-connected parts of `mask` as they are, holes left open (no borders), in raster
+// order of their first pixel.
+std::vector<FilledPart> ConnectedParts(const cv::Mat& mask);
+
 // A 0/1 mask (CV_8UC1) of the given size with the part's pixels set.
 cv::Mat PartMask(const FilledPart& part, cv::Size size);

@@ -213,8 +213,9 @@ TEST(ToolkitFuzz, EmptyImagesGiveEmptyResults)
     }
 }
 
-// Parts, fills and borders as OpenCV traces and fills the outer contours, on masks of
-// every shape (holes, blobs in holes, lines, single pixels), also as views.
+// Parts, fills and borders as OpenCV traces and fills the outer contours, and the parts
+// as they are as OpenCV labels them, on masks of every shape (holes, blobs in holes,
+// lines, single pixels), also as views.
 TEST(ToolkitFuzz, FilledPartsAgreeWithOpenCvContours)
 {
     ForEachFuzzCase(1000, [](cv::RNG& rng) {
@@ -233,6 +234,14 @@ TEST(ToolkitFuzz, FilledPartsAgreeWithOpenCvContours)
             std::vector<cv::Point> pixels;
             cv::findNonZero(filled, pixels);
             EXPECT_EQ(parts[i].box, cv::boundingRect(pixels));
+        }
+        cv::Mat labels;
+        const int n = cv::connectedComponents(mask != 0, labels, 8, CV_32S);
+        const std::vector<FilledPart> connected = ConnectedParts(mask);
+        ASSERT_EQ(static_cast<int>(connected.size()), n - 1);
+        for (const FilledPart& part : connected) {
+            const int label = labels.at<int>(part.runs[0][0], part.runs[0][1]);
+            EXPECT_TRUE(SameImage(PartMask(part, mask.size()) * 255, labels == label));
         }
     });
 }
