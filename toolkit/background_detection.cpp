@@ -145,6 +145,7 @@ public:
         };
         for (int y = 0; y < mask.rows; ++y) {
             rowStart[static_cast<size_t>(y)] = static_cast<int>(runs.size());
+            int above = y > 0 ? rowStart[static_cast<size_t>(y - 1)] : rowStart[static_cast<size_t>(y)];
             const uchar* m = mask.ptr<uchar>(y);
             for (int x = 0; x < mask.cols;) {
                 // Eight background pixels at a time.
@@ -163,15 +164,16 @@ public:
                 x = run.last + 1;
                 const int index = static_cast<int>(runs.size());
                 parent.push_back(index);
-                // Runs of the row above that touch this one, diagonals included.
-                if (y > 0)
-                    for (int j = rowStart[static_cast<size_t>(y - 1)]; j < rowStart[static_cast<size_t>(y)]; ++j) {
-                        const Run& above = runs[static_cast<size_t>(j)];
-                        if (above.first <= run.last + 1 && above.last >= run.first - 1) {
-                            const int a = root(j), b = root(index);
-                            parent[static_cast<size_t>(std::max(a, b))] = std::min(a, b);
-                        }
-                    }
+                // Runs of the row above that touch this one, diagonals included; both rows
+                // run left to right, so those ending left of it are passed for good.
+                while (above < rowStart[static_cast<size_t>(y)] &&
+                       runs[static_cast<size_t>(above)].last < run.first - 1)
+                    ++above;
+                for (int j = above;
+                     j < rowStart[static_cast<size_t>(y)] && runs[static_cast<size_t>(j)].first <= run.last + 1; ++j) {
+                    const int a = root(j), b = root(index);
+                    parent[static_cast<size_t>(std::max(a, b))] = std::min(a, b);
+                }
                 runs.push_back(run);
             }
         }
