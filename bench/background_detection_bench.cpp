@@ -1,7 +1,8 @@
 // Speed of the background detection (segmentation method 4) on generated 1024 x 1024
-// frames of blurred particles placed at random (touching and overlapping), about 150 and
-// about 280 in view, against decoding the same PNG with cv::imread: medians measured in
-// one run, the two interleaved so that both see the same load. Once with OpenCV's own
+// frames of blurred particles placed at random (touching and overlapping), about 150 in
+// view (with an illumination gradient) and about 280 (the dense flow of
+// crossing_speed_bench), against decoding the same PNG with cv::imread: medians measured
+// in one run, the two interleaved so that both see the same load. Once with OpenCV's own
 // threads as they are, once with cv::setNumThreads(1) (the counting-line run detects on
 // two workers at once, which leaves OpenCV's threads nothing but competition).
 // Targets: detection / decode <= 1.4 at ~150 particles, <= 2.2 at ~280.
@@ -22,28 +23,31 @@
 #include <filesystem>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
-struct Density {
-    double density;
+struct Frame {
+    flowgen::FlowSettings settings;
     double target;
 };
-constexpr Density kDensities[] = {{1.45, 1.4}, {2.6, 2.2}};
 
-flowgen::Flow Flow(double density)
+std::vector<Frame> Frames()
 {
-    flowgen::FlowSettings s;
-    s.width = s.height = 1024;
-    s.frames = 2;
-    s.shifts = flowgen::ConstantShifts(2, 300);
-    s.seed = 5;
-    s.density = density;
-    s.randomPlacement = true;
-    s.blurSigma = 1.0;
-    s.noise = 2.0;
-    s.gradient = 0.3;
-    return flowgen::GenerateFlow(s);
+    flowgen::FlowSettings sparse;
+    sparse.width = sparse.height = 1024;
+    sparse.frames = 2;
+    sparse.shifts = flowgen::ConstantShifts(2, 300);
+    sparse.seed = 5;
+    sparse.density = 1.45;
+    sparse.randomPlacement = true;
+    sparse.blurSigma = 1.0;
+    sparse.noise = 2.0;
+    sparse.gradient = 0.3;
+    flowgen::FlowSettings dense = bench::DenseFlow(2, 1024);
+    dense.randomPlacement = true;
+    dense.blurSigma = 1.0;
+    return {{sparse, 1.4}, {dense, 2.2}};
 }
 
 }  // namespace
@@ -52,7 +56,7 @@ int main(int argc, char** argv)
 {
     if (argc > 2 && std::strcmp(argv[1], "--profile") == 0) {
         cv::setNumThreads(1);
-        const cv::Mat grey = flowgen::RenderFrame(Flow(kDensities[1].density), 1);
+        const cv::Mat grey = flowgen::RenderFrame(flowgen::GenerateFlow(Frames()[1].settings), 1);
         std::vector<double> cpu;
         size_t found = 0;
         for (int i = std::atoi(argv[2]); i > 0; --i) {
@@ -65,8 +69,8 @@ int main(int argc, char** argv)
     }
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 31;
     const int defaultThreads = cv::getNumThreads();
-    for (const Density& d : kDensities) {
-        const flowgen::Flow flow = Flow(d.density);
+    for (const Frame& d : Frames()) {
+        const flowgen::Flow flow = flowgen::GenerateFlow(d.settings);
         const cv::Mat frame = flowgen::RenderFrame(flow, 1);
         const std::string path =
             (std::filesystem::temp_directory_path() / ("tessel_bgseg_bench_" + std::to_string(getpid()) + ".png"))
