@@ -619,17 +619,18 @@ double MaskLevel(const cv::Mat& dark, const cv::Mat& owner, int id, double area,
     return band[rank - 1];
 }
 
-// Which ellipse of a piece's union each pixel the piece owns belongs to (1 + index, 0
-// where the piece does not own the pixel): inside the union the darkest ellipse that
-// holds it (where particles overlap the darker one shows), outside the nearest.
+// Which ellipse of a piece's union each pixel of the piece's mask belongs to (1 + index,
+// 0 elsewhere): of the pixels it owns, those whose smoothed darkness lies above `cut`;
+// inside the union the darkest ellipse that holds it (where particles overlap the darker
+// one shows), outside the nearest.
 cv::Mat EllipseOwnership(const std::vector<Ellipse>& ellipses, const std::vector<double>& contrasts,
-                         const cv::Mat& owner, int id)
+                         const cv::Mat& owner, int id, const cv::Mat& smoothDark, float cut)
 {
     cv::Mat out = cv::Mat::zeros(owner.size(), CV_32S);
     const std::vector<EllipseDistance> distances(ellipses.begin(), ellipses.end());
     for (int y = 0; y < owner.rows; ++y)
         for (int x = 0; x < owner.cols; ++x) {
-            if (owner.at<int>(y, x) != id)
+            if (owner.at<int>(y, x) != id || !(smoothDark.at<float>(y, x) > cut))
                 continue;
             double nearest = 1e18, darkest = -1.0;
             int which = 0, inside = 0;
@@ -976,7 +977,8 @@ BackgroundDetection SegmentParticlesBackground(const cv::Mat& grey, const Backgr
                 ellipses = piece.shape.ellipses;
                 contrasts = RefineUnionOnDarkness(r.dark, ownedNear(), sigma, ellipses, 1);
             }
-            const cv::Mat parts = EllipseOwnership(ellipses, contrasts, owner, id);
+            const float cut = static_cast<float>(kOutlineLevel * r.peak);
+            const cv::Mat parts = EllipseOwnership(ellipses, contrasts, owner, id, r.smoothDark, cut);
             const int group = groups++;
             for (size_t e = 0; e < ellipses.size(); ++e) {
                 const Ellipse& el = ellipses[e];
@@ -987,13 +989,11 @@ BackgroundDetection SegmentParticlesBackground(const cv::Mat& grey, const Backgr
                 blob.areaSd = 0.1 * blob.area;
                 blob.group = group;
                 cv::Mat mask(r.roi.size(), CV_8UC1);
-                const float cut = static_cast<float>(kOutlineLevel * r.peak);
                 for (int y = 0; y < mask.rows; ++y) {
                     const int* pa = parts.ptr<int>(y);
-                    const float* sd = r.smoothDark.ptr<float>(y);
                     uchar* m = mask.ptr<uchar>(y);
                     for (int x = 0; x < mask.cols; ++x)
-                        m[x] = pa[x] == static_cast<int>(e + 1) && sd[x] > cut;
+                        m[x] = pa[x] == static_cast<int>(e + 1);
                 }
                 cv::Mat whole = cv::Mat::zeros(r.roi.size(), CV_8UC1);
                 cv::ellipse(whole,
@@ -1001,7 +1001,10 @@ BackgroundDetection SegmentParticlesBackground(const cv::Mat& grey, const Backgr
                                             cv::Size2f(static_cast<float>(2 * el.a), static_cast<float>(2 * el.b)),
                                             static_cast<float>(el.angle * 180.0 / kPi)),
                             cv::Scalar(1), cv::FILLED);
-                ComputeShapeFactors(whole, blob.ratio, blob.circularity);
+                // A filled ellipse is one part without holes: its outer border.
+                const std::vector<FilledPart> drawnEllipse = FilledParts(whole, true);
+                if (!drawnEllipse.empty())
+                    ContourShapeFactors(drawnEllipse[0].border, blob.ratio, blob.circularity);
                 emit(blob, mask);
             }
         }

@@ -612,16 +612,18 @@ public:
         const int r = Radius();
         scratch.create(in.size(), CV_32F);
         out.create(in.size(), CV_32F);
+        // Along rows tap by tap, so that the loops over a row run as vector code; each
+        // pixel still sums its taps in the same order.
         for (int y = 0; y < in.rows; ++y) {
             const float* s = in.ptr<float>(y);
             float* t = scratch.ptr<float>(y);
-            for (int x = 0; x < in.cols; ++x) {
-                const int lo = std::max(-r, -x), hi = std::min(r, in.cols - 1 - x);
-                const float* k = kernel.data() + r;
-                float v = 0.0f;
-                for (int i = lo; i <= hi; ++i)
-                    v += k[i] * s[x + i];
-                t[x] = v;
+            std::fill(t, t + in.cols, 0.0f);
+            if (std::all_of(s, s + in.cols, [](float v) { return v == 0.0f; }))
+                continue;
+            for (int i = -r; i <= r; ++i) {
+                const float k = kernel[static_cast<size_t>(i + r)];
+                for (int x = std::max(0, -i); x < std::min(in.cols, in.cols - i); ++x)
+                    t[x] += k * s[x + i];
             }
         }
         for (int y = 0; y < in.rows; ++y) {
@@ -798,6 +800,7 @@ std::vector<double> RefineUnionOnDarkness(const cv::Mat& darkness, const cv::Mat
     const size_t k = ellipses.size();
     if (k == 0)
         return {};
+    CV_Assert(k <= 3);  // the model solves for at most three contrasts
     // The window: the region's pixels and the blur's reach around them.
     const int reach = static_cast<int>(std::ceil(3.0 * blur)) + 2;
     cv::Rect window = cv::boundingRect(region);
@@ -825,36 +828,38 @@ std::vector<double> RefineUnionOnDarkness(const cv::Mat& darkness, const cv::Mat
     const int n = static_cast<int>(3 * k);
     double damping = 1e-2;
     for (int iteration = 0; iteration < iterations; ++iteration) {
-        cv::Mat normal = cv::Mat::zeros(n, n, CV_64F), rhs = cv::Mat::zeros(n, 1, CV_64F);
-        std::vector<double> g(static_cast<size_t>(n));
-        std::vector<const float*> rows(static_cast<size_t>(n));
+        // Normal equations in plain arrays (at most three ellipses of three parameters).
+        constexpr int kMax = 9;
+        double sums[kMax][kMax] = {}, right[kMax] = {}, g[kMax];
+        const float* rows[kMax];
         for (int y = 0; y < dark.rows; ++y) {
             const uchar* in = inside.ptr<uchar>(y);
             const float* d = dark.ptr<float>(y);
             const float* mo = now.model.ptr<float>(y);
             for (int i = 0; i < n; ++i)
-                rows[static_cast<size_t>(i)] = now.columns[static_cast<size_t>(i)].ptr<float>(y);
+                rows[i] = now.columns[static_cast<size_t>(i)].ptr<float>(y);
             for (int x = 0; x < dark.cols; ++x) {
                 if (!in[x])
                     continue;
                 bool any = false;
                 for (int i = 0; i < n; ++i)
-                    g[static_cast<size_t>(i)] = rows[static_cast<size_t>(i)][x],
-                    any = any || g[static_cast<size_t>(i)] != 0.0;
+                    g[i] = rows[i][x], any = any || g[i] != 0.0;
                 if (!any)
                     continue;
                 const double r = d[x] - mo[x];
                 for (int i = 0; i < n; ++i) {
-                    double* row = normal.ptr<double>(i);
-                    rhs.at<double>(i) += g[static_cast<size_t>(i)] * r;
+                    right[i] += g[i] * r;
                     for (int j = i; j < n; ++j)
-                        row[j] += g[static_cast<size_t>(i)] * g[static_cast<size_t>(j)];
+                        sums[i][j] += g[i] * g[j];
                 }
             }
         }
-        for (int i = 0; i < n; ++i)
-            for (int j = 0; j < i; ++j)
-                normal.at<double>(i, j) = normal.at<double>(j, i);
+        cv::Mat normal(n, n, CV_64F), rhs(n, 1, CV_64F);
+        for (int i = 0; i < n; ++i) {
+            rhs.at<double>(i) = right[i];
+            for (int j = 0; j < n; ++j)
+                normal.at<double>(i, j) = j >= i ? sums[i][j] : sums[j][i];
+        }
         bool accepted = false, converged = false;
         for (int attempt = 0; attempt < 4 && !accepted; ++attempt) {
             cv::Mat damped = normal.clone();
