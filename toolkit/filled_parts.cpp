@@ -101,47 +101,45 @@ std::vector<FilledPart> Parts(const cv::Mat& mask, bool fill, std::vector<cv::Po
     const int outside = static_cast<int>(runs.size());
     std::vector<int> parent(runs.size() + 1);
     std::iota(parent.begin(), parent.end(), 0);
+    // Runs of neighbouring rows that touch, at least at a corner, found along both rows at
+    // once; foreground joins foreground so, background joins background sharing a column.
+    // Pairs left for the holes are kept.
+    std::vector<std::pair<int, int>> later;
     for (size_t i = 0; i < runs.size(); ++i) {
         const Run& r = runs[i];
         if (!r.foreground && (!fill || r.y == 0 || r.y == mask.rows - 1 || r.first == 0 || r.last == mask.cols - 1))
             Join(parent, static_cast<int>(i), outside);
-        if (r.y == 0)
-            continue;
-        for (int j = rowStart[static_cast<size_t>(r.y - 1)]; j < rowStart[static_cast<size_t>(r.y)]; ++j) {
-            const Run& a = runs[static_cast<size_t>(j)];
-            const int reach = r.foreground && a.foreground ? 1 : 0;
-            if (a.foreground == r.foreground && a.first <= r.last + reach && a.last >= r.first - reach)
-                Join(parent, static_cast<int>(i), j);
+    }
+    for (int y = 1; y < mask.rows; ++y) {
+        int j = rowStart[static_cast<size_t>(y - 1)];
+        const int aboveEnd = rowStart[static_cast<size_t>(y)];
+        for (int i = rowStart[static_cast<size_t>(y)]; i < rowStart[static_cast<size_t>(y) + 1]; ++i) {
+            const Run& r = runs[static_cast<size_t>(i)];
+            while (j < aboveEnd && runs[static_cast<size_t>(j)].last < r.first - 1)
+                ++j;
+            for (int a = j; a < aboveEnd && runs[static_cast<size_t>(a)].first <= r.last + 1; ++a) {
+                const Run& above = runs[static_cast<size_t>(a)];
+                if (above.foreground && r.foreground)
+                    Join(parent, i, a);
+                else if (!above.foreground && !r.foreground && above.first <= r.last && above.last >= r.first)
+                    Join(parent, i, a);
+                else if (fill)
+                    later.emplace_back(i, a);
+            }
         }
     }
     // Holes join the foreground around them; holes never touch the outside's runs.
-    const auto isOutside = [&](size_t i) { return Root(parent, static_cast<int>(i)) == Root(parent, outside); };
-    std::vector<bool> out(runs.size());
+    const int outsideRoot = Root(parent, outside);
+    std::vector<char> out(runs.size());
     for (size_t i = 0; i < runs.size(); ++i)
-        out[i] = isOutside(i);
-    for (size_t i = 0; i + 1 < runs.size(); ++i)
-        if (runs[i].y == runs[i + 1].y && !out[i] && !out[i + 1])
-            Join(parent, static_cast<int>(i), static_cast<int>(i + 1));
-    for (size_t i = 0; i < runs.size(); ++i) {
-        if (out[i] || runs[i].foreground || runs[i].y == 0)
-            continue;
-        // A hole run also joins what lies diagonally above it (foreground at its ends).
-        const Run& r = runs[i];
-        for (int j = rowStart[static_cast<size_t>(r.y - 1)]; j < rowStart[static_cast<size_t>(r.y)]; ++j) {
-            const Run& a = runs[static_cast<size_t>(j)];
-            if (!out[static_cast<size_t>(j)] && a.first <= r.last + 1 && a.last >= r.first - 1)
-                Join(parent, static_cast<int>(i), j);
-        }
-    }
-    for (size_t i = 0; i < runs.size(); ++i) {
-        if (out[i] || !runs[i].foreground || runs[i].y == 0)
-            continue;
-        const Run& r = runs[i];
-        for (int j = rowStart[static_cast<size_t>(r.y - 1)]; j < rowStart[static_cast<size_t>(r.y)]; ++j) {
-            const Run& a = runs[static_cast<size_t>(j)];
-            if (!out[static_cast<size_t>(j)] && !a.foreground && a.first <= r.last + 1 && a.last >= r.first - 1)
-                Join(parent, static_cast<int>(i), j);
-        }
+        out[i] = Root(parent, static_cast<int>(i)) == outsideRoot;
+    if (fill) {
+        for (size_t i = 0; i + 1 < runs.size(); ++i)
+            if (runs[i].y == runs[i + 1].y && !out[i] && !out[i + 1])
+                Join(parent, static_cast<int>(i), static_cast<int>(i + 1));
+        for (const auto& [i, a] : later)
+            if (!out[static_cast<size_t>(i)] && !out[static_cast<size_t>(a)])
+                Join(parent, i, a);
     }
     std::vector<FilledPart> parts;
     std::vector<int> partOf(runs.size() + 1, -1);
