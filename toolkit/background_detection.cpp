@@ -420,7 +420,8 @@ Observation Observe(const Region& r, const cv::Mat& owner, int id, double pixels
     if (s0 <= 0.0)
         return m;
     m.centre = cv::Point2d(sx / s0, sy / s0);
-    std::vector<double> ex, ey, ex2, ey2;
+    // Kept from call to call: a frame observes hundreds of particles.
+    thread_local std::vector<double> ex, ey, ex2, ey2;
     for (int pass = 0; pass < 2; ++pass) {
         AxisWeights(r.roi.width, m.centre.x, wb, ex);
         AxisWeights(r.roi.height, m.centre.y, wb, ey);
@@ -453,7 +454,8 @@ Observation Observe(const Region& r, const cv::Mat& owner, int id, double pixels
     // The weights are products of a column and a row factor: every sum is summed along
     // its row first, from column factors prepared once, and then weighted by the row's.
     const size_t w = static_cast<size_t>(r.roi.width);
-    std::vector<double> ebx(w), ebxx(w), noise(5 * w);  // per column: wide x dx, x dx^2; noise factors
+    thread_local std::vector<double> ebx, ebxx, noise;  // per column: wide x dx, x dx^2; noise factors
+    ebx.resize(w), ebxx.resize(w), noise.resize(5 * w);
     for (size_t x = 0; x < w; ++x) {
         const double dx = static_cast<double>(x) - m.centre.x, a = ex[x], b = ex2[x];
         ebx[x] = b * dx, ebxx[x] = b * dx * dx;
@@ -596,6 +598,7 @@ double MaskLevel(const cv::Mat& dark, const cv::Mat& owner, int id, double area,
     // one and the count of all decide the rest.
     const double lo = 0.3 * contrast, hi = 0.5 * contrast;
     std::vector<float> band;
+    band.reserve(dark.total() / 4);
     size_t owned = 0, above = 0;
     for (int y = 0; y < dark.rows; ++y) {
         const float* d = dark.ptr<float>(y);

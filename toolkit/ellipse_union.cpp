@@ -134,12 +134,16 @@ struct Evaluation {
     double cost = 0.0;
     double outlineCost = 0.0;  // of the outline points alone
     std::vector<int> nearest, second;
+    std::vector<Shape> shapes;  // of the ellipses evaluated
 };
 
 void Evaluate(const std::vector<Ellipse>& ellipses, const std::vector<cv::Point2d>& points,
               const std::vector<cv::Point2d>& interior, double overlapWeight, Evaluation& out)
 {
-    const std::vector<Shape> shapes = Shapes(ellipses);
+    out.shapes.clear();
+    for (const Ellipse& e : ellipses)
+        out.shapes.emplace_back(e);
+    const std::vector<Shape>& shapes = out.shapes;
     out.nearest.resize(points.size());
     double cost = 0.0;
     for (size_t i = 0; i < points.size(); ++i) {
@@ -388,13 +392,16 @@ EllipseUnion FitEllipseUnion(const std::vector<cv::Point2d>& outline, std::vecto
     Evaluate(current, outline, interior, overlapWeight, now);
     double damping = 1e-3;
     const size_t k = current.size();
+    std::vector<cv::Matx<double, kParams, kParams>> normal(k);
+    std::vector<cv::Vec<double, kParams>> rhs(k);
+    std::vector<Ellipse> trial;
     for (int iteration = 0; iteration < iterations && !outline.empty(); ++iteration) {
         // Each point pulls on its nearest ellipse alone: the normal equations fall into
         // one 5 x 5 block per ellipse.
-        std::vector<cv::Matx<double, kParams, kParams>> normal(k, cv::Matx<double, kParams, kParams>::zeros());
-        std::vector<cv::Vec<double, kParams>> rhs(k, cv::Vec<double, kParams>::all(0.0));
+        std::fill(normal.begin(), normal.end(), cv::Matx<double, kParams, kParams>::zeros());
+        std::fill(rhs.begin(), rhs.end(), cv::Vec<double, kParams>::all(0.0));
         double grad[kParams];
-        const std::vector<Shape> shapes = Shapes(current);
+        const std::vector<Shape>& shapes = now.shapes;
         const auto add = [&](size_t e, double f, double weight) {
             for (int i = 0; i < kParams; ++i) {
                 grad[i] *= weight;
@@ -415,7 +422,7 @@ EllipseUnion FitEllipseUnion(const std::vector<cv::Point2d>& outline, std::vecto
             }
         bool accepted = false, converged = false;
         for (int attempt = 0; attempt < 6 && !accepted; ++attempt) {
-            std::vector<Ellipse> trial = current;
+            trial = current;
             for (size_t e = 0; e < k; ++e) {
                 cv::Matx<double, kParams, kParams> m = normal[e];
                 for (int i = 0; i < kParams; ++i)
@@ -565,6 +572,7 @@ EllipseUnion ExplainOutline(const std::vector<cv::Point2d>& outline, const cv::M
 std::vector<cv::Point2d> LevelCrossings(const cv::Mat& value, const cv::Mat& mask, double level)
 {
     std::vector<cv::Point2d> points;
+    points.reserve(static_cast<size_t>(2 * (mask.rows + mask.cols)));  // about a blob's outline
     const auto crossing = [&](int x0, int y0, int x1, int y1) {
         const double v0 = value.at<float>(y0, x0), v1 = value.at<float>(y1, x1);
         const double t = v0 != v1 ? std::clamp((v0 - level) / (v0 - v1), 0.0, 1.0) : 0.5;

@@ -24,6 +24,7 @@ std::vector<cv::Point> TraceBorder(const cv::Mat& mask, cv::Point start)
         return q.inside(inside) && mask.at<uchar>(q) != 0;
     };
     std::vector<cv::Point> border;
+    border.reserve(32);
     int s = 4;
     do {
         s = (s - 1) & 7;
@@ -75,9 +76,20 @@ void Join(std::vector<int>& parent, int a, int b)
 std::vector<FilledPart> Parts(const cv::Mat& mask, bool fill, std::vector<cv::Point>& starts)
 {
     CV_Assert(mask.type() == CV_8UC1);
+    // Working arrays kept from call to call: a frame asks for thousands of small masks'
+    // parts, and allocating them afresh would cost more than the work.
+    thread_local struct {
+        std::vector<Run> runs;
+        std::vector<int> rowStart, parent, partOf;
+        std::vector<std::pair<int, int>> later;
+        std::vector<char> out;
+        std::vector<cv::Vec4i> owned;  // (part, row, first, last) of each run taken
+    } scratch;
     // Each row as alternating runs of background and foreground.
-    std::vector<Run> runs;
-    std::vector<int> rowStart(static_cast<size_t>(mask.rows) + 1, 0);
+    std::vector<Run>& runs = scratch.runs;
+    std::vector<int>& rowStart = scratch.rowStart;
+    runs.clear();
+    rowStart.assign(static_cast<size_t>(mask.rows) + 1, 0);
     for (int y = 0; y < mask.rows; ++y) {
         rowStart[static_cast<size_t>(y)] = static_cast<int>(runs.size());
         const uchar* m = mask.ptr<uchar>(y);
@@ -99,12 +111,14 @@ std::vector<FilledPart> Parts(const cv::Mat& mask, bool fill, std::vector<cv::Po
     // 8-connected neighbours (runs that share a column or touch at a corner, and runs
     // side by side in a row). Index runs.size() stands for the outside.
     const int outside = static_cast<int>(runs.size());
-    std::vector<int> parent(runs.size() + 1);
+    std::vector<int>& parent = scratch.parent;
+    parent.resize(runs.size() + 1);
     std::iota(parent.begin(), parent.end(), 0);
     // Runs of neighbouring rows that touch, at least at a corner, found along both rows at
     // once; foreground joins foreground so, background joins background sharing a column.
     // Pairs left for the holes are kept.
-    std::vector<std::pair<int, int>> later;
+    std::vector<std::pair<int, int>>& later = scratch.later;
+    later.clear();
     for (size_t i = 0; i < runs.size(); ++i) {
         const Run& r = runs[i];
         if (!r.foreground && (!fill || r.y == 0 || r.y == mask.rows - 1 || r.first == 0 || r.last == mask.cols - 1))
@@ -130,7 +144,8 @@ std::vector<FilledPart> Parts(const cv::Mat& mask, bool fill, std::vector<cv::Po
     }
     // Holes join the foreground around them; holes never touch the outside's runs.
     const int outsideRoot = Root(parent, outside);
-    std::vector<char> out(runs.size());
+    std::vector<char>& out = scratch.out;
+    out.resize(runs.size());
     for (size_t i = 0; i < runs.size(); ++i)
         out[i] = Root(parent, static_cast<int>(i)) == outsideRoot;
     if (fill) {
@@ -142,7 +157,10 @@ std::vector<FilledPart> Parts(const cv::Mat& mask, bool fill, std::vector<cv::Po
                 Join(parent, i, a);
     }
     std::vector<FilledPart> parts;
-    std::vector<int> partOf(runs.size() + 1, -1);
+    std::vector<int>& partOf = scratch.partOf;
+    partOf.assign(runs.size() + 1, -1);
+    std::vector<cv::Vec4i>& owned = scratch.owned;
+    owned.clear();
     for (size_t i = 0; i < runs.size(); ++i) {
         if (out[i])
             continue;
@@ -158,11 +176,19 @@ std::vector<FilledPart> Parts(const cv::Mat& mask, bool fill, std::vector<cv::Po
         part.pixels += r.last - r.first + 1;
         part.box |= cv::Rect(r.first, r.y, r.last - r.first + 1, 1);
         // Side by side runs of a part (a hole between its foreground) as one.
-        if (!part.runs.empty() && part.runs.back()[0] == r.y && part.runs.back()[2] + 1 == r.first)
-            part.runs.back()[2] = r.last;
+        if (!owned.empty() && owned.back()[0] == p && owned.back()[1] == r.y && owned.back()[3] + 1 == r.first)
+            owned.back()[3] = r.last;
         else
-            part.runs.emplace_back(r.y, r.first, r.last);
+            owned.emplace_back(p, r.y, r.first, r.last);
     }
+    // Each part's runs in one allocation.
+    std::vector<int> count(parts.size(), 0);
+    for (const cv::Vec4i& o : owned)
+        ++count[static_cast<size_t>(o[0])];
+    for (size_t i = 0; i < parts.size(); ++i)
+        parts[i].runs.reserve(static_cast<size_t>(count[i]));
+    for (const cv::Vec4i& o : owned)
+        parts[static_cast<size_t>(o[0])].runs.emplace_back(o[1], o[2], o[3]);
     return parts;
 }
 
