@@ -311,7 +311,7 @@ cv::Mat FilledLargest(const cv::Mat& mask, std::vector<cv::Point>& outline)
         return cv::Mat::zeros(mask.size(), CV_8UC1);
     size_t best = 0;
     double bestArea = -1.0;
-    for (size_t i = 0; i < parts.size(); ++i) {
+    for (size_t i = 0; i < parts.size() && parts.size() > 1; ++i) {
         // A line of pixels has area 0.
         const double a = cv::contourArea(parts[i].border) + static_cast<double>(parts[i].border.size());
         if (a > bestArea)
