@@ -744,15 +744,15 @@ cv::Mat SeparatedMask(const cv::Mat& drawn, int count)
     return out;
 }
 
-}  // namespace
-
-BackgroundDetection SegmentParticlesBackground(const cv::Mat& grey, const BackgroundDetectionSettings& settings)
+// The detection; the frame's mask only when asked for (the particles do without it).
+BackgroundDetection Segment(const cv::Mat& grey, const BackgroundDetectionSettings& settings, bool frameMask)
 {
     BackgroundDetection result;
     if (grey.empty() || grey.type() != CV_8UC1)
         return result;
     const cv::Rect frame(0, 0, grey.cols, grey.rows);
-    result.mask = cv::Mat::zeros(grey.size(), CV_8UC1);
+    if (frameMask)
+        result.mask = cv::Mat::zeros(grey.size(), CV_8UC1);
 
     // Candidates: smoothed darkness against the block background above the detection level.
     const cv::Mat grid = BlockBackground(grey);
@@ -900,17 +900,19 @@ BackgroundDetection SegmentParticlesBackground(const cv::Mat& grey, const Backgr
         if (pieces.empty())
             continue;
         const cv::Mat owner = Ownership(r, pieces);
-        cv::Mat drawn = cv::Mat::zeros(r.roi.size(), CV_32S);
+        cv::Mat drawn = frameMask ? cv::Mat::zeros(r.roi.size(), CV_32S) : cv::Mat();
         int drawnId = 0;
         const auto emit = [&](ParticleBlob blob, const cv::Mat& mask) {
             // Its pixels, box and id drawn in one pass.
             int pixels = 0, left = mask.cols, top = mask.rows, right = -1, bottom = -1;
             for (int y = 0; y < mask.rows; ++y) {
                 const uchar* m = mask.ptr<uchar>(y);
-                int* d = drawn.ptr<int>(y);
+                int* d = frameMask ? drawn.ptr<int>(y) : nullptr;
                 for (int x = 0; x < mask.cols; ++x)
                     if (m[x]) {
-                        ++pixels, d[x] = drawnId + 1;
+                        ++pixels;
+                        if (d)
+                            d[x] = drawnId + 1;
                         left = std::min(left, x), right = std::max(right, x);
                         top = std::min(top, y), bottom = y;
                     }
@@ -1011,6 +1013,8 @@ BackgroundDetection SegmentParticlesBackground(const cv::Mat& grey, const Backgr
                 emit(blob, mask);
             }
         }
+        if (!frameMask)
+            continue;
         if (drawnId > 1) {
             result.mask(r.roi) |= SeparatedMask(drawn, drawnId);
         } else {
@@ -1026,9 +1030,16 @@ BackgroundDetection SegmentParticlesBackground(const cv::Mat& grey, const Backgr
     return result;
 }
 
+}  // namespace
+
+BackgroundDetection SegmentParticlesBackground(const cv::Mat& grey, const BackgroundDetectionSettings& settings)
+{
+    return Segment(grey, settings, true);
+}
+
 ParticleBlobs DetectParticlesBackground(const cv::Mat& grey, const BackgroundDetectionSettings& settings)
 {
-    return SegmentParticlesBackground(grey, settings).blobs;
+    return Segment(grey, settings, false).blobs;
 }
 
 cv::Mat SegmentBackground(const cv::Mat& grey)
