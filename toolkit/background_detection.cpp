@@ -302,13 +302,13 @@ struct Piece {
     EllipseUnion shape;
 };
 
-// The largest 8-connected part of a 0/1 mask with its holes filled, and its outer contour.
-cv::Mat FilledLargest(const cv::Mat& mask, std::vector<cv::Point>& outline)
+// The largest 8-connected part of a 0/1 mask with its holes filled and its outer border
+// (no pixels when the mask has none).
+FilledPart LargestPart(const cv::Mat& mask)
 {
     std::vector<FilledPart> parts = FilledParts(mask, true);
-    outline.clear();
     if (parts.empty())
-        return cv::Mat::zeros(mask.size(), CV_8UC1);
+        return FilledPart();
     size_t best = 0;
     double bestArea = -1.0;
     for (size_t i = 0; i < parts.size() && parts.size() > 1; ++i) {
@@ -317,8 +317,7 @@ cv::Mat FilledLargest(const cv::Mat& mask, std::vector<cv::Point>& outline)
         if (a > bestArea)
             bestArea = a, best = i;
     }
-    outline = std::move(parts[best].border);
-    return PartMask(parts[best], mask.size());
+    return std::move(parts[best]);
 }
 
 // Pixels of the region's roi that each piece owns (CV_32S, 1 + piece index, 0 for none):
@@ -902,26 +901,16 @@ BackgroundDetection Segment(const cv::Mat& grey, const BackgroundDetectionSettin
         const cv::Mat owner = Ownership(r, pieces);
         cv::Mat drawn = frameMask ? cv::Mat::zeros(r.roi.size(), CV_32S) : cv::Mat();
         int drawnId = 0;
-        const auto emit = [&](ParticleBlob blob, const cv::Mat& mask) {
-            // Its pixels, box and id drawn in one pass.
-            int pixels = 0, left = mask.cols, top = mask.rows, right = -1, bottom = -1;
-            for (int y = 0; y < mask.rows; ++y) {
-                const uchar* m = mask.ptr<uchar>(y);
-                int* d = frameMask ? drawn.ptr<int>(y) : nullptr;
-                for (int x = 0; x < mask.cols; ++x)
-                    if (m[x]) {
-                        ++pixels;
-                        if (d)
-                            d[x] = drawnId + 1;
-                        left = std::min(left, x), right = std::max(right, x);
-                        top = std::min(top, y), bottom = y;
-                    }
-            }
+        // A particle with its mask's pixels and box (roi coordinates); with the frame's mask,
+        // drawn into the region's by `draw` under the next id.
+        const auto emit = [&](ParticleBlob blob, int pixels, const cv::Rect& box, const auto& draw) {
             if (pixels == 0)
                 return;
             ++drawnId;
+            if (frameMask)
+                draw(drawnId);
             blob.maskArea = pixels;
-            blob.box = cv::Rect(left + r.roi.x, top + r.roi.y, right - left + 1, bottom - top + 1);
+            blob.box = box + r.roi.tl();
             blob.touchesBorder = r.atEdge || blob.box.x == 0 || blob.box.y == 0 || blob.box.br().x == grey.cols ||
                                  blob.box.br().y == grey.rows;
             result.blobs.push_back(blob);
@@ -963,16 +952,18 @@ BackgroundDetection Segment(const cv::Mat& grey, const BackgroundDetectionSettin
                         for (int x = 0; x < above.cols; ++x)
                             a[x] = ow[x] == id && sd[x] > level;
                     }
-                    std::vector<cv::Point> contour;
-                    const cv::Mat mask = FilledLargest(above, contour);
+                    const FilledPart part = LargestPart(above);
                     ParticleBlob blob;
                     blob.centroid = o.centre + cv::Point2d(r.roi.x, r.roi.y);
                     blob.area = m.ellipse.area;
                     blob.contrast = m.ellipse.contrast;
                     blob.areaSd = m.areaSd;
-                    if (!contour.empty())
-                        ContourShapeFactors(contour, blob.ratio, blob.circularity);
-                    emit(blob, mask);
+                    if (!part.border.empty())
+                        ContourShapeFactors(part.border, blob.ratio, blob.circularity);
+                    emit(blob, part.pixels, part.box, [&](int drawId) {
+                        for (const cv::Vec3i& run : part.runs)
+                            std::fill(drawn.ptr<int>(run[0]) + run[1], drawn.ptr<int>(run[0]) + run[2] + 1, drawId);
+                    });
                     continue;
                 }
             }
@@ -993,12 +984,17 @@ BackgroundDetection Segment(const cv::Mat& grey, const BackgroundDetectionSettin
                 blob.contrast = contrasts[e];
                 blob.areaSd = 0.1 * blob.area;
                 blob.group = group;
-                cv::Mat mask(r.roi.size(), CV_8UC1);
-                for (int y = 0; y < mask.rows; ++y) {
+                // Its pixels: those of the piece's mask its ellipse owns.
+                const int label = static_cast<int>(e + 1);
+                int owned = 0, left = parts.cols, top = parts.rows, right = -1, bottom = -1;
+                for (int y = 0; y < parts.rows; ++y) {
                     const int* pa = parts.ptr<int>(y);
-                    uchar* m = mask.ptr<uchar>(y);
-                    for (int x = 0; x < mask.cols; ++x)
-                        m[x] = pa[x] == static_cast<int>(e + 1);
+                    for (int x = 0; x < parts.cols; ++x)
+                        if (pa[x] == label) {
+                            ++owned;
+                            left = std::min(left, x), right = std::max(right, x);
+                            top = std::min(top, y), bottom = y;
+                        }
                 }
                 cv::Mat whole = cv::Mat::zeros(r.roi.size(), CV_8UC1);
                 cv::ellipse(whole,
@@ -1010,7 +1006,15 @@ BackgroundDetection Segment(const cv::Mat& grey, const BackgroundDetectionSettin
                 const std::vector<FilledPart> drawnEllipse = FilledParts(whole, true);
                 if (!drawnEllipse.empty())
                     ContourShapeFactors(drawnEllipse[0].border, blob.ratio, blob.circularity);
-                emit(blob, mask);
+                emit(blob, owned, cv::Rect(left, top, right - left + 1, bottom - top + 1), [&](int drawId) {
+                    for (int y = 0; y < parts.rows; ++y) {
+                        const int* pa = parts.ptr<int>(y);
+                        int* d = drawn.ptr<int>(y);
+                        for (int x = 0; x < parts.cols; ++x)
+                            if (pa[x] == label)
+                                d[x] = drawId;
+                    }
+                });
             }
         }
         if (!frameMask)
