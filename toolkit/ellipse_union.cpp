@@ -1,5 +1,6 @@
 #include "toolkit/ellipse_union.h"
 
+#include <opencv2/core/hal/intrin.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
@@ -137,6 +138,21 @@ struct Evaluation {
     std::vector<Shape> shapes;  // of the ellipses evaluated
 };
 
+#if CV_SIMD128_64F
+// Distance of two points at once, lane by lane the same arithmetic as Distance.
+cv::v_float64x2 Distance2(const Shape& e, const cv::v_float64x2& px, const cv::v_float64x2& py)
+{
+    using namespace cv;
+    const v_float64x2 c = v_setall_f64(e.c), s = v_setall_f64(e.s), A = v_setall_f64(e.A), B = v_setall_f64(e.B);
+    const v_float64x2 dx = px - v_setall_f64(e.centre.x), dy = py - v_setall_f64(e.centre.y);
+    const v_float64x2 u = dx * c + dy * s, v = (v_setzero_f64() - dx) * s + dy * c;
+    const v_float64x2 uuA = u * u * A, vvB = v * v * B;
+    const v_float64x2 K = uuA + vvB, H = uuA * A + vvB * B;
+    const v_float64x2 degenerate = (K < v_setall_f64(1e-12)) | (H < v_setall_f64(1e-24));
+    return v_select(degenerate, v_setall_f64(-std::min(e.a, e.b)), (K - v_sqrt(K)) / v_sqrt(H));
+}
+#endif
+
 void Evaluate(const std::vector<Ellipse>& ellipses, const std::vector<cv::Point2d>& points,
               const std::vector<cv::Point2d>& interior, double overlapWeight, Evaluation& out)
 {
@@ -146,7 +162,26 @@ void Evaluate(const std::vector<Ellipse>& ellipses, const std::vector<cv::Point2
     const std::vector<Shape>& shapes = out.shapes;
     out.nearest.resize(points.size());
     double cost = 0.0;
-    for (size_t i = 0; i < points.size(); ++i) {
+    size_t first = 0;
+#if CV_SIMD128_64F
+    // Two points at a time; the sums keep the order of the points.
+    for (; first + 2 <= points.size(); first += 2) {
+        using namespace cv;
+        v_float64x2 px, py;
+        v_load_deinterleave(&points[first].x, px, py);
+        v_float64x2 best = v_setall_f64(std::numeric_limits<double>::max()), which = v_setzero_f64();
+        for (size_t e = 0; e < shapes.size(); ++e) {
+            const v_float64x2 f = Distance2(shapes[e], px, py), closer = f < best;
+            best = v_select(closer, f, best);
+            which = v_select(closer, v_setall_f64(static_cast<double>(e)), which);
+        }
+        double f[2], nearest[2];
+        v_store(f, best), v_store(nearest, which);
+        cost += f[0] * f[0], cost += f[1] * f[1];
+        out.nearest[first] = static_cast<int>(nearest[0]), out.nearest[first + 1] = static_cast<int>(nearest[1]);
+    }
+#endif
+    for (size_t i = first; i < points.size(); ++i) {
         const double f = UnionDistance(shapes, points[i], &out.nearest[i]);
         cost += f * f;
     }
@@ -154,7 +189,32 @@ void Evaluate(const std::vector<Ellipse>& ellipses, const std::vector<cv::Point2
     out.second.clear();
     if (shapes.size() > 1 && overlapWeight > 0.0) {
         out.second.resize(interior.size());
-        for (size_t i = 0; i < interior.size(); ++i) {
+        size_t next = 0;
+#if CV_SIMD128_64F
+        for (; next + 2 <= interior.size(); next += 2) {
+            using namespace cv;
+            v_float64x2 px, py;
+            v_load_deinterleave(&interior[next].x, px, py);
+            // The two least distances below 0 and their ellipses, as OverlapDepth finds them.
+            v_float64x2 f1 = v_setzero_f64(), f2 = f1, i1 = v_setall_f64(-1.0), i2 = i1;
+            for (size_t e = 0; e < shapes.size(); ++e) {
+                const v_float64x2 f = Distance2(shapes[e], px, py), index = v_setall_f64(static_cast<double>(e));
+                const v_float64x2 least = f < f1, second = (f < f2) & ~least;
+                f2 = v_select(least, f1, v_select(second, f, f2));
+                i2 = v_select(least, i1, v_select(second, index, i2));
+                f1 = v_select(least, f, f1);
+                i1 = v_select(least, index, i1);
+            }
+            double depth[2], held[2];
+            v_store(depth, f2), v_store(held, i2);
+            for (size_t lane = 0; lane < 2; ++lane) {
+                out.second[next + lane] = depth[lane] >= 0.0 ? -1 : static_cast<int>(held[lane]);
+                const double f = overlapWeight * depth[lane];
+                cost += f * f;
+            }
+        }
+#endif
+        for (size_t i = next; i < interior.size(); ++i) {
             const double depth = OverlapDepth(shapes, interior[i], &out.second[i]);
             if (depth >= 0.0)
                 out.second[i] = -1;
