@@ -100,57 +100,54 @@ void BackgroundRow(const cv::Mat& grid, int y, int width, std::vector<float>& ro
     row.resize(static_cast<size_t>(width));
 }
 
-// Candidates (CV_8UC1 0/255): smoothed grey below (1 - darkness) x the block background,
-// interpolated bilinearly between block centres and rounded, row by row in loops of a
-// fixed length (a whole-frame image of the limit would cost more than the comparison).
-cv::Mat Candidates(const cv::Mat& smooth, const cv::Mat& grid, double darkness)
+// One row of candidates (0/255): smoothed grey below the limit (scaled block background
+// interpolated bilinearly between block centres) rounded, in loops of a fixed length.
+void CandidateRow(const uchar* s, const float* l, int width, uchar* o)
 {
-    const cv::Mat scaled = grid * (1.0 - darkness);
-    cv::Mat out(smooth.size(), CV_8UC1);
-    std::vector<float> limit;
     uchar block[kBlock];
-    for (int y = 0; y < smooth.rows; ++y) {
-        BackgroundRow(scaled, y, smooth.cols, limit);
-        const float* l = limit.data();
-        const uchar* s = smooth.ptr<uchar>(y);
-        uchar* o = out.ptr<uchar>(y);
-        for (int x = 0; x < smooth.cols; x += kBlock) {
-            if (x + kBlock > smooth.cols) {
-                for (int i = x; i < smooth.cols; ++i)
-                    o[i] = s[i] < static_cast<int>(l[i] + 0.5f) ? 255 : 0;
-                break;
-            }
-            for (int i = 0; i < kBlock; ++i)
-                block[i] = static_cast<uchar>(static_cast<int>(l[x + i] + 0.5f));
-            for (int i = 0; i < kBlock; ++i)
-                block[i] = s[x + i] < block[i] ? 255 : 0;
-            std::memcpy(o + x, block, kBlock);
+    for (int x = 0; x < width; x += kBlock) {
+        if (x + kBlock > width) {
+            for (int i = x; i < width; ++i)
+                o[i] = s[i] < static_cast<int>(l[i] + 0.5f) ? 255 : 0;
+            break;
         }
+        for (int i = 0; i < kBlock; ++i)
+            block[i] = static_cast<uchar>(static_cast<int>(l[x + i] + 0.5f));
+        for (int i = 0; i < kBlock; ++i)
+            block[i] = s[x + i] < block[i] ? 255 : 0;
+        std::memcpy(o + x, block, kBlock);
     }
-    return out;
 }
 
-// Candidate pixels as runs along rows, 8-connected into regions. Candidates are a
-// small share of a frame, so runs are far fewer than pixels.
+// Candidate pixels as runs along rows, 8-connected into regions: smoothed grey below
+// (1 - darkness) x the block background. Found row by row (an image of the candidates
+// would cost more than finding them); they are a small share of a frame, so runs are far
+// fewer than pixels.
 class CandidateRuns {
 public:
-    explicit CandidateRuns(const cv::Mat& mask)
+    CandidateRuns(const cv::Mat& smooth, const cv::Mat& grid, double darkness)
     {
-        rowStart.assign(static_cast<size_t>(mask.rows) + 1, 0);
+        const cv::Mat scaled = grid * (1.0 - darkness);
+        std::vector<float> limit;
+        std::vector<uchar> row(static_cast<size_t>(smooth.cols));
+        const cv::Size size = smooth.size();
+        rowStart.assign(static_cast<size_t>(size.height) + 1, 0);
         std::vector<int> parent;
         const auto root = [&](int i) {
             while (parent[static_cast<size_t>(i)] != i)
                 i = parent[static_cast<size_t>(i)] = parent[static_cast<size_t>(parent[static_cast<size_t>(i)])];
             return i;
         };
-        for (int y = 0; y < mask.rows; ++y) {
+        for (int y = 0; y < size.height; ++y) {
             rowStart[static_cast<size_t>(y)] = static_cast<int>(runs.size());
             int above = y > 0 ? rowStart[static_cast<size_t>(y - 1)] : rowStart[static_cast<size_t>(y)];
-            const uchar* m = mask.ptr<uchar>(y);
-            for (int x = 0; x < mask.cols;) {
+            BackgroundRow(scaled, y, smooth.cols, limit);
+            CandidateRow(smooth.ptr<uchar>(y), limit.data(), smooth.cols, row.data());
+            const uchar* m = row.data();
+            for (int x = 0; x < size.width;) {
                 // Eight background pixels at a time.
                 uint64_t word = 0;
-                if (x + 8 <= mask.cols && (std::memcpy(&word, m + x, 8), word == 0)) {
+                if (x + 8 <= size.width && (std::memcpy(&word, m + x, 8), word == 0)) {
                     x += 8;
                     continue;
                 }
@@ -159,7 +156,7 @@ public:
                     continue;
                 }
                 Run run{y, x, x, 0};
-                while (run.last + 1 < mask.cols && m[run.last + 1])
+                while (run.last + 1 < size.width && m[run.last + 1])
                     ++run.last;
                 x = run.last + 1;
                 const int index = static_cast<int>(runs.size());
@@ -177,7 +174,7 @@ public:
                 runs.push_back(run);
             }
         }
-        rowStart[static_cast<size_t>(mask.rows)] = static_cast<int>(runs.size());
+        rowStart[static_cast<size_t>(size.height)] = static_cast<int>(runs.size());
         std::vector<int> labelOf(runs.size(), 0);
         for (size_t i = 0; i < runs.size(); ++i) {
             const int r = root(static_cast<int>(i));
@@ -810,8 +807,7 @@ BackgroundDetection Segment(const cv::Mat& grey, const BackgroundDetectionSettin
     const cv::Mat grid = BlockBackground(grey);
     cv::Mat smooth;
     cv::GaussianBlur(grey, smooth, cv::Size(5, 5), 1.0);
-    const cv::Mat candidates = Candidates(smooth, grid, settings.detectionDarkness);
-    const CandidateRuns runs(candidates);
+    const CandidateRuns runs(smooth, grid, settings.detectionDarkness);
     const NearCandidates excluded(runs, grey.size(), kWideMargin);
 
     // Each region: darkness against the plane of its surrounding background, its pieces
