@@ -101,18 +101,20 @@ void BackgroundRow(const cv::Mat& grid, int y, int width, std::vector<float>& ro
 }
 
 // One row of candidates (0/255): smoothed grey below the limit (scaled block background
-// interpolated bilinearly between block centres) rounded, in loops of a fixed length.
+// interpolated bilinearly between block centres) rounded to a grey level, in loops of a
+// fixed length.
 void CandidateRow(const uchar* s, const float* l, int width, uchar* o)
 {
+    const auto grey = [](float v) { return std::clamp(static_cast<int>(v + 0.5f), 0, 255); };
     uchar block[kBlock];
     for (int x = 0; x < width; x += kBlock) {
         if (x + kBlock > width) {
             for (int i = x; i < width; ++i)
-                o[i] = s[i] < static_cast<int>(l[i] + 0.5f) ? 255 : 0;
+                o[i] = s[i] < grey(l[i]) ? 255 : 0;
             break;
         }
         for (int i = 0; i < kBlock; ++i)
-            block[i] = static_cast<uchar>(static_cast<int>(l[x + i] + 0.5f));
+            block[i] = static_cast<uchar>(grey(l[x + i]));
         for (int i = 0; i < kBlock; ++i)
             block[i] = s[x + i] < block[i] ? 255 : 0;
         std::memcpy(o + x, block, kBlock);
