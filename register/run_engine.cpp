@@ -78,6 +78,7 @@ void CRunEngine::Finish()
     result.countGreater = counts.greater;
     result.countSmaller = counts.smaller;
     result.end = RunEnd::Finished;
+    result.finishedAt = QDateTime::currentDateTime();
 }
 
 void CRunEngine::Cancel()

@@ -2,6 +2,7 @@
 
 #include "toolkit/particle_measure.h"
 
+#include <QDateTime>
 #include <QString>
 
 #include <vector>
@@ -16,7 +17,8 @@ enum class RunEnd {
 // What a run found. Filled step by step, complete once `end` is Finished.
 struct RunResult {
     RunEnd end = RunEnd::Running;
-    QString error;  // "[ERRO] ..." when the run could not start
+    QString error;         // "[ERRO] ..." when the run could not start
+    QDateTime finishedAt;  // when the run finished (end Finished); invalid otherwise
     int frameCount = 0;
     int frameWidth = 0;  // of frame 0; every other frame must have its size
     int frameHeight = 0;

@@ -1,0 +1,172 @@
+#include "register/run_report.h"
+
+#include "register/particle_class.h"
+#include "register/size_statistics.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonValue>
+#include <QStringList>
+
+#include <algorithm>
+#include <vector>
+
+namespace {
+
+// Frame 0 has no shift of its own.
+int MeasuredShifts(const RunResult& result)
+{
+    return std::max(result.frameCount - 1, 0);
+}
+
+int FramesRead(const RunResult& result)
+{
+    return std::max(result.frameCount - static_cast<int>(result.unreadableFrames.size()), 0);
+}
+
+QStringList Numbers(const std::vector<int>& values)
+{
+    QStringList texts;
+    for (int value : values)
+        texts << QString::number(value);
+    return texts;
+}
+
+// The classes of the run's end-of-run recount.
+ParticleClassRules ClassRules(const RunSettings& settings)
+{
+    ParticleClassRules rules;
+    rules.circularityFilter = settings.circularityFilter;
+    rules.minCircularity = settings.minCircularity;
+    rules.minArea = settings.minArea;
+    rules.maxArea = settings.maxArea;
+    return rules;
+}
+
+SizeStatistics Statistics(const RunSettings& settings, const RunResult& result)
+{
+    return ComputeSizeStatistics(result.records, ClassRules(settings), settings.pixelSize);
+}
+
+QString ModeKey(CountingMode mode)
+{
+    switch (mode) {
+    case CountingMode::FramesOfInterest:
+        break;
+    }
+    return QStringLiteral("foi");
+}
+
+QString ModeName(CountingMode mode)
+{
+    switch (mode) {
+    case CountingMode::FramesOfInterest:
+        break;
+    }
+    return QStringLiteral("frames of interest");
+}
+
+QString MethodName(int method)
+{
+    switch (method) {
+    case kMethodOtsu:
+        return QStringLiteral("Otsu");
+    case kMethodModeValue:
+        return QStringLiteral("Mode Value");
+    case kMethodFrameDiff:
+        return QStringLiteral("Frame Diff");
+    case kMethodBackground:
+        return QStringLiteral("Background");
+    }
+    return QStringLiteral("unknown");
+}
+
+// A value as JSON text, strings escaped as JSON wants them; the document writer is the
+// one that knows how, so it writes the value alone in an array and the brackets go.
+QString JsonText(const QJsonValue& value)
+{
+    const QByteArray array = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
+    return QString::fromUtf8(array.mid(1, array.size() - 2));
+}
+
+QString FinishedAt(const RunResult& result)
+{
+    if (!result.finishedAt.isValid())
+        return QString();
+    // Local time with its offset, so that the time reads as the user's clock did.
+    const QDateTime local = result.finishedAt.toLocalTime();
+    return local.toOffsetFromUtc(local.offsetFromUtc()).toString(Qt::ISODate);
+}
+
+}  // namespace
+
+QString RunReportJson(const RunSettings& settings, const RunResult& result)
+{
+    const QString finished = FinishedAt(result);
+    const QStringList fields = {
+        QStringLiteral("\"mode\":") + JsonText(ModeKey(settings.mode)),
+        QStringLiteral("\"frames\":%1").arg(result.frameCount),
+        QStringLiteral("\"frame_width\":%1").arg(result.frameWidth),
+        QStringLiteral("\"frame_height\":%1").arg(result.frameHeight),
+        QStringLiteral("\"selected_frames\":[%1]").arg(Numbers(result.selectedFrames).join(QLatin1Char(','))),
+        QStringLiteral("\"accumulated_shift\":%1").arg(result.accumulatedShift),
+        QStringLiteral("\"count_in_range\":%1").arg(result.countInRange),
+        QStringLiteral("\"count_greater\":%1").arg(result.countGreater),
+        QStringLiteral("\"count_smaller\":%1").arg(result.countSmaller),
+        QStringLiteral("\"particles\":%1").arg(result.records.size()),
+        QStringLiteral("\"unreadable_frames\":[%1]").arg(Numbers(result.unreadableFrames).join(QLatin1Char(','))),
+        QStringLiteral("\"unmeasured_shifts\":%1").arg(result.unmeasuredShifts),
+        QStringLiteral("\"folder\":") + JsonText(settings.folder),
+        QStringLiteral("\"method\":%1").arg(settings.method),
+        QStringLiteral("\"min_px\":%1").arg(settings.minArea),
+        QStringLiteral("\"max_px\":%1").arg(settings.maxArea),
+        QStringLiteral("\"pixel_size_um\":") + JsonText(settings.pixelSize),
+        QStringLiteral("\"circularity\":") +
+            JsonText(settings.circularityFilter ? QJsonValue(settings.minCircularity) : QJsonValue()),
+        QStringLiteral("\"frames_counted\":%1").arg(FramesRead(result)),
+        QStringLiteral("\"finished_at\":") + JsonText(finished.isEmpty() ? QJsonValue() : QJsonValue(finished)),
+        QStringLiteral("\"size_stats\":") + SizeStatisticsJson(Statistics(settings, result)),
+    };
+    return QLatin1Char('{') + fields.join(QLatin1Char(',')) + QLatin1Char('}');
+}
+
+QString RunReportText(const RunSettings& settings, const RunResult& result)
+{
+    const QString unreadable = result.unreadableFrames.empty()
+                                   ? QStringLiteral("none")
+                                   : Numbers(result.unreadableFrames).join(QLatin1Char(' '));
+    const SizeStatistics stats = Statistics(settings, result);
+    QString sizes = QStringLiteral("%1 counted").arg(stats.counted);
+    if (stats.counted > 0)
+        sizes += QStringLiteral("; ECD D10 %1, D50 %2, D90 %3, mean %4 um; mean area %5 um2")
+                     .arg(SignificantText(stats.d10Um), SignificantText(stats.d50Um), SignificantText(stats.d90Um),
+                          SignificantText(stats.meanEcdUm), SignificantText(stats.meanAreaUm2));
+    const QString finished = FinishedAt(result);
+
+    QStringList lines;
+    lines << QStringLiteral("Folder:             %1").arg(settings.folder)
+          << QStringLiteral("Mode:               %1").arg(ModeName(settings.mode))
+          << QStringLiteral("Method:             %1 (%2)").arg(settings.method).arg(MethodName(settings.method))
+          << QStringLiteral("Frames:             %1 (%2 x %3)")
+                 .arg(result.frameCount)
+                 .arg(result.frameWidth)
+                 .arg(result.frameHeight)
+          << QStringLiteral("Frames of interest: %1").arg(Numbers(result.selectedFrames).join(QLatin1Char(' ')))
+          << QStringLiteral("Last strip:         %1 columns").arg(result.accumulatedShift)
+          << QStringLiteral("# Single:           %1 (%2 to %3 px)")
+                 .arg(result.countInRange)
+                 .arg(settings.minArea)
+                 .arg(settings.maxArea)
+          << QStringLiteral("# Bigger:           %1").arg(result.countGreater)
+          << QStringLiteral("# Smaller:          %1").arg(result.countSmaller)
+          << QStringLiteral("Particle records:   %1").arg(result.records.size())
+          << QStringLiteral("Unreadable frames:  %1").arg(unreadable)
+          << QStringLiteral("Unmeasured shifts:  %1 of %2").arg(result.unmeasuredShifts).arg(MeasuredShifts(result));
+    if (settings.circularityFilter)
+        lines << QStringLiteral("Circularity filter: %1").arg(settings.minCircularity);
+    lines << QStringLiteral("Pixel size:         %1 um").arg(settings.pixelSize)
+          << QStringLiteral("Sizes:              %1").arg(sizes);
+    if (!finished.isEmpty())
+        lines << QStringLiteral("Finished:           %1").arg(finished);
+    return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
+}

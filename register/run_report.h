@@ -1,0 +1,36 @@
+#pragma once
+
+#include "register/run_result.h"
+#include "register/run_settings.h"
+
+#include <QString>
+
+// The report of one run: what it counted and what produced the numbers. One report for
+// the counter's --json and text summary and for the window's data export, so that both
+// say the same about the same run.
+
+// One JSON object on one line, no line break at the end. Its keys, in this order (scripts
+// may read them by position as well as by name; new keys only ever go at the end):
+//   mode               "foi" (frames of interest)
+//   frames, frame_width, frame_height
+//   selected_frames    frames of interest, in the order chosen
+//   accumulated_shift  width of the last frame's new strip
+//   count_in_range, count_greater, count_smaller
+//   particles          stored records
+//   unreadable_frames  0-based indices of the frames left out
+//   unmeasured_shifts  shifts taken as 0
+//   folder             as the settings name it
+//   method             segmentation method, 1 .. 4
+//   min_px, max_px     the size range in pixels
+//   pixel_size_um      micrometres per pixel side
+//   circularity        the filter's threshold, null when the filter is off
+//   frames_counted     frames the run read: frames less the unreadable ones
+//   finished_at        local time the run finished, ISO 8601 with the offset from UTC
+//                      ("2025-03-04T10:15:30+01:00"); null when the result holds none
+//   size_stats         {counted, d10_um, d50_um, d90_um, mean_ecd_um, mean_area_um2} of the
+//                      counted records, classed by the settings' range and filter, sized by
+//                      their pixel size (size_statistics.h; null statistics when none)
+QString RunReportJson(const RunSettings& settings, const RunResult& result);
+
+// The same as a short text, one "Label:  value" line each, ending in a line break.
+QString RunReportText(const RunSettings& settings, const RunResult& result);
