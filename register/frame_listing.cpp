@@ -1,5 +1,6 @@
 #include "register/frame_listing.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfoList>
 
@@ -12,6 +13,17 @@ QStringList FrameNamePatterns()
 {
     return {QStringLiteral("*.png"),  QStringLiteral("*.jpg"), QStringLiteral("*.jpeg"),
             QStringLiteral("*.tiff"), QStringLiteral("*.tif"), QStringLiteral("*.bmp")};
+}
+
+QString TooFewFramesText(int found)
+{
+    if (found >= kMinimumFrameCount)
+        return QString();
+    if (found <= 0)
+        return QCoreApplication::translate("CMivoRegisterManager", "[ERRO] No images were found");
+    const char* text = found == 1 ? "[ERRO] Only %1 image was found; at least %2 are needed"
+                                  : "[ERRO] Only %1 images were found; at least %2 are needed";
+    return QCoreApplication::translate("CMivoRegisterManager", text).arg(found).arg(kMinimumFrameCount);
 }
 
 QDir::SortFlags FrameSortFlags(const QString& sortKey, const QString& order)

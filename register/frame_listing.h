@@ -16,6 +16,12 @@ QStringList FrameNamePatterns();
 // A sequence needs at least this many frames to be processed.
 constexpr int kMinimumFrameCount = 6;
 
+// What the window and the counter say when a folder holds `found` frames, fewer than
+// kMinimumFrameCount: "[ERRO] No images were found" for none, and for some how many
+// there are and how many are needed ("[ERRO] Only 4 images were found; at least 6 are
+// needed"). Empty when there are enough.
+QString TooFewFramesText(int found);
+
 // Listing flags for a sort key ("byName", "byTime", "bySize") and an order
 // ("orderAscendant", "orderDescendant"). Names ascend in plain, case-sensitive string
 // order; "orderAscendant" puts the oldest or the smallest file first. An unknown key

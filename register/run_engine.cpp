@@ -1,5 +1,6 @@
 #include "register/run_engine.h"
 
+#include "register/frame_listing.h"
 #include "register/particle_class.h"
 
 #include <QCoreApplication>
@@ -32,7 +33,7 @@ bool CRunEngine::Start(const RunSettings& runSettings)
     context = std::make_unique<CRunContext>(settings, *frames, result);
     if (result.frameCount <= 0) {
         result.end = RunEnd::NotStarted;
-        result.error = QCoreApplication::translate("CMivoRegisterManager", "[ERRO] No images were found");
+        result.error = TooFewFramesText(0);
         return false;
     }
     if (!frames->Begin(counting->KeptFrames(), std::max(settings.decodeThreads, 0), counting->FrameAnalysis())) {
