@@ -1,20 +1,27 @@
 // tessel-count: the register's count of a folder of frames without the window, for
 // scripts and batch work. Same listing and the same run engine as the window's
-// "Calculate FoI", run to its end at once, with the same end-of-run recount.
+// "Calculate FoI", run to its end at once, with the same end-of-run recount; several
+// folders one after the other.
 
+#include "dialogs/size_distribution_chart.h"
 #include "register/frame_listing.h"
 #include "register/message_text.h"
 #include "register/mivo_register_manager.h"
 #include "register/particle_csv.h"
 #include "register/run_engine.h"
+#include "register/run_report.h"
+#include "register/size_histogram.h"
+#include "register/size_statistics.h"
 #include "tools/count/count_options.h"
 #include "tools/count/count_summary.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 
 #include <cstdio>
+#include <memory>
 
 namespace {
 
@@ -44,9 +51,34 @@ constexpr int kFailed = 1;  // nothing counted, or an asked-for output not writt
 constexpr int kBadUsage = 2;
 constexpr int kIncomplete = 3;  // counted and written, but frames or log lines left out
 
-int Count(const CountOptions& options)
+// Writes the size-distribution chart and its bins, where asked for; false when one of
+// them could not be written (each named).
+bool WriteDistribution(const FolderOutputs& outputs, const RunSettings& settings, const RunResult& result,
+                       const ParticleClassRules& rules)
 {
-    const QString folder = QDir::cleanPath(options.folder);
+    if (outputs.histogram.isEmpty() && outputs.histogramCsv.isEmpty())
+        return true;
+    const SizeHistogram histogram = ComputeSizeHistogram(result.records, rules, settings.pixelSize);
+    bool written = true;
+    if (!outputs.histogram.isEmpty() &&
+        !SaveSizeDistributionChart(outputs.histogram, histogram,
+                                   ComputeSizeStatistics(result.records, rules, settings.pixelSize))) {
+        PrintError(QStringLiteral("[ERRO] Can not write ") + outputs.histogram);
+        written = false;
+    }
+    if (!outputs.histogramCsv.isEmpty() && !WriteSizeHistogramCsv(outputs.histogramCsv, histogram)) {
+        PrintError(QStringLiteral("[ERRO] Can not write ") + outputs.histogramCsv);
+        written = false;
+    }
+    return written;
+}
+
+// Counts folders[index] and writes its outputs and its summary; the exit status of that
+// folder alone.
+int CountFolder(const CountOptions& options, int index)
+{
+    const QString folder = QDir::cleanPath(options.folders[index]);
+    const FolderOutputs outputs = OutputsOf(options, index);
     const QFileInfo folderInfo(folder);
     if (!folderInfo.isDir() || !folderInfo.isReadable()) {
         PrintError(QStringLiteral("[ERRO] Can not read folder ") + folder);
@@ -56,7 +88,7 @@ int Count(const CountOptions& options)
     // What the listing left out, as it stood when the frames were listed.
     const std::vector<SkippedFrameFile> skipped = SkippedFrameFiles(folder);
     if (names.size() < kMinimumFrameCount) {
-        PrintError(QStringLiteral("[ERRO] No images were found"));
+        PrintError(TooFewFramesText(static_cast<int>(names.size())));
         return kFailed;
     }
     RunSettings settings;
@@ -78,20 +110,27 @@ int Count(const CountOptions& options)
     CMivoRegisterManager reg;
     reg.AdoptRun(settings, result);
 
+    // The folders that several folders' options name are made when missing, as --export's.
+    if (options.folders.size() > 1) {
+        for (const QString& file : {outputs.csv, outputs.histogram, outputs.histogramCsv})
+            if (!file.isEmpty())
+                QDir().mkpath(QFileInfo(file).path());
+    }
     bool complete = true;
-    if (!options.csvPath.isEmpty() &&
-        !WriteParticleCsv(options.csvPath, result.records, *reg.stream, reg.ClassRules(), settings.pixelSize)) {
-        PrintError(QStringLiteral("[ERRO] Can not write ") + options.csvPath);
+    if (!outputs.csv.isEmpty() &&
+        !WriteParticleCsv(outputs.csv, result.records, *reg.stream, reg.ClassRules(), settings.pixelSize)) {
+        PrintError(QStringLiteral("[ERRO] Can not write ") + outputs.csv);
         complete = false;
     }
-    if (!options.exportDir.isEmpty()) {
-        const QString target = QDir::cleanPath(options.exportDir);
+    if (!outputs.exportDir.isEmpty()) {
+        const QString target = QDir::cleanPath(outputs.exportDir);
         QDir().mkpath(target);
         const QStringList failed = reg.ExportFramesOfInterest(target);
         for (const QString& path : failed)
             PrintError(QStringLiteral("[ERRO] Can not write ") + path);
         complete = complete && failed.isEmpty();
     }
+    complete = WriteDistribution(outputs, settings, result, reg.ClassRules()) && complete;
     QStringList warnings;
     for (const SkippedFrameFile& file : skipped)
         warnings << QStringLiteral("[WARNING] Left out %1 (%2)").arg(file.name, file.Reason());
@@ -104,7 +143,11 @@ int Count(const CountOptions& options)
     if (!unmeasured.isEmpty())
         PrintError(unmeasured);
 
-    const QString summary = options.json ? SummaryJson(result) + QLatin1Char('\n') : SummaryText(result, options);
+    // Text summaries of several folders are set apart by an empty line.
+    QString summary =
+        options.json ? RunReportJson(settings, result) + QLatin1Char('\n') : RunReportText(settings, result);
+    if (!options.json && index > 0)
+        summary.prepend(QLatin1Char('\n'));
     if (std::fputs(summary.toLocal8Bit().constData(), stdout) < 0 || std::fflush(stdout) != 0) {
         PrintError(QStringLiteral("[ERRO] Can not write the summary to standard output"));
         complete = false;
@@ -114,11 +157,46 @@ int Count(const CountOptions& options)
     return warnings.isEmpty() ? kDone : kIncomplete;
 }
 
+// How bad an exit status is: a folder not counted or an output not written (1) is worse
+// than one counted with frames left out (3), which is worse than done (0).
+int Severity(int status)
+{
+    return status == kFailed ? 2 : status == kIncomplete ? 1 : 0;
+}
+
+// The folders one after the other; the worst of their exit statuses. With several,
+// each folder's progress and messages on standard error follow a line that names it.
+int Count(const CountOptions& options)
+{
+    int worst = kDone;
+    const int count = static_cast<int>(options.folders.size());
+    for (int index = 0; index < count; ++index) {
+        if (count > 1)
+            PrintError(QStringLiteral("[Running] %1 (%2 of %3)").arg(options.folders[index]).arg(index + 1).arg(count));
+        const int status = CountFolder(options, index);
+        if (Severity(status) > Severity(worst))
+            worst = status;
+    }
+    return worst;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[])
 {
-    QCoreApplication app(argc, argv);
+    // The chart is drawn by widgets, off screen: no display is needed.
+    std::unique_ptr<QCoreApplication> app;
+    if (ChartAsked(argc, argv)) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        // The platform's start-up notes (no XDG_RUNTIME_DIR in a batch job, ...) say nothing
+        // about the count and would come before its usage text.
+        const QtMessageHandler handler =
+            qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
+        app = std::make_unique<QApplication>(argc, argv);
+        qInstallMessageHandler(handler);
+    } else {
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    }
     QCoreApplication::setApplicationName(QStringLiteral("tessel-count"));
     CountOptions options;
     QString message;

@@ -1,6 +1,7 @@
 #include "tools/count/count_options.h"
 
 #include <QCommandLineParser>
+#include <QFileInfo>
 
 #include <cmath>
 
@@ -38,6 +39,18 @@ bool ReadReal(const QString& text, double lowest, double highest, double& value)
 
 }  // namespace
 
+bool ChartAsked(int argc, const char* const argv[])
+{
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray argument(argv[i]);
+        if (argument == "--")  // the rest are folders
+            return false;
+        if (argument == "--histogram" || argument.startsWith("--histogram="))
+            return true;
+    }
+    return false;
+}
+
 ParseResult ParseCountOptions(const QStringList& arguments, CountOptions& options, QString& message, QString& usage)
 {
     QCommandLineParser parser;
@@ -49,11 +62,16 @@ ParseResult ParseCountOptions(const QStringList& arguments, CountOptions& option
                        "The CSV has one row per particle record, with the columns\n"
                        "frame,file,x,y,area_px,area_um2,ratio,circularity,class (class: single, bigger,\n"
                        "smaller, filtered or uncounted).\n"
+                       "Several folders are counted one after the other with the same settings: one\n"
+                       "JSON object per folder and line, one text summary each; --csv, --histogram,\n"
+                       "--histogram-csv and --export then name folders that get one file (or sub-folder)\n"
+                       "<i>_<name> per counted folder, i its place among the arguments.\n"
                        "Exit status: 0 done, 1 the folder could not be counted or an output could not be\n"
                        "written, 2 bad usage, 3 counted and written, but frames that could not be read\n"
                        "(each named on standard error) were left out or log lines were lost. Frame shifts\n"
                        "that could not be measured are taken as 0 and named in a warning; they alone do\n"
-                       "not change the exit status."));
+                       "not change the exit status. Of several folders the worst: 1, then 3, then 0; bad\n"
+                       "usage is found before any folder is counted."));
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("This text."));
     const QCommandLineOption method(QStringLiteral("method"),
                                     QStringLiteral("Segmentation: 1 Otsu, 2 Mode Value, 3 Frame Diff [3]."),
@@ -78,14 +96,24 @@ ParseResult ParseCountOptions(const QStringList& arguments, CountOptions& option
                                        QStringLiteral("Write the pos_/res_ images of the frames of interest\n"
                                                       "into DIR (created when missing)."),
                                        QStringLiteral("DIR"));
-    const QCommandLineOption json(QStringLiteral("json"), QStringLiteral("Summary as one JSON object."));
+    const QCommandLineOption histogram(QStringLiteral("histogram"),
+                                       QStringLiteral("Write the size-distribution chart, PNG or SVG by the suffix."),
+                                       QStringLiteral("FILE"));
+    const QCommandLineOption histogramFormat(
+        QStringLiteral("histogram-format"), QStringLiteral("The chart's format [FILE's suffix; several folders: png]."),
+        QStringLiteral("png|svg"));
+    const QCommandLineOption histogramCsv(QStringLiteral("histogram-csv"),
+                                          QStringLiteral("Write the chart's bins as CSV."), QStringLiteral("FILE"));
+    const QCommandLineOption json(QStringLiteral("json"),
+                                  QStringLiteral("Summary as JSON, one object per folder and line."));
     const QCommandLineOption maxFramePixels(QStringLiteral("max-frame-pixels"),
                                             QStringLiteral("Refuse frames of more pixels [100000000]; a frame 0\n"
                                                            "above it stops the count."),
                                             QStringLiteral("N"));
-    parser.addOptions(
-        {help, method, minPx, maxPx, pixelSize, circularity, sort, order, csv, exportDir, json, maxFramePixels});
-    parser.addPositionalArgument(QStringLiteral("FOLDER"), QStringLiteral("Folder of at least six frames."));
+    parser.addOptions({help, method, minPx, maxPx, pixelSize, circularity, sort, order, csv, exportDir, histogram,
+                       histogramFormat, histogramCsv, json, maxFramePixels});
+    parser.addPositionalArgument(QStringLiteral("FOLDER"), QStringLiteral("Folder of at least six frames, or several."),
+                                 QStringLiteral("FOLDER..."));
     // Named as the program, not as the path it was started by.
     usage = parser.helpText();
     if (!arguments.isEmpty())
@@ -100,9 +128,9 @@ ParseResult ParseCountOptions(const QStringList& arguments, CountOptions& option
     if (parser.isSet(help))
         return ParseResult::Help;
     const QStringList positional = parser.positionalArguments();
-    if (positional.size() != 1)
-        return bad(QStringLiteral("Exactly one FOLDER is needed."));
-    options.folder = positional.first();
+    if (positional.isEmpty())
+        return bad(QStringLiteral("At least one FOLDER is needed."));
+    options.folders = positional;
 
     if (parser.isSet(method) && (!ReadInt(parser.value(method), 1, options.method) || options.method > 3))
         return bad(QStringLiteral("--method takes 1, 2 or 3."));
@@ -149,6 +177,29 @@ ParseResult ParseCountOptions(const QStringList& arguments, CountOptions& option
         options.exportDir = parser.value(exportDir);
         if (options.exportDir.isEmpty())
             return bad(QStringLiteral("--export needs a folder."));
+    }
+    if (parser.isSet(histogram)) {
+        options.histogramPath = parser.value(histogram);
+        if (options.histogramPath.isEmpty())
+            return bad(QStringLiteral("--histogram needs a file name."));
+        const QString suffix = QFileInfo(options.histogramPath).suffix().toLower();
+        if (positional.size() == 1 && suffix != QLatin1String("png") && suffix != QLatin1String("svg"))
+            return bad(QStringLiteral("--histogram takes a .png or .svg file."));
+        if (positional.size() == 1)
+            options.histogramFormat = suffix;
+    }
+    if (parser.isSet(histogramFormat)) {
+        const QString format = parser.value(histogramFormat);
+        if (format != QLatin1String("png") && format != QLatin1String("svg"))
+            return bad(QStringLiteral("--histogram-format takes png or svg."));
+        if (positional.size() == 1 && parser.isSet(histogram) && format != options.histogramFormat)
+            return bad(QStringLiteral("--histogram %1 does not end in .%2.").arg(options.histogramPath, format));
+        options.histogramFormat = format;
+    }
+    if (parser.isSet(histogramCsv)) {
+        options.histogramCsvPath = parser.value(histogramCsv);
+        if (options.histogramCsvPath.isEmpty())
+            return bad(QStringLiteral("--histogram-csv needs a file name."));
     }
     if (parser.isSet(maxFramePixels) && !ReadLong(parser.value(maxFramePixels), 1, options.maxFramePixels))
         return bad(QStringLiteral("--max-frame-pixels takes a whole number of at least 1."));

@@ -4,15 +4,7 @@
 #include <QStringList>
 
 class CVideoStream;
-struct CountOptions;
 struct RunResult;
-
-// The outcome of a finished count: one JSON object on one line (keys frames,
-// frame_width, frame_height, selected_frames, accumulated_shift, count_in_range,
-// count_greater, count_smaller, particles, unreadable_frames, unmeasured_shifts), or a
-// short text.
-QString SummaryJson(const RunResult& result);
-QString SummaryText(const RunResult& result, const CountOptions& options);
 
 // "[WARNING] N of M frame shifts could not be measured ..." when the run took shifts as 0
 // that it could not measure; empty otherwise.
