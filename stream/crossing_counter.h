@@ -56,6 +56,16 @@ struct FrameMotion {
     MotionSource source = MotionSource::kMeasured;
 };
 
+// The columns [begin, end) of `frame` that the flow moved past the counting line since the
+// frame before; the particles counted in that frame lie in them. Laid side by side in the
+// order given (mirrored for a flow to the left) the bands show the flow once: the first
+// frame of a flow adds what is already past the line, the last what is not yet at it.
+struct SweptBand {
+    int frame = 0;
+    int begin = 0;
+    int end = 0;
+};
+
 class CrossingCounter {
 public:
     explicit CrossingCounter(const CrossingSettings& settings);
@@ -73,6 +83,8 @@ public:
     // Frames after the first whose motion was not measured (taken from neighbours or unrelated).
     int UnmeasuredMotions() const;
     FlowDirection Direction() const;
+    // One band per frame given, in that order; complete after Finish.
+    std::vector<SweptBand> SweptBands() const;
 
 private:
     enum class SlotState { kUndecided, kMeasured, kUnrelated };
