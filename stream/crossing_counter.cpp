@@ -206,6 +206,14 @@ std::vector<ParticleMeasure> CrossingCounter::LinkReady(bool final)
                 }
                 s.x = previous->x + (rates ? rx / rates * frames : 0.0);
                 s.y = previous->y + (rates ? ry / rates * frames : 0.0);
+                // No motion measured anywhere: nothing relates these particles to those
+                // before, so they begin a flow of their own rather than stand still.
+                if (!rates && !s.flowStart && WholeCount(pending.front().blobs) > 0) {
+                    given[static_cast<size_t>(f) - 1].flowEnd = given[static_cast<size_t>(s.reference)].flowEnd = true;
+                    const std::vector<ParticleMeasure> ended = EndTracks(true, f);
+                    records.insert(records.end(), ended.begin(), ended.end());
+                    s.flowStart = true;
+                }
             }
         }
         if (previous) {

@@ -1,6 +1,7 @@
 // tessel-count: the register's count of a folder of frames without the window, for
 // scripts and batch work. Same listing and the same run engine as the window's
-// "Calculate FoI", run to its end at once, with the same end-of-run recount.
+// "Calculate FoI" in either counting mode, run to its end at once, with the same
+// end-of-run recount.
 
 #include "register/frame_listing.h"
 #include "register/message_text.h"
@@ -62,6 +63,7 @@ int Count(const CountOptions& options)
     RunSettings settings;
     settings.folder = folder;
     settings.frameNames = names;
+    settings.mode = options.mode;
     settings.method = options.method;
     settings.minArea = options.minPixels;
     settings.maxArea = options.maxPixels;
@@ -100,11 +102,11 @@ int Count(const CountOptions& options)
         PrintError(warning);
     // Nothing was left out for this: the count is complete as far as the program can
     // tell, so the exit status stays as it is; the user is warned all the same.
-    const QString unmeasured = UnmeasuredShiftsWarning(result);
-    if (!unmeasured.isEmpty())
-        PrintError(unmeasured);
+    for (const QString& warning : UnmeasuredMotionWarnings(result, options.mode))
+        PrintError(warning);
 
-    const QString summary = options.json ? SummaryJson(result) + QLatin1Char('\n') : SummaryText(result, options);
+    const QString summary =
+        options.json ? SummaryJson(result, options.mode) + QLatin1Char('\n') : SummaryText(result, options);
     if (std::fputs(summary.toLocal8Bit().constData(), stdout) < 0 || std::fflush(stdout) != 0) {
         PrintError(QStringLiteral("[ERRO] Can not write the summary to standard output"));
         complete = false;

@@ -42,9 +42,12 @@ ParseResult ParseCountOptions(const QStringList& arguments, CountOptions& option
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        QStringLiteral("Counts the particles of a folder of frames the way the window's \"Calculate FoI\" does:\n"
-                       "selects the frames of interest, counts their particles and the new strip of the\n"
-                       "last frame, and reports the counts within, above and below the area range.\n"
+        QStringLiteral("Counts the particles of a folder of frames the way the window's \"Calculate FoI\" does,\n"
+                       "and reports the counts within, above and below the area range. Two modes:\n"
+                       "foi selects the frames of interest, counts their particles and the new strip of\n"
+                       "the last frame; crossing follows every particle from frame to frame and counts\n"
+                       "it once, where it crosses a line across the middle of the flow, sized where it\n"
+                       "is whole.\n"
                        "Progress goes to standard error, the summary to standard output.\n"
                        "The CSV has one row per particle record, with the columns\n"
                        "frame,file,x,y,area_px,area_um2,ratio,circularity,class (class: single, bigger,\n"
@@ -52,12 +55,16 @@ ParseResult ParseCountOptions(const QStringList& arguments, CountOptions& option
                        "Exit status: 0 done, 1 the folder could not be counted or an output could not be\n"
                        "written, 2 bad usage, 3 counted and written, but frames that could not be read\n"
                        "(each named on standard error) were left out or log lines were lost. Frame shifts\n"
-                       "that could not be measured are taken as 0 and named in a warning; they alone do\n"
-                       "not change the exit status."));
+                       "that could not be measured (foi: taken as 0; crossing: taken from the neighbouring\n"
+                       "frames) are named in a warning; they alone do not change the exit status."));
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("This text."));
+    const QCommandLineOption mode(QStringLiteral("mode"),
+                                  QStringLiteral("Counting mode: frames of interest or counting line [foi]."),
+                                  QStringLiteral("foi|crossing"));
     const QCommandLineOption method(QStringLiteral("method"),
-                                    QStringLiteral("Segmentation: 1 Otsu, 2 Mode Value, 3 Frame Diff [3]."),
-                                    QStringLiteral("1|2|3"));
+                                    QStringLiteral("Segmentation: 1 Otsu, 2 Mode Value, 3 Frame Diff,\n"
+                                                   "4 Background [foi: 3, crossing: 4]."),
+                                    QStringLiteral("1|2|3|4"));
     const QCommandLineOption minPx(QStringLiteral("min-px"), QStringLiteral("Lower area bound in pixels [25]."),
                                    QStringLiteral("N"));
     const QCommandLineOption maxPx(QStringLiteral("max-px"), QStringLiteral("Upper area bound in pixels [100]."),
@@ -76,7 +83,8 @@ ParseResult ParseCountOptions(const QStringList& arguments, CountOptions& option
                                  QStringLiteral("FILE"));
     const QCommandLineOption exportDir(QStringLiteral("export"),
                                        QStringLiteral("Write the pos_/res_ images of the frames of interest\n"
-                                                      "into DIR (created when missing)."),
+                                                      "(crossing: of the frames that counted particles) into\n"
+                                                      "DIR (created when missing)."),
                                        QStringLiteral("DIR"));
     const QCommandLineOption json(QStringLiteral("json"), QStringLiteral("Summary as one JSON object."));
     const QCommandLineOption maxFramePixels(QStringLiteral("max-frame-pixels"),
@@ -84,7 +92,7 @@ ParseResult ParseCountOptions(const QStringList& arguments, CountOptions& option
                                                            "above it stops the count."),
                                             QStringLiteral("N"));
     parser.addOptions(
-        {help, method, minPx, maxPx, pixelSize, circularity, sort, order, csv, exportDir, json, maxFramePixels});
+        {help, mode, method, minPx, maxPx, pixelSize, circularity, sort, order, csv, exportDir, json, maxFramePixels});
     parser.addPositionalArgument(QStringLiteral("FOLDER"), QStringLiteral("Folder of at least six frames."));
     // Named as the program, not as the path it was started by.
     usage = parser.helpText();
@@ -104,8 +112,18 @@ ParseResult ParseCountOptions(const QStringList& arguments, CountOptions& option
         return bad(QStringLiteral("Exactly one FOLDER is needed."));
     options.folder = positional.first();
 
-    if (parser.isSet(method) && (!ReadInt(parser.value(method), 1, options.method) || options.method > 3))
-        return bad(QStringLiteral("--method takes 1, 2 or 3."));
+    if (parser.isSet(mode)) {
+        const QString name = parser.value(mode);
+        if (name == QLatin1String("foi"))
+            options.mode = CountingMode::FramesOfInterest;
+        else if (name == QLatin1String("crossing"))
+            options.mode = CountingMode::CountingLine;
+        else
+            return bad(QStringLiteral("--mode takes foi or crossing."));
+    }
+    options.method = DefaultMethod(options.mode);
+    if (parser.isSet(method) && (!ReadInt(parser.value(method), 1, options.method) || options.method > 4))
+        return bad(QStringLiteral("--method takes 1, 2, 3 or 4."));
     if (parser.isSet(minPx) && !ReadInt(parser.value(minPx), 1, options.minPixels))
         return bad(QStringLiteral("--min-px takes a whole number of at least 1."));
     if (parser.isSet(maxPx) && !ReadInt(parser.value(maxPx), 1, options.maxPixels))

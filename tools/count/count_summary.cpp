@@ -1,5 +1,6 @@
 #include "tools/count/count_summary.h"
 
+#include "register/motion_warnings.h"
 #include "register/run_result.h"
 #include "stream/video_stream.h"
 #include "tools/count/count_options.h"
@@ -25,11 +26,26 @@ QStringList Numbers(const std::vector<int>& values)
     return texts;
 }
 
+QString DirectionName(FlowDirection direction)
+{
+    switch (direction) {
+    case FlowDirection::kLeftToRight:
+        return QStringLiteral("right");
+    case FlowDirection::kRightToLeft:
+        return QStringLiteral("left");
+    case FlowDirection::kUnknown:
+        break;
+    }
+    return QStringLiteral("none");
+}
+
 }  // namespace
 
-QString SummaryJson(const RunResult& result)
+QString SummaryJson(const RunResult& result, CountingMode mode)
 {
-    const QStringList fields = {
+    const bool countingLine = mode == CountingMode::CountingLine;
+    QStringList fields = {
+        QStringLiteral("\"mode\":\"%1\"").arg(countingLine ? QStringLiteral("crossing") : QStringLiteral("foi")),
         QStringLiteral("\"frames\":%1").arg(result.frameCount),
         QStringLiteral("\"frame_width\":%1").arg(result.frameWidth),
         QStringLiteral("\"frame_height\":%1").arg(result.frameHeight),
@@ -42,6 +58,8 @@ QString SummaryJson(const RunResult& result)
         QStringLiteral("\"unreadable_frames\":[%1]").arg(Numbers(result.unreadableFrames).join(QLatin1Char(','))),
         QStringLiteral("\"unmeasured_shifts\":%1").arg(result.unmeasuredShifts),
     };
+    if (countingLine)
+        fields << QStringLiteral("\"flow_direction\":\"%1\"").arg(DirectionName(result.flowDirection));
     return QLatin1Char('{') + fields.join(QLatin1Char(',')) + QLatin1Char('}');
 }
 
@@ -50,14 +68,27 @@ QString SummaryText(const RunResult& result, const CountOptions& options)
     const QString unreadable = result.unreadableFrames.empty()
                                    ? QStringLiteral("none")
                                    : Numbers(result.unreadableFrames).join(QLatin1Char(' '));
+    const bool countingLine = options.mode == CountingMode::CountingLine;
+    const QString selected = Numbers(result.selectedFrames).join(QLatin1Char(' '));
     QStringList lines;
-    lines << QStringLiteral("Frames:             %1 (%2 x %3)")
+    lines << QStringLiteral("Mode:               %1")
+                 .arg(countingLine ? QStringLiteral("counting line") : QStringLiteral("frames of interest"))
+          << QStringLiteral("Frames:             %1 (%2 x %3)")
                  .arg(result.frameCount)
                  .arg(result.frameWidth)
-                 .arg(result.frameHeight)
-          << QStringLiteral("Frames of interest: %1").arg(Numbers(result.selectedFrames).join(QLatin1Char(' ')))
-          << QStringLiteral("Last strip:         %1 columns").arg(result.accumulatedShift)
-          << QStringLiteral("# Single:           %1 (%2 to %3 px)")
+                 .arg(result.frameHeight);
+    if (countingLine) {
+        const FlowDirection direction = result.flowDirection;
+        lines << QStringLiteral("Counting frames:    %1").arg(selected.isEmpty() ? QStringLiteral("none") : selected)
+              << QStringLiteral("Flow direction:     %1")
+                     .arg(direction == FlowDirection::kLeftToRight   ? QStringLiteral("left to right")
+                          : direction == FlowDirection::kRightToLeft ? QStringLiteral("right to left")
+                                                                     : QStringLiteral("none measured"));
+    } else {
+        lines << QStringLiteral("Frames of interest: %1").arg(selected)
+              << QStringLiteral("Last strip:         %1 columns").arg(result.accumulatedShift);
+    }
+    lines << QStringLiteral("# Single:           %1 (%2 to %3 px)")
                  .arg(result.countInRange)
                  .arg(options.minPixels)
                  .arg(options.maxPixels)
@@ -65,7 +96,9 @@ QString SummaryText(const RunResult& result, const CountOptions& options)
           << QStringLiteral("# Smaller:          %1").arg(result.countSmaller)
           << QStringLiteral("Particle records:   %1").arg(result.records.size())
           << QStringLiteral("Unreadable frames:  %1").arg(unreadable)
-          << QStringLiteral("Unmeasured shifts:  %1 of %2").arg(result.unmeasuredShifts).arg(MeasuredShifts(result));
+          << QString::fromLatin1(countingLine ? "Unmeasured motions: %1 of %2" : "Unmeasured shifts:  %1 of %2")
+                 .arg(result.unmeasuredShifts)
+                 .arg(MeasuredShifts(result));
     if (options.circularityFilter)
         lines << QStringLiteral("Circularity filter: %1").arg(options.minCircularity);
     return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
@@ -87,12 +120,11 @@ QStringList LeftOutWarnings(const RunResult& result, const CVideoStream& stream)
     return warnings;
 }
 
-QString UnmeasuredShiftsWarning(const RunResult& result)
+QStringList UnmeasuredMotionWarnings(const RunResult& result, CountingMode mode)
 {
-    if (result.unmeasuredShifts == 0)
-        return QString();
-    return QStringLiteral("[WARNING] %1 of %2 frame shifts could not be measured and were taken as 0; parts of the "
-                          "flow may not be counted")
-        .arg(result.unmeasuredShifts)
-        .arg(MeasuredShifts(result));
+    QStringList warnings;
+    for (const QString& text :
+         UnmeasuredMotionTexts(mode, result.unmeasuredShifts, result.flowBreaks, result.frameCount))
+        warnings << QStringLiteral("[WARNING] ") + text;
+    return warnings;
 }
