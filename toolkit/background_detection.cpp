@@ -1,28 +1,48 @@
 #include "toolkit/background_detection.h"
 
-#include "toolkit/blob_splitting.h"
 #include "toolkit/blurred_area.h"
+#include "toolkit/ellipse_union.h"
 #include "toolkit/particle_measure.h"
 
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <functional>
 #include <vector>
 
 namespace {
 
+constexpr double kPi = 3.14159265358979323846;
 constexpr int kBlock = 32;        // block of the coarse background
-constexpr int kWideMargin = 6;    // pixels around a candidate that its blur may reach, before the blur is known
+constexpr int kWideMargin = 6;    // pixels around a candidate that its blur may reach
 constexpr int kPlaneMargin = 16;  // further pixels whose background fits the local plane
 constexpr double kDefaultBlur = 1.0;
-constexpr size_t kBlurSamples = 40;  // particles the blur is measured on, at most
+constexpr size_t kBlurSamples = 16;  // particles the blur is measured on, at most
+constexpr int kBlurSampleMinPixels = 60;
+// The frame is smoothed by a 5 x 5 Gaussian of sigma 1 (sampled, so of standard
+// deviation 0.96), which leaves 0.28 of a pixel's noise.
+constexpr double kSmoothSigma = 0.96;
+constexpr double kSmoothNoise = 0.28;
+// A darker particle on a lighter one (FindInclusion): the peak must rise this far above
+// what one particle shows, the two ellipses must lower the squared differences by this
+// many times a pixel's noise variance, and the darker one must be this much darker and
+// this large.
+constexpr double kInclusionExcess = 0.025;
+constexpr double kInclusionChi2 = 40.0;
+constexpr double kInclusionContrast = 0.03;
+constexpr double kInclusionPixels = 6.0;
+// Outlines are cut at this share of a region's peak darkness: half, a little less so
+// that a lighter particle merged with a darker one keeps more of its own outline.
+constexpr double kOutlineLevel = 0.45;
 
 // Background level of every pixel, coarse: the median of each block (particles are a
-// minority in a block), a 3 x 3 median of the blocks against blocks that a large
-// particle fills, interpolated bilinearly between block centres.
-cv::Mat CoarseBackground(const cv::Mat& grey)
+// minority in a block; every other pixel of every other row is plenty), a 3 x 3 median
+// of the blocks against blocks that a large particle fills. Levels between block
+// centres are interpolated bilinearly (BackgroundRow).
+cv::Mat BlockBackground(const cv::Mat& grey)
 {
     const int bw = (grey.cols + kBlock - 1) / kBlock, bh = (grey.rows + kBlock - 1) / kBlock;
     cv::Mat grid(bh, bw, CV_32F);
@@ -30,13 +50,14 @@ cv::Mat CoarseBackground(const cv::Mat& grey)
         for (int bx = 0; bx < bw; ++bx) {
             const cv::Rect block =
                 cv::Rect(bx * kBlock, by * kBlock, kBlock, kBlock) & cv::Rect(0, 0, grey.cols, grey.rows);
-            int hist[256] = {};
-            for (int y = block.y; y < block.y + block.height; ++y) {
+            const int step = block.width >= 8 && block.height >= 8 ? 2 : 1;
+            int hist[256] = {}, n = 0;
+            for (int y = block.y; y < block.y + block.height; y += step) {
                 const uchar* row = grey.ptr<uchar>(y);
-                for (int x = block.x; x < block.x + block.width; ++x)
-                    ++hist[row[x]];
+                for (int x = block.x; x < block.x + block.width; x += step)
+                    ++hist[row[x]], ++n;
             }
-            const int half = (block.area() + 1) / 2;
+            const int half = (n + 1) / 2;
             int v = 0;
             for (int seen = hist[0]; seen < half; seen += hist[++v]) {
             }
@@ -45,108 +66,206 @@ cv::Mat CoarseBackground(const cv::Mat& grey)
     }
     if (bw >= 3 && bh >= 3)
         cv::medianBlur(grid, grid, 3);
-    cv::Mat full;
-    cv::resize(grid, full, grey.size(), 0.0, 0.0, cv::INTER_LINEAR);
-    return full;
+    return grid;
 }
 
-// Least-squares quadric surface through the grey levels of the pixels of `window`
-// that `excluded` leaves free, evaluated over `roi`; false when too few are free.
-// A quadric follows a vignette as well as a tilt across the window.
-bool FitBackground(const cv::Mat& grey, const cv::Mat& excluded, const cv::Rect& window, const cv::Rect& roi,
-                   cv::Mat& level)
+// One row of the bilinearly interpolated block background: levels at block centres,
+// linear between them, constant beyond the outer ones.
+void BackgroundRow(const cv::Mat& grid, int y, int width, std::vector<float>& row)
 {
-    // Row by row: power sums of u (to the 4th) and of grey x u (to the 2nd) over the
-    // free pixels, then weighted by the row's powers of v.
-    double suv[5][5] = {}, sg[3][3] = {};  // sums of u^i v^j and of grey u^i v^j
+    const float gy = std::clamp((y + 0.5f) / kBlock - 0.5f, 0.0f, static_cast<float>(grid.rows - 1));
+    const int y0 = static_cast<int>(gy), y1 = std::min(y0 + 1, grid.rows - 1);
+    const float fy = gy - y0;
+    const float* g0 = grid.ptr<float>(y0);
+    const float* g1 = grid.ptr<float>(y1);
+    row.resize(static_cast<size_t>(width));
+    const int half = kBlock / 2;
+    for (int x = 0; x < std::min(half, width); ++x)
+        row[static_cast<size_t>(x)] = g0[0] * (1 - fy) + g1[0] * fy;
+    for (int bx = 0; bx < grid.cols; ++bx) {
+        const float left = g0[bx] * (1 - fy) + g1[bx] * fy;
+        const int next = std::min(bx + 1, grid.cols - 1);
+        const float right = g0[next] * (1 - fy) + g1[next] * fy;
+        const float step = (right - left) / kBlock;
+        const int x0 = half + bx * kBlock;
+        // Pixel x sits at block coordinate (x + 0.5) / kBlock - 0.5; between centres bx and bx + 1.
+        for (int i = 0, x = x0; i < kBlock && x < width; ++i, ++x)
+            row[static_cast<size_t>(x)] = left + step * (i + 0.5f);
+    }
+}
+
+// Candidates (CV_8UC1 0/255): smoothed grey below (1 - darkness) x the block background,
+// interpolated bilinearly between block centres.
+cv::Mat Candidates(const cv::Mat& smooth, const cv::Mat& grid, double darkness)
+{
+    cv::Mat limit, out;
+    cv::resize(grid * (1.0 - darkness), limit, smooth.size(), 0.0, 0.0, cv::INTER_LINEAR);
+    limit.convertTo(limit, CV_8U);
+    cv::compare(smooth, limit, out, cv::CMP_LT);
+    return out;
+}
+
+// Candidate pixels as runs along rows, 8-connected into regions. Candidates are a
+// small share of a frame, so runs are far fewer than pixels.
+class CandidateRuns {
+public:
+    explicit CandidateRuns(const cv::Mat& mask)
+    {
+        rowStart.assign(static_cast<size_t>(mask.rows) + 1, 0);
+        std::vector<int> parent;
+        const auto root = [&](int i) {
+            while (parent[static_cast<size_t>(i)] != i)
+                i = parent[static_cast<size_t>(i)] = parent[static_cast<size_t>(parent[static_cast<size_t>(i)])];
+            return i;
+        };
+        for (int y = 0; y < mask.rows; ++y) {
+            rowStart[static_cast<size_t>(y)] = static_cast<int>(runs.size());
+            const uchar* m = mask.ptr<uchar>(y);
+            for (int x = 0; x < mask.cols;) {
+                // Eight background pixels at a time.
+                uint64_t word = 0;
+                if (x + 8 <= mask.cols && (std::memcpy(&word, m + x, 8), word == 0)) {
+                    x += 8;
+                    continue;
+                }
+                if (!m[x]) {
+                    ++x;
+                    continue;
+                }
+                Run run{y, x, x, 0};
+                while (run.last + 1 < mask.cols && m[run.last + 1])
+                    ++run.last;
+                x = run.last + 1;
+                const int index = static_cast<int>(runs.size());
+                parent.push_back(index);
+                // Runs of the row above that touch this one, diagonals included.
+                if (y > 0)
+                    for (int j = rowStart[static_cast<size_t>(y - 1)]; j < rowStart[static_cast<size_t>(y)]; ++j) {
+                        const Run& above = runs[static_cast<size_t>(j)];
+                        if (above.first <= run.last + 1 && above.last >= run.first - 1) {
+                            const int a = root(j), b = root(index);
+                            parent[static_cast<size_t>(std::max(a, b))] = std::min(a, b);
+                        }
+                    }
+                runs.push_back(run);
+            }
+        }
+        rowStart[static_cast<size_t>(mask.rows)] = static_cast<int>(runs.size());
+        std::vector<int> labelOf(runs.size(), 0);
+        for (size_t i = 0; i < runs.size(); ++i) {
+            const int r = root(static_cast<int>(i));
+            if (r == static_cast<int>(i)) {
+                regions.push_back({cv::Rect(runs[i].first, runs[i].y, 0, 0), 0});
+                labelOf[i] = static_cast<int>(regions.size());
+            } else {
+                labelOf[i] = labelOf[static_cast<size_t>(r)];
+            }
+            Run& run = runs[i];
+            run.label = labelOf[i];
+            Region& region = regions[static_cast<size_t>(run.label - 1)];
+            region.box |= cv::Rect(run.first, run.y, run.last - run.first + 1, 1);
+            region.pixels += run.last - run.first + 1;
+        }
+    }
+
+    struct Region {
+        cv::Rect box;
+        int pixels;
+    };
+    std::vector<Region> regions;  // region label - 1
+
+    // Labels (CV_32S, 0 where no candidate) of the pixels of a window.
+    cv::Mat Labels(const cv::Rect& window) const
+    {
+        cv::Mat out = cv::Mat::zeros(window.size(), CV_32S);
+        for (int y = window.y; y < window.br().y; ++y) {
+            int* o = out.ptr<int>(y - window.y);
+            for (int j = rowStart[static_cast<size_t>(y)]; j < rowStart[static_cast<size_t>(y) + 1]; ++j) {
+                const Run& run = runs[static_cast<size_t>(j)];
+                for (int x = std::max(run.first, window.x); x <= std::min(run.last, window.br().x - 1); ++x)
+                    o[x - window.x] = run.label;
+            }
+        }
+        return out;
+    }
+
+private:
+    struct Run {
+        int y, first, last;  // columns first to last, both included
+        int label;
+    };
+    std::vector<Run> runs;
+    std::vector<int> rowStart;  // first run of each row, and one past the last run
+};
+
+// Least-squares plane through the grey levels of the pixels of `window` that `excluded`
+// leaves free (every other one); its level over `roi` and the spread of the free pixels
+// about it. False when too few are free.
+bool FitPlane(const cv::Mat& grey, const cv::Mat& excluded, const cv::Rect& window, const cv::Rect& roi, cv::Mat& level,
+              double& noise)
+{
     const double cx = window.x + 0.5 * window.width, cy = window.y + 0.5 * window.height;
-    const double scale = 2.0 / std::max(window.width, window.height);
-    int n = 0;
+    double n = 0, su = 0, sv = 0, suu = 0, suv = 0, svv = 0, sg = 0, sgu = 0, sgv = 0, sgg = 0;
     for (int y = window.y; y < window.y + window.height; ++y) {
         const uchar* g = grey.ptr<uchar>(y);
         const uchar* e = excluded.ptr<uchar>(y);
-        double r[5] = {}, rg[3] = {};
-        int rn = 0;
-        for (int x = window.x; x < window.x + window.width; ++x) {
+        const double v = y - cy;
+        double rn = 0, ru = 0, ruu = 0, rg = 0, rgu = 0, rgg = 0;
+        // Every other pixel, alternating by row: the background's noise averages out
+        // well before that.
+        for (int x = window.x + ((y + window.x) & 1); x < window.x + window.width; x += 2) {
             if (e[x])
                 continue;
-            const double u = (x - cx) * scale, u2 = u * u, v = g[x];
-            r[0] += 1.0, r[1] += u, r[2] += u2, r[3] += u2 * u, r[4] += u2 * u2;
-            rg[0] += v, rg[1] += v * u, rg[2] += v * u2;
-            ++rn;
+            const double u = x - cx, value = g[x];
+            rn += 1, ru += u, ruu += u * u, rg += value, rgu += value * u, rgg += value * value;
         }
-        if (!rn)
-            continue;
-        n += rn;
-        const double v = (y - cy) * scale;
-        const double vp[5] = {1.0, v, v * v, v * v * v, v * v * v * v};
-        for (int i = 0; i <= 4; ++i)
-            for (int j = 0; i + j <= 4; ++j)
-                suv[i][j] += r[i] * vp[j];
-        for (int i = 0; i <= 2; ++i)
-            for (int j = 0; i + j <= 2; ++j)
-                sg[i][j] += rg[i] * vp[j];
+        n += rn, su += ru, suu += ruu, sg += rg, sgu += rgu, sgg += rgg;
+        sv += rn * v, suv += ru * v, svv += rn * v * v, sgv += rg * v;
     }
-    // Monomials 1, u, v, u^2, uv, v^2 as (power of u, power of v).
-    const int pu[6] = {0, 1, 0, 2, 1, 0}, pv[6] = {0, 0, 1, 0, 1, 2};
-    cv::Matx<double, 6, 6> normal;
-    cv::Vec<double, 6> rhs;
-    for (int i = 0; i < 6; ++i) {
-        for (int j = 0; j < 6; ++j)
-            normal(i, j) = suv[pu[i] + pu[j]][pv[i] + pv[j]];
-        rhs[i] = sg[pu[i]][pv[i]];
-    }
-    if (n < 60)
+    if (n < 20)
         return false;
-    cv::Vec<double, 6> p;
+    const cv::Matx33d normal(n, su, sv, su, suu, suv, sv, suv, svv);
+    const cv::Vec3d rhs(sg, sgu, sgv);
+    cv::Vec3d p;
     if (!cv::solve(normal, rhs, p, cv::DECOMP_CHOLESKY))
         return false;
+    noise = std::sqrt(std::max(0.0, (sgg - p.dot(rhs)) / (n - 3)));
     level.create(roi.size(), CV_32F);
     for (int y = 0; y < roi.height; ++y) {
-        const double v = (roi.y + y - cy) * scale;
         float* l = level.ptr<float>(y);
-        for (int x = 0; x < roi.width; ++x) {
-            const double u = (roi.x + x - cx) * scale;
-            l[x] = static_cast<float>(p[0] + p[1] * u + p[2] * v + p[3] * u * u + p[4] * u * v + p[5] * v * v);
-        }
+        const double base = p[0] + p[2] * (roi.y + y - cy);
+        for (int x = 0; x < roi.width; ++x)
+            l[x] = static_cast<float>(base + p[1] * (roi.x + x - cx));
     }
     return true;
 }
 
-// For every pixel of a part of the candidate labels: the label of the nearest
-// candidate pixel in that part and the distance to it.
-void NearestCandidate(const cv::Mat& labels, cv::Mat& nearest, cv::Mat& distance)
-{
-    cv::Mat seeds;
-    cv::distanceTransform(labels == 0, distance, seeds, cv::DIST_L2, cv::DIST_MASK_5, cv::DIST_LABEL_CCOMP);
-    std::vector<int> labelOf(labels.total() + 1, 0);
-    for (int y = 0; y < labels.rows; ++y)
-        for (int x = 0; x < labels.cols; ++x)
-            if (const int l = labels.at<int>(y, x))
-                labelOf[static_cast<size_t>(seeds.at<int>(y, x))] = l;
-    nearest.create(labels.size(), CV_32S);
-    for (int y = 0; y < labels.rows; ++y)
-        for (int x = 0; x < labels.cols; ++x)
-            nearest.at<int>(y, x) = labelOf[static_cast<size_t>(seeds.at<int>(y, x))];
-}
-
-// A connected region of candidate pixels and what is known around it.
-struct Candidate {
+// A connected region of candidate pixels with its darkness against the local background.
+struct Region {
     int label = 0;
-    cv::Rect roi;       // its box grown by kWideMargin, clipped to the frame
-    cv::Mat dark;       // CV_32F darkness against the local background, in roi
-    cv::Mat territory;  // CV_32S in roi: distance-ordered ownership (label of the nearest candidate)
-    cv::Mat distance;   // CV_32F in roi: distance to the nearest candidate pixel
-    cv::Mat own;        // CV_8U in roi: 1 on this candidate's own pixels
-    float peak = 0.0f;  // largest smoothed darkness on its pixels
+    cv::Rect roi;        // its box grown by kWideMargin, clipped to the frame
+    cv::Mat dark;        // CV_32F darkness in roi
+    cv::Mat smoothDark;  // CV_32F darkness of the smoothed frame in roi
+    cv::Mat candidate;   // CV_8U 0/1 in roi: this region's candidate pixels
+    cv::Mat others;      // CV_8U 0/1 in roi: other regions' candidate pixels (empty when none)
+    float peak = 0.0f;   // largest smoothed darkness on its candidate pixels
+    double noise = 0.0;  // standard deviation of the darkness of a pixel
     bool atEdge = false;
 };
 
-// The largest 8-connected piece of a 0/1 mask with its holes filled.
+// A particle or a blob of merged particles inside a region: its pixels at half the
+// region's peak and the ellipses that explain their outline.
+struct Piece {
+    cv::Mat mask;  // CV_8U 0/1 in roi
+    std::vector<cv::Point2d> outline;
+    EllipseUnion shape;
+};
+
+// The largest 8-connected part of a 0/1 mask with its holes filled.
 cv::Mat FilledLargest(const cv::Mat& mask)
 {
     std::vector<std::vector<cv::Point>> contours;
-    cv::findContours(mask.clone(), contours, cv::RETR_EXTERNAL, cv::CHAIN_APPROX_SIMPLE);
+    cv::findContours(mask, contours, cv::RETR_EXTERNAL, cv::CHAIN_APPROX_SIMPLE);
     cv::Mat out = cv::Mat::zeros(mask.size(), CV_8UC1);
     if (contours.empty())
         return out;
@@ -161,190 +280,369 @@ cv::Mat FilledLargest(const cv::Mat& mask)
     return out;
 }
 
-// Pixels of the candidate within `margin` of its candidate pixels and nearer to it than to any other.
-cv::Mat Territory(const Candidate& c, double margin)
+// Pixels of the region's roi that each piece owns (CV_32S, 1 + piece index, 0 for none):
+// those nearer to its mask than to any other piece's or another region's pixels.
+cv::Mat Ownership(const Region& r, const std::vector<Piece>& pieces)
 {
-    return (c.territory == c.label) & (c.distance <= margin);
+    cv::Mat owner(r.roi.size(), CV_32S, cv::Scalar(1));
+    if (pieces.size() == 1 && r.others.empty())
+        return owner;
+    // Seeds: every piece and the other regions' pixels; each pixel takes its nearest seed.
+    cv::Mat seeds = cv::Mat::zeros(r.roi.size(), CV_32S);
+    for (size_t i = 0; i < pieces.size(); ++i)
+        seeds.setTo(static_cast<int>(i + 1), pieces[i].mask);
+    if (!r.others.empty())
+        seeds.setTo(-1, r.others);
+    cv::Mat distance, nearest;
+    cv::distanceTransform(seeds == 0, distance, nearest, cv::DIST_L2, cv::DIST_MASK_3, cv::DIST_LABEL_PIXEL);
+    std::vector<int> seedOf(static_cast<size_t>(r.roi.area()) + 1, 0);
+    for (int y = 0; y < seeds.rows; ++y)
+        for (int x = 0; x < seeds.cols; ++x)
+            if (const int s = seeds.at<int>(y, x))
+                seedOf[static_cast<size_t>(nearest.at<int>(y, x))] = s;
+    for (int y = 0; y < owner.rows; ++y)
+        for (int x = 0; x < owner.cols; ++x)
+            owner.at<int>(y, x) = std::max(0, seedOf[static_cast<size_t>(nearest.at<int>(y, x))]);
+    return owner;
 }
 
-// Darkness sums of a particle over its territory.
-struct DarknessMoments {
-    double sum = 0.0;          // summed darkness
-    cv::Point2d centre;        // darkness-weighted, in roi coordinates
-    double spread = 0.0;       // summed darkness x squared distance from the centre / sum
-    cv::Matx22d covariance;    // darkness-weighted
-    double centreValue = 0.0;  // Gaussian-weighted mean darkness at the centre
+// Gaussian weight exp(-d^2 / 2 w^2) along one axis of the roi.
+void AxisWeights(int n, double centre, double w, std::vector<double>& out)
+{
+    out.resize(static_cast<size_t>(n));
+    const double k = -0.5 / (w * w);
+    for (int i = 0; i < n; ++i)
+        out[static_cast<size_t>(i)] = std::exp(k * (i - centre) * (i - centre));
+}
+
+// What a particle shows under two centred Gaussian weights (toolkit/blurred_area.h),
+// with what the noise does to it.
+struct Observation {
+    cv::Point2d centre;  // roi coordinates
+    WeightedSums sums;
+    double angle = 0.0;        // of the long axis of the weighted second moments, radians
+    double noiseNarrow = 0.0;  // sums of the squared weights and their product: the
+    double noiseWide = 0.0;    // variances and covariance of the two sums per unit
+    double noiseCross = 0.0;   // variance of a pixel's darkness
+    bool valid = false;
 };
 
-DarknessMoments MeasureDarkness(const Candidate& c, const cv::Mat& territory, double weightSigma)
+// The sums over the pixels a particle owns, centred on its darkness centroid refined
+// twice under the wide weight (which leaves out the noise of far pixels). The weights'
+// widths follow from the particle's pixels and the blur guess.
+Observation Observe(const Region& r, const cv::Mat& owner, int id, double pixels, double blur)
 {
-    DarknessMoments m;
-    double mx = 0.0, my = 0.0;
-    for (int y = 0; y < c.roi.height; ++y) {
-        const float* d = c.dark.ptr<float>(y);
-        const uchar* t = territory.ptr<uchar>(y);
-        for (int x = 0; x < c.roi.width; ++x)
-            if (t[x])
-                m.sum += d[x], mx += d[x] * x, my += d[x] * y;
+    Observation m;
+    const double reff = std::hypot(std::sqrt(std::max(pixels, 1.0) / kPi) / std::sqrt(2.0), blur);
+    const double wa = std::max(0.75 * reff, 0.8), wb = std::max(0.95 * reff, 1.0);
+    double s0 = 0, sx = 0, sy = 0;
+    for (int y = 0; y < r.roi.height; ++y) {
+        const float* d = r.dark.ptr<float>(y);
+        const int* o = owner.ptr<int>(y);
+        for (int x = 0; x < r.roi.width; ++x)
+            if (o[x] == id && d[x] > 0)
+                s0 += d[x], sx += d[x] * x, sy += d[x] * y;
     }
-    if (m.sum <= 0.0)
+    if (s0 <= 0.0)
         return m;
-    m.centre = cv::Point2d(mx / m.sum, my / m.sum);
-    double xx = 0.0, xy = 0.0, yy = 0.0, centreSum = 0.0;
-    const double w2 = 2.0 * weightSigma * weightSigma;
-    for (int y = 0; y < c.roi.height; ++y) {
-        const float* d = c.dark.ptr<float>(y);
-        const uchar* t = territory.ptr<uchar>(y);
-        const double dy = y - m.centre.y;
-        for (int x = 0; x < c.roi.width; ++x) {
-            if (!t[x])
+    m.centre = cv::Point2d(sx / s0, sy / s0);
+    std::vector<double> ex, ey, ex2, ey2;
+    for (int pass = 0; pass < 2; ++pass) {
+        AxisWeights(r.roi.width, m.centre.x, wb, ex);
+        AxisWeights(r.roi.height, m.centre.y, wb, ey);
+        s0 = sx = sy = 0;
+        for (int y = 0; y < r.roi.height; ++y) {
+            const float* d = r.dark.ptr<float>(y);
+            const int* o = owner.ptr<int>(y);
+            double rs = 0, rx = 0;
+            for (int x = 0; x < r.roi.width; ++x)
+                if (o[x] == id) {
+                    const double v = d[x] * ex[static_cast<size_t>(x)];
+                    rs += v, rx += v * x;
+                }
+            s0 += rs * ey[static_cast<size_t>(y)], sx += rx * ey[static_cast<size_t>(y)];
+            sy += rs * ey[static_cast<size_t>(y)] * y;
+        }
+        if (s0 <= 0.0)
+            break;
+        const cv::Point2d next(sx / s0, sy / s0);
+        if (cv::norm(next - m.centre) > 2.0)
+            break;
+        m.centre = next;
+    }
+    AxisWeights(r.roi.width, m.centre.x, wa, ex);
+    AxisWeights(r.roi.height, m.centre.y, wa, ey);
+    AxisWeights(r.roi.width, m.centre.x, wb, ex2);
+    AxisWeights(r.roi.height, m.centre.y, wb, ey2);
+    WeightedSums& sums = m.sums;
+    sums.narrowWeight = wa, sums.wideWeight = wb, sums.areaGuess = std::max(pixels, 1.0);
+    double xx = 0, xy = 0, yy = 0, bbr4 = 0;
+    for (int y = 0; y < r.roi.height; ++y) {
+        const float* d = r.dark.ptr<float>(y);
+        const int* o = owner.ptr<int>(y);
+        const double dy = y - m.centre.y, ya = ey[static_cast<size_t>(y)], yb = ey2[static_cast<size_t>(y)];
+        for (int x = 0; x < r.roi.width; ++x) {
+            if (o[x] != id)
                 continue;
             const double dx = x - m.centre.x;
+            const double va = ex[static_cast<size_t>(x)] * ya, vb = ex2[static_cast<size_t>(x)] * yb;
             const double r2 = dx * dx + dy * dy;
-            xx += d[x] * dx * dx, xy += d[x] * dx * dy, yy += d[x] * dy * dy;
-            if (r2 < 8.0 * w2)  // weights below e^-8 add nothing
-                centreSum += d[x] * std::exp(-r2 / w2);
+            sums.narrow += va * d[x], sums.wide += vb * d[x];
+            xx += vb * d[x] * dx * dx, xy += vb * d[x] * dx * dy, yy += vb * d[x] * dy * dy;
+            m.noiseNarrow += va * va, m.noiseWide += vb * vb, m.noiseCross += va * vb, bbr4 += vb * vb * r2 * r2;
         }
     }
-    m.covariance = cv::Matx22d(xx, xy, xy, yy) * (1.0 / m.sum);
-    m.spread = (xx + yy) / m.sum;
-    // Pixels outside the territory count as background: normalised by the whole Gaussian.
-    m.centreValue = centreSum / (3.14159265358979323846 * w2);
+    if (sums.wide <= 0.0 || sums.narrow <= 0.0)
+        return m;
+    // Noise widens the spread of the second moments: their squared difference gains the
+    // noise's variance, which is taken off again.
+    const double spread2 = ((xx - yy) * (xx - yy) + 4 * xy * xy) / (sums.wide * sums.wide);
+    sums.anisotropy = std::sqrt(std::max(0.0, spread2 - r.noise * r.noise * bbr4 / (sums.wide * sums.wide)));
+    m.angle = 0.5 * std::atan2(2 * xy, xx - yy);
+    m.valid = true;
     return m;
 }
 
-// Minor / major axis ratio of a covariance.
-double AxisRatio(const cv::Matx22d& cov)
-{
-    const double xx = cov(0, 0), yy = cov(1, 1), xy = cov(0, 1);
-    const double root = std::sqrt(0.25 * (xx - yy) * (xx - yy) + xy * xy);
-    const double l1 = 0.5 * (xx + yy) + root, l2 = 0.5 * (xx + yy) - root;
-    return l1 > 0.0 ? std::sqrt(std::max(l2, 0.0) / l1) : 1.0;
-}
-
-// Pixel-centre covariance of a 0/1 mask, plus the 1/12 of each pixel's own extent.
-cv::Matx22d MaskCovariance(const cv::Mat& mask)
-{
-    const cv::Moments m = cv::moments(mask, true);
-    if (m.m00 <= 0.0)
-        return cv::Matx22d(1, 0, 0, 1);
-    return cv::Matx22d(m.mu20 / m.m00, m.mu11 / m.m00, m.mu11 / m.m00, m.mu02 / m.m00);
-}
-
-// Gaussian weight for the centre value: wide enough to average the noise, narrow
-// enough to stay inside a large particle's core, where the blur hardly matters.
-double WeightSigma(double halfArea)
-{
-    return std::max(1.0, 0.35 * std::sqrt(halfArea / 3.14159265358979323846));
-}
-
-// Another candidate comes within the wide margin, so that this one's blur may be cut short.
-bool Crowded(const Candidate& c)
-{
-    return cv::countNonZero((c.territory != c.label) & (c.distance <= kWideMargin)) > 0;
-}
-
-// What the blur is measured on: a single particle wide enough to have a core.
-struct BlurSample {
-    DarknessMoments moments;
-    double ratio = 1.0;
-    double weightSigma = 1.0;
+struct SingleMeasure {
+    BlurredEllipse ellipse;
+    double areaSd = 0.0;
 };
 
-BlurSample SampleForBlur(const Candidate& c)
+// A single particle's area, contrast and axis ratio, and the spread of its area that
+// the noise causes (first order).
+SingleMeasure MeasureSingle(const Observation& o, double noise, double blur)
 {
-    BlurSample b;
-    const cv::Mat half = FilledLargest((c.dark > 0.5 * c.peak) & c.own / 255);
-    // A narrow weight keeps the centre value inside the core, where the blur hardly matters.
-    b.weightSigma = std::max(1.0, 0.25 * std::sqrt(cv::countNonZero(half) / 3.14159265358979323846));
-    b.moments = MeasureDarkness(c, Territory(c, kWideMargin), b.weightSigma);
-    b.ratio = std::clamp(AxisRatio(MaskCovariance(half)), 0.05, 1.0);
-    return b;
+    SingleMeasure m;
+    if (!o.valid)
+        return m;
+    m.ellipse = EllipseFromWeightedSums(o.sums, blur);
+    const double n = o.sums.narrow, w = o.sums.wide;
+    const double varLog =
+        noise * noise * (o.noiseNarrow / (n * n) + o.noiseWide / (w * w) - 2 * o.noiseCross / (n * w));
+    if (m.ellipse.slope < 0.0)
+        m.areaSd = m.ellipse.area * std::sqrt(std::max(0.0, varLog)) / -m.ellipse.slope;
+    return m;
 }
 
-// Blur variance from a single particle: the darkness spread around its centre is the
-// particle's own spread plus twice the blur variance (blur adds its variance on each
-// axis and keeps the sum). The particle's own spread is that of an ellipse of the
-// measured area and axis ratio (pixel centres sample the ellipse evenly).
-double BlurVariance(const BlurSample& b, double sigmaGuess)
+// Blur of a single particle wide enough to show its edge, from the darkness across its
+// outline. The particle's ellipse (from its weighted sums at the blur guessed) gives
+// every pixel's signed distance f from the outline and the outline's curvature k there.
+// Across a curved edge blurred by s the darkness falls as
+//   c (Phi(-z) + e^2 z phi(z)),  z = (f + s^2 k / 2 - shift) / s,  e = s k / 2,
+// to second order in e (the outline bends away from a pixel outside it, so less of the
+// particle is near it; the e^2 term widens the edge). The darkness, binned by
+// f + s^2 k / 2, fits contrast, shift and blur.
+double BlurOfParticle(const Region& r, const Observation& o, double guess)
 {
-    const BlurredArea a = AreaFromDarkness(b.moments.sum, b.moments.centreValue, b.ratio, sigmaGuess, b.weightSigma);
-    if (a.area <= 0.0)
+    const BlurredEllipse be = EllipseFromWeightedSums(o.sums, guess);
+    if (be.area <= 0.0)
         return -1.0;
-    const double own = a.area * (b.ratio + 1.0 / b.ratio) / (4.0 * 3.14159265358979323846);
-    return 0.5 * (b.moments.spread - own);
+    Ellipse e;
+    e.centre = o.centre;
+    e.a = std::sqrt(be.area / (kPi * be.ratio));
+    e.b = e.a * be.ratio;
+    e.angle = o.angle;
+    const double reach = 3.0 * std::max(guess, 0.5) + 2.0, bin = 0.2;
+    const int bins = static_cast<int>(2 * reach / bin) + 1;
+    std::vector<double> sum(static_cast<size_t>(bins), 0.0), count(static_cast<size_t>(bins), 0.0),
+        curvature2(static_cast<size_t>(bins), 0.0);
+    const EllipseDistance distance(e);
+    const int extent = static_cast<int>(std::ceil(e.a + reach));
+    const cv::Rect near =
+        cv::Rect(cvRound(e.centre.x) - extent, cvRound(e.centre.y) - extent, 2 * extent + 1, 2 * extent + 1) &
+        cv::Rect(cv::Point(), r.roi.size());
+    for (int y = near.y; y < near.br().y; ++y) {
+        const float* d = r.dark.ptr<float>(y);
+        for (int x = near.x; x < near.br().x; ++x) {
+            const cv::Point2d p(x, y);
+            const double f = distance(p);
+            if (std::abs(f) > reach)
+                continue;
+            const double k = distance.Curvature(p);
+            const int i = static_cast<int>((f + 0.5 * guess * guess * k + reach) / bin);
+            if (i >= 0 && i < bins) {
+                const size_t u = static_cast<size_t>(i);
+                sum[u] += d[x], count[u] += 1, curvature2[u] += k * k;
+            }
+        }
+    }
+    // Gauss-Newton on (contrast, shift, blur) over the bins, each weighted by its pixels.
+    double contrast = be.contrast, shift = 0.0, sigma = std::max(guess, 0.3);
+    const double root2pi = std::sqrt(2 * kPi);
+    for (int iteration = 0; iteration < 8; ++iteration) {
+        cv::Matx33d normal = cv::Matx33d::zeros();
+        cv::Vec3d rhs(0, 0, 0);
+        for (int i = 0; i < bins; ++i) {
+            const size_t u = static_cast<size_t>(i);
+            const double n = count[u];
+            if (n == 0)
+                continue;
+            const double x = -reach + (i + 0.5) * bin;
+            const double z = (x - shift) / sigma;
+            const double e2 = 0.25 * sigma * sigma * curvature2[u] / n;
+            const double phi = std::exp(-0.5 * z * z) / root2pi, cdf = 0.5 * std::erfc(z / std::sqrt(2.0));
+            const double shape = cdf + e2 * z * phi;
+            const double slope = phi - e2 * phi * (1 - z * z);  // -d shape / dz
+            const double residual = sum[u] / n - contrast * shape;
+            const cv::Vec3d g(shape, contrast * slope / sigma, contrast * (z * slope + 2 * e2 * z * phi) / sigma);
+            normal += n * g * g.t();
+            rhs += n * residual * g;
+        }
+        cv::Vec3d step;
+        if (!cv::solve(normal, rhs, step, cv::DECOMP_CHOLESKY))
+            return -1.0;
+        contrast += step[0], shift += std::clamp(step[1], -0.5, 0.5);
+        sigma = std::clamp(sigma + std::clamp(step[2], -0.3, 0.3), 0.05, 5.0);
+        if (std::abs(step[2]) < 1e-4)
+            break;
+    }
+    return sigma;
 }
 
 // The level that cuts a particle's mask: half its contrast, or lower, down to 0.3 of
 // it, where the darkest pixels as many as its area reach. Blur rounds a small
 // particle's outline inward at half contrast; this keeps its mask at its size.
-double MaskLevel(const cv::Mat& dark, const cv::Mat& territory, const BlurredArea& estimate)
+double MaskLevel(const cv::Mat& dark, const cv::Mat& owner, int id, double area, double contrast)
 {
     std::vector<float> values;
     for (int y = 0; y < dark.rows; ++y) {
         const float* d = dark.ptr<float>(y);
-        const uchar* t = territory.ptr<uchar>(y);
+        const int* o = owner.ptr<int>(y);
         for (int x = 0; x < dark.cols; ++x)
-            if (t[x])
+            if (o[x] == id)
                 values.push_back(d[x]);
     }
-    const size_t n = static_cast<size_t>(std::lround(estimate.area));
-    double level = 0.5 * estimate.contrast;
+    const size_t n = static_cast<size_t>(std::lround(area));
+    double level = 0.5 * contrast;
     if (n >= 1 && n <= values.size()) {
         std::nth_element(values.begin(), values.begin() + (n - 1), values.end(), std::greater<float>());
-        level = std::clamp<double>(values[n - 1], 0.3 * estimate.contrast, 0.5 * estimate.contrast);
+        level = std::clamp<double>(values[n - 1], 0.3 * contrast, 0.5 * contrast);
     }
     return level;
 }
 
-// CV_32S in the pieces' frame: 1 + the index of the piece nearest to each pixel of
-// the territory, 0 elsewhere.
-cv::Mat NearestPiece(const std::vector<SplitPiece>& pieces, const cv::Mat& territory)
+// Which ellipse of a piece's union each pixel the piece owns belongs to (1 + index, 0
+// where the piece does not own the pixel): inside the union the darkest ellipse that
+// holds it (where particles overlap the darker one shows), outside the nearest.
+cv::Mat EllipseOwnership(const std::vector<Ellipse>& ellipses, const std::vector<double>& contrasts,
+                         const cv::Mat& owner, int id)
 {
-    cv::Mat labels = cv::Mat::zeros(territory.size(), CV_32S);
-    for (size_t i = 0; i < pieces.size(); ++i)
-        labels.setTo(static_cast<int>(i + 1), pieces[i].mask);
-    cv::Mat owner = cv::Mat::zeros(territory.size(), CV_32S);
-    if (pieces.size() == 1) {
-        owner.setTo(1, territory);
-        return owner;
-    }
-    cv::Mat distance, nearest;
-    cv::distanceTransform(labels == 0, distance, nearest, cv::DIST_L2, cv::DIST_MASK_5, cv::DIST_LABEL_PIXEL);
-    // Each piece pixel is its own seed: map seed labels to pieces.
-    std::vector<int> pieceOf(static_cast<size_t>(territory.total()) + 1, 0);
-    for (int y = 0; y < labels.rows; ++y)
-        for (int x = 0; x < labels.cols; ++x)
-            if (labels.at<int>(y, x))
-                pieceOf[static_cast<size_t>(nearest.at<int>(y, x))] = labels.at<int>(y, x);
+    cv::Mat out = cv::Mat::zeros(owner.size(), CV_32S);
+    const std::vector<EllipseDistance> distances(ellipses.begin(), ellipses.end());
     for (int y = 0; y < owner.rows; ++y)
-        for (int x = 0; x < owner.cols; ++x)
-            if (territory.at<uchar>(y, x))
-                owner.at<int>(y, x) = pieceOf[static_cast<size_t>(nearest.at<int>(y, x))];
-    return owner;
+        for (int x = 0; x < owner.cols; ++x) {
+            if (owner.at<int>(y, x) != id)
+                continue;
+            double nearest = 1e18, darkest = -1.0;
+            int which = 0, inside = 0;
+            for (size_t i = 0; i < ellipses.size(); ++i) {
+                const double f = distances[i](cv::Point2d(x, y));
+                if (f < nearest)
+                    nearest = f, which = static_cast<int>(i) + 1;
+                if (f < 0.0 && contrasts[i] > darkest)
+                    darkest = contrasts[i], inside = static_cast<int>(i) + 1;
+            }
+            out.at<int>(y, x) = inside ? inside : which;
+        }
+    return out;
 }
 
-// 0/1 mask of the drawn pieces (CV_32S, 1 + index) less the pixels that touch another
-// piece, so that split particles stay apart under 8-connectivity.
-cv::Mat SeparatedMask(const cv::Mat& drawn)
+// A darker particle lying on a lighter one leaves the outline nearly one ellipse, but
+// the darkness peaks higher than a single particle of the measured contrast and size
+// can show through the blur. Where it does by more than the noise explains, the two
+// ellipses (the lighter particle and one around the darker peak) are refined on the
+// darkness and kept when they explain it clearly better than one does.
+bool FindInclusion(const Region& r, const cv::Mat& pieceMask, const std::function<cv::Mat()>& ownedNear,
+                   const Observation& o, const BlurredEllipse& single, double blur, std::vector<Ellipse>& ellipses,
+                   std::vector<double>& contrastsOut)
 {
+    if (r.atEdge)
+        return false;
+    double peak = 0.0;
+    cv::minMaxLoc(r.smoothDark, nullptr, &peak, nullptr, nullptr, pieceMask);
+    Ellipse host;
+    host.centre = o.centre;
+    host.a = std::sqrt(single.area / (kPi * single.ratio));
+    host.b = host.a * single.ratio;
+    host.angle = o.angle;
+    const double shown = single.contrast * GaussianMassInEllipse(host.a, host.b, std::hypot(blur, kSmoothSigma));
+    // How far the peak rises above what one particle shows, against the largest
+    // excursion of the smoothed noise over a particle's pixels.
+    const double excess = peak - shown;
+    if (excess < std::max(kInclusionExcess, 4.5 * kSmoothNoise * r.noise))
+        return false;
+    std::vector<cv::Point2d> dark;
+    for (int y = 0; y < pieceMask.rows; ++y)
+        for (int x = 0; x < pieceMask.cols; ++x)
+            if (pieceMask.at<uchar>(y, x) && r.smoothDark.at<float>(y, x) > shown + 0.5 * excess)
+                dark.emplace_back(x, y);
+    if (dark.size() < 3)
+        return false;
+    Ellipse inclusion = MomentEllipse(dark);
+    std::vector<Ellipse> one = {host}, two = {host, inclusion};
+    const cv::Mat region = ownedNear();
+    double cost1 = 0.0, cost2 = 0.0;
+    RefineUnionOnDarkness(r.dark, region, blur, one, 2, &cost1);
+    const std::vector<double> contrasts =
+        RefineUnionOnDarkness(r.dark, region, blur, two, 3, &cost2, {single.contrast, single.contrast + excess});
+    const double noise2 = std::max(r.noise * r.noise, 1e-6);
+    // A contrast near 1 (black) is a fit that shrank a small ellipse into a spike.
+    if ((cost1 - cost2) / noise2 < kInclusionChi2 || contrasts[1] < contrasts[0] + kInclusionContrast ||
+        contrasts[1] > 0.98 || two[1].Area() < kInclusionPixels)
+        return false;
+    ellipses = two;
+    contrastsOut = contrasts;
+    return true;
+}
+
+// 0/1 mask of the drawn particles (CV_32S, 1 .. count) less, where two particles touch,
+// the pixels of the larger one along the contact, so that they stay apart under
+// 8-connectivity and a small particle keeps its pixels.
+cv::Mat SeparatedMask(const cv::Mat& drawn, int count)
+{
+    std::vector<int> area(static_cast<size_t>(count) + 1, 0);
+    for (int y = 0; y < drawn.rows; ++y)
+        for (int x = 0; x < drawn.cols; ++x)
+            ++area[static_cast<size_t>(drawn.at<int>(y, x))];
+    const auto yields = [&](int v, int w) {  // v gives way to w
+        return area[static_cast<size_t>(v)] > area[static_cast<size_t>(w)] ||
+               (area[static_cast<size_t>(v)] == area[static_cast<size_t>(w)] && v > w);
+    };
     cv::Mat out = cv::Mat::zeros(drawn.size(), CV_8UC1);
     for (int y = 0; y < drawn.rows; ++y)
         for (int x = 0; x < drawn.cols; ++x) {
             const int v = drawn.at<int>(y, x);
             if (!v)
                 continue;
-            bool apart = true;
-            for (int dy = -1; dy <= 1 && apart; ++dy)
-                for (int dx = -1; dx <= 1 && apart; ++dx) {
+            bool keep = true;
+            for (int dy = -1; dy <= 1 && keep; ++dy)
+                for (int dx = -1; dx <= 1 && keep; ++dx) {
                     const int yy = y + dy, xx = x + dx;
                     if (yy >= 0 && yy < drawn.rows && xx >= 0 && xx < drawn.cols) {
                         const int w = drawn.at<int>(yy, xx);
-                        apart = w == 0 || w == v;
+                        keep = w == 0 || w == v || !yields(v, w);
                     }
                 }
-            out.at<uchar>(y, x) = apart ? 1 : 0;
+            out.at<uchar>(y, x) = keep ? 1 : 0;
         }
+    // One piece per particle: a particle cut in two by a darker one keeps its larger part.
+    cv::Mat labels, stats, centres;
+    const int n = cv::connectedComponentsWithStats(out, labels, stats, centres, 8, CV_32S);
+    std::vector<int> best(static_cast<size_t>(count) + 1, 0), bestArea(static_cast<size_t>(count) + 1, 0);
+    std::vector<int> particleOf(static_cast<size_t>(n), 0);
+    for (int y = 0; y < out.rows; ++y)
+        for (int x = 0; x < out.cols; ++x)
+            if (const int l = labels.at<int>(y, x))
+                particleOf[static_cast<size_t>(l)] = drawn.at<int>(y, x);
+    for (int l = 1; l < n; ++l) {
+        const size_t v = static_cast<size_t>(particleOf[static_cast<size_t>(l)]);
+        if (stats.at<int>(l, cv::CC_STAT_AREA) > bestArea[v])
+            bestArea[v] = stats.at<int>(l, cv::CC_STAT_AREA), best[v] = l;
+    }
+    for (int y = 0; y < out.rows; ++y)
+        for (int x = 0; x < out.cols; ++x)
+            if (const int l = labels.at<int>(y, x))
+                out.at<uchar>(y, x) = l == best[static_cast<size_t>(particleOf[static_cast<size_t>(l)])];
     return out;
 }
 
@@ -358,74 +656,145 @@ BackgroundDetection SegmentParticlesBackground(const cv::Mat& grey, const Backgr
     const cv::Rect frame(0, 0, grey.cols, grey.rows);
     result.mask = cv::Mat::zeros(grey.size(), CV_8UC1);
 
-    // Candidates: smoothed darkness against the coarse background above the detection level.
-    const cv::Mat background = CoarseBackground(grey);
-    // In 8 bits, as the frame: smoothed grey below (1 - detection darkness) x background.
-    cv::Mat smooth, limit;
+    // Candidates: smoothed darkness against the block background above the detection level.
+    const cv::Mat grid = BlockBackground(grey);
+    cv::Mat smooth;
     cv::GaussianBlur(grey, smooth, cv::Size(5, 5), 1.0);
-    background.convertTo(limit, CV_8U, 1.0 - settings.detectionDarkness);
-    const cv::Mat candidates = smooth < limit;
-    cv::Mat labels, stats, centres;
-    const int count = cv::connectedComponentsWithStats(candidates, labels, stats, centres, 8, CV_32S);
-
+    const cv::Mat candidates = Candidates(smooth, grid, settings.detectionDarkness);
+    const CandidateRuns runs(candidates);
     cv::Mat excluded;
     cv::dilate(candidates, excluded,
                cv::getStructuringElement(cv::MORPH_RECT, cv::Size(2 * kWideMargin + 1, 2 * kWideMargin + 1)));
 
-    std::vector<Candidate> list;
-    for (int k = 1; k < count; ++k) {
-        if (stats.at<int>(k, cv::CC_STAT_AREA) < settings.minPixels)
+    // Each region: darkness against the plane of its surrounding background, its pieces
+    // at half its peak and the ellipses that explain each piece's outline.
+    std::vector<Region> regions;
+    std::vector<std::vector<Piece>> piecesOf;
+    for (int k = 1; k <= static_cast<int>(runs.regions.size()); ++k) {
+        if (runs.regions[static_cast<size_t>(k - 1)].pixels < settings.minPixels)
             continue;
-        Candidate c;
-        c.label = k;
-        const cv::Rect box(stats.at<int>(k, cv::CC_STAT_LEFT), stats.at<int>(k, cv::CC_STAT_TOP),
-                           stats.at<int>(k, cv::CC_STAT_WIDTH), stats.at<int>(k, cv::CC_STAT_HEIGHT));
-        c.atEdge = box.x == 0 || box.y == 0 || box.x + box.width == grey.cols || box.y + box.height == grey.rows;
-        c.roi = (box + cv::Size(2 * kWideMargin, 2 * kWideMargin) - cv::Point(kWideMargin, kWideMargin)) & frame;
+        Region r;
+        r.label = k;
+        const cv::Rect box = runs.regions[static_cast<size_t>(k - 1)].box;
+        r.atEdge = box.x == 0 || box.y == 0 || box.br().x == grey.cols || box.br().y == grey.rows;
+        r.roi = (box + cv::Size(2 * kWideMargin, 2 * kWideMargin) - cv::Point(kWideMargin, kWideMargin)) & frame;
         const cv::Rect window =
-            (c.roi + cv::Size(2 * kPlaneMargin, 2 * kPlaneMargin) - cv::Point(kPlaneMargin, kPlaneMargin)) & frame;
+            (r.roi + cv::Size(2 * kPlaneMargin, 2 * kPlaneMargin) - cv::Point(kPlaneMargin, kPlaneMargin)) & frame;
         cv::Mat level;
-        if (!FitBackground(grey, excluded, window, c.roi, level))
-            background(c.roi).copyTo(level);
-        cv::Mat g;
-        grey(c.roi).convertTo(g, CV_32F);
-        cv::divide(g, cv::max(level, 1.0f), c.dark);
-        c.dark = 1.0 - c.dark;
-        NearestCandidate(labels(c.roi), c.territory, c.distance);
-        c.own = labels(c.roi) == k;
-        cv::Mat smoothDark;
-        smooth(c.roi).convertTo(smoothDark, CV_32F);
-        cv::divide(smoothDark, cv::max(level, 1.0f), smoothDark);
-        double lowest = 1.0;
-        cv::minMaxLoc(smoothDark, &lowest, nullptr, nullptr, nullptr, c.own);
-        c.peak = static_cast<float>(1.0 - lowest);
-        list.push_back(std::move(c));
+        double noise = 0.0;
+        if (!FitPlane(grey, excluded, window, r.roi, level, noise)) {
+            level.create(r.roi.size(), CV_32F);
+            std::vector<float> row;
+            for (int y = 0; y < r.roi.height; ++y) {
+                BackgroundRow(grid, r.roi.y + y, grey.cols, row);
+                std::copy(row.begin() + r.roi.x, row.begin() + r.roi.x + r.roi.width, level.ptr<float>(y));
+            }
+        }
+        r.dark.create(r.roi.size(), CV_32F);
+        r.smoothDark.create(r.roi.size(), CV_32F);
+        r.candidate = cv::Mat::zeros(r.roi.size(), CV_8UC1);
+        bool crowded = false;
+        const cv::Mat roiLabels = runs.Labels(r.roi);
+        for (int y = 0; y < r.roi.height; ++y) {
+            const uchar* g = grey.ptr<uchar>(r.roi.y + y) + r.roi.x;
+            const uchar* s = smooth.ptr<uchar>(r.roi.y + y) + r.roi.x;
+            const int* l = roiLabels.ptr<int>(y);
+            const float* lv = level.ptr<float>(y);
+            float* d = r.dark.ptr<float>(y);
+            float* sd = r.smoothDark.ptr<float>(y);
+            uchar* c = r.candidate.ptr<uchar>(y);
+            for (int x = 0; x < r.roi.width; ++x) {
+                const float inv = 1.0f / std::max(lv[x], 1.0f);
+                d[x] = 1.0f - g[x] * inv;
+                sd[x] = 1.0f - s[x] * inv;
+                c[x] = l[x] == k;
+                if (l[x] == k)
+                    r.peak = std::max(r.peak, sd[x]);
+                crowded = crowded || (l[x] != 0 && l[x] != k);
+            }
+        }
+        r.noise = noise / std::max(1.0f, level.at<float>(level.rows / 2, level.cols / 2));
+        if (crowded) {
+            r.others = (roiLabels != 0) & (roiLabels != k);
+            r.others /= 255;
+        }
+        std::vector<Piece> pieces;
+        std::vector<std::vector<cv::Point>> contours;
+        cv::Mat half(r.roi.size(), CV_8UC1);
+        const float cut = static_cast<float>(kOutlineLevel * r.peak);
+        for (int y = 0; y < half.rows; ++y) {
+            const float* sd = r.smoothDark.ptr<float>(y);
+            const uchar* c = r.candidate.ptr<uchar>(y);
+            uchar* h = half.ptr<uchar>(y);
+            for (int x = 0; x < half.cols; ++x)
+                h[x] = c[x] && sd[x] > cut;
+        }
+        cv::findContours(half, contours, cv::RETR_EXTERNAL, cv::CHAIN_APPROX_SIMPLE);
+        for (size_t i = 0; i < contours.size(); ++i) {
+            Piece p;
+            p.mask = cv::Mat::zeros(r.roi.size(), CV_8UC1);
+            cv::drawContours(p.mask, contours, static_cast<int>(i), cv::Scalar(1), cv::FILLED);
+            if (cv::countNonZero(p.mask) < 3)
+                continue;
+            p.outline = LevelCrossings(r.smoothDark, p.mask, kOutlineLevel * r.peak);
+            if (settings.splitOverlaps)
+                p.shape = FitSingleEllipse(p.outline, p.mask, 0);
+            else
+                p.shape.ellipses.assign(1, Ellipse());
+            pieces.push_back(std::move(p));
+        }
+        regions.push_back(std::move(r));
+        piecesOf.push_back(std::move(pieces));
     }
 
-    // The blur, from the single particles wide enough to have a core.
+    // Merged particles: pieces whose outline one ellipse fits clearly worse than it fits
+    // most pieces of the frame, which are single particles.
+    if (settings.splitOverlaps) {
+        std::vector<double> rms;
+        for (const std::vector<Piece>& pieces : piecesOf)
+            for (const Piece& p : pieces)
+                rms.push_back(p.shape.rms);
+        UnionSettings us;
+        if (!rms.empty()) {
+            std::nth_element(rms.begin(), rms.begin() + rms.size() / 2, rms.end());
+            us.singleRms = std::clamp(settings.splitRmsFactor * rms[rms.size() / 2], 0.06, 0.25);
+        }
+        for (size_t ri = 0; ri < regions.size(); ++ri)
+            for (Piece& p : piecesOf[ri])
+                if (p.shape.rms > us.singleRms)
+                    p.shape = ExplainOutline(p.outline, p.mask, us);
+    }
+
+    // The blur, from the widest single particles alone in their roi.
     double sigma = settings.blurSigma;
     if (sigma < 0.0) {
-        // The largest single particles, whose own spread is known best; a few dozen suffice.
-        std::vector<std::pair<int, const Candidate*>> wide;
-        for (const Candidate& c : list) {
-            const int pixels = cv::countNonZero(c.own);
-            if (!c.atEdge && pixels >= 60)
-                wide.emplace_back(pixels, &c);
+        std::vector<std::pair<int, size_t>> wide;
+        for (size_t i = 0; i < regions.size(); ++i) {
+            const Region& r = regions[i];
+            if (r.atEdge || !r.others.empty() || piecesOf[i].size() != 1 || piecesOf[i][0].shape.ellipses.size() != 1)
+                continue;
+            const int pixels = cv::countNonZero(piecesOf[i][0].mask);
+            if (pixels >= kBlurSampleMinPixels)
+                wide.emplace_back(pixels, i);
         }
         std::sort(wide.begin(), wide.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
-        std::vector<BlurSample> samples;
-        for (size_t i = 0; i < wide.size() && samples.size() < kBlurSamples; ++i)
-            if (!Crowded(*wide[i].second))
-                samples.push_back(SampleForBlur(*wide[i].second));
-        // The areas lean a little on the blur, so the blur and the areas are settled together.
+        std::vector<Observation> samples;
+        std::vector<size_t> sampleRegion;
+        for (size_t i = 0; i < wide.size() && samples.size() < kBlurSamples; ++i) {
+            const Region& r = regions[wide[i].second];
+            const Observation o =
+                Observe(r, cv::Mat(r.roi.size(), CV_32S, cv::Scalar(1)), 1, wide[i].first, kDefaultBlur);
+            if (o.valid)
+                samples.push_back(o), sampleRegion.push_back(wide[i].second);
+        }
         double guess = kDefaultBlur;
         if (samples.size() >= 3) {
-            std::vector<double> variances(samples.size());
-            for (int pass = 0; pass < 4; ++pass) {
+            std::vector<double> blurs(samples.size());
+            for (int pass = 0; pass < 2; ++pass) {
                 for (size_t i = 0; i < samples.size(); ++i)
-                    variances[i] = BlurVariance(samples[i], guess);
-                std::nth_element(variances.begin(), variances.begin() + variances.size() / 2, variances.end());
-                guess = std::sqrt(std::max(0.0, variances[variances.size() / 2]));
+                    blurs[i] = BlurOfParticle(regions[sampleRegion[i]], samples[i], guess);
+                std::nth_element(blurs.begin(), blurs.begin() + blurs.size() / 2, blurs.end());
+                guess = std::max(0.0, blurs[blurs.size() / 2]);
             }
             result.blurParticles = static_cast<int>(samples.size());
         }
@@ -433,70 +802,107 @@ BackgroundDetection SegmentParticlesBackground(const cv::Mat& grey, const Backgr
     }
     result.blurSigma = sigma;
 
-    // Each candidate's particles: the pieces of its mask at half its peak, split at
-    // their necks; each piece with the pixels nearest to it.
-    const double margin = 2.0 * sigma + 1.0;
+    // Each piece: one particle measured by its weighted darkness, or the particles of the
+    // ellipses that explain a merged blob, each sized by its ellipse.
     int groups = 0;
-    for (const Candidate& c : list) {
-        const cv::Mat territory = Territory(c, margin);
-        std::vector<SplitPiece> pieces;
-        std::vector<int> groupOf;
-        {
-            std::vector<std::vector<cv::Point>> contours;
-            cv::findContours((c.dark > 0.5 * c.peak) & c.own, contours, cv::RETR_EXTERNAL, cv::CHAIN_APPROX_SIMPLE);
-            for (size_t k = 0; k < contours.size(); ++k) {
-                cv::Mat filled = cv::Mat::zeros(c.roi.size(), CV_8UC1);
-                cv::drawContours(filled, contours, static_cast<int>(k), cv::Scalar(1), cv::FILLED);
-                if (cv::countNonZero(filled) < 3)
-                    continue;
-                std::vector<SplitPiece> parts =
-                    settings.splitOverlaps ? SplitAtNecks(filled) : std::vector<SplitPiece>{SplitPiece{filled, {}}};
-                const int group = parts.size() > 1 ? groups++ : -1;
-                for (SplitPiece& part : parts) {
-                    pieces.push_back(std::move(part));
-                    groupOf.push_back(group);
-                }
-            }
-        }
+    for (size_t ri = 0; ri < regions.size(); ++ri) {
+        const Region& r = regions[ri];
+        const std::vector<Piece>& pieces = piecesOf[ri];
         if (pieces.empty())
             continue;
-        const cv::Mat owner = NearestPiece(pieces, territory);
-        cv::Mat drawn = cv::Mat::zeros(c.roi.size(), CV_32S);
-        for (size_t i = 0; i < pieces.size(); ++i) {
-            const cv::Mat own = owner == static_cast<int>(i + 1);
-            const double ws = WeightSigma(cv::countNonZero(pieces[i].mask));
-            const DarknessMoments m = MeasureDarkness(c, own, ws);
-            if (m.sum <= 0.0)
-                continue;
-            // The particle's own covariance: the darkness's less the blur's.
-            const cv::Matx22d cov = m.covariance - cv::Matx22d(sigma * sigma, 0, 0, sigma * sigma);
-            const double ratio =
-                cov(0, 0) > 0 && cov(1, 1) > 0 ? AxisRatio(cov) : AxisRatio(MaskCovariance(pieces[i].mask));
-            const BlurredArea estimate = AreaFromDarkness(m.sum, m.centreValue, ratio, sigma, ws);
-            if (estimate.area <= 0.0)
-                continue;
-            const cv::Mat half = FilledLargest((c.dark > MaskLevel(c.dark, own, estimate)) & own / 255);
-            const int pixels = cv::countNonZero(half);
+        const cv::Mat owner = Ownership(r, pieces);
+        cv::Mat drawn = cv::Mat::zeros(r.roi.size(), CV_32S);
+        int drawnId = 0;
+        const auto emit = [&](ParticleBlob blob, const cv::Mat& mask) {
+            const int pixels = cv::countNonZero(mask);
             if (pixels == 0)
-                continue;
-            ParticleBlob blob;
-            blob.centroid = m.centre + cv::Point2d(c.roi.x, c.roi.y);
-            blob.area = estimate.area;
-            if (groupOf[i] >= 0) {
-                // What its neighbour hides of it lies beyond its own territory.
-                const cv::Mat hidden = HiddenPart(pieces[i]) & territory & ~own;
-                blob.area += cv::countNonZero(hidden);
-            }
+                return;
             blob.maskArea = pixels;
-            blob.box = cv::boundingRect(half) + c.roi.tl();
-            blob.touchesBorder = c.atEdge || blob.box.x == 0 || blob.box.y == 0 || blob.box.br().x == grey.cols ||
+            blob.box = cv::boundingRect(mask) + r.roi.tl();
+            blob.touchesBorder = r.atEdge || blob.box.x == 0 || blob.box.y == 0 || blob.box.br().x == grey.cols ||
                                  blob.box.br().y == grey.rows;
-            blob.group = groupOf[i];
-            ComputeShapeFactors(half.clone(), blob.ratio, blob.circularity);
-            drawn.setTo(static_cast<int>(i + 1), half);
+            drawn.setTo(++drawnId, mask);
             result.blobs.push_back(blob);
+        };
+        for (size_t pi = 0; pi < pieces.size(); ++pi) {
+            const Piece& piece = pieces[pi];
+            const int id = static_cast<int>(pi) + 1;
+            const double pixels = cv::countNonZero(piece.mask);
+            // The pixels it owns within the blur's reach of its outline.
+            const auto ownedNear = [&]() {
+                const int reach = static_cast<int>(std::ceil(3.0 * sigma)) + 2;
+                const cv::Rect near =
+                    (cv::boundingRect(piece.mask) + cv::Size(2 * reach, 2 * reach) - cv::Point(reach, reach)) &
+                    cv::Rect(cv::Point(), r.roi.size());
+                cv::Mat region = cv::Mat::zeros(r.roi.size(), CV_8UC1);
+                for (int y = near.y; y < near.br().y; ++y)
+                    for (int x = near.x; x < near.br().x; ++x)
+                        region.at<uchar>(y, x) = owner.at<int>(y, x) == id;
+                return region;
+            };
+            std::vector<Ellipse> ellipses;
+            std::vector<double> contrasts;
+            bool refined = false;
+            if (piece.shape.ellipses.size() <= 1) {
+                const Observation o = Observe(r, owner, id, pixels, sigma);
+                const SingleMeasure m = MeasureSingle(o, r.noise, sigma);
+                if (m.ellipse.area <= 0.0)
+                    continue;
+                refined = settings.splitOverlaps &&
+                          FindInclusion(r, piece.mask, ownedNear, o, m.ellipse, sigma, ellipses, contrasts);
+                if (!refined) {
+                    const float level =
+                        static_cast<float>(MaskLevel(r.smoothDark, owner, id, m.ellipse.area, m.ellipse.contrast));
+                    cv::Mat above(r.roi.size(), CV_8UC1);
+                    for (int y = 0; y < above.rows; ++y) {
+                        const float* sd = r.smoothDark.ptr<float>(y);
+                        const int* ow = owner.ptr<int>(y);
+                        uchar* a = above.ptr<uchar>(y);
+                        for (int x = 0; x < above.cols; ++x)
+                            a[x] = ow[x] == id && sd[x] > level;
+                    }
+                    const cv::Mat mask = FilledLargest(above);
+                    ParticleBlob blob;
+                    blob.centroid = o.centre + cv::Point2d(r.roi.x, r.roi.y);
+                    blob.area = m.ellipse.area;
+                    blob.contrast = m.ellipse.contrast;
+                    blob.areaSd = m.areaSd;
+                    ComputeShapeFactors(mask.clone(), blob.ratio, blob.circularity);
+                    emit(blob, mask);
+                    continue;
+                }
+            }
+            // Merged particles: the ellipses fitted to the blob's outline, refined on its
+            // darkness, each sized by its own ellipse.
+            if (!refined) {
+                ellipses = piece.shape.ellipses;
+                contrasts = RefineUnionOnDarkness(r.dark, ownedNear(), sigma, ellipses, 1);
+            }
+            const cv::Mat parts = EllipseOwnership(ellipses, contrasts, owner, id);
+            const int group = groups++;
+            for (size_t e = 0; e < ellipses.size(); ++e) {
+                const Ellipse& el = ellipses[e];
+                ParticleBlob blob;
+                blob.centroid = el.centre + cv::Point2d(r.roi.x, r.roi.y);
+                blob.area = el.Area();
+                blob.contrast = contrasts[e];
+                blob.areaSd = 0.1 * blob.area;
+                blob.group = group;
+                const cv::Mat mask = (parts == static_cast<int>(e + 1)) & (r.smoothDark > kOutlineLevel * r.peak);
+                cv::Mat whole = cv::Mat::zeros(r.roi.size(), CV_8UC1);
+                cv::ellipse(whole,
+                            cv::RotatedRect(el.centre,
+                                            cv::Size2f(static_cast<float>(2 * el.a), static_cast<float>(2 * el.b)),
+                                            static_cast<float>(el.angle * 180.0 / kPi)),
+                            cv::Scalar(1), cv::FILLED);
+                ComputeShapeFactors(whole, blob.ratio, blob.circularity);
+                emit(blob, mask / 255);
+            }
         }
-        result.mask(c.roi) |= SeparatedMask(drawn);
+        if (drawnId > 1)
+            result.mask(r.roi) |= SeparatedMask(drawn, drawnId);
+        else
+            result.mask(r.roi).setTo(1, drawn != 0);
     }
     return result;
 }

@@ -4,11 +4,21 @@
 
 #include <opencv2/core.hpp>
 
-// Segmentation method 4, "Background": particles as darkness relative to a smooth
-// background, so that an illumination gradient cancels, cut at half of each
-// particle's own contrast, so that blur neither grows nor shrinks them, and sized by
-// their summed darkness, which blur does not change (toolkit/blurred_area.h).
-// Touching and overlapping particles are split (toolkit/blob_splitting.h).
+// Segmentation method 4, "Background": particles as darkness relative to the plane of
+// their surrounding background, so that an illumination gradient cancels, found at
+// about half of their own contrast, so that blur neither grows nor shrinks them.
+// - Blur: measured on the frame, from the darkness across the edges of its widest
+//   single particles.
+// - Size: each single particle's area, contrast and axis ratio from its darkness
+//   under two Gaussian weights, an estimator that blur does not bias and that noise
+//   spreads within a few percent of the least any estimator can
+//   (toolkit/blurred_area.h); with it the spread the noise gives the area (areaSd).
+// - Touching and overlapping particles: a blob whose outline one ellipse fits worse
+//   than it fits most blobs of the frame is explained by the union of two or three
+//   ellipses fitted to its outline and refined on its darkness, each particle sized by
+//   its own ellipse, the part its neighbour hides included; a darker particle lying on
+//   a lighter one shows by its peak and is split on the darkness alone
+//   (toolkit/ellipse_union.h).
 
 struct BackgroundDetectionSettings {
     // Darkness (1 - grey / background, after a Gaussian of 1 pixel) that marks a
@@ -21,12 +31,17 @@ struct BackgroundDetectionSettings {
     // Candidates with fewer pixels are noise.
     int minPixels = 5;
     bool splitOverlaps = true;
+    // A blob is looked at for merged particles when the ellipse of its moments fits its
+    // outline this many times worse (rms) than it fits the median blob of the frame.
+    double splitRmsFactor = 2.5;
 };
 
 struct BackgroundDetection {
     ParticleBlobs blobs;
-    cv::Mat mask;            // CV_8UC1 0/1: every particle at half its contrast, holes
-                             // filled, the pixels between split particles cleared
+    cv::Mat mask;            // CV_8UC1 0/1: every particle as one 8-connected piece, cut at
+                             // half its contrast or lower (down to 0.3 of it) so that its
+                             // pixels match its area, holes filled; where split particles
+                             // touch, the larger one gives way
     double blurSigma = 0.0;  // the blur used: given or measured
     int blurParticles = 0;   // particles the measured blur rests on (0 when given or too few)
 };

@@ -17,6 +17,22 @@ struct ParticleBlob {
     double ratio = 0.0;          // shorter / longer side of the minimum-area rectangle
     double circularity = 0.0;    // 4 pi A / P^2, 1 for an ideal circle
     int group = -1;              // blobs split from one connected region share an id; -1 alone
+    // Its own darkness, 1 - grey / local background (0 when not known).
+    double contrast = 0.0;
+    // How far `area` may be off: the standard deviation that the frame's noise causes
+    // (first order), or a share of the area for particles split from a merged blob,
+    // whose outline leaves more open; 0 when not known. See CombinedArea.
+    double areaSd = 0.0;
 };
 
 using ParticleBlobs = std::vector<ParticleBlob>;
+
+// One area from several views of the same particle, each whole in a frame with noise of
+// its own: their mean weighted by 1 / (areaSd / area)^2 (relative, so that a view that
+// comes out larger by chance, and states a larger areaSd with it, does not pull the
+// mean down). The views' areas are unbiased and their errors independent, so the
+// weighted mean is as precise as the views allow; their median wastes a good part of
+// it. Views further from the median area than four typical relative spreads and a
+// pixel (split wrongly, or merged with a neighbour) are left out; views without an
+// areaSd count as the least certain of the others. 0 for no views.
+double CombinedArea(const std::vector<ParticleBlob>& views);

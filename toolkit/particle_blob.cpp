@@ -1,0 +1,42 @@
+#include "toolkit/particle_blob.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+double Median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n % 2 ? values[n / 2] : 0.5 * (values[n / 2 - 1] + values[n / 2]);
+}
+
+}  // namespace
+
+double CombinedArea(const std::vector<ParticleBlob>& views)
+{
+    if (views.empty())
+        return 0.0;
+    // Relative spreads: a view that happens to come out larger also states a larger
+    // areaSd, which must not pull the mean down.
+    std::vector<double> areas, relative;
+    for (const ParticleBlob& v : views) {
+        areas.push_back(v.area);
+        if (v.areaSd > 0.0 && v.area > 0.0)
+            relative.push_back(v.areaSd / v.area);
+    }
+    const double median = Median(areas);
+    const double typical = relative.empty() ? 0.05 : Median(relative);
+    const double largest = relative.empty() ? 1.0 : *std::max_element(relative.begin(), relative.end());
+    // Strays lie further from the median than four typical spreads (and a pixel).
+    const double tolerance = 4.0 * std::max(typical, 0.02) * median + 1.0;
+    double sum = 0.0, weight = 0.0;
+    for (const ParticleBlob& v : views) {
+        if (std::abs(v.area - median) > tolerance)
+            continue;
+        const double r = v.areaSd > 0.0 && v.area > 0.0 ? v.areaSd / v.area : largest;
+        sum += v.area / (r * r), weight += 1.0 / (r * r);
+    }
+    return weight > 0.0 ? sum / weight : median;
+}
