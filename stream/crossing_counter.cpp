@@ -279,11 +279,19 @@ const CrossingCounter::Observation* CrossingCounter::Crossing(const Track& track
 
 double CrossingCounter::OwnWholeArea(const Track& track)
 {
+    ParticleBlobs views;
     std::vector<double> areas;
     for (const Observation& o : track.seen)
-        if (!o.shared && Whole(o.blob))
+        if (!o.shared && Whole(o.blob)) {
+            views.push_back(o.blob);
             areas.push_back(o.blob.area);
-    return areas.empty() ? 0.0 : Median(areas);
+        }
+    if (views.empty())
+        return 0.0;
+    // Views that state how far they may be off are pooled by it; pixel counts of a
+    // mask state nothing, and their median keeps a stray view out.
+    const bool spreads = std::any_of(views.begin(), views.end(), [](const ParticleBlob& b) { return b.areaSd > 0.0; });
+    return spreads ? CombinedArea(views) : Median(areas);
 }
 
 bool CrossingCounter::Record(const Track& track, ParticleMeasure& record) const

@@ -20,7 +20,8 @@
 // the frame in which it crosses that line; particles already past the line in the first
 // frame are counted there, those not yet at it in the last frame there. It is counted
 // only if at least one frame shows it whole (not touching the frame's edge), and its
-// area is the median of its whole observations.
+// area pools its whole observations: by their stated spreads (CombinedArea,
+// toolkit/particle_blob.h) where the detection gives them, otherwise their median.
 //
 // Motion: a frame whose motion cannot be decided (no particles, too few agreeing pairs)
 // takes the mean motion of its decided neighbours; when nothing overlaps (enough
@@ -105,7 +106,7 @@ private:
     struct Track {
         std::vector<Observation> seen;
         size_t anchor = 0;  // the last observation of its own: predictions start there
-        double area = 0.0;  // median of its own whole observations; 0 before it has one
+        double area = 0.0;  // its own whole observations pooled; 0 before it has one
     };
     struct Pending {
         int slot;
@@ -137,6 +138,6 @@ private:
     // The observation in which the track crosses the counting line; null when it does not.
     const Observation* Crossing(const Track& track) const;
     bool Record(const Track& track, ParticleMeasure& record) const;
-    // Median area of the track's own whole observations, 0 without any.
+    // The track's own whole observations pooled, 0 without any.
     static double OwnWholeArea(const Track& track);
 };
