@@ -5,9 +5,9 @@
 // for comparison. All measured in this run, alternately, median of the repeats.
 // Targets: run / decode <= 0.9 for the frames of interest (Frame Diff), <= 1.5 for the
 // counting line (Background), whose flow has its particles placed at random (touching
-// and overlapping, to be split) and blurred.
+// and overlapping, to be split) and blurred, by default about 150 in view per frame.
 //
-// Usage: register_bench [FRAMES [SIZE [REPEATS [foi|crossing]]]]
+// Usage: register_bench [FRAMES [SIZE [REPEATS [foi|crossing [DENSITY]]]]]
 
 #include "bench/bench_support.h"
 #include "register/run_engine.h"
@@ -73,16 +73,24 @@ int main(int argc, char* argv[])
     if (mode == CountingMode::CountingLine) {
         settings.randomPlacement = true;
         settings.blurSigma = 1.0;
+        settings.density = 1.6;
     }
+    if (argc > 5)
+        settings.density = std::atof(argv[5]);
     const std::filesystem::path folder =
         std::filesystem::temp_directory_path() / ("tessel_register_bench_" + std::to_string(getpid()));
     std::string error;
     auto start = Clock::now();
-    if (!flowgen::WriteFlow(flowgen::GenerateFlow(settings), folder.string(), "png", &error)) {
+    const flowgen::Flow flow = flowgen::GenerateFlow(settings);
+    if (!flowgen::WriteFlow(flow, folder.string(), "png", &error)) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return 1;
     }
-    std::printf("%d frames of %d x %d written in %.1f s\n", frames, size, size, Seconds(start));
+    size_t inView = 0;
+    for (const flowgen::VisibleGroup& group : flowgen::GroupsInFrame(flow, frames / 2))
+        inView += group.ids.size();
+    std::printf("%d frames of %d x %d (%zu particles in view of frame %d) written in %.1f s\n", frames, size, size,
+                inView, frames / 2, Seconds(start));
     std::vector<std::string> names;
     for (int t = 0; t < frames; ++t)
         names.push_back(flowgen::FrameFileName(t, frames, "png"));
