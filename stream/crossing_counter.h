@@ -26,7 +26,9 @@
 // Motion: a frame whose motion cannot be decided (no particles, too few agreeing pairs)
 // takes the mean motion of its decided neighbours; when nothing overlaps (enough
 // particles on both sides and no pair agrees, e.g. a shift larger than the frame) the
-// frames are taken as unrelated: the flow so far ends there and a new one begins.
+// frames are taken as unrelated: the flow so far ends there and a new one begins. A flow
+// also begins at the first frame with whole particles and ends at the last one, and a
+// frame with particles whose motion has no decided neighbour at all stands alone.
 enum class CountingRule {
     kLine,   // a track counts where it crosses the counting line (a broken track counts once)
     kTrack,  // every track with a whole observation counts (a particle missed in one frame still counts)
