@@ -100,7 +100,8 @@ public:
     // Export (register_export.cpp): the pos_ and res_ images of every frame of
     // interest (counting line: of every frame that counted particles, res_ with the
     // particles counted in it circled). Returns the paths that could not be written
-    // (empty on success).
+    // (empty on success), among them those that would replace a frame of the folder
+    // through a link.
     QStringList ExportFramesOfInterest(QString targetFolder);
 
     // Log (register_log.cpp): "log_KOV.txt" in the working directory. A line that

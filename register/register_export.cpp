@@ -5,6 +5,7 @@
 
 #include "register/bgr_image.h"
 #include "register/mivo_register_manager.h"
+#include "register/output_paths.h"
 
 #include <QBuffer>
 #include <QFileInfo>
@@ -62,6 +63,11 @@ bool SaveImage(const QString& path, const QImage& image)
 
 QStringList CMivoRegisterManager::ExportFramesOfInterest(QString targetFolder)
 {
+    // A picture's name may be taken by a link to a frame, which the write would follow
+    // and replace; such a picture is not written.
+    const auto touchesFrames = [this](const QString& path) {
+        return OutputTouchesFrames(path, OutputTarget::File, folderPath);
+    };
     QStringList failed;
     const int selected = static_cast<int>(selectedFrames.size());
     const bool countingLine = countingMode == CountingMode::CountingLine;
@@ -78,7 +84,7 @@ QStringList CMivoRegisterManager::ExportFramesOfInterest(QString targetFolder)
             // Marks the strip that arrived after the previous frame of interest.
             cv::rectangle(grey, cv::Rect(0, 0, accumulatedShift, frameHeight - 1), cv::Scalar(0), 1, cv::LINE_8);
         }
-        if (!WriteGrey(posPath, grey))
+        if (touchesFrames(posPath) || !WriteGrey(posPath, grey))
             failed << posPath;
 
         // The counting line's particles are those counted in the frame, not all it shows.
@@ -94,7 +100,7 @@ QStringList CMivoRegisterManager::ExportFramesOfInterest(QString targetFolder)
                     rgb[3 * c] = rgb[3 * c + 1] = rgb[3 * c + 2] = g[c];
             }
         }
-        if (!SaveImage(resPath, image))
+        if (touchesFrames(resPath) || !SaveImage(resPath, image))
             failed << resPath;
     }
     return failed;

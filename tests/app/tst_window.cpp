@@ -2,6 +2,8 @@
 
 #include "tests/app/window_fixture.h"
 #include "tests/dialogs/particle_image.h"
+#include "tests/folder_snapshot.h"
+#include "tests/hostile_files.h"
 
 #include "dialogs/crop_dialog.h"
 #include "register/frame_listing.h"
@@ -18,7 +20,24 @@
 
 #include <opencv2/imgcodecs.hpp>
 
+#include <cstring>
 #include <filesystem>
+#include <fstream>
+
+#include <sys/stat.h>
+
+#if defined(__SANITIZE_ADDRESS__)
+// Resident memory says little under the address sanitizer, whose allocator keeps freed memory
+// (the 10,000 frames take 700 MiB there). A single allocation above 512 MiB fails instead, as a
+// bomb decoded in full would make: the frame is then "out of memory", not what the rows expect.
+extern "C" const char* __asan_default_options()
+{
+    return "max_allocation_size_mb=512:allocator_may_return_null=1";
+}
+constexpr bool kAddressSanitizer = true;
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
 
 namespace {
 
@@ -78,7 +97,62 @@ void Spoil(const QString& path)
     QVERIFY(file.open(QIODevice::WriteOnly) && file.write("not a picture") > 0);
 }
 
+hostile::Bytes FileBytes(const QString& path)
+{
+    const QByteArray bytes = Contents(path);
+    return hostile::Bytes(bytes.begin(), bytes.end());
+}
+
+void Touch(const QString& path, qint64 seconds)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadWrite) &&
+            file.setFileTime(QDateTime::fromSecsSinceEpoch(seconds), QFileDevice::FileModificationTime));
+}
+
+// Resident memory in KiB: the peak since the last reset ("VmHWM:") or now ("VmRSS:").
+qint64 ResidentKiB(const char* key)
+{
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind(key, 0) == 0) return std::stoll(line.substr(std::strlen(key)));
+    return -1;
+}
+void ResetPeakMemory()
+{
+    std::ofstream("/proc/self/clear_refs") << "5";
+}
+
+// A bad input in the case folder, and what the window must make of it. The folder holds a
+// copy of the flow unless `make` writes it; the hooks spoil it at their moment.
+struct BadInput {
+    QStringList messages;  // every "[WARNING] ..." and "[ERRO] ..." shown, in order
+    QString folder = QStringLiteral("frames");
+    int listed = 12;
+    bool frameShown = true;      // frame 6 is on screen before the run
+    bool sameAsHeadless = true;  // counters, strip, figures and table as tessel-count's on the folder
+    QStringList countOptions;    // tessel-count's, for the window's frame order
+    int keptBefore = 0;          // else: the table's rows of the frames before this are the reference's
+    QString figures = QStringLiteral("figures"), data = QStringLiteral("data/p.csv");  // export targets
+    std::function<void(const QString& folder)> make;
+    std::function<void(Window&, const QString& folder)> loaded;  // after loading, before the run
+    std::function<void(const QString& folder)> midRun;           // from within the run's second step
+    std::function<void(Window&, const QString& folder)> ran;     // after the run and its comparison
+    std::function<void(const QString& folder)> chosen;           // an export's folder was chosen
+    std::function<void(const QString& data)> written;            // the table written
+};
+
+// The table's particle rows of the frames before `frame`.
+QList<QByteArray> RowsBefore(const QByteArray& csv, int frame)
+{
+    QList<QByteArray> rows = csv.split('\n').mid(1);
+    rows.removeIf([frame](const QByteArray& row) { return row.isEmpty() || row.split(',').value(0).toInt() >= frame; });
+    return rows;
+}
+
 }  // namespace
+
+Q_DECLARE_METATYPE(BadInput)
 
 class TestWindow : public QObject {
     Q_OBJECT
@@ -133,71 +207,295 @@ void TestWindow::cleanup()
 
 void TestWindow::badInputs_data()
 {
-    QTest::addColumn<QStringList>("messages");  // every "[WARNING] ..." and "[ERRO] ..." shown, in order
-    const QString notRead = "[WARNING] Can not read image frame_0005.png", outOfRange = "[WARNING] Out of range";
+    QTest::addColumn<BadInput>("in");
+    const QString outOfRange = "[WARNING] Out of range", failed = "[ERRO] %1 exported files could not be written";
     // Not measured: the shift of a frame that cannot be read, mostly also that of the next.
     const QString unmeasured =
         "; %1 of %2 frame shifts could not be measured and were taken as 0; parts of the flow may not be counted";
-    const QString lost = "[WARNING] 1 frame could not be read", oneLost = lost + unmeasured.arg(2).arg(11),
-                  failed = "[ERRO] %1 exported files could not be written";
-    const QStringList unreadable = {oneLost, notRead, notRead, notRead, outOfRange};
-    for (const char* tag : {"good flow", "colour and 16-bit frames", "spaces and non-ASCII names", "10,000 frames"})
-        QTest::newRow(tag) << QStringList();
-    for (const char* tag : {"zero-byte frame", "truncated PNG", "text file named .png"})
-        QTest::newRow(tag) << unreadable;
-    QTest::newRow("truncated JPEG") << QStringList(unreadable).replaceInStrings(".png", ".jpg");
-    QTest::newRow("frame of another size")
-        << QStringList{oneLost, "[WARNING] Can not count image frame_0005.png: 320 x 240, frame 0 is 640 x 480"};
-    QTest::newRow("name not in UTF-8") << QStringList{"[WARNING] Left out f\uFFFD.png (name not in UTF-8)",
-                                                      "[WARNING] 1 frame file left out (name not in UTF-8)" +
-                                                          unmeasured.arg(1).arg(10)};
-    for (const char* tag : {"frame deleted during the run", "frame spoilt during the run"})  // the last frame
-        QTest::newRow(tag) << QStringList{lost + unmeasured.arg(1).arg(11), outOfRange, failed.arg(2)};
+    const QString lost = "[WARNING] 1 frame could not be read", oneLost = lost + unmeasured.arg(2).arg(11);
+    // Frame 5 left out: the end of the run says so; counting it alone, cropping and calibrating on it, and
+    // stepping back onto it refuse it.
+    const auto unreadable = [&](const QString& name, const QString& end) {
+        const QString notRead = "[WARNING] Can not read image " + name;
+        return QStringList{end, notRead, notRead, notRead, outOfRange};
+    };
+    const auto row = [](const char* tag, BadInput in) { QTest::newRow(tag) << in; };
+    const auto at = [this](int t) { return "/" + names[t]; };
+    const auto afterLoading = [](std::function<void(const QString&)> spoil) {
+        return [spoil](Window&, const QString& folder) { spoil(folder); };
+    };
+    const auto jpegFlow = [this](const QString& folder) {
+        QVERIFY(flowgen::WriteFlow(flow, folder.toStdString(), "jpg", nullptr));
+    };
+    // Damaged files that OpenCV still decodes, and so counted as good before.
+    const auto replace = [](const QString& path, const hostile::Bytes& bytes) {
+        QVERIFY(hostile::Write(QFile::encodeName(path).toStdString(), bytes));
+        QVERIFY(!cv::imread(QFile::encodeName(path).toStdString(), cv::IMREAD_GRAYSCALE).empty());
+    };
+
+    BadInput in;
+    row("good flow", in);
+    in.make = [this](const QString& folder) {  // as colour and as 16-bit files: the same greys
+        CopyFlow(folder);
+        for (int t = 0; t < 12; ++t) {
+            const std::string path = (folder + "/" + names[t]).toStdString();
+            cv::Mat grey = cv::imread(path, cv::IMREAD_GRAYSCALE), file;
+            t % 2 ? grey.convertTo(file, CV_16U, 257.0) : cv::merge(std::vector<cv::Mat>{grey, grey, grey}, file);
+            cv::imwrite(path, file);
+        }
+    };
+    row("colour and 16-bit frames", in);
+    in = {};
+    in.folder = "Flüsse und Größen";
+    in.make = [this](const QString& folder) { CopyFlow(folder, "Bild ä,"); };
+    row("spaces and non-ASCII names", in);
+    in = {};
+    in.listed = 10000;
+    in.make = [](const QString& folder) {
+        for (int i = 0; i < 10000; ++i)
+            cv::imwrite(QString::asprintf("%s/f%05d.png", qPrintable(folder), i).toStdString(),
+                        cv::Mat(48, 64, CV_8UC1, 128));
+    };
+    row("10,000 frames", in);
+
+    // Spoilt once loaded.
+    in = {};
+    in.messages = unreadable("frame_0005.png", oneLost);
+    in.loaded = afterLoading([=](const QString& folder) { QFile::resize(folder + at(5), 0); });
+    row("zero-byte frame", in);
+    in.loaded = afterLoading(
+        [=](const QString& folder) { QFile::resize(folder + at(5), QFileInfo(folder + at(5)).size() * 6 / 10); });
+    row("truncated PNG", in);
+    in.loaded = afterLoading([=](const QString& folder) { Spoil(folder + at(5)); });
+    row("text file named .png", in);
+    in.messages = unreadable("frame_0005.jpg", oneLost);
+    in.make = jpegFlow;
+    in.loaded = afterLoading([](const QString& folder) {
+        const QString frame5 = folder + "/frame_0005.jpg";
+        QFile::resize(frame5, QFileInfo(frame5).size() * 6 / 10);
+    });
+    row("truncated JPEG", in);
+    in = {};
+    in.messages = QStringList{oneLost, "[WARNING] Can not count image frame_0005.png: 320 x 240, frame 0 is 640 x 480"};
+    in.loaded = afterLoading(
+        [=](const QString& folder) { cv::imwrite((folder + at(5)).toStdString(), cv::Mat(240, 320, CV_8UC1, 200)); });
+    row("frame of another size", in);
+
+    in = {};
+    in.listed = 11;
+    in.messages = QStringList{"[WARNING] Left out f\uFFFD.png (name not in UTF-8)",
+                              "[WARNING] 1 frame file left out (name not in UTF-8)" + unmeasured.arg(1).arg(10)};
+    in.make = [this](const QString& folder) {
+        CopyFlow(folder);
+        std::filesystem::rename(QFile::encodeName(folder + "/" + names[5]).toStdString(),
+                                QFile::encodeName(folder).toStdString() + "/f\xe4.png");
+    };
+    row("name not in UTF-8", in);
+
+    // The last frame, a frame of interest, from within the run: the frames before it keep their rows.
+    in = {};
+    in.sameAsHeadless = false;
+    in.keptBefore = 10;
+    in.messages = QStringList{lost + unmeasured.arg(1).arg(11), outOfRange, failed.arg(2)};
+    in.midRun = [=](const QString& folder) { QFile::remove(folder + at(11)); };
+    row("frame deleted during the run", in);
+    in.midRun = [=](const QString& folder) { Spoil(folder + at(11)); };
+    row("frame spoilt during the run", in);
+    in.midRun = [=](const QString& folder) {  // never waited on: a wait holds the row until QTest's watchdog ends it
+        QFile::remove(folder + at(11));
+        QVERIFY(::mkfifo(QFile::encodeName(folder + at(11)).constData(), 0600) == 0);
+    };
+    row("frame replaced by a pipe during the run", in);
+
     const QString allFailed = failed.arg(2 * reference.Selected());
-    QTest::newRow("folder gone after the run") << QStringList{"[ERRO] No images were found", allFailed};
-    QTest::newRow("export folders cannot be written")
-        << QStringList{allFailed, "[ERRO] Can not write " + Case("data/p.csv")};
-    QTest::newRow("log file cannot be written")
-        << QStringList{QString("[WARNING] Can not write log_KOV.txt: %1 log lines lost").arg(reference.logLines)};
+    in = {};
+    in.messages = QStringList{"[ERRO] No images were found", allFailed};
+    in.ran = [](Window& w, const QString& folder) {
+        QVERIFY(QDir(folder).removeRecursively());
+        Child<QComboBox>(&w, "cb_video_order")->setCurrentIndex(1);  // lists it again
+    };
+    row("folder gone after the run", in);
+    in = {};
+    in.messages = QStringList{allFailed, "[ERRO] Can not write " + Case("data/p.csv")};
+    in.chosen = [](const QString& folder) {  // the chosen folders made regular files
+        QVERIFY(QDir(folder).removeRecursively() && QFile(folder).open(QIODevice::WriteOnly));
+    };
+    row("export folders cannot be written", in);
+    in = {};
+    in.messages =
+        QStringList{QString("[WARNING] Can not write log_KOV.txt: %1 log lines lost").arg(reference.logLines)};
+    in.make = [this](const QString& folder) {
+        CopyFlow(folder);
+        QVERIFY(QDir().mkdir(Case("log_KOV.txt")));  // the log goes beside the folder
+    };
+    row("log file cannot be written", in);
+
     // Nothing to measure against; no frame shown, so the frame number reads 0.
-    QTest::newRow("frame 0 unreadable") << QStringList{
-        outOfRange, "[ERRO] Can not read image frame_0000.png (not a PNG, JPEG, TIFF or BMP image)",
-        outOfRange, outOfRange,
-        outOfRange, outOfRange};
-    QTest::newRow("five frames and a sub-folder") << QStringList{"[ERRO] No images were found"};
+    in = {};
+    in.frameShown = in.sameAsHeadless = false;
+    in.messages =
+        QStringList{outOfRange, "[ERRO] Can not read image frame_0000.png (not a PNG, JPEG, TIFF or BMP image)",
+                    outOfRange, outOfRange,
+                    outOfRange, outOfRange};
+    in.make = [=](const QString& folder) {
+        CopyFlow(folder);
+        Spoil(folder + at(0));
+    };
+    row("frame 0 unreadable", in);
+    in.messages[1] = "[ERRO] Can not read image frame_0000.png (32768 x 32768, above the limit of 100000000 pixels)";
+    in.make = [=](const QString& folder) {  // not decoded: see the peak memory
+        CopyFlow(folder);
+        QVERIFY(hostile::Write((folder + at(0)).toStdString(), hostile::BlackPng(32768, 32768)));
+    };
+    row("decompression bomb as frame 0", in);
+    in = {};
+    in.frameShown = in.sameAsHeadless = false;
+    in.listed = 5;
+    in.messages = QStringList{"[ERRO] No images were found"};
+    in.make = [this](const QString& folder) {
+        CopyFlow(folder);
+        for (const QString& name : names.mid(5)) QFile::remove(folder + "/" + name);
+    };
+    row("five frames and a sub-folder", in);
+
+    // Frames that cannot be a camera's, put in place of frame 5 while it is on screen: left out before they are
+    // decoded, or when their decoder warns.
+    in = {};
+    in.messages = unreadable("frame_0005.png", oneLost);
+    in.loaded = afterLoading([=](const QString& folder) {  // not decoded: see the peak memory
+        QVERIFY(hostile::Write((folder + at(5)).toStdString(), hostile::BlackPng(32768, 32768)));
+    });
+    row("decompression bomb", in);
+    in.loaded = afterLoading([=](const QString& folder) {
+        std::vector<uchar> jpeg;
+        QVERIFY(cv::imencode(".jpg", cv::imread((folder + at(5)).toStdString()), jpeg));
+        jpeg.resize(jpeg.size() / 2);
+        QVERIFY(hostile::Write((folder + at(5)).toStdString(), jpeg) && QFile(folder + at(5)).resize(100LL << 30));
+    });
+    row("sparse 100 GB file that starts like a JPEG", in);
+    const QString twoLost = "[WARNING] 2 frames could not be read" + unmeasured.arg(4).arg(11);
+    in.messages = unreadable("frame_0005.png", twoLost);
+    in.loaded = afterLoading([=](const QString& folder) {  // decoded as colour even when grey is asked for; float
+        const cv::Mat colour(480, 640, CV_32FC3, cv::Scalar(0.7, 0.2, 0.5)), grey(480, 640, CV_32FC1, 0.7);
+        std::vector<uchar> hdr, tiff;
+        QVERIFY(cv::imencode(".hdr", colour, hdr) && cv::imencode(".tif", grey, tiff));
+        replace(folder + at(5), hdr);
+        QVERIFY(hostile::Write((folder + at(8)).toStdString(), tiff));
+    });
+    row("three-channel HDR and float TIFF named .png", in);
+    in.messages = unreadable("frame_0005.jpg", twoLost);
+    in.make = jpegFlow;
+    // Cut short into a preallocated file; flipped bits. JPEG has no checksum: flips are seen where the decoder
+    // meets a code it does not know (frame 7 here), not where they decode to other valid codes (frames 5 and 8).
+    in.loaded = afterLoading([=](const QString& folder) {
+        replace(folder + "/frame_0005.jpg", hostile::ZeroSecondHalf(FileBytes(folder + "/frame_0005.jpg")));
+        replace(folder + "/frame_0007.jpg", hostile::FlipBits(FileBytes(folder + "/frame_0007.jpg")));
+    });
+    row("corrupt JPEG frames", in);
+    in.messages = unreadable("frame_0005.bmp", oneLost);
+    in.make = [=](const QString& folder) {  // a sound run-length BMP first
+        CopyFlow(folder);
+        const cv::Mat grey = cv::imread((folder + at(5)).toStdString(), cv::IMREAD_GRAYSCALE);
+        QVERIFY(QFile::remove(folder + at(5)));
+        replace(folder + "/frame_0005.bmp", hostile::RunLengthBmp(grey));
+    };
+    in.loaded = afterLoading([=](const QString& folder) {
+        const QString bmp = folder + "/frame_0005.bmp";
+        replace(bmp, hostile::ZeroSecondHalf(FileBytes(bmp)));
+    });
+    row("BMP with a broken run-length stream", in);
+
+    // Names and links.
+    in = {};
+    in.folder = "links";
+    in.messages = QStringList{"[WARNING] Left out 2 frame files (frame_0012.png: broken link, ...)"};
+    in.make = [this](const QString& folder) {  // followed; what leads nowhere or to a pipe is named
+        CopyFlow(Case("targets"));
+        QDir().mkpath(folder);
+        for (const QString& name : names) QVERIFY(QFile::link(Case("targets/") + name, folder + "/" + name));
+        QVERIFY(QFile::link(Case("none.png"), folder + "/frame_0012.png"));
+        QVERIFY(::mkfifo(QFile::encodeName(folder + "/frame_0013.png").constData(), 0600) == 0);
+    };
+    row("frames are symbolic links", in);
+    in = {};
+    in.countOptions = QStringList{"--sort", "time", "--order", "desc"};
+    in.make = [this](const QString& folder) {
+        CopyFlow(folder);
+        for (const QString& name : names) Touch(folder + "/" + name, 1000000000);
+    };
+    in.loaded = [](Window& w, const QString&) {
+        Child<QComboBox>(&w, "cb_video_sortby")->setCurrentIndex(1);  // by time, newest first
+        Child<QComboBox>(&w, "cb_video_order")->setCurrentIndex(1);
+    };
+    in.ran = [this](Window& w, const QString&) { QCOMPARE(Counters(w), reference.Counters()); };  // in name order
+    row("equal modification times", in);
+    in = {};
+    const QString forged = "frame_0005\n[ERRO] forged.png";
+    in.messages = unreadable("frame_0005\\n[ERRO] forged.png", oneLost);  // escaped: no line of its own
+    in.make = [=](const QString& folder) {
+        CopyFlow(folder);
+        QVERIFY(QFile::rename(folder + at(5), folder + "/" + forged));
+    };
+    in.loaded = afterLoading([=](const QString& folder) { Spoil(folder + "/" + forged); });
+    row("newline in a frame name", in);
+    in = {};
+    in.countOptions = QStringList{"--sort", "time"};
+    const auto formula = [this](int t) { return QChar::fromLatin1("=+-@"[t / 3]) + QStringLiteral("1+2 ") + names[t]; };
+    in.make = [this, formula](const QString& folder) {  // ordered by time, so that each start leads a frame of interest
+        CopyFlow(folder);
+        for (int t = 0; t < 12; ++t) {
+            QVERIFY(QFile::rename(folder + "/" + names[t], folder + "/" + formula(t)));
+            Touch(folder + "/" + formula(t), 1000000000 + t);
+        }
+    };
+    in.loaded = [](Window& w, const QString&) { Child<QComboBox>(&w, "cb_video_sortby")->setCurrentIndex(1); };
+    in.written = [formula](const QString& data) {  // the names quoted as text
+        const QByteArray csv = Contents(data);
+        for (int t : {0, 4, 8, 11})
+            QVERIFY(csv.contains(QStringLiteral("\n%1,\"'%2\",").arg(t).arg(formula(t)).toUtf8()));
+    };
+    row("names that look like formulas", in);
+
+    // Outputs that would overwrite a frame or add frames, refused before anything is written.
+    in = {};
+    in.figures = "frames";
+    in.data = "frames" + at(3);
+    in.messages = QStringList{"[WARNING] Can not export into " + Case("frames") +
+                                  ": it is the counted folder, its pictures would be taken as frames",
+                              "[WARNING] Can not write " + Case("frames") + at(3) +
+                                  ": it would be taken as a frame of " + Case("frames")};
+    row("exports into the counted folder", in);
+    in.figures = "link to frames";
+    in.data = "data/pipe.csv";  // opening it would wait for a reader
+    in.messages = QStringList{"[WARNING] Can not export into " + Case("link to frames") +
+                                  ": it is the counted folder, its pictures would be taken as frames",
+                              "[WARNING] Can not write " + Case("data/pipe.csv") + ": not a regular file"};
+    in.make = [this](const QString& folder) {
+        CopyFlow(folder);
+        QVERIFY(QFile::link(folder, Case("link to frames")));
+        QVERIFY(::mkfifo(QFile::encodeName(Case("data/pipe.csv")).constData(), 0600) == 0);
+    };
+    row("exports through a link and onto a pipe", in);
+    in = {};
+    in.messages = QStringList{"[ERRO] 1 exported file could not be written"};
+    in.make = [=](const QString& folder) {  // the write would follow it and replace frame 3
+        CopyFlow(folder);
+        QVERIFY(QFile::link(folder + at(3), Case("figures/pos_0_") + names[0]));
+    };
+    row("a picture's name taken by a link to a frame", in);
 }
 
 void TestWindow::badInputs()
 {
-    QFETCH(QStringList, messages);
-    const QByteArray tag = QTest::currentDataTag();
-    const int listed = tag.startsWith("10,000") ? 10000 : tag.startsWith("name") ? 11 : tag.startsWith("five") ? 5 : 12;
-    const bool frameShown = !tag.startsWith("frame 0") && !tag.startsWith("five");  // frame 5, before it is spoilt
-    const bool sameAsHeadless = frameShown && !tag.contains("deleted");             // counts, strip, figures and table
-    const QString folder = Case(tag.startsWith("spaces") ? "Flüsse und Größen" : "frames");
-    const QString frame5 = folder + "/frame_0005" + (tag.contains("JPEG") ? ".jpg" : ".png");
+    QFETCH(BadInput, in);
+    const QString folder = Case(in.folder), figures = Case(in.figures), data = Case(in.data);
     QVERIFY(QDir().mkpath(folder + "/sub.png") && QDir().mkpath(Case("data")) && QDir().mkpath(Case("figures")));
-    QVERIFY(QDir::setCurrent(Case("")) &&
-            (!tag.startsWith("log") || QDir().mkdir("log_KOV.txt")));  // the log goes here
-    if (tag.contains("JPEG"))
-        flowgen::WriteFlow(flow, folder.toStdString(), "jpg", nullptr);
-    else if (!tag.startsWith("10,000"))
-        CopyFlow(folder, tag.startsWith("spaces") ? "Bild ä," : "");
-    for (int i = 0; i < (tag.startsWith("10,000") ? listed : 0); ++i)
-        cv::imwrite(QString::asprintf("%s/f%05d.png", qPrintable(folder), i).toStdString(),
-                    cv::Mat(48, 64, CV_8UC1, 128));
-    for (int t = 0; t < 12 && tag.startsWith("colour"); ++t) {  // as colour and as 16-bit files: the same greys
-        const std::string path = (folder + "/" + names[t]).toStdString();
-        cv::Mat grey = cv::imread(path, cv::IMREAD_GRAYSCALE), file;
-        t % 2 ? grey.convertTo(file, CV_16U, 257.0) : cv::merge(std::vector<cv::Mat>{grey, grey, grey}, file);
-        cv::imwrite(path, file);
-    }
-    if (tag.startsWith("name"))
-        std::filesystem::rename(QFile::encodeName(frame5).toStdString(),
-                                QFile::encodeName(folder).toStdString() + "/f\xe4.png");
-    if (tag.startsWith("frame 0")) Spoil(folder + "/frame_0000.png");
-    for (const QString& name : tag.startsWith("five") ? names.mid(5) : QStringList())
-        QFile::remove(folder + "/" + name);
+    QVERIFY(QDir::setCurrent(Case("")));  // the log goes here
+    in.make ? in.make(folder) : CopyFlow(folder);
+    if (QTest::currentTestFailed()) return;
+    ResetPeakMemory();
+    const qint64 residentBefore = ResidentKiB("VmRSS:");
+    QVERIFY(residentBefore > 0);
 
     Window w;
     QStringList seen;
@@ -205,25 +503,32 @@ void TestWindow::badInputs()
         if (text.startsWith("[WARNING]") || text.startsWith("[ERRO]")) seen << text;
     });
     OpenFolder(w, folder);
-    QCOMPARE(FieldText(w, "tf_video_NumImages"), QString::number(listed));
-    if (frameShown) Child<QSlider>(&w, "sld_view_FrameSlider")->setValue(6);
-    if (tag.startsWith("zero") || tag.startsWith("truncated") || tag.startsWith("text"))
-        tag.startsWith("text")
-            ? Spoil(frame5)
-            : void(QFile::resize(frame5, tag.startsWith("zero") ? 0 : QFileInfo(frame5).size() * 6 / 10));
-    if (tag.startsWith("frame of another size")) cv::imwrite(frame5.toStdString(), cv::Mat(240, 320, CV_8UC1, 200));
-    QVERIFY(Run(w, [&, last = folder + "/frame_0011.png"] {
-        tag.contains("deleted") ? void(QFile::remove(last)) : tag.contains("spoilt") ? Spoil(last) : void();
+    QCOMPARE(FieldText(w, "tf_video_NumImages"), QString::number(in.listed));
+    if (in.frameShown) Child<QSlider>(&w, "sld_view_FrameSlider")->setValue(6);
+    if (in.loaded) in.loaded(w, folder);
+    // The input as the row left it: from here on, nothing the window does may change it.
+    const QStringList inputs = {folder, Case("targets")};
+    const auto input = [&inputs] { return QList{Snapshot(inputs[0]), Snapshot(inputs[1])}; };
+    auto before = input();
+    QVERIFY(Run(w, [&] {
+        if (!in.midRun) return;
+        in.midRun(folder);
+        before = input();
     }));
-    const Headless headless = sameAsHeadless ? Count(folder) : Headless{};
-    if (sameAsHeadless) {
+    const QDir::SortFlags order = FrameSortFlags(Child<QComboBox>(&w, "cb_video_sortby")->currentData().toString(),
+                                                 Child<QComboBox>(&w, "cb_video_order")->currentData().toString());
+    const QStringList listing = ListFrameFiles(folder, order);
+    const Headless headless = in.sameAsHeadless ? Count(folder, in.countOptions) : Headless{};
+    if (in.sameAsHeadless) {
         QCOMPARE(Counters(w), headless.Counters());
         QCOMPARE(Child<QSlider>(&w, "sld_vr_line")->maximum(),
                  (headless.Selected() - 2) * headless.json["frame_width"].toInt() +
                      headless.json["accumulated_shift"].toInt());
     }
-    if (tag.startsWith("folder gone") && QDir(folder).removeRecursively())
-        Child<QComboBox>(&w, "cb_video_order")->setCurrentIndex(1);  // lists it again
+    if (in.ran) {
+        in.ran(w, folder);
+        before = input();
+    }
     const QStringList counted = Counters(w);
 
     // On the frame on screen: count it alone, open the crop and the selection dialogs; then
@@ -244,26 +549,34 @@ void TestWindow::badInputs()
         Child<QDialog>(&w, "tool4SelectRegion")->hide();
     }
 
-    // Both exports; only a finished run asks for a folder. When they cannot be written, the
-    // chosen folders are made regular files.
-    for (const char* kind : {"figures", "data"}) {
-        const QString target = Case(kind);
+    // Both exports; only a finished run asks for a target.
+    for (const QString& target : {figures, data}) {
+        const bool table = target == data;
         if (Button(w, "btn_proc_countAll")->isEnabled())
-            AnswerFileDialog(target + (kind[0] == 'd' ? "/p.csv" : ""), [target, tag] {
-                if (tag.startsWith("export") && QDir(target).removeRecursively())
-                    QFile(target).open(QIODevice::WriteOnly);
+            AnswerFileDialog(target, [&in, target, table] {
+                if (in.chosen) in.chosen(table ? QFileInfo(target).path() : target);
             });
-        Button(w, kind[0] == 'd' ? "pushButton" : "btn_expFoI")->click();
-        if (!sameAsHeadless || !StatusText(w).endsWith("successfully... ")) continue;
-        if (kind[0] == 'd')
-            QCOMPARE(Contents(target + "/p.csv"), headless.csv);
-        else  // the pos_ and res_ image of every frame of interest, named after its frame
-            QVERIFY(QDir(target).entryList(QDir::Files).size() == 2 * headless.Selected() &&
-                    QFile::exists(target + "/res_0_" + ListFrameFiles(folder, QDir::Name).value(0)));
+        Button(w, table ? "pushButton" : "btn_expFoI")->click();
+        if (!StatusText(w).endsWith("successfully... ")) continue;
+        if (table && in.sameAsHeadless) QCOMPARE(Contents(data), headless.csv);
+        if (table && in.keptBefore)
+            QCOMPARE(RowsBefore(Contents(data), in.keptBefore), RowsBefore(reference.csv, in.keptBefore));
+        if (table && in.written) in.written(data);
+        if (table || !in.sameAsHeadless) continue;
+        QStringList pictures;  // the pos_ and res_ picture of every frame of interest, named after its frame
+        for (const QJsonValue& index : headless.json["selected_frames"].toArray())
+            for (const char* kind : {"pos_", "res_"})
+                pictures << QStringLiteral("%1%2_%3").arg(kind).arg(index.toInt()).arg(listing.value(index.toInt()));
+        pictures.sort();
+        QCOMPARE(QDir(target).entryList(QDir::Files, QDir::Name), pictures);
     }
-    QCOMPARE(seen, messages);
+    QCOMPARE(seen, in.messages);
+    Button(w, "btn_proc_countAll")->click();  // the run's records, whatever was counted since
     QCOMPARE(Counters(w), counted);
     QVERIFY(Button(w, "btn_proc_runVR")->isEnabled() && !Button(w, "btn_proc_stopVR")->isEnabled());
+    QCOMPARE(input(), before);
+    // A bomb decoded where only its header should have been read takes 1 GiB; a row needs tens of MiB.
+    if (!kAddressSanitizer) QCOMPARE_LT(ResidentKiB("VmHWM:") - residentBefore, 512 << 10);
 }
 
 void TestWindow::commandsOnOneFolder()

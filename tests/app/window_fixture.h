@@ -12,6 +12,7 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSlider>
 #include <QStatusBar>
@@ -41,8 +42,8 @@ inline bool WriteFrame(const QString& path, int grey, const char* format = nullp
     return image.save(path, format);
 }
 
-// Answers the next file dialog with `path` (a folder, or a file to save); `afterAccept`
-// runs once the dialog has taken the answer.
+// Answers the next file dialog with `path` (a folder, or a file to save, replacing one that
+// exists); `afterAccept` runs once the dialog has taken the answer.
 inline void AnswerFileDialog(const QString& path, const std::function<void()>& afterAccept = {})
 {
     auto* poll = new QTimer;
@@ -51,6 +52,16 @@ inline void AnswerFileDialog(const QString& path, const std::function<void()>& a
         if (!dialog) return;
         poll->deleteLater();
         const bool folder = dialog->fileMode() == QFileDialog::Directory;
+        if (!folder && QFileInfo::exists(path)) {  // "Do you want to replace it?", asked from within accept()
+            auto* confirm = new QTimer;
+            QObject::connect(confirm, &QTimer::timeout, confirm, [confirm] {
+                if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                    confirm->deleteLater();
+                    box->button(QMessageBox::Yes)->click();
+                }
+            });
+            confirm->start(10);
+        }
         dialog->setDirectory(folder ? path : QFileInfo(path).path());
         dialog->findChild<QLineEdit*>("fileNameEdit")
             ->setText(folder ? QString() : path);  // else a folder in it is chosen

@@ -3,9 +3,9 @@
 
 #include "register_test_support.h"
 #include "stream/blob_detection.h"
+#include "tests/folder_snapshot.h"
 #include "tests/hostile_files.h"
 
-#include <QCryptographicHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -89,26 +89,6 @@ Outcome Count(const QStringList& arguments, const QString& dir, const Launch& la
     o.err = QString::fromLocal8Bit(err + process.readAllStandardError());
     o.json = QJsonDocument::fromJson(o.out.toUtf8()).object();
     return o;
-}
-
-// Every entry of a folder by its name's bytes: mode, size, time and, of files up to 64 MB,
-// the contents' hash.
-QMap<QByteArray, QByteArray> Snapshot(const QString& folder)
-{
-    QMap<QByteArray, QByteArray> entries;
-    std::error_code error;
-    for (std::filesystem::directory_iterator it(QFile::encodeName(folder).toStdString(), error), end;
-         !error && it != end; it.increment(error)) {
-        struct stat info {};
-        ::lstat(it->path().c_str(), &info);
-        QFile file(QFile::decodeName(it->path().c_str()));
-        const bool hashed = S_ISREG(info.st_mode) && info.st_size <= (64 << 20) && file.open(QIODevice::ReadOnly);
-        entries.insert(it->path().filename().c_str(),
-                       QByteArray::number(info.st_mode) + ' ' + QByteArray::number(qint64(info.st_size)) + ' ' +
-                           QByteArray::number(qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec) + ' ' +
-                           QCryptographicHash::hash(hashed ? file.readAll() : "", QCryptographicHash::Md5).toHex());
-    }
-    return entries;
 }
 
 // The particle rows of a CSV file, of the frames before `frame`, without the file name
@@ -588,17 +568,19 @@ void TestTesselCount::Prepare(const QByteArray& tag, const QString& dir, BadInpu
         in.arguments = {"-c", "exec \"$0\" --json --csv \"$(printf 'p\\344.csv')\" frames", TESSEL_COUNT_PATH};
         in.input = "frames";
         badUsage("Argument 3 (p\uFFFD.csv) is not valid UTF-8; paths must be given in UTF-8.");
-    } else if (tag == "CSV onto a frame") {  // named directly, or through a link
+    } else if (tag == "CSV onto a frame") {  // named directly, or through a link or a chain of them
         in.arguments = {"--json", "--csv", "frames/" + small.names[3], "frames"};
         badUsage("--csv frames/" + small.names[3] + " would be taken as a frame of frames.");
         in.check = [dir, check = in.check, this](const Outcome& o) {
             check(o);
-            QVERIFY(QFile::link(dir + "/frames/" + small.names[3], dir + "/link.csv"));
+            QVERIFY(QFile::link(dir + "/frames/" + small.names[3], dir + "/link.csv") &&
+                    QFile::link("link.csv", dir + "/chain.csv"));
             QCOMPARE(Count({"--csv", "link.csv", "frames"}, dir).exitCode, 2);
+            QCOMPARE(Count({"--csv", "chain.csv", "frames"}, dir).exitCode, 2);
         };
     } else if (tag == "export into the counted folder") {
-        in.arguments = QStringList{"--export", "frames/../frames/"} + in.arguments;
-        badUsage("--export frames/../frames/ is the counted folder; its pictures would be taken as frames.");
+        in.arguments = QStringList{"--export", "frames/none/.."} + in.arguments;  // "frames" once cleaned
+        badUsage("--export frames/none/.. is the counted folder; its pictures would be taken as frames.");
     } else if (tag == "frame replaced by a pipe during the run") {  // not waited on
         in.launch.midRun = [path = frame(9)] {
             QFile::remove(path);

@@ -1,0 +1,41 @@
+#include "register/output_paths.h"
+
+#include "register/frame_listing.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace {
+
+// The file a write to `path` ends up in: the end of a chain of links, as the safe
+// replace of a file follows them (no further than the system would); empty when its
+// folder does not exist.
+QString WrittenFile(const QString& path)
+{
+    QFileInfo file(QFileInfo(path).absoluteFilePath());
+    for (int links = 0; file.isSymLink() && links < 40; ++links)
+        file = QFileInfo(file.symLinkTarget());
+    const QString folder = QFileInfo(file.absolutePath()).canonicalFilePath();
+    return folder.isEmpty() ? QString() : folder + QLatin1Char('/') + file.fileName();
+}
+
+}  // namespace
+
+bool OutputTouchesFrames(const QString& target, OutputTarget kind, const QString& countedFolder)
+{
+    const QString counted = QFileInfo(countedFolder).canonicalFilePath();
+    if (counted.isEmpty() || target.isEmpty())
+        return false;
+    if (kind == OutputTarget::PictureFolder) {
+        // A folder not made yet has no canonical path; cleaned, "frames/none/.." already
+        // names the counted folder.
+        return QFileInfo(target).canonicalFilePath() == counted ||
+               QFileInfo(QDir::cleanPath(target)).canonicalFilePath() == counted;
+    }
+    const QString written = WrittenFile(target);
+    if (written.isEmpty())
+        return false;
+    const QFileInfo file(written);
+    const bool listable = !file.exists() || file.isFile();
+    return file.absolutePath() == counted && listable && QDir::match(FrameNamePatterns(), file.fileName());
+}
