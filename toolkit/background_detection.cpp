@@ -2,6 +2,7 @@
 
 #include "toolkit/blurred_area.h"
 #include "toolkit/ellipse_union.h"
+#include "toolkit/filled_parts.h"
 #include "toolkit/particle_measure.h"
 
 #include <opencv2/imgproc.hpp>
@@ -57,9 +58,11 @@ cv::Mat BlockBackground(const cv::Mat& grey)
                 for (int x = block.x; x < block.x + block.width; x += step)
                     ++hist[row[x]], ++n;
             }
+            // The median, the least v with at least half the samples at or below it, found
+            // from the top: a bright background lies near it.
             const int half = (n + 1) / 2;
-            int v = 0;
-            for (int seen = hist[0]; seen < half; seen += hist[++v]) {
+            int v = 255;
+            for (int atOrBelow = n; atOrBelow - hist[v] >= half; atOrBelow -= hist[v--]) {
             }
             grid.at<float>(by, bx) = static_cast<float>(std::max(v, 1));
         }
@@ -70,7 +73,8 @@ cv::Mat BlockBackground(const cv::Mat& grey)
 }
 
 // One row of the bilinearly interpolated block background: levels at block centres,
-// linear between them, constant beyond the outer ones.
+// linear between them, constant beyond the outer ones. Whole blocks run in loops of a
+// fixed length, which the compiler turns into vector code.
 void BackgroundRow(const cv::Mat& grid, int y, int width, std::vector<float>& row)
 {
     const float gy = std::clamp((y + 0.5f) / kBlock - 0.5f, 0.0f, static_cast<float>(grid.rows - 1));
@@ -78,53 +82,74 @@ void BackgroundRow(const cv::Mat& grid, int y, int width, std::vector<float>& ro
     const float fy = gy - y0;
     const float* g0 = grid.ptr<float>(y0);
     const float* g1 = grid.ptr<float>(y1);
-    row.resize(static_cast<size_t>(width));
+    row.resize(static_cast<size_t>(width) + kBlock);  // room for a whole last block
+    float* r = row.data();
     const int half = kBlock / 2;
     for (int x = 0; x < std::min(half, width); ++x)
-        row[static_cast<size_t>(x)] = g0[0] * (1 - fy) + g1[0] * fy;
-    for (int bx = 0; bx < grid.cols; ++bx) {
+        r[x] = g0[0] * (1 - fy) + g1[0] * fy;
+    for (int bx = 0; bx < grid.cols && half + bx * kBlock < width; ++bx) {
         const float left = g0[bx] * (1 - fy) + g1[bx] * fy;
         const int next = std::min(bx + 1, grid.cols - 1);
         const float right = g0[next] * (1 - fy) + g1[next] * fy;
         const float step = (right - left) / kBlock;
-        const int x0 = half + bx * kBlock;
         // Pixel x sits at block coordinate (x + 0.5) / kBlock - 0.5; between centres bx and bx + 1.
-        for (int i = 0, x = x0; i < kBlock && x < width; ++i, ++x)
-            row[static_cast<size_t>(x)] = left + step * (i + 0.5f);
+        float* out = r + half + bx * kBlock;
+        for (int i = 0; i < kBlock; ++i)
+            out[i] = left + step * (i + 0.5f);
+    }
+    row.resize(static_cast<size_t>(width));
+}
+
+// One row of candidates (0/255): smoothed grey below the limit (scaled block background
+// interpolated bilinearly between block centres) rounded to a grey level, in loops of a
+// fixed length.
+void CandidateRow(const uchar* s, const float* l, int width, uchar* o)
+{
+    const auto grey = [](float v) { return std::clamp(static_cast<int>(v + 0.5f), 0, 255); };
+    uchar block[kBlock];
+    for (int x = 0; x < width; x += kBlock) {
+        if (x + kBlock > width) {
+            for (int i = x; i < width; ++i)
+                o[i] = s[i] < grey(l[i]) ? 255 : 0;
+            break;
+        }
+        for (int i = 0; i < kBlock; ++i)
+            block[i] = static_cast<uchar>(grey(l[x + i]));
+        for (int i = 0; i < kBlock; ++i)
+            block[i] = s[x + i] < block[i] ? 255 : 0;
+        std::memcpy(o + x, block, kBlock);
     }
 }
 
-// Candidates (CV_8UC1 0/255): smoothed grey below (1 - darkness) x the block background,
-// interpolated bilinearly between block centres.
-cv::Mat Candidates(const cv::Mat& smooth, const cv::Mat& grid, double darkness)
-{
-    cv::Mat limit, out;
-    cv::resize(grid * (1.0 - darkness), limit, smooth.size(), 0.0, 0.0, cv::INTER_LINEAR);
-    limit.convertTo(limit, CV_8U);
-    cv::compare(smooth, limit, out, cv::CMP_LT);
-    return out;
-}
-
-// Candidate pixels as runs along rows, 8-connected into regions. Candidates are a
-// small share of a frame, so runs are far fewer than pixels.
+// Candidate pixels as runs along rows, 8-connected into regions: smoothed grey below
+// (1 - darkness) x the block background. Found row by row (an image of the candidates
+// would cost more than finding them); they are a small share of a frame, so runs are far
+// fewer than pixels.
 class CandidateRuns {
 public:
-    explicit CandidateRuns(const cv::Mat& mask)
+    CandidateRuns(const cv::Mat& smooth, const cv::Mat& grid, double darkness)
     {
-        rowStart.assign(static_cast<size_t>(mask.rows) + 1, 0);
+        const cv::Mat scaled = grid * (1.0 - darkness);
+        std::vector<float> limit;
+        std::vector<uchar> row(static_cast<size_t>(smooth.cols));
+        const cv::Size size = smooth.size();
+        rowStart.assign(static_cast<size_t>(size.height) + 1, 0);
         std::vector<int> parent;
         const auto root = [&](int i) {
             while (parent[static_cast<size_t>(i)] != i)
                 i = parent[static_cast<size_t>(i)] = parent[static_cast<size_t>(parent[static_cast<size_t>(i)])];
             return i;
         };
-        for (int y = 0; y < mask.rows; ++y) {
+        for (int y = 0; y < size.height; ++y) {
             rowStart[static_cast<size_t>(y)] = static_cast<int>(runs.size());
-            const uchar* m = mask.ptr<uchar>(y);
-            for (int x = 0; x < mask.cols;) {
+            int above = y > 0 ? rowStart[static_cast<size_t>(y - 1)] : rowStart[static_cast<size_t>(y)];
+            BackgroundRow(scaled, y, smooth.cols, limit);
+            CandidateRow(smooth.ptr<uchar>(y), limit.data(), smooth.cols, row.data());
+            const uchar* m = row.data();
+            for (int x = 0; x < size.width;) {
                 // Eight background pixels at a time.
                 uint64_t word = 0;
-                if (x + 8 <= mask.cols && (std::memcpy(&word, m + x, 8), word == 0)) {
+                if (x + 8 <= size.width && (std::memcpy(&word, m + x, 8), word == 0)) {
                     x += 8;
                     continue;
                 }
@@ -133,24 +158,25 @@ public:
                     continue;
                 }
                 Run run{y, x, x, 0};
-                while (run.last + 1 < mask.cols && m[run.last + 1])
+                while (run.last + 1 < size.width && m[run.last + 1])
                     ++run.last;
                 x = run.last + 1;
                 const int index = static_cast<int>(runs.size());
                 parent.push_back(index);
-                // Runs of the row above that touch this one, diagonals included.
-                if (y > 0)
-                    for (int j = rowStart[static_cast<size_t>(y - 1)]; j < rowStart[static_cast<size_t>(y)]; ++j) {
-                        const Run& above = runs[static_cast<size_t>(j)];
-                        if (above.first <= run.last + 1 && above.last >= run.first - 1) {
-                            const int a = root(j), b = root(index);
-                            parent[static_cast<size_t>(std::max(a, b))] = std::min(a, b);
-                        }
-                    }
+                // Runs of the row above that touch this one, diagonals included; both rows
+                // run left to right, so those ending left of it are passed for good.
+                while (above < rowStart[static_cast<size_t>(y)] &&
+                       runs[static_cast<size_t>(above)].last < run.first - 1)
+                    ++above;
+                for (int j = above;
+                     j < rowStart[static_cast<size_t>(y)] && runs[static_cast<size_t>(j)].first <= run.last + 1; ++j) {
+                    const int a = root(j), b = root(index);
+                    parent[static_cast<size_t>(std::max(a, b))] = std::min(a, b);
+                }
                 runs.push_back(run);
             }
         }
-        rowStart[static_cast<size_t>(mask.rows)] = static_cast<int>(runs.size());
+        rowStart[static_cast<size_t>(size.height)] = static_cast<int>(runs.size());
         std::vector<int> labelOf(runs.size(), 0);
         for (size_t i = 0; i < runs.size(); ++i) {
             const int r = root(static_cast<int>(i));
@@ -174,19 +200,33 @@ public:
     };
     std::vector<Region> regions;  // region label - 1
 
-    // Labels (CV_32S, 0 where no candidate) of the pixels of a window.
-    cv::Mat Labels(const cv::Rect& window) const
+    // The candidate pixels of a window (CV_8UC1 0/1, allocated here): those of region
+    // `label` in `own`, those of any other region in `others`. True when there are others.
+    bool Paint(const cv::Rect& window, int label, cv::Mat& own, cv::Mat& others) const
     {
-        cv::Mat out = cv::Mat::zeros(window.size(), CV_32S);
+        own = cv::Mat::zeros(window.size(), CV_8UC1);
+        others = cv::Mat::zeros(window.size(), CV_8UC1);
+        bool crowded = false;
         for (int y = window.y; y < window.br().y; ++y) {
-            int* o = out.ptr<int>(y - window.y);
+            uchar* o = own.ptr<uchar>(y - window.y) - window.x;
+            uchar* e = others.ptr<uchar>(y - window.y) - window.x;
             for (int j = rowStart[static_cast<size_t>(y)]; j < rowStart[static_cast<size_t>(y) + 1]; ++j) {
                 const Run& run = runs[static_cast<size_t>(j)];
-                for (int x = std::max(run.first, window.x); x <= std::min(run.last, window.br().x - 1); ++x)
-                    o[x - window.x] = run.label;
+                const int first = std::max(run.first, window.x), last = std::min(run.last, window.br().x - 1);
+                if (first > last)
+                    continue;
+                crowded = crowded || run.label != label;
+                std::fill(run.label == label ? o + first : e + first, (run.label == label ? o : e) + last + 1, 1);
             }
         }
-        return out;
+        return crowded;
+    }
+
+    // Calls f(first, last) for each run of row y, left to right.
+    template <typename F> void ForRow(int y, F f) const
+    {
+        for (int j = rowStart[static_cast<size_t>(y)]; j < rowStart[static_cast<size_t>(y) + 1]; ++j)
+            f(runs[static_cast<size_t>(j)].first, runs[static_cast<size_t>(j)].last);
     }
 
 private:
@@ -198,29 +238,83 @@ private:
     std::vector<int> rowStart;  // first run of each row, and one past the last run
 };
 
+// The pixels within `margin` (either way along both axes) of a candidate, one bit per
+// pixel: what dilating the candidates by a square marks, in an eighth of the memory, so
+// that the background fits read it from the cache.
+class NearCandidates {
+public:
+    NearCandidates(const CandidateRuns& runs, cv::Size size, int margin)
+        : words((size.width + 63) / 64)
+        , bits(static_cast<size_t>(words) * static_cast<size_t>(size.height), 0)
+    {
+        // Each row's runs widened by the margin, then each row the union of the rows
+        // within the margin above and below.
+        std::vector<uint64_t> wide(bits.size(), 0);
+        for (int y = 0; y < size.height; ++y)
+            runs.ForRow(y, [&](int first, int last) {
+                Set(&wide[static_cast<size_t>(y) * static_cast<size_t>(words)], std::max(0, first - margin),
+                    std::min(size.width - 1, last + margin));
+            });
+        for (int y = 0; y < size.height; ++y) {
+            uint64_t* out = Row(y);
+            for (int v = std::max(0, y - margin); v <= std::min(size.height - 1, y + margin); ++v) {
+                const uint64_t* in = &wide[static_cast<size_t>(v) * static_cast<size_t>(words)];
+                for (int w = 0; w < words; ++w)
+                    out[w] |= in[w];
+            }
+        }
+    }
+
+    const uint64_t* Row(int y) const { return &bits[static_cast<size_t>(y) * static_cast<size_t>(words)]; }
+    static bool Near(const uint64_t* row, int x) { return (row[x >> 6] >> (x & 63)) & 1; }
+
+private:
+    uint64_t* Row(int y) { return &bits[static_cast<size_t>(y) * static_cast<size_t>(words)]; }
+
+    // Sets bits first to last of a row.
+    static void Set(uint64_t* row, int first, int last)
+    {
+        for (int w = first >> 6; w <= last >> 6; ++w) {
+            const int lo = w == first >> 6 ? first & 63 : 0, hi = w == last >> 6 ? last & 63 : 63;
+            row[w] |= (hi == 63 ? ~uint64_t(0) : (uint64_t(1) << (hi + 1)) - 1) & (~uint64_t(0) << lo);
+        }
+    }
+
+    int words;
+    std::vector<uint64_t> bits;
+};
+
 // Least-squares plane through the grey levels of the pixels of `window` that `excluded`
 // leaves free (every other one); its level over `roi` and the spread of the free pixels
 // about it. False when too few are free.
-bool FitPlane(const cv::Mat& grey, const cv::Mat& excluded, const cv::Rect& window, const cv::Rect& roi, cv::Mat& level,
-              double& noise)
+bool FitPlane(const cv::Mat& grey, const NearCandidates& excluded, const cv::Rect& window, const cv::Rect& roi,
+              cv::Mat& level, double& noise)
 {
     const double cx = window.x + 0.5 * window.width, cy = window.y + 0.5 * window.height;
     double n = 0, su = 0, sv = 0, suu = 0, suv = 0, svv = 0, sg = 0, sgu = 0, sgv = 0, sgg = 0;
     for (int y = window.y; y < window.y + window.height; ++y) {
         const uchar* g = grey.ptr<uchar>(y);
-        const uchar* e = excluded.ptr<uchar>(y);
+        const uint64_t* e = excluded.Row(y);
         const double v = y - cy;
-        double rn = 0, ru = 0, ruu = 0, rg = 0, rgu = 0, rgg = 0;
+        // Exact integer sums along the row (x counted from the window's left edge),
+        // centred once per row.
+        int64_t rn = 0, rx = 0, rxx = 0, rg = 0, rgx = 0, rgg = 0;
         // Every other pixel, alternating by row: the background's noise averages out
         // well before that.
         for (int x = window.x + ((y + window.x) & 1); x < window.x + window.width; x += 2) {
-            if (e[x])
+            if (NearCandidates::Near(e, x))
                 continue;
-            const double u = x - cx, value = g[x];
-            rn += 1, ru += u, ruu += u * u, rg += value, rgu += value * u, rgg += value * value;
+            const int u = x - window.x, value = g[x];
+            rn += 1, rx += u, rxx += u * u, rg += value, rgx += value * u, rgg += value * value;
         }
-        n += rn, su += ru, suu += ruu, sg += rg, sgu += rgu, sgg += rgg;
-        sv += rn * v, suv += ru * v, svv += rn * v * v, sgv += rg * v;
+        const double o = window.x - cx;  // centred u = x + o
+        const double ru = static_cast<double>(rx) + o * static_cast<double>(rn);
+        const double ruu = static_cast<double>(rxx) + 2 * o * static_cast<double>(rx) + o * o * static_cast<double>(rn);
+        const double rgu = static_cast<double>(rgx) + o * static_cast<double>(rg);
+        n += static_cast<double>(rn), su += ru, suu += ruu, sg += static_cast<double>(rg), sgu += rgu;
+        sgg += static_cast<double>(rgg);
+        sv += static_cast<double>(rn) * v, suv += ru * v, svv += static_cast<double>(rn) * v * v;
+        sgv += static_cast<double>(rg) * v;
     }
     if (n < 20)
         return false;
@@ -246,7 +340,6 @@ struct Region {
     cv::Rect roi;        // its box grown by kWideMargin, clipped to the frame
     cv::Mat dark;        // CV_32F darkness in roi
     cv::Mat smoothDark;  // CV_32F darkness of the smoothed frame in roi
-    cv::Mat candidate;   // CV_8U 0/1 in roi: this region's candidate pixels
     cv::Mat others;      // CV_8U 0/1 in roi: other regions' candidate pixels (empty when none)
     float peak = 0.0f;   // largest smoothed darkness on its candidate pixels
     double noise = 0.0;  // standard deviation of the darkness of a pixel
@@ -261,23 +354,22 @@ struct Piece {
     EllipseUnion shape;
 };
 
-// The largest 8-connected part of a 0/1 mask with its holes filled.
-cv::Mat FilledLargest(const cv::Mat& mask)
+// The largest 8-connected part of a 0/1 mask with its holes filled and its outer border
+// (no pixels when the mask has none).
+FilledPart LargestPart(const cv::Mat& mask)
 {
-    std::vector<std::vector<cv::Point>> contours;
-    cv::findContours(mask, contours, cv::RETR_EXTERNAL, cv::CHAIN_APPROX_SIMPLE);
-    cv::Mat out = cv::Mat::zeros(mask.size(), CV_8UC1);
-    if (contours.empty())
-        return out;
+    std::vector<FilledPart> parts = FilledParts(mask, true);
+    if (parts.empty())
+        return FilledPart();
     size_t best = 0;
     double bestArea = -1.0;
-    for (size_t i = 0; i < contours.size(); ++i) {
-        const double a = cv::contourArea(contours[i]) + contours[i].size();  // a line of pixels has area 0
+    for (size_t i = 0; i < parts.size() && parts.size() > 1; ++i) {
+        // A line of pixels has area 0.
+        const double a = cv::contourArea(parts[i].border) + static_cast<double>(parts[i].border.size());
         if (a > bestArea)
             bestArea = a, best = i;
     }
-    cv::drawContours(out, contours, static_cast<int>(best), cv::Scalar(1), cv::FILLED);
-    return out;
+    return std::move(parts[best]);
 }
 
 // Pixels of the region's roi that each piece owns (CV_32S, 1 + piece index, 0 for none):
@@ -288,31 +380,64 @@ cv::Mat Ownership(const Region& r, const std::vector<Piece>& pieces)
     if (pieces.size() == 1 && r.others.empty())
         return owner;
     // Seeds: every piece and the other regions' pixels; each pixel takes its nearest seed.
-    cv::Mat seeds = cv::Mat::zeros(r.roi.size(), CV_32S);
-    for (size_t i = 0; i < pieces.size(); ++i)
-        seeds.setTo(static_cast<int>(i + 1), pieces[i].mask);
-    if (!r.others.empty())
-        seeds.setTo(-1, r.others);
-    cv::Mat distance, nearest;
-    cv::distanceTransform(seeds == 0, distance, nearest, cv::DIST_L2, cv::DIST_MASK_3, cv::DIST_LABEL_PIXEL);
-    std::vector<int> seedOf(static_cast<size_t>(r.roi.area()) + 1, 0);
-    for (int y = 0; y < seeds.rows; ++y)
+    cv::Mat seeds = cv::Mat::zeros(r.roi.size(), CV_32S), free(r.roi.size(), CV_8UC1);
+    for (int y = 0; y < seeds.rows; ++y) {
+        int* s = seeds.ptr<int>(y);
+        for (size_t i = 0; i < pieces.size(); ++i) {
+            const uchar* m = pieces[i].mask.ptr<uchar>(y);
+            for (int x = 0; x < seeds.cols; ++x)
+                if (m[x])
+                    s[x] = static_cast<int>(i + 1);
+        }
+        if (!r.others.empty()) {
+            const uchar* o = r.others.ptr<uchar>(y);
+            for (int x = 0; x < seeds.cols; ++x)
+                if (o[x])
+                    s[x] = -1;
+        }
+        uchar* f = free.ptr<uchar>(y);
         for (int x = 0; x < seeds.cols; ++x)
-            if (const int s = seeds.at<int>(y, x))
-                seedOf[static_cast<size_t>(nearest.at<int>(y, x))] = s;
-    for (int y = 0; y < owner.rows; ++y)
+            f[x] = s[x] ? 0 : 255;
+    }
+    cv::Mat distance, nearest;
+    cv::distanceTransform(free, distance, nearest, cv::DIST_L2, cv::DIST_MASK_3, cv::DIST_LABEL_PIXEL);
+    std::vector<int> seedOf(static_cast<size_t>(r.roi.area()) + 1, 0);
+    for (int y = 0; y < seeds.rows; ++y) {
+        const int* s = seeds.ptr<int>(y);
+        const int* n = nearest.ptr<int>(y);
+        for (int x = 0; x < seeds.cols; ++x)
+            if (s[x])
+                seedOf[static_cast<size_t>(n[x])] = s[x];
+    }
+    for (int y = 0; y < owner.rows; ++y) {
+        const int* n = nearest.ptr<int>(y);
+        int* o = owner.ptr<int>(y);
         for (int x = 0; x < owner.cols; ++x)
-            owner.at<int>(y, x) = std::max(0, seedOf[static_cast<size_t>(nearest.at<int>(y, x))]);
+            o[x] = std::max(0, seedOf[static_cast<size_t>(n[x])]);
+    }
     return owner;
 }
 
-// Gaussian weight exp(-d^2 / 2 w^2) along one axis of the roi.
+// Gaussian weight exp(-d^2 / 2 w^2) along one axis of the roi. From the pixel nearest
+// the centre outwards each weight is the one before times a ratio that itself shrinks
+// by exp(-1 / w^2) per pixel: three exponentials instead of one per pixel.
 void AxisWeights(int n, double centre, double w, std::vector<double>& out)
 {
     out.resize(static_cast<size_t>(n));
-    const double k = -0.5 / (w * w);
-    for (int i = 0; i < n; ++i)
-        out[static_cast<size_t>(i)] = std::exp(k * (i - centre) * (i - centre));
+    if (n <= 0)
+        return;
+    const double k = -0.5 / (w * w), q = std::exp(2 * k);
+    const int c = std::clamp(static_cast<int>(std::lround(centre)), 0, n - 1);
+    const double d = c - centre;
+    const double wc = std::exp(k * d * d);
+    out[static_cast<size_t>(c)] = wc;
+    constexpr double kNegligible = 1e-200;  // and below: 0, before the products reach denormals
+    double v = wc, ratio = std::exp(k * (2 * d + 1));
+    for (int i = c + 1; i < n; ++i, ratio *= q)
+        out[static_cast<size_t>(i)] = v = v > kNegligible ? v * ratio : 0.0;
+    v = wc, ratio = std::exp(k * (1 - 2 * d));
+    for (int i = c - 1; i >= 0; --i, ratio *= q)
+        out[static_cast<size_t>(i)] = v = v > kNegligible ? v * ratio : 0.0;
 }
 
 // What a particle shows under two centred Gaussian weights (toolkit/blurred_area.h),
@@ -346,7 +471,8 @@ Observation Observe(const Region& r, const cv::Mat& owner, int id, double pixels
     if (s0 <= 0.0)
         return m;
     m.centre = cv::Point2d(sx / s0, sy / s0);
-    std::vector<double> ex, ey, ex2, ey2;
+    // Kept from call to call: a frame observes hundreds of particles.
+    thread_local std::vector<double> ex, ey, ex2, ey2;
     for (int pass = 0; pass < 2; ++pass) {
         AxisWeights(r.roi.width, m.centre.x, wb, ex);
         AxisWeights(r.roi.height, m.centre.y, wb, ey);
@@ -376,21 +502,36 @@ Observation Observe(const Region& r, const cv::Mat& owner, int id, double pixels
     AxisWeights(r.roi.height, m.centre.y, wb, ey2);
     WeightedSums& sums = m.sums;
     sums.narrowWeight = wa, sums.wideWeight = wb, sums.areaGuess = std::max(pixels, 1.0);
+    // The weights are products of a column and a row factor: every sum is summed along
+    // its row first, from column factors prepared once, and then weighted by the row's.
+    const size_t w = static_cast<size_t>(r.roi.width);
+    thread_local std::vector<double> ebx, ebxx, noise;  // per column: wide x dx, x dx^2; noise factors
+    ebx.resize(w), ebxx.resize(w), noise.resize(5 * w);
+    for (size_t x = 0; x < w; ++x) {
+        const double dx = static_cast<double>(x) - m.centre.x, a = ex[x], b = ex2[x];
+        ebx[x] = b * dx, ebxx[x] = b * dx * dx;
+        double* n = &noise[5 * x];
+        n[0] = a * a, n[1] = b * b, n[2] = a * b, n[3] = b * b * dx * dx, n[4] = b * b * dx * dx * dx * dx;
+    }
     double xx = 0, xy = 0, yy = 0, bbr4 = 0;
     for (int y = 0; y < r.roi.height; ++y) {
         const float* d = r.dark.ptr<float>(y);
         const int* o = owner.ptr<int>(y);
         const double dy = y - m.centre.y, ya = ey[static_cast<size_t>(y)], yb = ey2[static_cast<size_t>(y)];
-        for (int x = 0; x < r.roi.width; ++x) {
+        double ra = 0, rb = 0, rbx = 0, rbxx = 0, n0 = 0, n1 = 0, n2 = 0, n3 = 0, n4 = 0;
+        for (size_t x = 0; x < w; ++x) {
             if (o[x] != id)
                 continue;
-            const double dx = x - m.centre.x;
-            const double va = ex[static_cast<size_t>(x)] * ya, vb = ex2[static_cast<size_t>(x)] * yb;
-            const double r2 = dx * dx + dy * dy;
-            sums.narrow += va * d[x], sums.wide += vb * d[x];
-            xx += vb * d[x] * dx * dx, xy += vb * d[x] * dx * dy, yy += vb * d[x] * dy * dy;
-            m.noiseNarrow += va * va, m.noiseWide += vb * vb, m.noiseCross += va * vb, bbr4 += vb * vb * r2 * r2;
+            const double v = d[x];
+            ra += ex[x] * v, rb += ex2[x] * v, rbx += ebx[x] * v, rbxx += ebxx[x] * v;
+            const double* n = &noise[5 * x];
+            n0 += n[0], n1 += n[1], n2 += n[2], n3 += n[3], n4 += n[4];
         }
+        sums.narrow += ya * ra, sums.wide += yb * rb;
+        xx += yb * rbxx, xy += yb * dy * rbx, yy += yb * dy * dy * rb;
+        m.noiseNarrow += ya * ya * n0, m.noiseWide += yb * yb * n1, m.noiseCross += ya * yb * n2;
+        // (dx^2 + dy^2)^2 = dx^4 + 2 dx^2 dy^2 + dy^4
+        bbr4 += yb * yb * (n4 + 2 * dy * dy * n3 + dy * dy * dy * dy * n1);
     }
     if (sums.wide <= 0.0 || sums.narrow <= 0.0)
         return m;
@@ -504,34 +645,46 @@ double BlurOfParticle(const Region& r, const Observation& o, double guess)
 // particle's outline inward at half contrast; this keeps its mask at its size.
 double MaskLevel(const cv::Mat& dark, const cv::Mat& owner, int id, double area, double contrast)
 {
-    std::vector<float> values;
+    // Only the values between the two bounds need ordering: the count above the upper
+    // one and the count of all decide the rest.
+    const double lo = 0.3 * contrast, hi = 0.5 * contrast;
+    std::vector<float> band;
+    band.reserve(dark.total() / 4);
+    size_t owned = 0, above = 0;
     for (int y = 0; y < dark.rows; ++y) {
         const float* d = dark.ptr<float>(y);
         const int* o = owner.ptr<int>(y);
         for (int x = 0; x < dark.cols; ++x)
-            if (o[x] == id)
-                values.push_back(d[x]);
+            if (o[x] == id) {
+                ++owned;
+                if (d[x] > hi)
+                    ++above;
+                else if (d[x] >= lo)
+                    band.push_back(d[x]);
+            }
     }
     const size_t n = static_cast<size_t>(std::lround(area));
-    double level = 0.5 * contrast;
-    if (n >= 1 && n <= values.size()) {
-        std::nth_element(values.begin(), values.begin() + (n - 1), values.end(), std::greater<float>());
-        level = std::clamp<double>(values[n - 1], 0.3 * contrast, 0.5 * contrast);
-    }
-    return level;
+    if (n < 1 || n > owned || above >= n)
+        return hi;
+    const size_t rank = n - above;  // among the band, largest first
+    if (rank > band.size())
+        return lo;
+    std::nth_element(band.begin(), band.begin() + (rank - 1), band.end(), std::greater<float>());
+    return band[rank - 1];
 }
 
-// Which ellipse of a piece's union each pixel the piece owns belongs to (1 + index, 0
-// where the piece does not own the pixel): inside the union the darkest ellipse that
-// holds it (where particles overlap the darker one shows), outside the nearest.
+// Which ellipse of a piece's union each pixel of the piece's mask belongs to (1 + index,
+// 0 elsewhere): of the pixels it owns, those whose smoothed darkness lies above `cut`;
+// inside the union the darkest ellipse that holds it (where particles overlap the darker
+// one shows), outside the nearest.
 cv::Mat EllipseOwnership(const std::vector<Ellipse>& ellipses, const std::vector<double>& contrasts,
-                         const cv::Mat& owner, int id)
+                         const cv::Mat& owner, int id, const cv::Mat& smoothDark, float cut)
 {
     cv::Mat out = cv::Mat::zeros(owner.size(), CV_32S);
     const std::vector<EllipseDistance> distances(ellipses.begin(), ellipses.end());
     for (int y = 0; y < owner.rows; ++y)
         for (int x = 0; x < owner.cols; ++x) {
-            if (owner.at<int>(y, x) != id)
+            if (owner.at<int>(y, x) != id || !(smoothDark.at<float>(y, x) > cut))
                 continue;
             double nearest = 1e18, darkest = -1.0;
             int which = 0, inside = 0;
@@ -626,45 +779,38 @@ cv::Mat SeparatedMask(const cv::Mat& drawn, int count)
             out.at<uchar>(y, x) = keep ? 1 : 0;
         }
     // One piece per particle: a particle cut in two by a darker one keeps its larger part.
-    cv::Mat labels, stats, centres;
-    const int n = cv::connectedComponentsWithStats(out, labels, stats, centres, 8, CV_32S);
-    std::vector<int> best(static_cast<size_t>(count) + 1, 0), bestArea(static_cast<size_t>(count) + 1, 0);
-    std::vector<int> particleOf(static_cast<size_t>(n), 0);
-    for (int y = 0; y < out.rows; ++y)
-        for (int x = 0; x < out.cols; ++x)
-            if (const int l = labels.at<int>(y, x))
-                particleOf[static_cast<size_t>(l)] = drawn.at<int>(y, x);
-    for (int l = 1; l < n; ++l) {
-        const size_t v = static_cast<size_t>(particleOf[static_cast<size_t>(l)]);
-        if (stats.at<int>(l, cv::CC_STAT_AREA) > bestArea[v])
-            bestArea[v] = stats.at<int>(l, cv::CC_STAT_AREA), best[v] = l;
+    const std::vector<FilledPart> pieces = ConnectedParts(out);
+    std::vector<int> best(static_cast<size_t>(count) + 1, -1), bestArea(static_cast<size_t>(count) + 1, 0);
+    for (size_t i = 0; i < pieces.size(); ++i) {
+        const cv::Vec3i& last = pieces[i].runs.back();
+        const size_t v = static_cast<size_t>(drawn.at<int>(last[0], last[2]));
+        if (pieces[i].pixels > bestArea[v])
+            bestArea[v] = pieces[i].pixels, best[v] = static_cast<int>(i);
     }
-    for (int y = 0; y < out.rows; ++y)
-        for (int x = 0; x < out.cols; ++x)
-            if (const int l = labels.at<int>(y, x))
-                out.at<uchar>(y, x) = l == best[static_cast<size_t>(particleOf[static_cast<size_t>(l)])];
+    out.setTo(0);
+    for (size_t v = 1; v < best.size(); ++v)
+        if (best[v] >= 0)
+            for (const cv::Vec3i& run : pieces[static_cast<size_t>(best[v])].runs)
+                std::fill(out.ptr<uchar>(run[0]) + run[1], out.ptr<uchar>(run[0]) + run[2] + 1, 1);
     return out;
 }
 
-}  // namespace
-
-BackgroundDetection SegmentParticlesBackground(const cv::Mat& grey, const BackgroundDetectionSettings& settings)
+// The detection; the frame's mask only when asked for (the particles do without it).
+BackgroundDetection Segment(const cv::Mat& grey, const BackgroundDetectionSettings& settings, bool frameMask)
 {
     BackgroundDetection result;
     if (grey.empty() || grey.type() != CV_8UC1)
         return result;
     const cv::Rect frame(0, 0, grey.cols, grey.rows);
-    result.mask = cv::Mat::zeros(grey.size(), CV_8UC1);
+    if (frameMask)
+        result.mask = cv::Mat::zeros(grey.size(), CV_8UC1);
 
     // Candidates: smoothed darkness against the block background above the detection level.
     const cv::Mat grid = BlockBackground(grey);
     cv::Mat smooth;
     cv::GaussianBlur(grey, smooth, cv::Size(5, 5), 1.0);
-    const cv::Mat candidates = Candidates(smooth, grid, settings.detectionDarkness);
-    const CandidateRuns runs(candidates);
-    cv::Mat excluded;
-    cv::dilate(candidates, excluded,
-               cv::getStructuringElement(cv::MORPH_RECT, cv::Size(2 * kWideMargin + 1, 2 * kWideMargin + 1)));
+    const CandidateRuns runs(smooth, grid, settings.detectionDarkness);
+    const NearCandidates excluded(runs, grey.size(), kWideMargin);
 
     // Each region: darkness against the plane of its surrounding background, its pieces
     // at half its peak and the ellipses that explain each piece's outline.
@@ -692,50 +838,41 @@ BackgroundDetection SegmentParticlesBackground(const cv::Mat& grey, const Backgr
         }
         r.dark.create(r.roi.size(), CV_32F);
         r.smoothDark.create(r.roi.size(), CV_32F);
-        r.candidate = cv::Mat::zeros(r.roi.size(), CV_8UC1);
-        bool crowded = false;
-        const cv::Mat roiLabels = runs.Labels(r.roi);
+        cv::Mat candidate;
+        if (!runs.Paint(r.roi, k, candidate, r.others))
+            r.others.release();
         for (int y = 0; y < r.roi.height; ++y) {
             const uchar* g = grey.ptr<uchar>(r.roi.y + y) + r.roi.x;
             const uchar* s = smooth.ptr<uchar>(r.roi.y + y) + r.roi.x;
-            const int* l = roiLabels.ptr<int>(y);
+            const uchar* c = candidate.ptr<uchar>(y);
             const float* lv = level.ptr<float>(y);
             float* d = r.dark.ptr<float>(y);
             float* sd = r.smoothDark.ptr<float>(y);
-            uchar* c = r.candidate.ptr<uchar>(y);
             for (int x = 0; x < r.roi.width; ++x) {
                 const float inv = 1.0f / std::max(lv[x], 1.0f);
                 d[x] = 1.0f - g[x] * inv;
                 sd[x] = 1.0f - s[x] * inv;
-                c[x] = l[x] == k;
-                if (l[x] == k)
+                if (c[x])
                     r.peak = std::max(r.peak, sd[x]);
-                crowded = crowded || (l[x] != 0 && l[x] != k);
             }
         }
         r.noise = noise / std::max(1.0f, level.at<float>(level.rows / 2, level.cols / 2));
-        if (crowded) {
-            r.others = (roiLabels != 0) & (roiLabels != k);
-            r.others /= 255;
-        }
         std::vector<Piece> pieces;
-        std::vector<std::vector<cv::Point>> contours;
         cv::Mat half(r.roi.size(), CV_8UC1);
         const float cut = static_cast<float>(kOutlineLevel * r.peak);
         for (int y = 0; y < half.rows; ++y) {
             const float* sd = r.smoothDark.ptr<float>(y);
-            const uchar* c = r.candidate.ptr<uchar>(y);
+            const uchar* c = candidate.ptr<uchar>(y);
             uchar* h = half.ptr<uchar>(y);
             for (int x = 0; x < half.cols; ++x)
                 h[x] = c[x] && sd[x] > cut;
         }
-        cv::findContours(half, contours, cv::RETR_EXTERNAL, cv::CHAIN_APPROX_SIMPLE);
-        for (size_t i = 0; i < contours.size(); ++i) {
-            Piece p;
-            p.mask = cv::Mat::zeros(r.roi.size(), CV_8UC1);
-            cv::drawContours(p.mask, contours, static_cast<int>(i), cv::Scalar(1), cv::FILLED);
-            if (cv::countNonZero(p.mask) < 3)
+        const std::vector<FilledPart> parts = FilledParts(half);
+        for (size_t i = 0; i < parts.size(); ++i) {
+            if (parts[i].pixels < 3)
                 continue;
+            Piece p;
+            p.mask = PartMask(parts[i], r.roi.size());
             p.outline = LevelCrossings(r.smoothDark, p.mask, kOutlineLevel * r.peak);
             if (settings.splitOverlaps)
                 p.shape = FitSingleEllipse(p.outline, p.mask, 0);
@@ -811,17 +948,20 @@ BackgroundDetection SegmentParticlesBackground(const cv::Mat& grey, const Backgr
         if (pieces.empty())
             continue;
         const cv::Mat owner = Ownership(r, pieces);
-        cv::Mat drawn = cv::Mat::zeros(r.roi.size(), CV_32S);
+        cv::Mat drawn = frameMask ? cv::Mat::zeros(r.roi.size(), CV_32S) : cv::Mat();
         int drawnId = 0;
-        const auto emit = [&](ParticleBlob blob, const cv::Mat& mask) {
-            const int pixels = cv::countNonZero(mask);
+        // A particle with its mask's pixels and box (roi coordinates); with the frame's mask,
+        // drawn into the region's by `draw` under the next id.
+        const auto emit = [&](ParticleBlob blob, int pixels, const cv::Rect& box, const auto& draw) {
             if (pixels == 0)
                 return;
+            ++drawnId;
+            if (frameMask)
+                draw(drawnId);
             blob.maskArea = pixels;
-            blob.box = cv::boundingRect(mask) + r.roi.tl();
+            blob.box = box + r.roi.tl();
             blob.touchesBorder = r.atEdge || blob.box.x == 0 || blob.box.y == 0 || blob.box.br().x == grey.cols ||
                                  blob.box.br().y == grey.rows;
-            drawn.setTo(++drawnId, mask);
             result.blobs.push_back(blob);
         };
         for (size_t pi = 0; pi < pieces.size(); ++pi) {
@@ -861,14 +1001,18 @@ BackgroundDetection SegmentParticlesBackground(const cv::Mat& grey, const Backgr
                         for (int x = 0; x < above.cols; ++x)
                             a[x] = ow[x] == id && sd[x] > level;
                     }
-                    const cv::Mat mask = FilledLargest(above);
+                    const FilledPart part = LargestPart(above);
                     ParticleBlob blob;
                     blob.centroid = o.centre + cv::Point2d(r.roi.x, r.roi.y);
                     blob.area = m.ellipse.area;
                     blob.contrast = m.ellipse.contrast;
                     blob.areaSd = m.areaSd;
-                    ComputeShapeFactors(mask.clone(), blob.ratio, blob.circularity);
-                    emit(blob, mask);
+                    if (!part.border.empty())
+                        ContourShapeFactors(part.border, blob.ratio, blob.circularity);
+                    emit(blob, part.pixels, part.box, [&](int drawId) {
+                        for (const cv::Vec3i& run : part.runs)
+                            std::fill(drawn.ptr<int>(run[0]) + run[1], drawn.ptr<int>(run[0]) + run[2] + 1, drawId);
+                    });
                     continue;
                 }
             }
@@ -878,7 +1022,8 @@ BackgroundDetection SegmentParticlesBackground(const cv::Mat& grey, const Backgr
                 ellipses = piece.shape.ellipses;
                 contrasts = RefineUnionOnDarkness(r.dark, ownedNear(), sigma, ellipses, 1);
             }
-            const cv::Mat parts = EllipseOwnership(ellipses, contrasts, owner, id);
+            const float cut = static_cast<float>(kOutlineLevel * r.peak);
+            const cv::Mat parts = EllipseOwnership(ellipses, contrasts, owner, id, r.smoothDark, cut);
             const int group = groups++;
             for (size_t e = 0; e < ellipses.size(); ++e) {
                 const Ellipse& el = ellipses[e];
@@ -888,28 +1033,66 @@ BackgroundDetection SegmentParticlesBackground(const cv::Mat& grey, const Backgr
                 blob.contrast = contrasts[e];
                 blob.areaSd = 0.1 * blob.area;
                 blob.group = group;
-                const cv::Mat mask = (parts == static_cast<int>(e + 1)) & (r.smoothDark > kOutlineLevel * r.peak);
+                // Its pixels: those of the piece's mask its ellipse owns.
+                const int label = static_cast<int>(e + 1);
+                int owned = 0, left = parts.cols, top = parts.rows, right = -1, bottom = -1;
+                for (int y = 0; y < parts.rows; ++y) {
+                    const int* pa = parts.ptr<int>(y);
+                    for (int x = 0; x < parts.cols; ++x)
+                        if (pa[x] == label) {
+                            ++owned;
+                            left = std::min(left, x), right = std::max(right, x);
+                            top = std::min(top, y), bottom = y;
+                        }
+                }
                 cv::Mat whole = cv::Mat::zeros(r.roi.size(), CV_8UC1);
                 cv::ellipse(whole,
                             cv::RotatedRect(el.centre,
                                             cv::Size2f(static_cast<float>(2 * el.a), static_cast<float>(2 * el.b)),
                                             static_cast<float>(el.angle * 180.0 / kPi)),
                             cv::Scalar(1), cv::FILLED);
-                ComputeShapeFactors(whole, blob.ratio, blob.circularity);
-                emit(blob, mask / 255);
+                // A filled ellipse is one part without holes: its outer border.
+                const std::vector<FilledPart> drawnEllipse = FilledParts(whole, true);
+                if (!drawnEllipse.empty())
+                    ContourShapeFactors(drawnEllipse[0].border, blob.ratio, blob.circularity);
+                emit(blob, owned, cv::Rect(left, top, right - left + 1, bottom - top + 1), [&](int drawId) {
+                    for (int y = 0; y < parts.rows; ++y) {
+                        const int* pa = parts.ptr<int>(y);
+                        int* d = drawn.ptr<int>(y);
+                        for (int x = 0; x < parts.cols; ++x)
+                            if (pa[x] == label)
+                                d[x] = drawId;
+                    }
+                });
             }
         }
-        if (drawnId > 1)
+        if (!frameMask)
+            continue;
+        if (drawnId > 1) {
             result.mask(r.roi) |= SeparatedMask(drawn, drawnId);
-        else
-            result.mask(r.roi).setTo(1, drawn != 0);
+        } else {
+            for (int y = 0; y < drawn.rows; ++y) {
+                const int* d = drawn.ptr<int>(y);
+                uchar* m = result.mask.ptr<uchar>(r.roi.y + y) + r.roi.x;
+                for (int x = 0; x < drawn.cols; ++x)
+                    if (d[x])
+                        m[x] = 1;
+            }
+        }
     }
     return result;
 }
 
+}  // namespace
+
+BackgroundDetection SegmentParticlesBackground(const cv::Mat& grey, const BackgroundDetectionSettings& settings)
+{
+    return Segment(grey, settings, true);
+}
+
 ParticleBlobs DetectParticlesBackground(const cv::Mat& grey, const BackgroundDetectionSettings& settings)
 {
-    return SegmentParticlesBackground(grey, settings).blobs;
+    return Segment(grey, settings, false).blobs;
 }
 
 cv::Mat SegmentBackground(const cv::Mat& grey)

@@ -1,9 +1,11 @@
 #include "toolkit/ellipse_union.h"
 
+#include <opencv2/core/hal/intrin.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 
 namespace {
@@ -37,18 +39,25 @@ double Distance(const Shape& e, const cv::Point2d& p, double* grad)
     const double k = std::sqrt(K), h = std::sqrt(H);
     const double f = (K - k) / h;
     if (grad) {
-        // (du, dv, dA, dB) of each parameter.
-        const double d[kParams][4] = {
-            {-c, s, 0, 0}, {-s, -c, 0, 0}, {0, 0, -2 * A, 0}, {0, 0, 0, -2 * B}, {v, -u, 0, 0}};
-        for (int i = 0; i < kParams; ++i) {
-            const double dK = 2 * u * A * d[i][0] + 2 * v * B * d[i][1] + u * u * d[i][2] + v * v * d[i][3];
-            const double dH =
-                2 * u * A * A * d[i][0] + 2 * v * B * B * d[i][1] + 2 * u * u * A * d[i][2] + 2 * v * v * B * d[i][3];
-            const double dk = dK / (2 * k), dh = dH / (2 * h);
-            grad[i] = (dK - dk) / h - (K - k) * dh / H;
-        }
+        // d f = P dK - Q dH with the derivatives of K and H by each parameter through
+        // u, v (centre and angle), A and B (log axes).
+        const double P = (1.0 - 0.5 / k) / h, Q = 0.5 * f / H;
+        const double kU = 2 * u * A, kV = 2 * v * B, hU = 2 * u * A * A, hV = 2 * v * B * B;
+        grad[0] = P * (s * kV - c * kU) - Q * (s * hV - c * hU);
+        grad[1] = -P * (s * kU + c * kV) + Q * (s * hU + c * hV);
+        grad[2] = -2 * u * u * A * (P - 2 * Q * A);
+        grad[3] = -2 * v * v * B * (P - 2 * Q * B);
+        grad[4] = P * (v * kU - u * kV) - Q * (v * hU - u * hV);
     }
     return f;
+}
+
+// K = u^2 / a^2 + v^2 / b^2 of a point: below 1 inside the ellipse, above 1 outside.
+double Level(const Shape& e, const cv::Point2d& p)
+{
+    const double dx = p.x - e.centre.x, dy = p.y - e.centre.y;
+    const double u = dx * e.c + dy * e.s, v = -dx * e.s + dy * e.c;
+    return u * u * e.A + v * v * e.B;
 }
 
 // Solves m x = b for a symmetric positive definite 5 x 5 m by Cholesky factors; false
@@ -119,21 +128,101 @@ double OverlapDepth(const std::vector<Shape>& shapes, const cv::Point2d& p, int*
     return f2;
 }
 
-double Cost(const std::vector<Ellipse>& ellipses, const std::vector<cv::Point2d>& points,
-            const std::vector<cv::Point2d>& interior, double overlapWeight)
-{
-    const std::vector<Shape> shapes = Shapes(ellipses);
+// What a union's fit costs and, for the next step, which ellipse each point pulls on:
+// each outline point on its nearest ellipse, each interior point inside two or more on
+// the second (-1 for none).
+struct Evaluation {
     double cost = 0.0;
-    for (const cv::Point2d& p : points) {
-        const double f = UnionDistance(shapes, p, nullptr);
+    double outlineCost = 0.0;  // of the outline points alone
+    std::vector<int> nearest, second;
+    std::vector<Shape> shapes;  // of the ellipses evaluated
+};
+
+#if CV_SIMD128_64F
+// Distance of two points at once, lane by lane the same arithmetic as Distance.
+cv::v_float64x2 Distance2(const Shape& e, const cv::v_float64x2& px, const cv::v_float64x2& py)
+{
+    using namespace cv;
+    const v_float64x2 c = v_setall_f64(e.c), s = v_setall_f64(e.s), A = v_setall_f64(e.A), B = v_setall_f64(e.B);
+    const v_float64x2 dx = px - v_setall_f64(e.centre.x), dy = py - v_setall_f64(e.centre.y);
+    const v_float64x2 u = dx * c + dy * s, v = (v_setzero_f64() - dx) * s + dy * c;
+    const v_float64x2 uuA = u * u * A, vvB = v * v * B;
+    const v_float64x2 K = uuA + vvB, H = uuA * A + vvB * B;
+    const v_float64x2 degenerate = (K < v_setall_f64(1e-12)) | (H < v_setall_f64(1e-24));
+    return v_select(degenerate, v_setall_f64(-std::min(e.a, e.b)), (K - v_sqrt(K)) / v_sqrt(H));
+}
+#endif
+
+void Evaluate(const std::vector<Ellipse>& ellipses, const std::vector<cv::Point2d>& points,
+              const std::vector<cv::Point2d>& interior, double overlapWeight, Evaluation& out)
+{
+    out.shapes.clear();
+    for (const Ellipse& e : ellipses)
+        out.shapes.emplace_back(e);
+    const std::vector<Shape>& shapes = out.shapes;
+    out.nearest.resize(points.size());
+    double cost = 0.0;
+    size_t first = 0;
+#if CV_SIMD128_64F
+    // Two points at a time; the sums keep the order of the points.
+    for (; first + 2 <= points.size(); first += 2) {
+        using namespace cv;
+        v_float64x2 px, py;
+        v_load_deinterleave(&points[first].x, px, py);
+        v_float64x2 best = v_setall_f64(std::numeric_limits<double>::max()), which = v_setzero_f64();
+        for (size_t e = 0; e < shapes.size(); ++e) {
+            const v_float64x2 f = Distance2(shapes[e], px, py), closer = f < best;
+            best = v_select(closer, f, best);
+            which = v_select(closer, v_setall_f64(static_cast<double>(e)), which);
+        }
+        double f[2], nearest[2];
+        v_store(f, best), v_store(nearest, which);
+        cost += f[0] * f[0], cost += f[1] * f[1];
+        out.nearest[first] = static_cast<int>(nearest[0]), out.nearest[first + 1] = static_cast<int>(nearest[1]);
+    }
+#endif
+    for (size_t i = first; i < points.size(); ++i) {
+        const double f = UnionDistance(shapes, points[i], &out.nearest[i]);
         cost += f * f;
     }
-    if (shapes.size() > 1 && overlapWeight > 0.0)
-        for (const cv::Point2d& p : interior) {
-            const double f = overlapWeight * OverlapDepth(shapes, p, nullptr);
+    out.outlineCost = cost;
+    out.second.clear();
+    if (shapes.size() > 1 && overlapWeight > 0.0) {
+        out.second.resize(interior.size());
+        size_t next = 0;
+#if CV_SIMD128_64F
+        for (; next + 2 <= interior.size(); next += 2) {
+            using namespace cv;
+            v_float64x2 px, py;
+            v_load_deinterleave(&interior[next].x, px, py);
+            // The two least distances below 0 and their ellipses, as OverlapDepth finds them.
+            v_float64x2 f1 = v_setzero_f64(), f2 = f1, i1 = v_setall_f64(-1.0), i2 = i1;
+            for (size_t e = 0; e < shapes.size(); ++e) {
+                const v_float64x2 f = Distance2(shapes[e], px, py), index = v_setall_f64(static_cast<double>(e));
+                const v_float64x2 least = f < f1, second = (f < f2) & ~least;
+                f2 = v_select(least, f1, v_select(second, f, f2));
+                i2 = v_select(least, i1, v_select(second, index, i2));
+                f1 = v_select(least, f, f1);
+                i1 = v_select(least, index, i1);
+            }
+            double depth[2], held[2];
+            v_store(depth, f2), v_store(held, i2);
+            for (size_t lane = 0; lane < 2; ++lane) {
+                out.second[next + lane] = depth[lane] >= 0.0 ? -1 : static_cast<int>(held[lane]);
+                const double f = overlapWeight * depth[lane];
+                cost += f * f;
+            }
+        }
+#endif
+        for (size_t i = next; i < interior.size(); ++i) {
+            const double depth = OverlapDepth(shapes, interior[i], &out.second[i]);
+            if (depth >= 0.0)
+                out.second[i] = -1;
+            const double f = overlapWeight * depth;
             cost += f * f;
         }
-    return cost;
+    }
+    out.cost = cost;
 }
 
 void Clamp(Ellipse& e, double minAxis, double maxAxis)
@@ -161,14 +250,21 @@ std::vector<Ellipse> ClusterStart(const std::vector<cv::Point2d>& pixels, std::v
         return {};
     std::vector<int> owner(pixels.size(), 0);
     for (int iteration = 0; iteration < 10; ++iteration) {
+        bool moved = false;
         for (size_t i = 0; i < pixels.size(); ++i) {
             double best = std::numeric_limits<double>::max();
+            int nearest = 0;
             for (size_t k = 0; k < centres.size(); ++k) {
                 const cv::Point2d d = pixels[i] - centres[k];
                 if (d.dot(d) < best)
-                    best = d.dot(d), owner[i] = static_cast<int>(k);
+                    best = d.dot(d), nearest = static_cast<int>(k);
             }
+            moved = moved || nearest != owner[i];
+            owner[i] = nearest;
         }
+        // The same clusters again give the same centres: converged.
+        if (iteration > 0 && !moved)
+            break;
         std::vector<cv::Point2d> sum(centres.size());
         std::vector<int> count(centres.size(), 0);
         for (size_t i = 0; i < pixels.size(); ++i)
@@ -352,43 +448,41 @@ EllipseUnion FitEllipseUnion(const std::vector<cv::Point2d>& outline, std::vecto
     for (Ellipse& e : start)
         Clamp(e, minAxis, maxAxis);
     std::vector<Ellipse> current = start;
-    double cost = Cost(current, outline, interior, overlapWeight);
+    Evaluation now, trialEvaluation;
+    Evaluate(current, outline, interior, overlapWeight, now);
     double damping = 1e-3;
     const size_t k = current.size();
+    std::vector<cv::Matx<double, kParams, kParams>> normal(k);
+    std::vector<cv::Vec<double, kParams>> rhs(k);
+    std::vector<Ellipse> trial;
     for (int iteration = 0; iteration < iterations && !outline.empty(); ++iteration) {
         // Each point pulls on its nearest ellipse alone: the normal equations fall into
         // one 5 x 5 block per ellipse.
-        std::vector<cv::Matx<double, kParams, kParams>> normal(k, cv::Matx<double, kParams, kParams>::zeros());
-        std::vector<cv::Vec<double, kParams>> rhs(k, cv::Vec<double, kParams>::all(0.0));
+        std::fill(normal.begin(), normal.end(), cv::Matx<double, kParams, kParams>::zeros());
+        std::fill(rhs.begin(), rhs.end(), cv::Vec<double, kParams>::all(0.0));
         double grad[kParams];
-        const std::vector<Shape> shapes = Shapes(current);
-        for (const cv::Point2d& p : outline) {
-            int nearest = 0;
-            UnionDistance(shapes, p, &nearest);
-            const double f = Distance(shapes[static_cast<size_t>(nearest)], p, grad);
+        const std::vector<Shape>& shapes = now.shapes;
+        const auto add = [&](size_t e, double f, double weight) {
             for (int i = 0; i < kParams; ++i) {
-                rhs[static_cast<size_t>(nearest)][i] -= grad[i] * f;
-                for (int j = i; j < kParams; ++j)
-                    normal[static_cast<size_t>(nearest)](i, j) += grad[i] * grad[j];
+                grad[i] *= weight;
+                rhs[e][i] -= grad[i] * f;
             }
+            for (int i = 0; i < kParams; ++i)
+                for (int j = i; j < kParams; ++j)
+                    normal[e](i, j) += grad[i] * grad[j];
+        };
+        for (size_t p = 0; p < outline.size(); ++p) {
+            const size_t e = static_cast<size_t>(now.nearest[p]);
+            add(e, Distance(shapes[e], outline[p], grad), 1.0);
         }
-        if (k > 1 && overlapWeight > 0.0)
-            for (const cv::Point2d& p : interior) {
-                int second = -1;
-                if (OverlapDepth(shapes, p, &second) >= 0.0 || second < 0)
-                    continue;
-                const double f = overlapWeight * Distance(shapes[static_cast<size_t>(second)], p, grad);
-                for (int i = 0; i < kParams; ++i) {
-                    grad[i] *= overlapWeight;
-                    rhs[static_cast<size_t>(second)][i] -= grad[i] * f;
-                }
-                for (int i = 0; i < kParams; ++i)
-                    for (int j = i; j < kParams; ++j)
-                        normal[static_cast<size_t>(second)](i, j) += grad[i] * grad[j];
+        for (size_t p = 0; p < now.second.size(); ++p)
+            if (now.second[p] >= 0) {
+                const size_t e = static_cast<size_t>(now.second[p]);
+                add(e, overlapWeight * Distance(shapes[e], interior[p], grad), overlapWeight);
             }
         bool accepted = false, converged = false;
         for (int attempt = 0; attempt < 6 && !accepted; ++attempt) {
-            std::vector<Ellipse> trial = current;
+            trial = current;
             for (size_t e = 0; e < k; ++e) {
                 cv::Matx<double, kParams, kParams> m = normal[e];
                 for (int i = 0; i < kParams; ++i)
@@ -403,10 +497,11 @@ EllipseUnion FitEllipseUnion(const std::vector<cv::Point2d>& outline, std::vecto
                 t.angle += step[4];
                 Clamp(t, minAxis, maxAxis);
             }
-            const double trialCost = Cost(trial, outline, interior, overlapWeight);
-            if (trialCost < cost) {
-                converged = cost - trialCost < 1e-4 * cost;
-                current = trial, cost = trialCost, accepted = true;
+            Evaluate(trial, outline, interior, overlapWeight, trialEvaluation);
+            if (trialEvaluation.cost < now.cost) {
+                converged = now.cost - trialEvaluation.cost < 1e-4 * now.cost;
+                current = trial, accepted = true;
+                std::swap(now, trialEvaluation);
                 damping = std::max(damping * 0.3, 1e-7);
             } else {
                 damping *= 10.0;
@@ -416,32 +511,41 @@ EllipseUnion FitEllipseUnion(const std::vector<cv::Point2d>& outline, std::vecto
             break;
     }
     result.ellipses = current;
-    result.cost = cost;
-    result.rms = outline.empty() ? 0.0 : std::sqrt(Cost(current, outline, {}, 0.0) / outline.size());
+    result.cost = now.cost;
+    result.rms = outline.empty() ? 0.0 : std::sqrt(now.outlineCost / outline.size());
     result.support.assign(k, 0);
-    const std::vector<Shape> shapes = Shapes(current);
-    for (const cv::Point2d& p : outline) {
-        int nearest = 0;
-        UnionDistance(shapes, p, &nearest);
+    for (const int nearest : now.nearest)
         ++result.support[static_cast<size_t>(nearest)];
-    }
     return result;
 }
 
 EllipseUnion FitSingleEllipse(const std::vector<cv::Point2d>& outline, const cv::Mat& mask, int iterations)
 {
-    const cv::Moments m = cv::moments(mask, true);
+    // The mask's moments, summed exactly (a small mask costs less so than cv::moments).
+    int64_t n = 0, sx = 0, sy = 0, sxx = 0, sxy = 0, syy = 0;
+    for (int y = 0; y < mask.rows; ++y) {
+        const uchar* p = mask.ptr<uchar>(y);
+        int64_t rn = 0, rx = 0, rxx = 0;
+        for (int x = 0; x < mask.cols; ++x)
+            if (p[x])
+                ++rn, rx += x, rxx += x * x;
+        n += rn, sx += rx, sy += rn * y, sxx += rxx, sxy += rx * y, syy += rn * y * y;
+    }
+    const double m00 = static_cast<double>(n);
     Ellipse whole;
-    if (m.m00 > 0) {
+    if (m00 > 0) {
+        const double cx = static_cast<double>(sx) / m00, cy = static_cast<double>(sy) / m00;
         // As MomentEllipse: a pixel spreads over its square, 1/12 more on each axis.
-        const double xx = m.mu20 / m.m00 + 1.0 / 12, yy = m.mu02 / m.m00 + 1.0 / 12, xy = m.mu11 / m.m00;
+        const double xx = (static_cast<double>(sxx) - cx * static_cast<double>(sx)) / m00 + 1.0 / 12;
+        const double yy = (static_cast<double>(syy) - cy * static_cast<double>(sy)) / m00 + 1.0 / 12;
+        const double xy = (static_cast<double>(sxy) - cx * static_cast<double>(sy)) / m00;
         const double root = std::sqrt(0.25 * (xx - yy) * (xx - yy) + xy * xy);
-        whole.centre = cv::Point2d(m.m10 / m.m00, m.m01 / m.m00);
+        whole.centre = cv::Point2d(cx, cy);
         whole.a = 2.0 * std::sqrt(0.5 * (xx + yy) + root);
         whole.b = 2.0 * std::sqrt(std::max(0.5 * (xx + yy) - root, 1e-3));
         whole.angle = 0.5 * std::atan2(2.0 * xy, xx - yy);
     }
-    if (iterations == 0 && m.m00 >= 3) {
+    if (iterations == 0 && m00 >= 3) {
         // How well the moment ellipse alone fits.
         EllipseUnion u;
         u.ellipses.push_back(whole);
@@ -456,7 +560,7 @@ EllipseUnion FitSingleEllipse(const std::vector<cv::Point2d>& outline, const cv:
         u.rms = outline.empty() ? 0.0 : std::sqrt(sum / outline.size());
         return u;
     }
-    if (m.m00 < 3 || outline.size() < 6) {
+    if (m00 < 3 || outline.size() < 6) {
         EllipseUnion u;
         u.ellipses.push_back(whole);
         u.support.assign(1, static_cast<int>(outline.size()));
@@ -483,10 +587,18 @@ EllipseUnion ExplainOutline(const std::vector<cv::Point2d>& outline, const cv::M
     // ends as a plausible union.
     const double mu = 2.0 * s.overlapWeight;
     const auto bestFit = [&](const std::vector<std::vector<Ellipse>>& starts) {
+        // Starts that came out the same (2-means from different centres often does) would
+        // only fit the same way again.
+        const auto same = [](const std::vector<Ellipse>& a, const std::vector<Ellipse>& b) {
+            return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const Ellipse& p, const Ellipse& q) {
+                return p.centre == q.centre && p.a == q.a && p.b == q.b && p.angle == q.angle;
+            });
+        };
         std::vector<EllipseUnion> leads;
-        for (const std::vector<Ellipse>& start : starts)
-            if (!start.empty())
-                leads.push_back(FitEllipseUnion(outline, start, kMinAxis, maxAxis, interior, mu, kLeadSteps));
+        for (size_t i = 0; i < starts.size(); ++i)
+            if (!starts[i].empty() &&
+                std::none_of(starts.begin(), starts.begin() + i, [&](const auto& e) { return same(e, starts[i]); }))
+                leads.push_back(FitEllipseUnion(outline, starts[i], kMinAxis, maxAxis, interior, mu, kLeadSteps));
         std::sort(leads.begin(), leads.end(), [](const auto& a, const auto& b) { return a.cost < b.cost; });
         for (const EllipseUnion& lead : leads) {
             const EllipseUnion fit = FitEllipseUnion(outline, lead.ellipses, kMinAxis, maxAxis, interior, mu);
@@ -520,6 +632,7 @@ EllipseUnion ExplainOutline(const std::vector<cv::Point2d>& outline, const cv::M
 std::vector<cv::Point2d> LevelCrossings(const cv::Mat& value, const cv::Mat& mask, double level)
 {
     std::vector<cv::Point2d> points;
+    points.reserve(static_cast<size_t>(2 * (mask.rows + mask.cols)));  // about a blob's outline
     const auto crossing = [&](int x0, int y0, int x1, int y1) {
         const double v0 = value.at<float>(y0, x0), v1 = value.at<float>(y1, x1);
         const double t = v0 != v1 ? std::clamp((v0 - level) / (v0 - v1), 0.0, 1.0) : 0.5;
@@ -567,16 +680,18 @@ public:
         const int r = Radius();
         scratch.create(in.size(), CV_32F);
         out.create(in.size(), CV_32F);
+        // Along rows tap by tap, so that the loops over a row run as vector code; each
+        // pixel still sums its taps in the same order.
         for (int y = 0; y < in.rows; ++y) {
             const float* s = in.ptr<float>(y);
             float* t = scratch.ptr<float>(y);
-            for (int x = 0; x < in.cols; ++x) {
-                const int lo = std::max(-r, -x), hi = std::min(r, in.cols - 1 - x);
-                const float* k = kernel.data() + r;
-                float v = 0.0f;
-                for (int i = lo; i <= hi; ++i)
-                    v += k[i] * s[x + i];
-                t[x] = v;
+            std::fill(t, t + in.cols, 0.0f);
+            if (std::all_of(s, s + in.cols, [](float v) { return v == 0.0f; }))
+                continue;
+            for (int i = -r; i <= r; ++i) {
+                const float k = kernel[static_cast<size_t>(i + r)];
+                for (int x = std::max(0, -i); x < std::min(in.cols, in.cols - i); ++x)
+                    t[x] += k * s[x + i];
             }
         }
         for (int y = 0; y < in.rows; ++y) {
@@ -644,6 +759,15 @@ UnionModel Model(const std::vector<Ellipse>& ellipses, const std::vector<double>
     cv::Rect all;
     for (const cv::Rect& b : boxes)
         all |= b;
+    // The distance is (k - 1) / |grad k| with k = sqrt(K) and |grad k| between 1 / a and
+    // 1 / b (b the shorter semi-axis): pixels whose K lies beyond these bounds are
+    // covered wholly or not at all, and need no distance.
+    std::vector<double> fullBelow(k), emptyAbove(k);
+    for (size_t i = 0; i < k; ++i) {
+        const double shorter = std::min(shapes[i].a, shapes[i].b);
+        fullBelow[i] = shorter > 0.5 ? (1.0 - 0.5 / shorter) * (1.0 - 0.5 / shorter) : -1.0;
+        emptyAbove[i] = (1.0 + 0.5 / shorter) * (1.0 + 0.5 / shorter);
+    }
     double grad[kParams];
     for (int y = all.y; y < all.br().y; ++y)
         for (int x = all.x; x < all.br().x; ++x) {
@@ -653,7 +777,10 @@ UnionModel Model(const std::vector<Ellipse>& ellipses, const std::vector<double>
             for (size_t i = 0; i < k; ++i) {
                 if (!boxes[i].contains(cv::Point(x, y)))
                     continue;
-                const double fi = Distance(shapes[i], p, nullptr);
+                const double K = Level(shapes[i], p);
+                if (K >= emptyAbove[i])
+                    continue;
+                const double fi = K <= fullBelow[i] ? -1.0 : Distance(shapes[i], p, nullptr);
                 const double ci = std::clamp(0.5 - fi, 0.0, 1.0);
                 if (order[i] * ci > best)
                     best = order[i] * ci, top = i, cover = ci, f = fi;
@@ -670,10 +797,16 @@ UnionModel Model(const std::vector<Ellipse>& ellipses, const std::vector<double>
                                   static_cast<float>(-(grad[2] + grad[3]))}});
             }
         }
+    // Each ellipse blurred within the blur's reach of its box alone: zero beyond.
     cv::Mat scratch, blurred;
+    const int radius = smoothing.Radius();
     for (size_t i = 0; i < k; ++i) {
-        smoothing.Apply(shown[i], blurred, scratch);
-        blurred.copyTo(shown[i]);
+        const cv::Rect reach =
+            (boxes[i] + cv::Size(2 * radius, 2 * radius) - cv::Point(radius, radius)) & cv::Rect(0, 0, w, h);
+        if (reach.empty())
+            continue;
+        smoothing.Apply(shown[i](reach), blurred, scratch);
+        blurred.copyTo(shown[i](reach));
     }
     UnionModel m;
     m.contrasts = order;
@@ -735,6 +868,7 @@ std::vector<double> RefineUnionOnDarkness(const cv::Mat& darkness, const cv::Mat
     const size_t k = ellipses.size();
     if (k == 0)
         return {};
+    CV_Assert(k <= 3);  // the model solves for at most three contrasts
     // The window: the region's pixels and the blur's reach around them.
     const int reach = static_cast<int>(std::ceil(3.0 * blur)) + 2;
     cv::Rect window = cv::boundingRect(region);
@@ -753,7 +887,7 @@ std::vector<double> RefineUnionOnDarkness(const cv::Mat& darkness, const cv::Mat
             const Shape e(ellipses[i]);
             for (int y = 0; y < dark.rows; ++y)
                 for (int x = 0; x < dark.cols; ++x)
-                    if (Distance(e, cv::Point2d(window.x + x, window.y + y), nullptr) < 0.0)
+                    if (Level(e, cv::Point2d(window.x + x, window.y + y)) < 1.0)
                         contrasts[i] += dark.at<float>(y, x), ++count[i];
             contrasts[i] = count[i] ? std::max(contrasts[i] / count[i], 0.02) : 0.02;
         }
@@ -762,36 +896,38 @@ std::vector<double> RefineUnionOnDarkness(const cv::Mat& darkness, const cv::Mat
     const int n = static_cast<int>(3 * k);
     double damping = 1e-2;
     for (int iteration = 0; iteration < iterations; ++iteration) {
-        cv::Mat normal = cv::Mat::zeros(n, n, CV_64F), rhs = cv::Mat::zeros(n, 1, CV_64F);
-        std::vector<double> g(static_cast<size_t>(n));
-        std::vector<const float*> rows(static_cast<size_t>(n));
+        // Normal equations in plain arrays (at most three ellipses of three parameters).
+        constexpr int kMax = 9;
+        double sums[kMax][kMax] = {}, right[kMax] = {}, g[kMax];
+        const float* rows[kMax];
         for (int y = 0; y < dark.rows; ++y) {
             const uchar* in = inside.ptr<uchar>(y);
             const float* d = dark.ptr<float>(y);
             const float* mo = now.model.ptr<float>(y);
             for (int i = 0; i < n; ++i)
-                rows[static_cast<size_t>(i)] = now.columns[static_cast<size_t>(i)].ptr<float>(y);
+                rows[i] = now.columns[static_cast<size_t>(i)].ptr<float>(y);
             for (int x = 0; x < dark.cols; ++x) {
                 if (!in[x])
                     continue;
                 bool any = false;
                 for (int i = 0; i < n; ++i)
-                    g[static_cast<size_t>(i)] = rows[static_cast<size_t>(i)][x],
-                    any = any || g[static_cast<size_t>(i)] != 0.0;
+                    g[i] = rows[i][x], any = any || g[i] != 0.0;
                 if (!any)
                     continue;
                 const double r = d[x] - mo[x];
                 for (int i = 0; i < n; ++i) {
-                    double* row = normal.ptr<double>(i);
-                    rhs.at<double>(i) += g[static_cast<size_t>(i)] * r;
+                    right[i] += g[i] * r;
                     for (int j = i; j < n; ++j)
-                        row[j] += g[static_cast<size_t>(i)] * g[static_cast<size_t>(j)];
+                        sums[i][j] += g[i] * g[j];
                 }
             }
         }
-        for (int i = 0; i < n; ++i)
-            for (int j = 0; j < i; ++j)
-                normal.at<double>(i, j) = normal.at<double>(j, i);
+        cv::Mat normal(n, n, CV_64F), rhs(n, 1, CV_64F);
+        for (int i = 0; i < n; ++i) {
+            rhs.at<double>(i) = right[i];
+            for (int j = 0; j < n; ++j)
+                normal.at<double>(i, j) = j >= i ? sums[i][j] : sums[j][i];
+        }
         bool accepted = false, converged = false;
         for (int attempt = 0; attempt < 4 && !accepted; ++attempt) {
             cv::Mat damped = normal.clone();

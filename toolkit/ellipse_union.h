@@ -79,8 +79,8 @@ EllipseUnion ExplainOutline(const std::vector<cv::Point2d>& outline, const cv::M
 // the pixels of `mask` (CV_8UC1 0/1, same size) and pixels outside it.
 std::vector<cv::Point2d> LevelCrossings(const cv::Mat& value, const cv::Mat& mask, double level);
 
-// Refines a union of ellipses fitted to an outline on the darkness itself (CV_32FC1,
-// the ellipses in its coordinates), over the pixels where `region` (CV_8UC1) is set:
+// Refines a union of one to three ellipses fitted to an outline on the darkness itself
+// (CV_32FC1, the ellipses in its coordinates), over the pixels where `region` (CV_8UC1) is set:
 // each particle is an ellipse of its own contrast (where two overlap, the darker one
 // shows) seen through a Gaussian blur of standard deviation `blur`. Moves each
 // ellipse's centre and scales it (its axis ratio and angle stay) by Gauss-Newton steps

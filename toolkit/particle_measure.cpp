@@ -30,8 +30,11 @@ void ComputeShapeFactors(const cv::Mat& mask, double& ratio, double& circularity
         if (contours[i].size() > contours[chosen].size() && hierarchy[i][3] == -1)
             chosen = i;
     }
-    const std::vector<cv::Point>& contour = contours[chosen];
+    ContourShapeFactors(contours[chosen], ratio, circularity);
+}
 
+void ContourShapeFactors(const std::vector<cv::Point>& contour, double& ratio, double& circularity)
+{
     // Single precision as the rectangle sides come; a one-pixel region gives 0 / 0.
     const cv::RotatedRect box = cv::minAreaRect(contour);
     const float w = box.size.width;

@@ -20,6 +20,10 @@ struct ParticleMeasure {
 // non-finite results of the divisions (its rectangle and perimeter are 0).
 void ComputeShapeFactors(const cv::Mat& mask, double& ratio, double& circularity);
 
+// The same of one outer contour (as cv::findContours gives it), for callers that have
+// traced it already.
+void ContourShapeFactors(const std::vector<cv::Point>& contour, double& ratio, double& circularity);
+
 // Measures the particle at (or nearest to) the centre of a window cut from a frame
 // mask around a centroid. An all-zero window gives area 0, ratio 0, circularity 0.
 ParticleMeasure MeasureParticle(const cv::Mat& window, int frame, int y, int x, int minArea, int maxArea);

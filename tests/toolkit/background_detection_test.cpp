@@ -233,7 +233,8 @@ TEST(DetectParticlesBackground, AreasOfSingleParticlesMatchTheDrawnPixels)
 
 // A dense flow placed at random: most merged pairs come apart into both particles, no
 // single particle is split, the counts per size class hold; the mask is 0/1 and keeps
-// the particles apart under 8-connectivity.
+// the particles apart under 8-connectivity; the particles alone, without the mask, come
+// out the same.
 TEST(DetectParticlesBackground, SplitsMergedParticlesOfADenseFlow)
 {
     int pairs = 0, split = 0, singles = 0, falseSplits = 0, inRange = 0, inRangeFound = 0;
@@ -242,7 +243,15 @@ TEST(DetectParticlesBackground, SplitsMergedParticlesOfADenseFlow)
         s.randomPlacement = true;
         s.density = 3.6;
         const flowgen::Flow flow = flowgen::GenerateFlow(s);
-        const BackgroundDetection det = SegmentParticlesBackground(flowgen::RenderFrame(flow, 0));
+        const cv::Mat grey = flowgen::RenderFrame(flow, 0);
+        const BackgroundDetection det = SegmentParticlesBackground(grey);
+        const ParticleBlobs alone = DetectParticlesBackground(grey);
+        ASSERT_EQ(alone.size(), det.blobs.size());
+        for (size_t i = 0; i < alone.size(); ++i) {
+            EXPECT_EQ(alone[i].area, det.blobs[i].area);
+            EXPECT_EQ(alone[i].maskArea, det.blobs[i].maskArea);
+            EXPECT_EQ(alone[i].box, det.blobs[i].box);
+        }
         const std::vector<bench::TruthParticle> truth = bench::TruthInFrame(flow, 0, 3);
         const std::vector<int> match = bench::MatchBlobs(truth, det.blobs);
         for (size_t i = 0; i < truth.size(); ++i) {

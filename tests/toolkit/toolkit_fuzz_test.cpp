@@ -4,6 +4,7 @@
 
 #include "tests/fuzz_settings.h"
 #include "toolkit/adjacency.h"
+#include "toolkit/filled_parts.h"
 #include "toolkit/hole_filling.h"
 #include "toolkit/labelling.h"
 #include "toolkit/margins.h"
@@ -210,4 +211,37 @@ TEST(ToolkitFuzz, EmptyImagesGiveEmptyResults)
                     FrameDiffMask(cv::Mat(2, 3, CV_8UC1, cv::Scalar(0)), empty).size() == cv::Size(3, 2) &&
                     ClearMargins(empty, 1, 1, 1, 1).empty() && DrawHatchedMargins(empty, 1, 1, 1, 1).empty());
     }
+}
+
+// Parts, fills and borders as OpenCV traces and fills the outer contours, and the parts
+// as they are as OpenCV labels them, on masks of every shape (holes, blobs in holes,
+// lines, single pixels), also as views.
+TEST(ToolkitFuzz, FilledPartsAgreeWithOpenCvContours)
+{
+    ForEachFuzzCase(1000, [](cv::RNG& rng) {
+        const cv::Mat mask = Variant(rng, RandomMask(rng, RandomSize(rng), true), CV_8U);
+        std::vector<std::vector<cv::Point>> contours;
+        cv::findContours(mask, contours, cv::RETR_EXTERNAL, cv::CHAIN_APPROX_SIMPLE);
+        const std::vector<FilledPart> parts = FilledParts(mask, true);
+        ASSERT_EQ(parts.size(), contours.size());
+        for (size_t i = 0; i < parts.size(); ++i) {
+            SCOPED_TRACE(::testing::Message() << "part " << i << " of " << parts.size() << ", " << mask.size());
+            cv::Mat filled = cv::Mat::zeros(mask.size(), CV_8UC1);
+            cv::drawContours(filled, contours, static_cast<int>(i), cv::Scalar(255), cv::FILLED);
+            EXPECT_EQ(parts[i].border, contours[i]);
+            EXPECT_TRUE(SameImage(filled, PartMask(parts[i], mask.size()) * 255));
+            EXPECT_EQ(parts[i].pixels, cv::countNonZero(filled));
+            std::vector<cv::Point> pixels;
+            cv::findNonZero(filled, pixels);
+            EXPECT_EQ(parts[i].box, cv::boundingRect(pixels));
+        }
+        cv::Mat labels;
+        const int n = cv::connectedComponents(mask != 0, labels, 8, CV_32S);
+        const std::vector<FilledPart> connected = ConnectedParts(mask);
+        ASSERT_EQ(static_cast<int>(connected.size()), n - 1);
+        for (const FilledPart& part : connected) {
+            const int label = labels.at<int>(part.runs[0][0], part.runs[0][1]);
+            EXPECT_TRUE(SameImage(PartMask(part, mask.size()) * 255, labels == label));
+        }
+    });
 }
