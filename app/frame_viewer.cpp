@@ -298,7 +298,9 @@ void CMivoParticleStreamAnalysis::ResetFullImageSlider()
     // A last frame of interest counted whole is shown whole, otherwise its new strip.
     const long long lastColumns =
         registerManager->lastFrameCountedWhole ? registerManager->frameWidth : registerManager->accumulatedShift;
-    const long long last = (frames - 1) * registerManager->frameWidth - imageWidth + lastColumns;
+    const long long last = registerManager->countingMode == CountingMode::CountingLine
+                               ? registerManager->MosaicWidth() - imageWidth
+                               : (frames - 1) * registerManager->frameWidth - imageWidth + lastColumns;
     ui->sld_vr_line->setRange(0, static_cast<int>(std::clamp(last, 0LL, static_cast<long long>(INT_MAX))));
     ui->sld_vr_line->setValue(0);
     ui->sld_vr_line->setSingleStep(20);

@@ -51,7 +51,13 @@ CMivoParticleStreamAnalysis::CMivoParticleStreamAnalysis()
     segmentationGroup->addAction(ui->segOtsuAct);
     segmentationGroup->addAction(ui->segModeAct);
     segmentationGroup->addAction(ui->segFrameDiffAct);
+    segmentationGroup->addAction(ui->segBackgroundAct);
     ui->segFrameDiffAct->setChecked(true);
+    auto* countingGroup = new QActionGroup(this);
+    countingGroup->setExclusive(true);
+    countingGroup->addAction(ui->countFoiAct);
+    countingGroup->addAction(ui->countLineAct);
+    ui->countFoiAct->setChecked(true);
 
     // Shown only while a run goes; the status texts stay as they are. No number on the
     // bar: it spans the whole run, the status text's percentage only the current phase.
@@ -132,6 +138,7 @@ void CMivoParticleStreamAnalysis::init()
     cropRight = 0.0;
 
     segmentationMethod = 3;
+    countingMode = CountingMode::FramesOfInterest;
 
     SetProcessingControlsEnabled(false);
 }
@@ -174,6 +181,9 @@ void CMivoParticleStreamAnalysis::ConnectSignals()
     connect(ui->segOtsuAct, &QAction::triggered, this, &W::slot_segOtsu_updateSegMethod);
     connect(ui->segModeAct, &QAction::triggered, this, &W::slot_segMode_updateSegMethod);
     connect(ui->segFrameDiffAct, &QAction::triggered, this, &W::slot_segMDiff_updateSegMethod);
+    connect(ui->segBackgroundAct, &QAction::triggered, this, &W::slot_segBackground_updateSegMethod);
+    connect(ui->countFoiAct, &QAction::triggered, this, &W::slot_countFoi_updateMode);
+    connect(ui->countLineAct, &QAction::triggered, this, &W::slot_countLine_updateMode);
     connect(ui->chb_video_grid, &QCheckBox::stateChanged, this, &W::slot_chb_video_GridCheck);
     connect(ui->cb_viewtool_sizeGrid, &QComboBox::currentIndexChanged, this, &W::slot_cb_viewTool_sizeGridChanged);
     connect(cropDialog, &CTool4CropImg::sigCrop_dataToolCropping, this, &W::slot_t4Crop_SetCroppingEnded);

@@ -20,6 +20,8 @@ class CGui4SelectRegion;
 class CMivoRegisterManager;
 class CTool4CropImg;
 class CVideoStream;
+enum class CountingMode;  // register/run_settings.h
+class QAction;
 class QLineEdit;
 class QProgressBar;
 struct PixelCalibration;
@@ -54,6 +56,10 @@ private slots:
     void slot_segOtsu_updateSegMethod();
     void slot_segMode_updateSegMethod();
     void slot_segMDiff_updateSegMethod();
+    void slot_segBackground_updateSegMethod();
+    // Counting mode (particle_settings.cpp).
+    void slot_countFoi_updateMode();
+    void slot_countLine_updateMode();
     // Frame viewer.
     void slot_chb_video_GridCheck(int state);
     void slot_cb_viewTool_sizeGridChanged(int index);
@@ -97,6 +103,8 @@ private:
     void UpdateCalibration();
     void ConvertAreaToPixels(const QLineEdit* areaField, QLineEdit* pixelField);
     void ConvertPixelsToArea(const QLineEdit* pixelField, QLineEdit* areaField);
+    // The mode the next run counts in, with its default method checked in the menu.
+    void SelectCountingMode(CountingMode mode, const QAction* modeAction);
 
     // Processing commands.
     void RecountFoI();
@@ -145,6 +153,7 @@ private:
     QColor overlayColor;
     int gridSize = 3;
     int segmentationMethod = 3;
+    CountingMode countingMode;  // set by init
     CTool4CropImg* cropDialog = nullptr;
     double cropTop = 0.0;
     double cropBottom = 0.0;

@@ -1,5 +1,5 @@
-// Main window: segmentation method, pixel size, particle size range and circularity
-// filter. The line edits are the only store of the settings; the range reaches the
+// Main window: counting mode, segmentation method, pixel size, particle size range and
+// circularity filter. The line edits are the only store of the settings; the range reaches the
 // register manager from the pixel fields when processing starts or a recount runs.
 
 #include "app/form_text.h"
@@ -29,6 +29,33 @@ void CMivoParticleStreamAnalysis::slot_segMDiff_updateSegMethod()
 {
     segmentationMethod = 3;
     ShowStatus(FormText("[Running] Segmentation method --> ") + ui->segFrameDiffAct->text());
+}
+
+void CMivoParticleStreamAnalysis::slot_segBackground_updateSegMethod()
+{
+    segmentationMethod = kMethodBackground;
+    ShowStatus(FormText("[Running] Segmentation method --> ") + ui->segBackgroundAct->text());
+}
+
+void CMivoParticleStreamAnalysis::slot_countFoi_updateMode()
+{
+    SelectCountingMode(CountingMode::FramesOfInterest, ui->countFoiAct);
+}
+
+void CMivoParticleStreamAnalysis::slot_countLine_updateMode()
+{
+    SelectCountingMode(CountingMode::CountingLine, ui->countLineAct);
+}
+
+void CMivoParticleStreamAnalysis::SelectCountingMode(CountingMode mode, const QAction* modeAction)
+{
+    // Each mode starts from the method it counts best with; the user may choose another.
+    countingMode = mode;
+    segmentationMethod = DefaultMethod(mode);
+    QAction* methodAction = segmentationMethod == kMethodBackground ? ui->segBackgroundAct : ui->segFrameDiffAct;
+    methodAction->setChecked(true);
+    ShowStatus(FormText("[Running] Counting mode --> ") + modeAction->text() + FormText(", segmentation method --> ") +
+               methodAction->text());
 }
 
 void CMivoParticleStreamAnalysis::UpdateCalibration()

@@ -7,11 +7,10 @@
 #include "app/pixel_calibration.h"
 #include "register/frame_listing.h"
 #include "register/mivo_register_manager.h"
+#include "register/motion_warnings.h"
 #include "ui_mivo_particle_stream_analysis.h"
 
 #include <QProgressBar>
-
-#include <algorithm>
 
 void CMivoParticleStreamAnalysis::slot_btn_proc_RunVR()
 {
@@ -25,7 +24,8 @@ void CMivoParticleStreamAnalysis::slot_btn_proc_RunVR()
     RunSettings settings;
     settings.folder = inputPath;
     settings.frameNames = imageFiles;
-    // The run counts with the method the menu shows.
+    // The run counts in the mode and with the method the menus show.
+    settings.mode = countingMode;
     settings.method = segmentationMethod;
     settings.minArea = ui->tf_setting_minPxl->text().toInt(nullptr, 10);
     settings.maxArea = ui->tf_setting_maxPxl->text().toInt(nullptr, 10);
@@ -90,13 +90,8 @@ QStringList CMivoParticleStreamAnalysis::RunLosses() const
     const int lines = registerManager->lostLogLines - lostLogLinesBeforeRun;
     if (lines > 0)
         lost << FormText("Can not write log_KOV.txt: %1 log lines lost").arg(lines);
-    // Shifts taken as 0 place the frames of interest too close: flow between them is
-    // never seen.
-    if (registerManager->unmeasuredShifts > 0)
-        lost << FormText("%1 of %2 frame shifts could not be measured and were taken as 0; parts of the flow may "
-                         "not be counted")
-                    .arg(registerManager->unmeasuredShifts)
-                    .arg(std::max(registerManager->stream->frameCount - 1, 0));
+    lost << UnmeasuredMotionTexts(registerManager->countingMode, registerManager->unmeasuredShifts,
+                                  registerManager->flowBreaks, registerManager->stream->frameCount);
     return lost;
 }
 

@@ -1,7 +1,8 @@
-// Accuracy of the counting-line count against the truth of generated flows, beside the
-// default frames-of-interest count of the same frames. For every flow kind of
-// crossing_flows.h and every seed it writes the flow, counts it both ways and prints
-// the truth and the counts per class with their errors.
+// Accuracy of both counting modes against the truth of generated flows, run as users run
+// them: through the run engine (register/run_engine.h) with the mode set. For every flow
+// kind of crossing_flows.h and every seed it writes the flow, counts it with the counting
+// line and, with --foi, with the frames of interest, and prints the truth and the counts
+// per class with their errors.
 //
 // Truth: every particle that lies wholly inside at least one frame, classed by its
 // drawn area (the generator's `area`) against the range 25 to 100 px: smaller below 25,
@@ -17,32 +18,21 @@
 //   --first-seed S     first seed                                        [1]
 //   --frames N         frames per flow                                   [30]
 //   --kinds A,B        only these kinds (names as printed, e.g. "dense") [all]
-//   --detect D         counting-line detection: 1 to 4 (the methods), truth (generator's
-//                      truth, overlapping particles merged), split (truth, one blob per
-//                      particle)                                         [4]
-//   --rule line|track  counting rule of the counting-line count          [line]
-//   --foi              also run the frames-of-interest count (method 3)
+//   --method M         segmentation of the counting line, 1 to 4         [4]
+//   --foi              also count the frames of interest (method 3)
 //   --check            exit 1 when a counting-line count misses the goal
 //   --verbose          one line per flow
 
 #include "bench/crossing_flows.h"
-#include "register/mivo_register_manager.h"
-#include "stream/blob_detection.h"
-#include "stream/crossing_counter.h"
+#include "register/run_engine.h"
 #include "tools/flowgen/truth_blobs.h"
 
 #include <QCoreApplication>
-#include <QEventLoop>
-#include <QObject>
-
-#include <opencv2/imgcodecs.hpp>
 
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
-#include <map>
 #include <sstream>
 #include <string>
 #include <unistd.h>
@@ -55,15 +45,6 @@ constexpr int kMaxArea = 100;
 
 struct Counts {
     int smaller = 0, inRange = 0, bigger = 0;
-    void Add(int area)
-    {
-        if (area < kMinArea)
-            ++smaller;
-        else if (area > kMaxArea)
-            ++bigger;
-        else
-            ++inRange;
-    }
     Counts& operator+=(const Counts& o)
     {
         smaller += o.smaller;
@@ -78,83 +59,42 @@ struct Options {
     unsigned firstSeed = 1;
     int frames = 30;
     std::vector<std::string> kinds = bench::FlowKinds();
-    std::string detect = "4";
-    CountingRule rule = CountingRule::kLine;
+    int method = 4;
     bool foi = false;
     bool check = false;
     bool verbose = false;
 };
 
-struct CrossingResult {
+struct Run {
     Counts counts;
-    int motionExact = 0;  // frames whose motion came out within half a pixel of the truth, measured
-    int motionFrames = 0;
+    int bandsExact = 0;  // inner bands as wide as the true shift: the motion measured within half a pixel
+    int bands = 0;
     int unmeasured = 0;
 };
 
-std::vector<cv::Mat> ReadFrames(const std::string& folder, const bench::FlowCase& c)
+// One count of the written flow as the headless counter runs it.
+Run Count(const std::string& folder, const bench::FlowCase& c, const flowgen::Flow& flow, CountingMode mode, int method)
 {
-    std::vector<cv::Mat> frames;
+    RunSettings settings;
+    settings.folder = QString::fromStdString(folder);
     for (int t = 0; t < c.settings.frames; ++t)
-        frames.push_back(
-            cv::imread(folder + "/" + flowgen::FrameFileName(t, c.settings.frames, c.format), cv::IMREAD_GRAYSCALE));
-    return frames;
-}
-
-ParticleBlobs Detect(const Options& o, const flowgen::Flow& flow, const std::vector<cv::Mat>& frames, int t)
-{
-    if (o.detect == "truth")
-        return flowgen::TruthBlobs(flow, t, flowgen::TruthSplit::kMerged);
-    if (o.detect == "split")
-        return flowgen::TruthBlobs(flow, t, flowgen::TruthSplit::kPerParticle);
-    const size_t k = static_cast<size_t>(t);
-    const cv::Mat previous = t > 0 ? frames[k - 1] : cv::Mat();
-    const cv::Mat next = k + 1 < frames.size() ? frames[k + 1] : cv::Mat();
-    return DetectParticlesByMethod(frames[k], std::atoi(o.detect.c_str()), previous, next);
-}
-
-CrossingResult CountCrossing(const Options& o, const flowgen::Flow& flow, const std::vector<cv::Mat>& frames)
-{
-    CrossingSettings settings;
-    settings.frameWidth = flow.settings.width;
-    settings.frameHeight = flow.settings.height;
+        settings.frameNames << QString::fromStdString(flowgen::FrameFileName(t, c.settings.frames, c.format));
+    settings.mode = mode;
+    settings.method = method;
     settings.minArea = kMinArea;
     settings.maxArea = kMaxArea;
-    settings.rule = o.rule;
-    CrossingCounter counter(settings);
-    CrossingResult result;
-    const auto add = [&](const std::vector<ParticleMeasure>& records) {
-        for (const ParticleMeasure& r : records)
-            result.counts.Add(r.area);
-    };
-    for (int t = 0; t < static_cast<int>(frames.size()); ++t)
-        add(counter.AddFrame(t, Detect(o, flow, frames, t)));
-    add(counter.Finish());
-    for (size_t t = 1; t < counter.Motions().size(); ++t) {
-        const FrameMotion& m = counter.Motions()[t];
-        ++result.motionFrames;
-        result.motionExact += m.source == MotionSource::kMeasured && std::abs(m.dx - flow.shifts[t]) < 0.5;
+    CRunEngine engine;
+    const RunResult result = engine.RunToEnd(settings);
+    Run run;
+    run.counts = Counts{result.countSmaller, result.countInRange, result.countGreater};
+    run.unmeasured = result.unmeasuredShifts;
+    // The first and the last band reach the frame's edge; the others span one motion each.
+    for (size_t k = 1; k + 1 < result.sweptBands.size(); ++k) {
+        const SweptBand& band = result.sweptBands[k];
+        ++run.bands;
+        run.bandsExact += band.end - band.begin == std::abs(flow.shifts[static_cast<size_t>(band.frame)]);
     }
-    result.unmeasured = counter.UnmeasuredMotions();
-    return result;
-}
-
-// The default count, as the headless counter runs it.
-Counts CountFramesOfInterest(const std::string& folder, const bench::FlowCase& c)
-{
-    CMivoRegisterManager reg;
-    QEventLoop loop;
-    QObject::connect(&reg, &CMivoRegisterManager::signalMReg_finishCounting, &loop, &QEventLoop::quit);
-    reg.StartSequence(QString::fromStdString(folder));
-    reg.stream->minArea = kMinArea;
-    reg.stream->maxArea = kMaxArea;
-    for (int t = 0; t < c.settings.frames; ++t)
-        reg.stream->AddFrame(flowgen::FrameFileName(t, c.settings.frames, c.format));
-    if (reg.BeginProcessing())
-        loop.exec();
-    reg.UpdateRangeFlags();
-    reg.CountFoIParticles();
-    return Counts{reg.countSmaller, reg.countInRange, reg.countGreater};
+    return run;
 }
 
 std::string Error(int count, int truth)
@@ -199,10 +139,8 @@ bool Parse(int argc, char** argv, Options& o)
             o.firstSeed = static_cast<unsigned>(std::atoi(v)), ++i;
         } else if (v && a == "--frames") {
             o.frames = std::atoi(v), ++i;
-        } else if (v && a == "--detect") {
-            o.detect = v, ++i;
-        } else if (v && a == "--rule") {
-            o.rule = std::string(v) == "track" ? CountingRule::kTrack : CountingRule::kLine, ++i;
+        } else if (v && a == "--method") {
+            o.method = std::atoi(v), ++i;
         } else if (v && a == "--kinds") {
             o.kinds.clear();
             std::stringstream in(v);
@@ -213,8 +151,7 @@ bool Parse(int argc, char** argv, Options& o)
             return false;
         }
     }
-    const bool methods = o.detect == "1" || o.detect == "2" || o.detect == "3" || o.detect == "4";
-    return o.seeds > 0 && o.frames >= 6 && (methods || o.detect == "truth" || o.detect == "split");
+    return o.seeds > 0 && o.frames >= 6 && o.method >= 1 && o.method <= 4;
 }
 
 }  // namespace
@@ -229,16 +166,16 @@ int main(int argc, char** argv)
     }
     const std::filesystem::path folder =
         std::filesystem::temp_directory_path() / ("tessel_crossing_bench_" + std::to_string(getpid()));
-    // The default count writes its log into the working directory; keep it out of the caller's.
+    // The runs write their log into the working directory; keep it out of the caller's.
     const std::filesystem::path caller = std::filesystem::current_path();
     std::filesystem::create_directories(folder);
     std::filesystem::current_path(folder);
 
-    std::printf("counting line: detection %s, rule %s; %d seeds from %u, %d frames each\n", o.detect.c_str(),
-                o.rule == CountingRule::kLine ? "line" : "track", o.seeds, o.firstSeed, o.frames);
+    std::printf("counting line: method %d; %d seeds from %u, %d frames each\n", o.method, o.seeds, o.firstSeed,
+                o.frames);
     std::printf("%-13s %-9s | smaller count  err    err%% | in range count err   err%% | bigger count  err    err%%\n",
                 "kind", "");
-    int missed = 0, motionExact = 0, motionFrames = 0, unmeasured = 0;
+    int missed = 0, bandsExact = 0, bands = 0, unmeasured = 0;
     for (const std::string& kind : o.kinds) {
         Counts truth, crossing, foi;
         int kindMissed = 0;
@@ -253,25 +190,25 @@ int main(int argc, char** argv)
             }
             const flowgen::TruthCounts t = flowgen::CountTruth(flow, kMinArea, kMaxArea);
             const Counts flowTruth{t.smaller, t.inRange, t.bigger};
-            const CrossingResult r = CountCrossing(o, flow, ReadFrames(flowFolder, c));
+            const Run r = Count(flowFolder, c, flow, CountingMode::CountingLine, o.method);
             const bool met = MeetsGoal(r.counts, flowTruth);
             kindMissed += !met;
             truth += flowTruth;
             crossing += r.counts;
-            motionExact += r.motionExact;
-            motionFrames += r.motionFrames;
+            bandsExact += r.bandsExact;
+            bands += r.bands;
             unmeasured += r.unmeasured;
             Counts flowFoi;
             if (o.foi) {
-                flowFoi = CountFramesOfInterest(flowFolder, c);
+                flowFoi = Count(flowFolder, c, flow, CountingMode::FramesOfInterest, kMethodFrameDiff).counts;
                 foi += flowFoi;
             }
             if (o.verbose || !met) {
                 char label[64];
                 std::snprintf(label, sizeof label, "  seed %-5u %s", c.seed, met ? "" : "off   ");
                 std::printf("%s\n", Row(label, r.counts, flowTruth).c_str());
-                std::printf("  truth %d / %d / %d, motion exact %d of %d, unmeasured %d%s\n", flowTruth.smaller,
-                            flowTruth.inRange, flowTruth.bigger, r.motionExact, r.motionFrames, r.unmeasured,
+                std::printf("  truth %d / %d / %d, bands exact %d of %d, unmeasured %d%s\n", flowTruth.smaller,
+                            flowTruth.inRange, flowTruth.bigger, r.bandsExact, r.bands, r.unmeasured,
                             o.foi ? (" | foi " + Row("", flowFoi, flowTruth)).c_str() : "");
             }
             std::filesystem::remove_all(flowFolder);
@@ -285,9 +222,10 @@ int main(int argc, char** argv)
                     kindMet ? "goal met" : "GOAL MISSED", kindMissed, o.seeds);
         if (o.foi)
             std::printf("%s\n", Row("              foi      ", foi, truth).c_str());
+        std::fflush(stdout);
     }
-    std::printf("motion: %d of %d frames measured within 0.5 px of the true shift; %d unmeasured\n", motionExact,
-                motionFrames, unmeasured);
+    std::printf("motion: %d of %d inner bands as wide as the true shift; %d unmeasured\n", bandsExact, bands,
+                unmeasured);
     std::printf("kinds missing the goal: %d of %zu\n", missed, o.kinds.size());
     std::filesystem::current_path(caller);
     std::filesystem::remove_all(folder);

@@ -1,5 +1,6 @@
 #include "register/counting_mode.h"
 
+#include "register/crossing_counting.h"
 #include "register/foi_counting.h"
 #include "register/run_log.h"
 
@@ -26,9 +27,11 @@ void CRunContext::AppendRecords(std::vector<ParticleMeasure> records)
     result.records.insert(result.records.end(), records.rbegin(), records.rend());
 }
 
-std::unique_ptr<CCountingMode> MakeCountingMode(CountingMode mode)
+std::unique_ptr<CCountingMode> MakeCountingMode(const RunSettings& settings)
 {
-    switch (mode) {
+    switch (settings.mode) {
+    case CountingMode::CountingLine:
+        return std::make_unique<CCrossingCounting>(settings.method);
     case CountingMode::FramesOfInterest:
         break;
     }

@@ -73,4 +73,5 @@ public:
     virtual int ProgressPercent(const CRunContext& run) const = 0;
 };
 
-std::unique_ptr<CCountingMode> MakeCountingMode(CountingMode mode);
+// The strategy of the settings' mode, counting with the settings' method.
+std::unique_ptr<CCountingMode> MakeCountingMode(const RunSettings& settings);

@@ -90,12 +90,18 @@ public:
     cv::Mat RenderFoIFrame(int index);
     cv::Mat RenderCountedFrame(int index);
     // A frameWidth x frameHeight window onto the frames of interest laid side by
-    // side. The offset is clamped to the strip; columns no frame covers stay black.
+    // side (counting line: onto the mosaic of the bands the frames swept, its counted
+    // particles circled). The offset is clamped to the strip; columns no frame covers
+    // stay black.
     QImage ComposeFullImageWindow(int offset);
+    // Columns of the counting line's mosaic: every band side by side.
+    long long MosaicWidth() const;
 
     // Export (register_export.cpp): the pos_ and res_ images of every frame of
-    // interest. Returns the paths that could not be written (empty on success), among
-    // them those that would replace a frame of the folder through a link.
+    // interest (counting line: of every frame that counted particles, res_ with the
+    // particles counted in it circled). Returns the paths that could not be written
+    // (empty on success), among them those that would replace a frame of the folder
+    // through a link.
     QStringList ExportFramesOfInterest(QString targetFolder);
 
     // Log (register_log.cpp): "log_KOV.txt" in the working directory. A line that
@@ -132,6 +138,11 @@ public:
     int unmeasuredShifts = 0;
     // Log lines that could not be written since the register was created.
     int lostLogLines = 0;
+    // The mode of the current run, and what only the counting line finds (run_result.h).
+    CountingMode countingMode = CountingMode::FramesOfInterest;
+    int flowBreaks = 0;
+    FlowDirection flowDirection = FlowDirection::kUnknown;
+    std::vector<SweptBand> sweptBands;
 
 private:
     CRunEngine engine;
@@ -143,4 +154,5 @@ private:
     void SetUpStream(const RunSettings& settings);
     void CountList(const std::vector<ParticleMeasure>& records);
     cv::Mat RenderRecords(int index, const std::vector<ParticleMeasure>& records) const;
+    QImage ComposeMosaicWindow(int offset);
 };

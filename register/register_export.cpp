@@ -1,7 +1,9 @@
 // Export of the frames of interest: per frame the frame as read ("pos_") and the
 // frame with its particles circled ("res_"). The last frame shows only its new strip,
-// unless it was a frame of interest counted whole.
+// unless it was a frame of interest counted whole. The counting line exports the frames
+// that counted particles, each with the particles it counted.
 
+#include "register/bgr_image.h"
 #include "register/mivo_register_manager.h"
 #include "register/output_paths.h"
 
@@ -68,6 +70,7 @@ QStringList CMivoRegisterManager::ExportFramesOfInterest(QString targetFolder)
     };
     QStringList failed;
     const int selected = static_cast<int>(selectedFrames.size());
+    const bool countingLine = countingMode == CountingMode::CountingLine;
     for (int position = 0; position < selected; ++position) {
         const int index = selectedFrames[static_cast<size_t>(position)];
         const QString suffix =
@@ -76,7 +79,7 @@ QStringList CMivoRegisterManager::ExportFramesOfInterest(QString targetFolder)
         const QString resPath = targetFolder + QStringLiteral("/res_") + suffix;
         cv::Mat grey = stream->ReadFrame(index);
         // Only a last frame that phase 1 did not take shows its new strip alone.
-        const bool lastFrame = position == selected - 1 && !lastFrameCountedWhole;
+        const bool lastFrame = !countingLine && position == selected - 1 && !lastFrameCountedWhole;
         if (lastFrame && !grey.empty()) {
             // Marks the strip that arrived after the previous frame of interest.
             cv::rectangle(grey, cv::Rect(0, 0, accumulatedShift, frameHeight - 1), cv::Scalar(0), 1, cv::LINE_8);
@@ -84,7 +87,8 @@ QStringList CMivoRegisterManager::ExportFramesOfInterest(QString targetFolder)
         if (touchesFrames(posPath) || !WriteGrey(posPath, grey))
             failed << posPath;
 
-        QImage image = CountFrame(index, segmentationMethod);
+        // The counting line's particles are those counted in the frame, not all it shows.
+        QImage image = countingLine ? BgrToQImage(RenderFoIFrame(index)) : CountFrame(index, segmentationMethod);
         if (lastFrame && !image.isNull() && !grey.empty()) {
             // Outside the new strip the frame is shown grey, without circles.
             const int rows = std::min(grey.rows, image.height());

@@ -42,6 +42,9 @@ void CMivoRegisterManager::ResetRegister()
     lastFrameCountedWhole = false;
     unreadableFrames.clear();
     unmeasuredShifts = 0;
+    flowBreaks = 0;
+    flowDirection = FlowDirection::kUnknown;
+    sweptBands.clear();
 }
 
 void CMivoRegisterManager::StartSequence(QString folder)
@@ -70,6 +73,7 @@ RunSettings CMivoRegisterManager::CurrentSettings() const
     settings.framePixelLimit = stream->framePixelLimit;
     settings.circularityFilter = circularityFilter;
     settings.minCircularity = minCircularity;
+    settings.mode = countingMode;
     return settings;
 }
 
@@ -86,6 +90,7 @@ void CMivoRegisterManager::SetUpStream(const RunSettings& settings)
     for (const QString& name : settings.frameNames)
         stream->AddFrame(name.toStdString());
     segmentationMethod = settings.method;
+    countingMode = settings.mode;
     circularityFilter = settings.circularityFilter;
     minCircularity = settings.minCircularity;
 }
@@ -151,6 +156,9 @@ void CMivoRegisterManager::ReflectResult(const RunResult& result)
     lastFrameCountedWhole = result.lastFrameCountedWhole;
     unreadableFrames = result.unreadableFrames;
     unmeasuredShifts = result.unmeasuredShifts;
+    flowBreaks = result.flowBreaks;
+    flowDirection = result.flowDirection;
+    sweptBands = result.sweptBands;
     lostLogLines += result.lostLogLines - shownLostLogLines;
     shownLostLogLines = result.lostLogLines;
     if (result.end == RunEnd::Finished) {

@@ -7,6 +7,8 @@
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -51,6 +53,8 @@ QImage CMivoRegisterManager::ComposeFullImageWindow(int offset)
     const int height = frameHeight;
     if (width <= 0 || height <= 0)
         return QImage();
+    if (countingMode == CountingMode::CountingLine)
+        return ComposeMosaicWindow(offset);
     cv::Mat canvas = cv::Mat::zeros(height, width, CV_8UC3);
     const int selected = static_cast<int>(selectedFrames.size());
     if (selected == 0)
@@ -76,6 +80,63 @@ QImage CMivoRegisterManager::ComposeFullImageWindow(int offset)
         const cv::Mat second = RenderFoIFrame(selectedFrames[static_cast<size_t>(k) + 1]);
         if (columns > 0 && second.size() == canvas.size())
             second.colRange(from, from + columns).copyTo(canvas.colRange(0, columns));
+    }
+    return BgrToQImage(canvas);
+}
+
+long long CMivoRegisterManager::MosaicWidth() const
+{
+    long long columns = 0;
+    for (const SweptBand& band : sweptBands)
+        columns += band.end - band.begin;
+    return columns;
+}
+
+QImage CMivoRegisterManager::ComposeMosaicWindow(int offset)
+{
+    const int width = frameWidth;
+    const long long total = MosaicWidth();
+    const long long clamped = std::clamp(static_cast<long long>(offset), 0LL, std::max(total - width, 0LL));
+    // The mosaic in the flow's own order: a flow to the right shows its first frame's
+    // band at the right end and later bands to the left of it, so that, as in the strip
+    // of frames of interest, the window at offset 0 shows the start of the flow and
+    // later frames slide in from the left as the offset grows. A flow to the left is
+    // mirrored. `first`: the mosaic column at the window's left edge.
+    const bool leftward = flowDirection == FlowDirection::kRightToLeft;
+    const long long first = leftward ? clamped : total - width - clamped;
+
+    cv::Mat grey = cv::Mat::zeros(frameHeight, width, CV_8UC1);
+    std::vector<std::pair<int, long long>> placed;  // frame, mosaic column of its band's first column
+    long long before = 0;                           // columns of the bands before this one
+    for (const SweptBand& band : sweptBands) {
+        const int columns = band.end - band.begin;
+        const long long at = leftward ? before : total - before - columns;
+        before += columns;
+        placed.emplace_back(band.frame, at - band.begin);
+        const long long from = std::max(at, first);
+        const long long to = std::min(at + columns, first + width);
+        if (from >= to)
+            continue;
+        // A frame that cannot be read now, or has another size, leaves its band black.
+        const cv::Mat frame = stream->ReadFrame(band.frame);
+        if (frame.size() != grey.size())
+            continue;
+        frame.colRange(static_cast<int>(band.begin + from - at), static_cast<int>(band.begin + to - at))
+            .copyTo(grey.colRange(static_cast<int>(from - first), static_cast<int>(to - first)));
+    }
+    cv::Mat canvas;
+    cv::cvtColor(grey, canvas, cv::COLOR_GRAY2BGR);
+    // Circles last, so that no neighbouring band covers a part of one.
+    const ParticleClassRules rules = ClassRules();
+    for (const auto& [frame, shift] : placed) {
+        for (const ParticleMeasure& record : foiParticles) {
+            const long long x = shift + record.x - first;
+            if (record.frame != frame || x < -kCircleRadius - kCircleThickness ||
+                x > width + kCircleRadius + kCircleThickness)
+                continue;
+            cv::circle(canvas, cv::Point(static_cast<int>(x), record.y), kCircleRadius,
+                       ClassifyParticle(record, rules).colour, kCircleThickness, cv::LINE_AA);
+        }
     }
     return BgrToQImage(canvas);
 }

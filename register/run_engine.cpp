@@ -29,7 +29,7 @@ bool CRunEngine::Start(const RunSettings& runSettings)
     result = RunResult();
     result.frameCount = static_cast<int>(settings.frameNames.size());
     frames = std::make_unique<CRunFrames>(settings);
-    auto counting = MakeCountingMode(settings.mode);
+    auto counting = MakeCountingMode(settings);
     context = std::make_unique<CRunContext>(settings, *frames, result);
     if (result.frameCount <= 0) {
         result.end = RunEnd::NotStarted;

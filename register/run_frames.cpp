@@ -33,15 +33,18 @@ CRunFrames::~CRunFrames()
 bool CRunFrames::Begin(int keptFrames, int threads, CFrameSource::Analysis frameAnalysis)
 {
     analysis = std::move(frameAnalysis);
-    stream.SetRecentFrameCapacity(keptFrames);
+    // Frame 0 stays kept until its analysis has read it: decoded once.
+    stream.SetRecentFrameCapacity(std::max(keptFrames, 1));
     if (stream.frameCount <= 0 || !stream.PrepareFirstFrame())
         return false;
-    if (analysis)
-        firstAnalysis = analysis(0, stream.ReadFrame(0));
     // The workers read the frame list only, which stays as it is from here on.
     const CVideoStream* frames = &stream;
     source = std::make_unique<CFrameSource>([frames](int index) { return frames->DecodeFrame(index); }, analysis, 1,
                                             stream.frameCount, threads, kAheadPerThread * std::max(threads, 1));
+    // Meanwhile the workers decode the next frames.
+    if (analysis)
+        firstAnalysis = analysis(0, stream.ReadFrame(0));
+    stream.SetRecentFrameCapacity(keptFrames);
     return true;
 }
 

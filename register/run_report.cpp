@@ -51,6 +51,8 @@ SizeStatistics Statistics(const RunSettings& settings, const RunResult& result)
 QString ModeKey(CountingMode mode)
 {
     switch (mode) {
+    case CountingMode::CountingLine:
+        return QStringLiteral("crossing");
     case CountingMode::FramesOfInterest:
         break;
     }
@@ -60,10 +62,38 @@ QString ModeKey(CountingMode mode)
 QString ModeName(CountingMode mode)
 {
     switch (mode) {
+    case CountingMode::CountingLine:
+        return QStringLiteral("counting line");
     case CountingMode::FramesOfInterest:
         break;
     }
     return QStringLiteral("frames of interest");
+}
+
+QString DirectionKey(FlowDirection direction)
+{
+    switch (direction) {
+    case FlowDirection::kLeftToRight:
+        return QStringLiteral("right");
+    case FlowDirection::kRightToLeft:
+        return QStringLiteral("left");
+    case FlowDirection::kUnknown:
+        break;
+    }
+    return QStringLiteral("none");
+}
+
+QString DirectionName(FlowDirection direction)
+{
+    switch (direction) {
+    case FlowDirection::kLeftToRight:
+        return QStringLiteral("left to right");
+    case FlowDirection::kRightToLeft:
+        return QStringLiteral("right to left");
+    case FlowDirection::kUnknown:
+        break;
+    }
+    return QStringLiteral("none measured");
 }
 
 QString MethodName(int method)
@@ -103,7 +133,7 @@ QString FinishedAt(const RunResult& result)
 QString RunReportJson(const RunSettings& settings, const RunResult& result)
 {
     const QString finished = FinishedAt(result);
-    const QStringList fields = {
+    QStringList fields = {
         QStringLiteral("\"mode\":") + JsonText(ModeKey(settings.mode)),
         QStringLiteral("\"frames\":%1").arg(result.frameCount),
         QStringLiteral("\"frame_width\":%1").arg(result.frameWidth),
@@ -127,6 +157,8 @@ QString RunReportJson(const RunSettings& settings, const RunResult& result)
         QStringLiteral("\"finished_at\":") + JsonText(finished.isEmpty() ? QJsonValue() : QJsonValue(finished)),
         QStringLiteral("\"size_stats\":") + SizeStatisticsJson(Statistics(settings, result)),
     };
+    if (settings.mode == CountingMode::CountingLine)
+        fields << QStringLiteral("\"flow_direction\":") + JsonText(DirectionKey(result.flowDirection));
     return QLatin1Char('{') + fields.join(QLatin1Char(',')) + QLatin1Char('}');
 }
 
@@ -150,10 +182,16 @@ QString RunReportText(const RunSettings& settings, const RunResult& result)
           << QStringLiteral("Frames:             %1 (%2 x %3)")
                  .arg(result.frameCount)
                  .arg(result.frameWidth)
-                 .arg(result.frameHeight)
-          << QStringLiteral("Frames of interest: %1").arg(Numbers(result.selectedFrames).join(QLatin1Char(' ')))
-          << QStringLiteral("Last strip:         %1 columns").arg(result.accumulatedShift)
-          << QStringLiteral("# Single:           %1 (%2 to %3 px)")
+                 .arg(result.frameHeight);
+    const QString selected = Numbers(result.selectedFrames).join(QLatin1Char(' '));
+    const bool countingLine = settings.mode == CountingMode::CountingLine;
+    if (countingLine)
+        lines << QStringLiteral("Counting frames:    %1").arg(selected.isEmpty() ? QStringLiteral("none") : selected)
+              << QStringLiteral("Flow direction:     %1").arg(DirectionName(result.flowDirection));
+    else
+        lines << QStringLiteral("Frames of interest: %1").arg(selected)
+              << QStringLiteral("Last strip:         %1 columns").arg(result.accumulatedShift);
+    lines << QStringLiteral("# Single:           %1 (%2 to %3 px)")
                  .arg(result.countInRange)
                  .arg(settings.minArea)
                  .arg(settings.maxArea)
@@ -161,7 +199,9 @@ QString RunReportText(const RunSettings& settings, const RunResult& result)
           << QStringLiteral("# Smaller:          %1").arg(result.countSmaller)
           << QStringLiteral("Particle records:   %1").arg(result.records.size())
           << QStringLiteral("Unreadable frames:  %1").arg(unreadable)
-          << QStringLiteral("Unmeasured shifts:  %1 of %2").arg(result.unmeasuredShifts).arg(MeasuredShifts(result));
+          << QString::fromLatin1(countingLine ? "Unmeasured motions: %1 of %2" : "Unmeasured shifts:  %1 of %2")
+                 .arg(result.unmeasuredShifts)
+                 .arg(MeasuredShifts(result));
     if (settings.circularityFilter)
         lines << QStringLiteral("Circularity filter: %1").arg(settings.minCircularity);
     lines << QStringLiteral("Pixel size:         %1 um").arg(settings.pixelSize)

@@ -11,7 +11,7 @@
 
 // One JSON object on one line, no line break at the end. Its keys, in this order (scripts
 // may read them by position as well as by name; new keys only ever go at the end):
-//   mode               "foi" (frames of interest)
+//   mode               "foi" (frames of interest) or "crossing" (counting line)
 //   frames, frame_width, frame_height
 //   selected_frames    frames of interest, in the order chosen
 //   accumulated_shift  width of the last frame's new strip
@@ -30,6 +30,7 @@
 //   size_stats         {counted, d10_um, d50_um, d90_um, mean_ecd_um, mean_area_um2} of the
 //                      counted records, classed by the settings' range and filter, sized by
 //                      their pixel size (size_statistics.h; null statistics when none)
+//   flow_direction     counting line only: "right", "left" or "none" (no motion measured)
 QString RunReportJson(const RunSettings& settings, const RunResult& result);
 
 // The same as a short text, one "Label:  value" line each, ending in a line break.

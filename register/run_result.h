@@ -1,5 +1,6 @@
 #pragma once
 
+#include "stream/crossing_counter.h"
 #include "toolkit/particle_measure.h"
 
 #include <QDateTime>
@@ -22,7 +23,7 @@ struct RunResult {
     int frameCount = 0;
     int frameWidth = 0;  // of frame 0; every other frame must have its size
     int frameHeight = 0;
-    std::vector<int> selectedFrames;  // frames of interest, in the order chosen
+    std::vector<int> selectedFrames;  // frames of interest, in the order chosen; counting line: frames that counted
     int accumulatedShift = 0;         // columns of the last frame's new strip
     // The last frame was chosen from the shift sum and counted whole: it has no strip of
     // its own.
@@ -34,4 +35,10 @@ struct RunResult {
     std::vector<int> unreadableFrames;  // 0-based, ascending
     int unmeasuredShifts = 0;           // shifts that could not be measured and were taken as 0
     int lostLogLines = 0;               // log lines of this run that could not be written
+    // Counting line only. Unmeasured motions are taken from the neighbouring frames instead,
+    // and the flow breaks among them are the frames that share nothing with the frame before
+    // (a shift larger than the frame): the flow is followed afresh from there.
+    int flowBreaks = 0;
+    FlowDirection flowDirection = FlowDirection::kUnknown;
+    std::vector<SweptBand> sweptBands;  // the mosaic of the flow: each readable frame's band, in order
 };

@@ -9,7 +9,15 @@
 // How a run decides which particles it counts.
 enum class CountingMode {
     FramesOfInterest,  // frames chosen from the shift sum, counted whole; the last one's new strip
+    CountingLine,      // every particle followed from frame to frame, counted once where it crosses a line
 };
+
+// The segmentation a mode counts with unless the user chooses another: Frame Diff for the
+// frames of interest, Background (sizes that blur does not change) for the counting line.
+constexpr int DefaultMethod(CountingMode mode)
+{
+    return mode == CountingMode::CountingLine ? kMethodBackground : kMethodFrameDiff;
+}
 
 // Frames decoded ahead of the run on worker threads unless a caller asks otherwise.
 constexpr int kDefaultDecodeThreads = 2;
@@ -27,7 +35,7 @@ struct RunSettings {
     int marginRight = 0;
     bool circularityFilter = false;
     double minCircularity = 0.5;
-    double pixelSize = 1.5;  // micrometres per pixel side
+    double pixelSize = 1.5;                               // micrometres per pixel side
     long long framePixelLimit = kDefaultFramePixelLimit;  // frames of more pixels are refused
     CountingMode mode = CountingMode::FramesOfInterest;
     int decodeThreads = kDefaultDecodeThreads;  // 0: every frame is decoded by the step itself

@@ -53,9 +53,13 @@ std::vector<ParticleMeasure> CrossingCounter::Finish()
 {
     if (finished)
         return {};
-    std::vector<ParticleMeasure> records = LinkReady(true);
+    // The last frame ends the flow, and so does the last one with whole particles: what
+    // it shows before the line is never seen again.
     if (!given.empty())
         given.back().flowEnd = true;
+    if (lastWholeSlot >= 0)
+        given[static_cast<size_t>(lastWholeSlot)].flowEnd = true;
+    std::vector<ParticleMeasure> records = LinkReady(true);
     std::vector<ParticleMeasure> rest = EndTracks(true, static_cast<int>(given.size()));
     records.insert(records.end(), rest.begin(), rest.end());
     finished = true;
@@ -79,6 +83,32 @@ FlowDirection CrossingCounter::Direction() const
     return FlowDirection::kUnknown;
 }
 
+std::vector<SweptBand> CrossingCounter::SweptBands() const
+{
+    const int width = settings.frameWidth;
+    const int at = std::clamp(static_cast<int>(std::ceil(line)), 0, width);
+    const bool rightward = Direction() != FlowDirection::kRightToLeft;
+    std::vector<SweptBand> bands;
+    long previous = 0;
+    for (size_t k = 0; k < given.size(); ++k) {
+        const Slot& s = given[k];
+        // Whole columns: the bands of a flow join without gap or overlap.
+        const long now = std::lround(s.x);
+        const long moved = std::clamp(rightward ? now - previous : previous - now, 0L, static_cast<long>(width));
+        previous = now;
+        SweptBand band{motions[k].frame, 0, width};
+        if (rightward) {
+            band.begin = s.flowEnd ? 0 : at;
+            band.end = s.flowStart ? width : std::min(at + static_cast<int>(moved), width);
+        } else {
+            band.begin = s.flowStart ? 0 : std::max(at - static_cast<int>(moved), 0);
+            band.end = s.flowEnd ? width : at;
+        }
+        bands.push_back(band);
+    }
+    return bands;
+}
+
 void CrossingCounter::Measure(int slot, const ParticleBlobs& blobs)
 {
     Slot& s = given[static_cast<size_t>(slot)];
@@ -88,6 +118,10 @@ void CrossingCounter::Measure(int slot, const ParticleBlobs& blobs)
         s.flowStart = true;
     }
     const int whole = WholeCount(blobs);
+    // The first frame with whole particles begins the flow: nothing before it shows what
+    // is already past the line.
+    if (whole > 0 && lastWholeSlot < 0)
+        s.flowStart = true;
     if (slot > 0 && lastWholeSlot >= 0 && whole > 0) {
         s.reference = lastWholeSlot;
         const ParticleMotion m = MeasureParticleMotion(lastWhole, blobs, settings.frameWidth);
@@ -127,6 +161,7 @@ std::vector<ParticleMeasure> CrossingCounter::LinkReady(bool final)
             sumDx += s.measuredDx;
         } else if (s.state == SlotState::kUnrelated) {
             given[static_cast<size_t>(f) - 1].flowEnd = true;
+            given[static_cast<size_t>(s.reference)].flowEnd = true;
             const std::vector<ParticleMeasure> ended = EndTracks(true, f);
             records.insert(records.end(), ended.begin(), ended.end());
             s.flowStart = true;
@@ -171,6 +206,14 @@ std::vector<ParticleMeasure> CrossingCounter::LinkReady(bool final)
                 }
                 s.x = previous->x + (rates ? rx / rates * frames : 0.0);
                 s.y = previous->y + (rates ? ry / rates * frames : 0.0);
+                // No motion measured anywhere: nothing relates these particles to those
+                // before, so they begin a flow of their own rather than stand still.
+                if (!rates && !s.flowStart && WholeCount(pending.front().blobs) > 0) {
+                    given[static_cast<size_t>(f) - 1].flowEnd = given[static_cast<size_t>(s.reference)].flowEnd = true;
+                    const std::vector<ParticleMeasure> ended = EndTracks(true, f);
+                    records.insert(records.end(), ended.begin(), ended.end());
+                    s.flowStart = true;
+                }
             }
         }
         if (previous) {
@@ -236,11 +279,19 @@ const CrossingCounter::Observation* CrossingCounter::Crossing(const Track& track
 
 double CrossingCounter::OwnWholeArea(const Track& track)
 {
+    ParticleBlobs views;
     std::vector<double> areas;
     for (const Observation& o : track.seen)
-        if (!o.shared && Whole(o.blob))
+        if (!o.shared && Whole(o.blob)) {
+            views.push_back(o.blob);
             areas.push_back(o.blob.area);
-    return areas.empty() ? 0.0 : Median(areas);
+        }
+    if (views.empty())
+        return 0.0;
+    // Views that state how far they may be off are pooled by it; pixel counts of a
+    // mask state nothing, and their median keeps a stray view out.
+    const bool spreads = std::any_of(views.begin(), views.end(), [](const ParticleBlob& b) { return b.areaSd > 0.0; });
+    return spreads ? CombinedArea(views) : Median(areas);
 }
 
 bool CrossingCounter::Record(const Track& track, ParticleMeasure& record) const

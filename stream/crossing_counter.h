@@ -20,12 +20,15 @@
 // the frame in which it crosses that line; particles already past the line in the first
 // frame are counted there, those not yet at it in the last frame there. It is counted
 // only if at least one frame shows it whole (not touching the frame's edge), and its
-// area is the median of its whole observations.
+// area pools its whole observations: by their stated spreads (CombinedArea,
+// toolkit/particle_blob.h) where the detection gives them, otherwise their median.
 //
 // Motion: a frame whose motion cannot be decided (no particles, too few agreeing pairs)
 // takes the mean motion of its decided neighbours; when nothing overlaps (enough
 // particles on both sides and no pair agrees, e.g. a shift larger than the frame) the
-// frames are taken as unrelated: the flow so far ends there and a new one begins.
+// frames are taken as unrelated: the flow so far ends there and a new one begins. A flow
+// also begins at the first frame with whole particles and ends at the last one, and a
+// frame with particles whose motion has no decided neighbour at all stands alone.
 enum class CountingRule {
     kLine,   // a track counts where it crosses the counting line (a broken track counts once)
     kTrack,  // every track with a whole observation counts (a particle missed in one frame still counts)
@@ -56,6 +59,16 @@ struct FrameMotion {
     MotionSource source = MotionSource::kMeasured;
 };
 
+// The columns [begin, end) of `frame` that the flow moved past the counting line since the
+// frame before; the particles counted in that frame lie in them. Laid side by side in the
+// order given (mirrored for a flow to the left) the bands show the flow once: the first
+// frame of a flow adds what is already past the line, the last what is not yet at it.
+struct SweptBand {
+    int frame = 0;
+    int begin = 0;
+    int end = 0;
+};
+
 class CrossingCounter {
 public:
     explicit CrossingCounter(const CrossingSettings& settings);
@@ -73,6 +86,8 @@ public:
     // Frames after the first whose motion was not measured (taken from neighbours or unrelated).
     int UnmeasuredMotions() const;
     FlowDirection Direction() const;
+    // One band per frame given, in that order; complete after Finish.
+    std::vector<SweptBand> SweptBands() const;
 
 private:
     enum class SlotState { kUndecided, kMeasured, kUnrelated };
@@ -93,7 +108,7 @@ private:
     struct Track {
         std::vector<Observation> seen;
         size_t anchor = 0;  // the last observation of its own: predictions start there
-        double area = 0.0;  // median of its own whole observations; 0 before it has one
+        double area = 0.0;  // its own whole observations pooled; 0 before it has one
     };
     struct Pending {
         int slot;
@@ -125,6 +140,6 @@ private:
     // The observation in which the track crosses the counting line; null when it does not.
     const Observation* Crossing(const Track& track) const;
     bool Record(const Track& track, ParticleMeasure& record) const;
-    // Median area of the track's own whole observations, 0 without any.
+    // The track's own whole observations pooled, 0 without any.
     static double OwnWholeArea(const Track& track);
 };

@@ -20,7 +20,6 @@
 
 #include <opencv2/imgcodecs.hpp>
 
-#include <array>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -629,14 +628,28 @@ void TestWindow::commandsOnOneFolder()
     }
     QVERIFY(steps > 3);
 
-    // The first run after a menu change counts as tessel-count --method; Frame Diff last, for the strip below.
+    // The first run after a menu change counts as tessel-count with that mode and method. A
+    // mode, one of two, brings its own method, which the user may change. Frames of interest
+    // with Frame Diff last, for the strip below.
     auto* progress = Child<QProgressBar>(&w, "runProgress");
-    for (int method : {1, 2, 3}) {
-        Child<QAction>(&w, std::array{"segOtsuAct", "segModeAct", "segFrameDiffAct"}[size_t(method) - 1])->trigger();
+    const struct {
+        const char* action;
+        const char* method;  // checked then
+        QStringList options;
+    } runs[] = {{"segOtsuAct", "segOtsuAct", {"--method", "1"}},
+                {"segModeAct", "segModeAct", {"--method", "2"}},
+                {"countLineAct", "segBackgroundAct", {"--mode", "crossing"}},
+                {"segOtsuAct", "segOtsuAct", {"--mode", "crossing", "--method", "1"}},
+                {"countFoiAct", "segFrameDiffAct", {}}};
+    for (const auto& run : runs) {
+        Child<QAction>(&w, run.action)->trigger();
+        QVERIFY(Child<QAction>(&w, run.method)->isChecked());
+        QCOMPARE(Child<QAction>(&w, "countLineAct")->isChecked(), run.options.contains("crossing"));
+        QCOMPARE(Child<QAction>(&w, "countFoiAct")->isChecked(), !run.options.contains("crossing"));
         bool running = false;  // the bar and "Cancel Process" on, "Count Current" off
         QVERIFY(Run(w, [&] { running = !progress->isHidden() && !Button(w, "btn_proc_countOne")->isEnabled(); }));
         QVERIFY(running && progress->isHidden() && Button(w, "btn_proc_countAll")->isEnabled());
-        QCOMPARE(Counters(w), Count(Case("frames"), {"--method", QString::number(method)}).Counters());
+        QCOMPARE(Counters(w), Count(Case("frames"), run.options).Counters());
     }
 
     // The strip of the frames of interest as the register composes it, below the flow text.

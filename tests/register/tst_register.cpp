@@ -118,6 +118,8 @@ private slots:
     void frameListing();
     void cancelAndFrameDeleted_data();
     void cancelAndFrameDeleted();
+    void countingLine_data();
+    void countingLine();
 
 private:
     std::unique_ptr<QTemporaryDir> cwd;
@@ -398,6 +400,65 @@ void TestRegister::cancelAndFrameDeleted()
     });
     QCOMPARE(deleted.end, RunEnd::Finished);
     QCOMPARE(deleted.unreadableFrames, Ints{15});
+}
+
+void TestRegister::countingLine_data()
+{
+    QTest::addColumn<int>("method");
+    QTest::addColumn<bool>("leftward");
+    QTest::newRow("Background") << 4 << false;
+    QTest::newRow("Background, right to left") << 4 << true;
+    QTest::newRow("Frame Diff, in the step") << 3 << false;
+}
+
+// The counting line: every drive gives one result. Its mosaic lays the flow out once: as
+// wide as a frame plus the flow's travel, and the window at the offset the flow had
+// reached in frame t shows frame t (noise and circles aside; a band one column off would
+// show particle edges). The export writes the frames that counted.
+void TestRegister::countingLine()
+{
+    QFETCH(int, method);
+    QFETCH(bool, leftward);
+    WrittenFlow flow;
+    QVERIFY(flow.Make(14, {100, 140, 120}, 5));
+    QStringList names = flow.names;
+    if (leftward) std::reverse(names.begin(), names.end());
+    RunSettings settings = Settings(flow.Folder(), names, method);
+    settings.mode = CountingMode::CountingLine;
+    CRunEngine engine;
+    settings.decodeThreads = 0;
+    const QString serial = Fingerprint(engine.RunToEnd(settings));
+    settings.decodeThreads = 2;
+    QCOMPARE(Fingerprint(engine.RunToEnd(settings)), serial);
+    CMivoRegisterManager reg;
+    QSignalSpy finished(&reg, &CMivoRegisterManager::signalMReg_finishCounting);
+    QVERIFY(reg.BeginProcessing(settings));
+    QVERIFY(finished.wait(60000));
+    QCOMPARE(Fingerprint(reg.selectedFrames, reg.accumulatedShift, reg.foiParticles,
+                         {reg.countInRange, reg.countGreater, reg.countSmaller}, reg.unreadableFrames,
+                         reg.unmeasuredShifts),
+             serial);
+    QVERIFY(reg.foiParticles.size() > 100);
+
+    const int travel = flow.flow.offsets.back();
+    QCOMPARE(reg.MosaicWidth(), 640 + travel);
+    for (int t : {0, 6, 13}) {
+        const QImage window =
+            reg.ComposeFullImageWindow(leftward ? travel - flow.flow.offsets[t] : flow.flow.offsets[t]);
+        const QImage frame = QImage(QString::fromStdString(flow.Path(t))).convertToFormat(QImage::Format_Grayscale8);
+        int grey = 0, apart = 0;
+        for (int y = 0; y < 480; ++y)
+            for (int x = 0; x < 640; ++x) {
+                const QRgb pixel = window.pixel(x, y);
+                if (qRed(pixel) != qGreen(pixel) || qGreen(pixel) != qBlue(pixel)) continue;  // a circle
+                ++grey;
+                apart += std::abs(qRed(pixel) - qGray(frame.pixel(x, y))) > 30;
+            }
+        QVERIFY2(grey > 200000 && apart < grey / 2000, qPrintable(QStringLiteral("%1 of %2").arg(apart).arg(grey)));
+    }
+    QTemporaryDir target;
+    QVERIFY(reg.ExportFramesOfInterest(target.path()).isEmpty());
+    QCOMPARE(QDir(target.path()).entryList(QDir::Files).size(), 2 * static_cast<int>(reg.selectedFrames.size()));
 }
 
 // Frame files of differing name, age and size, beside what is no frame: other types, a

@@ -3,6 +3,7 @@
 
 #include "register/size_statistics.h"
 #include "register_test_support.h"
+#include "stream/blob_detection.h"
 #include "tests/folder_snapshot.h"
 #include "tests/hostile_files.h"
 
@@ -19,6 +20,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include <climits>
+#include <cmath>
 #include <filesystem>
 #include <functional>
 
@@ -127,6 +129,38 @@ SizeStatistics CsvSizes(const QString& path, double pixelSize)
 
 const QString kUnmeasured = "[WARNING] %1 of %2 frame shifts could not be measured and were taken as 0; parts of the "
                             "flow may not be counted";
+const QString kUnmeasuredMotions =
+    "[WARNING] %1 of 11 frame motions could not be measured and were taken from the neighbouring frames";
+
+// The counting line's counts when no frame shares a particle with another: every whole
+// particle the detection (Background) finds, once, classed by its area.
+QJsonObject CountsOfSeparateFrames(const QString& folder)
+{
+    int counts[3] = {0, 0, 0};  // single, bigger, smaller
+    for (const QString& name : QDir(folder).entryList({"*.png"}, QDir::Files, QDir::Name))
+        for (const ParticleBlob& blob :
+             DetectParticlesByMethod(cv::imread((folder + '/' + name).toStdString(), cv::IMREAD_GRAYSCALE), 4))
+            if (!blob.touchesBorder) {
+                const long area = std::lround(blob.area);
+                ++counts[area < 25 ? 2 : area > 100 ? 1 : 0];
+            }
+    return {{"count_in_range", counts[0]}, {"count_greater", counts[1]}, {"count_smaller", counts[2]}};
+}
+
+QJsonObject Counts(const QJsonObject& json)
+{
+    return {{"count_in_range", json["count_in_range"]},
+            {"count_greater", json["count_greater"]},
+            {"count_smaller", json["count_smaller"]}};
+}
+
+// Each class within `slack` particles of the other count's.
+bool Near(const QJsonObject& counts, const QJsonObject& other, int slack)
+{
+    for (const char* key : {"count_in_range", "count_greater", "count_smaller"})
+        if (std::abs(counts[key].toInt() - other[key].toInt()) > slack) return false;
+    return true;
+}
 
 // Sets the modification time, in seconds since 1970.
 bool Touch(const QString& path, time_t seconds)
@@ -174,7 +208,8 @@ private slots:
 private:
     WrittenFlow flow, small;  // 30 and 12 frames
     QTemporaryDir work;
-    Outcome smallRun;  // --json --csv small.csv
+    Outcome smallRun;           // --json --csv small.csv
+    QJsonObject smallCrossing;  // --json --mode crossing
     int smallLogLines = 0;
     void Prepare(const QByteArray& tag, const QString& dir, BadInput& in);
 };
@@ -188,6 +223,8 @@ void TestTesselCount::initTestCase()
     QFile log(logDir.filePath("log_KOV.txt"));
     QVERIFY(log.open(QIODevice::ReadOnly));
     smallLogLines = static_cast<int>(log.readAll().count('\n'));
+    smallCrossing = Count({"--json", "--mode", "crossing", small.Folder()}, logDir.path()).json;
+    QVERIFY(smallCrossing["particles"].toInt() > 50);
 }
 
 // The JSON summary, on one line, is the window's run. The table and the text summary follow
@@ -283,7 +320,7 @@ void TestTesselCount::summaryAndTable()
 // Exit status 2, the reason after "tessel-count: " (empty: the parser's own), the usage.
 void TestTesselCount::badUsage()
 {
-    const QString one = "At least one FOLDER is needed.", method = "--method takes 1, 2 or 3.",
+    const QString one = "At least one FOLDER is needed.", method = "--method takes 1, 2, 3 or 4.",
                   circularity = "--circularity takes a number from 0 to 1.",
                   area = " takes a whole number of at least 1.";
     const std::pair<QStringList, QString> rows[] = {
@@ -291,7 +328,8 @@ void TestTesselCount::badUsage()
         {{"--colour", "x"}, ""},
         {{"x", "--method"}, ""},
         {{"--method", "0", "x"}, method},
-        {{"--method", "4", "x"}, method},
+        {{"--method", "5", "x"}, method},
+        {{"--mode", "line", "x"}, "--mode takes foi or crossing."},
         {{"--method", "two", "x"}, method},
         {{"--min-px", "0", "x"}, "--min-px" + area},
         {{"--max-px", "many", "x"}, "--max-px" + area},
@@ -409,7 +447,10 @@ void TestTesselCount::badInputs_data()
           "JPEG with flipped bits", "BMP with a broken run-length stream", "frames are symbolic links",
           "equal modification times", "CSV path not in UTF-8", "CSV onto a frame", "export into the counted folder",
           "export on a full disk", "frame replaced by a pipe during the run", "newline in a frame name",
-          "names that look like formulas"})
+          "names that look like formulas",
+          // the counting line
+          "crossing: no particles", "crossing: one frame with particles", "crossing: right to left",
+          "crossing: frames left out", "crossing: shift larger than the frame"})
         QTest::newRow(tag) << 0;
 }
 
@@ -695,6 +736,49 @@ void TestTesselCount::Prepare(const QByteArray& tag, const QString& dir, BadInpu
         const QString forged = frames + "/frame_0005\n[ERRO] forged.png";
         QVERIFY(QFile::rename(frame(5), forged) && Spoil(forged.toStdString()));
         leftOut({5}, {"frame_0005\\n[ERRO] forged.png"}, qPrintable(notAnImage));
+    } else if (tag == "crossing: no particles" || tag == "crossing: one frame with particles" ||
+               tag == "crossing: shift larger than the frame") {
+        // Every frame alone: what a frame with particles shows is counted there, once.
+        const bool beyond = tag.endsWith("frame");
+        flowgen::FlowSettings settings;
+        settings.shifts = flowgen::ConstantShifts(settings.frames = 12, beyond ? 700 : 160);
+        settings.density = beyond ? 1.5 : 0.0;
+        QVERIFY(flowgen::WriteFlow(flowgen::GenerateFlow(settings), (dir + "/flow").toStdString(), "png", nullptr));
+        if (tag.contains("one frame"))
+            QVERIFY(QFile::remove(dir + "/flow/frame_0006.png") && QFile::copy(frame(6), dir + "/flow/frame_0006.png"));
+        in.arguments = {"--json", "--mode", "crossing", "flow"};
+        // Of the flow beyond the frame, frames 10 and 11 show too few particles to tell.
+        in.messages = {kUnmeasuredMotions.arg(beyond ? 2 : 11)};
+        if (beyond)
+            in.messages << "[WARNING] 9 of 11 frames show nothing of the frame before (a shift larger than the "
+                           "frame?); what passed between them was not counted";
+        in.summary = BadInput::Own;
+        in.check = [dir, tag](const Outcome& o) {
+            QCOMPARE(Counts(o.json), CountsOfSeparateFrames(dir + "/flow"));
+            QCOMPARE(o.json["unmeasured_shifts"], 11);
+            QCOMPARE(o.json["particles"].toInt() > 0, !tag.contains("no particles"));
+        };
+    } else if (tag == "crossing: right to left") {  // the same flow backwards: the same particles
+        in.arguments = {"--json", "--mode", "crossing", "--order", "desc", "frames"};
+        in.summary = BadInput::Own;
+        in.check = [this](const Outcome& o) {
+            QVERIFY(Near(Counts(o.json), Counts(smallCrossing), 2));
+            QCOMPARE(o.json["flow_direction"], "left");
+            QCOMPARE(smallCrossing["flow_direction"], "right");
+        };
+    } else if (tag == "crossing: frames left out") {  // followed across the gaps: hardly a particle lost
+        QVERIFY(Spoil(frame(3).toStdString()) &&
+                cv::imwrite(frame(8).toStdString(), cv::Mat(240, 320, CV_8UC1, cv::Scalar(200))));
+        in.arguments = {"--json", "--mode", "crossing", "frames"};
+        in.exitCode = 3;
+        in.messages = {"[WARNING] Left out frame_0003.png (" + notAnImage + ")",
+                       "[WARNING] Left out frame_0008.png (320 x 240, frame 0 is 640 x 480)"};
+        in.summary = BadInput::Own;
+        in.check = [this](const Outcome& o) {
+            QCOMPARE(o.json["unreadable_frames"], QJsonArray({3, 8}));
+            QCOMPARE(o.json["unmeasured_shifts"], 0);
+            QVERIFY(Near(Counts(o.json), Counts(smallCrossing), 3));
+        };
     } else if (tag == "names that look like formulas") {  // ordered by time, the names quoted as text
         // Frames of interest 0, 4, 8 and 11 get one start each.
         const auto formula = [this](int t) {

@@ -1,7 +1,7 @@
 // tessel-count: the register's count of a folder of frames without the window, for
 // scripts and batch work. Same listing and the same run engine as the window's
-// "Calculate FoI", run to its end at once, with the same end-of-run recount; several
-// folders one after the other.
+// "Calculate FoI" in either counting mode, run to its end at once, with the same
+// end-of-run recount; several folders one after the other.
 
 #include "dialogs/size_distribution_chart.h"
 #include "register/frame_listing.h"
@@ -94,6 +94,7 @@ int CountFolder(const CountOptions& options, int index)
     RunSettings settings;
     settings.folder = folder;
     settings.frameNames = names;
+    settings.mode = options.mode;
     settings.method = options.method;
     settings.minArea = options.minPixels;
     settings.maxArea = options.maxPixels;
@@ -139,9 +140,8 @@ int CountFolder(const CountOptions& options, int index)
         PrintError(warning);
     // Nothing was left out for this: the count is complete as far as the program can
     // tell, so the exit status stays as it is; the user is warned all the same.
-    const QString unmeasured = UnmeasuredShiftsWarning(result);
-    if (!unmeasured.isEmpty())
-        PrintError(unmeasured);
+    for (const QString& warning : UnmeasuredMotionWarnings(result, options.mode))
+        PrintError(warning);
 
     // Text summaries of several folders are set apart by an empty line.
     QString summary =

@@ -55,9 +55,12 @@ ParseResult ParseCountOptions(const QStringList& arguments, CountOptions& option
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        QStringLiteral("Counts the particles of a folder of frames the way the window's \"Calculate FoI\" does:\n"
-                       "selects the frames of interest, counts their particles and the new strip of the\n"
-                       "last frame, and reports the counts within, above and below the area range.\n"
+        QStringLiteral("Counts the particles of a folder of frames the way the window's \"Calculate FoI\" does,\n"
+                       "and reports the counts within, above and below the area range. Two modes:\n"
+                       "foi selects the frames of interest, counts their particles and the new strip of\n"
+                       "the last frame; crossing follows every particle from frame to frame and counts\n"
+                       "it once, where it crosses a line across the middle of the flow, sized where it\n"
+                       "is whole.\n"
                        "Progress goes to standard error, the summary to standard output.\n"
                        "The CSV has one row per particle record, with the columns\n"
                        "frame,file,x,y,area_px,area_um2,ratio,circularity,class (class: single, bigger,\n"
@@ -69,13 +72,17 @@ ParseResult ParseCountOptions(const QStringList& arguments, CountOptions& option
                        "Exit status: 0 done, 1 the folder could not be counted or an output could not be\n"
                        "written, 2 bad usage, 3 counted and written, but frames that could not be read\n"
                        "(each named on standard error) were left out or log lines were lost. Frame shifts\n"
-                       "that could not be measured are taken as 0 and named in a warning; they alone do\n"
-                       "not change the exit status. Of several folders the worst: 1, then 3, then 0; bad\n"
-                       "usage is found before any folder is counted."));
+                       "that could not be measured (foi: taken as 0; crossing: taken from the neighbouring\n"
+                       "frames) are named in a warning; they alone do not change the exit status. Of several\n"
+                       "folders the worst: 1, then 3, then 0; bad usage is found before any folder is counted."));
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("This text."));
+    const QCommandLineOption mode(QStringLiteral("mode"),
+                                  QStringLiteral("Counting mode: frames of interest or counting line [foi]."),
+                                  QStringLiteral("foi|crossing"));
     const QCommandLineOption method(QStringLiteral("method"),
-                                    QStringLiteral("Segmentation: 1 Otsu, 2 Mode Value, 3 Frame Diff [3]."),
-                                    QStringLiteral("1|2|3"));
+                                    QStringLiteral("Segmentation: 1 Otsu, 2 Mode Value, 3 Frame Diff,\n"
+                                                   "4 Background [foi: 3, crossing: 4]."),
+                                    QStringLiteral("1|2|3|4"));
     const QCommandLineOption minPx(QStringLiteral("min-px"), QStringLiteral("Lower area bound in pixels [25]."),
                                    QStringLiteral("N"));
     const QCommandLineOption maxPx(QStringLiteral("max-px"), QStringLiteral("Upper area bound in pixels [100]."),
@@ -94,7 +101,8 @@ ParseResult ParseCountOptions(const QStringList& arguments, CountOptions& option
                                  QStringLiteral("FILE"));
     const QCommandLineOption exportDir(QStringLiteral("export"),
                                        QStringLiteral("Write the pos_/res_ images of the frames of interest\n"
-                                                      "into DIR (created when missing)."),
+                                                      "(crossing: of the frames that counted particles) into\n"
+                                                      "DIR (created when missing)."),
                                        QStringLiteral("DIR"));
     const QCommandLineOption histogram(QStringLiteral("histogram"),
                                        QStringLiteral("Write the size-distribution chart, PNG or SVG by the suffix."),
@@ -110,7 +118,7 @@ ParseResult ParseCountOptions(const QStringList& arguments, CountOptions& option
                                             QStringLiteral("Refuse frames of more pixels [100000000]; a frame 0\n"
                                                            "above it stops the count."),
                                             QStringLiteral("N"));
-    parser.addOptions({help, method, minPx, maxPx, pixelSize, circularity, sort, order, csv, exportDir, histogram,
+    parser.addOptions({help, mode, method, minPx, maxPx, pixelSize, circularity, sort, order, csv, exportDir, histogram,
                        histogramFormat, histogramCsv, json, maxFramePixels});
     parser.addPositionalArgument(QStringLiteral("FOLDER"), QStringLiteral("Folder of at least six frames, or several."),
                                  QStringLiteral("FOLDER..."));
@@ -132,8 +140,18 @@ ParseResult ParseCountOptions(const QStringList& arguments, CountOptions& option
         return bad(QStringLiteral("At least one FOLDER is needed."));
     options.folders = positional;
 
-    if (parser.isSet(method) && (!ReadInt(parser.value(method), 1, options.method) || options.method > 3))
-        return bad(QStringLiteral("--method takes 1, 2 or 3."));
+    if (parser.isSet(mode)) {
+        const QString name = parser.value(mode);
+        if (name == QLatin1String("foi"))
+            options.mode = CountingMode::FramesOfInterest;
+        else if (name == QLatin1String("crossing"))
+            options.mode = CountingMode::CountingLine;
+        else
+            return bad(QStringLiteral("--mode takes foi or crossing."));
+    }
+    options.method = DefaultMethod(options.mode);
+    if (parser.isSet(method) && (!ReadInt(parser.value(method), 1, options.method) || options.method > 4))
+        return bad(QStringLiteral("--method takes 1, 2, 3 or 4."));
     if (parser.isSet(minPx) && !ReadInt(parser.value(minPx), 1, options.minPixels))
         return bad(QStringLiteral("--min-px takes a whole number of at least 1."));
     if (parser.isSet(maxPx) && !ReadInt(parser.value(maxPx), 1, options.maxPixels))

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "register/run_settings.h"
 #include "stream/frame_reader.h"
 
 #include <QString>
@@ -8,7 +9,8 @@
 // Settings of a headless count of one or more folders, as given on the command line.
 struct CountOptions {
     QStringList folders;  // counted one after the other, with the same settings
-    int method = 3;       // 1 Otsu, 2 Mode Value, 3 Frame Diff
+    CountingMode mode = CountingMode::FramesOfInterest;
+    int method = 3;  // 1 Otsu, 2 Mode Value, 3 Frame Diff, 4 Background; the mode's default unless given
     int minPixels = 25;
     int maxPixels = 100;
     double pixelSize = 1.5;  // micrometres per pixel side

@@ -1,21 +1,10 @@
 #include "tools/count/count_summary.h"
 
+#include "register/motion_warnings.h"
 #include "register/run_result.h"
 #include "stream/video_stream.h"
 
 #include <QStringList>
-
-#include <algorithm>
-
-namespace {
-
-// Frame 0 has no shift of its own.
-int MeasuredShifts(const RunResult& result)
-{
-    return std::max(result.frameCount - 1, 0);
-}
-
-}  // namespace
 
 QStringList LeftOutWarnings(const RunResult& result, const CVideoStream& stream)
 {
@@ -33,12 +22,11 @@ QStringList LeftOutWarnings(const RunResult& result, const CVideoStream& stream)
     return warnings;
 }
 
-QString UnmeasuredShiftsWarning(const RunResult& result)
+QStringList UnmeasuredMotionWarnings(const RunResult& result, CountingMode mode)
 {
-    if (result.unmeasuredShifts == 0)
-        return QString();
-    return QStringLiteral("[WARNING] %1 of %2 frame shifts could not be measured and were taken as 0; parts of the "
-                          "flow may not be counted")
-        .arg(result.unmeasuredShifts)
-        .arg(MeasuredShifts(result));
+    QStringList warnings;
+    for (const QString& text :
+         UnmeasuredMotionTexts(mode, result.unmeasuredShifts, result.flowBreaks, result.frameCount))
+        warnings << QStringLiteral("[WARNING] ") + text;
+    return warnings;
 }

@@ -1,14 +1,16 @@
 #pragma once
 
+#include "register/run_settings.h"
+
 #include <QString>
 #include <QStringList>
 
 class CVideoStream;
 struct RunResult;
 
-// "[WARNING] N of M frame shifts could not be measured ..." when the run took shifts as 0
-// that it could not measure; empty otherwise.
-QString UnmeasuredShiftsWarning(const RunResult& result);
+// "[WARNING] ..." for the motions the run could not measure (register/motion_warnings.h);
+// empty when it measured all.
+QStringList UnmeasuredMotionWarnings(const RunResult& result, CountingMode mode);
 
 // One "[WARNING] ..." line per frame the run left out, with the reason as the file
 // shows it now (missing, cut short, another size than frame 0, ...: FrameReadReason),

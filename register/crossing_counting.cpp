@@ -1,0 +1,138 @@
+#include "register/crossing_counting.h"
+
+#include "stream/blob_detection.h"
+
+#include <QCoreApplication>
+
+#include <algorithm>
+#include <any>
+#include <tuple>
+
+namespace {
+
+QString ProgressText(int percent)
+{
+    // The register manager's texts, under its translation context.
+    return QCoreApplication::translate("CMivoRegisterManager", "[Process] Counting line ... (") +
+           QString::number(percent) + QStringLiteral("%)");
+}
+
+}  // namespace
+
+CCrossingCounting::CCrossingCounting(int detectionMethod)
+    : method(detectionMethod)
+{
+}
+
+int CCrossingCounting::KeptFrames() const
+{
+    // Frame Diff reads the frame just taken once more in the step; the others nothing.
+    return method == kMethodFrameDiff ? 1 : 0;
+}
+
+CFrameSource::Analysis CCrossingCounting::FrameAnalysis() const
+{
+    if (method == kMethodFrameDiff)
+        return {};
+    const int detection = method;
+    return [detection](int, const cv::Mat& grey) { return std::any(DetectParticlesByMethod(grey, detection)); };
+}
+
+void CCrossingCounting::Begin(CRunContext& run)
+{
+    CrossingSettings settings;
+    settings.frameWidth = run.result.frameWidth;
+    settings.frameHeight = run.result.frameHeight;
+    settings.minArea = run.settings.minArea;
+    settings.maxArea = run.settings.maxArea;
+    counter = std::make_unique<CrossingCounter>(settings);
+}
+
+StepReport CCrossingCounting::Step(CRunContext& run)
+{
+    const int frames = run.Stream().frameCount;
+    const int index = taken++;
+    if (method == kMethodFrameDiff) {
+        run.frames.Next(index);
+        const cv::Mat grey = run.Stream().ReadRunFrame(index).grey;
+        if (grey.empty())
+            run.NoteUnreadable(index);
+        AddDifferenceFrame(run, index - 1, grey);
+        beforePrevious = previous;
+        previous = grey;
+        if (index == frames - 1)
+            AddDifferenceFrame(run, index, cv::Mat());
+    } else {
+        // Detected on the workers; nothing came back for a frame that could not be read.
+        const std::any found = run.frames.Next(index);
+        if (found.has_value())
+            Add(run, index, std::any_cast<const ParticleBlobs&>(found));
+        else
+            run.NoteUnreadable(index);
+    }
+    StepReport report;
+    report.status = ProgressText(taken * 100 / frames);
+    if (taken >= frames) {
+        Finish(run);
+        report.finished = true;
+    }
+    return report;
+}
+
+void CCrossingCounting::AddDifferenceFrame(CRunContext& run, int index, const cv::Mat& next)
+{
+    // `previous` is frame `index`; a neighbour that could not be read adds no difference.
+    if (index < 0 || previous.empty())
+        return;
+    Add(run, index, DetectParticlesByMethod(previous, kMethodFrameDiff, beforePrevious, next));
+}
+
+void CCrossingCounting::Add(CRunContext& run, int index, const ParticleBlobs& blobs)
+{
+    run.AppendRecords(counter->AddFrame(index, blobs));
+}
+
+void CCrossingCounting::Finish(CRunContext& run)
+{
+    run.AppendRecords(counter->Finish());
+    RunResult& result = run.result;
+    // Records arrive as their tracks end; the table lists them frame by frame.
+    std::stable_sort(result.records.begin(), result.records.end(),
+                     [](const ParticleMeasure& a, const ParticleMeasure& b) {
+                         return std::tie(a.frame, a.y, a.x) < std::tie(b.frame, b.y, b.x);
+                     });
+    result.selectedFrames.clear();
+    for (const ParticleMeasure& record : result.records)
+        if (result.selectedFrames.empty() || result.selectedFrames.back() != record.frame)
+            result.selectedFrames.push_back(record.frame);
+    for (int frame : result.selectedFrames) {
+        const auto counted = std::count_if(result.records.begin(), result.records.end(),
+                                           [frame](const ParticleMeasure& r) { return r.frame == frame; });
+        run.Log(QStringLiteral("[Counting] Counting line frame index : ") + QString::number(frame) +
+                QStringLiteral(" , particles : ") + QString::number(counted));
+    }
+    for (const FrameMotion& motion : counter->Motions()) {
+        if (motion.source == MotionSource::kFromNeighbours)
+            run.Log(QStringLiteral("[motion] Img:") + QString::number(motion.frame + 1) +
+                    QStringLiteral(" , not measured, taken from the neighbouring frames"));
+        else if (motion.source == MotionSource::kUnrelated)
+            run.Log(QStringLiteral("[motion] Img:") + QString::number(motion.frame + 1) +
+                    QStringLiteral(" , nothing in common with the frame before"));
+        result.flowBreaks += motion.source == MotionSource::kUnrelated;
+    }
+    result.unmeasuredShifts = counter->UnmeasuredMotions();
+    result.flowDirection = counter->Direction();
+    result.sweptBands = counter->SweptBands();
+    // The last frame's new strip: its band.
+    result.accumulatedShift =
+        result.sweptBands.empty() ? 0 : result.sweptBands.back().end - result.sweptBands.back().begin;
+    phase = RunPhase::Done;
+}
+
+int CCrossingCounting::ProgressPercent(const CRunContext& run) const
+{
+    if (phase == RunPhase::Done)
+        return 100;
+    const int frames = run.frames.Stream().frameCount;
+    return frames > 0 ? std::clamp(taken * 100 / frames, 0, 100) : 0;
+}
