@@ -80,7 +80,7 @@ ParseResult ParseCountOptions(const QStringList& arguments, CountOptions& option
                                   QStringLiteral("Counting mode: frames of interest or counting line [foi]."),
                                   QStringLiteral("foi|crossing"));
     const QCommandLineOption method(QStringLiteral("method"),
-                                    QStringLiteral("Segmentation: 1 Otsu, 2 Mode Value, 3 Frame Diff,\n"
+                                    QStringLiteral("Segmentation: 1 Otsu, 2 Mode Value, 3 Frame Diff, "
                                                    "4 Background [foi: 3, crossing: 4]."),
                                     QStringLiteral("1|2|3|4"));
     const QCommandLineOption minPx(QStringLiteral("min-px"), QStringLiteral("Lower area bound in pixels [25]."),
@@ -100,8 +100,8 @@ ParseResult ParseCountOptions(const QStringList& arguments, CountOptions& option
     const QCommandLineOption csv(QStringLiteral("csv"), QStringLiteral("Write the particle records as CSV."),
                                  QStringLiteral("FILE"));
     const QCommandLineOption exportDir(QStringLiteral("export"),
-                                       QStringLiteral("Write the pos_/res_ images of the frames of interest\n"
-                                                      "(crossing: of the frames that counted particles) into\n"
+                                       QStringLiteral("Write the pos_/res_ images of the frames of interest "
+                                                      "(crossing: of the frames that counted particles) into "
                                                       "DIR (created when missing)."),
                                        QStringLiteral("DIR"));
     const QCommandLineOption histogram(QStringLiteral("histogram"),
@@ -115,7 +115,7 @@ ParseResult ParseCountOptions(const QStringList& arguments, CountOptions& option
     const QCommandLineOption json(QStringLiteral("json"),
                                   QStringLiteral("Summary as JSON, one object per folder and line."));
     const QCommandLineOption maxFramePixels(QStringLiteral("max-frame-pixels"),
-                                            QStringLiteral("Refuse frames of more pixels [100000000]; a frame 0\n"
+                                            QStringLiteral("Refuse frames of more pixels [100000000]; a frame 0 "
                                                            "above it stops the count."),
                                             QStringLiteral("N"));
     parser.addOptions({help, mode, method, minPx, maxPx, pixelSize, circularity, sort, order, csv, exportDir, histogram,
