@@ -72,6 +72,7 @@ TEST(BlurredArea, EllipseFromTheSumsOfADrawnEllipse)
         EXPECT_NEAR(found.contrast, 0.6, 0.01) << c.a << " x " << c.b;
         EXPECT_NEAR(found.ratio, c.b / c.a, 0.03) << c.a << " x " << c.b;
     }
+    EXPECT_EQ(GaussianMassInEllipse(3.0, 1.0, 0.0), 1.0);  // no blur: all of it inside
 }
 
 // Two overlapping ellipses of different contrast come apart, each near its own centre
