@@ -143,13 +143,6 @@ QJsonObject CountsOfSeparateFrames(const QString& folder)
     return {{"count_in_range", counts[0]}, {"count_greater", counts[1]}, {"count_smaller", counts[2]}};
 }
 
-QJsonObject Counts(const QJsonObject& json)
-{
-    return {{"count_in_range", json["count_in_range"]},
-            {"count_greater", json["count_greater"]},
-            {"count_smaller", json["count_smaller"]}};
-}
-
 // Each class within `slack` particles of the other count's.
 bool Near(const QJsonObject& counts, const QJsonObject& other, int slack)
 {
@@ -698,7 +691,7 @@ void TestTesselCount::Prepare(const QByteArray& tag, const QString& dir, BadInpu
                            "frame?); what passed between them was not counted";
         in.summary = BadInput::Own;
         in.check = [dir, tag](const Outcome& o) {
-            QCOMPARE(Counts(o.json), CountsOfSeparateFrames(dir + "/flow"));
+            QVERIFY(Near(o.json, CountsOfSeparateFrames(dir + "/flow"), 0));
             QCOMPARE(o.json["unmeasured_shifts"], 11);
             QCOMPARE(o.json["particles"].toInt() > 0, !tag.contains("no particles"));
         };
@@ -706,7 +699,7 @@ void TestTesselCount::Prepare(const QByteArray& tag, const QString& dir, BadInpu
         in.arguments = {"--json", "--mode", "crossing", "--order", "desc", "frames"};
         in.summary = BadInput::Own;
         in.check = [this](const Outcome& o) {
-            QVERIFY(Near(Counts(o.json), Counts(smallCrossing), 2));
+            QVERIFY(Near(o.json, smallCrossing, 2));
             QCOMPARE(o.json["flow_direction"], "left");
             QCOMPARE(smallCrossing["flow_direction"], "right");
         };
@@ -721,7 +714,7 @@ void TestTesselCount::Prepare(const QByteArray& tag, const QString& dir, BadInpu
         in.check = [this](const Outcome& o) {
             QCOMPARE(o.json["unreadable_frames"], QJsonArray({3, 8}));
             QCOMPARE(o.json["unmeasured_shifts"], 0);
-            QVERIFY(Near(Counts(o.json), Counts(smallCrossing), 3));
+            QVERIFY(Near(o.json, smallCrossing, 3));
         };
     } else if (tag == "names that look like formulas") {  // ordered by time, the names quoted as text
         // Frames of interest 0, 4, 8 and 11 get one start each.
