@@ -1,11 +1,11 @@
+#include "stream_test_support.h"
+
 #include "stream/blob_detection.h"
 #include "stream/crossing_counter.h"
 #include "stream/particle_motion.h"
 #include "tools/flowgen/truth_blobs.h"
 
 #include <opencv2/imgproc.hpp>
-
-#include <gtest/gtest.h>
 
 #include <functional>
 
@@ -57,15 +57,6 @@ ParticleBlob Blob(double x, double y, double area, bool cut = false)
     b.touchesBorder = cut;
     b.ratio = area / 100.0;
     return b;
-}
-
-flowgen::FlowSettings Settings(unsigned seed, std::vector<int> shifts)
-{
-    flowgen::FlowSettings s;
-    s.seed = seed;
-    s.frames = static_cast<int>(shifts.size());
-    s.shifts = std::move(shifts);
-    return s;
 }
 
 }  // namespace
