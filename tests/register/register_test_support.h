@@ -10,6 +10,22 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+// The generated flow as PNG frames in `folder`.
+inline bool WritePngFlow(const flowgen::Flow& flow, const QString& folder)
+{
+    return flowgen::WriteFlow(flow, QFile::encodeName(folder).toStdString(), "png", nullptr);
+}
+
+inline flowgen::Flow GeneratedFlow(int frames, const std::vector<int>& shifts, unsigned seed = 1, double density = 1.5)
+{
+    flowgen::FlowSettings settings;
+    settings.frames = frames;
+    settings.seed = seed;
+    settings.density = density;
+    settings.shifts = shifts;
+    return flowgen::GenerateFlow(settings);
+}
+
 // 640 x 480 frames at the generator's defaults; shifts of frames 1, 2, ... repeat the pattern.
 struct WrittenFlow {
     flowgen::Flow flow;
@@ -17,13 +33,9 @@ struct WrittenFlow {
     QStringList names;
     bool Make(int frames, const std::vector<int>& pattern, unsigned seed = 1)
     {
-        flowgen::FlowSettings settings;
-        settings.frames = frames;
-        settings.seed = seed;
-        settings.shifts = flowgen::PatternShifts(frames, pattern);
-        flow = flowgen::GenerateFlow(settings);
+        flow = GeneratedFlow(frames, flowgen::PatternShifts(frames, pattern), seed);
         for (int t = 0; t < frames; ++t) names << QString::fromStdString(flowgen::FrameFileName(t, frames, "png"));
-        return dir.isValid() && flowgen::WriteFlow(flow, dir.path().toStdString(), "png", nullptr);
+        return dir.isValid() && WritePngFlow(flow, dir.path());
     }
     QString Folder() const { return dir.path(); }
     std::string Path(int t) const { return (dir.path() + '/' + names[t]).toStdString(); }
@@ -49,6 +61,13 @@ inline bool RunToEnd(CMivoRegisterManager& reg, const QString& folder, const QSt
     CRunEngine engine;
     reg.AdoptRun(settings, engine.RunToEnd(settings));
     return reg.foiReady;
+}
+
+// The whole file as text; empty when it cannot be read.
+inline QString ReadText(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
 }
 
 // Overwrites a file with bytes no image decoder accepts.

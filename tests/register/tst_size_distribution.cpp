@@ -3,8 +3,8 @@
 
 #include "register/size_histogram.h"
 #include "register/size_statistics.h"
+#include "register_test_support.h"
 
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <array>
@@ -111,14 +111,12 @@ void TestSizeDistribution::csvAndJson()
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("bins.csv"));
     QVERIFY(WriteSizeHistogramCsv(path, histogram));
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(QString::fromUtf8(file.readAll()), QStringLiteral("lower_um,upper_um,single,bigger,smaller,total\n"
-                                                               "3.98107,5.01187,0,0,1,1\n"
-                                                               "5.01187,6.30957,1,0,0,1\n"
-                                                               "6.30957,7.94328,0,0,0,0\n"
-                                                               "7.94328,10,1,0,0,1\n"
-                                                               "10,12.5893,1,1,0,2\n"));
+    QCOMPARE(ReadText(path), QStringLiteral("lower_um,upper_um,single,bigger,smaller,total\n"
+                                            "3.98107,5.01187,0,0,1,1\n"
+                                            "5.01187,6.30957,1,0,0,1\n"
+                                            "6.30957,7.94328,0,0,0,0\n"
+                                            "7.94328,10,1,0,0,1\n"
+                                            "10,12.5893,1,1,0,2\n"));
     QVERIFY(!WriteSizeHistogramCsv(dir.filePath(QStringLiteral("missing/bins.csv")), histogram));
 
     QCOMPARE(SizeStatisticsJson(ComputeSizeStatistics({}, Rules(false), kPixelSize)),

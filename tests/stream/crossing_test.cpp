@@ -1,11 +1,11 @@
+#include "stream_test_support.h"
+
 #include "stream/blob_detection.h"
 #include "stream/crossing_counter.h"
 #include "stream/particle_motion.h"
 #include "tools/flowgen/truth_blobs.h"
 
 #include <opencv2/imgproc.hpp>
-
-#include <gtest/gtest.h>
 
 #include <functional>
 
@@ -47,13 +47,16 @@ CountRun Count(const flowgen::Flow& flow, const Detector& detect = Merged)
     return run;
 }
 
-flowgen::FlowSettings Settings(unsigned seed, std::vector<int> shifts)
+// A hand-made blob: a 7 x 7 box around its centroid, ratio area / 100.
+ParticleBlob Blob(double x, double y, double area, bool cut = false)
 {
-    flowgen::FlowSettings s;
-    s.seed = seed;
-    s.frames = static_cast<int>(shifts.size());
-    s.shifts = std::move(shifts);
-    return s;
+    ParticleBlob b;
+    b.centroid = {x, y};
+    b.area = area;
+    b.box = cv::Rect(static_cast<int>(x) - 3, static_cast<int>(y) - 3, 7, 7);
+    b.touchesBorder = cut;
+    b.ratio = area / 100.0;
+    return b;
 }
 
 }  // namespace
@@ -125,22 +128,15 @@ TEST(ParticleMotion, ExactOnDenseOverlappingFlows)
 // later frame, one cut by the edge that does not vote; nothing in common; nothing at all.
 TEST(ParticleMotion, HandMadeCases)
 {
-    const auto blob = [](double x, double y, double area, bool cut = false) {
-        ParticleBlob b;
-        b.centroid = {x, y};
-        b.area = area;
-        b.touchesBorder = cut;
-        return b;
-    };
-    const ParticleBlobs before{blob(100, 50, 30), blob(200, 120, 80), blob(300, 200, 50), blob(2, 300, 40, true)};
-    const ParticleBlobs after{blob(62.5, 50.5, 31), blob(162.5, 120.5, 78), blob(262.5, 200.5, 52), blob(400, 50, 30),
-                              blob(200, 300, 40, true)};
+    const ParticleBlobs before{Blob(100, 50, 30), Blob(200, 120, 80), Blob(300, 200, 50), Blob(2, 300, 40, true)};
+    const ParticleBlobs after{Blob(62.5, 50.5, 31), Blob(162.5, 120.5, 78), Blob(262.5, 200.5, 52), Blob(400, 50, 30),
+                              Blob(200, 300, 40, true)};
     const ParticleMotion m = MeasureParticleMotion(before, after, 640);
     EXPECT_TRUE(m.decided);
     EXPECT_DOUBLE_EQ(m.dx, -37.5);
     EXPECT_DOUBLE_EQ(m.dy, 0.5);
     EXPECT_EQ(m.support, 3);
-    EXPECT_FALSE(MeasureParticleMotion(before, {blob(100, 400, 30), blob(300, 20, 300)}, 640).decided);
+    EXPECT_FALSE(MeasureParticleMotion(before, {Blob(100, 400, 30), Blob(300, 20, 300)}, 640).decided);
     EXPECT_FALSE(MeasureParticleMotion({}, after, 640).decided);
 }
 
@@ -153,18 +149,9 @@ TEST(CrossingCounter, RecordsMotionsAndFaults)
     CrossingSettings settings;
     settings.frameWidth = 640;
     settings.frameHeight = 480;
-    const auto blob = [](double x, double y, double area, bool cut = false) {
-        ParticleBlob b;
-        b.centroid = {x, y};
-        b.area = area;
-        b.box = cv::Rect(static_cast<int>(x) - 3, static_cast<int>(y) - 3, 7, 7);
-        b.touchesBorder = cut;
-        b.ratio = area / 100.0;
-        return b;
-    };
     const auto frame = [&](int t, double area, bool cut = false) {
-        return ParticleBlobs{blob(1 + 100 * t, 240, area, cut), blob(20 + 100 * t, 100, 50),
-                             blob(60 + 100 * t, 400, 70)};
+        return ParticleBlobs{Blob(1 + 100 * t, 240, area, cut), Blob(20 + 100 * t, 100, 50),
+                             Blob(60 + 100 * t, 400, 70)};
     };
     const std::vector<ParticleBlobs> frames{frame(0, 12, true), frame(1, 30), {},
                                             frame(3, 30),       frame(4, 99), frame(5, 29)};
@@ -201,7 +188,7 @@ TEST(CrossingCounter, RecordsMotionsAndFaults)
     EXPECT_EQ(empty.UnmeasuredMotions(), 3);
 
     CrossingCounter single(settings);
-    EXPECT_TRUE(single.AddFrame(0, {blob(100, 240, 40), blob(637, 240, 40, true), blob(300, 100, 50)}).empty());
+    EXPECT_TRUE(single.AddFrame(0, {Blob(100, 240, 40), Blob(637, 240, 40, true), Blob(300, 100, 50)}).empty());
     EXPECT_EQ(single.Finish().size(), 2u);
 }
 

@@ -49,9 +49,7 @@ TEST(ConsensusShift, SixtyPercentWithinFourOfTheMedians)
 TEST(TransitionMeasure, GeneratedFlowsGiveTheTrueShifts)
 {
     for (unsigned seed : {1u, 2u, 3u}) {
-        flowgen::FlowSettings settings;
-        settings.seed = seed;
-        settings.shifts = flowgen::PatternShifts(settings.frames = 7, {100, 0, 120, 160, 0, 100});  // 0: still
+        const flowgen::FlowSettings settings = Settings(seed, {0, 100, 0, 120, 160, 0, 100});  // 0: still
         const flowgen::Flow flow = flowgen::GenerateFlow(settings);
         Sequence seq(Render(flow));
         for (int t = 1; t < settings.frames; ++t) {

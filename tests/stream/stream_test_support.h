@@ -9,6 +9,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <utility>
 
 // The frames as frame_0000.png, ... in a temporary folder, and a stream over them, frame 0 prepared.
 struct Sequence {
@@ -27,6 +28,16 @@ struct Sequence {
     }
     ~Sequence() { std::filesystem::remove_all(folder); }
 };
+
+// A flow of one frame per shift (shifts[0] = 0) at the generator's defaults.
+inline flowgen::FlowSettings Settings(unsigned seed, std::vector<int> shifts)
+{
+    flowgen::FlowSettings s;
+    s.seed = seed;
+    s.frames = static_cast<int>(shifts.size());
+    s.shifts = std::move(shifts);
+    return s;
+}
 
 inline std::vector<cv::Mat> Render(const flowgen::Flow& flow)
 {

@@ -1,5 +1,4 @@
 #include "toolkit/adjacency.h"
-#include "toolkit/hole_filling.h"
 #include "toolkit/labelling.h"
 #include "toolkit/pixel_queue.h"
 
@@ -69,20 +68,4 @@ TEST(LabelComponents, LargeRegionSumsIn64BitsAndNanEqualsNothing)
         EXPECT_EQ(MaxLabel(LabelComponents(nan, adj.get())), 6);
     }
     EXPECT_EQ(MaxLabel(cv::Mat()), -20000);
-}
-
-TEST(SmallRegions, FiftyPixelsGoFiftyOneStay)
-{
-    AdjRelPtr four(Create4NeighbourAdjRel());
-    for (int area : {50, 51}) {
-        cv::Mat blob = cv::Mat::zeros(40, 40, CV_8UC1);
-        blob(cv::Rect(5, 5, 10, 5)).setTo(1);
-        blob(cv::Rect(5, 10, area - 50, 1)).setTo(1);
-        blob(cv::Rect(20, 20, 3, 3)).setTo(2);  // only value 1 is removed
-        const cv::Mat removed = RemoveSmallComponents(blob, four.get());
-        EXPECT_EQ(cv::countNonZero(removed == 1), area == 50 ? 0 : 51) << area;
-        EXPECT_EQ(cv::countNonZero(removed == 2), 9) << area;
-        // The blob as a hole in a 0/255 mask: filled with 1 up to 50 pixels.
-        EXPECT_EQ(cv::countNonZero(FillSmallHoles(blob != 1) == 1), area == 50 ? 1600 : 1549) << area;
-    }
 }

@@ -35,23 +35,6 @@ TEST(ComputeShapeFactors, DiscRectangleWithHoleAndDegenerateMasks)
         EXPECT_EQ(ShapeOf(none), std::make_pair(0.0, 0.0));
 }
 
-TEST(MeasureParticle, MeasuresTheParticleNearestTheCentre)
-{
-    // Centre (10, 10) is background; the nearest particle (9 pixels) is 3 away, the
-    // other (16 pixels) 7 away at the left edge.
-    cv::Mat window = cv::Mat::zeros(21, 21, CV_8UC1);
-    window(cv::Rect(12, 13, 3, 3)).setTo(1);
-    window(cv::Rect(0, 8, 4, 4)).setTo(1);
-    const ParticleMeasure out = MeasureParticle(window, 7, 120, 340, 9, 9);
-    EXPECT_TRUE(out.frame == 7 && out.y == 120 && out.x == 340 && out.area == 9 && out.inRange);
-    EXPECT_NEAR(out.ratio, 1.0, 1e-6);
-    EXPECT_FALSE(MeasureParticle(window, 7, 120, 340, 10, 20).inRange);
-
-    const ParticleMeasure blank = MeasureParticle(cv::Mat::zeros(9, 9, CV_8UC1), 1, 2, 3, 10, 20);
-    EXPECT_TRUE(blank.area == 0 && blank.ratio == 0.0 && blank.circularity == 0.0);
-    EXPECT_EQ(MeasureParticle(cv::Mat(), 1, 2, 3, 10, 20).area, 0);
-}
-
 TEST(MeasureSelectedParticle, FirstParticleInRasterOrderWithItsHoleFilled)
 {
     cv::Mat grey(120, 160, CV_8UC1, cv::Scalar(220));

@@ -46,13 +46,6 @@ TEST(SegmentModeValue, BestScoringLevelLowestModeAndFloor50)
     EXPECT_TRUE(ModeThresholdIs(dark, 50));
 }
 
-TEST(FrameDiffMask, MarksPixelsDarkerByAtLeastNine)
-{
-    const cv::Mat a = (cv::Mat_<uchar>(1, 5) << 100, 100, 150, 0, 255);
-    const cv::Mat b = (cv::Mat_<uchar>(1, 5) << 108, 109, 100, 255, 0);
-    EXPECT_EQ(cv::countNonZero(FrameDiffMask(a, b) != (cv::Mat_<uchar>(1, 5) << 0, 1, 0, 1, 0)), 0);
-}
-
 TEST(DrawHatchedMargins, StripePeriodsFollowTheExtentAndSideBandsComeLast)
 {
     // 1080 rows: period 22, half 11; 1920 columns: period 27, half 13. Top band phase
