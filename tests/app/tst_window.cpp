@@ -6,6 +6,7 @@
 #include "tests/hostile_files.h"
 
 #include "dialogs/crop_dialog.h"
+#include "dialogs/size_distribution_dialog.h"
 #include "register/frame_listing.h"
 #include "register/mivo_register_manager.h"
 #include "register/run_engine.h"
@@ -164,6 +165,8 @@ private slots:
     void badInputs();
     void commandsOnOneFolder();
     void manualCalibrationTakesTheRange();
+    void resultsFollowTheCount();
+    void settingsOutliveTheWindow();
 
 private:
     QTemporaryDir work;
@@ -188,6 +191,7 @@ private:
 
 void TestWindow::initTestCase()
 {
+    KeepSettingsIn(work.filePath("settings"));
     flowgen::FlowSettings settings;
     settings.frames = 12;
     settings.seed = 7;
@@ -201,6 +205,7 @@ void TestWindow::initTestCase()
 
 void TestWindow::cleanup()
 {
+    QSettings().clear();
     QVERIFY(QDir::setCurrent(work.path()));
     std::filesystem::remove_all(QFile::encodeName(Case("")).toStdString());  // also names QDir cannot spell
 }
@@ -351,7 +356,7 @@ void TestWindow::badInputs_data()
     in = {};
     in.frameShown = in.sameAsHeadless = false;
     in.listed = 5;
-    in.messages = QStringList{"[ERRO] No images were found"};
+    in.messages = QStringList{"[ERRO] Only 5 images were found; at least 6 are needed"};
     in.make = [this](const QString& folder) {
         CopyFlow(folder);
         for (const QString& name : names.mid(5)) QFile::remove(folder + "/" + name);
@@ -558,7 +563,15 @@ void TestWindow::badInputs()
             });
         Button(w, table ? "pushButton" : "btn_expFoI")->click();
         if (!StatusText(w).endsWith("successfully... ")) continue;
-        if (table && in.sameAsHeadless) QCOMPARE(Contents(data), headless.csv);
+        if (table && in.sameAsHeadless) {
+            QCOMPARE(Contents(data), headless.csv);
+            // The run report beside it: tessel-count's, but for the time it finished.
+            QJsonObject report = QJsonDocument::fromJson(Contents(Case("data/p.json"))).object(),
+                        expected = headless.json;
+            QVERIFY(report.take("finished_at").isString());
+            expected.remove("finished_at");
+            QCOMPARE(report, expected);
+        }
         if (table && in.keptBefore)
             QCOMPARE(RowsBefore(Contents(data), in.keptBefore), RowsBefore(reference.csv, in.keptBefore));
         if (table && in.written) in.written(data);
@@ -722,6 +735,158 @@ void TestWindow::manualCalibrationTakesTheRange()
     pixelSize->setText("2");
     emit pixelSize->editingFinished();
     QCOMPARE(range(), QStringList({"34", "169", "135", "675"}));
+}
+
+void TestWindow::resultsFollowTheCount()
+{
+    CopyFlow(Case("frames"));
+    CopyFlow(Case("other"));
+    Window w;
+    // The summary whole (the label elides it to its width); greyed ones begin with the settings changed.
+    const auto summary = [&w] { return Child<QLabel>(&w, "label_runSummary")->toolTip(); };
+    const auto stale = [&summary] {  // the settings named as changed, if any
+        const QString text = summary();
+        return text.startsWith("Settings changed since this count (") ? text.section('(', 1).section(')', 0, 0) : "";
+    };
+    OpenFolder(w, Case("frames"));
+    QCOMPARE(summary(), "No count yet");
+    QVERIFY(Run(w));
+    QVERIFY2(summary().startsWith(Case("frames") +
+                                  " | Frames of interest, 12 frames counted | Frame Diff | 25 to 100 px "
+                                  "at 1.5 um | no circularity filter | "),
+             qPrintable(summary()));
+
+    // The chart window and the statistics follow every recount: what the counters count, with tessel-count's
+    // size_stats where a run with the same settings counts the same (a recount keeps the run's segmentation).
+    Child<QAction>(&w, "results_sizeDistributionAct")->trigger();
+    auto* chart = w.findChild<CSizeDistributionDialog*>();
+    QVERIFY(chart->isVisible());
+    auto* filter = Child<QCheckBox>(&w, "chb_report_FilterByCirc");
+    const struct {
+        std::function<void()> recount;
+        QStringList options;  // of the same count by tessel-count; none for a range the run did not segment with
+    } recounts[] = {{[] {}, {"--method", "3"}},
+                    {[&] { filter->setChecked(true); }, {"--circularity", "0.5"}},
+                    {[&] { Child<QDoubleSpinBox>(&w, "sb_report_thCirc")->setValue(0.8); }, {"--circularity", "0.8"}},
+                    {[&] {
+                         filter->setChecked(false);
+                         Child<QLineEdit>(&w, "tf_setting_minPxl")->setText("40");
+                         Button(w, "btn_proc_countAll")->click();
+                     },
+                     {}}};
+    for (const auto& recount : recounts) {
+        recount.recount();
+        int charted = 0, counted = 0;
+        for (const SizeHistogramBin& bin : chart->Histogram().bins) charted += bin.Total();
+        for (const QString& counter : Counters(w)) counted += counter.toInt();
+        QCOMPARE(charted, counted);
+        QCOMPARE(chart->Statistics().counted, counted);
+        QVERIFY(Child<QLabel>(&w, "label_sizeStats")->text().startsWith(QString("%1 counted |").arg(counted)));
+        if (recount.options.isEmpty()) continue;
+        const QJsonObject stats = Count(Case("frames"), recount.options).json["size_stats"].toObject();
+        QCOMPARE(counted, stats["counted"].toInt());
+        for (const auto& [key, value] : {std::pair{"d10_um", chart->Statistics().d10Um},
+                                         {"d50_um", chart->Statistics().d50Um},
+                                         {"mean_area_um2", chart->Statistics().meanAreaUm2}})
+            QCOMPARE(QString::number(value, 'g', 6), QString::number(stats[key].toDouble(), 'g', 6));
+    }
+    Child<QLineEdit>(&w, "tf_setting_minPxl")->setText("25");
+    Button(w, "btn_proc_countAll")->click();
+
+    // Each setting the counts depend on greys them until a count takes it in; undone, it greys nothing.
+    auto* cropDialog = w.findChild<CTool4CropImg*>();
+    const auto act = [&w](const char* name) { return [&w, name] { Child<QAction>(&w, name)->trigger(); }; };
+    const auto type = [&w](const char* field, const char* text) {
+        return [&w, field, text] { Child<QLineEdit>(&w, field)->setText(text); };
+    };
+    const auto order = [&w](int index) {
+        return [&w, index] { Child<QComboBox>(&w, "cb_video_order")->setCurrentIndex(index); };
+    };
+    const auto uncrop = [&w] { QTest::mouseClick(Child<QCheckBox>(&w, "proc_chb_cropImg"), Qt::LeftButton); };
+    const auto crop = [cropDialog] { emit cropDialog->sigCrop_dataToolCropping(0.1, 0, 0, 0, true, QString()); };
+    const struct {
+        std::function<void()> change, undo;
+        QString changed;       // greyed with, before the recount
+        QString afterRecount;  // "Count all FoI" recounts the records, it does not segment again
+    } changes[] = {
+        {act("segOtsuAct"), act("segFrameDiffAct"), "method", "method"},
+        {act("countLineAct"), act("countFoiAct"), "mode, method", "mode, method"},
+        {type("tf_setting_maxPxl", "90"), type("tf_setting_maxPxl", "100"), "size range", ""},
+        {type("tf_setting_PixelSize", "2"), type("tf_setting_PixelSize", "1.5"), "pixel size", ""},
+        {order(1), order(0), "frames", "frames"},
+        {crop, uncrop, "", ""},  // a run counts whole frames
+    };
+    for (const auto& c : changes) {
+        c.change();
+        QCOMPARE(stale(), c.changed);
+        Button(w, "btn_proc_countAll")->click();
+        QCOMPARE(stale(), c.afterRecount);
+        c.undo();
+        Button(w, "btn_proc_countAll")->click();
+        QCOMPARE(stale(), "");
+    }
+
+    // "Count Current": the frame alone, the chart with it; its crop counts.
+    Child<QSlider>(&w, "sld_view_FrameSlider")->setValue(6);
+    crop();
+    Button(w, "btn_proc_countOne")->click();
+    QVERIFY2(summary().contains(" | frame 6 (frame_0005.png) alone | Frame Diff | "), qPrintable(summary()));
+    int inCounters = 0;
+    for (const QString& counter : Counters(w)) inCounters += counter.toInt();
+    QCOMPARE(chart->Statistics().counted, inCounters);
+    uncrop();
+    QCOMPARE(stale(), "crop");
+
+    // Another folder: nothing of the last count stays.
+    OpenFolder(w, Case("other"));
+    QCOMPARE(Counters(w), QStringList({"0", "0", "0"}));
+    QCOMPARE(summary(), "No count yet");
+    QCOMPARE(Child<QLabel>(&w, "label_sizeStats")->text(), "");
+    QCOMPARE(chart->Statistics().counted, 0);
+    QVERIFY(!Child<QSlider>(&w, "sld_vr_line")->isEnabled());
+}
+
+void TestWindow::settingsOutliveTheWindow()
+{
+    CopyFlow(Case("frames"));
+    QVERIFY(QDir().mkpath(Case("data")) && QDir().mkpath(Case("figures")));
+    const char* fields[] = {"tf_setting_PixelSize", "tf_setting_minMu", "tf_setting_maxMu", "tf_setting_minPxl",
+                            "tf_setting_maxPxl"};
+    const QStringList typed = {"2", "100", "400", "25", "100"};
+    const auto check = [](Window& w, const char* name) { return Child<QAction>(&w, name)->isChecked(); };
+    {
+        Window w;
+        OpenFolder(w, Case("frames"));
+        Child<QComboBox>(&w, "cb_video_sortby")->setCurrentIndex(2);
+        Child<QComboBox>(&w, "cb_video_order")->setCurrentIndex(1);
+        for (int i = 0; i < 5; ++i) Child<QLineEdit>(&w, fields[i])->setText(typed[i]);
+        Child<QAction>(&w, "countLineAct")->trigger();
+        Child<QAction>(&w, "segModeAct")->trigger();
+        Child<QCheckBox>(&w, "chb_report_FilterByCirc")->setChecked(true);
+        Child<QDoubleSpinBox>(&w, "sb_report_thCirc")->setValue(0.65);
+        QVERIFY(Run(w));
+        AnswerFileDialog(Case("data/p.csv"));
+        Button(w, "pushButton")->click();
+        AnswerFileDialog(Case("figures"));
+        Button(w, "btn_expFoI")->click();
+    }
+    Window w;
+    for (int i = 0; i < 5; ++i) QCOMPARE(FieldText(w, fields[i]), typed[i]);
+    QCOMPARE(Child<QComboBox>(&w, "cb_video_sortby")->currentIndex(), 2);
+    QCOMPARE(Child<QComboBox>(&w, "cb_video_order")->currentIndex(), 1);
+    QVERIFY(check(w, "countLineAct"));
+    QVERIFY(check(w, "segModeAct"));
+    QVERIFY(Child<QCheckBox>(&w, "chb_report_FilterByCirc")->isChecked());
+    QCOMPARE(Child<QDoubleSpinBox>(&w, "sb_report_thCirc")->value(), 0.65);
+    QCOMPARE(ChooserFolder([&w] { Child<QAction>(&w, "file_openFolderAct")->trigger(); }), Case("frames"));
+    // The run counts with them, as tessel-count does with the same options.
+    OpenFolder(w, Case("frames"));
+    QVERIFY(Run(w));
+    QCOMPARE(Counters(w), Count(Case("frames"), {"--mode", "crossing", "--method", "2", "--pixel-size", "2",
+                                                 "--circularity", "0.65", "--sort", "size", "--order", "desc"})
+                              .Counters());
+    QCOMPARE(ChooserFolder([&w] { Button(w, "pushButton")->click(); }), Case("data"));
+    QCOMPARE(ChooserFolder([&w] { Button(w, "btn_expFoI")->click(); }), Case("figures"));
 }
 
 QTEST_MAIN(TestWindow)

@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSettings>
 #include <QSlider>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -69,6 +70,31 @@ inline void AnswerFileDialog(const QString& path, const std::function<void()>& a
         if (afterAccept) afterAccept();
     });
     poll->start(10);
+}
+
+// The window remembers its settings between sessions: each test keeps them in its own
+// folder (and clears them after each case), never in the user's.
+inline void KeepSettingsIn(const QString& folder)
+{
+    QCoreApplication::setOrganizationName(QStringLiteral("tessel-tests"));
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, folder);
+}
+
+// The folder a file dialog opened by `open` starts in; the dialog is cancelled.
+inline QString ChooserFolder(const std::function<void()>& open)
+{
+    QString folder;
+    QTimer poll;  // gone with this call, also when no dialog came
+    QObject::connect(&poll, &QTimer::timeout, &poll, [&poll, &folder] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (!dialog) return;
+        poll.stop();
+        folder = dialog->directory().absolutePath();
+        dialog->reject();
+    });
+    poll.start(10);
+    open();
+    return folder;
 }
 
 inline void OpenFolder(Window& w, const QString& folder)
