@@ -93,11 +93,10 @@ QString CountSummaryText(const CountBasis& basis)
                                : FormText("no circularity filter");
     const QString what = basis.source == CountSource::Run
                              ? FormText("%1, %2 frames counted").arg(ModeName(s.mode)).arg(basis.framesCounted)
-                             : FormText("frame %1 (%2) alone").arg(basis.frame + 1).arg(FrameOf(basis));
+                             : FormText("frame %1 (%2) alone").arg(QString::number(basis.frame + 1), FrameOf(basis));
+    // All in one call: a folder or file name holding "%4" stays as it is.
     return FormText("%1 | %2 | %3 | %4 to %5 px at %6 um | %7 | %8")
-        .arg(QDir::toNativeSeparators(s.folder), what, MethodName(s.method))
-        .arg(s.minArea)
-        .arg(s.maxArea)
-        .arg(QLocale::c().toString(s.pixelSize, 'g', 6), filter,
+        .arg(QDir::toNativeSeparators(s.folder), what, MethodName(s.method), QString::number(s.minArea),
+             QString::number(s.maxArea), QLocale::c().toString(s.pixelSize, 'g', 6), filter,
              basis.countedAt.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
 }

@@ -7,6 +7,7 @@
 #include "app/form_text.h"
 #include "app/mivo_particle_stream_analysis.h"
 #include "dialogs/size_distribution_dialog.h"
+#include "register/message_text.h"
 #include "register/mivo_register_manager.h"
 #include "register/size_histogram.h"
 #include "register/size_statistics.h"
@@ -128,7 +129,8 @@ void CMivoParticleStreamAnalysis::RefreshCountState()
 {
     const QStringList changed = ChangedCountSettings(*shownCount, WindowSettings());
     const bool stale = !changed.isEmpty();
-    QString summary = CountSummaryText(*shownCount);
+    // Names shown as the status bar shows them, control characters escaped.
+    QString summary = EscapeControlCharacters(CountSummaryText(*shownCount));
     if (stale)
         summary =
             FormText("Settings changed since this count (%1): %2").arg(changed.join(QStringLiteral(", ")), summary);

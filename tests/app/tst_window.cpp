@@ -742,56 +742,43 @@ void TestWindow::resultsFollowTheCount()
     CopyFlow(Case("frames"));
     CopyFlow(Case("other"));
     Window w;
-    // The summary whole (the label elides it to its width); greyed ones begin with the settings changed.
+    // The summary whole (the label elides it); a greyed one names the settings changed.
     const auto summary = [&w] { return Child<QLabel>(&w, "label_runSummary")->toolTip(); };
-    const auto stale = [&summary] {  // the settings named as changed, if any
+    const auto stale = [&summary] {
         const QString text = summary();
         return text.startsWith("Settings changed since this count (") ? text.section('(', 1).section(')', 0, 0) : "";
+    };
+    const auto counted = [&w] {
+        int sum = 0;
+        for (const QString& counter : Counters(w)) sum += counter.toInt();
+        return sum;
     };
     OpenFolder(w, Case("frames"));
     QCOMPARE(summary(), "No count yet");
     QVERIFY(Run(w));
-    QVERIFY2(summary().startsWith(Case("frames") +
-                                  " | Frames of interest, 12 frames counted | Frame Diff | 25 to 100 px "
-                                  "at 1.5 um | no circularity filter | "),
+    QVERIFY2(summary().startsWith(Case("frames") + " | Frames of interest, 12 frames counted | Frame Diff | 25 to 100 "
+                                                   "px at 1.5 um | no circularity filter | "),
              qPrintable(summary()));
 
-    // The chart window and the statistics follow every recount: what the counters count, with tessel-count's
-    // size_stats where a run with the same settings counts the same (a recount keeps the run's segmentation).
+    // The chart and the statistics follow every recount: tessel-count's size_stats with the same settings.
     Child<QAction>(&w, "results_sizeDistributionAct")->trigger();
     auto* chart = w.findChild<CSizeDistributionDialog*>();
     QVERIFY(chart->isVisible());
-    auto* filter = Child<QCheckBox>(&w, "chb_report_FilterByCirc");
-    const struct {
-        std::function<void()> recount;
-        QStringList options;  // of the same count by tessel-count; none for a range the run did not segment with
-    } recounts[] = {{[] {}, {"--method", "3"}},
-                    {[&] { filter->setChecked(true); }, {"--circularity", "0.5"}},
-                    {[&] { Child<QDoubleSpinBox>(&w, "sb_report_thCirc")->setValue(0.8); }, {"--circularity", "0.8"}},
-                    {[&] {
-                         filter->setChecked(false);
-                         Child<QLineEdit>(&w, "tf_setting_minPxl")->setText("40");
-                         Button(w, "btn_proc_countAll")->click();
-                     },
-                     {}}};
-    for (const auto& recount : recounts) {
-        recount.recount();
-        int charted = 0, counted = 0;
+    for (double threshold : {0.0, 0.5, 0.8}) {
+        Child<QCheckBox>(&w, "chb_report_FilterByCirc")->setChecked(threshold > 0);
+        Child<QDoubleSpinBox>(&w, "sb_report_thCirc")->setValue(std::max(threshold, 0.5));
+        const QStringList options =
+            threshold > 0 ? QStringList{"--circularity", QString::number(threshold)} : QStringList{};
+        const QJsonObject stats = Count(Case("frames"), options).json["size_stats"].toObject();
+        int charted = 0;
         for (const SizeHistogramBin& bin : chart->Histogram().bins) charted += bin.Total();
-        for (const QString& counter : Counters(w)) counted += counter.toInt();
-        QCOMPARE(charted, counted);
-        QCOMPARE(chart->Statistics().counted, counted);
-        QVERIFY(Child<QLabel>(&w, "label_sizeStats")->text().startsWith(QString("%1 counted |").arg(counted)));
-        if (recount.options.isEmpty()) continue;
-        const QJsonObject stats = Count(Case("frames"), recount.options).json["size_stats"].toObject();
-        QCOMPARE(counted, stats["counted"].toInt());
-        for (const auto& [key, value] : {std::pair{"d10_um", chart->Statistics().d10Um},
-                                         {"d50_um", chart->Statistics().d50Um},
-                                         {"mean_area_um2", chart->Statistics().meanAreaUm2}})
-            QCOMPARE(QString::number(value, 'g', 6), QString::number(stats[key].toDouble(), 'g', 6));
+        QCOMPARE(charted, stats["counted"].toInt());
+        QCOMPARE(counted(), stats["counted"].toInt());
+        QCOMPARE(QString::number(chart->Statistics().d50Um, 'g', 6),
+                 QString::number(stats["d50_um"].toDouble(), 'g', 6));
+        QVERIFY(Child<QLabel>(&w, "label_sizeStats")->text().startsWith(QString("%1 counted |").arg(counted())));
     }
-    Child<QLineEdit>(&w, "tf_setting_minPxl")->setText("25");
-    Button(w, "btn_proc_countAll")->click();
+    Child<QCheckBox>(&w, "chb_report_FilterByCirc")->setChecked(false);
 
     // Each setting the counts depend on greys them until a count takes it in; undone, it greys nothing.
     auto* cropDialog = w.findChild<CTool4CropImg*>();
@@ -799,15 +786,12 @@ void TestWindow::resultsFollowTheCount()
     const auto type = [&w](const char* field, const char* text) {
         return [&w, field, text] { Child<QLineEdit>(&w, field)->setText(text); };
     };
-    const auto order = [&w](int index) {
-        return [&w, index] { Child<QComboBox>(&w, "cb_video_order")->setCurrentIndex(index); };
-    };
+    const auto order = [&w](int i) { return [&w, i] { Child<QComboBox>(&w, "cb_video_order")->setCurrentIndex(i); }; };
     const auto uncrop = [&w] { QTest::mouseClick(Child<QCheckBox>(&w, "proc_chb_cropImg"), Qt::LeftButton); };
     const auto crop = [cropDialog] { emit cropDialog->sigCrop_dataToolCropping(0.1, 0, 0, 0, true, QString()); };
     const struct {
         std::function<void()> change, undo;
-        QString changed;       // greyed with, before the recount
-        QString afterRecount;  // "Count all FoI" recounts the records, it does not segment again
+        QString changed, afterRecount;  // "Count all FoI" recounts the records, it does not segment again
     } changes[] = {
         {act("segOtsuAct"), act("segFrameDiffAct"), "method", "method"},
         {act("countLineAct"), act("countFoiAct"), "mode, method", "mode, method"},
@@ -831,9 +815,7 @@ void TestWindow::resultsFollowTheCount()
     crop();
     Button(w, "btn_proc_countOne")->click();
     QVERIFY2(summary().contains(" | frame 6 (frame_0005.png) alone | Frame Diff | "), qPrintable(summary()));
-    int inCounters = 0;
-    for (const QString& counter : Counters(w)) inCounters += counter.toInt();
-    QCOMPARE(chart->Statistics().counted, inCounters);
+    QCOMPARE(chart->Statistics().counted, counted());
     uncrop();
     QCOMPARE(stale(), "crop");
 
@@ -850,18 +832,16 @@ void TestWindow::settingsOutliveTheWindow()
 {
     CopyFlow(Case("frames"));
     QVERIFY(QDir().mkpath(Case("data")) && QDir().mkpath(Case("figures")));
-    const char* fields[] = {"tf_setting_PixelSize", "tf_setting_minMu", "tf_setting_maxMu", "tf_setting_minPxl",
-                            "tf_setting_maxPxl"};
-    const QStringList typed = {"2", "100", "400", "25", "100"};
-    const auto check = [](Window& w, const char* name) { return Child<QAction>(&w, name)->isChecked(); };
+    const QStringList fields = {"tf_setting_PixelSize", "tf_setting_minMu", "tf_setting_maxMu", "tf_setting_minPxl"},
+                      typed = {"2", "100", "400", "30"};
+    const QStringList actions = {"countLineAct", "segModeAct"};
     {
         Window w;
         OpenFolder(w, Case("frames"));
         Child<QComboBox>(&w, "cb_video_sortby")->setCurrentIndex(2);
         Child<QComboBox>(&w, "cb_video_order")->setCurrentIndex(1);
-        for (int i = 0; i < 5; ++i) Child<QLineEdit>(&w, fields[i])->setText(typed[i]);
-        Child<QAction>(&w, "countLineAct")->trigger();
-        Child<QAction>(&w, "segModeAct")->trigger();
+        for (int i = 0; i < fields.size(); ++i) Child<QLineEdit>(&w, qPrintable(fields[i]))->setText(typed[i]);
+        for (const QString& action : actions) Child<QAction>(&w, qPrintable(action))->trigger();
         Child<QCheckBox>(&w, "chb_report_FilterByCirc")->setChecked(true);
         Child<QDoubleSpinBox>(&w, "sb_report_thCirc")->setValue(0.65);
         QVERIFY(Run(w));
@@ -871,18 +851,14 @@ void TestWindow::settingsOutliveTheWindow()
         Button(w, "btn_expFoI")->click();
     }
     Window w;
-    for (int i = 0; i < 5; ++i) QCOMPARE(FieldText(w, fields[i]), typed[i]);
-    QCOMPARE(Child<QComboBox>(&w, "cb_video_sortby")->currentIndex(), 2);
-    QCOMPARE(Child<QComboBox>(&w, "cb_video_order")->currentIndex(), 1);
-    QVERIFY(check(w, "countLineAct"));
-    QVERIFY(check(w, "segModeAct"));
-    QVERIFY(Child<QCheckBox>(&w, "chb_report_FilterByCirc")->isChecked());
-    QCOMPARE(Child<QDoubleSpinBox>(&w, "sb_report_thCirc")->value(), 0.65);
+    for (int i = 0; i < fields.size(); ++i) QCOMPARE(FieldText(w, qPrintable(fields[i])), typed[i]);
+    for (const QString& action : actions)
+        QVERIFY2(Child<QAction>(&w, qPrintable(action))->isChecked(), qPrintable(action));
     QCOMPARE(ChooserFolder([&w] { Child<QAction>(&w, "file_openFolderAct")->trigger(); }), Case("frames"));
-    // The run counts with them, as tessel-count does with the same options.
+    // The run counts with the rest of them (frame order, filter) as tessel-count does with the same options.
     OpenFolder(w, Case("frames"));
     QVERIFY(Run(w));
-    QCOMPARE(Counters(w), Count(Case("frames"), {"--mode", "crossing", "--method", "2", "--pixel-size", "2",
+    QCOMPARE(Counters(w), Count(Case("frames"), {"--mode", "crossing", "--method", "2", "--min-px", "30",
                                                  "--circularity", "0.65", "--sort", "size", "--order", "desc"})
                               .Counters());
     QCOMPARE(ChooserFolder([&w] { Button(w, "pushButton")->click(); }), Case("data"));
