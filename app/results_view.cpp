@@ -46,8 +46,9 @@ QString StatisticsText(const SizeStatistics& stats)
              SignificantText(stats.meanEcdUm), SignificantText(stats.meanAreaUm2));
 }
 
-// Beside `main` on its screen: right of it, else left of it, else on the wider side,
-// narrowed to the room there down to a readable width.
+// Beside `main` on its screen: right of it, else left of it; where neither side has
+// room, narrowed down to a readable width and kept on the screen, over `main` as little
+// as it must be.
 QPoint PlaceBeside(const QRect& main, QWidget& window, const QRect& screen)
 {
     constexpr int kMinimumWidth = 480;
@@ -60,7 +61,8 @@ QPoint PlaceBeside(const QRect& main, QWidget& window, const QRect& screen)
     }
     const int wanted = window.frameGeometry().width();
     const bool onRight = right >= wanted || right >= left;
-    return {onRight ? main.right() + 1 : main.left() - wanted, main.top()};
+    const int x = onRight ? main.right() + 1 : main.left() - wanted;
+    return {std::clamp(x, screen.left(), std::max(screen.left(), screen.right() + 1 - wanted)), main.top()};
 }
 
 }  // namespace
