@@ -7,8 +7,7 @@
 // (default 5). With STRIP_OFFSET it first runs "Calculate FoI" to its end and scrolls
 // the strip of frames of interest to that offset; "distribution" then opens "Results >
 // Size distribution" beside the window. Each step prints the frame number, the status
-// text and the counters. The tour keeps the window's settings under its own name, apart
-// from those of tessel.
+// text and the counters. The tour starts from the default settings and remembers none.
 
 #include "app/mivo_particle_stream_analysis.h"
 
@@ -21,8 +20,10 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QSettings>
 #include <QSlider>
 #include <QStatusBar>
+#include <QTemporaryDir>
 #include <QTextStream>
 #include <QTimer>
 
@@ -66,8 +67,11 @@ void DoubleClick(QWidget* widget)
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
+    // Every tour starts from the window's defaults: its settings go to a folder of its own
+    // that goes with it, never to those of tessel.
     QApplication::setOrganizationName(QStringLiteral("Tessel"));
-    QApplication::setApplicationName(QStringLiteral("tessel-window-tour"));
+    const QTemporaryDir settings;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
     QTextStream out(stdout);
     if (argc < 2) {
         out << "usage: tessel-window-tour FOLDER [STOP_FRAME] [HOLD_SECONDS] [STRIP_OFFSET] [distribution]\n";
