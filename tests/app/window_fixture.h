@@ -44,14 +44,17 @@ inline bool WriteFrame(const QString& path, int grey, const char* format = nullp
 }
 
 // Answers the next file dialog with `path` (a folder, or a file to save, replacing one that
-// exists); `afterAccept` runs once the dialog has taken the answer.
-inline void AnswerFileDialog(const QString& path, const std::function<void()>& afterAccept = {})
+// exists); `afterAccept` runs once the dialog has taken the answer. `startedIn` receives the
+// folder the dialog opened in.
+inline void AnswerFileDialog(const QString& path, const std::function<void()>& afterAccept = {},
+                             QString* startedIn = nullptr)
 {
     auto* poll = new QTimer;
-    QObject::connect(poll, &QTimer::timeout, poll, [poll, path, afterAccept] {
+    QObject::connect(poll, &QTimer::timeout, poll, [poll, path, afterAccept, startedIn] {
         auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
         if (!dialog) return;
         poll->deleteLater();
+        if (startedIn) *startedIn = dialog->directory().absolutePath();
         const bool folder = dialog->fileMode() == QFileDialog::Directory;
         if (!folder && QFileInfo::exists(path)) {  // "Do you want to replace it?", asked from within accept()
             auto* confirm = new QTimer;
@@ -78,23 +81,6 @@ inline void KeepSettingsIn(const QString& folder)
 {
     QCoreApplication::setOrganizationName(QStringLiteral("tessel-tests"));
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, folder);
-}
-
-// The folder a file dialog opened by `open` starts in; the dialog is cancelled.
-inline QString ChooserFolder(const std::function<void()>& open)
-{
-    QString folder;
-    QTimer poll;  // gone with this call, also when no dialog came
-    QObject::connect(&poll, &QTimer::timeout, &poll, [&poll, &folder] {
-        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-        if (!dialog) return;
-        poll.stop();
-        folder = dialog->directory().absolutePath();
-        dialog->reject();
-    });
-    poll.start(10);
-    open();
-    return folder;
 }
 
 inline void OpenFolder(Window& w, const QString& folder)
