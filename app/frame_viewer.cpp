@@ -8,6 +8,7 @@
 #include "ui_mivo_particle_stream_analysis.h"
 
 #include <QImage>
+#include <QInputDialog>
 #include <QPainter>
 #include <QPixmap>
 
@@ -308,4 +309,18 @@ void CMivoParticleStreamAnalysis::ResetFullImageSlider()
     connect(ui->sld_vr_line, &QSlider::valueChanged, this,
             &CMivoParticleStreamAnalysis::slot_sld_VrLine_eventValueChanged);
     ShowFullImageWindow(0);
+}
+
+void CMivoParticleStreamAnalysis::slot_viewImg_GoToFrame()
+{
+    if (!sequenceLoaded)
+        return;
+    bool ok = false;
+    const int number =
+        QInputDialog::getInt(this, FormText("Go to frame"), FormText("Frame number (1 to %1):").arg(imageFiles.size()),
+                             std::max(CurrentFrameNumber(), 1), 0, INT_MAX, 1, &ok);
+    // A number outside the sequence is refused as a stale frame number is ("[WARNING]
+    // Out of range").
+    if (ok)
+        ShowFrame(number - 1);
 }

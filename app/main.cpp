@@ -5,6 +5,10 @@
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
+    // Where the remembered settings live (QSettings).
+    QApplication::setOrganizationName(QStringLiteral("Tessel"));
+    QApplication::setApplicationName(QStringLiteral("tessel"));
+    QApplication::setApplicationVersion(QStringLiteral(TESSEL_VERSION));
     CMivoParticleStreamAnalysis window;
     window.move(0, 0);
     window.show();

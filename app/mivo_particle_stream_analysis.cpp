@@ -1,5 +1,6 @@
 #include "app/mivo_particle_stream_analysis.h"
 
+#include "app/count_basis.h"
 #include "app/form_text.h"
 #include "app/pixel_calibration.h"
 #include "dialogs/crop_dialog.h"
@@ -12,6 +13,7 @@
 #include <QActionGroup>
 #include <QDoubleValidator>
 #include <QIntValidator>
+#include <QMessageBox>
 #include <QPixmap>
 #include <QProgressBar>
 
@@ -69,13 +71,20 @@ CMivoParticleStreamAnalysis::CMivoParticleStreamAnalysis()
     runProgress->hide();
     ui->statusBar->addPermanentWidget(runProgress);
 
+    // Action tool tips say more than the entries' names.
+    for (QMenu* menu :
+         {ui->menuFile, ui->menuImg_viewer, ui->menuSegmentation, ui->menuCounting, ui->menuResults, ui->menuHelp})
+        menu->setToolTipsVisible(true);
+
     init();
+    RestoreSettings();
     // Last, so that nothing done while building calls a slot.
     ConnectSignals();
 }
 
 CMivoParticleStreamAnalysis::~CMivoParticleStreamAnalysis()
 {
+    SaveSettings();
     // Stops a run still going: its steps would report to this window.
     delete registerManager;
     delete calibration;
@@ -139,6 +148,8 @@ void CMivoParticleStreamAnalysis::init()
 
     segmentationMethod = 3;
     countingMode = CountingMode::FramesOfInterest;
+
+    InitResultsView();
 
     SetProcessingControlsEnabled(false);
 }
@@ -209,4 +220,29 @@ void CMivoParticleStreamAnalysis::ConnectSignals()
     connect(registerManager, &CMivoRegisterManager::signalMReg_showInStatusBar, this, &W::slot_updateStatusBar);
     connect(registerManager, &CMivoRegisterManager::signalMReg_finishCounting, this, &W::slot_finishProcVR);
     connect(ui->pushButton, &QPushButton::clicked, this, &W::slot_btn_exportData);
+    connect(ui->file_quitAct, &QAction::triggered, this, &QWidget::close);
+    connect(ui->viewImg_gotoAct, &QAction::triggered, this, &W::slot_viewImg_GoToFrame);
+    connect(ui->results_sizeDistributionAct, &QAction::triggered, this, &W::slot_results_showSizeDistribution);
+    connect(ui->help_aboutAct, &QAction::triggered, this, &W::slot_help_about);
+    // After the slots above, so that the count is compared with the settings they set.
+    for (QLineEdit* field : {ui->tf_setting_minPxl, ui->tf_setting_maxPxl, ui->tf_setting_PixelSize})
+        connect(field, &QLineEdit::textChanged, this, &W::slot_countSettingsChanged);
+    for (QAction* action :
+         {ui->segOtsuAct, ui->segModeAct, ui->segFrameDiffAct, ui->segBackgroundAct, ui->countFoiAct, ui->countLineAct})
+        connect(action, &QAction::triggered, this, &W::slot_countSettingsChanged);
+    for (QComboBox* box : {ui->cb_video_sortby, ui->cb_video_order})
+        connect(box, &QComboBox::currentIndexChanged, this, &W::slot_countSettingsChanged);
+    connect(ui->chb_report_FilterByCirc, &QCheckBox::stateChanged, this, &W::slot_countSettingsChanged);
+    connect(ui->sb_report_thCirc, &QDoubleSpinBox::valueChanged, this, &W::slot_countSettingsChanged);
+    connect(ui->proc_chb_cropImg, &QCheckBox::clicked, this, &W::slot_countSettingsChanged);
+    connect(cropDialog, &CTool4CropImg::sigCrop_dataToolCropping, this, &W::slot_countSettingsChanged);
+}
+
+void CMivoParticleStreamAnalysis::slot_help_about()
+{
+    QMessageBox::about(this, FormText("About Tessel"),
+                       FormText("<h3>Tessel %1</h3>"
+                                "<p>Counts and sizes the particles carried by a flow past a camera.</p>"
+                                "<p>Licence: MIT<br>Copyright (c) 2026 The Tessel developers</p>")
+                           .arg(QStringLiteral(TESSEL_VERSION)));
 }

@@ -18,13 +18,17 @@ class mivoParticleStreamAnalysis;
 
 class CGui4SelectRegion;
 class CMivoRegisterManager;
+class CSizeDistributionDialog;
 class CTool4CropImg;
 class CVideoStream;
 enum class CountingMode;  // register/run_settings.h
 class QAction;
 class QLineEdit;
 class QProgressBar;
+struct CountBasis;
+struct FinishedRun;
 struct PixelCalibration;
+struct RunSettings;
 
 // The main window: sequence details, processing and particle settings, counters and the
 // frame preview. Member functions are spread by subject over the files of app/:
@@ -92,6 +96,14 @@ private slots:
     void slot_finishProcVR();
     // Data export (report_export.cpp), "Exp. Data".
     void slot_btn_exportData();
+    // Results (results_view.cpp): the size distribution beside the window; any setting
+    // the counts depend on changed.
+    void slot_results_showSizeDistribution();
+    void slot_countSettingsChanged();
+    // Frame viewer: "Go to frame..." asks for a frame number.
+    void slot_viewImg_GoToFrame();
+    // "Help > About".
+    void slot_help_about();
 
 private:
     void init();
@@ -116,6 +128,24 @@ private:
     bool SizeRangeUsable();
     // What the finished run could not count or log, one text each; empty when nothing.
     QStringList RunLosses() const;
+
+    // Results (results_view.cpp): the size distribution window, the legend, no count yet.
+    void InitResultsView();
+    // The window's settings as a run would take them now.
+    RunSettings WindowSettings() const;
+    // The counters show what `basis` produced: statistics, chart, summary and stale
+    // marking follow.
+    void ShowCountBasis(const CountBasis& basis);
+    // Statistics and chart of the particles the counters count.
+    void RefreshDistribution();
+    // The summary, greyed with what changed when a setting differs from the count's.
+    void RefreshCountState();
+    // Another folder: the previous run's counters, statistics, strip and chart go.
+    void ClearResults();
+
+    // Remembered settings (window_settings.cpp), read once at start, written at the end.
+    void RestoreSettings();
+    void SaveSettings() const;
 
     // Sequence loading.
     bool ChooseInputFolder();
@@ -168,4 +198,15 @@ private:
     QProgressBar* runProgress = nullptr;
     // The register's lost log lines when the current run began.
     int lostLogLinesBeforeRun = 0;
+    // The size distribution of the counts shown, a window of its own beside this one.
+    CSizeDistributionDialog* sizeDialog = nullptr;
+    // What produced the numbers on the counters, and the last run that finished (its
+    // settings as begun, its result as it finished; the register keeps the records).
+    std::unique_ptr<CountBasis> shownCount;
+    std::unique_ptr<RunSettings> startedRun;
+    std::unique_ptr<FinishedRun> finishedRun;
+    // Where the folder chooser and the exports start; remembered between sessions.
+    QString lastFolder;
+    QString figuresFolder;
+    QString dataFolder;
 };

@@ -16,25 +16,25 @@
 void CMivoParticleStreamAnalysis::slot_segOtsu_updateSegMethod()
 {
     segmentationMethod = 1;
-    ShowStatus(FormText("[Running] Segmentation method --> ") + ui->segOtsuAct->text());
+    ShowStatus(FormText("[Running] Segmentation method --> ") + ui->segOtsuAct->iconText());
 }
 
 void CMivoParticleStreamAnalysis::slot_segMode_updateSegMethod()
 {
     segmentationMethod = 2;
-    ShowStatus(FormText("[Running] Segmentation method --> ") + ui->segModeAct->text());
+    ShowStatus(FormText("[Running] Segmentation method --> ") + ui->segModeAct->iconText());
 }
 
 void CMivoParticleStreamAnalysis::slot_segMDiff_updateSegMethod()
 {
     segmentationMethod = 3;
-    ShowStatus(FormText("[Running] Segmentation method --> ") + ui->segFrameDiffAct->text());
+    ShowStatus(FormText("[Running] Segmentation method --> ") + ui->segFrameDiffAct->iconText());
 }
 
 void CMivoParticleStreamAnalysis::slot_segBackground_updateSegMethod()
 {
     segmentationMethod = kMethodBackground;
-    ShowStatus(FormText("[Running] Segmentation method --> ") + ui->segBackgroundAct->text());
+    ShowStatus(FormText("[Running] Segmentation method --> ") + ui->segBackgroundAct->iconText());
 }
 
 void CMivoParticleStreamAnalysis::slot_countFoi_updateMode()
@@ -54,8 +54,8 @@ void CMivoParticleStreamAnalysis::SelectCountingMode(CountingMode mode, const QA
     segmentationMethod = DefaultMethod(mode);
     QAction* methodAction = segmentationMethod == kMethodBackground ? ui->segBackgroundAct : ui->segFrameDiffAct;
     methodAction->setChecked(true);
-    ShowStatus(FormText("[Running] Counting mode --> ") + modeAction->text() + FormText(", segmentation method --> ") +
-               methodAction->text());
+    ShowStatus(FormText("[Running] Counting mode --> ") + modeAction->iconText() +
+               FormText(", segmentation method --> ") + methodAction->iconText());
 }
 
 void CMivoParticleStreamAnalysis::UpdateCalibration()

@@ -2,6 +2,7 @@
 // register manager steps the run engine one step per timer tick; these slots hand it
 // the run's settings, stop it and read it.
 
+#include "app/count_basis.h"
 #include "app/form_text.h"
 #include "app/mivo_particle_stream_analysis.h"
 #include "app/pixel_calibration.h"
@@ -32,6 +33,9 @@ void CMivoParticleStreamAnalysis::slot_btn_proc_RunVR()
     settings.circularityFilter = registerManager->circularityFilter;
     settings.minCircularity = registerManager->minCircularity;
     settings.pixelSize = calibration->pixelWidth;
+    // The register drops the last run's records here: its numbers go with them.
+    ClearResults();
+    *startedRun = settings;
     // The register counts lost log lines over its life; this run's are those from here.
     lostLogLinesBeforeRun = registerManager->lostLogLines;
     if (!registerManager->BeginProcessing(settings)) {
@@ -62,6 +66,10 @@ void CMivoParticleStreamAnalysis::slot_finishProcVR()
 {
     runProgress->hide();
     SetProcessingControlsEnabled(true);
+    finishedRun->settings = *startedRun;
+    finishedRun->result = registerManager->EngineResult();
+    // The register keeps the records for every recount.
+    finishedRun->result.records = {};
     ResetFullImageSlider();
     RecountFoI();
     const QStringList lost = RunLosses();
@@ -128,6 +136,13 @@ void CMivoParticleStreamAnalysis::RecountFoI()
     registerManager->CountFoIParticles();
     ShowFullImageWindow(ui->sld_vr_line->value());
     ShowReportCounts();
+    const RunResult& result = finishedRun->result;
+    CountBasis basis;
+    basis.source = CountSource::Run;
+    basis.settings = RecountSettings(finishedRun->settings, WindowSettings());
+    basis.framesCounted = result.frameCount - int(result.unreadableFrames.size());
+    basis.countedAt = result.finishedAt;
+    ShowCountBasis(basis);
 }
 
 void CMivoParticleStreamAnalysis::slot_btn_proc_coutingAll()
@@ -195,5 +210,12 @@ void CMivoParticleStreamAnalysis::slot_btn_proc_coutingOne()
     if (gridVisible)
         DrawGrid();
     ShowReportCounts();
+    CountBasis basis;
+    basis.source = CountSource::CurrentFrame;
+    basis.settings = WindowSettings();
+    basis.frame = n - 1;
+    basis.framesCounted = 1;
+    basis.countedAt = QDateTime::currentDateTime();
+    ShowCountBasis(basis);
     ShowStatus(FormText("[IDLE] >> Counting current frame"));
 }

@@ -22,14 +22,13 @@ void CMivoParticleStreamAnalysis::slot_file_openInputFolder()
     registerManager->timer->stop();
     ShowRunStopped();
     ui->tf_video_InputPath->setText(inputPath);
-    // With a sequence loaded, a box that moves here re-lists the new folder at once; the
-    // listing below replaces that.
-    ui->cb_video_sortby->setCurrentIndex(0);
-    ui->cb_video_order->setCurrentIndex(0);
     registerManager->ResetRegister();
-    sequenceLoaded = LoadSequence(QDir::Name);
-    RecountFoI();
+    ClearResults();
+    // In the order the boxes show: the user's order, remembered between sessions.
+    sequenceLoaded =
+        LoadSequence(SortFlagsFromCombos(ui->cb_video_sortby->currentIndex(), ui->cb_video_order->currentIndex()));
     SetProcessingControlsEnabled(true);
+    RefreshCountState();
 }
 
 void CMivoParticleStreamAnalysis::slot_cb_video_eventSortByChanged(int index)
@@ -52,11 +51,13 @@ void CMivoParticleStreamAnalysis::slot_cb_video_eventOrderChanged(int index)
 
 bool CMivoParticleStreamAnalysis::ChooseInputFolder()
 {
+    // Starts where the last folder was chosen, in this session or the one before.
     const QString folder = QFileDialog::getExistingDirectory(this, FormText("Choose directory of images sequences"),
-                                                             ui->tf_video_InputPath->text(), QFileDialog::ShowDirsOnly);
+                                                             lastFolder, QFileDialog::ShowDirsOnly);
     if (folder.isEmpty())
         return false;
     inputPath = folder;
+    lastFolder = folder;
     qDebug().noquote() << QStringLiteral("Input Path : ") + inputPath;
     return true;
 }
@@ -71,7 +72,8 @@ bool CMivoParticleStreamAnalysis::LoadSequence(QDir::SortFlags flags)
 {
     const bool ok = ListImageFiles(flags);
     if (!ok) {
-        ShowStatus(FormText("[ERRO] No images were found"));
+        // How many were found and that six are needed, when there are some.
+        ShowStatus(TooFewFramesText(int(imageFiles.size())));
         return false;
     }
     ReadFirstImageSize();

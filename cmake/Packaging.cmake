@@ -8,6 +8,8 @@ install(FILES ${PROJECT_SOURCE_DIR}/resources/tessel.desktop DESTINATION ${CMAKE
 install(FILES ${PROJECT_SOURCE_DIR}/resources/imgs/logo.png
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/512x512/apps
         RENAME tessel.png)
+# The licence, where Debian keeps a package's documents.
+install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tessel)
 
 set(CPACK_PACKAGE_NAME tessel)
 set(CPACK_PACKAGE_VENDOR "MIVO")
@@ -15,6 +17,7 @@ set(CPACK_PACKAGE_CONTACT "Tessel developers <tessel@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Counts and sizes the particles of a flow recorded as a folder of frames")
 set(CPACK_PACKAGE_DESCRIPTION "tessel is the desktop program, tessel-count the headless counter for scripts, \
 tessel-flowgen writes synthetic particle flows with their ground truth.")
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_GENERATOR DEB)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION science)

@@ -22,6 +22,8 @@ CSizeDistributionDialog::CSizeDistributionDialog(QWidget* parent)
     chartView->setRenderHint(QPainter::Antialiasing);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
+    buttons->button(QDialogButtonBox::Close)
+        ->setToolTip(tr("Close this window; it follows the counts when opened again"));
     QPushButton* savePng = buttons->addButton(tr("Save &PNG..."), QDialogButtonBox::ActionRole);
     QPushButton* saveSvg = buttons->addButton(tr("Save &SVG..."), QDialogButtonBox::ActionRole);
     savePng->setObjectName(QStringLiteral("btn_savePng"));

@@ -65,6 +65,8 @@ public:
     void StopProcessing();
     // The settings a run begun now would take.
     RunSettings CurrentSettings() const;
+    // The engine's result of the run begun last, as far as it went.
+    const RunResult& EngineResult() const { return engine.Result(); }
     // Shows a run of the engine finished elsewhere (run to its end): the stream, the
     // method, the filter and every field as if this register had stepped through it.
     void AdoptRun(const RunSettings& settings, const RunResult& result);

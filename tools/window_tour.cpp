@@ -1,12 +1,13 @@
 // Drives the main window through a folder of frames, for screenshots and a quick look
 // at a real display (e.g. under xvfb-run):
-//   tessel-window-tour FOLDER [STOP_FRAME] [HOLD_SECONDS] [STRIP_OFFSET]
+//   tessel-window-tour FOLDER [STOP_FRAME] [HOLD_SECONDS] [STRIP_OFFSET] [distribution]
 // Answers the folder chooser with FOLDER, steps through every frame with "Next Image",
 // tries the grid sizes, the grid switch and the natural-size toggle on the way, then
 // goes to STOP_FRAME (1-based, default 1) and keeps the window open for HOLD_SECONDS
 // (default 5). With STRIP_OFFSET it first runs "Calculate FoI" to its end and scrolls
-// the strip of frames of interest to that offset. Each step prints the frame number,
-// the status text and the counters.
+// the strip of frames of interest to that offset; "distribution" then opens "Results >
+// Size distribution" beside the window. Each step prints the frame number, the status
+// text and the counters. The tour starts from the default settings and remembers none.
 
 #include "app/mivo_particle_stream_analysis.h"
 
@@ -19,8 +20,10 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QSettings>
 #include <QSlider>
 #include <QStatusBar>
+#include <QTemporaryDir>
 #include <QTextStream>
 #include <QTimer>
 
@@ -64,15 +67,21 @@ void DoubleClick(QWidget* widget)
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
+    // Every tour starts from the window's defaults: its settings go to a folder of its own
+    // that goes with it, never to those of tessel.
+    QApplication::setOrganizationName(QStringLiteral("Tessel"));
+    const QTemporaryDir settings;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
     QTextStream out(stdout);
     if (argc < 2) {
-        out << "usage: tessel-window-tour FOLDER [STOP_FRAME] [HOLD_SECONDS] [STRIP_OFFSET]\n";
+        out << "usage: tessel-window-tour FOLDER [STOP_FRAME] [HOLD_SECONDS] [STRIP_OFFSET] [distribution]\n";
         return 2;
     }
     const QString folder = QString::fromLocal8Bit(argv[1]);
     const int stopFrame = argc > 2 ? QString::fromLatin1(argv[2]).toInt() : 1;
     const int holdSeconds = argc > 3 ? QString::fromLatin1(argv[3]).toInt() : 5;
     const int stripOffset = argc > 4 ? QString::fromLatin1(argv[4]).toInt() : -1;
+    const bool distribution = argc > 5 && QString::fromLatin1(argv[5]) == QLatin1String("distribution");
 
     CMivoParticleStreamAnalysis window;
     window.move(0, 0);
@@ -138,6 +147,11 @@ int main(int argc, char** argv)
             Child<QSlider>(&window, "sld_vr_line")->setValue(stripOffset);
             report(QStringLiteral("strip at ") + QString::number(stripOffset));
         });
+        if (distribution)
+            steps.push_back([&] {
+                trigger("results_sizeDistributionAct");
+                report(QStringLiteral("size distribution"));
+            });
     }
 
     auto* timer = new QTimer(&app);

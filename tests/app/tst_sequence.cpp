@@ -4,6 +4,9 @@
 
 #include "dialogs/crop_dialog.h"
 
+#include <QAbstractSpinBox>
+#include <QInputDialog>
+#include <QMenu>
 #include <QSpinBox>
 
 namespace {
@@ -59,7 +62,11 @@ class TestSequence : public QObject {
 private slots:
     void initTestCase();
     void init();
-    void cleanup() { delete window; }
+    void cleanup()
+    {
+        delete window;
+        QSettings().clear();
+    }
     void startsWithTheLogo();
     void listingOrder();
     void navigationStopsAtTheEnds();
@@ -67,9 +74,11 @@ private slots:
     void flowText();
     void doubleClickTogglesNaturalSize();
     void cropMarginsAreHatched();
+    void goToFrame();
+    void everyControlHasATip();
 
 private:
-    QTemporaryDir flat, mixed;  // frame_00.png ... frame_09.png, 640 x 480; six frames of several formats
+    QTemporaryDir flat, mixed, settings;  // frame_00.png ... frame_09.png, 640 x 480; six frames of several formats
     Window* window = nullptr;
     void Trigger(const char* action) { Child<QAction>(window, action)->trigger(); }
     QString Shown()
@@ -83,6 +92,7 @@ private:
 
 void TestSequence::initTestCase()
 {
+    KeepSettingsIn(settings.path());
     for (int i = 0; i < 10; ++i)
         QVERIFY(WriteFrame(flat.filePath(QString::asprintf("frame_%02d.png", i)), FrameGrey(i)));
     // Names in mixed letter case; modification times and sizes in orders of their own.
@@ -216,6 +226,55 @@ void TestSequence::cropMarginsAreHatched()
     click(box);
     click(Child<QPushButton>(dialog, "btn_Cancel"));
     QVERIFY(!box->isChecked() && FieldText(*window, "proc_tf_cropImg").isEmpty() && HatchedTopRows(*window) == 0);
+}
+
+void TestSequence::goToFrame()
+{
+    // Numbers outside the sequence are refused as the index field's are.
+    const struct {
+        int number;
+        const char* shown;
+    } rows[] = {{7, "7 80 [IDLE]"},
+                {10, "10 110 [IDLE]"},
+                {0, "10 110 [WARNING] Out of range"},
+                {11, "10 110 [WARNING] Out of range"},
+                {1, "1 20 [IDLE]"}};
+    for (const auto& row : rows) {
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, &poll, [&poll, &row] {
+            auto* dialog = qobject_cast<QInputDialog*>(QApplication::activeModalWidget());
+            if (!dialog) return;
+            poll.stop();
+            dialog->setIntValue(row.number);
+            dialog->accept();
+        });
+        poll.start(10);
+        Trigger("viewImg_gotoAct");
+        QCOMPARE(Shown(), row.shown);
+    }
+}
+
+void TestSequence::everyControlHasATip()
+{
+    QStringList bare;
+    for (QWidget* widget : window->findChildren<QWidget*>()) {
+        const bool control = qobject_cast<QAbstractButton*>(widget) || qobject_cast<QLineEdit*>(widget) ||
+                             qobject_cast<QComboBox*>(widget) || qobject_cast<QSlider*>(widget) ||
+                             qobject_cast<QAbstractSpinBox*>(widget) || widget->objectName() == "labImage";
+        // The editor inside a spin box or a combo box shows its owner's tip.
+        const QWidget* owner = widget->parentWidget();
+        const bool inner = qobject_cast<const QAbstractSpinBox*>(owner) || qobject_cast<const QComboBox*>(owner) ||
+                           widget->objectName().startsWith("qt_");  // Qt's own, such as the menu bar's overflow
+        if (control && !inner && widget->toolTip().isEmpty() && widget->statusTip().isEmpty())
+            bare << widget->metaObject()->className() + QString(" ") + widget->objectName();
+    }
+    for (QAction* action : window->findChildren<QAction*>()) {
+        // An action without a tip of its own shows its text as one.
+        if (!action->isSeparator() && !action->menu() && action->statusTip().isEmpty() &&
+            action->toolTip() == QString(action->text()).remove('&'))
+            bare << "QAction " + action->objectName();
+    }
+    QVERIFY2(bare.isEmpty(), qPrintable(bare.join(", ")));
 }
 
 QTEST_MAIN(TestSequence)

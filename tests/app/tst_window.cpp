@@ -6,6 +6,7 @@
 #include "tests/hostile_files.h"
 
 #include "dialogs/crop_dialog.h"
+#include "dialogs/size_distribution_dialog.h"
 #include "register/frame_listing.h"
 #include "register/mivo_register_manager.h"
 #include "register/run_engine.h"
@@ -164,6 +165,8 @@ private slots:
     void badInputs();
     void commandsOnOneFolder();
     void manualCalibrationTakesTheRange();
+    void resultsFollowTheCount();
+    void settingsOutliveTheWindow();
 
 private:
     QTemporaryDir work;
@@ -188,6 +191,7 @@ private:
 
 void TestWindow::initTestCase()
 {
+    KeepSettingsIn(work.filePath("settings"));
     flowgen::FlowSettings settings;
     settings.frames = 12;
     settings.seed = 7;
@@ -201,6 +205,7 @@ void TestWindow::initTestCase()
 
 void TestWindow::cleanup()
 {
+    QSettings().clear();
     QVERIFY(QDir::setCurrent(work.path()));
     std::filesystem::remove_all(QFile::encodeName(Case("")).toStdString());  // also names QDir cannot spell
 }
@@ -351,7 +356,7 @@ void TestWindow::badInputs_data()
     in = {};
     in.frameShown = in.sameAsHeadless = false;
     in.listed = 5;
-    in.messages = QStringList{"[ERRO] No images were found"};
+    in.messages = QStringList{"[ERRO] Only 5 images were found; at least 6 are needed"};
     in.make = [this](const QString& folder) {
         CopyFlow(folder);
         for (const QString& name : names.mid(5)) QFile::remove(folder + "/" + name);
@@ -558,7 +563,15 @@ void TestWindow::badInputs()
             });
         Button(w, table ? "pushButton" : "btn_expFoI")->click();
         if (!StatusText(w).endsWith("successfully... ")) continue;
-        if (table && in.sameAsHeadless) QCOMPARE(Contents(data), headless.csv);
+        if (table && in.sameAsHeadless) {
+            QCOMPARE(Contents(data), headless.csv);
+            // The run report beside it: tessel-count's, but for the time it finished.
+            QJsonObject report = QJsonDocument::fromJson(Contents(Case("data/p.json"))).object(),
+                        expected = headless.json;
+            QVERIFY(report.take("finished_at").isString());
+            expected.remove("finished_at");
+            QCOMPARE(report, expected);
+        }
         if (table && in.keptBefore)
             QCOMPARE(RowsBefore(Contents(data), in.keptBefore), RowsBefore(reference.csv, in.keptBefore));
         if (table && in.written) in.written(data);
@@ -722,6 +735,143 @@ void TestWindow::manualCalibrationTakesTheRange()
     pixelSize->setText("2");
     emit pixelSize->editingFinished();
     QCOMPARE(range(), QStringList({"34", "169", "135", "675"}));
+}
+
+void TestWindow::resultsFollowTheCount()
+{
+    CopyFlow(Case("frames"));
+    CopyFlow(Case("other"));
+    Window w;
+    // The summary whole (the label elides it); a greyed one names the settings changed.
+    const auto summary = [&w] { return Child<QLabel>(&w, "label_runSummary")->toolTip(); };
+    const auto stale = [&summary] {
+        const QString text = summary();
+        return text.startsWith("Settings changed since this count (") ? text.section('(', 1).section(')', 0, 0) : "";
+    };
+    const auto counted = [&w] {
+        int sum = 0;
+        for (const QString& counter : Counters(w)) sum += counter.toInt();
+        return sum;
+    };
+    OpenFolder(w, Case("frames"));
+    QCOMPARE(summary(), "No count yet");
+    QVERIFY(Run(w));
+    QVERIFY2(summary().startsWith(Case("frames") + " | Frames of interest, 12 frames counted | Frame Diff | 25 to 100 "
+                                                   "px at 1.5 um | no circularity filter | "),
+             qPrintable(summary()));
+
+    // The chart and the statistics follow every recount: tessel-count's size_stats with the same settings.
+    Child<QAction>(&w, "results_sizeDistributionAct")->trigger();
+    auto* chart = w.findChild<CSizeDistributionDialog*>();
+    QVERIFY(chart->isVisible());
+    for (double threshold : {0.0, 0.5, 0.8}) {
+        Child<QCheckBox>(&w, "chb_report_FilterByCirc")->setChecked(threshold > 0);
+        Child<QDoubleSpinBox>(&w, "sb_report_thCirc")->setValue(std::max(threshold, 0.5));
+        const QStringList options =
+            threshold > 0 ? QStringList{"--circularity", QString::number(threshold)} : QStringList{};
+        const QJsonObject stats = Count(Case("frames"), options).json["size_stats"].toObject();
+        int charted = 0;
+        for (const SizeHistogramBin& bin : chart->Histogram().bins) charted += bin.Total();
+        QCOMPARE(charted, stats["counted"].toInt());
+        QCOMPARE(counted(), stats["counted"].toInt());
+        QCOMPARE(QString::number(chart->Statistics().d50Um, 'g', 6),
+                 QString::number(stats["d50_um"].toDouble(), 'g', 6));
+        QVERIFY(Child<QLabel>(&w, "label_sizeStats")->text().startsWith(QString("%1 counted |").arg(counted())));
+    }
+    Child<QCheckBox>(&w, "chb_report_FilterByCirc")->setChecked(false);
+
+    // Each setting the counts depend on greys them until a count takes it in; undone, it greys nothing.
+    auto* cropDialog = w.findChild<CTool4CropImg*>();
+    const auto act = [&w](const char* name) { return [&w, name] { Child<QAction>(&w, name)->trigger(); }; };
+    const auto type = [&w](const char* field, const char* text) {
+        return [&w, field, text] { Child<QLineEdit>(&w, field)->setText(text); };
+    };
+    const auto order = [&w](int i) { return [&w, i] { Child<QComboBox>(&w, "cb_video_order")->setCurrentIndex(i); }; };
+    const auto uncrop = [&w] { QTest::mouseClick(Child<QCheckBox>(&w, "proc_chb_cropImg"), Qt::LeftButton); };
+    const auto crop = [cropDialog] { emit cropDialog->sigCrop_dataToolCropping(0.1, 0, 0, 0, true, QString()); };
+    const struct {
+        std::function<void()> change, undo;
+        QString changed, afterRecount;  // "Count all FoI" recounts the records, it does not segment again
+    } changes[] = {
+        {act("segOtsuAct"), act("segFrameDiffAct"), "method", "method"},
+        {act("countLineAct"), act("countFoiAct"), "mode, method", "mode, method"},
+        {type("tf_setting_maxPxl", "90"), type("tf_setting_maxPxl", "100"), "size range", ""},
+        {type("tf_setting_PixelSize", "2"), type("tf_setting_PixelSize", "1.5"), "pixel size", ""},
+        {order(1), order(0), "frames", "frames"},
+        {crop, uncrop, "", ""},  // a run counts whole frames
+    };
+    for (const auto& c : changes) {
+        c.change();
+        QCOMPARE(stale(), c.changed);
+        Button(w, "btn_proc_countAll")->click();
+        QCOMPARE(stale(), c.afterRecount);
+        c.undo();
+        Button(w, "btn_proc_countAll")->click();
+        QCOMPARE(stale(), "");
+    }
+
+    // "Count Current": the frame alone, the chart with it; its crop counts.
+    Child<QSlider>(&w, "sld_view_FrameSlider")->setValue(6);
+    crop();
+    Button(w, "btn_proc_countOne")->click();
+    QVERIFY2(summary().contains(" | frame 6 (frame_0005.png) alone | Frame Diff | "), qPrintable(summary()));
+    QCOMPARE(chart->Statistics().counted, counted());
+    uncrop();
+    QCOMPARE(stale(), "crop");
+
+    // Another folder: nothing of the last count stays.
+    OpenFolder(w, Case("other"));
+    QCOMPARE(Counters(w), QStringList({"0", "0", "0"}));
+    QCOMPARE(summary(), "No count yet");
+    QCOMPARE(Child<QLabel>(&w, "label_sizeStats")->text(), "");
+    QCOMPARE(chart->Statistics().counted, 0);
+    QVERIFY(!Child<QSlider>(&w, "sld_vr_line")->isEnabled());
+}
+
+void TestWindow::settingsOutliveTheWindow()
+{
+    CopyFlow(Case("frames"));
+    QVERIFY(QDir().mkpath(Case("data")) && QDir().mkpath(Case("figures")));
+    const QStringList fields = {"tf_setting_PixelSize", "tf_setting_minMu", "tf_setting_maxMu", "tf_setting_minPxl"},
+                      typed = {"2", "100", "400", "30"};
+    const QStringList actions = {"countLineAct", "segModeAct"};
+    {
+        Window w;
+        OpenFolder(w, Case("frames"));
+        Child<QComboBox>(&w, "cb_video_sortby")->setCurrentIndex(2);
+        Child<QComboBox>(&w, "cb_video_order")->setCurrentIndex(1);
+        for (int i = 0; i < fields.size(); ++i) Child<QLineEdit>(&w, qPrintable(fields[i]))->setText(typed[i]);
+        for (const QString& action : actions) Child<QAction>(&w, qPrintable(action))->trigger();
+        Child<QCheckBox>(&w, "chb_report_FilterByCirc")->setChecked(true);
+        Child<QDoubleSpinBox>(&w, "sb_report_thCirc")->setValue(0.65);
+        QVERIFY(Run(w));
+        AnswerFileDialog(Case("data/p.csv"));
+        Button(w, "pushButton")->click();
+        AnswerFileDialog(Case("figures"));
+        Button(w, "btn_expFoI")->click();
+    }
+    Window w;
+    for (int i = 0; i < fields.size(); ++i) QCOMPARE(FieldText(w, qPrintable(fields[i])), typed[i]);
+    for (const QString& action : actions)
+        QVERIFY2(Child<QAction>(&w, qPrintable(action))->isChecked(), qPrintable(action));
+    // The choosers start where the last ones were left.
+    const auto startsIn = [&w](const char* button, const QString& answer) {
+        QString folder;
+        AnswerFileDialog(answer, {}, &folder);
+        if (auto* action = Child<QAction>(&w, button))
+            action->trigger();
+        else
+            Button(w, button)->click();
+        return folder;
+    };
+    QCOMPARE(startsIn("file_openFolderAct", Case("frames")), Case("frames"));
+    // The run counts with the rest of them (frame order, filter) as tessel-count does with the same options.
+    QVERIFY(Run(w));
+    QCOMPARE(Counters(w), Count(Case("frames"), {"--mode", "crossing", "--method", "2", "--min-px", "30",
+                                                 "--circularity", "0.65", "--sort", "size", "--order", "desc"})
+                              .Counters());
+    QCOMPARE(startsIn("pushButton", Case("data/p.csv")), Case("data"));
+    QCOMPARE(startsIn("btn_expFoI", Case("figures")), Case("figures"));
 }
 
 QTEST_MAIN(TestWindow)

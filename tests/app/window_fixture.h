@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSettings>
 #include <QSlider>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -43,14 +44,17 @@ inline bool WriteFrame(const QString& path, int grey, const char* format = nullp
 }
 
 // Answers the next file dialog with `path` (a folder, or a file to save, replacing one that
-// exists); `afterAccept` runs once the dialog has taken the answer.
-inline void AnswerFileDialog(const QString& path, const std::function<void()>& afterAccept = {})
+// exists); `afterAccept` runs once the dialog has taken the answer. `startedIn` receives the
+// folder the dialog opened in.
+inline void AnswerFileDialog(const QString& path, const std::function<void()>& afterAccept = {},
+                             QString* startedIn = nullptr)
 {
     auto* poll = new QTimer;
-    QObject::connect(poll, &QTimer::timeout, poll, [poll, path, afterAccept] {
+    QObject::connect(poll, &QTimer::timeout, poll, [poll, path, afterAccept, startedIn] {
         auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
         if (!dialog) return;
         poll->deleteLater();
+        if (startedIn) *startedIn = dialog->directory().absolutePath();
         const bool folder = dialog->fileMode() == QFileDialog::Directory;
         if (!folder && QFileInfo::exists(path)) {  // "Do you want to replace it?", asked from within accept()
             auto* confirm = new QTimer;
@@ -69,6 +73,14 @@ inline void AnswerFileDialog(const QString& path, const std::function<void()>& a
         if (afterAccept) afterAccept();
     });
     poll->start(10);
+}
+
+// The window remembers its settings between sessions: each test keeps them in its own
+// folder (and clears them after each case), never in the user's.
+inline void KeepSettingsIn(const QString& folder)
+{
+    QCoreApplication::setOrganizationName(QStringLiteral("tessel-tests"));
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, folder);
 }
 
 inline void OpenFolder(Window& w, const QString& folder)

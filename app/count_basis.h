@@ -1,0 +1,48 @@
+#pragma once
+
+#include "register/run_result.h"
+#include "register/run_settings.h"
+
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+
+// What produced the numbers on the counters: a whole run, or one frame counted alone
+// ("Count Current"), and the settings they were counted with. The window compares it
+// with its settings after every change to tell whether the numbers still hold.
+enum class CountSource {
+    None,          // nothing counted since the folder was opened
+    Run,           // the stored records of the last run, recounted by the range and filter
+    CurrentFrame,  // one frame counted alone
+};
+
+struct CountBasis {
+    CountSource source = CountSource::None;
+    // Folder, frames in order, mode, method, size range, filter, pixel size; the margins
+    // only for a frame counted alone (a run counts whole frames).
+    RunSettings settings;
+    int frame = -1;         // CurrentFrame: 0-based index of the frame counted
+    int framesCounted = 0;  // Run: frames read; CurrentFrame: 1
+    QDateTime countedAt;
+};
+
+// The last run that finished: the settings it began with and its result as it finished
+// (records aside: the register keeps them for every recount).
+struct FinishedRun {
+    RunSettings settings;
+    RunResult result;
+};
+
+// The settings of the run's records as a recount counts them: the run's folder, frames,
+// mode and method, and the size range, circularity filter and pixel size of `now`.
+RunSettings RecountSettings(const RunSettings& run, const RunSettings& now);
+
+// The settings the numbers depend on that differ between `basis` and `now`, by name:
+// "folder", "frames" (listing or order), "mode", "method", "size range", "pixel size",
+// "circularity filter", "crop". A run does not depend on the crop, a frame counted alone
+// neither on the mode nor on the other frames. Empty when nothing was counted.
+QStringList ChangedCountSettings(const CountBasis& basis, const RunSettings& now);
+
+// One line: folder, mode, method, size range, circularity filter, frames counted, time.
+// "No count yet" for CountSource::None.
+QString CountSummaryText(const CountBasis& basis);

@@ -1,0 +1,178 @@
+// Main window: what the counters show and what produced it. The size statistics under
+// the counters, the size distribution in a window of its own, the one-line summary of
+// the count, greyed with what changed since when a setting the numbers depend on has
+// changed, and the legend of the circle colours on the preview and the strip.
+
+#include "app/count_basis.h"
+#include "app/form_text.h"
+#include "app/mivo_particle_stream_analysis.h"
+#include "dialogs/size_distribution_dialog.h"
+#include "register/message_text.h"
+#include "register/mivo_register_manager.h"
+#include "register/size_histogram.h"
+#include "register/size_statistics.h"
+#include "ui_mivo_particle_stream_analysis.h"
+
+#include <QScreen>
+
+#include <algorithm>
+#include <vector>
+
+namespace {
+
+// The colours of register/particle_class.cpp, as the circles show them.
+QString CircleLegend()
+{
+    const auto swatch = [](const char* rgb) {
+        return QStringLiteral("<span style=\"color:%1\">&#9679;</span> ").arg(QLatin1String(rgb));
+    };
+    return FormText("<b>Circles around the counted particles</b>") + QStringLiteral("<br>") + swatch("#00ff00") +
+           FormText("green: within the size range, counted as single") + QStringLiteral("<br>") + swatch("#ff0000") +
+           FormText("red: outside the size range, counted as bigger or smaller") + QStringLiteral("<br>") +
+           FormText("With the circularity filter on:") + QStringLiteral("<br>") + swatch("#a44ba4") +
+           FormText("purple (164, 75, 164): outside the size range and round enough, counted as bigger or smaller") +
+           QStringLiteral("<br>") + swatch("#0000ff") +
+           FormText("blue: within the size range but not round enough, not counted") + QStringLiteral("<br>") +
+           swatch("#ff00ff") + FormText("magenta: outside the size range and not round enough, not counted");
+}
+
+QString StatisticsText(const SizeStatistics& stats)
+{
+    if (stats.counted == 0)
+        return FormText("No particles counted");
+    return FormText("%1 counted | ECD D10 %2 um, D50 %3 um, D90 %4 um | mean ECD %5 um | mean area %6 um^2")
+        .arg(stats.counted)
+        .arg(SignificantText(stats.d10Um), SignificantText(stats.d50Um), SignificantText(stats.d90Um),
+             SignificantText(stats.meanEcdUm), SignificantText(stats.meanAreaUm2));
+}
+
+// Beside `main` on its screen: right of it, else left of it; where neither side has
+// room, narrowed down to a readable width and kept on the screen, over `main` as little
+// as it must be.
+QPoint PlaceBeside(const QRect& main, QWidget& window, const QRect& screen)
+{
+    constexpr int kMinimumWidth = 480;
+    const int width = window.frameGeometry().width();
+    const int right = screen.right() - main.right();
+    const int left = main.left() - screen.left();
+    if (right < width && left < width) {
+        const int room = std::max({right, left, kMinimumWidth});
+        window.resize(room - (width - window.width()), window.height());
+    }
+    const int wanted = window.frameGeometry().width();
+    const bool onRight = right >= wanted || right >= left;
+    const int x = onRight ? main.right() + 1 : main.left() - wanted;
+    return {std::clamp(x, screen.left(), std::max(screen.left(), screen.right() + 1 - wanted)), main.top()};
+}
+
+}  // namespace
+
+void CMivoParticleStreamAnalysis::InitResultsView()
+{
+    sizeDialog = new CSizeDistributionDialog(this);
+    sizeDialog->setObjectName(QStringLiteral("sizeDistributionDialog"));
+    shownCount = std::make_unique<CountBasis>();
+    startedRun = std::make_unique<RunSettings>();
+    finishedRun = std::make_unique<FinishedRun>();
+    const QString legend = CircleLegend();
+    ui->labImage->setToolTip(legend);
+    ui->sld_vr_line->setToolTip(FormText("Scroll along the strip of the counted frames") + QStringLiteral("<br><br>") +
+                                legend);
+    ShowCountBasis(CountBasis{});
+}
+
+RunSettings CMivoParticleStreamAnalysis::WindowSettings() const
+{
+    RunSettings settings;
+    settings.folder = inputPath;
+    settings.frameNames = imageFiles;
+    settings.mode = countingMode;
+    settings.method = segmentationMethod;
+    settings.minArea = ui->tf_setting_minPxl->text().toInt(nullptr, 10);
+    settings.maxArea = ui->tf_setting_maxPxl->text().toInt(nullptr, 10);
+    settings.circularityFilter = ui->chb_report_FilterByCirc->isChecked();
+    settings.minCircularity = ui->sb_report_thCirc->value();
+    settings.pixelSize = ui->tf_setting_PixelSize->text().toDouble();
+    // As "Count Current" cuts them; a run counts whole frames.
+    settings.marginTop = int(imageHeight * cropTop);
+    settings.marginBottom = int(imageHeight * cropBottom);
+    settings.marginLeft = int(imageWidth * cropLeft);
+    settings.marginRight = int(imageWidth * cropRight);
+    return settings;
+}
+
+void CMivoParticleStreamAnalysis::ShowCountBasis(const CountBasis& basis)
+{
+    *shownCount = basis;
+    RefreshDistribution();
+    RefreshCountState();
+}
+
+void CMivoParticleStreamAnalysis::RefreshDistribution()
+{
+    static const std::vector<ParticleMeasure> none;
+    const std::vector<ParticleMeasure>& records = shownCount->source == CountSource::Run ? registerManager->foiParticles
+                                                  : shownCount->source == CountSource::CurrentFrame
+                                                      ? registerManager->frameParticles
+                                                      : none;
+    ParticleClassRules rules = registerManager->ClassRules();
+    const double pixelSize =
+        shownCount->source == CountSource::None ? WindowSettings().pixelSize : shownCount->settings.pixelSize;
+    if (shownCount->source == CountSource::None) {
+        rules.minArea = WindowSettings().minArea;
+        rules.maxArea = WindowSettings().maxArea;
+    }
+    const SizeStatistics stats = ComputeSizeStatistics(records, rules, pixelSize);
+    ui->label_sizeStats->setText(shownCount->source == CountSource::None ? QString() : StatisticsText(stats));
+    sizeDialog->SetDistribution(ComputeSizeHistogram(records, rules, pixelSize), stats);
+}
+
+void CMivoParticleStreamAnalysis::RefreshCountState()
+{
+    const QStringList changed = ChangedCountSettings(*shownCount, WindowSettings());
+    const bool stale = !changed.isEmpty();
+    // Names shown as the status bar shows them, control characters escaped.
+    QString summary = EscapeControlCharacters(CountSummaryText(*shownCount));
+    if (stale)
+        summary =
+            FormText("Settings changed since this count (%1): %2").arg(changed.join(QStringLiteral(", ")), summary);
+    const QFontMetrics metrics(ui->label_runSummary->font());
+    ui->label_runSummary->setText(metrics.elidedText(summary, Qt::ElideMiddle, ui->label_runSummary->width()));
+    ui->label_runSummary->setToolTip(summary);
+    ui->label_sizeStats->setToolTip(
+        FormText("Equivalent circular diameters (ECD) of the particles the counters count: D10, D50 and D90 are "
+                 "the sizes that 10, 50 and 90 % of them are smaller than (Results > Size distribution)"));
+    // Greyed, not hidden: the numbers stay readable until the next count.
+    const QString look = stale ? QStringLiteral("color: gray;") : QString();
+    for (QWidget* widget : {static_cast<QWidget*>(ui->tf_report_total), static_cast<QWidget*>(ui->tf_report_NGreater),
+                            static_cast<QWidget*>(ui->tf_report_NSmaller), static_cast<QWidget*>(ui->label_sizeStats),
+                            static_cast<QWidget*>(ui->label_runSummary)})
+        widget->setStyleSheet(look);
+}
+
+void CMivoParticleStreamAnalysis::ClearResults()
+{
+    *finishedRun = FinishedRun{};
+    for (QLineEdit* counter : {ui->tf_report_total, ui->tf_report_NGreater, ui->tf_report_NSmaller})
+        counter->setText(QStringLiteral("0"));
+    // The strip belonged to the previous run.
+    const QSignalBlocker blocker(ui->sld_vr_line);
+    ui->sld_vr_line->setRange(0, 0);
+    ui->sld_vr_line->setEnabled(false);
+    ShowCountBasis(CountBasis{});
+}
+
+void CMivoParticleStreamAnalysis::slot_countSettingsChanged()
+{
+    RefreshCountState();
+}
+
+void CMivoParticleStreamAnalysis::slot_results_showSizeDistribution()
+{
+    if (!sizeDialog->isVisible()) {
+        sizeDialog->move(PlaceBeside(frameGeometry(), *sizeDialog, screen()->availableGeometry()));
+        sizeDialog->show();
+    }
+    sizeDialog->raise();
+    sizeDialog->activateWindow();
+}
