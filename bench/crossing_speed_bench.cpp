@@ -1,9 +1,10 @@
 // Costs of the counting-line count per frame against decoding the same frame: the
 // detection (a pure function of the frame, which the run spreads over the cores) and the
 // sequential part (motion, linking, counting), on generated 1024 x 1024 PNG frames with
-// about 300 particles placed at random, all medians measured in this run.
+// about 300 particles placed at random (DENSITY 2.9; register_bench's counting line draws
+// 1.6, about 170), all medians measured in this run.
 //
-// Usage: crossing_speed_bench [FRAMES [SIZE]]
+// Usage: crossing_speed_bench [FRAMES [SIZE [DENSITY]]]
 
 #include "bench/bench_support.h"
 #include "stream/blob_detection.h"
@@ -26,12 +27,14 @@ int main(int argc, char* argv[])
     const int frames = argc > 1 ? std::atoi(argv[1]) : 12;
     const int size = argc > 2 ? std::atoi(argv[2]) : 1024;
     if (frames < 3 || size < 64) {
-        std::fprintf(stderr, "usage: crossing_speed_bench [FRAMES>=3 [SIZE>=64]]\n");
+        std::fprintf(stderr, "usage: crossing_speed_bench [FRAMES>=3 [SIZE>=64 [DENSITY]]]\n");
         return 2;
     }
     flowgen::FlowSettings settings = bench::DenseFlow(frames, size);
     settings.randomPlacement = true;
     settings.blurSigma = 1.0;
+    if (argc > 3)
+        settings.density = std::atof(argv[3]);
     const flowgen::Flow flow = flowgen::GenerateFlow(settings);
     const std::filesystem::path folder =
         std::filesystem::temp_directory_path() / ("tessel_crossing_speed_" + std::to_string(getpid()));
