@@ -1,12 +1,13 @@
 // Drives the main window through a folder of frames, for screenshots and a quick look
 // at a real display (e.g. under xvfb-run):
-//   tessel-window-tour FOLDER [STOP_FRAME] [HOLD_SECONDS] [STRIP_OFFSET] [distribution]
+//   tessel-window-tour FOLDER [STOP_FRAME] [HOLD_SECONDS] [STRIP_OFFSET] [crossing] [distribution]
 // Answers the folder chooser with FOLDER, steps through every frame with "Next Image",
 // tries the grid sizes, the grid switch and the natural-size toggle on the way, then
 // goes to STOP_FRAME (1-based, default 1) and keeps the window open for HOLD_SECONDS
 // (default 5). With STRIP_OFFSET it first runs "Calculate FoI" to its end and scrolls
-// the strip of frames of interest to that offset; "distribution" then opens "Results >
-// Size distribution" beside the window. Each step prints the frame number, the status
+// the strip to that offset ("crossing": in the mode "Counting > Counting line", whose strip
+// is the mosaic of the bands); "distribution" then opens "Results > Size distribution"
+// beside the window. Each step prints the frame number, the status
 // text and the counters. The tour starts from the default settings and remembers none.
 
 #include "app/mivo_particle_stream_analysis.h"
@@ -22,6 +23,7 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QSlider>
+#include <QStringList>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTextStream>
@@ -74,14 +76,19 @@ int main(int argc, char** argv)
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
     QTextStream out(stdout);
     if (argc < 2) {
-        out << "usage: tessel-window-tour FOLDER [STOP_FRAME] [HOLD_SECONDS] [STRIP_OFFSET] [distribution]\n";
+        out << "usage: tessel-window-tour FOLDER [STOP_FRAME] [HOLD_SECONDS] [STRIP_OFFSET] [crossing] "
+               "[distribution]\n";
         return 2;
     }
     const QString folder = QString::fromLocal8Bit(argv[1]);
     const int stopFrame = argc > 2 ? QString::fromLatin1(argv[2]).toInt() : 1;
     const int holdSeconds = argc > 3 ? QString::fromLatin1(argv[3]).toInt() : 5;
     const int stripOffset = argc > 4 ? QString::fromLatin1(argv[4]).toInt() : -1;
-    const bool distribution = argc > 5 && QString::fromLatin1(argv[5]) == QLatin1String("distribution");
+    QStringList words;
+    for (int i = 5; i < argc; ++i)
+        words << QString::fromLatin1(argv[i]);
+    const bool crossing = words.contains(QLatin1String("crossing"));
+    const bool distribution = words.contains(QLatin1String("distribution"));
 
     CMivoParticleStreamAnalysis window;
     window.move(0, 0);
@@ -138,6 +145,11 @@ int main(int argc, char** argv)
     });
 
     if (stripOffset >= 0) {
+        if (crossing)
+            steps.push_back([&] {
+                trigger("countLineAct");
+                report(QStringLiteral("counting line"));
+            });
         steps.push_back([&] {
             Child<QPushButton>(&window, "btn_proc_runVR")->click();
             report(QStringLiteral("Calculate FoI"));
