@@ -22,14 +22,9 @@ void CMivoParticleStreamAnalysis::slot_btn_proc_RunVR()
     ui->btn_proc_stopVR->setEnabled(true);
     UpdateCalibration();
     // The whole list: the processing range is not applied, nor are the crop margins.
-    RunSettings settings;
-    settings.folder = inputPath;
-    settings.frameNames = imageFiles;
     // The run counts in the mode and with the method the menus show.
-    settings.mode = countingMode;
-    settings.method = segmentationMethod;
-    settings.minArea = ui->tf_setting_minPxl->text().toInt(nullptr, 10);
-    settings.maxArea = ui->tf_setting_maxPxl->text().toInt(nullptr, 10);
+    RunSettings settings = WindowSettings();
+    settings.marginTop = settings.marginBottom = settings.marginLeft = settings.marginRight = 0;
     settings.circularityFilter = registerManager->circularityFilter;
     settings.minCircularity = registerManager->minCircularity;
     settings.pixelSize = calibration->pixelWidth;
