@@ -22,7 +22,9 @@ constexpr int kWideMargin = 6;    // pixels around a candidate that its blur may
 constexpr int kPlaneMargin = 16;  // further pixels whose background fits the local plane
 constexpr double kDefaultBlur = 1.0;
 constexpr size_t kBlurSamples = 16;  // particles the blur is measured on, at most
-constexpr int kBlurSampleMinPixels = 60;
+constexpr size_t kBlurSamplesLeast = 3;
+constexpr int kBlurSampleMinPixels = 60;    // wide enough to show the edge well
+constexpr int kBlurSampleLeastPixels = 12;  // the least, in frames without enough wider ones
 // The frame is smoothed by a 5 x 5 Gaussian of sigma 1 (sampled, so of standard
 // deviation 0.96), which leaves 0.28 of a pixel's noise.
 constexpr double kSmoothSigma = 0.96;
@@ -902,18 +904,26 @@ BackgroundDetection Segment(const cv::Mat& grey, const BackgroundDetectionSettin
                     p.shape = ExplainOutline(p.outline, p.mask, us);
     }
 
-    // The blur, from the widest single particles alone in their roi.
+    // The blur, from the widest single particles alone in their roi. A frame with too few
+    // wide ones measures it on the widest it has: a guess would bias every size (a blur
+    // taken for 1 px on sharp particles of 10 to 50 px shrinks each by about 7 px).
     double sigma = settings.blurSigma;
     if (sigma < 0.0) {
         std::vector<std::pair<int, size_t>> wide;
+        size_t wideEnough = 0;
         for (size_t i = 0; i < regions.size(); ++i) {
             const Region& r = regions[i];
             if (r.atEdge || !r.others.empty() || piecesOf[i].size() != 1 || piecesOf[i][0].shape.ellipses.size() != 1)
                 continue;
             const int pixels = cv::countNonZero(piecesOf[i][0].mask);
-            if (pixels >= kBlurSampleMinPixels)
+            if (pixels >= kBlurSampleLeastPixels)
                 wide.emplace_back(pixels, i);
+            wideEnough += pixels >= kBlurSampleMinPixels;
         }
+        if (wideEnough >= kBlurSamplesLeast)
+            wide.erase(
+                std::remove_if(wide.begin(), wide.end(), [](const auto& w) { return w.first < kBlurSampleMinPixels; }),
+                wide.end());
         std::sort(wide.begin(), wide.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
         std::vector<Observation> samples;
         std::vector<size_t> sampleRegion;
@@ -925,7 +935,7 @@ BackgroundDetection Segment(const cv::Mat& grey, const BackgroundDetectionSettin
                 samples.push_back(o), sampleRegion.push_back(wide[i].second);
         }
         double guess = kDefaultBlur;
-        if (samples.size() >= 3) {
+        if (samples.size() >= kBlurSamplesLeast) {
             std::vector<double> blurs(samples.size());
             for (int pass = 0; pass < 2; ++pass) {
                 for (size_t i = 0; i < samples.size(); ++i)
