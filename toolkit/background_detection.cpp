@@ -697,7 +697,9 @@ double BlurOfWholeParticle(const Region& r, const Observation& o, double lo, dou
 
 // The level that cuts a particle's mask: half its contrast, or lower, down to 0.3 of
 // it, where the darkest pixels as many as its area reach. Blur rounds a small
-// particle's outline inward at half contrast; this keeps its mask at its size.
+// particle's outline inward at half contrast; this keeps its mask at its size. A small
+// particle under a blur wider than itself may not reach 0.3 of its contrast anywhere:
+// its mask is then cut at the outline's share of its own peak, so that it keeps one.
 double MaskLevel(const cv::Mat& dark, const cv::Mat& owner, int id, double area, double contrast)
 {
     // Only the values between the two bounds need ordering: the count above the upper
@@ -706,18 +708,22 @@ double MaskLevel(const cv::Mat& dark, const cv::Mat& owner, int id, double area,
     std::vector<float> band;
     band.reserve(dark.total() / 4);
     size_t owned = 0, above = 0;
+    float peak = 0.0f;
     for (int y = 0; y < dark.rows; ++y) {
         const float* d = dark.ptr<float>(y);
         const int* o = owner.ptr<int>(y);
         for (int x = 0; x < dark.cols; ++x)
             if (o[x] == id) {
                 ++owned;
+                peak = std::max(peak, d[x]);
                 if (d[x] > hi)
                     ++above;
                 else if (d[x] >= lo)
                     band.push_back(d[x]);
             }
     }
+    if (peak <= lo)
+        return kOutlineLevel * peak;
     const size_t n = static_cast<size_t>(std::lround(area));
     if (n < 1 || n > owned || above >= n)
         return hi;
