@@ -24,8 +24,10 @@ constexpr int kPlaneMargin = 16;  // further pixels whose background fits the lo
 constexpr double kDefaultBlur = 1.0;
 constexpr size_t kBlurSamples = 16;  // particles the blur is measured on, at most
 constexpr size_t kBlurSamplesLeast = 3;
-// From this blur on it is measured again on the whole darkness of the first samples.
+// From this blur on, or from this share of the samples' median radius, it is measured
+// again on the whole darkness of the first samples.
 constexpr double kWholeBlurFrom = 2.0;
+constexpr double kWholeBlurPerRadius = 0.3;
 constexpr size_t kWholeBlurSamples = 6;
 constexpr double kWholeBlurTolerance = 0.002;  // of the search's upper end
 constexpr int kBlurSampleMinPixels = 60;       // wide enough to show the edge well
@@ -1003,9 +1005,11 @@ BackgroundDetection Segment(const cv::Mat& grey, const BackgroundDetectionSettin
                 guess = std::max(0.0, blurs[blurs.size() / 2]);
             }
             // A strong blur: the edge model reads it low (by 2 to 10 % at 3 px on
-            // particles of 6 to 9 px radius, more on slim ellipses), and every size
-            // answers to it steeply; the whole particles' darkness reads it true.
-            if (guess >= kWholeBlurFrom) {
+            // particles of 6 to 9 px radius, more on slim ellipses; by 4 % at 2 px on
+            // a radius of 4), and every size answers to it steeply; the whole
+            // particles' darkness reads it true.
+            const double medianRadius = std::sqrt(wide[samples.size() / 2].first / kPi);
+            if (guess >= std::min(kWholeBlurFrom, kWholeBlurPerRadius * medianRadius)) {
                 blurs.resize(std::min(samples.size(), kWholeBlurSamples));
                 for (size_t i = 0; i < blurs.size(); ++i)
                     blurs[i] = BlurOfWholeParticle(regions[sampleRegion[i]], samples[i], 0.9 * guess, 1.3 * guess);
