@@ -33,9 +33,10 @@ inline const std::vector<std::string>& FlowKinds()
 // on flows nobody tuned it to (`--kinds` names them, `--probes` runs them all).
 inline const std::vector<std::string>& ProbeKinds()
 {
-    static const std::vector<std::string> kinds{
-        "slow",       "faint",  "dark ground", "strong noise", "strong blur", "blur+jpeg60", "odd sizes",
-        "very dense", "sparse", "wide shifts", "left wide",    "ellipses",    "wide radius", "tiny"};
+    static const std::vector<std::string> kinds{"slow",        "faint",       "dark ground", "strong noise",
+                                                "strong blur", "blur+jpeg60", "odd sizes",   "very dense",
+                                                "sparse",      "wide shifts", "left wide",   "ellipses",
+                                                "wide radius", "tiny",        "faint+blur",  "tiny+blur"};
     return kinds;
 }
 
@@ -134,6 +135,16 @@ inline FlowCase MakeFlowCase(const std::string& kind, unsigned seed, int frames)
     } else if (kind == "tiny") {
         s.radiusMin = 1.5;
         s.radiusMax = 4.0;
+    } else if (kind == "faint+blur") {
+        s.background = 200;
+        s.greyMin = 120;
+        s.greyMax = 170;
+        s.blurSigma = rng.uniform(1.0, 2.0);
+    } else if (kind == "tiny+blur") {
+        s.radiusMin = 1.5;
+        s.radiusMax = 4.0;
+        s.blurSigma = rng.uniform(1.0, 2.0);
+        s.noise = rng.uniform(3.0, 5.0);
     }
     // The brightest background stays below white, so that the gradient keeps every
     // particle's relative darkness.
