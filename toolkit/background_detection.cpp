@@ -137,11 +137,56 @@ void CandidateRow(const uchar* s, const float* l, int width, uchar* o)
 class CandidateRuns {
 public:
     CandidateRuns(const cv::Mat& smooth, const cv::Mat& grid, double darkness)
+        : CandidateRuns(smooth.size(), [&smooth, scaled = cv::Mat(grid * (1.0 - darkness)),
+                                        limit = std::vector<float>()](int y, uchar* out) mutable {
+            BackgroundRow(scaled, y, smooth.cols, limit);
+            CandidateRow(smooth.ptr<uchar>(y), limit.data(), smooth.cols, out);
+        })
     {
+    }
+
+    // The candidates at `darkness` and, beside them, the regions found at the lower
+    // `faintDarkness` that hold none of them: faint particles are found without the
+    // others growing into their neighbours. Both lie within the runs at the lower
+    // darkness, which alone are looked at again.
+    static CandidateRuns WithFaint(const cv::Mat& smooth, const cv::Mat& grid, double darkness, double faintDarkness)
+    {
+        const CandidateRuns weak(smooth, grid, faintDarkness);
         const cv::Mat scaled = grid * (1.0 - darkness);
         std::vector<float> limit;
-        std::vector<uchar> row(static_cast<size_t>(smooth.cols));
-        const cv::Size size = smooth.size();
+        const auto strongAt = [&](const uchar* s, int x) {
+            return s[x] < std::clamp(static_cast<int>(limit[static_cast<size_t>(x)] + 0.5f), 0, 255);
+        };
+        std::vector<bool> faint(weak.regions.size(), true);
+        for (int y = 0; y < smooth.rows; ++y) {
+            if (weak.rowStart[static_cast<size_t>(y)] == weak.rowStart[static_cast<size_t>(y) + 1])
+                continue;
+            BackgroundRow(scaled, y, smooth.cols, limit);
+            const uchar* s = smooth.ptr<uchar>(y);
+            weak.ForRowLabelled(y, [&](int first, int last, int label) {
+                for (int x = first; x <= last && faint[static_cast<size_t>(label - 1)]; ++x)
+                    if (strongAt(s, x))
+                        faint[static_cast<size_t>(label - 1)] = false;
+            });
+        }
+        return CandidateRuns(smooth.size(), [&](int y, uchar* out) {
+            std::memset(out, 0, static_cast<size_t>(smooth.cols));
+            if (weak.rowStart[static_cast<size_t>(y)] == weak.rowStart[static_cast<size_t>(y) + 1])
+                return;
+            BackgroundRow(scaled, y, smooth.cols, limit);
+            const uchar* s = smooth.ptr<uchar>(y);
+            weak.ForRowLabelled(y, [&](int first, int last, int label) {
+                const bool all = faint[static_cast<size_t>(label - 1)];
+                for (int x = first; x <= last; ++x)
+                    out[x] = all || strongAt(s, x) ? 255 : 0;
+            });
+        });
+    }
+
+private:
+    template <typename Rows> CandidateRuns(cv::Size size, Rows rowsOf)
+    {
+        std::vector<uchar> row(static_cast<size_t>(size.width));
         rowStart.assign(static_cast<size_t>(size.height) + 1, 0);
         std::vector<int> parent;
         const auto root = [&](int i) {
@@ -152,8 +197,7 @@ public:
         for (int y = 0; y < size.height; ++y) {
             rowStart[static_cast<size_t>(y)] = static_cast<int>(runs.size());
             int above = y > 0 ? rowStart[static_cast<size_t>(y - 1)] : rowStart[static_cast<size_t>(y)];
-            BackgroundRow(scaled, y, smooth.cols, limit);
-            CandidateRow(smooth.ptr<uchar>(y), limit.data(), smooth.cols, row.data());
+            rowsOf(y, row.data());
             const uchar* m = row.data();
             for (int x = 0; x < size.width;) {
                 // Eight background pixels at a time.
@@ -203,6 +247,7 @@ public:
         }
     }
 
+public:
     struct Region {
         cv::Rect box;
         int pixels;
@@ -234,8 +279,15 @@ public:
     // Calls f(first, last) for each run of row y, left to right.
     template <typename F> void ForRow(int y, F f) const
     {
+        ForRowLabelled(y, [&](int first, int last, int) { f(first, last); });
+    }
+
+    // The same with each run's region label.
+    template <typename F> void ForRowLabelled(int y, F f) const
+    {
         for (int j = rowStart[static_cast<size_t>(y)]; j < rowStart[static_cast<size_t>(y) + 1]; ++j)
-            f(runs[static_cast<size_t>(j)].first, runs[static_cast<size_t>(j)].last);
+            f(runs[static_cast<size_t>(j)].first, runs[static_cast<size_t>(j)].last,
+              runs[static_cast<size_t>(j)].label);
     }
 
 private:
@@ -872,7 +924,10 @@ BackgroundDetection Segment(const cv::Mat& grey, const BackgroundDetectionSettin
     const cv::Mat grid = BlockBackground(grey);
     cv::Mat smooth;
     cv::GaussianBlur(grey, smooth, cv::Size(5, 5), 1.0);
-    const CandidateRuns runs(smooth, grid, settings.detectionDarkness);
+    const CandidateRuns runs =
+        settings.faintDarkness < settings.detectionDarkness
+            ? CandidateRuns::WithFaint(smooth, grid, settings.detectionDarkness, settings.faintDarkness)
+            : CandidateRuns(smooth, grid, settings.detectionDarkness);
     const NearCandidates excluded(runs, grey.size(), kWideMargin);
 
     // Each region: darkness against the plane of its surrounding background, its pieces
