@@ -24,13 +24,15 @@ struct FlowCase {
 
 inline const std::vector<std::string>& FlowKinds()
 {
-    static const std::vector<std::string> kinds{"large shift", "dense", "jitter+still", "blur+noise", "gradient",
-                                                "small+noise", "jpeg",  "1024 wide",    "leftward",   "mixed"};
+    static const std::vector<std::string> kinds{"large shift", "dense",       "jitter+still", "blur+noise",
+                                                "gradient",    "small+noise", "jpeg",         "1024 wide",
+                                                "leftward",    "mixed",       "tiny",         "strong blur"};
     return kinds;
 }
 
-// Kinds beyond the matrix's: settings outside its ranges, to find where the count breaks
-// on flows nobody tuned it to (`--kinds` names them, `--probes` runs them all).
+// Kinds beyond the first ten of the matrix: settings outside their ranges, to find where
+// the count breaks on flows nobody tuned it to (`--kinds` names them, `--probes` runs
+// them all; "tiny" and "strong blur" joined the matrix once mended).
 inline const std::vector<std::string>& ProbeKinds()
 {
     static const std::vector<std::string> kinds{"slow",        "faint",       "dark ground", "strong noise",
