@@ -18,6 +18,7 @@
 //   --first-seed S     first seed                                        [1]
 //   --frames N         frames per flow                                   [30]
 //   --kinds A,B        only these kinds (names as printed, e.g. "dense") [all]
+//   --probes           the probe kinds beyond the matrix (crossing_flows.h)
 //   --method M         segmentation of the counting line, 1 to 4         [4]
 //   --foi              also count the frames of interest (method 3)
 //   --check            exit 1 when a counting-line count misses the goal
@@ -129,6 +130,8 @@ bool Parse(int argc, char** argv, Options& o)
         const char* v = i + 1 < argc ? argv[i + 1] : nullptr;
         if (a == "--foi") {
             o.foi = true;
+        } else if (a == "--probes") {
+            o.kinds = bench::ProbeKinds();
         } else if (a == "--check") {
             o.check = true;
         } else if (a == "--verbose") {

@@ -24,8 +24,21 @@ struct FlowCase {
 
 inline const std::vector<std::string>& FlowKinds()
 {
-    static const std::vector<std::string> kinds{"large shift", "dense", "jitter+still", "blur+noise", "gradient",
-                                                "small+noise", "jpeg",  "1024 wide",    "leftward",   "mixed"};
+    static const std::vector<std::string> kinds{"large shift", "dense",       "jitter+still", "blur+noise",
+                                                "gradient",    "small+noise", "jpeg",         "1024 wide",
+                                                "leftward",    "mixed",       "tiny",         "strong blur"};
+    return kinds;
+}
+
+// Kinds beyond the first ten of the matrix: settings outside their ranges, to find where
+// the count breaks on flows nobody tuned it to (`--kinds` names them, `--probes` runs
+// them all; "tiny" and "strong blur" joined the matrix once mended).
+inline const std::vector<std::string>& ProbeKinds()
+{
+    static const std::vector<std::string> kinds{"slow",        "faint",       "dark ground", "strong noise",
+                                                "strong blur", "blur+jpeg60", "odd sizes",   "very dense",
+                                                "sparse",      "wide shifts", "left wide",   "ellipses",
+                                                "wide radius", "tiny",        "faint+blur",  "tiny+blur"};
     return kinds;
 }
 
@@ -88,11 +101,62 @@ inline FlowCase MakeFlowCase(const std::string& kind, unsigned seed, int frames)
         jitter = 0.3;
         still = 0.1;
         shift = rng.uniform(100, 260);
+    } else if (kind == "slow") {
+        shift = rng.uniform(3, 31);  // every particle seen in many frames
+    } else if (kind == "faint") {
+        s.background = 200;
+        s.greyMin = 120;
+        s.greyMax = 170;
+    } else if (kind == "dark ground") {
+        s.background = 120;
+        s.greyMin = 20;
+        s.greyMax = 70;
+    } else if (kind == "strong noise") {
+        s.noise = rng.uniform(8.0, 12.0);
+    } else if (kind == "strong blur") {
+        s.blurSigma = rng.uniform(2.5, 3.0);
+    } else if (kind == "blur+jpeg60") {
+        c.format = "jpg";
+        s.jpegQuality = 60;
+        s.blurSigma = rng.uniform(1.0, 2.0);
+    } else if (kind == "odd sizes") {
+        static const int sizes[3][2] = {{800, 600}, {1280, 360}, {333, 500}};
+        const int k = rng.uniform(0, 3);
+        s.width = sizes[k][0];
+        s.height = sizes[k][1];
+        shift = static_cast<int>(rng.uniform(0.15, 0.4) * s.width);
+    } else if (kind == "very dense") {
+        s.density = rng.uniform(4.0, 6.0);
+    } else if (kind == "sparse") {
+        s.density = 0.2;  // a few particles a frame, some frames without any
+    } else if (kind == "ellipses") {
+        s.ellipseShare = 1.0;
+    } else if (kind == "wide radius") {
+        s.radiusMin = 2.0;
+        s.radiusMax = 14.0;
+    } else if (kind == "tiny") {
+        s.radiusMin = 1.5;
+        s.radiusMax = 4.0;
+    } else if (kind == "faint+blur") {
+        s.background = 200;
+        s.greyMin = 120;
+        s.greyMax = 170;
+        s.blurSigma = rng.uniform(1.0, 2.0);
+    } else if (kind == "tiny+blur") {
+        s.radiusMin = 1.5;
+        s.radiusMax = 4.0;
+        s.blurSigma = rng.uniform(1.0, 2.0);
+        s.noise = rng.uniform(3.0, 5.0);
     }
     // The brightest background stays below white, so that the gradient keeps every
     // particle's relative darkness.
     s.background = std::min(s.background, static_cast<int>(240.0 / (1.0 + 0.5 * s.gradient)));
-    s.shifts = flowgen::JitteredShifts(frames, shift, jitter, still, seed);
+    if (kind == "wide shifts" || kind == "left wide") {
+        s.rightToLeft = kind == "left wide";
+        s.shifts = flowgen::RandomShifts(frames, 0, 280, 0.3, seed);
+    } else {
+        s.shifts = flowgen::JitteredShifts(frames, shift, jitter, still, seed);
+    }
     return c;
 }
 

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <limits>
 #include <vector>
 
 namespace {
@@ -22,7 +23,15 @@ constexpr int kWideMargin = 6;    // pixels around a candidate that its blur may
 constexpr int kPlaneMargin = 16;  // further pixels whose background fits the local plane
 constexpr double kDefaultBlur = 1.0;
 constexpr size_t kBlurSamples = 16;  // particles the blur is measured on, at most
-constexpr int kBlurSampleMinPixels = 60;
+constexpr size_t kBlurSamplesLeast = 3;
+// From this blur on, or from this share of the samples' median radius, it is measured
+// again on the whole darkness of the first samples.
+constexpr double kWholeBlurFrom = 2.0;
+constexpr double kWholeBlurPerRadius = 0.3;
+constexpr size_t kWholeBlurSamples = 6;
+constexpr double kWholeBlurTolerance = 0.002;  // of the search's upper end
+constexpr int kBlurSampleMinPixels = 60;       // wide enough to show the edge well
+constexpr int kBlurSampleLeastPixels = 12;     // the least, in frames without enough wider ones
 // The frame is smoothed by a 5 x 5 Gaussian of sigma 1 (sampled, so of standard
 // deviation 0.96), which leaves 0.28 of a pixel's noise.
 constexpr double kSmoothSigma = 0.96;
@@ -128,11 +137,56 @@ void CandidateRow(const uchar* s, const float* l, int width, uchar* o)
 class CandidateRuns {
 public:
     CandidateRuns(const cv::Mat& smooth, const cv::Mat& grid, double darkness)
+        : CandidateRuns(smooth.size(), [&smooth, scaled = cv::Mat(grid * (1.0 - darkness)),
+                                        limit = std::vector<float>()](int y, uchar* out) mutable {
+            BackgroundRow(scaled, y, smooth.cols, limit);
+            CandidateRow(smooth.ptr<uchar>(y), limit.data(), smooth.cols, out);
+        })
     {
+    }
+
+    // The candidates at `darkness` and, beside them, the regions found at the lower
+    // `faintDarkness` that hold none of them: faint particles are found without the
+    // others growing into their neighbours. Both lie within the runs at the lower
+    // darkness, which alone are looked at again.
+    static CandidateRuns WithFaint(const cv::Mat& smooth, const cv::Mat& grid, double darkness, double faintDarkness)
+    {
+        const CandidateRuns weak(smooth, grid, faintDarkness);
         const cv::Mat scaled = grid * (1.0 - darkness);
         std::vector<float> limit;
-        std::vector<uchar> row(static_cast<size_t>(smooth.cols));
-        const cv::Size size = smooth.size();
+        const auto strongAt = [&](const uchar* s, int x) {
+            return s[x] < std::clamp(static_cast<int>(limit[static_cast<size_t>(x)] + 0.5f), 0, 255);
+        };
+        std::vector<bool> faint(weak.regions.size(), true);
+        for (int y = 0; y < smooth.rows; ++y) {
+            if (weak.rowStart[static_cast<size_t>(y)] == weak.rowStart[static_cast<size_t>(y) + 1])
+                continue;
+            BackgroundRow(scaled, y, smooth.cols, limit);
+            const uchar* s = smooth.ptr<uchar>(y);
+            weak.ForRowLabelled(y, [&](int first, int last, int label) {
+                for (int x = first; x <= last && faint[static_cast<size_t>(label - 1)]; ++x)
+                    if (strongAt(s, x))
+                        faint[static_cast<size_t>(label - 1)] = false;
+            });
+        }
+        return CandidateRuns(smooth.size(), [&](int y, uchar* out) {
+            std::memset(out, 0, static_cast<size_t>(smooth.cols));
+            if (weak.rowStart[static_cast<size_t>(y)] == weak.rowStart[static_cast<size_t>(y) + 1])
+                return;
+            BackgroundRow(scaled, y, smooth.cols, limit);
+            const uchar* s = smooth.ptr<uchar>(y);
+            weak.ForRowLabelled(y, [&](int first, int last, int label) {
+                const bool all = faint[static_cast<size_t>(label - 1)];
+                for (int x = first; x <= last; ++x)
+                    out[x] = all || strongAt(s, x) ? 255 : 0;
+            });
+        });
+    }
+
+private:
+    template <typename Rows> CandidateRuns(cv::Size size, Rows rowsOf)
+    {
+        std::vector<uchar> row(static_cast<size_t>(size.width));
         rowStart.assign(static_cast<size_t>(size.height) + 1, 0);
         std::vector<int> parent;
         const auto root = [&](int i) {
@@ -143,8 +197,7 @@ public:
         for (int y = 0; y < size.height; ++y) {
             rowStart[static_cast<size_t>(y)] = static_cast<int>(runs.size());
             int above = y > 0 ? rowStart[static_cast<size_t>(y - 1)] : rowStart[static_cast<size_t>(y)];
-            BackgroundRow(scaled, y, smooth.cols, limit);
-            CandidateRow(smooth.ptr<uchar>(y), limit.data(), smooth.cols, row.data());
+            rowsOf(y, row.data());
             const uchar* m = row.data();
             for (int x = 0; x < size.width;) {
                 // Eight background pixels at a time.
@@ -194,6 +247,7 @@ public:
         }
     }
 
+public:
     struct Region {
         cv::Rect box;
         int pixels;
@@ -225,8 +279,15 @@ public:
     // Calls f(first, last) for each run of row y, left to right.
     template <typename F> void ForRow(int y, F f) const
     {
+        ForRowLabelled(y, [&](int first, int last, int) { f(first, last); });
+    }
+
+    // The same with each run's region label.
+    template <typename F> void ForRowLabelled(int y, F f) const
+    {
         for (int j = rowStart[static_cast<size_t>(y)]; j < rowStart[static_cast<size_t>(y) + 1]; ++j)
-            f(runs[static_cast<size_t>(j)].first, runs[static_cast<size_t>(j)].last);
+            f(runs[static_cast<size_t>(j)].first, runs[static_cast<size_t>(j)].last,
+              runs[static_cast<size_t>(j)].label);
     }
 
 private:
@@ -640,9 +701,59 @@ double BlurOfParticle(const Region& r, const Observation& o, double guess)
     return sigma;
 }
 
+// Blur of a single particle from all of its darkness: the ellipse its weighted sums give
+// at a trial blur, drawn (each pixel covered by its share) and blurred by that blur,
+// against the darkness the particle shows; the trial that fits best, searched within
+// [lo, hi]. Exact where the edge model's expansion in blur x curvature fails, when the
+// blur comes near the radius of the particles' outline; it costs a blurred drawing of
+// the particle per trial.
+double BlurOfWholeParticle(const Region& r, const Observation& o, double lo, double hi)
+{
+    cv::Mat model(r.roi.size(), CV_32F);
+    const auto misfit = [&](double blur) {
+        const BlurredEllipse be = EllipseFromWeightedSums(o.sums, blur);
+        if (be.area <= 0.0)
+            return std::numeric_limits<double>::max();
+        Ellipse e;
+        e.centre = o.centre;
+        e.a = std::sqrt(be.area / (kPi * be.ratio));
+        e.b = e.a * be.ratio;
+        e.angle = o.angle;
+        const EllipseDistance distance(e);
+        for (int y = 0; y < model.rows; ++y) {
+            float* m = model.ptr<float>(y);
+            for (int x = 0; x < model.cols; ++x)
+                m[x] = static_cast<float>(std::clamp(0.5 - distance(cv::Point2d(x, y)), 0.0, 1.0));
+        }
+        cv::GaussianBlur(model, model, cv::Size(0, 0), blur, blur, cv::BORDER_REPLICATE);
+        // The contrast that fits best, and what is left unexplained.
+        double dm = 0.0, mm = 0.0, dd = 0.0;
+        for (int y = 0; y < model.rows; ++y) {
+            const float* d = r.dark.ptr<float>(y);
+            const float* m = model.ptr<float>(y);
+            for (int x = 0; x < model.cols; ++x)
+                dm += d[x] * m[x], mm += m[x] * m[x], dd += d[x] * d[x];
+        }
+        return mm > 0.0 ? dd - dm * dm / mm : std::numeric_limits<double>::max();
+    };
+    // Golden-section search: the misfit has one minimum near the true blur.
+    const double golden = 0.5 * (std::sqrt(5.0) - 1.0);
+    double a = lo, b = hi, c = b - golden * (b - a), d = a + golden * (b - a);
+    double fc = misfit(c), fd = misfit(d);
+    while (b - a > kWholeBlurTolerance * hi) {
+        if (fc < fd)
+            b = d, d = c, fd = fc, c = b - golden * (b - a), fc = misfit(c);
+        else
+            a = c, c = d, fc = fd, d = a + golden * (b - a), fd = misfit(d);
+    }
+    return 0.5 * (a + b);
+}
+
 // The level that cuts a particle's mask: half its contrast, or lower, down to 0.3 of
 // it, where the darkest pixels as many as its area reach. Blur rounds a small
-// particle's outline inward at half contrast; this keeps its mask at its size.
+// particle's outline inward at half contrast; this keeps its mask at its size. A small
+// particle under a blur wider than itself may not reach 0.3 of its contrast anywhere:
+// its mask is then cut at the outline's share of its own peak, so that it keeps one.
 double MaskLevel(const cv::Mat& dark, const cv::Mat& owner, int id, double area, double contrast)
 {
     // Only the values between the two bounds need ordering: the count above the upper
@@ -651,18 +762,22 @@ double MaskLevel(const cv::Mat& dark, const cv::Mat& owner, int id, double area,
     std::vector<float> band;
     band.reserve(dark.total() / 4);
     size_t owned = 0, above = 0;
+    float peak = 0.0f;
     for (int y = 0; y < dark.rows; ++y) {
         const float* d = dark.ptr<float>(y);
         const int* o = owner.ptr<int>(y);
         for (int x = 0; x < dark.cols; ++x)
             if (o[x] == id) {
                 ++owned;
+                peak = std::max(peak, d[x]);
                 if (d[x] > hi)
                     ++above;
                 else if (d[x] >= lo)
                     band.push_back(d[x]);
             }
     }
+    if (peak <= lo)
+        return kOutlineLevel * peak;
     const size_t n = static_cast<size_t>(std::lround(area));
     if (n < 1 || n > owned || above >= n)
         return hi;
@@ -809,7 +924,10 @@ BackgroundDetection Segment(const cv::Mat& grey, const BackgroundDetectionSettin
     const cv::Mat grid = BlockBackground(grey);
     cv::Mat smooth;
     cv::GaussianBlur(grey, smooth, cv::Size(5, 5), 1.0);
-    const CandidateRuns runs(smooth, grid, settings.detectionDarkness);
+    const CandidateRuns runs =
+        settings.faintDarkness < settings.detectionDarkness
+            ? CandidateRuns::WithFaint(smooth, grid, settings.detectionDarkness, settings.faintDarkness)
+            : CandidateRuns(smooth, grid, settings.detectionDarkness);
     const NearCandidates excluded(runs, grey.size(), kWideMargin);
 
     // Each region: darkness against the plane of its surrounding background, its pieces
@@ -902,18 +1020,26 @@ BackgroundDetection Segment(const cv::Mat& grey, const BackgroundDetectionSettin
                     p.shape = ExplainOutline(p.outline, p.mask, us);
     }
 
-    // The blur, from the widest single particles alone in their roi.
+    // The blur, from the widest single particles alone in their roi. A frame with too few
+    // wide ones measures it on the widest it has: a guess would bias every size (a blur
+    // taken for 1 px on sharp particles of 10 to 50 px shrinks each by about 7 px).
     double sigma = settings.blurSigma;
     if (sigma < 0.0) {
         std::vector<std::pair<int, size_t>> wide;
+        size_t wideEnough = 0;
         for (size_t i = 0; i < regions.size(); ++i) {
             const Region& r = regions[i];
             if (r.atEdge || !r.others.empty() || piecesOf[i].size() != 1 || piecesOf[i][0].shape.ellipses.size() != 1)
                 continue;
             const int pixels = cv::countNonZero(piecesOf[i][0].mask);
-            if (pixels >= kBlurSampleMinPixels)
+            if (pixels >= kBlurSampleLeastPixels)
                 wide.emplace_back(pixels, i);
+            wideEnough += pixels >= kBlurSampleMinPixels;
         }
+        if (wideEnough >= kBlurSamplesLeast)
+            wide.erase(
+                std::remove_if(wide.begin(), wide.end(), [](const auto& w) { return w.first < kBlurSampleMinPixels; }),
+                wide.end());
         std::sort(wide.begin(), wide.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
         std::vector<Observation> samples;
         std::vector<size_t> sampleRegion;
@@ -925,13 +1051,25 @@ BackgroundDetection Segment(const cv::Mat& grey, const BackgroundDetectionSettin
                 samples.push_back(o), sampleRegion.push_back(wide[i].second);
         }
         double guess = kDefaultBlur;
-        if (samples.size() >= 3) {
+        if (samples.size() >= kBlurSamplesLeast) {
             std::vector<double> blurs(samples.size());
             for (int pass = 0; pass < 2; ++pass) {
                 for (size_t i = 0; i < samples.size(); ++i)
                     blurs[i] = BlurOfParticle(regions[sampleRegion[i]], samples[i], guess);
                 std::nth_element(blurs.begin(), blurs.begin() + blurs.size() / 2, blurs.end());
                 guess = std::max(0.0, blurs[blurs.size() / 2]);
+            }
+            // A strong blur: the edge model reads it low (by 2 to 10 % at 3 px on
+            // particles of 6 to 9 px radius, more on slim ellipses; by 4 % at 2 px on
+            // a radius of 4), and every size answers to it steeply; the whole
+            // particles' darkness reads it true.
+            const double medianRadius = std::sqrt(wide[samples.size() / 2].first / kPi);
+            if (guess >= std::min(kWholeBlurFrom, kWholeBlurPerRadius * medianRadius)) {
+                blurs.resize(std::min(samples.size(), kWholeBlurSamples));
+                for (size_t i = 0; i < blurs.size(); ++i)
+                    blurs[i] = BlurOfWholeParticle(regions[sampleRegion[i]], samples[i], 0.9 * guess, 1.3 * guess);
+                std::nth_element(blurs.begin(), blurs.begin() + blurs.size() / 2, blurs.end());
+                guess = blurs[blurs.size() / 2];
             }
             result.blurParticles = static_cast<int>(samples.size());
         }

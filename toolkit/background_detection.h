@@ -25,6 +25,10 @@ struct BackgroundDetectionSettings {
     // particle candidate; particles are found at half of their own contrast, so this
     // only has to clear the noise.
     double detectionDarkness = 0.12;
+    // Particles whose darkness never reaches it (faint ones, small ones under a strong
+    // blur) are candidates from this darkness on, as long as they stand apart from the
+    // others; those are not grown by it, so that neighbours do not run together.
+    double faintDarkness = 0.08;
     // Blur of the frame (Gaussian standard deviation, pixels); negative: measured on
     // the frame's larger single particles.
     double blurSigma = -1.0;
