@@ -44,6 +44,8 @@ constexpr double kInclusionExcess = 0.025;
 constexpr double kInclusionChi2 = 40.0;
 constexpr double kInclusionContrast = 0.03;
 constexpr double kInclusionPixels = 6.0;
+// Variance of a pixel's box along one axis: what a drawing by pixel shares carries.
+constexpr double kPixelBoxVariance = 1.0 / 12.0;
 // Outlines are cut at this share of a region's peak darkness: half, a little less so
 // that a lighter particle merged with a darker one keeps more of its own outline.
 constexpr double kOutlineLevel = 0.45;
@@ -725,7 +727,12 @@ double BlurOfWholeParticle(const Region& r, const Observation& o, double lo, dou
             for (int x = 0; x < model.cols; ++x)
                 m[x] = static_cast<float>(std::clamp(0.5 - distance(cv::Point2d(x, y)), 0.0, 1.0));
         }
-        cv::GaussianBlur(model, model, cv::Size(0, 0), blur, blur, cv::BORDER_REPLICATE);
+        // The drawing's pixel shares already carry a pixel's box; the blur the sizes
+        // take is that of a sharp outline sampled at pixel centres, so only the rest
+        // of it is added (counting the box as blur read 1.5 px as 1.475 on particles
+        // of radius 1.5 to 4, which made them about half a pixel too large).
+        const double rest = std::sqrt(std::max(blur * blur - kPixelBoxVariance, 0.01));
+        cv::GaussianBlur(model, model, cv::Size(0, 0), rest, rest, cv::BORDER_REPLICATE);
         // The contrast that fits best, and what is left unexplained.
         double dm = 0.0, mm = 0.0, dd = 0.0;
         for (int y = 0; y < model.rows; ++y) {
