@@ -50,10 +50,10 @@ void CCrossingCounting::Begin(CRunContext& run)
 
 StepReport CCrossingCounting::Step(CRunContext& run)
 {
-    const int frames = run.Stream().frameCount;
     const int index = taken++;
+    const std::any found = run.frames.Next(index);
+    const int frames = run.Stream().frameCount;  // a recording cut short ends earlier
     if (method == kMethodFrameDiff) {
-        run.frames.Next(index);
         const cv::Mat grey = run.Stream().ReadRunFrame(index).grey;
         if (grey.empty())
             run.NoteUnreadable(index);
@@ -64,7 +64,6 @@ StepReport CCrossingCounting::Step(CRunContext& run)
             AddDifferenceFrame(run, index, cv::Mat());
     } else {
         // Detected on the workers; nothing came back for a frame that could not be read.
-        const std::any found = run.frames.Next(index);
         if (found.has_value())
             Add(run, index, std::any_cast<const ParticleBlobs&>(found));
         else

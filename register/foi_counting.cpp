@@ -46,9 +46,17 @@ StepReport CFoiCounting::MeasureStep(CRunContext& run)
 {
     CVideoStream& stream = run.Stream();
     RunResult& result = run.result;
-    const int frames = stream.frameCount;
     const int measured = cursor + 1;
     run.frames.Next(measured);
+    // A recording cut short ends here: its frames are the sequence.
+    const int frames = stream.frameCount;
+    StepReport report;
+    report.status = ProgressText("[Process] Building Full Image ... (", std::min(measured, frames) * 100 / frames);
+    if (measured >= frames) {
+        phase = RunPhase::CountingFrames;
+        cursor = 0;
+        return report;
+    }
     bool read = true;
     ShiftOutcome outcome = ShiftOutcome::Measured;
     const int tx = stream.MeasureTransition(measured, &read, &outcome).dx;
@@ -57,14 +65,14 @@ StepReport CFoiCounting::MeasureStep(CRunContext& run)
     // Taken as 0 all the same; the user is told how many after the run.
     if (outcome != ShiftOutcome::Measured)
         ++result.unmeasuredShifts;
+    if (outcome == ShiftOutcome::ChangedWithoutShift)
+        ++result.changedWithoutShift;
 
     const FoiChoice choice = ChooseFrameOfInterest(result.accumulatedShift, tx, result.frameWidth, measured);
     if (choice.selected >= 0)
         result.selectedFrames.push_back(choice.selected);
     result.accumulatedShift = choice.accumulatedShift;
     CountEarly(run, measured);
-    StepReport report;
-    report.status = ProgressText("[Process] Building Full Image ... (", (cursor + 1) * 100 / frames);
     cursor += 1;
     if (cursor + 1 >= frames) {
         phase = RunPhase::CountingFrames;

@@ -48,6 +48,7 @@ bool CRunEngine::Start(const RunSettings& runSettings)
     }
     result.frameWidth = frames->Stream().frameWidth;
     result.frameHeight = frames->Stream().frameHeight;
+    result.sampleDepth = frames->Stream().Depth();
     mode = std::move(counting);
     mode->Begin(*context);
     return true;
@@ -63,9 +64,20 @@ StepReport CRunEngine::Step()
     return report;
 }
 
+void CRunEngine::NoteReading()
+{
+    result.faintFrames = frames->FaintFrames();
+    const int gave = frames->Stream().frameCount;
+    if (gave < result.frameCount) {
+        result.framesDeclared = result.frameCount;
+        result.frameCount = gave;
+    }
+}
+
 void CRunEngine::Finish()
 {
     frames->Stop();
+    NoteReading();
     ParticleClassRules rules;
     rules.circularityFilter = settings.circularityFilter;
     rules.minCircularity = settings.minCircularity;
@@ -86,8 +98,10 @@ void CRunEngine::Cancel()
 {
     if (frames)
         frames->Stop();
-    if (Running())
+    if (Running()) {
+        NoteReading();
         result.end = RunEnd::Cancelled;
+    }
 }
 
 RunResult CRunEngine::RunToEnd(const RunSettings& runSettings, const Progress& progress,

@@ -53,6 +53,8 @@ public:
 
 private:
     void Finish();
+    // What the frames' reading found: faint frames, a recording's early end.
+    void NoteReading();
 
     RunSettings settings;
     RunResult result;

@@ -13,7 +13,10 @@ constexpr int kAheadPerThread = 2;
 
 CRunFrames::CRunFrames(const RunSettings& settings)
 {
-    stream.SetFolder(settings.folder.toStdString());
+    if (settings.sequenceKind == SequenceKind::Folder)
+        stream.SetFolder(settings.folder.toStdString());
+    else
+        stream.SetRecording(settings.folder.toStdString(), settings.sequenceKind);
     stream.minArea = settings.minArea;
     stream.maxArea = settings.maxArea;
     stream.marginTop = settings.marginTop;
@@ -37,10 +40,14 @@ bool CRunFrames::Begin(int keptFrames, int threads, CFrameSource::Analysis frame
     stream.SetRecentFrameCapacity(std::max(keptFrames, 1));
     if (stream.frameCount <= 0 || !stream.PrepareFirstFrame())
         return false;
+    const SampleDepth depth = stream.Depth();
+    if (UsesLittleOfRange(depth.firstFrameLargest, depth.bits))
+        faintFrames.push_back(0);
     // The workers read the frame list only, which stays as it is from here on.
     const CVideoStream* frames = &stream;
-    source = std::make_unique<CFrameSource>([frames](int index) { return frames->DecodeFrame(index); }, analysis, 1,
-                                            stream.frameCount, threads, kAheadPerThread * std::max(threads, 1));
+    source = std::make_unique<CFrameSource>([frames] { return frames->MakeDecoder(); }, analysis, 1,
+                                            stream.frameCount, threads, kAheadPerThread * std::max(threads, 1),
+                                            stream.DecodesInOrder());
     // Meanwhile the workers decode the next frames.
     if (analysis)
         firstAnalysis = analysis(0, stream.ReadFrame(0));
@@ -50,13 +57,20 @@ bool CRunFrames::Begin(int keptFrames, int threads, CFrameSource::Analysis frame
 
 std::any CRunFrames::Next(int index)
 {
-    if (index == 0)
-        return firstAnalysis;
-    if (!source)
-        return std::any();
-    DecodedFrame frame = source->Take(index);
-    stream.KeepFrame(index, frame.grey);
-    return std::move(frame.analysis);
+    std::any found;
+    if (index == 0) {
+        found = firstAnalysis;
+    } else if (source) {
+        DecodedFrame frame = source->Take(index);
+        stream.KeepFrame(index, frame.read.grey);
+        if (frame.read.faint)
+            faintFrames.push_back(index);
+        found = std::move(frame.analysis);
+    }
+    // A recording's early end is known by the time the frame before it is taken
+    // (video_file.h): the steps then see the frames it holds.
+    stream.frameCount = std::min(stream.frameCount, stream.ReadableFrames());
+    return found;
 }
 
 void CRunFrames::Stop()

@@ -6,6 +6,7 @@
 
 #include <any>
 #include <memory>
+#include <vector>
 
 // The frames of one run: its own stream (frame list, frame size, prepared previous
 // frame, particle settings), fed by a frame source that decodes the next frames on
@@ -25,6 +26,9 @@ public:
     // Frames are taken in increasing order, frame 0 included.
     std::any Next(int index);
 
+    // Frames taken so far whose samples use less than 1/16 of the depth's range, ascending.
+    const std::vector<int>& FaintFrames() const { return faintFrames; }
+
     // Ends the decoding; nothing is read by the workers after it returns.
     void Stop();
 
@@ -36,4 +40,5 @@ private:
     std::unique_ptr<CFrameSource> source;
     CFrameSource::Analysis analysis;
     std::any firstAnalysis;
+    std::vector<int> faintFrames;
 };

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "stream/frame_reader.h"
+#include "stream/recording.h"
 #include "toolkit/segmentation.h"
 
 #include <QString>
@@ -24,8 +25,8 @@ constexpr int kDefaultDecodeThreads = 2;
 
 // Everything one run needs, taken as one value: the run reads nothing else.
 struct RunSettings {
-    QString folder;
-    QStringList frameNames;  // file names in the folder, in processing order
+    QString folder;          // the folder of the frames, or the recording file
+    QStringList frameNames;  // file names in the folder, in processing order; a recording's frames' names
     int method = kMethodFrameDiff;
     int minArea = 10;  // area bounds in pixels
     int maxArea = 900;
@@ -39,4 +40,5 @@ struct RunSettings {
     long long framePixelLimit = kDefaultFramePixelLimit;  // frames of more pixels are refused
     CountingMode mode = CountingMode::FramesOfInterest;
     int decodeThreads = kDefaultDecodeThreads;  // 0: every frame is decoded by the step itself
+    SequenceKind sequenceKind = SequenceKind::Folder;  // a folder's files, a stack's pages, a video's frames
 };

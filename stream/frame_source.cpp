@@ -3,16 +3,20 @@
 #include <algorithm>
 #include <utility>
 
-CFrameSource::CFrameSource(Decoder decode, Analysis analyse, int first, int frames, int threads, int window)
-    : decoder(std::move(decode))
-    , analysis(std::move(analyse))
+CFrameSource::CFrameSource(const DecoderFactory& makeDecoder, Analysis analyse, int first, int frames, int threads,
+                           int window, bool decodeInOrder)
+    : analysis(std::move(analyse))
     , frameCount(frames)
     , ahead(std::max(window, 1))
+    , inOrder(decodeInOrder)
     , nextToDecode(first)
     , nextToTake(first)
 {
+    const int count = inOrder ? 1 : std::max(threads, 1);
+    for (int k = 0; k < count; ++k)
+        decoders.push_back(makeDecoder());
     for (int t = 0; t < threads; ++t)
-        workers.emplace_back(&CFrameSource::Work, this);
+        workers.emplace_back(&CFrameSource::Work, this, t);
 }
 
 CFrameSource::~CFrameSource()
@@ -20,20 +24,22 @@ CFrameSource::~CFrameSource()
     Stop();
 }
 
-DecodedFrame CFrameSource::Decode(int index) const
+DecodedFrame CFrameSource::Decode(Decoder& decoder, int index) const
 {
     DecodedFrame frame;
     frame.index = index;
-    frame.grey = decoder(index);
-    if (analysis && !frame.grey.empty())
-        frame.analysis = analysis(index, frame.grey);
+    frame.read = decoder(index);
+    if (analysis && !frame.read.grey.empty())
+        frame.analysis = analysis(index, frame.read.grey);
     return frame;
 }
 
-void CFrameSource::Work()
+void CFrameSource::Work(int worker)
 {
+    Decoder& decoder = decoders[inOrder ? 0 : static_cast<size_t>(worker)];
     for (;;) {
         int index = 0;
+        DecodedFrame frame;
         {
             std::unique_lock<std::mutex> lock(mutex);
             // A frame is claimed only within `ahead` of the one the run takes next.
@@ -43,8 +49,26 @@ void CFrameSource::Work()
                 return;
             index = std::max(nextToDecode, nextToTake);
             nextToDecode = index + 1;
+            const long long claim = claims++;
+            if (inOrder) {
+                changed.wait(lock, [this, claim] { return stopping || decodeTurn == claim; });
+                if (stopping)
+                    return;
+            }
         }
-        DecodedFrame frame = Decode(index);
+        if (inOrder) {
+            frame.index = index;
+            frame.read = decoder(index);
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                ++decodeTurn;
+            }
+            changed.notify_all();
+            if (analysis && !frame.read.grey.empty())
+                frame.analysis = analysis(index, frame.read.grey);
+        } else {
+            frame = Decode(decoder, index);
+        }
         std::lock_guard<std::mutex> lock(mutex);
         // Dropped when the run has moved past it or stopped meanwhile.
         if (!stopping && index >= nextToTake)
@@ -63,7 +87,7 @@ DecodedFrame CFrameSource::Take(int index)
         if (stopping || index < nextToTake)
             return none;
         nextToTake = index + 1;
-        return Decode(index);
+        return Decode(decoders.front(), index);
     }
     std::unique_lock<std::mutex> lock(mutex);
     if (stopping || index < nextToTake)

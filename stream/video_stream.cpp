@@ -3,6 +3,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
+#include <climits>
 #include <utility>
 
 CVideoStream::CVideoStream()
@@ -27,12 +28,24 @@ void CVideoStream::Reset()
     marginRight = 0;
     framePixelLimit = kDefaultFramePixelLimit;
     recentFrames.clear();
+    kind = SequenceKind::Folder;
+    recordingReader.reset();
+    recordingEnd = std::make_shared<std::atomic<int>>(INT_MAX);
+    depth = SampleDepth();
+    depthSought = false;
 }
 
 void CVideoStream::SetFolder(std::string folder)
 {
     Reset();
     folderPath = std::move(folder);
+}
+
+void CVideoStream::SetRecording(std::string path, SequenceKind recordingKind)
+{
+    Reset();
+    folderPath = std::move(path);
+    kind = recordingKind;
 }
 
 void CVideoStream::AddFrame(std::string name)
@@ -50,7 +63,37 @@ std::string CVideoStream::FramePath(int index) const
 {
     if (!HasFrame(index))
         return std::string();
+    if (IsRecording())
+        return folderPath;
     return folderPath + "/" + frameNames[static_cast<size_t>(index)];
+}
+
+int CVideoStream::ReadableFrames() const
+{
+    return std::min(static_cast<int>(frameNames.size()), recordingEnd->load());
+}
+
+SampleDepth CVideoStream::Depth() const
+{
+    if (!depthSought && HasFrame(0)) {
+        depthSought = true;
+        FrameReadLimits limits;
+        limits.pixelLimit = framePixelLimit;
+        const FrameRead first = ReadFromSequence(0, limits);
+        if (first.status == FrameReadStatus::Read)
+            depth = first.depth;
+    }
+    return depth;
+}
+
+FrameRead CVideoStream::ReadFromSequence(int index, const FrameReadLimits& limits) const
+{
+    if (!IsRecording())
+        return ReadGreyFrame(FramePath(index), limits);
+    if (!recordingReader)
+        recordingReader = std::make_unique<CRecordingReader>(folderPath, kind, static_cast<int>(frameNames.size()),
+                                                             recordingEnd);
+    return recordingReader->Read(index, limits);
 }
 
 std::string CVideoStream::FrameName(int index) const
@@ -90,6 +133,7 @@ FrameReadLimits CVideoStream::RunFrameLimits() const
     FrameReadLimits limits;
     limits.expectedSize = cv::Size(frameWidth, frameHeight);
     limits.pixelLimit = framePixelLimit;
+    limits.depth = Depth();
     return limits;
 }
 
@@ -104,7 +148,7 @@ FrameRead CVideoStream::ReadWithLimits(int index, const FrameReadLimits& limits)
         read.size = read.grey.size();
         return read;
     }
-    read = ReadGreyFrame(FramePath(index), limits);
+    read = ReadFromSequence(index, limits);
     Remember(index, read.grey);
     if (!read.grey.empty())
         read.grey = read.grey.clone();
@@ -120,14 +164,20 @@ cv::Mat CVideoStream::ReadFrame(int index) const
 {
     FrameReadLimits limits;
     limits.pixelLimit = framePixelLimit;
+    limits.depth = Depth();
     return ReadWithLimits(index, limits).grey;
 }
 
-cv::Mat CVideoStream::DecodeFrame(int index) const
+CFrameSource::Decoder CVideoStream::MakeDecoder() const
 {
-    if (!HasFrame(index))
-        return cv::Mat();
-    return ReadGreyFrame(FramePath(index), RunFrameLimits()).grey;
+    const FrameReadLimits limits = RunFrameLimits();
+    const int frames = static_cast<int>(frameNames.size());
+    if (!IsRecording())
+        return [this, limits, frames](int index) {
+            return index >= 0 && index < frames ? ReadGreyFrame(FramePath(index), limits) : FrameRead();
+        };
+    auto reader = std::make_shared<CRecordingReader>(folderPath, kind, frames, recordingEnd);
+    return [reader, limits](int index) { return reader->Read(index, limits); };
 }
 
 void CVideoStream::KeepFrame(int index, const cv::Mat& grey) const
@@ -160,10 +210,16 @@ void CVideoStream::PrepareFrame(cv::Mat& grey) const
 
 bool CVideoStream::PrepareFirstFrame()
 {
-    // Frame 0 sets the run's size, so it is read at any size within the pixel limit.
+    // Frame 0 sets the run's size and depth, so it is read at any size within the pixel
+    // limit and at its own depth.
     frameHeight = 0;
     frameWidth = 0;
-    cv::Mat grey = ReadFrame(0);
+    FrameReadLimits limits;
+    limits.pixelLimit = framePixelLimit;
+    const FrameRead first = HasFrame(0) ? ReadFromSequence(0, limits) : FrameRead();
+    depthSought = true;
+    depth = first.status == FrameReadStatus::Read ? first.depth : SampleDepth();
+    cv::Mat grey = first.grey;
     if (grey.empty()) {
         previousFrame.release();
         return false;

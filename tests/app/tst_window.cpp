@@ -240,16 +240,27 @@ void TestWindow::badInputs_data()
 
     BadInput in;
     row("good flow", in);
-    in.make = [this](const QString& folder) {  // as colour and as 16-bit files: the same greys
+    in.make = [this](const QString& folder) {  // as 16-bit grey and colour files: the same greys
         CopyFlow(folder);
         for (int t = 0; t < 12; ++t) {
             const std::string path = (folder + "/" + names[t]).toStdString();
             cv::Mat grey = cv::imread(path, cv::IMREAD_GRAYSCALE), file;
-            t % 2 ? grey.convertTo(file, CV_16U, 257.0) : cv::merge(std::vector<cv::Mat>{grey, grey, grey}, file);
+            grey.convertTo(file, CV_16U, 257.0);
+            if (t % 2) cv::merge(std::vector<cv::Mat>{file, file, file}, file);
             cv::imwrite(path, file);
         }
     };
-    row("colour and 16-bit frames", in);
+    row("16-bit grey and colour frames", in);
+    in = {};
+    // One sample width a sequence: a 16-bit frame among 8-bit ones is left out, not guessed at.
+    in.messages = unreadable(names[5], oneLost);
+    in.loaded = afterLoading([=](const QString& folder) {
+        const std::string path = (folder + at(5)).toStdString();
+        cv::Mat file;
+        cv::imread(path, cv::IMREAD_GRAYSCALE).convertTo(file, CV_16U, 257.0);
+        cv::imwrite(path, file);
+    });
+    row("a 16-bit frame among 8-bit ones", in);
     in = {};
     in.folder = "Flüsse und Größen";
     in.make = [this](const QString& folder) { CopyFlow(folder, "Bild ä,"); };

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "stream/frame_reader.h"
+#include "stream/video_file.h"
+
+#include <memory>
+#include <string>
+
+class CTiffStack;
+
+// A sequence of frames: the image files of a folder, or one recording file holding every
+// frame, a multi-page TIFF (a stack) or a video.
+enum class SequenceKind { Folder, Stack, Video };
+
+// What a recording file is, found by its content: a TIFF of any number of pages is a
+// stack; any other file FFmpeg opens is a video.
+struct RecordingProbe {
+    SequenceKind kind = SequenceKind::Video;
+    FrameReadStatus status = FrameReadStatus::Missing;  // Read when it opened
+    int frameCount = 0;  // pages of a stack, the declared frames of a video
+};
+
+RecordingProbe ProbeRecording(const std::string& path);
+
+// Why a recording could not be opened: "missing", "can not open", "not a regular file",
+// "empty file", "not a TIFF stack or a video file".
+std::string RecordingProbeReason(const RecordingProbe& probe);
+
+// The frames of one recording for one thread at a time: pages of a stack in any order,
+// frames of a video best in increasing order (video_file.h).
+class CRecordingReader {
+public:
+    // `frameCount`: what the probe found; `end`: shared by the readers of one sequence.
+    CRecordingReader(const std::string& path, SequenceKind kind, int frameCount, RecordingEnd end);
+    ~CRecordingReader();
+    CRecordingReader(const CRecordingReader&) = delete;
+    CRecordingReader& operator=(const CRecordingReader&) = delete;
+
+    FrameRead Read(int index, const FrameReadLimits& limits);
+
+private:
+    std::unique_ptr<CTiffStack> stack;
+    std::unique_ptr<CVideoFile> video;
+};
