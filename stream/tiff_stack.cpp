@@ -207,10 +207,17 @@ CTiffStack::~CTiffStack()
 
 int CTiffStack::PageCount()
 {
-    // The chain is walked once: a page read later finds its directory by number.
-    if (pages < 0)
-        pages = handle != nullptr ? int(TIFFNumberOfDirectories(handle)) : 0;
-    return pages;
+    // The chain is walked once, noting where each directory starts: a page is then
+    // found at once, where finding it by number walks the chain from the start.
+    if (!walked && handle != nullptr) {
+        walked = true;
+        if (TIFFSetDirectory(handle, 0)) {
+            do
+                offsets.push_back(TIFFCurrentDirOffset(handle));
+            while (offsets.size() < std::size_t(INT32_MAX) && TIFFReadDirectory(handle));
+        }
+    }
+    return int(offsets.size());
 }
 
 FrameRead CTiffStack::ReadPage(int index, const FrameReadLimits& limits)
@@ -226,13 +233,13 @@ FrameRead CTiffStack::ReadPage(int index, const FrameReadLimits& limits)
         return read;
     }
     failed = false;
-    // The next page is the next directory of the chain; others are looked up.
-    const bool next = int(TIFFCurrentDirectory(handle)) + 1 == index;
-    const bool found = int(TIFFCurrentDirectory(handle)) == index ||
-                       (next ? TIFFReadDirectory(handle) : TIFFSetDirectory(handle, tdir_t(index)));
-    if (!found || failed) {
+    if (TIFFCurrentDirOffset(handle) != offsets[std::size_t(index)] &&
+        !TIFFSetSubDirectory(handle, offsets[std::size_t(index)])) {
         read.status = FrameReadStatus::Corrupt;
-        TIFFSetDirectory(handle, 0);  // a known place for the next page
+        return read;
+    }
+    if (failed) {
+        read.status = FrameReadStatus::Corrupt;
         return read;
     }
     return Decode(limits);

@@ -2,7 +2,9 @@
 
 #include "stream/frame_reader.h"
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 struct tiff;
 
@@ -39,6 +41,7 @@ private:
     tiff* handle = nullptr;
     FrameReadStatus openStatus = FrameReadStatus::Missing;
     long long fileBytes = 0;
-    int pages = -1;       // counted on first use
+    bool walked = false;                  // the chain of directories was walked
+    std::vector<std::uint64_t> offsets;   // where each page's directory starts
     bool failed = false;  // libtiff reported an error since it was last cleared
 };
