@@ -9,6 +9,7 @@
 #include "register/frame_listing.h"
 #include "register/mivo_register_manager.h"
 #include "register/motion_warnings.h"
+#include "register/reading_texts.h"
 #include "ui_mivo_particle_stream_analysis.h"
 
 #include <QProgressBar>
@@ -93,8 +94,15 @@ QStringList CMivoParticleStreamAnalysis::RunLosses() const
     const int lines = registerManager->lostLogLines - lostLogLinesBeforeRun;
     if (lines > 0)
         lost << FormText("Can not write log_KOV.txt: %1 log lines lost").arg(lines);
+    // A recording that ends early, frames nearly black at the run's depth, motions not
+    // measured: said by the texts tessel-count uses.
+    const RunResult& result = finishedRun->result;
+    for (const QString& text : {RecordingCutShortText(finishedRun->settings, result),
+                                FaintFramesText(finishedRun->settings, result)})
+        if (!text.isEmpty())
+            lost << text;
     lost << UnmeasuredMotionTexts(registerManager->countingMode, registerManager->unmeasuredShifts,
-                                  registerManager->flowBreaks, registerManager->stream->frameCount);
+                                  registerManager->flowBreaks, result.frameCount, result.changedWithoutShift);
     return lost;
 }
 
@@ -136,6 +144,7 @@ void CMivoParticleStreamAnalysis::RecountFoI()
     basis.source = CountSource::Run;
     basis.settings = RecountSettings(finishedRun->settings, WindowSettings());
     basis.framesCounted = result.frameCount - int(result.unreadableFrames.size());
+    basis.bitDepth = result.sampleDepth.bits;
     basis.countedAt = result.finishedAt;
     ShowCountBasis(basis);
 }
@@ -170,7 +179,7 @@ void CMivoParticleStreamAnalysis::slot_btn_proc_coutingOne()
     registerManager->countInRange = 0;
     registerManager->building = true;
     registerManager->frameParticles.clear();
-    registerManager->StartSequence(inputPath);
+    registerManager->StartSequence(inputPath, sequenceKind);
     SetStreamAreaBounds();
     for (const QString& name : imageFiles)
         registerManager->stream->AddFrame(name.toStdString());

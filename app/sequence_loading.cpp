@@ -9,6 +9,7 @@
 
 #include <QDebug>
 #include <QFileDialog>
+#include <QFileInfo>
 
 #include <opencv2/core.hpp>
 
@@ -18,6 +19,20 @@ void CMivoParticleStreamAnalysis::slot_file_openInputFolder()
         ShowStatus(FormText("[IDLE]"));
         return;
     }
+    OpenInput();
+}
+
+void CMivoParticleStreamAnalysis::slot_file_openRecording()
+{
+    if (!ChooseRecording()) {
+        ShowStatus(FormText("[IDLE]"));
+        return;
+    }
+    OpenInput();
+}
+
+void CMivoParticleStreamAnalysis::OpenInput()
+{
     // A run of the previous folder ends here; its steps would go on reading that folder.
     registerManager->timer->stop();
     ShowRunStopped();
@@ -62,6 +77,19 @@ bool CMivoParticleStreamAnalysis::ChooseInputFolder()
     return true;
 }
 
+bool CMivoParticleStreamAnalysis::ChooseRecording()
+{
+    const QString file = QFileDialog::getOpenFileName(
+        this, FormText("Choose a recording"), lastFolder,
+        FormText("Recordings (*.tif *.tiff *.avi *.mp4 *.mkv *.mov);;All files (*)"));
+    if (file.isEmpty())
+        return false;
+    inputPath = file;
+    lastFolder = QFileInfo(file).path();
+    qDebug().noquote() << QStringLiteral("Input Path : ") + inputPath;
+    return true;
+}
+
 QDir::SortFlags CMivoParticleStreamAnalysis::SortFlagsFromCombos(int sortIndex, int orderIndex) const
 {
     return FrameSortFlags(ui->cb_video_sortby->itemData(sortIndex).toString(),
@@ -71,11 +99,8 @@ QDir::SortFlags CMivoParticleStreamAnalysis::SortFlagsFromCombos(int sortIndex, 
 bool CMivoParticleStreamAnalysis::LoadSequence(QDir::SortFlags flags)
 {
     const bool ok = ListImageFiles(flags);
-    if (!ok) {
-        // How many were found and that six are needed, when there are some.
-        ShowStatus(TooFewFramesText(int(imageFiles.size())));
+    if (!ok)
         return false;
-    }
     ReadFirstImageSize();
     // The slider's slot may show a frame here when a sequence was loaded before.
     ui->sld_view_FrameSlider->setRange(1, int(imageFiles.size()));
@@ -85,7 +110,7 @@ bool CMivoParticleStreamAnalysis::LoadSequence(QDir::SortFlags flags)
     // Files named like frames that the listing leaves out (names it cannot hold, links
     // that lead nowhere, pipes); the count of images would otherwise disagree with the
     // folder without a word.
-    const std::vector<SkippedFrameFile> skipped = SkippedFrameFiles(inputPath);
+    const std::vector<SkippedFrameFile>& skipped = listedLeftOut;
     if (skipped.size() == 1)
         ShowStatus(FormText("[WARNING] Left out %1 (%2)").arg(skipped.front().name, skipped.front().Reason()));
     else if (skipped.size() > 1)
@@ -101,12 +126,26 @@ bool CMivoParticleStreamAnalysis::ListImageFiles(QDir::SortFlags flags)
         ShowStatus(FormText("[ERRO] input path is null"));
         return false;
     }
-    imageFiles = ListFrameFiles(inputPath, flags);
-    sequenceFrames->SetFolder(inputPath.toStdString());
+    // A folder's files in the boxes' order, or a recording's frames in their own.
+    SequenceListing listing = ListSequence(inputPath, flags);
+    imageFiles = listing.frameNames;
+    listedLeftOut = std::move(listing.leftOut);
+    sequenceKind = listing.kind;
+    if (sequenceKind == SequenceKind::Folder)
+        sequenceFrames->SetFolder(inputPath.toStdString());
+    else
+        sequenceFrames->SetRecording(inputPath.toStdString(), sequenceKind);
     for (const QString& name : imageFiles)
         sequenceFrames->AddFrame(name.toStdString());
     ui->tf_video_NumImages->setText(QString::number(imageFiles.size()));
-    return imageFiles.size() >= kMinimumFrameCount;
+    const bool ordered = sequenceKind == SequenceKind::Folder;
+    ui->cb_video_sortby->setEnabled(ordered);
+    ui->cb_video_order->setEnabled(ordered);
+    // How many were found and that six are needed, when there are some; why a
+    // recording cannot be read.
+    if (!listing.error.isEmpty())
+        ShowStatus(listing.error);
+    return listing.error.isEmpty();
 }
 
 void CMivoParticleStreamAnalysis::ReadFirstImageSize()

@@ -1,5 +1,7 @@
 #include "register/frame_listing.h"
 
+#include "stream/recording.h"
+
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
@@ -133,6 +135,13 @@ QStringList UndecodableFrameFiles(const QString& folder)
 QString RecordingFrameName(int index, const QString& path)
 {
     return QStringLiteral("frame %1 of %2").arg(index).arg(QFileInfo(path).fileName());
+}
+
+QString FramePictureName(int index, const QString& frameName, bool recording)
+{
+    if (recording)
+        return QStringLiteral("%1.png").arg(index, 6, 10, QLatin1Char('0'));
+    return QString::number(index) + QLatin1Char('_') + frameName;
 }
 
 namespace {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "stream/recording.h"
+#include "stream/sequence_kind.h"
 
 #include <QDir>
 #include <QString>
@@ -79,3 +79,8 @@ SequenceListing ListSequence(const QString& path, QDir::SortFlags flags);
 // How frame `index` (0-based) of the recording `path` is named in messages and
 // tables: "frame 17 of stack.tif".
 QString RecordingFrameName(int index, const QString& path);
+
+// What an exported picture of frame `index` is called after its "pos_" or "res_": the
+// index and the frame's file name for a folder ("17_frame_0017.png"), the index alone,
+// six digits, as PNG for a recording ("000017.png").
+QString FramePictureName(int index, const QString& frameName, bool recording);

@@ -48,9 +48,10 @@ public:
     // Clears the result of the last run. A run in progress is stopped: its steps
     // would otherwise go on filling the emptied register.
     void ResetRegister();
-    // A new, empty stream for the folder; the caller then sets its area bounds and
-    // adds the frames. Stops a run in progress, which would read the new stream.
-    void StartSequence(QString folder);
+    // A new, empty stream for the folder (or the recording file, with its kind); the
+    // caller then sets its area bounds and adds the frames. Stops a run in progress,
+    // which would read the new stream.
+    void StartSequence(QString folder, SequenceKind kind = SequenceKind::Folder);
     // Starts a run of the engine over the stream's frames with the stream's area
     // bounds and margins and the register's method and filter, registers frame 0 as
     // the first frame of interest and starts the timer. False, with an "[ERRO] ..."

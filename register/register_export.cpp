@@ -4,6 +4,7 @@
 // that counted particles, each with the particles it counted.
 
 #include "register/bgr_image.h"
+#include "register/frame_listing.h"
 #include "register/mivo_register_manager.h"
 #include "register/output_paths.h"
 
@@ -74,7 +75,7 @@ QStringList CMivoRegisterManager::ExportFramesOfInterest(QString targetFolder)
     for (int position = 0; position < selected; ++position) {
         const int index = selectedFrames[static_cast<size_t>(position)];
         const QString suffix =
-            QString::number(index) + QLatin1Char('_') + QString::fromStdString(stream->FrameName(index));
+            FramePictureName(index, QString::fromStdString(stream->FrameName(index)), stream->IsRecording());
         const QString posPath = targetFolder + QStringLiteral("/pos_") + suffix;
         const QString resPath = targetFolder + QStringLiteral("/res_") + suffix;
         cv::Mat grey = stream->ReadFrame(index);

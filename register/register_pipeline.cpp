@@ -47,20 +47,24 @@ void CMivoRegisterManager::ResetRegister()
     sweptBands.clear();
 }
 
-void CMivoRegisterManager::StartSequence(QString folder)
+void CMivoRegisterManager::StartSequence(QString folder, SequenceKind kind)
 {
     StopProcessing();
     folderPath = std::move(folder);
     stream = std::make_unique<CVideoStream>();
     cursor = 0;
     building = true;
-    stream->SetFolder(folderPath.toStdString());
+    if (kind == SequenceKind::Folder)
+        stream->SetFolder(folderPath.toStdString());
+    else
+        stream->SetRecording(folderPath.toStdString(), kind);
 }
 
 RunSettings CMivoRegisterManager::CurrentSettings() const
 {
     RunSettings settings;
     settings.folder = folderPath;
+    settings.sequenceKind = stream->Kind();
     for (const std::string& name : stream->frameNames)
         settings.frameNames << QString::fromStdString(name);
     settings.method = segmentationMethod;
@@ -79,7 +83,7 @@ RunSettings CMivoRegisterManager::CurrentSettings() const
 
 void CMivoRegisterManager::SetUpStream(const RunSettings& settings)
 {
-    StartSequence(settings.folder);
+    StartSequence(settings.folder, settings.sequenceKind);
     stream->minArea = settings.minArea;
     stream->maxArea = settings.maxArea;
     stream->marginTop = settings.marginTop;

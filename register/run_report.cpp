@@ -1,6 +1,7 @@
 #include "register/run_report.h"
 
 #include "register/particle_class.h"
+#include "register/reading_texts.h"
 #include "register/size_statistics.h"
 
 #include <QJsonArray>
@@ -159,6 +160,8 @@ QString RunReportJson(const RunSettings& settings, const RunResult& result)
     };
     if (settings.mode == CountingMode::CountingLine)
         fields << QStringLiteral("\"flow_direction\":") + JsonText(DirectionKey(result.flowDirection));
+    fields << QStringLiteral("\"bit_depth\":") +
+                  JsonText(result.sampleDepth.bits > 0 ? QJsonValue(result.sampleDepth.bits) : QJsonValue());
     return QLatin1Char('{') + fields.join(QLatin1Char(',')) + QLatin1Char('}');
 }
 
@@ -176,7 +179,9 @@ QString RunReportText(const RunSettings& settings, const RunResult& result)
     const QString finished = FinishedAt(result);
 
     QStringList lines;
-    lines << QStringLiteral("Folder:             %1").arg(settings.folder)
+    lines << QString::fromLatin1(settings.sequenceKind == SequenceKind::Folder ? "Folder:             %1"
+                                                                               : "Recording:          %1")
+                 .arg(settings.folder)
           << QStringLiteral("Mode:               %1").arg(ModeName(settings.mode))
           << QStringLiteral("Method:             %1 (%2)").arg(settings.method).arg(MethodName(settings.method))
           << QStringLiteral("Frames:             %1 (%2 x %3)")
@@ -205,7 +210,8 @@ QString RunReportText(const RunSettings& settings, const RunResult& result)
     if (settings.circularityFilter)
         lines << QStringLiteral("Circularity filter: %1").arg(settings.minCircularity);
     lines << QStringLiteral("Pixel size:         %1 um").arg(settings.pixelSize)
-          << QStringLiteral("Sizes:              %1").arg(sizes);
+          << QStringLiteral("Sizes:              %1").arg(sizes)
+          << QStringLiteral("Bit depth:          %1").arg(SampleDepthText(result.sampleDepth));
     if (!finished.isEmpty())
         lines << QStringLiteral("Finished:           %1").arg(finished);
     return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');

@@ -1,16 +1,13 @@
 #pragma once
 
 #include "stream/frame_reader.h"
+#include "stream/sequence_kind.h"
 #include "stream/video_file.h"
 
 #include <memory>
 #include <string>
 
 class CTiffStack;
-
-// A sequence of frames: the image files of a folder, or one recording file holding every
-// frame, a multi-page TIFF (a stack) or a video.
-enum class SequenceKind { Folder, Stack, Video };
 
 // What a recording file is, found by its content: a TIFF of any number of pages is a
 // stack; any other file FFmpeg opens is a video.

@@ -4,6 +4,7 @@
 #include "tests/dialogs/particle_image.h"
 #include "tests/folder_snapshot.h"
 #include "tests/hostile_files.h"
+#include "tools/flowgen/recording_writer.h"
 
 #include "dialogs/crop_dialog.h"
 #include "dialogs/size_distribution_dialog.h"
@@ -164,6 +165,7 @@ private slots:
     void badInputs_data();
     void badInputs();
     void commandsOnOneFolder();
+    void recordingsAsSequences();
     void manualCalibrationTakesTheRange();
     void resultsFollowTheCount();
     void settingsOutliveTheWindow();
@@ -601,6 +603,34 @@ void TestWindow::badInputs()
     QCOMPARE(input(), before);
     // A bomb decoded where only its header should have been read takes 1 GiB; a row needs tens of MiB.
     if (!kAddressSanitizer) QCOMPARE_LT(ResidentKiB("VmHWM:") - residentBefore, 512 << 10);
+}
+
+// "Open Recording..." takes a stack or a video as the sequence: the input field names the
+// file, the frames are its pages or frames, the sort boxes do not apply, and the counts are
+// the folder's. "Count Current" reads the recording's frame as the viewer shows it.
+void TestWindow::recordingsAsSequences()
+{
+    QVERIFY(QDir().mkpath(Case("")) && QDir::setCurrent(Case("")));
+    const QString stack = Case("flow.tif"), video = Case("flow.mkv");
+    QVERIFY(flowgen::WriteStack(flow, stack.toStdString(), nullptr));
+    QVERIFY(flowgen::WriteVideo(flow, video.toStdString(), nullptr));
+    Window w;
+    for (const QString& recording : {stack, video}) {
+        AnswerFileDialog(recording);
+        Child<QAction>(&w, "file_openRecordingAct")->trigger();
+        QCOMPARE(FieldText(w, "tf_video_InputPath"), recording);
+        QCOMPARE(FieldText(w, "tf_video_NumImages"), "12");
+        QVERIFY(!Child<QComboBox>(&w, "cb_video_sortby")->isEnabled());
+        QVERIFY(!Child<QComboBox>(&w, "cb_video_order")->isEnabled());
+        QVERIFY(Run(w));
+        QCOMPARE(Counters(w), reference.Counters());
+        QCOMPARE(StatusText(w), "[IDLE] >> Counting all frames of interesting");
+        Child<QSlider>(&w, "sld_view_FrameSlider")->setValue(6);
+        Button(w, "btn_proc_countOne")->click();
+        QCOMPARE(StatusText(w), "[IDLE] >> Counting current frame");
+    }
+    OpenFolder(w, work.filePath("flow"));
+    QVERIFY(Child<QComboBox>(&w, "cb_video_sortby")->isEnabled() && Child<QComboBox>(&w, "cb_video_order")->isEnabled());
 }
 
 void TestWindow::commandsOnOneFolder()

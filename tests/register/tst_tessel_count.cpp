@@ -6,6 +6,7 @@
 #include "stream/blob_detection.h"
 #include "tests/folder_snapshot.h"
 #include "tests/hostile_files.h"
+#include "tools/flowgen/recording_writer.h"
 
 #include <QImage>
 #include <QJsonArray>
@@ -193,6 +194,8 @@ private slots:
     void severalFolders();
     void badInputs_data();
     void badInputs();
+    void recordings();
+    void depthsAndFaintFlows();
 
 private:
     WrittenFlow flow, small;  // 30 and 12 frames
@@ -244,7 +247,7 @@ void TestTesselCount::summaryAndTable()
     QCOMPARE(keys.join(' '), "mode frames frame_width frame_height selected_frames accumulated_shift count_in_range "
                              "count_greater count_smaller particles unreadable_frames unmeasured_shifts folder method "
                              "min_px max_px pixel_size_um circularity frames_counted finished_at size_stats counted "
-                             "d10_um d50_um d90_um mean_ecd_um mean_area_um2");
+                             "d10_um d50_um d90_um mean_ecd_um mean_area_um2 bit_depth");
     QCOMPARE(json, QJsonObject({{"mode", "foi"},
                                 {"frames", 30},
                                 {"frame_width", 640},
@@ -263,7 +266,8 @@ void TestTesselCount::summaryAndTable()
                                 {"max_px", 100},
                                 {"pixel_size_um", 1.5},
                                 {"circularity", QJsonValue::Null},
-                                {"frames_counted", 30}}));
+                                {"frames_counted", 30},
+                                {"bit_depth", 8}}));
     const Outcome o = Count({"--order", "desc", "--pixel-size", "2", "--min-px", "30", "--max-px", "120",
                              "--circularity", "0.85", "--csv", "options.csv", flow.Folder()},
                             work.path());
@@ -291,7 +295,8 @@ void TestTesselCount::summaryAndTable()
                        "# Single:           %2 (30 to 120 px)\n# Bigger:           %3\n# Smaller:          %4\n"
                        "Particle records:   %5\nUnreadable frames:  none\nUnmeasured shifts:  0 of 29\n"
                        "Circularity filter: 0.85\nPixel size:         2 um\n"
-                       "Sizes:              %6 counted; ECD D10 %7, D50 %8, D90 %9, mean %10 um; mean area %11 um2\n")
+                       "Sizes:              %6 counted; ECD D10 %7, D50 %8, D90 %9, mean %10 um; mean area %11 um2\n"
+                       "Bit depth:          8\n")
             .arg(flow.Folder())
             .arg(classes["single"])
             .arg(classes["bigger"])
@@ -766,6 +771,93 @@ void TestTesselCount::badInputs()
     }
     QCOMPARE(Snapshot(input), before);  // the counted folder as it was
     if (in.check) in.check(o);
+}
+
+// A stack and a lossless video of a folder count as the folder does, in both modes; their
+// frames are named by their index in the table and the pictures. A video cut short is
+// counted as far as it can be read (exit 3); a file that is no recording is refused, and
+// so is an output that would replace the recording.
+void TestTesselCount::recordings()
+{
+    QTemporaryDir dir;
+    const QString stack = dir.filePath("small.tif"), video = dir.filePath("small.avi"), cut = dir.filePath("cut.avi");
+    QVERIFY(flowgen::WriteStack(small.flow, stack.toStdString(), nullptr));
+    QVERIFY(flowgen::WriteVideo(small.flow, video.toStdString(), nullptr));
+    const auto withoutFolder = [](QJsonObject json) {
+        json.remove("folder");
+        return json;
+    };
+    for (const QString& recording : {stack, video}) {
+        const Outcome foi = Count({"--json", "--csv", "rows.csv", "--export", "figures", recording}, dir.path());
+        QCOMPARE(foi.exitCode, 0);
+        QCOMPARE(withoutFolder(foi.json), withoutFolder(smallRun.json));
+        QCOMPARE(foi.json["folder"].toString(), recording);
+        QCOMPARE(withoutFolder(Count({"--json", "--mode", "crossing", recording}, dir.path()).json),
+                 withoutFolder(smallCrossing));
+        const QString name = QFileInfo(recording).fileName();
+        const QStringList rows = ReadText(dir.filePath("rows.csv")).split('\n', Qt::SkipEmptyParts).mid(1);
+        QVERIFY(!rows.isEmpty());
+        for (const QString& row : rows)
+            QCOMPARE(row.section(',', 1, 1), QStringLiteral("frame %1 of %2").arg(row.section(',', 0, 0), name));
+        QStringList pictures;
+        for (const QJsonValue& index : foi.json["selected_frames"].toArray())
+            for (const char* kind : {"pos_", "res_"}) pictures << QString::asprintf("%s%06d.png", kind, index.toInt());
+        pictures.sort();
+        QCOMPARE(QDir(dir.filePath("figures")).entryList(QDir::Files, QDir::Name), pictures);
+        QVERIFY(QDir(dir.filePath("figures")).removeRecursively());
+    }
+    QVERIFY(Truncate(video, 0.6) && QFile::rename(video, cut));
+    const Outcome shortened = Count({"--json", cut}, dir.path());
+    QCOMPARE(shortened.exitCode, 3);
+    const int read = shortened.json["frames"].toInt();
+    QVERIFY2(read >= 4 && read < 9, qPrintable(shortened.err));
+    QVERIFY2(shortened.err.contains(QStringLiteral("[WARNING] cut.avi could not be read past frame %1; %2 of its 12 "
+                                                   "frames were counted\n")
+                                        .arg(read - 1)
+                                        .arg(read)),
+             qPrintable(shortened.err));
+    QFile text(dir.filePath("notes.avi"));
+    QVERIFY(text.open(QIODevice::WriteOnly) && text.write("not a video") > 0);
+    text.close();
+    const Outcome notes = Count({text.fileName()}, dir.path());
+    QCOMPARE(notes.exitCode, 1);
+    QCOMPARE(notes.err, "[ERRO] Can not read recording notes.avi (not a TIFF stack or a video file)\n");
+    const Outcome over = Count({"--csv", stack, stack}, dir.path());
+    QCOMPARE(over.exitCode, 2);
+    QVERIFY(over.err.startsWith(QStringLiteral("tessel-count: --csv %1 would replace the recording %1.").arg(stack)));
+}
+
+// 12-bit frames report their depth; a flow too faint for the shift measure, and a frame
+// nearly black at the run's depth, are warned about without changing the exit status.
+void TestTesselCount::depthsAndFaintFlows()
+{
+    QTemporaryDir deep, faint, dark;
+    for (int t = 0; t < 12; ++t) {
+        const cv::Mat grey = cv::imread(small.Path(t), cv::IMREAD_GRAYSCALE);
+        cv::Mat twelve;
+        grey.convertTo(twelve, CV_16U, 16.0);
+        QVERIFY(cv::imwrite(deep.filePath(small.names[t]).toStdString(), twelve));
+        QVERIFY(cv::imwrite(faint.filePath(small.names[t]).toStdString(), cv::Mat(grey / 16 + 100)));
+        QVERIFY(cv::imwrite(dark.filePath(small.names[t]).toStdString(), t == 7 ? cv::Mat(grey / 40) : grey));
+    }
+    const Outcome twelveBits = Count({"--json", deep.path()}, deep.path());
+    QCOMPARE(twelveBits.exitCode, 0);
+    QCOMPARE(twelveBits.json["bit_depth"].toInt(), 12);
+    QCOMPARE(twelveBits.json["count_in_range"], smallRun.json["count_in_range"]);
+    QVERIFY(Count({deep.path()}, deep.path())
+                .out.contains(QRegularExpression("\\nBit depth:          12 \\(frame 0's largest sample \\d+\\)\\n")));
+    const Outcome dim = Count({"--json", faint.path()}, faint.path());
+    QCOMPARE(dim.exitCode, 0);
+    QCOMPARE(dim.json["unmeasured_shifts"].toInt(), 11);
+    QVERIFY2(dim.err.contains("[WARNING] 11 frames differ from the frame before but no shift was measured; they were "
+                              "taken as still, and parts of the flow may not be counted (too faint a flow?)\n") &&
+                 !dim.err.contains("frame shifts could not be measured"),
+             qPrintable(dim.err));
+    const Outcome black = Count({"--json", dark.path()}, dark.path());
+    QCOMPARE(black.exitCode, 0);
+    QVERIFY2(black.err.contains("[WARNING] 1 frame uses less than 1/16 of the 8-bit range (frame_0007.png): nearly "
+                                "black at that depth, its particles may go uncounted\n"),
+             qPrintable(black.err));
 }
 
 QTEST_GUILESS_MAIN(TestTesselCount)

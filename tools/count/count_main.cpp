@@ -1,5 +1,5 @@
-// tessel-count: the register's count of a folder of frames without the window, for
-// scripts and batch work. Same listing and the same run engine as the window's
+// tessel-count: the register's count of a folder of frames (or of a recording: a TIFF
+// stack, a video) without the window, for scripts and batch work. Same listing and the same run engine as the window's
 // "Calculate FoI" in either counting mode, run to its end at once, with the same
 // end-of-run recount; several folders one after the other.
 
@@ -79,21 +79,21 @@ int CountFolder(const CountOptions& options, int index)
 {
     const QString folder = QDir::cleanPath(options.folders[index]);
     const FolderOutputs outputs = OutputsOf(options, index);
+    // A folder of frames, or a recording file (a stack, a video).
     const QFileInfo folderInfo(folder);
-    if (!folderInfo.isDir() || !folderInfo.isReadable()) {
+    if (!folderInfo.exists() || (folderInfo.isDir() && !folderInfo.isReadable())) {
         PrintError(QStringLiteral("[ERRO] Can not read folder ") + folder);
         return kFailed;
     }
-    const QStringList names = ListFrameFiles(folder, FrameSortFlags(options.sortKey, options.order));
-    // What the listing left out, as it stood when the frames were listed.
-    const std::vector<SkippedFrameFile> skipped = SkippedFrameFiles(folder);
-    if (names.size() < kMinimumFrameCount) {
-        PrintError(TooFewFramesText(static_cast<int>(names.size())));
+    const SequenceListing listing = ListSequence(folder, FrameSortFlags(options.sortKey, options.order));
+    if (!listing.error.isEmpty()) {
+        PrintError(listing.error);
         return kFailed;
     }
     RunSettings settings;
     settings.folder = folder;
-    settings.frameNames = names;
+    settings.frameNames = listing.frameNames;
+    settings.sequenceKind = listing.kind;
     settings.mode = options.mode;
     settings.method = options.method;
     settings.minArea = options.minPixels;
@@ -133,14 +133,14 @@ int CountFolder(const CountOptions& options, int index)
     }
     complete = WriteDistribution(outputs, settings, result, reg.ClassRules()) && complete;
     QStringList warnings;
-    for (const SkippedFrameFile& file : skipped)
+    for (const SkippedFrameFile& file : listing.leftOut)
         warnings << QStringLiteral("[WARNING] Left out %1 (%2)").arg(file.name, file.Reason());
-    warnings << LeftOutWarnings(result, *reg.stream);
+    warnings << LeftOutWarnings(settings, result, *reg.stream);
     for (const QString& warning : warnings)
         PrintError(warning);
-    // Nothing was left out for this: the count is complete as far as the program can
+    // Nothing was left out for these: the count is complete as far as the program can
     // tell, so the exit status stays as it is; the user is warned all the same.
-    for (const QString& warning : UnmeasuredMotionWarnings(result, options.mode))
+    for (const QString& warning : UnmeasuredMotionWarnings(result, options.mode) + FaintFrameWarnings(settings, result))
         PrintError(warning);
 
     // Text summaries of several folders are set apart by an empty line.

@@ -56,7 +56,9 @@ ParseResult ParseCountOptions(const QStringList& arguments, CountOptions& option
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Counts the particles of a folder of frames the way the window's \"Calculate FoI\" does,\n"
-                       "and reports the counts within, above and below the area range. Two modes:\n"
+                       "and reports the counts within, above and below the area range. A recording (a\n"
+                       "multi-page TIFF, a video: AVI, MP4, MKV, ...) is counted as a folder of its frames;\n"
+                       "--sort and --order do not apply to it. Two modes:\n"
                        "foi selects the frames of interest, counts their particles and the new strip of\n"
                        "the last frame; crossing follows every particle from frame to frame and counts\n"
                        "it once, where it crosses a line across the middle of the flow, sized where it\n"
@@ -120,8 +122,9 @@ ParseResult ParseCountOptions(const QStringList& arguments, CountOptions& option
                                             QStringLiteral("N"));
     parser.addOptions({help, mode, method, minPx, maxPx, pixelSize, circularity, sort, order, csv, exportDir, histogram,
                        histogramFormat, histogramCsv, json, maxFramePixels});
-    parser.addPositionalArgument(QStringLiteral("FOLDER"), QStringLiteral("Folder of at least six frames, or several."),
-                                 QStringLiteral("FOLDER..."));
+    parser.addPositionalArgument(QStringLiteral("FOLDER"),
+                                 QStringLiteral("Folder of at least six frames, or a recording file; or several."),
+                                 QStringLiteral("FOLDER|FILE..."));
     // Named as the program, not as the path it was started by.
     usage = parser.helpText();
     if (!arguments.isEmpty())

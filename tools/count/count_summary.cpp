@@ -1,14 +1,18 @@
 #include "tools/count/count_summary.h"
 
 #include "register/motion_warnings.h"
+#include "register/reading_texts.h"
 #include "register/run_result.h"
 #include "stream/video_stream.h"
 
 #include <QStringList>
 
-QStringList LeftOutWarnings(const RunResult& result, const CVideoStream& stream)
+QStringList LeftOutWarnings(const RunSettings& settings, const RunResult& result, const CVideoStream& stream)
 {
     QStringList warnings;
+    const QString cut = RecordingCutShortText(settings, result);
+    if (!cut.isEmpty())
+        warnings << QStringLiteral("[WARNING] ") + cut;
     for (int index : result.unreadableFrames) {
         const FrameRead read = stream.ReadRunFrame(index);
         const QString reason = read.status == FrameReadStatus::Read
@@ -26,7 +30,14 @@ QStringList UnmeasuredMotionWarnings(const RunResult& result, CountingMode mode)
 {
     QStringList warnings;
     for (const QString& text :
-         UnmeasuredMotionTexts(mode, result.unmeasuredShifts, result.flowBreaks, result.frameCount))
+         UnmeasuredMotionTexts(mode, result.unmeasuredShifts, result.flowBreaks, result.frameCount,
+                               result.changedWithoutShift))
         warnings << QStringLiteral("[WARNING] ") + text;
     return warnings;
+}
+
+QStringList FaintFrameWarnings(const RunSettings& settings, const RunResult& result)
+{
+    const QString faint = FaintFramesText(settings, result);
+    return faint.isEmpty() ? QStringList() : QStringList{QStringLiteral("[WARNING] ") + faint};
 }

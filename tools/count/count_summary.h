@@ -12,8 +12,12 @@ struct RunResult;
 // empty when it measured all.
 QStringList UnmeasuredMotionWarnings(const RunResult& result, CountingMode mode);
 
-// One "[WARNING] ..." line per frame the run left out, with the reason as the file
-// shows it now (missing, cut short, another size than frame 0, ...: FrameReadReason),
-// and one for log lines that could not be written. `stream` holds the run's frame list
-// and size. Empty when nothing was left out.
-QStringList LeftOutWarnings(const RunResult& result, const CVideoStream& stream);
+// "[WARNING] ..." for frames nearly black at the run's depth (register/reading_texts.h).
+QStringList FaintFrameWarnings(const RunSettings& settings, const RunResult& result);
+
+// One "[WARNING] ..." line per frame the run left out, with the reason as the file shows
+// it now (missing, cut short, another size than frame 0, ...: FrameReadReason), one for
+// a recording that could not be read to its end, and one for log lines that could not
+// be written. `stream` holds the run's frame list and size. Empty when nothing was left
+// out.
+QStringList LeftOutWarnings(const RunSettings& settings, const RunResult& result, const CVideoStream& stream);
