@@ -506,3 +506,27 @@ TEST(FlowGenerator, ShapesDarkenByTheirTrueArea)
         }
     }
 }
+
+// A turning particle is one and the same drawing to every view of the truth: the regions
+// of a frame (GroupsInFrame) are the merged truth blobs, pixel for pixel.
+TEST(FlowGenerator, TurningParticlesShowTheSameInEveryTruth)
+{
+    flowgen::FlowSettings s = Random(9);
+    s.polygonShare = 0.5, s.fibreShare = 0.5, s.turnMaxDeg = 30, s.density = 3.0;
+    s.shifts = flowgen::ConstantShifts(s.frames, 140);
+    const flowgen::Flow flow = flowgen::GenerateFlow(s);
+    for (int t = 0; t < s.frames; ++t) {
+        const ParticleBlobs blobs = flowgen::TruthBlobs(flow, t);
+        const std::vector<flowgen::VisibleGroup> groups = flowgen::GroupsInFrame(flow, t);
+        ASSERT_EQ(blobs.size(), groups.size()) << t;
+        int inner = 0, same = 0;
+        for (const flowgen::VisibleGroup& g : groups) {
+            if (!g.fullyInside)
+                continue;  // cut by the frame's edge: the visible part's box may be smaller
+            ++inner;
+            for (const ParticleBlob& b : blobs)
+                same += g.box == b.box && g.visibleArea == b.maskArea;
+        }
+        EXPECT_EQ(same, inner) << t;
+    }
+}

@@ -88,7 +88,9 @@ bool WhollyInsideSomeFrame(const Flow& flow, const Particle& particle, int margi
     const cv::Rect drawn = cv::boundingRect(particle.stamp) -
                            cv::Point(particle.stamp.cols / 2, particle.stamp.rows / 2);  // around the centre
     for (int t = 0; t < static_cast<int>(flow.offsets.size()); ++t) {
-        const cv::Rect box = drawn + StampCentre(flow, particle, t);
+        // A turning particle's stamp changes with its pose.
+        const cv::Rect box =
+            particle.poses.empty() ? drawn + StampCentre(flow, particle, t) : ViewInFrame(flow, particle, t).box;
         if ((box & frame) == box)
             return true;
     }
