@@ -176,7 +176,9 @@ SequenceListing ListRecording(const QString& path)
 
 SequenceListing ListSequence(const QString& path, QDir::SortFlags flags)
 {
-    if (!QFileInfo(path).isDir())
+    // A folder gone since it was chosen lists nothing, as a folder.
+    const QFileInfo info(path);
+    if (info.exists() && !info.isDir())
         return ListRecording(path);
     SequenceListing listing;
     listing.path = path;

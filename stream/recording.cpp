@@ -1,22 +1,20 @@
 #include "stream/recording.h"
 
+#include "stream/frame_header.h"
 #include "stream/tiff_stack.h"
 
-#include <cstring>
 #include <fstream>
 
 namespace {
 
-bool StartsAsTiff(const std::string& path)
+// The format the file's first bytes name (Unknown for a video or anything else).
+FrameFormat FormatOf(const std::string& path)
 {
-    char magic[4] = {};
+    unsigned char magic[8] = {};
     std::ifstream file(path, std::ios::binary);
-    if (!file.read(magic, sizeof magic))
-        return false;
-    for (const char* tiff : {"II*\0", "MM\0*", "II+\0", "MM\0+"})
-        if (std::memcmp(magic, tiff, sizeof magic) == 0)
-            return true;
-    return false;
+    if (!file.read(reinterpret_cast<char*>(magic), sizeof magic))
+        return FrameFormat::Unknown;
+    return ReadFrameHeader(magic, sizeof magic).format;
 }
 
 }  // namespace
@@ -32,13 +30,21 @@ RecordingProbe ProbeRecording(const std::string& path)
         probe.frameCount = stack.PageCount();
         return probe;
     }
-    if (probe.status == FrameReadStatus::NotAnImage && StartsAsTiff(path)) {
+    if (probe.status != FrameReadStatus::NotAnImage)
+        return probe;
+    switch (FormatOf(path)) {
+    case FrameFormat::Tiff:  // one libtiff could not open
         probe.kind = SequenceKind::Stack;
         probe.status = FrameReadStatus::Corrupt;
         return probe;
-    }
-    if (probe.status != FrameReadStatus::NotAnImage)
+    case FrameFormat::Png:
+    case FrameFormat::Jpeg:
+    case FrameFormat::Bmp:
+        probe.singleImage = true;
         return probe;
+    case FrameFormat::Unknown:
+        break;
+    }
     const VideoProbe video = ProbeVideo(path);
     probe.kind = SequenceKind::Video;
     probe.frameCount = video.frameCount;
@@ -48,9 +54,13 @@ RecordingProbe ProbeRecording(const std::string& path)
 
 std::string RecordingProbeReason(const RecordingProbe& probe)
 {
+    if (probe.singleImage)
+        return "one image, not a recording";
     if (probe.status == FrameReadStatus::NotAnImage)
         return "not a TIFF stack or a video file";
-    return FrameReadReason(FrameRead{probe.status, {}, {}, 0, {}, false}, FrameReadLimits());
+    FrameRead read;
+    read.status = probe.status;
+    return FrameReadReason(read, FrameReadLimits());
 }
 
 CRecordingReader::CRecordingReader(const std::string& path, SequenceKind kind, int frameCount, RecordingEnd end)

@@ -10,17 +10,19 @@
 class CTiffStack;
 
 // What a recording file is, found by its content: a TIFF of any number of pages is a
-// stack; any other file FFmpeg opens is a video.
+// stack; a PNG, JPEG or BMP is one image (status NotARecording: FFmpeg would open it as
+// a video of one frame); any other file FFmpeg opens is a video.
 struct RecordingProbe {
     SequenceKind kind = SequenceKind::Video;
     FrameReadStatus status = FrameReadStatus::Missing;  // Read when it opened
+    bool singleImage = false;  // a PNG, JPEG or BMP file: one frame, not a recording
     int frameCount = 0;  // pages of a stack, the declared frames of a video
 };
 
 RecordingProbe ProbeRecording(const std::string& path);
 
 // Why a recording could not be opened: "missing", "can not open", "not a regular file",
-// "empty file", "not a TIFF stack or a video file".
+// "empty file", "one image, not a recording", "not a TIFF stack or a video file".
 std::string RecordingProbeReason(const RecordingProbe& probe);
 
 // The frames of one recording for one thread at a time: pages of a stack in any order,

@@ -374,7 +374,8 @@ void TestRecordings::aStackWithOddPagesLeavesThemOut()
              "8-bit samples, frame 0 is 16-bit");
 }
 
-// Files that are no recording, and recordings too short to count, are refused with the reason.
+// Files that are no recording (one frame's file among them: FFmpeg would take it for a video
+// of one frame), and recordings too short to count, are refused with the reason.
 void TestRecordings::recordingsThatCannotBeCounted()
 {
     QTemporaryDir dir;
@@ -385,8 +386,8 @@ void TestRecordings::recordingsThatCannotBeCounted()
     QVERIFY(cv::imwritemulti(shortStack.toStdString(), std::vector<cv::Mat>(frames.begin(), frames.begin() + 4)));
     QCOMPARE(ListSequence(text, QDir::Name).error,
              "[ERRO] Can not read recording notes.avi (not a TIFF stack or a video file)");
-    QCOMPARE(ListSequence(dir.filePath("none.avi"), QDir::Name).error,
-             "[ERRO] Can not read recording none.avi (missing)");
+    QCOMPARE(ListSequence(flow.dir.filePath(flow.names[0]), QDir::Name).error,
+             "[ERRO] Can not read recording " + flow.names[0] + " (one image, not a recording)");
     QCOMPARE(ListSequence(shortStack, QDir::Name).error,
              "[ERRO] Only 4 frames were found in short.tif; at least 6 are needed");
 }
