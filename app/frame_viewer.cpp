@@ -143,6 +143,29 @@ cv::Mat CMivoParticleStreamAnalysis::ReadFrameFile(int index) const
     return sequenceFrames->ReadFrame(index);
 }
 
+namespace {
+
+// The fraction of each side (1, 2, 4 or 8) a frame is decoded at for the preview: the
+// largest that keeps it at least as large as the preview, so that viewing a frame far
+// larger than the screen costs no more memory than counting it.
+int PreviewReduction(QSize frame, QSize preview)
+{
+    int reduction = 1;
+    while (reduction < 8 && frame.width() / (2 * reduction) >= std::max(preview.width(), 1) &&
+           frame.height() / (2 * reduction) >= std::max(preview.height(), 1))
+        reduction *= 2;
+    return reduction;
+}
+
+// Overlays are placed in frame pixels; the preview may show the frame reduced.
+void PaintInFramePixels(QPainter& painter, const QImage& image, int frameWidth, int frameHeight)
+{
+    if (frameWidth > 0 && frameHeight > 0 && image.size() != QSize(frameWidth, frameHeight))
+        painter.scale(double(image.width()) / frameWidth, double(image.height()) / frameHeight);
+}
+
+}  // namespace
+
 void CMivoParticleStreamAnalysis::ShowFrame(int index)
 {
     // A frame number from the index field may belong to an earlier, longer sequence.
@@ -150,7 +173,9 @@ void CMivoParticleStreamAnalysis::ShowFrame(int index)
         ShowStatus(FormText("[WARNING] Out of range"));
         return;
     }
-    cv::Mat frame = ReadFrameFile(index);
+    // The count's own reader, as ReadFrameFile, at the preview's resolution.
+    cv::Mat frame =
+        sequenceFrames->ReadReducedFrame(index, PreviewReduction(QSize(imageWidth, imageHeight), ui->labImage->size()));
     if (frame.empty()) {
         ShowStatus(FormText("[WARNING] Out of range"));
         return;
@@ -234,6 +259,7 @@ void CMivoParticleStreamAnalysis::DrawFlowDirection()
 
     QImage image = PaintableImage(ui->labImage->pixmap());
     QPainter painter(&image);
+    PaintInFramePixels(painter, image, imageWidth, imageHeight);
     QFont font(QStringLiteral("Arial"), 28, QFont::Bold, false);
     painter.setFont(font);
     painter.setPen(QPen(overlayColor));
@@ -255,6 +281,7 @@ void CMivoParticleStreamAnalysis::DrawGrid()
 {
     QImage image = PaintableImage(ui->labImage->pixmap());
     QPainter painter(&image);
+    PaintInFramePixels(painter, image, imageWidth, imageHeight);
     const QBrush brush(overlayColor, Qt::SolidPattern);
     const double step = 1.0 / gridSize;
     for (int k = 1; k < gridSize; ++k) {

@@ -94,6 +94,7 @@ private slots:
     void slot_btn_exportFoI();
     void slot_updateStatusBar(QString text);
     void slot_finishProcVR();
+    void slot_runFailed(QString error);
     // Data export (report_export.cpp), "Exp. Data".
     void slot_btn_exportData();
     // Results (results_view.cpp): the size distribution beside the window; any setting
