@@ -106,6 +106,9 @@ void CMivoParticleStreamAnalysis::slot_preview_DoubleClick()
     }
     ui->labImage->setScaledContents(fitToWindow);
     ui->labImage->update();
+    // A frame shown reduced to the preview is read again whole: natural size is its pixels.
+    if (!fitToWindow && ui->labImage->pixmap().width() < imageWidth)
+        ShowFrame(CurrentFrameNumber() - 1, true);
 }
 
 void CMivoParticleStreamAnalysis::slot_sld_VrLine_eventValueChanged(int value)
@@ -166,7 +169,7 @@ void PaintInFramePixels(QPainter& painter, const QImage& image, int frameWidth, 
 
 }  // namespace
 
-void CMivoParticleStreamAnalysis::ShowFrame(int index)
+void CMivoParticleStreamAnalysis::ShowFrame(int index, bool naturalSize)
 {
     // A frame number from the index field may belong to an earlier, longer sequence.
     if (index < 0 || index >= imageFiles.size()) {
@@ -174,8 +177,8 @@ void CMivoParticleStreamAnalysis::ShowFrame(int index)
         return;
     }
     // The count's own reader, as ReadFrameFile, at the preview's resolution.
-    cv::Mat frame =
-        sequenceFrames->ReadReducedFrame(index, PreviewReduction(QSize(imageWidth, imageHeight), ui->labImage->size()));
+    const int reduction = naturalSize ? 1 : PreviewReduction(QSize(imageWidth, imageHeight), ui->labImage->size());
+    cv::Mat frame = sequenceFrames->ReadReducedFrame(index, reduction);
     if (frame.empty()) {
         ShowStatus(FormText("[WARNING] Out of range"));
         return;
@@ -194,10 +197,12 @@ void CMivoParticleStreamAnalysis::ShowFrame(int index)
         return;
     }
 
-    fitToWindow = true;
-    ui->labImage->setBackgroundRole(QPalette::Dark);
-    ui->labImage->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
-    ui->labImage->setScaledContents(true);
+    if (!naturalSize) {
+        fitToWindow = true;
+        ui->labImage->setBackgroundRole(QPalette::Dark);
+        ui->labImage->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
+        ui->labImage->setScaledContents(true);
+    }
     ui->labImage->setPixmap(pixmap);
     ui->labImage->update();
     DrawFlowDirection();

@@ -159,7 +159,9 @@ private:
     // Frame `index` of the sequence as 8-bit grey, read by sequenceFrames; empty when it
     // cannot be read or the index is outside the list.
     cv::Mat ReadFrameFile(int index) const;
-    void ShowFrame(int index);
+    // Fitted to the preview, decoded at the preview's resolution; at natural size (the
+    // preview's double-click) at full resolution.
+    void ShowFrame(int index, bool naturalSize = false);
     void ReshowCurrentFrame();
     int CurrentFrameNumber() const;
     void SyncFrameIndex(int index);
