@@ -10,6 +10,8 @@
 #include <stdexcept>
 #include <sys/resource.h>
 
+// Plain builds only: AddressSanitizer handles failed allocations itself.
+#if !defined(__SANITIZE_ADDRESS__)
 namespace {
 
 // Runs `work` in a child process limited to 1 GiB of address space; the child's exit
@@ -28,8 +30,6 @@ void InLimitedChild(const std::function<void()>& work)
 
 }  // namespace
 
-// Plain builds only: AddressSanitizer handles failed allocations itself.
-#if !defined(__SANITIZE_ADDRESS__)
 TEST(OutOfMemoryDeathTest, ReachesTheCallerFromEveryKindOfAllocation)
 {
     const struct {
