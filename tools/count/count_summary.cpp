@@ -6,10 +6,17 @@
 
 #include <QStringList>
 
+#include <algorithm>
+
 QStringList LeftOutWarnings(const RunResult& result, const CVideoStream& stream)
 {
     QStringList warnings;
     for (int index : result.unreadableFrames) {
+        if (std::binary_search(result.outOfMemoryFrames.begin(), result.outOfMemoryFrames.end(), index)) {
+            warnings << QStringLiteral("[WARNING] Left out %1 (out of memory)")
+                            .arg(QString::fromStdString(stream.FrameName(index)));
+            continue;
+        }
         const FrameRead read = stream.ReadRunFrame(index);
         const QString reason = read.status == FrameReadStatus::Read
                                    ? QStringLiteral("could not be read during the run")
