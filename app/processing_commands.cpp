@@ -75,6 +75,13 @@ void CMivoParticleStreamAnalysis::slot_finishProcVR()
         ShowStatus(FormText("[WARNING] ") + lost.join(QStringLiteral("; ")));
 }
 
+void CMivoParticleStreamAnalysis::slot_runFailed(QString error)
+{
+    // Memory ran out part-way: no counts to show, the window goes on.
+    ShowRunStopped();
+    ShowStatus(error);
+}
+
 QStringList CMivoParticleStreamAnalysis::RunLosses() const
 {
     // Frames that could not be read, or were never listed, add nothing to the counts;
@@ -82,10 +89,12 @@ QStringList CMivoParticleStreamAnalysis::RunLosses() const
     // no one can look up later.
     QStringList lost;
     const int unreadable = int(registerManager->unreadableFrames.size());
+    const int exhausted = int(registerManager->EngineResult().outOfMemoryFrames.size());
+    const QString memory = exhausted > 0 ? FormText(" (%1 out of memory)").arg(exhausted) : QString();
     if (unreadable == 1)
-        lost << FormText("1 frame could not be read");
+        lost << FormText("1 frame could not be read") + memory;
     else if (unreadable > 1)
-        lost << FormText("%1 frames could not be read").arg(unreadable);
+        lost << FormText("%1 frames could not be read").arg(unreadable) + memory;
     const int unnamed = int(UndecodableFrameFiles(inputPath).size());
     if (unnamed == 1)
         lost << FormText("1 frame file left out (name not in UTF-8)");

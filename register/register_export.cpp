@@ -7,6 +7,7 @@
 #include "register/frame_listing.h"
 #include "register/mivo_register_manager.h"
 #include "register/output_paths.h"
+#include "toolkit/out_of_memory.h"
 
 #include <QBuffer>
 #include <QFileInfo>
@@ -78,30 +79,44 @@ QStringList CMivoRegisterManager::ExportFramesOfInterest(QString targetFolder)
             FramePictureName(index, QString::fromStdString(stream->FrameName(index)), stream->IsRecording());
         const QString posPath = targetFolder + QStringLiteral("/pos_") + suffix;
         const QString resPath = targetFolder + QStringLiteral("/res_") + suffix;
-        cv::Mat grey = stream->ReadFrame(index);
         // Only a last frame that phase 1 did not take shows its new strip alone.
         const bool lastFrame = !countingLine && position == selected - 1 && !lastFrameCountedWhole;
-        if (lastFrame && !grey.empty()) {
-            // Marks the strip that arrived after the previous frame of interest.
-            cv::rectangle(grey, cv::Rect(0, 0, accumulatedShift, frameHeight - 1), cv::Scalar(0), 1, cv::LINE_8);
-        }
-        if (touchesFrames(posPath) || !WriteGrey(posPath, grey))
+        // A picture that memory runs out on is named as not written, with the reason.
+        cv::Mat grey;
+        bool written = false;
+        if (RanOutOfMemory([&] {
+                grey = stream->ReadFrame(index);
+                if (lastFrame && !grey.empty()) {
+                    // Marks the strip that arrived after the previous frame of interest.
+                    cv::rectangle(grey, cv::Rect(0, 0, accumulatedShift, frameHeight - 1), cv::Scalar(0), 1,
+                                  cv::LINE_8);
+                }
+                written = !touchesFrames(posPath) && WriteGrey(posPath, grey);
+            }))
+            failed << posPath + QStringLiteral(" (out of memory)");
+        else if (!written)
             failed << posPath;
 
-        // The counting line's particles are those counted in the frame, not all it shows.
-        QImage image = countingLine ? BgrToQImage(RenderFoIFrame(index)) : CountFrame(index, segmentationMethod);
-        if (lastFrame && !image.isNull() && !grey.empty()) {
-            // Outside the new strip the frame is shown grey, without circles.
-            const int rows = std::min(grey.rows, image.height());
-            const int columns = std::min(grey.cols, image.width());
-            for (int r = 0; r < rows; ++r) {
-                const uchar* g = grey.ptr<uchar>(r);
-                uchar* rgb = image.scanLine(r);  // RGB888
-                for (int c = std::max(accumulatedShift, 0); c < columns; ++c)
-                    rgb[3 * c] = rgb[3 * c + 1] = rgb[3 * c + 2] = g[c];
-            }
-        }
-        if (touchesFrames(resPath) || !SaveImage(resPath, image))
+        written = false;
+        if (RanOutOfMemory([&] {
+                // The counting line's particles are those counted in the frame, not all it shows.
+                QImage image =
+                    countingLine ? BgrToQImage(RenderFoIFrame(index)) : CountFrame(index, segmentationMethod);
+                if (lastFrame && !image.isNull() && !grey.empty()) {
+                    // Outside the new strip the frame is shown grey, without circles.
+                    const int rows = std::min(grey.rows, image.height());
+                    const int columns = std::min(grey.cols, image.width());
+                    for (int r = 0; r < rows; ++r) {
+                        const uchar* g = grey.ptr<uchar>(r);
+                        uchar* rgb = image.scanLine(r);  // RGB888
+                        for (int c = std::max(accumulatedShift, 0); c < columns; ++c)
+                            rgb[3 * c] = rgb[3 * c + 1] = rgb[3 * c + 2] = g[c];
+                    }
+                }
+                written = !touchesFrames(resPath) && SaveImage(resPath, image);
+            }))
+            failed << resPath + QStringLiteral(" (out of memory)");
+        else if (!written)
             failed << resPath;
     }
     return failed;

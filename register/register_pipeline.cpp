@@ -138,6 +138,11 @@ void CMivoRegisterManager::slot_createFullImage()
     ReflectResult(engine.Result());
     building = engine.Phase() == RunPhase::MeasuringShifts;
     cursor = engine.Cursor();
+    if (engine.Result().end == RunEnd::Failed) {
+        timer->stop();
+        emit signalMReg_runFailed(engine.Result().error);
+        return;
+    }
     if (!report.status.isEmpty())
         emit signalMReg_showInStatusBar(report.status);
     if (!report.finished)

@@ -2,6 +2,7 @@
 
 #include "register/frame_listing.h"
 #include "register/particle_class.h"
+#include "toolkit/out_of_memory.h"
 
 #include <QCoreApplication>
 
@@ -36,12 +37,18 @@ bool CRunEngine::Start(const RunSettings& runSettings)
         result.error = TooFewFramesText(0);
         return false;
     }
-    if (!frames->Begin(counting->KeptFrames(), std::max(settings.decodeThreads, 0), counting->FrameAnalysis())) {
+    bool outOfMemory = false;
+    if (!frames->Begin(counting->KeptFrames(), std::max(settings.decodeThreads, 0), counting->FrameAnalysis(),
+                       &outOfMemory)) {
         // Frame 0 gives the frame size every later step relies on.
-        context->NoteUnreadable(0);
+        if (outOfMemory)
+            context->NoteOutOfMemory(0);
+        else
+            context->NoteUnreadable(0);
         result.end = RunEnd::NotStarted;
         const CVideoStream& stream = frames->Stream();
-        const std::string reason = FrameReadReason(stream.ReadRunFrame(0), stream.RunFrameLimits());
+        const std::string reason = outOfMemory ? std::string("out of memory")
+                                               : FrameReadReason(stream.ReadRunFrame(0), stream.RunFrameLimits());
         result.error = QCoreApplication::translate("CMivoRegisterManager", "[ERRO] Can not read image ") +
                        QString::fromStdString(stream.FrameName(0) + " (" + reason + ")");
         return false;
@@ -58,9 +65,20 @@ StepReport CRunEngine::Step()
 {
     if (!Running())
         return StepReport{QString(), result.end == RunEnd::Finished};
-    StepReport report = mode->Step(*context);
-    if (report.finished)
-        Finish();
+    StepReport report;
+    // The modes leave a frame out when memory runs out working on it; anywhere else
+    // (linking, records, the end of the run) the run cannot go on as it was.
+    if (RanOutOfMemory([&] { report = mode->Step(*context); })) {
+        frames->Stop();
+        result.end = RunEnd::Failed;
+        result.error = QCoreApplication::translate("CMivoRegisterManager", "[ERRO] The count stopped (out of memory)");
+        return StepReport{result.error, true};
+    }
+    if (report.finished && RanOutOfMemory([this] { Finish(); })) {
+        result.end = RunEnd::Failed;
+        result.error = QCoreApplication::translate("CMivoRegisterManager", "[ERRO] The count stopped (out of memory)");
+        report.status = result.error;
+    }
     return report;
 }
 

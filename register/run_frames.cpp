@@ -1,5 +1,7 @@
 #include "register/run_frames.h"
 
+#include "toolkit/out_of_memory.h"
+
 #include <algorithm>
 #include <utility>
 
@@ -33,12 +35,18 @@ CRunFrames::~CRunFrames()
     Stop();
 }
 
-bool CRunFrames::Begin(int keptFrames, int threads, CFrameSource::Analysis frameAnalysis)
+bool CRunFrames::Begin(int keptFrames, int threads, CFrameSource::Analysis frameAnalysis, bool* outOfMemory)
 {
+    if (outOfMemory)
+        *outOfMemory = false;
     analysis = std::move(frameAnalysis);
     // Frame 0 stays kept until its analysis has read it: decoded once.
     stream.SetRecentFrameCapacity(std::max(keptFrames, 1));
-    if (stream.frameCount <= 0 || !stream.PrepareFirstFrame())
+    bool prepared = false;
+    const bool exhausted = stream.frameCount > 0 && RanOutOfMemory([&] { prepared = stream.PrepareFirstFrame(); });
+    if (exhausted && outOfMemory)
+        *outOfMemory = true;
+    if (!prepared || exhausted)
         return false;
     const SampleDepth depth = stream.Depth();
     if (UsesLittleOfRange(depth.firstFrameLargest, depth.bits))
@@ -49,19 +57,27 @@ bool CRunFrames::Begin(int keptFrames, int threads, CFrameSource::Analysis frame
                                             stream.frameCount, threads, kAheadPerThread * std::max(threads, 1),
                                             stream.DecodesInOrder());
     // Meanwhile the workers decode the next frames.
-    if (analysis)
-        firstAnalysis = analysis(0, stream.ReadFrame(0));
+    if (analysis && RanOutOfMemory([&] { firstAnalysis = analysis(0, stream.ReadFrame(0)); })) {
+        Stop();
+        if (outOfMemory)
+            *outOfMemory = true;
+        return false;
+    }
     stream.SetRecentFrameCapacity(keptFrames);
     return true;
 }
 
-std::any CRunFrames::Next(int index)
+std::any CRunFrames::Next(int index, bool* outOfMemory)
 {
+    if (outOfMemory)
+        *outOfMemory = false;
     std::any found;
     if (index == 0) {
         found = firstAnalysis;
     } else if (source) {
         DecodedFrame frame = source->Take(index);
+        if (outOfMemory)
+            *outOfMemory = frame.outOfMemory;
         stream.KeepFrame(index, frame.read.grey);
         if (frame.read.faint)
             faintFrames.push_back(index);

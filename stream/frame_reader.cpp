@@ -4,6 +4,7 @@
 #include "stream/jpeg_decoder.h"
 
 #include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
 
 #include <algorithm>
 #include <cerrno>
@@ -133,6 +134,20 @@ bool FitsExpected(cv::Size size, cv::Size expected, bool turnable)
     return expected.empty() || size == expected || (turnable && size == cv::Size(expected.height, expected.width));
 }
 
+int ReducedGreyFlag(int reduction)
+{
+    switch (reduction) {
+    case 2:
+        return cv::IMREAD_REDUCED_GRAYSCALE_2;
+    case 4:
+        return cv::IMREAD_REDUCED_GRAYSCALE_4;
+    case 8:
+        return cv::IMREAD_REDUCED_GRAYSCALE_8;
+    default:
+        return cv::IMREAD_GRAYSCALE;
+    }
+}
+
 // Header, data and decode of bytes read whole.
 void Decode(const std::vector<unsigned char>& bytes, const FrameReadLimits& limits, FrameRead& read)
 {
@@ -163,13 +178,13 @@ void Decode(const std::vector<unsigned char>& bytes, const FrameReadLimits& limi
     cv::Mat samples;
     try {
         if (header.format == FrameFormat::Jpeg) {
-            read.status = FromJpeg(DecodeJpegGrey(bytes.data(), bytes.size(), samples));
+            read.status = FromJpeg(DecodeJpegGrey(bytes.data(), bytes.size(), samples, limits.reduction));
             if (read.status == FrameReadStatus::Read)
                 samples = Oriented(samples, header.orientation);
         } else {
             const cv::Mat encoded(1, static_cast<int>(bytes.size()), CV_8UC1, const_cast<unsigned char*>(bytes.data()));
             // 16-bit samples stay 16-bit: the depth stage scales them.
-            samples = cv::imdecode(encoded, cv::IMREAD_GRAYSCALE | cv::IMREAD_ANYDEPTH);
+            samples = cv::imdecode(encoded, ReducedGreyFlag(limits.reduction) | cv::IMREAD_ANYDEPTH);
             if (samples.empty())
                 read.status = FrameReadStatus::Corrupt;
         }
@@ -198,7 +213,9 @@ void FinishFrameRead(const cv::Mat& samples, int headerBits, const FrameReadLimi
         read.status = FrameReadStatus::NotAccepted;
         return;
     }
-    if (!FitsExpected(samples.size(), limits.expectedSize, false)) {
+    // A picture decoded reduced was checked at its full size, from the header.
+    const bool reduced = ReducedGreyFlag(limits.reduction) != cv::IMREAD_GRAYSCALE;
+    if (!reduced && !FitsExpected(samples.size(), limits.expectedSize, false)) {
         read.status = FrameReadStatus::OtherSize;
         return;
     }
@@ -218,6 +235,17 @@ void FinishFrameRead(const cv::Mat& samples, int headerBits, const FrameReadLimi
     } catch (const std::bad_alloc&) {
         read.status = FrameReadStatus::OutOfMemory;
     }
+}
+
+cv::Mat ReducedAsAsked(const cv::Mat& samples, const FrameReadLimits& limits)
+{
+    if (ReducedGreyFlag(limits.reduction) == cv::IMREAD_GRAYSCALE || samples.empty())
+        return samples;
+    const int reduction = limits.reduction;
+    cv::Mat reduced;
+    cv::resize(samples, reduced, cv::Size(std::max(samples.cols / reduction, 1), std::max(samples.rows / reduction, 1)),
+               0, 0, cv::INTER_AREA);
+    return reduced;
 }
 
 long long FrameFileByteLimit(long long pixelLimit)

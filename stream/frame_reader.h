@@ -46,13 +46,17 @@ long long FrameFileByteLimit(long long pixelLimit);
 struct FrameReadLimits {
     cv::Size expectedSize;  // empty: any size
     long long pixelLimit = kDefaultFramePixelLimit;
+    // 2, 4 or 8: the picture is decoded at that fraction of each side, for a preview
+    // smaller than the frame (JPEG at that fraction of the memory, the others decoded
+    // whole and reduced at once). Every check above is made on the frame as it is.
+    int reduction = 1;
     SampleDepth depth;  // the sequence's, frame 0's; not known (bits 0): the frame's own
 };
 
 struct FrameRead {
     FrameReadStatus status = FrameReadStatus::Missing;
     cv::Mat grey;   // CV_8UC1 when status is Read, empty otherwise
-    cv::Size size;  // the frame's size as read from its header (0 x 0 when unknown)
+    cv::Size size;  // the frame's size as read from its header (0 x 0 when unknown); the picture's once read
     long long fileBytes = 0;
     SampleDepth depth;   // what the samples were scaled by (Read), or their own (OtherDepth)
     bool faint = false;  // the samples use less than 1/16 of the depth's range
@@ -65,6 +69,11 @@ FrameRead ReadGreyFrame(const std::string& path, const FrameReadLimits& limits =
 // checked against the expected size and scaled by the limits' depth into `read`.
 // `headerBits`: the significant bits the file's header names, 0 for none.
 void FinishFrameRead(const cv::Mat& samples, int headerBits, const FrameReadLimits& limits, FrameRead& read);
+
+// Samples a decoder gave whole (a page of a stack, a frame of a video) reduced as the
+// limits ask for a preview (2, 4 or 8), as OpenCV's reduced reading reduces them; as
+// they are otherwise. Before FinishFrameRead.
+cv::Mat ReducedAsAsked(const cv::Mat& samples, const FrameReadLimits& limits);
 
 // Why a frame was not read, for "Left out NAME (reason)" texts: "missing", "cut
 // short", "320 x 240, frame 0 is 640 x 480", ... The expected size is frame 0's in

@@ -1,5 +1,7 @@
 #include "stream/frame_source.h"
 
+#include "toolkit/out_of_memory.h"
+
 #include <algorithm>
 #include <utility>
 
@@ -24,13 +26,31 @@ CFrameSource::~CFrameSource()
     Stop();
 }
 
-DecodedFrame CFrameSource::Decode(Decoder& decoder, int index) const
+DecodedFrame CFrameSource::Read(Decoder& decoder, int index) const
 {
     DecodedFrame frame;
     frame.index = index;
-    frame.read = decoder(index);
-    if (analysis && !frame.read.grey.empty())
-        frame.analysis = analysis(index, frame.read.grey);
+    frame.outOfMemory = RanOutOfMemory([&] { frame.read = decoder(index); });
+    if (frame.outOfMemory)
+        frame.read = FrameRead();
+    return frame;
+}
+
+void CFrameSource::Analyse(DecodedFrame& frame) const
+{
+    if (!analysis || frame.read.grey.empty())
+        return;
+    frame.outOfMemory = RanOutOfMemory([&] { frame.analysis = analysis(frame.index, frame.read.grey); });
+    if (frame.outOfMemory) {
+        frame.read.grey.release();
+        frame.analysis.reset();
+    }
+}
+
+DecodedFrame CFrameSource::Decode(Decoder& decoder, int index) const
+{
+    DecodedFrame frame = Read(decoder, index);
+    Analyse(frame);
     return frame;
 }
 
@@ -39,7 +59,6 @@ void CFrameSource::Work(int worker)
     Decoder& decoder = decoders[inOrder ? 0 : static_cast<size_t>(worker)];
     for (;;) {
         int index = 0;
-        DecodedFrame frame;
         {
             std::unique_lock<std::mutex> lock(mutex);
             // A frame is claimed only within `ahead` of the one the run takes next.
@@ -50,25 +69,23 @@ void CFrameSource::Work(int worker)
             index = std::max(nextToDecode, nextToTake);
             nextToDecode = index + 1;
             const long long claim = claims++;
+            // In order: this claim's turn at the shared decoder.
             if (inOrder) {
                 changed.wait(lock, [this, claim] { return stopping || decodeTurn == claim; });
                 if (stopping)
                     return;
             }
         }
+        DecodedFrame frame = Read(decoder, index);
         if (inOrder) {
-            frame.index = index;
-            frame.read = decoder(index);
             {
                 std::lock_guard<std::mutex> lock(mutex);
                 ++decodeTurn;
             }
             changed.notify_all();
-            if (analysis && !frame.read.grey.empty())
-                frame.analysis = analysis(index, frame.read.grey);
-        } else {
-            frame = Decode(decoder, index);
         }
+        // Beside the next frame's decoding.
+        Analyse(frame);
         std::lock_guard<std::mutex> lock(mutex);
         // Dropped when the run has moved past it or stopped meanwhile.
         if (!stopping && index >= nextToTake)

@@ -17,7 +17,8 @@
 struct DecodedFrame {
     int index = -1;
     FrameRead read;
-    std::any analysis;  // empty without an analysis or for an unreadable frame
+    std::any analysis;         // empty without an analysis or for an unreadable frame
+    bool outOfMemory = false;  // memory ran out decoding or analysing it: no picture, no analysis
 };
 
 // Frames of a sequence decoded ahead of the run that takes them, in increasing order,
@@ -35,8 +36,10 @@ struct DecodedFrame {
 // Without workers (threads 0) Take decodes and analyses on the caller's thread: the
 // same functions, the same results, only later.
 //
-// Stop (and the destructor) ends the workers: a decode in progress is finished and
-// thrown away, none starts after Stop returns.
+// Out of memory in a decoder or the analysis leaves that frame without picture and
+// analysis, marked `outOfMemory`; no exception leaves a worker. Stop (and the
+// destructor) ends the workers: a decode in progress is finished and thrown away, none
+// starts after Stop returns.
 class CFrameSource {
 public:
     using Decoder = std::function<FrameRead(int index)>;
@@ -60,6 +63,9 @@ public:
 
 private:
     void Work(int worker);
+    // The frame as decoded, then its analysis; out of memory leaves both empty.
+    DecodedFrame Read(Decoder& decoder, int index) const;
+    void Analyse(DecodedFrame& frame) const;
     DecodedFrame Decode(Decoder& decoder, int index) const;
 
     const Analysis analysis;

@@ -296,6 +296,6 @@ FrameRead CTiffStack::Decode(const FrameReadLimits& limits)
     int headerBits = 0;
     for (std::uint32_t largest = page.maxSample; largest > 0; largest >>= 1)
         ++headerBits;
-    FinishFrameRead(samples, headerBits, limits, read);
+    FinishFrameRead(ReducedAsAsked(samples, limits), headerBits, limits, read);
     return read;
 }

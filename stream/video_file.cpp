@@ -154,6 +154,6 @@ FrameRead CVideoFile::ReadFrame(int index, const FrameReadLimits& limits)
         read.status = index >= end->load() ? FrameReadStatus::PastEnd : FrameReadStatus::Corrupt;
         return read;
     }
-    FinishFrameRead(ahead.front().second, 0, limits, read);
+    FinishFrameRead(ReducedAsAsked(ahead.front().second, limits), 0, limits, read);
     return read;
 }

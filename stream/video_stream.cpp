@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <new>
 #include <utility>
 
 CVideoStream::CVideoStream()
@@ -168,16 +169,35 @@ cv::Mat CVideoStream::ReadFrame(int index) const
     return ReadWithLimits(index, limits).grey;
 }
 
+cv::Mat CVideoStream::ReadReducedFrame(int index, int reduction) const
+{
+    if (reduction <= 1)
+        return ReadFrame(index);
+    if (!HasFrame(index))
+        return cv::Mat();
+    FrameReadLimits limits;
+    limits.pixelLimit = framePixelLimit;
+    limits.reduction = reduction;
+    limits.depth = Depth();
+    return ReadFromSequence(index, limits).grey;
+}
+
 CFrameSource::Decoder CVideoStream::MakeDecoder() const
 {
+    // Out of memory throws, so that the source tells it from a frame that cannot be read.
+    const auto checked = [](FrameRead read) {
+        if (read.status == FrameReadStatus::OutOfMemory)
+            throw std::bad_alloc();
+        return read;
+    };
     const FrameReadLimits limits = RunFrameLimits();
     const int frames = static_cast<int>(frameNames.size());
     if (!IsRecording())
-        return [this, limits, frames](int index) {
-            return index >= 0 && index < frames ? ReadGreyFrame(FramePath(index), limits) : FrameRead();
+        return [this, limits, frames, checked](int index) {
+            return index >= 0 && index < frames ? checked(ReadGreyFrame(FramePath(index), limits)) : FrameRead();
         };
     auto reader = std::make_shared<CRecordingReader>(folderPath, kind, frames, recordingEnd);
-    return [reader, limits](int index) { return reader->Read(index, limits); };
+    return [reader, limits, checked](int index) { return checked(reader->Read(index, limits)); };
 }
 
 void CVideoStream::KeepFrame(int index, const cv::Mat& grey) const
@@ -198,7 +218,11 @@ cv::Mat CVideoStream::ReadSizedFrame(int index) const
     // Without frame 0's size no frame has the run's size.
     if (frameWidth <= 0 || frameHeight <= 0)
         return cv::Mat();
-    return ReadRunFrame(index).grey;
+    FrameRead read = ReadRunFrame(index);
+    // Memory that runs out reading a frame runs out for the operation reading it.
+    if (read.status == FrameReadStatus::OutOfMemory)
+        throw std::bad_alloc();
+    return read.grey;
 }
 
 void CVideoStream::PrepareFrame(cv::Mat& grey) const

@@ -23,7 +23,8 @@
 //
 // A frame that is missing, cannot be decoded or differs in size from frame 0 never
 // throws: the operations give their neutral result ((0, 0), an empty list) and set
-// *frameRead to false when the caller asks for it.
+// *frameRead to false when the caller asks for it. Out of memory while working on a
+// frame throws (toolkit/out_of_memory.h); the stream stays usable for the next frame.
 class CVideoStream {
 public:
     CVideoStream();
@@ -56,6 +57,9 @@ public:
     // 8-bit grey, the caller's own copy, of any size within framePixelLimit; empty
     // when the index is outside the list or the file cannot be read (ReadGreyFrame).
     cv::Mat ReadFrame(int index) const;
+    // ReadFrame decoded at 1/reduction of each side (2, 4 or 8; else whole), for a
+    // preview: the frame's checks are the same, its memory a fraction.
+    cv::Mat ReadReducedFrame(int index, int reduction) const;
 
     // The frame as the run takes it, with the reason when it cannot: once frame 0 is
     // prepared, a frame of another size is left out without being decoded.
@@ -67,6 +71,7 @@ public:
     // one worker thread: a recording's decoder opens the file for itself. Decoders may
     // run on several threads at once while the frame list, the frame size and the depth
     // are not changed; a video's must be called in increasing order (DecodesInOrder).
+    // Out of memory throws, as in the operations below.
     CFrameSource::Decoder MakeDecoder() const;
     bool DecodesInOrder() const { return kind == SequenceKind::Video; }
 

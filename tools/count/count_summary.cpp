@@ -7,6 +7,8 @@
 
 #include <QStringList>
 
+#include <algorithm>
+
 QStringList LeftOutWarnings(const RunSettings& settings, const RunResult& result, const CVideoStream& stream)
 {
     QStringList warnings;
@@ -14,6 +16,11 @@ QStringList LeftOutWarnings(const RunSettings& settings, const RunResult& result
     if (!cut.isEmpty())
         warnings << QStringLiteral("[WARNING] ") + cut;
     for (int index : result.unreadableFrames) {
+        if (std::binary_search(result.outOfMemoryFrames.begin(), result.outOfMemoryFrames.end(), index)) {
+            warnings << QStringLiteral("[WARNING] Left out %1 (out of memory)")
+                            .arg(QString::fromStdString(stream.FrameName(index)));
+            continue;
+        }
         const FrameRead read = stream.ReadRunFrame(index);
         const QString reason = read.status == FrameReadStatus::Read
                                    ? QStringLiteral("could not be read during the run")
