@@ -2,11 +2,11 @@
 
 #include "app/count_basis.h"
 #include "app/form_text.h"
-#include "app/pixel_calibration.h"
 #include "dialogs/crop_dialog.h"
 #include "dialogs/selection_dialog.h"
 #include "register/message_text.h"
 #include "register/mivo_register_manager.h"
+#include "stream/count_defaults.h"
 #include "stream/video_stream.h"
 #include "ui_mivo_particle_stream_analysis.h"
 
@@ -41,7 +41,7 @@ CMivoParticleStreamAnalysis::CMivoParticleStreamAnalysis()
     ui->tf_setting_minPxl->setValidator(new QIntValidator(1, 5000, this));
     ui->tf_setting_maxPxl->setValidator(new QIntValidator(1, 10000, this));
 
-    ui->sb_report_thCirc->setValue(0.5);
+    ui->sb_report_thCirc->setValue(count_defaults::kMinCircularity);
 
     // Only a flow to the right is measured; the other directions stay unavailable.
     ui->btn_flow_down->setEnabled(false);
@@ -85,10 +85,6 @@ CMivoParticleStreamAnalysis::CMivoParticleStreamAnalysis()
 CMivoParticleStreamAnalysis::~CMivoParticleStreamAnalysis()
 {
     SaveSettings();
-    // Stops a run still going: its steps would report to this window.
-    delete registerManager;
-    delete calibration;
-    delete ui;
 }
 
 void CMivoParticleStreamAnalysis::init()
@@ -121,17 +117,19 @@ void CMivoParticleStreamAnalysis::init()
     flowDirection = 3;
     UpdateFlowButtons();
 
-    registerManager = new CMivoRegisterManager();
+    registerManager = std::make_unique<CMivoRegisterManager>();
 
     overlayColor = QColor(0, 255, 255, 128);
 
-    calibration = new PixelCalibration;
+    calibration = PixelCalibration{};
 
-    ui->tf_setting_PixelSize->setText(QString::number(1.5, 'g', 6));
-    ui->tf_setting_minMu->setText(QString::number(56.25, 'g', 6));
-    ui->tf_setting_maxMu->setText(QString::number(225.0, 'g', 6));
-    ui->tf_setting_minPxl->setText(QString::number(25));
-    ui->tf_setting_maxPxl->setText(QString::number(100));
+    // The range in square micrometres is the range in pixels at the pixel size.
+    const double pixelArea = count_defaults::kPixelSize * count_defaults::kPixelSize;
+    ui->tf_setting_PixelSize->setText(QString::number(count_defaults::kPixelSize, 'g', 6));
+    ui->tf_setting_minMu->setText(QString::number(count_defaults::kMinArea * pixelArea, 'g', 6));
+    ui->tf_setting_maxMu->setText(QString::number(count_defaults::kMaxArea * pixelArea, 'g', 6));
+    ui->tf_setting_minPxl->setText(QString::number(count_defaults::kMinArea));
+    ui->tf_setting_maxPxl->setText(QString::number(count_defaults::kMaxArea));
 
     selectionDialog = new CGui4SelectRegion(this);
 
@@ -146,7 +144,7 @@ void CMivoParticleStreamAnalysis::init()
     cropLeft = 0.0;
     cropRight = 0.0;
 
-    segmentationMethod = 3;
+    segmentationMethod = count_defaults::kMethod;
     countingMode = CountingMode::FramesOfInterest;
 
     InitResultsView();
@@ -162,7 +160,7 @@ void CMivoParticleStreamAnalysis::SetProcessingControlsEnabled(bool enabled)
     ui->btn_proc_runVR->setEnabled(enabled);
     ui->btn_proc_countOne->setEnabled(enabled);
     // Whatever the argument: without a finished run there is nothing to recount.
-    ui->btn_proc_countAll->setEnabled(registerManager->foiReady);
+    ui->btn_proc_countAll->setEnabled(RunFinished());
     ui->gb_proc->setEnabled(enabled);
     ui->gb_particleSetting->setEnabled(enabled);
 }
@@ -217,8 +215,8 @@ void CMivoParticleStreamAnalysis::ConnectSignals()
     connect(ui->chb_report_FilterByCirc, &QCheckBox::stateChanged, this, &W::slot_chb_report_filterByCircChecked);
     connect(ui->sb_report_thCirc, &QDoubleSpinBox::valueChanged, this, &W::slot_sbD_report_valueCirc);
     connect(ui->btn_expFoI, &QPushButton::clicked, this, &W::slot_btn_exportFoI);
-    connect(registerManager, &CMivoRegisterManager::signalMReg_showInStatusBar, this, &W::slot_updateStatusBar);
-    connect(registerManager, &CMivoRegisterManager::signalMReg_finishCounting, this, &W::slot_finishProcVR);
+    connect(registerManager.get(), &CMivoRegisterManager::signalMReg_showInStatusBar, this, &W::slot_updateStatusBar);
+    connect(registerManager.get(), &CMivoRegisterManager::signalMReg_finishCounting, this, &W::slot_finishProcVR);
     connect(ui->pushButton, &QPushButton::clicked, this, &W::slot_btn_exportData);
     connect(ui->file_quitAct, &QAction::triggered, this, &QWidget::close);
     connect(ui->viewImg_gotoAct, &QAction::triggered, this, &W::slot_viewImg_GoToFrame);

@@ -28,8 +28,6 @@ public:
     int ProgressPercent(const CRunContext& run) const override;
 
 private:
-    // The particles of frame `index` and whether it could be read.
-    bool TakeFrame(CRunContext& run, int index, ParticleBlobs& blobs);
     // Frame Diff: frame `index` is detected once the frame after it is taken.
     void AddDifferenceFrame(CRunContext& run, int index, const cv::Mat& next);
     void Add(CRunContext& run, int index, const ParticleBlobs& blobs);

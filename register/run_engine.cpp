@@ -1,7 +1,7 @@
 #include "register/run_engine.h"
 
 #include "register/frame_listing.h"
-#include "register/particle_class.h"
+#include "register/run_numbers.h"
 
 #include <QCoreApplication>
 
@@ -36,7 +36,10 @@ bool CRunEngine::Start(const RunSettings& runSettings)
         result.error = TooFewFramesText(0);
         return false;
     }
-    if (!frames->Begin(counting->KeptFrames(), std::max(settings.decodeThreads, 0), counting->FrameAnalysis())) {
+    const int threads = counting->DecodesAhead() ? std::max(settings.decodeThreads, 0) : 0;
+    const bool begun = frames->Begin(counting->KeptFrames(), threads, counting->FrameAnalysis()) ||
+                       (settings.onlyFrame >= 0 && frames->TakeSizeOf(settings.onlyFrame));
+    if (!begun) {
         // Frame 0 gives the frame size every later step relies on.
         context->NoteUnreadable(0);
         result.end = RunEnd::NotStarted;
@@ -66,18 +69,8 @@ StepReport CRunEngine::Step()
 void CRunEngine::Finish()
 {
     frames->Stop();
-    ParticleClassRules rules;
-    rules.circularityFilter = settings.circularityFilter;
-    rules.minCircularity = settings.minCircularity;
-    rules.minArea = settings.minArea;
-    rules.maxArea = settings.maxArea;
     // The end-of-run recount: the range flags from the areas, then the classes.
-    for (ParticleMeasure& record : result.records)
-        record.inRange = rules.minArea <= record.area && record.area <= rules.maxArea;
-    const ParticleCounts counts = CountParticleClasses(result.records, rules);
-    result.countInRange = counts.inRange;
-    result.countGreater = counts.greater;
-    result.countSmaller = counts.smaller;
+    Recount(settings, result);
     result.end = RunEnd::Finished;
     result.finishedAt = QDateTime::currentDateTime();
 }

@@ -1,5 +1,7 @@
 #include "register/run_frames.h"
 
+#include "register/run_stream.h"
+
 #include <algorithm>
 #include <utility>
 
@@ -13,16 +15,7 @@ constexpr int kAheadPerThread = 2;
 
 CRunFrames::CRunFrames(const RunSettings& settings)
 {
-    stream.SetFolder(settings.folder.toStdString());
-    stream.minArea = settings.minArea;
-    stream.maxArea = settings.maxArea;
-    stream.marginTop = settings.marginTop;
-    stream.marginBottom = settings.marginBottom;
-    stream.marginLeft = settings.marginLeft;
-    stream.marginRight = settings.marginRight;
-    stream.framePixelLimit = settings.framePixelLimit;
-    for (const QString& name : settings.frameNames)
-        stream.AddFrame(name.toStdString());
+    SetUpStream(stream, settings);
 }
 
 CRunFrames::~CRunFrames()
@@ -45,6 +38,16 @@ bool CRunFrames::Begin(int keptFrames, int threads, CFrameSource::Analysis frame
     if (analysis)
         firstAnalysis = analysis(0, stream.ReadFrame(0));
     stream.SetRecentFrameCapacity(keptFrames);
+    return true;
+}
+
+bool CRunFrames::TakeSizeOf(int index)
+{
+    const cv::Mat grey = stream.ReadFrame(index);
+    if (grey.empty())
+        return false;
+    stream.frameWidth = grey.cols;
+    stream.frameHeight = grey.rows;
     return true;
 }
 

@@ -8,8 +8,10 @@
 #include "dialogs/crop_dialog.h"
 #include "dialogs/size_distribution_dialog.h"
 #include "register/frame_listing.h"
-#include "register/mivo_register_manager.h"
 #include "register/run_engine.h"
+#include "register/run_numbers.h"
+#include "register/run_pictures.h"
+#include "register/run_stream.h"
 #include "tools/flowgen/flowgen.h"
 
 #include <QDoubleSpinBox>
@@ -179,13 +181,13 @@ private:
         QDir().mkpath(folder);
         for (const QString& name : names) QFile::copy(work.filePath("flow/" + name), folder + "/" + prefix + name);
     }
-    // As "Calculate FoI" does, at the default range.
-    void StartRegister(CMivoRegisterManager& reg) const
+    // As "Calculate FoI" takes them, at the default range.
+    RunSettings FlowSettings() const
     {
-        reg.StartSequence(work.filePath("flow"));
-        reg.stream->minArea = 25;
-        reg.stream->maxArea = 100;
-        for (const QString& name : names) reg.stream->AddFrame(name.toStdString());
+        RunSettings settings;
+        settings.folder = work.filePath("flow");
+        settings.frameNames = names;
+        return settings;
     }
 };
 
@@ -598,15 +600,17 @@ void TestWindow::commandsOnOneFolder()
     Window w;
     OpenFolder(w, Case("frames"));
     Child<QCheckBox>(&w, "chb_video_grid")->setChecked(false);
-    // "Count Current" on frame 6 alone: without the crop margins, with them, with another method.
+    // "Count Current" on frame 6 alone: without the crop margins, with them, with another method;
+    // as the stream counts that frame.
     const auto expected = [this](int marginTop, int method) {
-        CMivoRegisterManager reg;
-        StartRegister(reg);
-        reg.stream->marginTop = marginTop;
-        reg.CountFrame(5, method);
-        reg.CountFrameParticles();
-        return QStringList{QString::number(reg.countInRange), QString::number(reg.countGreater),
-                           QString::number(reg.countSmaller)};
+        RunSettings settings = FlowSettings();
+        settings.marginTop = marginTop;
+        CVideoStream stream;
+        SetUpStream(stream, settings);
+        stream.PrepareFirstFrame();
+        const ParticleCounts counts = CountParticleClasses(stream.CountParticles(5, method), ClassRules(settings));
+        return QStringList{QString::number(counts.inRange), QString::number(counts.greater),
+                           QString::number(counts.smaller)};
     };
     QVERIFY(expected(0, 3) != expected(48, 3) && expected(48, 3) != expected(48, 1));
     Child<QSlider>(&w, "sld_view_FrameSlider")->setValue(6);
@@ -665,15 +669,15 @@ void TestWindow::commandsOnOneFolder()
         QCOMPARE(Counters(w), Count(Case("frames"), run.options).Counters());
     }
 
-    // The strip of the frames of interest as the register composes it, below the flow text.
-    CMivoRegisterManager reg;
-    StartRegister(reg);
+    // The strip of the frames of interest as the engine's run composes it, below the flow text.
     CRunEngine engine;
-    reg.AdoptRun(reg.CurrentSettings(), engine.RunToEnd(reg.CurrentSettings()));
+    const RunResult run = engine.RunToEnd(FlowSettings());
+    CVideoStream frames;
+    SetUpStream(frames, FlowSettings(), &run);
     for (int offset : {0, 700, Child<QSlider>(&w, "sld_vr_line")->maximum()}) {
         Child<QSlider>(&w, "sld_vr_line")->setValue(offset);
         QCOMPARE(PreviewImage(w).copy(0, 130, 640, 350).convertToFormat(QImage::Format_RGB888),
-                 reg.ComposeFullImageWindow(offset).copy(0, 130, 640, 350));
+                 ComposeStripWindow(frames, FlowSettings(), run, offset).copy(0, 130, 640, 350));
     }
 
     // Recounts of the stored records: the circularity filter, then another range with no

@@ -220,8 +220,8 @@ void TestTesselCount::initTestCase()
 void TestTesselCount::summaryAndTable()
 {
     QVERIFY(QDir::setCurrent(work.path()));  // for the log
-    CMivoRegisterManager reg;
-    QVERIFY(RunToEnd(reg, flow.Folder(), flow.names));
+    const Run run(Settings(flow.Folder(), flow.names));
+    QVERIFY(run.Finished());
     const QDateTime started = QDateTime::currentDateTime().addSecs(-1);  // the report keeps whole seconds
     const Outcome plain = Count({"--json", "--csv", "plain.csv", flow.Folder()}, work.path());
     QJsonObject json = plain.json;
@@ -251,10 +251,10 @@ void TestTesselCount::summaryAndTable()
                                 {"frame_height", 480},
                                 {"selected_frames", QJsonArray{0, 4, 8, 12, 16, 20, 24, 28, 29}},
                                 {"accumulated_shift", 160},
-                                {"count_in_range", reg.countInRange},
-                                {"count_greater", reg.countGreater},
-                                {"count_smaller", reg.countSmaller},
-                                {"particles", static_cast<int>(reg.foiParticles.size())},
+                                {"count_in_range", run.result.countInRange},
+                                {"count_greater", run.result.countGreater},
+                                {"count_smaller", run.result.countSmaller},
+                                {"particles", static_cast<int>(run.result.records.size())},
                                 {"unreadable_frames", QJsonArray{}},
                                 {"unmeasured_shifts", 0},
                                 {"folder", flow.Folder()},

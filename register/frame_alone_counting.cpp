@@ -1,0 +1,25 @@
+#include "register/frame_alone_counting.h"
+
+CFrameAloneCounting::CFrameAloneCounting(int counted)
+    : frame(counted)
+{
+}
+
+void CFrameAloneCounting::Begin(CRunContext& run)
+{
+    run.result.selectedFrames = {frame};
+}
+
+StepReport CFrameAloneCounting::Step(CRunContext& run)
+{
+    bool read = true;
+    // In the order found, as the frame is drawn: there is no strip of frames of interest
+    // whose order it would have to follow.
+    run.result.records = run.Stream().CountParticles(frame, run.settings.method, &read);
+    if (!read)
+        run.result.unreadableFrames = {frame};
+    phase = RunPhase::Done;
+    StepReport report;
+    report.finished = true;
+    return report;
+}
