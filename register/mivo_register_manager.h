@@ -4,8 +4,7 @@
 
 #include <QString>
 #include <QThread>
-
-#include <vector>
+#include <QThreadPool>
 
 class QTimer;
 
@@ -62,6 +61,12 @@ public:
     bool foiReady = false;
 
 private:
+    // The report of a step of run `run`, back on the register's thread.
+    void StepDone(quint64 run, const StepReport& report);
+
     QTimer* timer;
     CRunEngine engine;
+    QThreadPool stepThread;  // one thread: the steps of a run one after the other
+    quint64 runNumber = 0;   // counts runs begun and stopped: a late report of an old one is dropped
+    bool stepping = false;   // a step is under way on stepThread
 };

@@ -1,5 +1,6 @@
-// The register's run, as the run engine steps it: one engine step per timer tick, the
-// progress after each, the finish signal after the last.
+// The register's run, as the run engine steps it: one engine step at a time on the step
+// thread, its report shown on the register's thread, then the next step; the finish signal
+// after the last.
 
 #include "register/mivo_register_manager.h"
 
@@ -9,6 +10,8 @@ CMivoRegisterManager::CMivoRegisterManager(QObject* parent)
     : QThread(parent)
     , timer(new QTimer(this))
 {
+    stepThread.setMaxThreadCount(1);
+    timer->setSingleShot(true);
     connect(timer, &QTimer::timeout, this, &CMivoRegisterManager::slot_createFullImage);
 }
 
@@ -20,6 +23,10 @@ CMivoRegisterManager::~CMivoRegisterManager()
 void CMivoRegisterManager::StopProcessing()
 {
     timer->stop();
+    ++runNumber;
+    // The engine is the step's until it returns: at most one frame's work.
+    stepThread.waitForDone();
+    stepping = false;
     engine.Cancel();
 }
 
@@ -43,24 +50,38 @@ bool CMivoRegisterManager::BeginProcessing(const RunSettings& settings)
 
 bool CMivoRegisterManager::Running() const
 {
-    return timer->isActive();
+    return timer->isActive() || stepping;
 }
 
 void CMivoRegisterManager::slot_createFullImage()
 {
-    // Only a started, unfinished run has anything to do.
-    if (!engine.Running()) {
-        timer->stop();
+    // Only a started, unfinished run has anything to do, one step at a time.
+    if (stepping || !engine.Running())
         return;
-    }
-    const StepReport report = engine.Step();
+    stepping = true;
+    const quint64 run = runNumber;
+    stepThread.start([this, run] {
+        const StepReport report = engine.Step();
+        // Queued to the register's thread; dropped if the register is gone by then.
+        QMetaObject::invokeMethod(this, [this, run, report] { StepDone(run, report); }, Qt::QueuedConnection);
+    });
+}
+
+void CMivoRegisterManager::StepDone(quint64 run, const StepReport& report)
+{
+    if (run != runNumber)
+        return;  // stopped meanwhile
+    stepping = false;
     if (!report.status.isEmpty())
         emit signalMReg_showInStatusBar(report.status);
-    if (!report.finished)
+    // A receiver may have stopped the run, or begun another.
+    if (run != runNumber)
         return;
+    if (!report.finished) {
+        timer->start(0);
+        return;
+    }
     foiReady = true;
-    // Stopped before the signal, so that a new run started by its receiver keeps its timer.
-    timer->stop();
     emit signalMReg_finishCounting();
 }
 
