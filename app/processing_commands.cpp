@@ -143,8 +143,7 @@ void CMivoParticleStreamAnalysis::slot_btn_proc_coutingOne()
         ShowStatus(FormText("[WARNING] Can not read image ") + imageFiles.at(n - 1));
         return;
     }
-    if (result.end != RunEnd::Finished || image.width() != result.frameWidth ||
-        image.height() != result.frameHeight) {
+    if (result.end != RunEnd::Finished || image.width() != result.frameWidth || image.height() != result.frameHeight) {
         // The count clips against frame 0 and finds nothing in a frame of another size;
         // 0 particles would be wrong.
         ShowStatus(FormText("[WARNING] Can not count image %1: %2 x %3, frame 0 is %4 x %5")

@@ -76,8 +76,8 @@ void CMivoParticleStreamAnalysis::slot_btn_exportData()
     dataFolder = QFileInfo(path).absolutePath();
     const CountedRun& run = *finishedRun;
     if (OutputTouchesFrames(path, OutputTarget::File, run.settings.folder)) {
-        ShowStatus(FormText("[WARNING] Can not write %1: it would be taken as a frame of %2")
-                       .arg(path, run.settings.folder));
+        ShowStatus(
+            FormText("[WARNING] Can not write %1: it would be taken as a frame of %2").arg(path, run.settings.folder));
         return;
     }
     // Opening a pipe for writing waits for a reader, and nothing may wait on the window's

@@ -63,7 +63,8 @@ void CMivoRegisterManager::slot_createFullImage()
     stepThread.start([this, run] {
         const StepReport report = engine.Step();
         // Queued to the register's thread; dropped if the register is gone by then.
-        QMetaObject::invokeMethod(this, [this, run, report] { StepDone(run, report); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, run, report] { StepDone(run, report); }, Qt::QueuedConnection);
     });
 }
 

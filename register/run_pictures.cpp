@@ -112,8 +112,7 @@ QImage ComposeFoiWindow(const CVideoStream& frames, const RunSettings& settings,
     return BgrToQImage(canvas);
 }
 
-QImage ComposeMosaicWindow(const CVideoStream& frames, const RunSettings& settings, const RunResult& result,
-                           int offset)
+QImage ComposeMosaicWindow(const CVideoStream& frames, const RunSettings& settings, const RunResult& result, int offset)
 {
     const int width = result.frameWidth;
     const long long total = MosaicWidth(result);
@@ -232,8 +231,7 @@ long long StripLastOffset(const RunSettings& settings, const RunResult& result, 
     return std::max((frames - 1) * result.frameWidth - viewWidth + lastColumns, 0LL);
 }
 
-QImage ComposeStripWindow(const CVideoStream& frames, const RunSettings& settings, const RunResult& result,
-                          int offset)
+QImage ComposeStripWindow(const CVideoStream& frames, const RunSettings& settings, const RunResult& result, int offset)
 {
     if (result.frameWidth <= 0 || result.frameHeight <= 0)
         return QImage();

@@ -24,12 +24,11 @@ cv::Mat RenderRunFrame(const CVideoStream& frames, const RunSettings& settings, 
 // wide can take (0 or more), and the frame-sized window at `offset`, clamped to the strip;
 // columns no frame covers stay black. A null image before a frame size is known.
 long long StripLastOffset(const RunSettings& settings, const RunResult& result, int viewWidth);
-QImage ComposeStripWindow(const CVideoStream& frames, const RunSettings& settings, const RunResult& result,
-                          int offset);
+QImage ComposeStripWindow(const CVideoStream& frames, const RunSettings& settings, const RunResult& result, int offset);
 
 // Writes the pos_ (the frame as read) and res_ (the frame with the particles counted in it
 // circled, drawn in the order its count found them) pictures of every frame of interest into
 // `targetFolder` (counting line: of every frame that counted particles). The last frame of
-// interest, when it was not taken whole, shows its new strip outlined, and grey beyond it. Returns the paths that could not be written (empty on success),
-// among them those that would replace a frame of the counted folder through a link.
+// interest, when it was not taken whole, shows its new strip outlined, and grey beyond it. Returns the paths that could
+// not be written (empty on success), among them those that would replace a frame of the counted folder through a link.
 QStringList ExportRunPictures(const RunSettings& settings, const RunResult& result, const QString& targetFolder);

@@ -99,7 +99,6 @@ QString Fingerprint(const RunResult& r)
                        {r.countInRange, r.countGreater, r.countSmaller}, r.unreadableFrames, r.unmeasuredShifts);
 }
 
-
 }  // namespace
 
 class TestRegister : public QObject {
@@ -236,8 +235,8 @@ void TestRegister::countsOfTheFramesOfInterest()
         RunSettings alone = settings;
         alone.onlyFrame = selected[p];
         const bool last = p + 1 == selected.size() && !result.lastFrameCountedWhole;
-        const auto records = last ? frames.CountParticlesInNewRegion(result.accumulatedShift, method)
-                                  : engine.RunToEnd(alone).records;
+        const auto records =
+            last ? frames.CountParticlesInNewRegion(result.accumulatedShift, method) : engine.RunToEnd(alone).records;
         expected.insert(expected.end(), records.rbegin(), records.rend());
     }
     const int records = static_cast<int>(result.records.size());
@@ -318,7 +317,9 @@ void TestRegister::windowAndExport()
         return QImage(bgr.data, bgr.cols, bgr.rows, static_cast<qsizetype>(bgr.step), QImage::Format_RGB888)
             .rgbSwapped();
     };
-    auto window = [](const Run& of, int offset) { return ComposeStripWindow(of.frames, of.settings, of.result, offset); };
+    auto window = [](const Run& of, int offset) {
+        return ComposeStripWindow(of.frames, of.settings, of.result, offset);
+    };
     QVERIFY(window(run, 0) == rendered(run, 0) && window(run, -50) == rendered(run, 0));
     QCOMPARE(window(run, 1 << 30), window(run, 4 * 640 - 1));
     QCOMPARE(StripLastOffset(run.settings, run.result, 640), 4 * 640 + 320 - 640);  // 5 frames, the last a strip

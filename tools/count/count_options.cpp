@@ -54,27 +54,26 @@ bool ChartAsked(int argc, const char* const argv[])
 
 namespace {
 
-const char kDescription[] =
-    "Counts the particles of a folder of frames the way the window's \"Calculate FoI\" does,\n"
-    "and reports the counts within, above and below the area range. Two modes:\n"
-    "foi selects the frames of interest, counts their particles and the new strip of\n"
-    "the last frame; crossing follows every particle from frame to frame and counts\n"
-    "it once, where it crosses a line across the middle of the flow, sized where it\n"
-    "is whole.\n"
-    "Progress goes to standard error, the summary to standard output.\n"
-    "The CSV has one row per particle record, with the columns\n"
-    "frame,file,x,y,area_px,area_um2,ratio,circularity,class (class: single, bigger,\n"
-    "smaller, filtered or uncounted).\n"
-    "Several folders are counted one after the other with the same settings: one\n"
-    "JSON object per folder and line, one text summary each; --csv, --histogram,\n"
-    "--histogram-csv and --export then name folders that get one file (or sub-folder)\n"
-    "<i>_<name> per counted folder, i its place among the arguments.\n"
-    "Exit status: 0 done, 1 the folder could not be counted or an output could not be\n"
-    "written, 2 bad usage, 3 counted and written, but frames that could not be read\n"
-    "(each named on standard error) were left out or log lines were lost. Frame shifts\n"
-    "that could not be measured (foi: taken as 0; crossing: taken from the neighbouring\n"
-    "frames) are named in a warning; they alone do not change the exit status. Of several\n"
-    "folders the worst: 1, then 3, then 0; bad usage is found before any folder is counted.";
+const char kDescription[] = "Counts the particles of a folder of frames the way the window's \"Calculate FoI\" does,\n"
+                            "and reports the counts within, above and below the area range. Two modes:\n"
+                            "foi selects the frames of interest, counts their particles and the new strip of\n"
+                            "the last frame; crossing follows every particle from frame to frame and counts\n"
+                            "it once, where it crosses a line across the middle of the flow, sized where it\n"
+                            "is whole.\n"
+                            "Progress goes to standard error, the summary to standard output.\n"
+                            "The CSV has one row per particle record, with the columns\n"
+                            "frame,file,x,y,area_px,area_um2,ratio,circularity,class (class: single, bigger,\n"
+                            "smaller, filtered or uncounted).\n"
+                            "Several folders are counted one after the other with the same settings: one\n"
+                            "JSON object per folder and line, one text summary each; --csv, --histogram,\n"
+                            "--histogram-csv and --export then name folders that get one file (or sub-folder)\n"
+                            "<i>_<name> per counted folder, i its place among the arguments.\n"
+                            "Exit status: 0 done, 1 the folder could not be counted or an output could not be\n"
+                            "written, 2 bad usage, 3 counted and written, but frames that could not be read\n"
+                            "(each named on standard error) were left out or log lines were lost. Frame shifts\n"
+                            "that could not be measured (foi: taken as 0; crossing: taken from the neighbouring\n"
+                            "frames) are named in a warning; they alone do not change the exit status. Of several\n"
+                            "folders the worst: 1, then 3, then 0; bad usage is found before any folder is counted.";
 
 // What went wrong with the arguments, or nothing.
 using Problem = std::optional<QString>;
@@ -170,7 +169,8 @@ Problem CountParser::ReadCounting(CountOptions& options) const
         return QStringLiteral("--max-px takes a whole number of at least 1.");
     if (run.minArea > run.maxArea)
         return QStringLiteral("--min-px %1 is above --max-px %2.").arg(run.minArea).arg(run.maxArea);
-    if (parser.isSet(pixelSize) && (!ReadReal(parser.value(pixelSize), 0.0, 1e6, run.pixelSize) || run.pixelSize <= 0.0))
+    if (parser.isSet(pixelSize) &&
+        (!ReadReal(parser.value(pixelSize), 0.0, 1e6, run.pixelSize) || run.pixelSize <= 0.0))
         return QStringLiteral("--pixel-size takes a positive number.");
     if (parser.isSet(circularity)) {
         if (!ReadReal(parser.value(circularity), 0.0, 1.0, run.minCircularity))
@@ -269,8 +269,8 @@ ParseResult ParseCountOptions(const QStringList& arguments, CountOptions& option
     Problem problem;
     if (options.folders.isEmpty())
         problem = QStringLiteral("At least one FOLDER is needed.");
-    for (auto stage : {&CountParser::ReadCounting, &CountParser::ReadOrder, &CountParser::ReadOutputs,
-                       &CountParser::ReadLimits})
+    for (auto stage :
+         {&CountParser::ReadCounting, &CountParser::ReadOrder, &CountParser::ReadOutputs, &CountParser::ReadLimits})
         if (!problem)
             problem = (reader.*stage)(options);
     if (!problem)
