@@ -157,8 +157,11 @@ QList<QByteArray> RowsBefore(const QByteArray& csv, int frame)
 
 Q_DECLARE_METATYPE(BadInput)
 
+struct BadInputRows;
+
 class TestWindow : public QObject {
     Q_OBJECT
+    friend struct BadInputRows;
 
 private slots:
     void initTestCase();
@@ -174,7 +177,8 @@ private:
     QTemporaryDir work;
     flowgen::Flow flow;  // 12 frames, 640 x 480, in work/flow
     QStringList names;
-    Headless reference;  // of work/flow
+    Headless reference;                  // of work/flow
+    std::unique_ptr<BadInputRows> rows;  // of badInputs
     QString Case(const QString& name) const { return work.filePath("case/" + name); }
     void CopyFlow(const QString& folder, const QString& prefix = {}) const
     {
@@ -212,50 +216,71 @@ void TestWindow::cleanup()
     std::filesystem::remove_all(QFile::encodeName(Case("")).toStdString());  // also names QDir cannot spell
 }
 
-void TestWindow::badInputs_data()
-{
-    QTest::addColumn<BadInput>("in");
+// The bad inputs, grouped by when they strike, one row each: the rows share the texts the
+// window shows and the ways a folder is made or spoilt.
+struct BadInputRows {
+    using Rows = std::vector<std::pair<const char*, BadInput>>;
+    const TestWindow& test;
     const QString outOfRange = "[WARNING] Out of range", failed = "[ERRO] %1 exported files could not be written";
     // Not measured: the shift of a frame that cannot be read, mostly also that of the next.
     const QString unmeasured =
         "; %1 of %2 frame shifts could not be measured and were taken as 0; parts of the flow may not be counted";
     const QString lost = "[WARNING] 1 frame could not be read", oneLost = lost + unmeasured.arg(2).arg(11);
-    // Frame 5 left out: the end of the run says so; counting it alone, cropping and calibrating on it, and
-    // stepping back onto it refuse it.
-    const auto unreadable = [&](const QString& name, const QString& end) {
+
+    QString At(int t) const { return "/" + test.names[t]; }
+    // Frame 5 left out: the end of the run says so; counting it alone, cropping and calibrating on
+    // it, and stepping back onto it refuse it.
+    QStringList Unreadable(const QString& name, const QString& end) const
+    {
         const QString notRead = "[WARNING] Can not read image " + name;
         return QStringList{end, notRead, notRead, notRead, outOfRange};
-    };
-    const auto row = [](const char* tag, BadInput in) { QTest::newRow(tag) << in; };
-    const auto at = [this](int t) { return "/" + names[t]; };
-    const auto afterLoading = [](std::function<void(const QString&)> spoil) {
+    }
+    static std::function<void(Window&, const QString&)> AfterLoading(std::function<void(const QString&)> spoil)
+    {
         return [spoil](Window&, const QString& folder) { spoil(folder); };
-    };
-    const auto jpegFlow = [this](const QString& folder) {
-        QVERIFY(flowgen::WriteFlow(flow, folder.toStdString(), "jpg", nullptr));
-    };
+    }
+    std::function<void(const QString&)> JpegFlow() const
+    {
+        return [this](const QString& folder) {
+            QVERIFY(flowgen::WriteFlow(test.flow, folder.toStdString(), "jpg", nullptr));
+        };
+    }
     // Damaged files that OpenCV still decodes, and so counted as good before.
-    const auto replace = [](const QString& path, const hostile::Bytes& bytes) {
+    static void Replace(const QString& path, const hostile::Bytes& bytes)
+    {
         QVERIFY(hostile::Write(QFile::encodeName(path).toStdString(), bytes));
         QVERIFY(!cv::imread(QFile::encodeName(path).toStdString(), cv::IMREAD_GRAYSCALE).empty());
-    };
+    }
 
+    Rows GoodFolders() const;
+    Rows SpoiltOnceLoaded() const;
+    Rows SpoiltDuringTheRun() const;
+    Rows AfterTheRun() const;
+    Rows NothingToMeasureAgainst() const;
+    Rows HostileFrames() const;
+    Rows NamesAndLinks() const;
+    Rows RefusedOutputs() const;
+};
+
+BadInputRows::Rows BadInputRows::GoodFolders() const
+{
+    Rows rows;
     BadInput in;
-    row("good flow", in);
+    rows.emplace_back("good flow", in);
     in.make = [this](const QString& folder) {  // as colour and as 16-bit files: the same greys
-        CopyFlow(folder);
+        test.CopyFlow(folder);
         for (int t = 0; t < 12; ++t) {
-            const std::string path = (folder + "/" + names[t]).toStdString();
+            const std::string path = (folder + "/" + test.names[t]).toStdString();
             cv::Mat grey = cv::imread(path, cv::IMREAD_GRAYSCALE), file;
             t % 2 ? grey.convertTo(file, CV_16U, 257.0) : cv::merge(std::vector<cv::Mat>{grey, grey, grey}, file);
             cv::imwrite(path, file);
         }
     };
-    row("colour and 16-bit frames", in);
+    rows.emplace_back("colour and 16-bit frames", in);
     in = {};
     in.folder = "Flüsse und Größen";
-    in.make = [this](const QString& folder) { CopyFlow(folder, "Bild ä,"); };
-    row("spaces and non-ASCII names", in);
+    in.make = [this](const QString& folder) { test.CopyFlow(folder, "Bild ä,"); };
+    rows.emplace_back("spaces and non-ASCII names", in);
     in = {};
     in.listed = 10000;
     in.make = [](const QString& folder) {
@@ -263,195 +288,227 @@ void TestWindow::badInputs_data()
             cv::imwrite(QString::asprintf("%s/f%05d.png", qPrintable(folder), i).toStdString(),
                         cv::Mat(48, 64, CV_8UC1, 128));
     };
-    row("10,000 frames", in);
+    rows.emplace_back("10,000 frames", in);
+    return rows;
+}
 
-    // Spoilt once loaded.
-    in = {};
-    in.messages = unreadable("frame_0005.png", oneLost);
-    in.loaded = afterLoading([=](const QString& folder) { QFile::resize(folder + at(5), 0); });
-    row("zero-byte frame", in);
-    in.loaded = afterLoading(
-        [=](const QString& folder) { QFile::resize(folder + at(5), QFileInfo(folder + at(5)).size() * 6 / 10); });
-    row("truncated PNG", in);
-    in.loaded = afterLoading([=](const QString& folder) { Spoil(folder + at(5)); });
-    row("text file named .png", in);
-    in.messages = unreadable("frame_0005.jpg", oneLost);
-    in.make = jpegFlow;
-    in.loaded = afterLoading([](const QString& folder) {
+BadInputRows::Rows BadInputRows::SpoiltOnceLoaded() const
+{
+    Rows rows;
+    BadInput in;
+    in.messages = Unreadable("frame_0005.png", oneLost);
+    in.loaded = AfterLoading([this](const QString& folder) { QFile::resize(folder + At(5), 0); });
+    rows.emplace_back("zero-byte frame", in);
+    in.loaded = AfterLoading(
+        [this](const QString& folder) { QFile::resize(folder + At(5), QFileInfo(folder + At(5)).size() * 6 / 10); });
+    rows.emplace_back("truncated PNG", in);
+    in.loaded = AfterLoading([this](const QString& folder) { Spoil(folder + At(5)); });
+    rows.emplace_back("text file named .png", in);
+    in.messages = Unreadable("frame_0005.jpg", oneLost);
+    in.make = JpegFlow();
+    in.loaded = AfterLoading([](const QString& folder) {
         const QString frame5 = folder + "/frame_0005.jpg";
         QFile::resize(frame5, QFileInfo(frame5).size() * 6 / 10);
     });
-    row("truncated JPEG", in);
+    rows.emplace_back("truncated JPEG", in);
     in = {};
     in.messages = QStringList{oneLost, "[WARNING] Can not count image frame_0005.png: 320 x 240, frame 0 is 640 x 480"};
-    in.loaded = afterLoading(
-        [=](const QString& folder) { cv::imwrite((folder + at(5)).toStdString(), cv::Mat(240, 320, CV_8UC1, 200)); });
-    row("frame of another size", in);
-
+    in.loaded = AfterLoading([this](const QString& folder) {
+        cv::imwrite((folder + At(5)).toStdString(), cv::Mat(240, 320, CV_8UC1, 200));
+    });
+    rows.emplace_back("frame of another size", in);
     in = {};
     in.listed = 11;
     in.messages = QStringList{"[WARNING] Left out f\uFFFD.png (name not in UTF-8)",
                               "[WARNING] 1 frame file left out (name not in UTF-8)" + unmeasured.arg(1).arg(10)};
     in.make = [this](const QString& folder) {
-        CopyFlow(folder);
-        std::filesystem::rename(QFile::encodeName(folder + "/" + names[5]).toStdString(),
+        test.CopyFlow(folder);
+        std::filesystem::rename(QFile::encodeName(folder + At(5)).toStdString(),
                                 QFile::encodeName(folder).toStdString() + "/f\xe4.png");
     };
-    row("name not in UTF-8", in);
+    rows.emplace_back("name not in UTF-8", in);
+    return rows;
+}
 
-    // The last frame, a frame of interest, from within the run: the frames before it keep their rows.
-    in = {};
+// The last frame, a frame of interest, from within the run: the frames before it keep their rows.
+BadInputRows::Rows BadInputRows::SpoiltDuringTheRun() const
+{
+    Rows rows;
+    BadInput in;
     in.sameAsHeadless = false;
     in.keptBefore = 10;
     in.messages = QStringList{lost + unmeasured.arg(1).arg(11), outOfRange, failed.arg(2)};
-    in.midRun = [=](const QString& folder) { QFile::remove(folder + at(11)); };
-    row("frame deleted during the run", in);
-    in.midRun = [=](const QString& folder) { Spoil(folder + at(11)); };
-    row("frame spoilt during the run", in);
-    in.midRun = [=](const QString& folder) {  // never waited on: a wait holds the row until QTest's watchdog ends it
-        QFile::remove(folder + at(11));
-        QVERIFY(::mkfifo(QFile::encodeName(folder + at(11)).constData(), 0600) == 0);
+    in.midRun = [this](const QString& folder) { QFile::remove(folder + At(11)); };
+    rows.emplace_back("frame deleted during the run", in);
+    in.midRun = [this](const QString& folder) { Spoil(folder + At(11)); };
+    rows.emplace_back("frame spoilt during the run", in);
+    in.midRun = [this](const QString& folder) {  // never waited on: a wait holds the row until QTest's watchdog ends it
+        QFile::remove(folder + At(11));
+        QVERIFY(::mkfifo(QFile::encodeName(folder + At(11)).constData(), 0600) == 0);
     };
-    row("frame replaced by a pipe during the run", in);
+    rows.emplace_back("frame replaced by a pipe during the run", in);
+    return rows;
+}
 
-    const QString allFailed = failed.arg(2 * reference.Selected());
-    in = {};
+BadInputRows::Rows BadInputRows::AfterTheRun() const
+{
+    Rows rows;
+    const QString allFailed = failed.arg(2 * test.reference.Selected());
+    BadInput in;
     in.messages = QStringList{"[ERRO] No images were found", allFailed};
     in.ran = [](Window& w, const QString& folder) {
         QVERIFY(QDir(folder).removeRecursively());
         Child<QComboBox>(&w, "cb_video_order")->setCurrentIndex(1);  // lists it again
     };
-    row("folder gone after the run", in);
+    rows.emplace_back("folder gone after the run", in);
     in = {};
-    in.messages = QStringList{allFailed, "[ERRO] Can not write " + Case("data/p.csv")};
+    in.messages = QStringList{allFailed, "[ERRO] Can not write " + test.Case("data/p.csv")};
     in.chosen = [](const QString& folder) {  // the chosen folders made regular files
         QVERIFY(QDir(folder).removeRecursively() && QFile(folder).open(QIODevice::WriteOnly));
     };
-    row("export folders cannot be written", in);
+    rows.emplace_back("export folders cannot be written", in);
     in = {};
     in.messages =
-        QStringList{QString("[WARNING] Can not write log_KOV.txt: %1 log lines lost").arg(reference.logLines)};
+        QStringList{QString("[WARNING] Can not write log_KOV.txt: %1 log lines lost").arg(test.reference.logLines)};
     in.make = [this](const QString& folder) {
-        CopyFlow(folder);
-        QVERIFY(QDir().mkdir(Case("log_KOV.txt")));  // the log goes beside the folder
+        test.CopyFlow(folder);
+        QVERIFY(QDir().mkdir(test.Case("log_KOV.txt")));  // the log goes beside the folder
     };
-    row("log file cannot be written", in);
+    rows.emplace_back("log file cannot be written", in);
+    return rows;
+}
 
-    // Nothing to measure against; no frame shown, so the frame number reads 0.
-    in = {};
+// No frame shown, so the frame number reads 0.
+BadInputRows::Rows BadInputRows::NothingToMeasureAgainst() const
+{
+    Rows rows;
+    BadInput in;
     in.frameShown = in.sameAsHeadless = false;
     in.messages =
         QStringList{outOfRange, "[ERRO] Can not read image frame_0000.png (not a PNG, JPEG, TIFF or BMP image)",
                     outOfRange, outOfRange,
                     outOfRange, outOfRange};
-    in.make = [=](const QString& folder) {
-        CopyFlow(folder);
-        Spoil(folder + at(0));
+    in.make = [this](const QString& folder) {
+        test.CopyFlow(folder);
+        Spoil(folder + At(0));
     };
-    row("frame 0 unreadable", in);
+    rows.emplace_back("frame 0 unreadable", in);
     in.messages[1] = "[ERRO] Can not read image frame_0000.png (32768 x 32768, above the limit of 100000000 pixels)";
-    in.make = [=](const QString& folder) {  // not decoded: see the peak memory
-        CopyFlow(folder);
-        QVERIFY(hostile::Write((folder + at(0)).toStdString(), hostile::BlackPng(32768, 32768)));
+    in.make = [this](const QString& folder) {  // not decoded: see the peak memory
+        test.CopyFlow(folder);
+        QVERIFY(hostile::Write((folder + At(0)).toStdString(), hostile::BlackPng(32768, 32768)));
     };
-    row("decompression bomb as frame 0", in);
+    rows.emplace_back("decompression bomb as frame 0", in);
     in = {};
     in.frameShown = in.sameAsHeadless = false;
     in.listed = 5;
     in.messages = QStringList{"[ERRO] Only 5 images were found; at least 6 are needed"};
     in.make = [this](const QString& folder) {
-        CopyFlow(folder);
-        for (const QString& name : names.mid(5)) QFile::remove(folder + "/" + name);
+        test.CopyFlow(folder);
+        for (const QString& name : test.names.mid(5)) QFile::remove(folder + "/" + name);
     };
-    row("five frames and a sub-folder", in);
+    rows.emplace_back("five frames and a sub-folder", in);
+    return rows;
+}
 
-    // Frames that cannot be a camera's, put in place of frame 5 while it is on screen: left out before they are
-    // decoded, or when their decoder warns.
-    in = {};
-    in.messages = unreadable("frame_0005.png", oneLost);
-    in.loaded = afterLoading([=](const QString& folder) {  // not decoded: see the peak memory
-        QVERIFY(hostile::Write((folder + at(5)).toStdString(), hostile::BlackPng(32768, 32768)));
+// Frames that cannot be a camera's, put in place of frame 5 while it is on screen: left out before
+// they are decoded, or when their decoder warns.
+BadInputRows::Rows BadInputRows::HostileFrames() const
+{
+    Rows rows;
+    BadInput in;
+    in.messages = Unreadable("frame_0005.png", oneLost);
+    in.loaded = AfterLoading([this](const QString& folder) {  // not decoded: see the peak memory
+        QVERIFY(hostile::Write((folder + At(5)).toStdString(), hostile::BlackPng(32768, 32768)));
     });
-    row("decompression bomb", in);
-    in.loaded = afterLoading([=](const QString& folder) {
+    rows.emplace_back("decompression bomb", in);
+    in.loaded = AfterLoading([this](const QString& folder) {
         std::vector<uchar> jpeg;
-        QVERIFY(cv::imencode(".jpg", cv::imread((folder + at(5)).toStdString()), jpeg));
+        QVERIFY(cv::imencode(".jpg", cv::imread((folder + At(5)).toStdString()), jpeg));
         jpeg.resize(jpeg.size() / 2);
-        QVERIFY(hostile::Write((folder + at(5)).toStdString(), jpeg) && QFile(folder + at(5)).resize(100LL << 30));
+        QVERIFY(hostile::Write((folder + At(5)).toStdString(), jpeg) && QFile(folder + At(5)).resize(100LL << 30));
     });
-    row("sparse 100 GB file that starts like a JPEG", in);
+    rows.emplace_back("sparse 100 GB file that starts like a JPEG", in);
     const QString twoLost = "[WARNING] 2 frames could not be read" + unmeasured.arg(4).arg(11);
-    in.messages = unreadable("frame_0005.png", twoLost);
-    in.loaded = afterLoading([=](const QString& folder) {  // decoded as colour even when grey is asked for; float
+    in.messages = Unreadable("frame_0005.png", twoLost);
+    in.loaded = AfterLoading([this](const QString& folder) {  // decoded as colour even when grey is asked for; float
         const cv::Mat colour(480, 640, CV_32FC3, cv::Scalar(0.7, 0.2, 0.5)), grey(480, 640, CV_32FC1, 0.7);
         std::vector<uchar> hdr, tiff;
         QVERIFY(cv::imencode(".hdr", colour, hdr) && cv::imencode(".tif", grey, tiff));
-        replace(folder + at(5), hdr);
-        QVERIFY(hostile::Write((folder + at(8)).toStdString(), tiff));
+        Replace(folder + At(5), hdr);
+        QVERIFY(hostile::Write((folder + At(8)).toStdString(), tiff));
     });
-    row("three-channel HDR and float TIFF named .png", in);
-    in.messages = unreadable("frame_0005.jpg", twoLost);
-    in.make = jpegFlow;
+    rows.emplace_back("three-channel HDR and float TIFF named .png", in);
+    in.messages = Unreadable("frame_0005.jpg", twoLost);
+    in.make = JpegFlow();
     // Cut short into a preallocated file; flipped bits. JPEG has no checksum: flips are seen where the decoder
     // meets a code it does not know (frame 7 here), not where they decode to other valid codes (frames 5 and 8).
-    in.loaded = afterLoading([=](const QString& folder) {
-        replace(folder + "/frame_0005.jpg", hostile::ZeroSecondHalf(FileBytes(folder + "/frame_0005.jpg")));
-        replace(folder + "/frame_0007.jpg", hostile::FlipBits(FileBytes(folder + "/frame_0007.jpg")));
+    in.loaded = AfterLoading([](const QString& folder) {
+        Replace(folder + "/frame_0005.jpg", hostile::ZeroSecondHalf(FileBytes(folder + "/frame_0005.jpg")));
+        Replace(folder + "/frame_0007.jpg", hostile::FlipBits(FileBytes(folder + "/frame_0007.jpg")));
     });
-    row("corrupt JPEG frames", in);
-    in.messages = unreadable("frame_0005.bmp", oneLost);
-    in.make = [=](const QString& folder) {  // a sound run-length BMP first
-        CopyFlow(folder);
-        const cv::Mat grey = cv::imread((folder + at(5)).toStdString(), cv::IMREAD_GRAYSCALE);
-        QVERIFY(QFile::remove(folder + at(5)));
-        replace(folder + "/frame_0005.bmp", hostile::RunLengthBmp(grey));
+    rows.emplace_back("corrupt JPEG frames", in);
+    in.messages = Unreadable("frame_0005.bmp", oneLost);
+    in.make = [this](const QString& folder) {  // a sound run-length BMP first
+        test.CopyFlow(folder);
+        const cv::Mat grey = cv::imread((folder + At(5)).toStdString(), cv::IMREAD_GRAYSCALE);
+        QVERIFY(QFile::remove(folder + At(5)));
+        Replace(folder + "/frame_0005.bmp", hostile::RunLengthBmp(grey));
     };
-    in.loaded = afterLoading([=](const QString& folder) {
+    in.loaded = AfterLoading([](const QString& folder) {
         const QString bmp = folder + "/frame_0005.bmp";
-        replace(bmp, hostile::ZeroSecondHalf(FileBytes(bmp)));
+        Replace(bmp, hostile::ZeroSecondHalf(FileBytes(bmp)));
     });
-    row("BMP with a broken run-length stream", in);
+    rows.emplace_back("BMP with a broken run-length stream", in);
+    return rows;
+}
 
-    // Names and links.
-    in = {};
+BadInputRows::Rows BadInputRows::NamesAndLinks() const
+{
+    Rows rows;
+    BadInput in;
     in.folder = "links";
     in.messages = QStringList{"[WARNING] Left out 2 frame files (frame_0012.png: broken link, ...)"};
     in.make = [this](const QString& folder) {  // followed; what leads nowhere or to a pipe is named
-        CopyFlow(Case("targets"));
+        test.CopyFlow(test.Case("targets"));
         QDir().mkpath(folder);
-        for (const QString& name : names) QVERIFY(QFile::link(Case("targets/") + name, folder + "/" + name));
-        QVERIFY(QFile::link(Case("none.png"), folder + "/frame_0012.png"));
+        for (const QString& name : test.names) QVERIFY(QFile::link(test.Case("targets/") + name, folder + "/" + name));
+        QVERIFY(QFile::link(test.Case("none.png"), folder + "/frame_0012.png"));
         QVERIFY(::mkfifo(QFile::encodeName(folder + "/frame_0013.png").constData(), 0600) == 0);
     };
-    row("frames are symbolic links", in);
+    rows.emplace_back("frames are symbolic links", in);
     in = {};
     in.countOptions = QStringList{"--sort", "time", "--order", "desc"};
     in.make = [this](const QString& folder) {
-        CopyFlow(folder);
-        for (const QString& name : names) Touch(folder + "/" + name, 1000000000);
+        test.CopyFlow(folder);
+        for (const QString& name : test.names) Touch(folder + "/" + name, 1000000000);
     };
     in.loaded = [](Window& w, const QString&) {
         Child<QComboBox>(&w, "cb_video_sortby")->setCurrentIndex(1);  // by time, newest first
         Child<QComboBox>(&w, "cb_video_order")->setCurrentIndex(1);
     };
-    in.ran = [this](Window& w, const QString&) { QCOMPARE(Counters(w), reference.Counters()); };  // in name order
-    row("equal modification times", in);
+    in.ran = [this](Window& w, const QString&) {
+        QCOMPARE(Counters(w), test.reference.Counters());  // in name order
+    };
+    rows.emplace_back("equal modification times", in);
     in = {};
     const QString forged = "frame_0005\n[ERRO] forged.png";
-    in.messages = unreadable("frame_0005\\n[ERRO] forged.png", oneLost);  // escaped: no line of its own
-    in.make = [=](const QString& folder) {
-        CopyFlow(folder);
-        QVERIFY(QFile::rename(folder + at(5), folder + "/" + forged));
+    in.messages = Unreadable("frame_0005\\n[ERRO] forged.png", oneLost);  // escaped: no line of its own
+    in.make = [this, forged](const QString& folder) {
+        test.CopyFlow(folder);
+        QVERIFY(QFile::rename(folder + At(5), folder + "/" + forged));
     };
-    in.loaded = afterLoading([=](const QString& folder) { Spoil(folder + "/" + forged); });
-    row("newline in a frame name", in);
+    in.loaded = AfterLoading([forged](const QString& folder) { Spoil(folder + "/" + forged); });
+    rows.emplace_back("newline in a frame name", in);
     in = {};
     in.countOptions = QStringList{"--sort", "time"};
-    const auto formula = [this](int t) { return QChar::fromLatin1("=+-@"[t / 3]) + QStringLiteral("1+2 ") + names[t]; };
+    const auto formula = [this](int t) {
+        return QChar::fromLatin1("=+-@"[t / 3]) + QStringLiteral("1+2 ") + test.names[t];
+    };
     in.make = [this, formula](const QString& folder) {  // ordered by time, so that each start leads a frame of interest
-        CopyFlow(folder);
+        test.CopyFlow(folder);
         for (int t = 0; t < 12; ++t) {
-            QVERIFY(QFile::rename(folder + "/" + names[t], folder + "/" + formula(t)));
+            QVERIFY(QFile::rename(folder + At(t), folder + "/" + formula(t)));
             Touch(folder + "/" + formula(t), 1000000000 + t);
         }
     };
@@ -461,35 +518,52 @@ void TestWindow::badInputs_data()
         for (int t : {0, 4, 8, 11})
             QVERIFY(csv.contains(QStringLiteral("\n%1,\"'%2\",").arg(t).arg(formula(t)).toUtf8()));
     };
-    row("names that look like formulas", in);
+    rows.emplace_back("names that look like formulas", in);
+    return rows;
+}
 
-    // Outputs that would overwrite a frame or add frames, refused before anything is written.
-    in = {};
+// Outputs that would overwrite a frame or add frames, refused before anything is written.
+BadInputRows::Rows BadInputRows::RefusedOutputs() const
+{
+    Rows rows;
+    BadInput in;
     in.figures = "frames";
-    in.data = "frames" + at(3);
-    in.messages = QStringList{"[WARNING] Can not export into " + Case("frames") +
+    in.data = "frames" + At(3);
+    in.messages = QStringList{"[WARNING] Can not export into " + test.Case("frames") +
                                   ": it is the counted folder, its pictures would be taken as frames",
-                              "[WARNING] Can not write " + Case("frames") + at(3) +
-                                  ": it would be taken as a frame of " + Case("frames")};
-    row("exports into the counted folder", in);
+                              "[WARNING] Can not write " + test.Case("frames") + At(3) +
+                                  ": it would be taken as a frame of " + test.Case("frames")};
+    rows.emplace_back("exports into the counted folder", in);
     in.figures = "link to frames";
     in.data = "data/pipe.csv";  // opening it would wait for a reader
-    in.messages = QStringList{"[WARNING] Can not export into " + Case("link to frames") +
+    in.messages = QStringList{"[WARNING] Can not export into " + test.Case("link to frames") +
                                   ": it is the counted folder, its pictures would be taken as frames",
-                              "[WARNING] Can not write " + Case("data/pipe.csv") + ": not a regular file"};
+                              "[WARNING] Can not write " + test.Case("data/pipe.csv") + ": not a regular file"};
     in.make = [this](const QString& folder) {
-        CopyFlow(folder);
-        QVERIFY(QFile::link(folder, Case("link to frames")));
-        QVERIFY(::mkfifo(QFile::encodeName(Case("data/pipe.csv")).constData(), 0600) == 0);
+        test.CopyFlow(folder);
+        QVERIFY(QFile::link(folder, test.Case("link to frames")));
+        QVERIFY(::mkfifo(QFile::encodeName(test.Case("data/pipe.csv")).constData(), 0600) == 0);
     };
-    row("exports through a link and onto a pipe", in);
+    rows.emplace_back("exports through a link and onto a pipe", in);
     in = {};
     in.messages = QStringList{"[ERRO] 1 exported file could not be written"};
-    in.make = [=](const QString& folder) {  // the write would follow it and replace frame 3
-        CopyFlow(folder);
-        QVERIFY(QFile::link(folder + at(3), Case("figures/pos_0_") + names[0]));
+    in.make = [this](const QString& folder) {  // the write would follow it and replace frame 3
+        test.CopyFlow(folder);
+        QVERIFY(QFile::link(folder + At(3), test.Case("figures/pos_0_") + test.names[0]));
     };
-    row("a picture's name taken by a link to a frame", in);
+    rows.emplace_back("a picture's name taken by a link to a frame", in);
+    return rows;
+}
+
+void TestWindow::badInputs_data()
+{
+    QTest::addColumn<BadInput>("in");
+    // The rows' functions run later, with the rows' shared texts and ways.
+    rows = std::make_unique<BadInputRows>(BadInputRows{*this});
+    for (auto group : {&BadInputRows::GoodFolders, &BadInputRows::SpoiltOnceLoaded, &BadInputRows::SpoiltDuringTheRun,
+                       &BadInputRows::AfterTheRun, &BadInputRows::NothingToMeasureAgainst, &BadInputRows::HostileFrames,
+                       &BadInputRows::NamesAndLinks, &BadInputRows::RefusedOutputs})
+        for (const auto& [tag, in] : (rows.get()->*group)()) QTest::newRow(tag) << in;
 }
 
 void TestWindow::badInputs()

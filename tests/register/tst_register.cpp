@@ -114,7 +114,9 @@ private slots:
     void countsOfTheFramesOfInterest();
     void classification();
     void countersFollowTheClasses();
-    void windowAndExport();
+    void stripWindow();
+    void exportPictures();
+    void frameAlone();
     void frameListing();
     void cancelAndFrameDeleted_data();
     void cancelAndFrameDeleted();
@@ -305,30 +307,73 @@ void TestRegister::countersFollowTheClasses()
     QCOMPARE(Ints({stale.inRange, stale.greater, stale.smaller}), Ints({1, 0, 1}));
 }
 
+namespace {
+
 // 15 frames shifting 160: frames of interest 0, 4, 8, 12, 14, a last strip of 320 columns.
-void TestRegister::windowAndExport()
-{
+struct FifteenFrames {
     WrittenFlow flow;
-    QVERIFY(flow.Make(15, {160}));
-    Run run(Settings(flow.Folder(), flow.names));
-    QVERIFY(run.Finished());
-    auto rendered = [](const Run& of, int index) {
-        const cv::Mat bgr = RenderRunFrame(of.frames, of.settings, of.result, index);
-        return QImage(bgr.data, bgr.cols, bgr.rows, static_cast<qsizetype>(bgr.step), QImage::Format_RGB888)
-            .rgbSwapped();
-    };
-    auto window = [](const Run& of, int offset) {
-        return ComposeStripWindow(of.frames, of.settings, of.result, offset);
-    };
-    QVERIFY(window(run, 0) == rendered(run, 0) && window(run, -50) == rendered(run, 0));
-    QCOMPARE(window(run, 1 << 30), window(run, 4 * 640 - 1));
+    std::unique_ptr<Run> run;
+    bool Make()
+    {
+        if (!flow.Make(15, {160})) return false;
+        run = std::make_unique<Run>(Settings(flow.Folder(), flow.names));
+        return run->Finished();
+    }
+    QImage Frame(int t) const
+    {
+        return QImage(flow.Folder() + '/' + flow.names[t]).convertToFormat(QImage::Format_RGB888);
+    }
+};
+
+QImage Rendered(const Run& run, int index)
+{
+    const cv::Mat bgr = RenderRunFrame(run.frames, run.settings, run.result, index);
+    return QImage(bgr.data, bgr.cols, bgr.rows, static_cast<qsizetype>(bgr.step), QImage::Format_RGB888).rgbSwapped();
+}
+
+QImage Window(const Run& run, int offset)
+{
+    return ComposeStripWindow(run.frames, run.settings, run.result, offset);
+}
+
+}  // namespace
+
+// The strip of the frames of interest, the window onto it at an offset, its last offset.
+void TestRegister::stripWindow()
+{
+    FifteenFrames fifteen;
+    QVERIFY(fifteen.Make());
+    Run& run = *fifteen.run;
+    QVERIFY(Window(run, 0) == Rendered(run, 0) && Window(run, -50) == Rendered(run, 0));
+    QCOMPARE(Window(run, 1 << 30), Window(run, 4 * 640 - 1));
     QCOMPARE(StripLastOffset(run.settings, run.result, 640), 4 * 640 + 320 - 640);  // 5 frames, the last a strip
     // Into the last frame of interest: its columns start 12 + 320 further left.
-    const QImage last = window(run, 3 * 640 + 100);
-    QCOMPARE(last.copy(100, 0, 540, 480), rendered(run, 12).copy(0, 0, 540, 480));
-    QCOMPARE(last.copy(0, 0, 100, 480), rendered(run, 14).copy(540 - 12 - 320, 0, 100, 480));
+    const QImage last = Window(run, 3 * 640 + 100);
+    QCOMPARE(last.copy(100, 0, 540, 480), Rendered(run, 12).copy(0, 0, 540, 480));
+    QCOMPARE(last.copy(0, 0, 100, 480), Rendered(run, 14).copy(540 - 12 - 320, 0, 100, 480));
+    // Frames 0 .. 12: phase 1 takes the last frame, shown whole at the strip's end.
+    const Run whole(Settings(fifteen.flow.Folder(), fifteen.flow.names.mid(0, 13)));
+    QCOMPARE(Window(whole, 1 << 30), Rendered(whole, 12));
+    // Circles of radius 20 in the class colour, only of the frame's own records.
+    RunResult two = run.result;
+    two.records = {Record(8, 100, 100, 50, 0.9, true), Record(0, 300, 100, 50, 0.9, true)};
+    const cv::Mat circled = RenderRunFrame(run.frames, run.settings, two, 8);
+    const uchar grey = static_cast<uchar>(qGray(fifteen.Frame(8).pixel(320, 100)));
+    QVERIFY(circled.at<cv::Vec3b>(100, 120) == cv::Vec3b(0, 255, 0) &&
+            circled.at<cv::Vec3b>(100, 320) == cv::Vec3b(grey, grey, grey));
+    // A frame that cannot be read: black in the window.
+    QVERIFY(Spoil(fifteen.flow.Path(4)));
+    QImage black(640, 480, QImage::Format_RGB888);
+    black.fill(Qt::black);
+    QCOMPARE(Window(run, 640), black);
+}
 
-    // pos_ is the frame as read, res_ the frame with the particles counted in it circled.
+// pos_ is the frame as read, res_ the frame with the particles counted in it circled.
+void TestRegister::exportPictures()
+{
+    FifteenFrames fifteen;
+    QVERIFY(fifteen.Make());
+    const Run& run = *fifteen.run;
     QTemporaryDir target;
     QVERIFY(ExportRunPictures(run.settings, run.result, target.path()).isEmpty());
     QCOMPARE(
@@ -339,15 +384,12 @@ void TestRegister::windowAndExport()
     auto image = [&](const QString& name) {
         return QImage(target.filePath(name)).convertToFormat(QImage::Format_RGB888);
     };
-    auto frame = [&](int t) {
-        return QImage(flow.Folder() + '/' + flow.names[t]).convertToFormat(QImage::Format_RGB888);
-    };
-    QCOMPARE(image("pos_4_frame_0004.png"), frame(4));
+    QCOMPARE(image("pos_4_frame_0004.png"), fifteen.Frame(4));
     // The last frame's strip (all rows but the last) outlined, circles in it only: every
     // coloured pixel within reach of a record counted in the strip (radius 20, 3 wide, smoothed),
     // every such record circled.
     const QImage pos14 = image("pos_14_frame_0014.png"), res14 = image("res_14_frame_0014.png"),
-                 right = frame(14).copy(320, 0, 320, 480);
+                 right = fifteen.Frame(14).copy(320, 0, 320, 480);
     QVERIFY(pos14.pixel(0, 100) == qRgb(0, 0, 0) && pos14.pixel(319, 100) == qRgb(0, 0, 0) &&
             pos14.pixel(150, 478) == qRgb(0, 0, 0));
     QVERIFY(pos14.copy(320, 0, 320, 480) == right && res14.copy(320, 0, 320, 480) == right);
@@ -367,37 +409,42 @@ void TestRegister::windowAndExport()
         const QRgb ring = res14.pixel(std::min(c.x + 20, 319), c.y);
         QVERIFY(c.x + 20 > 319 || qRed(ring) != qGreen(ring) || qGreen(ring) != qBlue(ring));
     }
-    // Frames 0 .. 12: phase 1 takes the last frame, exported with all its circles and shown whole at the strip's end.
-    const Run whole(Settings(flow.Folder(), flow.names.mid(0, 13)));
+    // Frames 0 .. 12: phase 1 takes the last frame, exported with all its circles.
+    const Run whole(Settings(fifteen.flow.Folder(), fifteen.flow.names.mid(0, 13)));
     QTemporaryDir wholeTarget;
     QVERIFY(whole.Finished() && ExportRunPictures(whole.settings, whole.result, wholeTarget.path()).isEmpty());
     QVERIFY(QImage(wholeTarget.filePath("res_12_frame_0012.png"))
                 .convertToFormat(QImage::Format_RGB888)
-                .copy(320, 0, 320, 480) != frame(12).copy(320, 0, 320, 480));
-    QCOMPARE(window(whole, 1 << 30), rendered(whole, 12));
-
-    // A frame that cannot be read: black in the window, both its files missing.
-    QVERIFY(Spoil(flow.Path(4)));
-    QImage black(640, 480, QImage::Format_RGB888);
-    black.fill(Qt::black);
-    QCOMPARE(window(run, 640), black);
+                .copy(320, 0, 320, 480) != fifteen.Frame(12).copy(320, 0, 320, 480));
+    // A frame that cannot be read, a folder in the way: those files missing, named.
+    QVERIFY(Spoil(fifteen.flow.Path(4)));
     const QString more = target.filePath("more");
-    QVERIFY(QDir().mkpath(more + "/res_0_frame_0000.png"));  // a folder in the way
+    QVERIFY(QDir().mkpath(more + "/res_0_frame_0000.png"));
     QCOMPARE(
         ExportRunPictures(run.settings, run.result, more),
         QStringList({more + "/res_0_frame_0000.png", more + "/pos_4_frame_0004.png", more + "/res_4_frame_0004.png"}));
-    // A frame counted alone, without frame 0: at its own size.
-    RunSettings alone = run.settings;
+}
+
+// "Count Current": one frame, counted whole by the engine, as the stream counts it; without
+// frame 0, at its own size.
+void TestRegister::frameAlone()
+{
+    WrittenFlow flow;
+    QVERIFY(flow.Make(15, {160}));
+    RunSettings alone = Settings(flow.Folder(), flow.names);
     alone.onlyFrame = 8;
     CRunEngine engine;
-    const auto counted = engine.RunToEnd(alone).records.size();
-    QVERIFY(counted > 5 && Spoil(flow.Path(0)));
+    const RunResult counted = engine.RunToEnd(alone);
+    CVideoStream stream;
+    SetUpStream(stream, alone);
+    QVERIFY(stream.PrepareFirstFrame());
+    QCOMPARE(Fingerprint({}, 0, counted.records, {}, {}, 0),
+             Fingerprint({}, 0, stream.CountParticles(8, alone.method), {}, {}, 0));
+    QVERIFY(counted.records.size() > 5 && counted.selectedFrames == Ints{8} && Spoil(flow.Path(0)));
     const RunResult withoutFrame0 = engine.RunToEnd(alone);
-    QVERIFY(withoutFrame0.end == RunEnd::Finished && withoutFrame0.records.size() == counted);
-    // Circles of radius 20 in the class colour, only of the frame's own records.
-    run.result.records = {Record(8, 100, 100, 50, 0.9, true), Record(0, 300, 100, 50, 0.9, true)};
-    const QImage circled = rendered(run, 8);
-    QVERIFY(circled.pixel(120, 100) == qRgb(0, 255, 0) && circled.pixel(320, 100) == frame(8).pixel(320, 100));
+    QVERIFY(withoutFrame0.end == RunEnd::Finished && withoutFrame0.records.size() == counted.records.size());
+    QVERIFY(Spoil(flow.Path(8)));
+    QCOMPARE(engine.RunToEnd(alone).end, RunEnd::NotStarted);  // neither frame 0 nor the frame itself
 }
 
 void TestRegister::cancelAndFrameDeleted_data()
