@@ -27,6 +27,23 @@ CMivoParticleStreamAnalysis::CMivoParticleStreamAnalysis()
     ui->setupUi(this);
     setFixedSize(size());
 
+    FillControls();
+    GroupMenuActions();
+    AddRunProgress();
+
+    init();
+    RestoreSettings();
+    // Last, so that nothing done while building calls a slot.
+    ConnectSignals();
+}
+
+CMivoParticleStreamAnalysis::~CMivoParticleStreamAnalysis()
+{
+    SaveSettings();
+}
+
+void CMivoParticleStreamAnalysis::FillControls()
+{
     ui->cb_video_sortby->addItem(FormText("Name"), QStringLiteral("byName"));
     ui->cb_video_sortby->addItem(FormText("Time"), QStringLiteral("byTime"));
     ui->cb_video_sortby->addItem(FormText("Size"), QStringLiteral("bySize"));
@@ -47,7 +64,10 @@ CMivoParticleStreamAnalysis::CMivoParticleStreamAnalysis()
     ui->btn_flow_down->setEnabled(false);
     ui->btn_flow_up->setEnabled(false);
     ui->btn_flow_left->setEnabled(false);
+}
 
+void CMivoParticleStreamAnalysis::GroupMenuActions()
+{
     auto* segmentationGroup = new QActionGroup(this);
     segmentationGroup->setExclusive(true);
     segmentationGroup->addAction(ui->segOtsuAct);
@@ -61,6 +81,14 @@ CMivoParticleStreamAnalysis::CMivoParticleStreamAnalysis()
     countingGroup->addAction(ui->countLineAct);
     ui->countFoiAct->setChecked(true);
 
+    // Action tool tips say more than the entries' names.
+    for (QMenu* menu :
+         {ui->menuFile, ui->menuImg_viewer, ui->menuSegmentation, ui->menuCounting, ui->menuResults, ui->menuHelp})
+        menu->setToolTipsVisible(true);
+}
+
+void CMivoParticleStreamAnalysis::AddRunProgress()
+{
     // Shown only while a run goes; the status texts stay as they are. No number on the
     // bar: it spans the whole run, the status text's percentage only the current phase.
     runProgress = new QProgressBar(this);
@@ -70,21 +98,6 @@ CMivoParticleStreamAnalysis::CMivoParticleStreamAnalysis()
     runProgress->setMaximumWidth(160);
     runProgress->hide();
     ui->statusBar->addPermanentWidget(runProgress);
-
-    // Action tool tips say more than the entries' names.
-    for (QMenu* menu :
-         {ui->menuFile, ui->menuImg_viewer, ui->menuSegmentation, ui->menuCounting, ui->menuResults, ui->menuHelp})
-        menu->setToolTipsVisible(true);
-
-    init();
-    RestoreSettings();
-    // Last, so that nothing done while building calls a slot.
-    ConnectSignals();
-}
-
-CMivoParticleStreamAnalysis::~CMivoParticleStreamAnalysis()
-{
-    SaveSettings();
 }
 
 void CMivoParticleStreamAnalysis::init()
@@ -122,14 +135,7 @@ void CMivoParticleStreamAnalysis::init()
     overlayColor = QColor(0, 255, 255, 128);
 
     calibration = PixelCalibration{};
-
-    // The range in square micrometres is the range in pixels at the pixel size.
-    const double pixelArea = count_defaults::kPixelSize * count_defaults::kPixelSize;
-    ui->tf_setting_PixelSize->setText(QString::number(count_defaults::kPixelSize, 'g', 6));
-    ui->tf_setting_minMu->setText(QString::number(count_defaults::kMinArea * pixelArea, 'g', 6));
-    ui->tf_setting_maxMu->setText(QString::number(count_defaults::kMaxArea * pixelArea, 'g', 6));
-    ui->tf_setting_minPxl->setText(QString::number(count_defaults::kMinArea));
-    ui->tf_setting_maxPxl->setText(QString::number(count_defaults::kMaxArea));
+    ShowDefaultSettings();
 
     selectionDialog = new CGui4SelectRegion(this);
 
@@ -150,6 +156,17 @@ void CMivoParticleStreamAnalysis::init()
     InitResultsView();
 
     SetProcessingControlsEnabled(false);
+}
+
+void CMivoParticleStreamAnalysis::ShowDefaultSettings()
+{
+    // The range in square micrometres is the range in pixels at the pixel size.
+    const double pixelArea = count_defaults::kPixelSize * count_defaults::kPixelSize;
+    ui->tf_setting_PixelSize->setText(QString::number(count_defaults::kPixelSize, 'g', 6));
+    ui->tf_setting_minMu->setText(QString::number(count_defaults::kMinArea * pixelArea, 'g', 6));
+    ui->tf_setting_maxMu->setText(QString::number(count_defaults::kMaxArea * pixelArea, 'g', 6));
+    ui->tf_setting_minPxl->setText(QString::number(count_defaults::kMinArea));
+    ui->tf_setting_maxPxl->setText(QString::number(count_defaults::kMaxArea));
 }
 
 void CMivoParticleStreamAnalysis::SetProcessingControlsEnabled(bool enabled)
@@ -222,7 +239,13 @@ void CMivoParticleStreamAnalysis::ConnectSignals()
     connect(ui->viewImg_gotoAct, &QAction::triggered, this, &W::slot_viewImg_GoToFrame);
     connect(ui->results_sizeDistributionAct, &QAction::triggered, this, &W::slot_results_showSizeDistribution);
     connect(ui->help_aboutAct, &QAction::triggered, this, &W::slot_help_about);
-    // After the slots above, so that the count is compared with the settings they set.
+    ConnectStaleMarks();
+}
+
+void CMivoParticleStreamAnalysis::ConnectStaleMarks()
+{
+    // After the slots of ConnectSignals, so that the count is compared with the settings they set.
+    using W = CMivoParticleStreamAnalysis;
     for (QLineEdit* field : {ui->tf_setting_minPxl, ui->tf_setting_maxPxl, ui->tf_setting_PixelSize})
         connect(field, &QLineEdit::textChanged, this, &W::slot_countSettingsChanged);
     for (QAction* action :

@@ -109,8 +109,17 @@ private slots:
     void slot_help_about();
 
 private:
+    // Construction: the combo boxes' items, validators and the controls' first states; the
+    // exclusive groups of the menus; the run's progress bar in the status bar.
+    void FillControls();
+    void GroupMenuActions();
+    void AddRunProgress();
     void init();
+    // The line edits' first values: the default size range and pixel size.
+    void ShowDefaultSettings();
     void ConnectSignals();
+    // Every change of a setting the counts depend on marks them stale (RefreshCountState).
+    void ConnectStaleMarks();
     void SetProcessingControlsEnabled(bool enabled);
     void ShowStatus(const QString& text);
 

@@ -60,7 +60,6 @@ void CMivoParticleStreamAnalysis::SelectCountingMode(CountingMode mode, const QA
 void CMivoParticleStreamAnalysis::UpdateCalibration()
 {
     const double size = ui->tf_setting_PixelSize->text().toDouble();
-    calibration.pixelWidth = size;
     calibration.pixelArea = size * size;
 }
 

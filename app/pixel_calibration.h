@@ -3,6 +3,5 @@
 // Pixel size of the sequence: converts the particle size range between pixels and
 // square micrometres. The window refreshes it from its pixel-size field.
 struct PixelCalibration {
-    double pixelWidth = 1.0;  // micrometres per pixel side
-    double pixelArea = 1.0;   // square micrometres per pixel
+    double pixelArea = 1.0;  // square micrometres per pixel
 };
