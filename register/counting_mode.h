@@ -69,7 +69,6 @@ public:
     // One unit of work, one frame where there is one; `finished` on the last.
     virtual StepReport Step(CRunContext& run) = 0;
 
-    virtual RunPhase Phase() const = 0;
     // Position within the phase: the frame measured last, the frame counted next...
     virtual int Cursor() const = 0;
     // Share of the run done, 0 to 100; never falls.

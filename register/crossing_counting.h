@@ -23,7 +23,6 @@ public:
     CFrameSource::Analysis FrameAnalysis() const override;
     void Begin(CRunContext& run) override;
     StepReport Step(CRunContext& run) override;
-    RunPhase Phase() const override { return phase; }
     int Cursor() const override { return taken > 0 ? taken - 1 : 0; }  // the frame taken last
     int ProgressPercent(const CRunContext& run) const override;
 

@@ -1,7 +1,7 @@
 #include "register/frame_alone_counting.h"
 
-CFrameAloneCounting::CFrameAloneCounting(int counted)
-    : frame(counted)
+CFrameAloneCounting::CFrameAloneCounting(int index)
+    : frame(index)
 {
 }
 
@@ -18,7 +18,7 @@ StepReport CFrameAloneCounting::Step(CRunContext& run)
     run.result.records = run.Stream().CountParticles(frame, run.settings.method, &read);
     if (!read)
         run.result.unreadableFrames = {frame};
-    phase = RunPhase::Done;
+    counted = true;
     StepReport report;
     report.finished = true;
     return report;

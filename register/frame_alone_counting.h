@@ -14,11 +14,10 @@ public:
     bool DecodesAhead() const override { return false; }
     void Begin(CRunContext& run) override;
     StepReport Step(CRunContext& run) override;
-    RunPhase Phase() const override { return phase; }
     int Cursor() const override { return frame; }
-    int ProgressPercent(const CRunContext&) const override { return phase == RunPhase::Done ? 100 : 0; }
+    int ProgressPercent(const CRunContext&) const override { return counted ? 100 : 0; }
 
 private:
     const int frame;
-    RunPhase phase = RunPhase::CountingFrames;
+    bool counted = false;
 };

@@ -100,11 +100,6 @@ RunResult CRunEngine::RunToEnd(const RunSettings& runSettings, const Progress& p
     return result;
 }
 
-RunPhase CRunEngine::Phase() const
-{
-    return mode ? mode->Phase() : RunPhase::Done;
-}
-
 int CRunEngine::Cursor() const
 {
     return mode ? mode->Cursor() : 0;
