@@ -168,7 +168,9 @@ private slots:
     void cleanup();
     void badInputs_data();
     void badInputs();
-    void commandsOnOneFolder();
+    void countCurrent();
+    void cancelAndReopen();
+    void runsAsTheCounter();
     void manualCalibrationTakesTheRange();
     void resultsFollowTheCount();
     void settingsOutliveTheWindow();
@@ -179,6 +181,7 @@ private:
     QStringList names;
     Headless reference;                  // of work/flow
     std::unique_ptr<BadInputRows> rows;  // of badInputs
+    void RecountsOfTheRun(Window& w);
     QString Case(const QString& name) const { return work.filePath("case/" + name); }
     void CopyFlow(const QString& folder, const QString& prefix = {}) const
     {
@@ -668,14 +671,13 @@ void TestWindow::badInputs()
     if (!kAddressSanitizer) QCOMPARE_LT(ResidentKiB("VmHWM:") - residentBefore, 512 << 10);
 }
 
-void TestWindow::commandsOnOneFolder()
+// "Count Current" on frame 6 alone: without the crop margins, with them, with another method;
+// as the stream counts that frame.
+void TestWindow::countCurrent()
 {
     CopyFlow(Case("frames"));
     Window w;
     OpenFolder(w, Case("frames"));
-    Child<QCheckBox>(&w, "chb_video_grid")->setChecked(false);
-    // "Count Current" on frame 6 alone: without the crop margins, with them, with another method;
-    // as the stream counts that frame.
     const auto expected = [this](int marginTop, int method) {
         RunSettings settings = FlowSettings();
         settings.marginTop = marginTop;
@@ -697,10 +699,15 @@ void TestWindow::commandsOnOneFolder()
     Child<QAction>(&w, "segOtsuAct")->trigger();
     Button(w, "btn_proc_countOne")->click();
     QCOMPARE(Counters(w), expected(48, 1));
-    Child<QAction>(&w, "segFrameDiffAct")->trigger();
+}
 
-    // "Cancel Process" from within the report of the third step of a run; another folder opened
-    // while a run goes (its steps go on under the chooser). Neither leaves a step running.
+// "Cancel Process" from within the report of the third step of a run; another folder opened
+// while a run goes (its steps go on under the chooser). Neither leaves a step running.
+void TestWindow::cancelAndReopen()
+{
+    CopyFlow(Case("frames"));
+    Window w;
+    OpenFolder(w, Case("frames"));
     int steps = 0;
     connect(w.statusBar(), &QStatusBar::messageChanged, this, [&](const QString& text) {
         if (text.startsWith("[Process]") && ++steps == 3) Button(w, "btn_proc_stopVR")->click();
@@ -718,10 +725,17 @@ void TestWindow::commandsOnOneFolder()
         QVERIFY(Button(w, "btn_proc_runVR")->isEnabled() && Button(w, "btn_proc_countOne")->isEnabled() &&
                 !Button(w, "btn_proc_stopVR")->isEnabled() && Child<QProgressBar>(&w, "runProgress")->isHidden());
     }
+}
 
-    // The first run after a menu change counts as tessel-count with that mode and method. A
-    // mode, one of two, brings its own method, which the user may change. Frames of interest
-    // with Frame Diff last, for the strip below.
+// The first run after a menu change counts as tessel-count with that mode and method. A mode,
+// one of two, brings its own method, which the user may change. Frames of interest with Frame
+// Diff last: its strip as the engine's run composes it, below the flow text; its recounts.
+void TestWindow::runsAsTheCounter()
+{
+    CopyFlow(Case("frames"));
+    Window w;
+    OpenFolder(w, Case("frames"));
+    Child<QCheckBox>(&w, "chb_video_grid")->setChecked(false);
     auto* progress = Child<QProgressBar>(&w, "runProgress");
     const struct {
         const char* action;
@@ -742,8 +756,6 @@ void TestWindow::commandsOnOneFolder()
         QVERIFY(running && progress->isHidden() && Button(w, "btn_proc_countAll")->isEnabled());
         QCOMPARE(Counters(w), Count(Case("frames"), run.options).Counters());
     }
-
-    // The strip of the frames of interest as the engine's run composes it, below the flow text.
     CRunEngine engine;
     const RunResult run = engine.RunToEnd(FlowSettings());
     CVideoStream frames;
@@ -753,9 +765,13 @@ void TestWindow::commandsOnOneFolder()
         QCOMPARE(PreviewImage(w).copy(0, 130, 640, 350).convertToFormat(QImage::Format_RGB888),
                  ComposeStripWindow(frames, FlowSettings(), run, offset).copy(0, 130, 640, 350));
     }
+    RecountsOfTheRun(w);
+}
 
-    // Recounts of the stored records: the circularity filter, then another range with no
-    // frame left to read.
+// Recounts of the stored records of the run in `w`: the circularity filter, then another range
+// with no frame left to read; a minimum above the maximum refused.
+void TestWindow::RecountsOfTheRun(Window& w)
+{
     auto* filter = Child<QCheckBox>(&w, "chb_report_FilterByCirc");
     filter->setChecked(true);
     QCOMPARE(Counters(w), Count(Case("frames"), {"--circularity", "0.5"}).Counters());
