@@ -153,6 +153,28 @@ QList<QByteArray> RowsBefore(const QByteArray& csv, int frame)
     return rows;
 }
 
+// On the frame on screen: count it alone, open the crop and the selection dialogs; then step
+// around it. The message is cleared first, so that one repeated is seen again. Whatever is
+// refused leaves the counters as `counted`.
+void StepAroundTheFrame(Window& w, const QStringList& counted)
+{
+    auto* cropBox = Child<QCheckBox>(&w, "proc_chb_cropImg");
+    auto* cropDialog = w.findChild<CTool4CropImg*>();
+    for (const char* step : {"btn_proc_countOne", "proc_chb_cropImg", "btn_setting_manualSelection", "viewImg_nextAct",
+                             "viewImg_preAct", "viewImg_lastAct"}) {
+        w.statusBar()->clearMessage();
+        if (auto* action = Child<QAction>(&w, step))
+            action->trigger();
+        else
+            QTest::mouseClick(Child<QAbstractButton>(&w, step), Qt::LeftButton);
+        if (qstrcmp(step, "btn_proc_countOne") == 0 && !StatusText(w).startsWith("[IDLE]"))  // nothing counted
+            QCOMPARE(Counters(w), counted);
+        QCOMPARE(cropDialog->isVisible(), cropBox->isChecked());
+        if (cropDialog->isVisible()) QTest::mouseClick(Child<QPushButton>(cropDialog, "btn_Cancel"), Qt::LeftButton);
+        Child<QDialog>(&w, "tool4SelectRegion")->hide();
+    }
+}
+
 }  // namespace
 
 Q_DECLARE_METATYPE(BadInput)
@@ -182,6 +204,7 @@ private:
     Headless reference;                  // of work/flow
     std::unique_ptr<BadInputRows> rows;  // of badInputs
     void RecountsOfTheRun(Window& w);
+    void ExportBoth(Window& w, const BadInput& in, const Headless& headless, const QStringList& listing);
     QString Case(const QString& name) const { return work.filePath("case/" + name); }
     void CopyFlow(const QString& folder, const QString& prefix = {}) const
     {
@@ -569,10 +592,45 @@ void TestWindow::badInputs_data()
         for (const auto& [tag, in] : (rows.get()->*group)()) QTest::newRow(tag) << in;
 }
 
+// Both exports; only a finished run asks for a target. The table and the report as tessel-count's
+// on the folder (`headless`), the pictures named after the frames of interest in `listing`.
+void TestWindow::ExportBoth(Window& w, const BadInput& in, const Headless& headless, const QStringList& listing)
+{
+    const QString figures = Case(in.figures), data = Case(in.data);
+    for (const QString& target : {figures, data}) {
+        const bool table = target == data;
+        if (Button(w, "btn_proc_countAll")->isEnabled())
+            AnswerFileDialog(target, [&in, target, table] {
+                if (in.chosen) in.chosen(table ? QFileInfo(target).path() : target);
+            });
+        Button(w, table ? "pushButton" : "btn_expFoI")->click();
+        if (!StatusText(w).endsWith("successfully... ")) continue;
+        if (table && in.sameAsHeadless) {
+            QCOMPARE(Contents(data), headless.csv);
+            // The run report beside it: tessel-count's, but for the time it finished.
+            QJsonObject report = QJsonDocument::fromJson(Contents(Case("data/p.json"))).object(),
+                        expected = headless.json;
+            QVERIFY(report.take("finished_at").isString());
+            expected.remove("finished_at");
+            QCOMPARE(report, expected);
+        }
+        if (table && in.keptBefore)
+            QCOMPARE(RowsBefore(Contents(data), in.keptBefore), RowsBefore(reference.csv, in.keptBefore));
+        if (table && in.written) in.written(data);
+        if (table || !in.sameAsHeadless) continue;
+        QStringList pictures;  // the pos_ and res_ picture of every frame of interest, named after its frame
+        for (const QJsonValue& index : headless.json["selected_frames"].toArray())
+            for (const char* kind : {"pos_", "res_"})
+                pictures << QStringLiteral("%1%2_%3").arg(kind).arg(index.toInt()).arg(listing.value(index.toInt()));
+        pictures.sort();
+        QCOMPARE(QDir(target).entryList(QDir::Files, QDir::Name), pictures);
+    }
+}
+
 void TestWindow::badInputs()
 {
     QFETCH(BadInput, in);
-    const QString folder = Case(in.folder), figures = Case(in.figures), data = Case(in.data);
+    const QString folder = Case(in.folder);
     QVERIFY(QDir().mkpath(folder + "/sub.png") && QDir().mkpath(Case("data")) && QDir().mkpath(Case("figures")));
     QVERIFY(QDir::setCurrent(Case("")));  // the log goes here
     in.make ? in.make(folder) : CopyFlow(folder);
@@ -615,53 +673,10 @@ void TestWindow::badInputs()
     }
     const QStringList counted = Counters(w);
 
-    // On the frame on screen: count it alone, open the crop and the selection dialogs; then
-    // step around it. The message is cleared first, so that one repeated is seen again.
-    auto* cropBox = Child<QCheckBox>(&w, "proc_chb_cropImg");
-    auto* cropDialog = w.findChild<CTool4CropImg*>();
-    for (const char* step : {"btn_proc_countOne", "proc_chb_cropImg", "btn_setting_manualSelection", "viewImg_nextAct",
-                             "viewImg_preAct", "viewImg_lastAct"}) {
-        w.statusBar()->clearMessage();
-        if (auto* action = Child<QAction>(&w, step))
-            action->trigger();
-        else
-            QTest::mouseClick(Child<QAbstractButton>(&w, step), Qt::LeftButton);
-        if (qstrcmp(step, "btn_proc_countOne") == 0 && !StatusText(w).startsWith("[IDLE]"))  // nothing counted
-            QCOMPARE(Counters(w), counted);
-        QCOMPARE(cropDialog->isVisible(), cropBox->isChecked());
-        if (cropDialog->isVisible()) QTest::mouseClick(Child<QPushButton>(cropDialog, "btn_Cancel"), Qt::LeftButton);
-        Child<QDialog>(&w, "tool4SelectRegion")->hide();
-    }
-
-    // Both exports; only a finished run asks for a target.
-    for (const QString& target : {figures, data}) {
-        const bool table = target == data;
-        if (Button(w, "btn_proc_countAll")->isEnabled())
-            AnswerFileDialog(target, [&in, target, table] {
-                if (in.chosen) in.chosen(table ? QFileInfo(target).path() : target);
-            });
-        Button(w, table ? "pushButton" : "btn_expFoI")->click();
-        if (!StatusText(w).endsWith("successfully... ")) continue;
-        if (table && in.sameAsHeadless) {
-            QCOMPARE(Contents(data), headless.csv);
-            // The run report beside it: tessel-count's, but for the time it finished.
-            QJsonObject report = QJsonDocument::fromJson(Contents(Case("data/p.json"))).object(),
-                        expected = headless.json;
-            QVERIFY(report.take("finished_at").isString());
-            expected.remove("finished_at");
-            QCOMPARE(report, expected);
-        }
-        if (table && in.keptBefore)
-            QCOMPARE(RowsBefore(Contents(data), in.keptBefore), RowsBefore(reference.csv, in.keptBefore));
-        if (table && in.written) in.written(data);
-        if (table || !in.sameAsHeadless) continue;
-        QStringList pictures;  // the pos_ and res_ picture of every frame of interest, named after its frame
-        for (const QJsonValue& index : headless.json["selected_frames"].toArray())
-            for (const char* kind : {"pos_", "res_"})
-                pictures << QStringLiteral("%1%2_%3").arg(kind).arg(index.toInt()).arg(listing.value(index.toInt()));
-        pictures.sort();
-        QCOMPARE(QDir(target).entryList(QDir::Files, QDir::Name), pictures);
-    }
+    StepAroundTheFrame(w, counted);
+    if (QTest::currentTestFailed()) return;
+    ExportBoth(w, in, headless, listing);
+    if (QTest::currentTestFailed()) return;
     QCOMPARE(seen, in.messages);
     Button(w, "btn_proc_countAll")->click();  // the run's records, whatever was counted since
     QCOMPARE(Counters(w), counted);
