@@ -234,6 +234,7 @@ void CMivoParticleStreamAnalysis::ConnectSignals()
     connect(ui->btn_expFoI, &QPushButton::clicked, this, &W::slot_btn_exportFoI);
     connect(registerManager.get(), &CMivoRegisterManager::signalMReg_showInStatusBar, this, &W::slot_updateStatusBar);
     connect(registerManager.get(), &CMivoRegisterManager::signalMReg_finishCounting, this, &W::slot_finishProcVR);
+    connect(registerManager.get(), &CMivoRegisterManager::signalMReg_runFailed, this, &W::slot_runFailed);
     connect(ui->pushButton, &QPushButton::clicked, this, &W::slot_btn_exportData);
     connect(ui->file_quitAct, &QAction::triggered, this, &QWidget::close);
     connect(ui->viewImg_gotoAct, &QAction::triggered, this, &W::slot_viewImg_GoToFrame);

@@ -97,6 +97,7 @@ private slots:
     void slot_btn_exportFoI();
     void slot_updateStatusBar(QString text);
     void slot_finishProcVR();
+    void slot_runFailed(QString error);
     // Data export (report_export.cpp), "Exp. Data".
     void slot_btn_exportData();
     // Results (results_view.cpp): the size distribution beside the window; any setting
@@ -173,7 +174,9 @@ private:
     // Frame `index` of the sequence as 8-bit grey, read by sequenceFrames; empty when it
     // cannot be read or the index is outside the list.
     cv::Mat ReadFrameFile(int index) const;
-    void ShowFrame(int index);
+    // Fitted to the preview, decoded at the preview's resolution; at natural size (the
+    // preview's double-click) at full resolution.
+    void ShowFrame(int index, bool naturalSize = false);
     void ReshowCurrentFrame();
     int CurrentFrameNumber() const;
     void SyncFrameIndex(int index);

@@ -79,6 +79,13 @@ void CMivoParticleStreamAnalysis::slot_finishProcVR()
         ShowStatus(FormText("[WARNING] ") + lost.join(QStringLiteral("; ")));
 }
 
+void CMivoParticleStreamAnalysis::slot_runFailed(QString error)
+{
+    // Memory ran out part-way: no counts to show, the window goes on.
+    ShowRunStopped();
+    ShowStatus(error);
+}
+
 bool CMivoParticleStreamAnalysis::SizeRangeUsable()
 {
     if (ui->tf_setting_minPxl->text().toInt(nullptr, 10) <= ui->tf_setting_maxPxl->text().toInt(nullptr, 10))
@@ -141,6 +148,10 @@ void CMivoParticleStreamAnalysis::slot_btn_proc_coutingOne()
     if (image.isNull()) {
         // Deleted or spoilt since it was listed: keep the preview and the counters.
         ShowStatus(FormText("[WARNING] Can not read image ") + imageFiles.at(n - 1));
+        return;
+    }
+    if (result.end == RunEnd::Failed) {
+        ShowStatus(result.error);  // "[ERRO] ... (out of memory)"
         return;
     }
     if (result.end != RunEnd::Finished || image.width() != result.frameWidth || image.height() != result.frameHeight) {

@@ -23,6 +23,15 @@ void CRunContext::NoteUnreadable(int index)
     Log(QStringLiteral("[unreadable] Img:") + QString::number(index + 1));
 }
 
+void CRunContext::NoteOutOfMemory(int index)
+{
+    std::vector<int>& exhausted = result.outOfMemoryFrames;
+    const auto at = std::lower_bound(exhausted.begin(), exhausted.end(), index);
+    if (at == exhausted.end() || *at != index)
+        exhausted.insert(at, index);
+    NoteUnreadable(index);
+}
+
 void CRunContext::AppendRecords(std::vector<ParticleMeasure> records)
 {
     result.records.insert(result.records.end(), records.rbegin(), records.rend());

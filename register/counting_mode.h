@@ -45,6 +45,9 @@ public:
     void Log(const QString& message);
     // A frame left out of the run: listed once, logged once.
     void NoteUnreadable(int index);
+    // A frame left out because memory ran out while it was decoded, prepared, compared
+    // or its particles detected: an unreadable frame whose reason is "out of memory".
+    void NoteOutOfMemory(int index);
     // A frame's records join the result taken from the back, the order they are drawn in.
     void AppendRecords(std::vector<ParticleMeasure> records);
 };

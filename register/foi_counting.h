@@ -26,6 +26,7 @@ private:
         int frame;
         bool frameRead;
         std::vector<ParticleMeasure> records;
+        bool outOfMemory = false;
     };
 
     StepReport MeasureStep(CRunContext& run);

@@ -31,6 +31,8 @@ signals:
     void signalMReg_showInStatusBar(QString text);
     // Emitted once at the end of a finished run.
     void signalMReg_finishCounting();
+    // Emitted instead when the run stopped part-way for lack of memory ("[ERRO] ...").
+    void signalMReg_runFailed(QString error);
 
 public slots:
     // One pipeline step; the timer calls it until the run ends.

@@ -73,6 +73,10 @@ void CMivoRegisterManager::StepDone(quint64 run, const StepReport& report)
     if (run != runNumber)
         return;  // stopped meanwhile
     stepping = false;
+    if (engine.Result().end == RunEnd::Failed) {
+        emit signalMReg_runFailed(engine.Result().error);
+        return;
+    }
     if (!report.status.isEmpty())
         emit signalMReg_showInStatusBar(report.status);
     // A receiver may have stopped the run, or begun another.

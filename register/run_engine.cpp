@@ -2,6 +2,7 @@
 
 #include "register/frame_listing.h"
 #include "register/run_numbers.h"
+#include "toolkit/out_of_memory.h"
 
 #include <QCoreApplication>
 
@@ -37,14 +38,19 @@ bool CRunEngine::Start(const RunSettings& runSettings)
         return false;
     }
     const int threads = counting->DecodesAhead() ? std::max(settings.decodeThreads, 0) : 0;
-    const bool begun = frames->Begin(counting->KeptFrames(), threads, counting->FrameAnalysis()) ||
-                       (settings.onlyFrame >= 0 && frames->TakeSizeOf(settings.onlyFrame));
+    bool outOfMemory = false;
+    const bool begun = frames->Begin(counting->KeptFrames(), threads, counting->FrameAnalysis(), &outOfMemory) ||
+                       (!outOfMemory && settings.onlyFrame >= 0 && frames->TakeSizeOf(settings.onlyFrame));
     if (!begun) {
         // Frame 0 gives the frame size every later step relies on.
-        context->NoteUnreadable(0);
+        if (outOfMemory)
+            context->NoteOutOfMemory(0);
+        else
+            context->NoteUnreadable(0);
         result.end = RunEnd::NotStarted;
         const CVideoStream& stream = frames->Stream();
-        const std::string reason = FrameReadReason(stream.ReadRunFrame(0), stream.RunFrameLimits());
+        const std::string reason = outOfMemory ? std::string("out of memory")
+                                               : FrameReadReason(stream.ReadRunFrame(0), stream.RunFrameLimits());
         result.error = QCoreApplication::translate("CMivoRegisterManager", "[ERRO] Can not read image ") +
                        QString::fromStdString(stream.FrameName(0) + " (" + reason + ")");
         return false;
@@ -60,9 +66,20 @@ StepReport CRunEngine::Step()
 {
     if (!Running())
         return StepReport{QString(), result.end == RunEnd::Finished};
-    StepReport report = mode->Step(*context);
-    if (report.finished)
-        Finish();
+    StepReport report;
+    // The modes leave a frame out when memory runs out working on it; anywhere else
+    // (linking, records, the end of the run) the run cannot go on as it was.
+    if (RanOutOfMemory([&] { report = mode->Step(*context); })) {
+        frames->Stop();
+        result.end = RunEnd::Failed;
+        result.error = QCoreApplication::translate("CMivoRegisterManager", "[ERRO] The count stopped (out of memory)");
+        return StepReport{result.error, true};
+    }
+    if (report.finished && RanOutOfMemory([this] { Finish(); })) {
+        result.end = RunEnd::Failed;
+        result.error = QCoreApplication::translate("CMivoRegisterManager", "[ERRO] The count stopped (out of memory)");
+        report.status = result.error;
+    }
     return report;
 }
 

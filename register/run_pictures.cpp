@@ -7,6 +7,7 @@
 #include "register/output_paths.h"
 #include "register/run_numbers.h"
 #include "register/run_stream.h"
+#include "toolkit/out_of_memory.h"
 
 #include <QBuffer>
 #include <QFileInfo>
@@ -251,22 +252,36 @@ QStringList ExportRunPictures(const RunSettings& settings, const RunResult& resu
             QString::number(index) + QLatin1Char('_') + QString::fromStdString(frames.FrameName(index));
         const QString posPath = targetFolder + QStringLiteral("/pos_") + suffix;
         const QString resPath = targetFolder + QStringLiteral("/res_") + suffix;
-        cv::Mat grey = frames.ReadFrame(index);
         const bool strip = position == selected - 1 && LastFrameIsStrip(settings, result);
-        if (strip && !grey.empty()) {
-            // Marks the strip that arrived after the previous frame of interest.
-            cv::rectangle(grey, cv::Rect(0, 0, result.accumulatedShift, result.frameHeight - 1), cv::Scalar(0), 1,
-                          cv::LINE_8);
-        }
         // A picture's name may be taken by a link to a frame, which the write would follow
-        // and replace; such a picture is not written.
-        if (OutputTouchesFrames(posPath, OutputTarget::File, settings.folder) || !WriteGrey(posPath, grey))
+        // and replace; such a picture is not written. One that memory runs out on is named
+        // as not written, with the reason.
+        cv::Mat grey;
+        bool written = false;
+        if (RanOutOfMemory([&] {
+                grey = frames.ReadFrame(index);
+                if (strip && !grey.empty()) {
+                    // Marks the strip that arrived after the previous frame of interest.
+                    cv::rectangle(grey, cv::Rect(0, 0, result.accumulatedShift, result.frameHeight - 1), cv::Scalar(0),
+                                  1, cv::LINE_8);
+                }
+                written =
+                    !OutputTouchesFrames(posPath, OutputTarget::File, settings.folder) && WriteGrey(posPath, grey);
+            }))
+            failed << posPath + QStringLiteral(" (out of memory)");
+        else if (!written)
             failed << posPath;
 
-        QImage image = BgrToQImage(ExportedFrame(frames, settings, result, index));
-        if (strip && !image.isNull() && !grey.empty())
-            GreyBeyondStrip(image, grey, result.accumulatedShift);
-        if (OutputTouchesFrames(resPath, OutputTarget::File, settings.folder) || !SaveImage(resPath, image))
+        written = false;
+        if (RanOutOfMemory([&] {
+                QImage image = BgrToQImage(ExportedFrame(frames, settings, result, index));
+                if (strip && !image.isNull() && !grey.empty())
+                    GreyBeyondStrip(image, grey, result.accumulatedShift);
+                written =
+                    !OutputTouchesFrames(resPath, OutputTarget::File, settings.folder) && SaveImage(resPath, image);
+            }))
+            failed << resPath + QStringLiteral(" (out of memory)");
+        else if (!written)
             failed << resPath;
     }
     return failed;

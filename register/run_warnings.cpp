@@ -5,6 +5,8 @@
 
 #include <QCoreApplication>
 
+#include <algorithm>
+
 namespace {
 
 QString Text(const char* text)
@@ -52,12 +54,17 @@ QStringList LeftOutFrameTexts(const RunSettings& settings, const RunResult& resu
     CVideoStream stream;
     SetUpStream(stream, settings, &result);
     for (int index : result.unreadableFrames) {
+        const QString name = QString::fromStdString(stream.FrameName(index));
+        if (std::binary_search(result.outOfMemoryFrames.begin(), result.outOfMemoryFrames.end(), index)) {
+            texts << LeftOutText(name, Text("out of memory"));
+            continue;
+        }
         const FrameRead read = stream.ReadRunFrame(index);
         // Readable again: it changed back after the run read it.
         const QString reason = read.status == FrameReadStatus::Read
                                    ? Text("could not be read during the run")
                                    : QString::fromStdString(FrameReadReason(read, stream.RunFrameLimits()));
-        texts << LeftOutText(QString::fromStdString(stream.FrameName(index)), reason);
+        texts << LeftOutText(name, reason);
     }
     return texts;
 }
@@ -105,8 +112,10 @@ QStringList RunLossSummary(const RunSettings& settings, const RunResult& result,
     // look up later.
     QStringList lost;
     const int unreadable = static_cast<int>(result.unreadableFrames.size());
+    const int exhausted = static_cast<int>(result.outOfMemoryFrames.size());
+    const QString memory = exhausted > 0 ? Text(" (%1 out of memory)").arg(exhausted) : QString();
     if (unreadable > 0)
-        lost << Counted(unreadable, "1 frame could not be read", "%1 frames could not be read");
+        lost << Counted(unreadable, "1 frame could not be read", "%1 frames could not be read") + memory;
     if (unnamedFrameFiles > 0)
         lost << Counted(unnamedFrameFiles, "1 frame file left out (name not in UTF-8)",
                         "%1 frame files left out (names not in UTF-8)");

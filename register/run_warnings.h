@@ -23,7 +23,8 @@ QStringList SkippedFrameFileTexts(const std::vector<SkippedFrameFile>& skipped);
 QString SkippedFrameFilesText(const std::vector<SkippedFrameFile>& skipped);
 
 // Each frame the run left out, with the reason as the file shows it now (missing, cut
-// short, another size than frame 0, ...), read by a stream set up as the run's.
+// short, another size than frame 0, ...), read by a stream set up as the run's; "out of
+// memory" for a frame memory ran out on.
 QStringList LeftOutFrameTexts(const RunSettings& settings, const RunResult& result);
 
 // "Can not write log_KOV.txt: N log lines lost"; empty when none was lost.
@@ -36,6 +37,6 @@ QString LostLogLinesText(const RunResult& result);
 QStringList UnmeasuredMotionTexts(const RunSettings& settings, const RunResult& result);
 
 // All of it in short, for the window's status line after a run: how many frames could not be
-// read, how many files were left out for names not in UTF-8 (`unnamedFrameFiles`, counted
+// read (how many of them for lack of memory), how many files were left out for names not in UTF-8 (`unnamedFrameFiles`, counted
 // by the caller when the run ended), lost log lines, the motions. Empty when nothing was lost.
 QStringList RunLossSummary(const RunSettings& settings, const RunResult& result, int unnamedFrameFiles);

@@ -196,6 +196,7 @@ private slots:
     void manualCalibrationTakesTheRange();
     void resultsFollowTheCount();
     void settingsOutliveTheWindow();
+    void largeFramesShownAtThePreviewsSize();
 
 private:
     QTemporaryDir work;
@@ -981,6 +982,36 @@ void TestWindow::settingsOutliveTheWindow()
                               .Counters());
     QCOMPARE(startsIn("pushButton", Case("data/p.csv")), Case("data"));
     QCOMPARE(startsIn("btn_expFoI", Case("figures")), Case("figures"));
+}
+
+// Frames of 9999 x 10000 (within the pixel limit): the preview decodes them at its own
+// resolution, so that looking costs less than counting; natural size shows every pixel.
+void TestWindow::largeFramesShownAtThePreviewsSize()
+{
+    const QString folder = Case("huge");
+    QDir().mkpath(folder);
+    for (int t = 0; t < 6; ++t)
+        QVERIFY(hostile::Write(QStringLiteral("%1/frame_%2.png").arg(folder).arg(t, 4, 10, QChar('0')).toStdString(),
+                               hostile::BlackPng(9999, 10000)));
+    Window w;
+    w.show();
+    OpenFolder(w, folder);
+    auto* preview = Child<QLabel>(&w, "labImage");
+    ResetPeakMemory();
+    const qint64 residentBefore = ResidentKiB("VmRSS:");
+    Child<QAction>(&w, "viewImg_nextAct")->trigger();
+    QCOMPARE(FieldText(w, "tf_view_IdxInstance"), "2");
+    const QSize shown = preview->pixmap().size();
+    QVERIFY2(shown.width() < 9999 && shown.width() >= preview->width() && shown.height() >= preview->height(),
+             qPrintable(QStringLiteral("%1 x %2 in %3 x %4").arg(shown.width()).arg(shown.height())
+                            .arg(preview->width()).arg(preview->height())));
+    // The frame decoded once (95 MiB) and reduced; never a colour copy of it (380 MiB each).
+    if (!kAddressSanitizer) QCOMPARE_LT(ResidentKiB("VmHWM:") - residentBefore, 200 << 10);
+    QTest::mouseDClick(preview, Qt::LeftButton);
+    QCOMPARE(preview->pixmap().size(), QSize(9999, 10000));
+    QTest::mouseDClick(preview, Qt::LeftButton);
+    Child<QAction>(&w, "viewImg_nextAct")->trigger();
+    QCOMPARE(preview->pixmap().size(), shown);
 }
 
 QTEST_MAIN(TestWindow)

@@ -13,6 +13,7 @@
 #include "register/run_report.h"
 #include "register/run_warnings.h"
 #include "tools/count/count_options.h"
+#include "toolkit/out_of_memory.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -187,7 +188,13 @@ int Count(const CountOptions& options)
     for (int index = 0; index < count; ++index) {
         if (count > 1)
             PrintError(QStringLiteral("[Running] %1 (%2 of %3)").arg(options.folders[index]).arg(index + 1).arg(count));
-        const int status = CountFolder(options, index);
+        int status = kFailed;
+        // Memory running out on a frame leaves the frame out; anywhere else (a rendering,
+        // an output) the folder cannot be counted.
+        if (RanOutOfMemory([&] { status = CountFolder(options, index); })) {
+            PrintError(QStringLiteral("[ERRO] Can not count %1 (out of memory)").arg(options.folders[index]));
+            status = kFailed;
+        }
         if (Severity(status) > Severity(worst))
             worst = status;
     }
