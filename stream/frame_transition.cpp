@@ -37,10 +37,9 @@ FrameShift CVideoStream::MeasureTransition(int index, bool* frameRead, ShiftOutc
         return decided(ShiftOutcome::FrameUnreadable, {0, 0});
 
     PrepareFrame(grey);
-    currentFrame = grey;
     cv::Mat diff;
-    cv::absdiff(currentFrame, previousFrame, diff);
-    previousFrame = currentFrame.clone();
+    cv::absdiff(grey, previousFrame, diff);
+    previousFrame = grey;
 
     cv::Mat strong;
     cv::threshold(diff, strong, 10, 1, cv::THRESH_BINARY);
