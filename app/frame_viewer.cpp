@@ -1,8 +1,9 @@
 // Main window: the frame preview, navigation through the sequence and the overlays.
 
+#include "app/count_basis.h"
 #include "app/form_text.h"
 #include "app/mivo_particle_stream_analysis.h"
-#include "register/mivo_register_manager.h"
+#include "register/run_pictures.h"
 #include "stream/video_stream.h"
 #include "toolkit/margins.h"
 #include "ui_mivo_particle_stream_analysis.h"
@@ -113,7 +114,7 @@ void CMivoParticleStreamAnalysis::slot_preview_DoubleClick()
 
 void CMivoParticleStreamAnalysis::slot_sld_VrLine_eventValueChanged(int value)
 {
-    if (sequenceLoaded && registerManager->foiReady)
+    if (sequenceLoaded && RunFinished())
         ShowFullImageWindow(value);
 }
 
@@ -310,7 +311,7 @@ void CMivoParticleStreamAnalysis::UpdateFlowButtons()
 
 void CMivoParticleStreamAnalysis::ShowFullImageWindow(int offset)
 {
-    const QImage window = registerManager->ComposeFullImageWindow(offset);
+    const QImage window = ComposeStripWindow(*runFrames, finishedRun->settings, finishedRun->result, offset);
     // No frame size yet (no run): nothing to show instead of a blank preview.
     if (window.isNull())
         return;
@@ -325,16 +326,8 @@ void CMivoParticleStreamAnalysis::ResetFullImageSlider()
 {
     disconnect(ui->sld_vr_line, &QSlider::valueChanged, this,
                &CMivoParticleStreamAnalysis::slot_sld_VrLine_eventValueChanged);
-    // In 64 bits: with fewer than two frames of interest the product is negative, and a
-    // long strip must not wrap around.
-    const long long frames = static_cast<long long>(registerManager->selectedFrames.size());
-    // A last frame of interest counted whole is shown whole, otherwise its new strip.
-    const long long lastColumns =
-        registerManager->lastFrameCountedWhole ? registerManager->frameWidth : registerManager->accumulatedShift;
-    const long long last = registerManager->countingMode == CountingMode::CountingLine
-                               ? registerManager->MosaicWidth() - imageWidth
-                               : (frames - 1) * registerManager->frameWidth - imageWidth + lastColumns;
-    ui->sld_vr_line->setRange(0, static_cast<int>(std::clamp(last, 0LL, static_cast<long long>(INT_MAX))));
+    const long long last = StripLastOffset(finishedRun->settings, finishedRun->result, imageWidth);
+    ui->sld_vr_line->setRange(0, static_cast<int>(std::min(last, static_cast<long long>(INT_MAX))));
     ui->sld_vr_line->setValue(0);
     ui->sld_vr_line->setSingleStep(20);
     ui->sld_vr_line->setEnabled(true);

@@ -2,6 +2,7 @@
 
 #include "register/crossing_counting.h"
 #include "register/foi_counting.h"
+#include "register/frame_alone_counting.h"
 #include "register/run_log.h"
 
 #include <algorithm>
@@ -38,6 +39,8 @@ void CRunContext::AppendRecords(std::vector<ParticleMeasure> records)
 
 std::unique_ptr<CCountingMode> MakeCountingMode(const RunSettings& settings)
 {
+    if (settings.onlyFrame >= 0)
+        return std::make_unique<CFrameAloneCounting>(settings.onlyFrame);
     switch (settings.mode) {
     case CountingMode::CountingLine:
         return std::make_unique<CCrossingCounting>(settings.method);

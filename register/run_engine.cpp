@@ -1,7 +1,7 @@
 #include "register/run_engine.h"
 
 #include "register/frame_listing.h"
-#include "register/particle_class.h"
+#include "register/run_numbers.h"
 #include "toolkit/out_of_memory.h"
 
 #include <QCoreApplication>
@@ -37,9 +37,11 @@ bool CRunEngine::Start(const RunSettings& runSettings)
         result.error = TooFewFramesText(0);
         return false;
     }
+    const int threads = counting->DecodesAhead() ? std::max(settings.decodeThreads, 0) : 0;
     bool outOfMemory = false;
-    if (!frames->Begin(counting->KeptFrames(), std::max(settings.decodeThreads, 0), counting->FrameAnalysis(),
-                       &outOfMemory)) {
+    const bool begun = frames->Begin(counting->KeptFrames(), threads, counting->FrameAnalysis(), &outOfMemory) ||
+                       (!outOfMemory && settings.onlyFrame >= 0 && frames->TakeSizeOf(settings.onlyFrame));
+    if (!begun) {
         // Frame 0 gives the frame size every later step relies on.
         if (outOfMemory)
             context->NoteOutOfMemory(0);
@@ -96,18 +98,8 @@ void CRunEngine::Finish()
 {
     frames->Stop();
     NoteReading();
-    ParticleClassRules rules;
-    rules.circularityFilter = settings.circularityFilter;
-    rules.minCircularity = settings.minCircularity;
-    rules.minArea = settings.minArea;
-    rules.maxArea = settings.maxArea;
     // The end-of-run recount: the range flags from the areas, then the classes.
-    for (ParticleMeasure& record : result.records)
-        record.inRange = rules.minArea <= record.area && record.area <= rules.maxArea;
-    const ParticleCounts counts = CountParticleClasses(result.records, rules);
-    result.countInRange = counts.inRange;
-    result.countGreater = counts.greater;
-    result.countSmaller = counts.smaller;
+    Recount(settings, result);
     result.end = RunEnd::Finished;
     result.finishedAt = QDateTime::currentDateTime();
 }
@@ -137,11 +129,6 @@ RunResult CRunEngine::RunToEnd(const RunSettings& runSettings, const Progress& p
         }
     }
     return result;
-}
-
-RunPhase CRunEngine::Phase() const
-{
-    return mode ? mode->Phase() : RunPhase::Done;
 }
 
 int CRunEngine::Cursor() const

@@ -49,7 +49,6 @@ public:
     bool Running() const { return result.end == RunEnd::Running && mode != nullptr; }
     const RunResult& Result() const { return result; }
     const RunSettings& Settings() const { return settings; }
-    RunPhase Phase() const;
     int Cursor() const;
     int ProgressPercent() const;
 

@@ -1,5 +1,6 @@
 #include "register/run_frames.h"
 
+#include "register/run_stream.h"
 #include "toolkit/out_of_memory.h"
 
 #include <algorithm>
@@ -15,19 +16,7 @@ constexpr int kAheadPerThread = 2;
 
 CRunFrames::CRunFrames(const RunSettings& settings)
 {
-    if (settings.sequenceKind == SequenceKind::Folder)
-        stream.SetFolder(settings.folder.toStdString());
-    else
-        stream.SetRecording(settings.folder.toStdString(), settings.sequenceKind);
-    stream.minArea = settings.minArea;
-    stream.maxArea = settings.maxArea;
-    stream.marginTop = settings.marginTop;
-    stream.marginBottom = settings.marginBottom;
-    stream.marginLeft = settings.marginLeft;
-    stream.marginRight = settings.marginRight;
-    stream.framePixelLimit = settings.framePixelLimit;
-    for (const QString& name : settings.frameNames)
-        stream.AddFrame(name.toStdString());
+    SetUpStream(stream, settings);
 }
 
 CRunFrames::~CRunFrames()
@@ -64,6 +53,16 @@ bool CRunFrames::Begin(int keptFrames, int threads, CFrameSource::Analysis frame
         return false;
     }
     stream.SetRecentFrameCapacity(keptFrames);
+    return true;
+}
+
+bool CRunFrames::TakeSizeOf(int index)
+{
+    cv::Mat grey;
+    if (RanOutOfMemory([&] { grey = stream.ReadFrame(index); }) || grey.empty())
+        return false;
+    stream.frameWidth = grey.cols;
+    stream.frameHeight = grey.rows;
     return true;
 }
 

@@ -63,10 +63,9 @@ FrameShift CVideoStream::MeasureTransition(int index, bool* frameRead, ShiftOutc
         return decided(ShiftOutcome::FrameUnreadable, {0, 0});
 
     PrepareFrame(grey);
-    currentFrame = grey;
     cv::Mat difference;
-    cv::absdiff(currentFrame, previousFrame, difference);
-    previousFrame = currentFrame.clone();
+    cv::absdiff(grey, previousFrame, difference);
+    previousFrame = grey;
 
     cv::Mat strong, otsu;
     cv::threshold(difference, strong, 10, 1, cv::THRESH_BINARY);

@@ -18,8 +18,8 @@ void CVideoStream::Reset()
 {
     folderPath.clear();
     frameNames.clear();
-    minArea = 10;
-    maxArea = 900;
+    minArea = count_defaults::kStreamMinArea;
+    maxArea = count_defaults::kStreamMaxArea;
     frameCount = 0;
     frameHeight = 0;
     frameWidth = 0;

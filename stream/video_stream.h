@@ -1,5 +1,6 @@
 #pragma once
 
+#include "stream/count_defaults.h"
 #include "stream/frame_reader.h"
 #include "stream/frame_shift.h"
 #include "stream/frame_source.h"
@@ -112,7 +113,6 @@ public:
     int frameHeight = 0;
     int frameWidth = 0;
     cv::Mat previousFrame;
-    cv::Mat currentFrame;
     cv::Mat kernel3x3;
     cv::Mat kernel5x5;
     int marginTop = 0;
@@ -120,8 +120,8 @@ public:
     int marginLeft = 0;
     int marginRight = 0;
     std::vector<std::string> frameNames;
-    int minArea = 10;
-    int maxArea = 900;
+    int minArea = count_defaults::kStreamMinArea;
+    int maxArea = count_defaults::kStreamMaxArea;
     // Frames of more pixels are refused; frame 0 above it stops a run from starting.
     long long framePixelLimit = kDefaultFramePixelLimit;
 

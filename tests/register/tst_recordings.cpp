@@ -96,7 +96,7 @@ QString Text(const Counts& c)
     return QStringLiteral("%1/%2/%3").arg(c.inRange).arg(c.greater).arg(c.smaller);
 }
 
-RunResult Run(RunSettings settings, CountingMode mode)
+RunResult CountRun(RunSettings settings, CountingMode mode)
 {
     settings.mode = mode;
     settings.method = DefaultMethod(mode);
@@ -105,16 +105,16 @@ RunResult Run(RunSettings settings, CountingMode mode)
 }
 
 // The listed sequence run to its end in `mode` at the default range, method by the mode.
-RunResult Run(const SequenceListing& listing, CountingMode mode, int threads = 2)
+RunResult CountRun(const SequenceListing& listing, CountingMode mode, int threads = 2)
 {
     RunSettings settings = Settings(listing.path, listing.frameNames, DefaultMethod(mode), threads);
     settings.sequenceKind = listing.kind;
-    return Run(settings, mode);
+    return CountRun(settings, mode);
 }
 
-RunResult Run(const QString& path, CountingMode mode, int threads = 2)
+RunResult CountRun(const QString& path, CountingMode mode, int threads = 2)
 {
-    return Run(ListSequence(path, QDir::Name), mode, threads);
+    return CountRun(ListSequence(path, QDir::Name), mode, threads);
 }
 
 // What decides a count: the frames chosen, the counters, the records' places and sizes.
@@ -164,7 +164,7 @@ void TestRecordings::initTestCase()
     QVERIFY(flow.Make(20, {100, 140, 120}, 11));
     for (int t = 0; t < 20; ++t) frames.push_back(flowgen::RenderFrame(flow.flow, t));
     for (CountingMode mode : kModes) {
-        original[mode] = Run(flow.Folder(), mode);
+        original[mode] = CountRun(flow.Folder(), mode);
         QCOMPARE(original[mode].sampleDepth.bits, 8);
         QVERIFY(original[mode].countInRange > 50);
     }
@@ -213,7 +213,7 @@ void TestRecordings::deepFramesCountAsTheirEightBitOriginals()
         }
     }
     for (CountingMode mode : kModes) {
-        const RunResult result = Run(dir.path(), mode);
+        const RunResult result = CountRun(dir.path(), mode);
         QCOMPARE(result.end, RunEnd::Finished);
         QCOMPARE(result.sampleDepth.bits, depth);
         QCOMPARE(int(result.sampleDepth.source), source);
@@ -271,10 +271,10 @@ void TestRecordings::aFlowTooFaintForTheShiftIsWarnedAbout()
         cv::randn(noisy, 0, 3);
         QVERIFY(cv::imwrite(still.path().toStdString() + name, cv::Mat(frames[0] + noisy)));
     }
-    const RunResult faintRun = Run(faint.path(), CountingMode::FramesOfInterest);
+    const RunResult faintRun = CountRun(faint.path(), CountingMode::FramesOfInterest);
     QCOMPARE(faintRun.changedWithoutShift, 11);
     QCOMPARE(faintRun.unmeasuredShifts, 11);
-    const RunResult stillRun = Run(still.path(), CountingMode::FramesOfInterest);
+    const RunResult stillRun = CountRun(still.path(), CountingMode::FramesOfInterest);
     QCOMPARE(stillRun.changedWithoutShift, 0);
     QCOMPARE(original[CountingMode::FramesOfInterest].changedWithoutShift, 0);
 }
@@ -305,7 +305,7 @@ void TestRecordings::folderStackAndVideoCountTheSame()
     QCOMPARE(listing.frameNames[17], "frame 17 of " + file);
     for (CountingMode mode : kModes)
         for (int threads : {0, 2}) {
-            const RunResult result = Run(listing, mode, threads);
+            const RunResult result = CountRun(listing, mode, threads);
             QCOMPARE(Fingerprint(result), Fingerprint(original[mode]));
             QVERIFY(result.unreadableFrames.empty() && result.framesDeclared == 0);
             QCOMPARE(result.sampleDepth.bits, 8);
@@ -330,12 +330,12 @@ void TestRecordings::aVideoCutShortEndsWhereItCanBeRead()
     const SequenceListing listing = ListSequence(cut, QDir::Name);
     QCOMPARE(listing.frameNames.size(), 20);  // as declared
     for (CountingMode mode : kModes) {
-        const RunResult result = Run(listing, mode);
+        const RunResult result = CountRun(listing, mode);
         QCOMPARE(result.end, RunEnd::Finished);
         QCOMPARE(result.framesDeclared, 20);
         QVERIFY2(result.frameCount >= 8 && result.frameCount < 12, qPrintable(QString::number(result.frameCount)));
         QVERIFY(result.unreadableFrames.empty());
-        const RunResult head = Run(Settings(flow.Folder(), flow.names.mid(0, result.frameCount)), mode);
+        const RunResult head = CountRun(Settings(flow.Folder(), flow.names.mid(0, result.frameCount)), mode);
         QCOMPARE(Fingerprint(result), Fingerprint(head));
     }
 }
