@@ -28,10 +28,22 @@ bool CRunEngine::Start(const RunSettings& runSettings)
     frames.reset();
     settings = runSettings;
     result = RunResult();
-    result.frameCount = static_cast<int>(settings.frameNames.size());
-    frames = std::make_unique<CRunFrames>(settings);
-    auto counting = MakeCountingMode(settings);
-    context = std::make_unique<CRunContext>(settings, *frames, result);
+    // A part is read alone with its context, then made the part's at the end (run_part.h).
+    const QString partProblem = PartProblem(settings);
+    if (!partProblem.isEmpty()) {
+        result.end = RunEnd::NotStarted;
+        result.error = partProblem;
+        return false;
+    }
+    readSettings = settings;
+    if (IsPart(settings)) {
+        partRead = PartFramesRead(settings);
+        readSettings = PartReadSettings(settings, partRead);
+    }
+    result.frameCount = static_cast<int>(readSettings.frameNames.size());
+    frames = std::make_unique<CRunFrames>(readSettings);
+    auto counting = MakeCountingMode(readSettings);
+    context = std::make_unique<CRunContext>(readSettings, *frames, result);
     if (result.frameCount <= 0) {
         result.end = RunEnd::NotStarted;
         result.error = TooFewFramesText(0);
@@ -98,6 +110,8 @@ void CRunEngine::Finish()
 {
     frames->Stop();
     NoteReading();
+    if (IsPart(settings))
+        KeepPart(settings, partRead, result);
     // The end-of-run recount: the range flags from the areas, then the classes.
     Recount(settings, result);
     result.end = RunEnd::Finished;

@@ -2,6 +2,7 @@
 
 #include "register/reading_texts.h"
 #include "register/run_numbers.h"
+#include "register/run_part.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -119,6 +120,9 @@ QString RunReportJson(const RunSettings& settings, const RunResult& result)
         fields << QStringLiteral("\"flow_direction\":") + JsonText(DirectionKey(result.flowDirection));
     fields << QStringLiteral("\"bit_depth\":") +
                   JsonText(result.sampleDepth.bits > 0 ? QJsonValue(result.sampleDepth.bits) : QJsonValue());
+    if (IsPart(settings))
+        fields << QStringLiteral("\"part\":[%1,%2]").arg(settings.partFirst).arg(settings.partLast)
+               << QStringLiteral("\"sequence_frames\":%1").arg(settings.frameNames.size());
     return QLatin1Char('{') + fields.join(QLatin1Char(',')) + QLatin1Char('}');
 }
 
@@ -145,6 +149,11 @@ QString RunReportText(const RunSettings& settings, const RunResult& result)
                  .arg(result.frameCount)
                  .arg(result.frameWidth)
                  .arg(result.frameHeight);
+    if (IsPart(settings))
+        lines << QStringLiteral("Part:               frames %1 to %2 of %3")
+                     .arg(settings.partFirst)
+                     .arg(settings.partLast)
+                     .arg(settings.frameNames.size());
     const QString selected = Numbers(result.selectedFrames).join(QLatin1Char(' '));
     const bool countingLine = settings.mode == CountingMode::CountingLine;
     if (countingLine)

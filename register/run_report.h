@@ -33,6 +33,9 @@
 //   flow_direction     counting line only: "right", "left" or "none" (no motion measured)
 //   bit_depth          the bits 16-bit samples were scaled by, the same for every frame:
 //                      frame 0's (sample_depth.h); 8 for 8-bit frames; null when unknown
+//   part             a part only (run_part.h): [FIRST, LAST], the frames it counts for;
+//                      "frames" then counts them, the records are those it owns
+//   sequence_frames    a part only: the frames of the whole sequence
 QString RunReportJson(const RunSettings& settings, const RunResult& result);
 
 // The same as a short text, one "Label:  value" line each, ending in a line break.

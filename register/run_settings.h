@@ -47,4 +47,10 @@ struct RunSettings {
     // whatever the mode; -1: the mode's count of the sequence.
     int onlyFrame = -1;
     SequenceKind sequenceKind = SequenceKind::Folder;  // a folder's files, a stack's pages, a video's frames
+    // A part of the sequence, frames partFirst .. partLast, counted alone (run_part.h);
+    // -1: the whole sequence.
+    int partFirst = -1;
+    int partLast = -1;
+    // The sequence's index of frameNames[0]: a recording read from a later frame on.
+    int firstListed = 0;
 };

@@ -6,6 +6,7 @@ void SetUpStream(CVideoStream& stream, const RunSettings& settings, const RunRes
         stream.SetFolder(settings.folder.toStdString());
     else
         stream.SetRecording(settings.folder.toStdString(), settings.sequenceKind);
+    stream.SetFirstRecordingFrame(settings.firstListed);
     stream.minArea = settings.minArea;
     stream.maxArea = settings.maxArea;
     stream.marginTop = settings.marginTop;

@@ -28,6 +28,7 @@ void CVideoStream::Reset()
     marginLeft = 0;
     marginRight = 0;
     framePixelLimit = kDefaultFramePixelLimit;
+    recordingFirst = 0;
     recentFrames.clear();
     kind = SequenceKind::Folder;
     recordingReader.reset();
@@ -71,7 +72,13 @@ std::string CVideoStream::FramePath(int index) const
 
 int CVideoStream::ReadableFrames() const
 {
-    return std::min(static_cast<int>(frameNames.size()), recordingEnd->load());
+    return std::min(static_cast<int>(frameNames.size()), recordingEnd->load() - recordingFirst);
+}
+
+void CVideoStream::SetFirstRecordingFrame(int first)
+{
+    recordingFirst = std::max(first, 0);
+    recordingReader.reset();
 }
 
 SampleDepth CVideoStream::Depth() const
@@ -92,9 +99,9 @@ FrameRead CVideoStream::ReadFromSequence(int index, const FrameReadLimits& limit
     if (!IsRecording())
         return ReadGreyFrame(FramePath(index), limits);
     if (!recordingReader)
-        recordingReader = std::make_unique<CRecordingReader>(folderPath, kind, static_cast<int>(frameNames.size()),
-                                                             recordingEnd);
-    return recordingReader->Read(index, limits);
+        recordingReader = std::make_unique<CRecordingReader>(
+            folderPath, kind, recordingFirst + static_cast<int>(frameNames.size()), recordingEnd);
+    return recordingReader->Read(recordingFirst + index, limits);
 }
 
 std::string CVideoStream::FrameName(int index) const
@@ -196,8 +203,9 @@ CFrameSource::Decoder CVideoStream::MakeDecoder() const
         return [this, limits, frames, checked](int index) {
             return index >= 0 && index < frames ? checked(ReadGreyFrame(FramePath(index), limits)) : FrameRead();
         };
-    auto reader = std::make_shared<CRecordingReader>(folderPath, kind, frames, recordingEnd);
-    return [reader, limits, checked](int index) { return checked(reader->Read(index, limits)); };
+    const int first = recordingFirst;
+    auto reader = std::make_shared<CRecordingReader>(folderPath, kind, first + frames, recordingEnd);
+    return [reader, limits, checked, first](int index) { return checked(reader->Read(first + index, limits)); };
 }
 
 void CVideoStream::KeepFrame(int index, const cv::Mat& grey) const

@@ -36,6 +36,9 @@ public:
     // ProbeRecording found it) instead of a folder's files; AddFrame then names them
     // for the messages, one name a frame ("frame 17 of stack.tif").
     void SetRecording(std::string path, SequenceKind kind);
+    // A recording read from its frame `first` on: index 0 of the list is that frame (a
+    // part of a long recording, the names added being those of the part). 0 by default.
+    void SetFirstRecordingFrame(int first);
     void AddFrame(std::string name);
 
     SequenceKind Kind() const { return kind; }
@@ -131,6 +134,7 @@ private:
     int recentFrameCapacity = 0;
     SequenceKind kind = SequenceKind::Folder;
     RecordingEnd recordingEnd;
+    int recordingFirst = 0;  // the recording's frame that index 0 reads
     mutable std::unique_ptr<CRecordingReader> recordingReader;  // this thread's reader of a recording
     mutable SampleDepth depth;
     mutable bool depthSought = false;

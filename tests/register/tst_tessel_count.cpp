@@ -741,6 +741,7 @@ private slots:
     void badInputs();
     void recordings();
     void depthsAndFaintFlows();
+    void partsAndTheirMerge();
 
 private:
     WrittenFlow flow, small;  // 30 and 12 frames
@@ -1090,6 +1091,77 @@ void TestTesselCount::depthsAndFaintFlows()
     QVERIFY2(black.err.contains("[WARNING] 1 frame uses less than 1/16 of the 8-bit range (frame_0007.png): nearly "
                                 "black at that depth, its particles may go uncounted\n"),
              qPrintable(black.err));
+}
+
+// --frames counts a part on the counting line; --merge sums the parts' summaries into the
+// whole run's counts. Parts of other settings, parts that do not meet and whole summaries
+// are refused; parts that leave frames out are merged with a warning; a part outside the
+// sequence, or of the frames of interest, is bad usage.
+void TestTesselCount::partsAndTheirMerge()
+{
+    QTemporaryDir dir;
+    const auto part = [&](const QString& file, const QString& frames, const QStringList& more = {}) {
+        const Outcome o = Count(QStringList{"--json", "--mode", "crossing", "--frames", frames} + more + QStringList{small.Folder()},
+                                dir.path());
+        QFile out(dir.filePath(file));
+        QVERIFY(out.open(QIODevice::WriteOnly) && out.write(o.out.toUtf8()) > 0);
+        QCOMPARE(o.exitCode, 0);
+        QCOMPARE(o.json["part"].toArray(), QJsonArray({frames.section(':', 0, 0).toInt(), frames.section(':', 1).toInt()}));
+        QCOMPARE(o.json["sequence_frames"], 12);
+    };
+    part("a.json", "0:5");
+    part("b.json", "5:11");
+    part("c.json", "5:11", {"--min-px", "30"});
+    part("d.json", "6:11");
+    const Outcome merged = Count({"--merge", "b.json", "a.json"}, dir.path());
+    QCOMPARE(merged.exitCode, 0);
+    for (const char* key : {"count_in_range", "count_greater", "count_smaller", "particles", "frames", "frames_counted",
+                            "selected_frames", "unreadable_frames", "mode", "method", "bit_depth", "folder"})
+        QCOMPARE(merged.json[key], smallCrossing[key]);
+    QCOMPARE(merged.json["parts"], 2);
+    // The cluster recipe in its chunked form, tasks run one after the other here.
+    Launch sh;
+    sh.program = "/bin/sh";
+    const Outcome slurm = Count({"-c", "PATH=" + QFileInfo(TESSEL_COUNT_PATH).path() +
+                                           ":$PATH; for i in 1 2 3; do SLURM_ARRAY_TASK_ID=$i bash " TESSEL_SLURM_SCRIPT
+                                           " --parts 3 " + small.Folder() +
+                                           " chunks || exit; done; tessel-count --merge chunks/*.json"},
+                                dir.path(), sh);
+    QCOMPARE(slurm.exitCode, 0);
+    QCOMPARE(slurm.json["parts"], 3);
+    QCOMPARE(slurm.json["part"], QJsonArray({0, 11}));
+    for (const char* key : {"count_in_range", "count_greater", "count_smaller", "particles", "selected_frames"})
+        QCOMPARE(slurm.json[key], smallCrossing[key]);
+    const QJsonObject sizes = merged.json["size_stats"].toObject(), wholeSizes = smallCrossing["size_stats"].toObject();
+    QCOMPARE(sizes["counted"], wholeSizes["counted"]);
+    // The parts' means as written, to six significant digits.
+    QVERIFY(qAbs(sizes["mean_area_um2"].toDouble() / wholeSizes["mean_area_um2"].toDouble() - 1) < 1e-5);
+
+    const std::tuple<QStringList, int, QString> refused[] = {
+        {{"a.json", "c.json"}, 1,
+         "[ERRO] The parts were counted with different settings: min_px 25 in a.json, 30 in c.json\n"},
+        {{"a.json", "d.json"}, 1,
+         "[ERRO] Parts 0:5 (a.json) and 6:11 (d.json) do not meet end to end; the next part begins with the frame the "
+         "one before ends with\n"},
+        {{"a.json"}, 3, "[WARNING] The parts cover frames 0 to 5 of the 12 frames (0 to 11)\n"},
+    };
+    for (const auto& [files, exitCode, err] : refused) {
+        const Outcome o = Count(QStringList{"--merge"} + files, dir.path());
+        QCOMPARE(o.exitCode, exitCode);
+        QCOMPARE(o.err, err);
+    }
+    QFile whole(dir.filePath("whole.json"));
+    QVERIFY(whole.open(QIODevice::WriteOnly) &&
+            whole.write(QJsonDocument(smallCrossing).toJson(QJsonDocument::Compact)) > 0);
+    whole.close();
+    QCOMPARE(Count({"--merge", "a.json", "whole.json"}, dir.path()).err,
+             "[ERRO] whole.json holds the summary of a whole sequence, not of a part (--frames)\n");
+    const Outcome outside = Count({"--mode", "crossing", "--frames", "5:12", small.Folder()}, dir.path());
+    QCOMPARE(outside.exitCode, 2);
+    QCOMPARE(outside.err, "tessel-count: Frames 5:12 are not a part of the 12 frames (0:11)\n");
+    const Outcome foi = Count({"--frames", "0:5", small.Folder()}, dir.path());
+    QCOMPARE(foi.exitCode, 2);
+    QVERIFY(foi.err.startsWith("tessel-count: --frames needs --mode crossing"));
 }
 
 QTEST_GUILESS_MAIN(TestTesselCount)

@@ -10,9 +10,11 @@
 #include "register/reading_texts.h"
 #include "register/run_engine.h"
 #include "register/run_numbers.h"
+#include "register/run_part.h"
 #include "register/run_pictures.h"
 #include "register/run_report.h"
 #include "register/run_warnings.h"
+#include "tools/count/count_merge.h"
 #include "tools/count/count_options.h"
 #include "toolkit/out_of_memory.h"
 
@@ -173,6 +175,12 @@ int CountFolder(const CountOptions& options, int index)
     settings.folder = folder;
     settings.frameNames = listing.names;
     settings.sequenceKind = listing.kind;
+    // A part outside the sequence is bad usage, found once the sequence is listed.
+    const QString partProblem = PartProblem(settings);
+    if (!partProblem.isEmpty()) {
+        PrintError(QStringLiteral("tessel-count: ") + QString(partProblem).remove(QStringLiteral("[ERRO] ")));
+        return kBadUsage;
+    }
     const RunResult result = RunToEnd(settings);
     if (result.end != RunEnd::Finished) {
         PrintError(result.error);
@@ -186,11 +194,30 @@ int CountFolder(const CountOptions& options, int index)
     return leftOut.isEmpty() ? kDone : kIncomplete;
 }
 
-// How bad an exit status is: a folder not counted or an output not written (1) is worse
-// than one counted with frames left out (3), which is worse than done (0).
+// How bad an exit status is: a part outside its sequence (2) is worse than a folder not
+// counted or an output not written (1), worse than one counted with frames left out (3),
+// which is worse than done (0).
 int Severity(int status)
 {
-    return status == kFailed ? 2 : status == kIncomplete ? 1 : 0;
+    return status == kBadUsage ? 3 : status == kFailed ? 2 : status == kIncomplete ? 1 : 0;
+}
+
+// --merge: the parts' summaries summed, one line of JSON on standard output.
+int Merge(const CountOptions& options)
+{
+    const MergedSummary merged = MergePartSummaries(options.folders);
+    if (!merged.error.isEmpty()) {
+        PrintError(merged.error);
+        return kFailed;
+    }
+    if (!merged.coverage.isEmpty())
+        PrintError(merged.coverage);
+    const QString line = merged.json + QLatin1Char('\n');
+    if (std::fputs(line.toUtf8().constData(), stdout) < 0 || std::fflush(stdout) != 0) {
+        PrintError(QStringLiteral("[ERRO] Can not write the summary to standard output"));
+        return kFailed;
+    }
+    return merged.coverage.isEmpty() ? kDone : kIncomplete;
 }
 
 // The folders one after the other; the worst of their exit statuses. With several,
@@ -254,5 +281,5 @@ int main(int argc, char* argv[])
     case ParseResult::Run:
         break;
     }
-    return Count(options);
+    return options.merge ? Merge(options) : Count(options);
 }
