@@ -23,6 +23,12 @@ struct ParticleBlob {
     // (first order), or a share of the area for particles split from a merged blob,
     // whose outline leaves more open; 0 when not known. See CombinedArea.
     double areaSd = 0.0;
+    // Shape: longest and shortest caliper widths (pixels), area / convex hull area, and
+    // the particle's own blur (Gaussian sigma, pixels); 0 when not measured.
+    double feretMax = 0.0;
+    double feretMin = 0.0;
+    double solidity = 0.0;
+    double blur = 0.0;
 };
 
 using ParticleBlobs = std::vector<ParticleBlob>;

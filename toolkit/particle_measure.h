@@ -13,6 +13,12 @@ struct ParticleMeasure {
     double ratio;        // shorter / longer side of the minimum-area rotated rectangle
     double circularity;  // 4 pi A / P^2, 1 for an ideal circle
     bool inRange;        // minArea <= area <= maxArea
+    // Longest and shortest caliper widths (pixels), area / convex hull area, and the
+    // particle's own blur (Gaussian sigma, pixels); 0 when not measured.
+    double feretMax = 0.0;
+    double feretMin = 0.0;
+    double solidity = 0.0;
+    double blur = 0.0;
 };
 
 // Aspect ratio and circularity of the outer contour with the most vertices of a
