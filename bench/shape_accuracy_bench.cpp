@@ -33,7 +33,7 @@ std::vector<bench::TruthParticle> AsTruth(const std::vector<bench::ShapeTruth>& 
         bench::TruthParticle t;
         t.id = static_cast<int>(i);
         t.centroid = shapes[i].centroid;
-        t.area = shapes[i].area;
+        t.area = static_cast<int>(std::lround(shapes[i].area));
         t.box = shapes[i].box;
         t.regionSize = shapes[i].pair < 0 ? 1 : 2;
         t.whole = true;

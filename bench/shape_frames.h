@@ -1,11 +1,12 @@
 #pragma once
 
 // Frames of particles of one shape kind whose truth is obvious: irregular polygons
-// (convex or not), thin fibres, hollow discs (a dark ring around a lighter centre;
-// the truth is the whole disc), ellipses, each drawn as a 0/1 stamp whose pixels are
-// its area, darkened by its own contrast, blurred by its own sigma (one for the frame,
-// or each particle its own), on a background with a gradient and noise. Particles
-// stand apart (singles) or two at a time touching or overlapping (pairs).
+// (convex or not), thin fibres (capsules), hollow discs (a dark ring around a lighter
+// centre; the truth is the whole disc), ellipses, each drawn by pixel shares of its
+// outline (its area that of the outline), darkened by its own contrast, blurred by its
+// own sigma (one for the frame, or each particle its own), on a background with a
+// gradient and noise. Particles stand apart (singles) or two at a time touching or
+// overlapping (pairs).
 
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
@@ -38,13 +39,14 @@ inline const char* ShapeName(ShapeKind kind)
 
 struct ShapeSettings {
     ShapeKind kind = ShapeKind::kPolygon;
-    double radiusMin = 2.5, radiusMax = 9.0;  // equivalent radius of the drawn shape (not of fibres)
+    double radiusMin = 2.5, radiusMax = 9.0;  // equivalent radius of the outline (not of fibres)
     int cornersMin = 6, cornersMax = 10;      // polygons
-    double irregularity = 0.45;               // polygons: radii vary by this share either way
-    double widthMin = 2.4, widthMax = 4.4;    // fibres
+    double irregularity = 0.35;               // polygons: radii vary by this share either way
+    double stretchMax = 1.8;                  // polygons: stretched along one axis by up to this
+    double widthMin = 2.4, widthMax = 4.4;    // fibres: capsules this wide
     double lengthMin = 4.0, lengthMax = 10.0;  // fibres: length per width
-    double ringMin = 0.25, ringMax = 0.5;      // hollow: ring width per radius
-    double centreMin = -0.1, centreMax = 0.3;  // hollow: the centre's darkness per the ring's
+    double ringMin = 1.5, ringMax = 3.0;       // hollow: ring width, pixels, at most 0.6 of the radius
+    double centreMin = 0.0, centreMax = 0.4;   // hollow: the centre's darkness per the ring's
     double blurMin = 1.0, blurMax = 1.0;       // each particle's blur drawn from this range
     double noise = 2.0;
     double contrastMin = 0.5, contrastMax = 0.8;
@@ -55,22 +57,23 @@ struct ShapeSettings {
     int cell = 0;  // one particle (or pair) per cell of this size; 0: as wide as the largest needs
 };
 
-// Pixels from a shape's centre that its stamp may reach.
+// Pixels from a shape's centre that its outline may reach.
 inline double ShapeReach(const ShapeSettings& s)
 {
     if (s.kind == ShapeKind::kFibre)
-        return 0.5 * s.widthMax * s.lengthMax + s.widthMax;
+        return 0.5 * s.widthMax * s.lengthMax + 1.0;
     if (s.kind == ShapeKind::kEllipse)
         return s.radiusMax / std::sqrt(0.45);
-    return s.radiusMax * (1.0 + s.irregularity);
+    return s.radiusMax * std::sqrt(s.stretchMax) * (1.0 + s.irregularity) * 1.3;
 }
 
 struct ShapeTruth {
-    cv::Point2d centroid;  // of the drawn pixels, frame coordinates
-    int area = 0;          // pixels of the filled outline
+    cv::Point2d centroid;  // of the outline, frame coordinates
+    double area = 0.0;     // of the filled outline
     cv::Rect box;
     double blur = 0.0;
-    double feretMax = 0.0, feretMin = 0.0;  // of the drawn pixels' squares
+    double contrast = 0.0;
+    double feretMax = 0.0, feretMin = 0.0;  // of the outline
     int pair = -1;                          // index of its partner, -1 alone
 };
 
@@ -79,92 +82,136 @@ struct ShapeFrame {
     std::vector<ShapeTruth> truth;
 };
 
-// A shape as a 0/1 stamp of odd size centred on its middle pixel and its darkness per
-// unit contrast (CV_32F, same size).
+// A shape drawn by pixel shares: each pixel of a square stamp of odd size, centred on
+// its middle pixel, darkened by the share of it the outline covers (drawn 8 times finer
+// and averaged), or by the darkness of a hollow particle's ring and centre.
 struct DrawnShape {
-    cv::Mat stamp, darkness;
+    std::vector<cv::Point2d> outline;  // relative to the stamp's centre pixel
+    cv::Mat coverage;                  // CV_32F
+    cv::Mat darkness;                  // CV_32F per unit contrast
 };
+
+inline double PolygonArea(const std::vector<cv::Point2d>& p)
+{
+    double a = 0.0;
+    for (size_t i = 0; i < p.size(); ++i)
+        a += p[i].x * p[(i + 1) % p.size()].y - p[(i + 1) % p.size()].x * p[i].y;
+    return 0.5 * std::abs(a);
+}
+
+inline cv::Point2d PolygonCentroid(const std::vector<cv::Point2d>& p)
+{
+    double a = 0.0, cx = 0.0, cy = 0.0;
+    for (size_t i = 0; i < p.size(); ++i) {
+        const cv::Point2d& u = p[i];
+        const cv::Point2d& v = p[(i + 1) % p.size()];
+        const double cross = u.x * v.y - v.x * u.y;
+        a += cross, cx += (u.x + v.x) * cross, cy += (u.y + v.y) * cross;
+    }
+    return cv::Point2d(cx / (3.0 * a), cy / (3.0 * a));
+}
+
+// Longest and shortest caliper widths of a polygon.
+inline void Feret(const std::vector<cv::Point2d>& outline, double& longest, double& shortest)
+{
+    longest = 0.0, shortest = 1e9;
+    for (int step = 0; step < 360; ++step) {
+        const double a = step * CV_PI / 360, c = std::cos(a), s = std::sin(a);
+        double lo = 1e9, hi = -1e9;
+        for (const cv::Point2d& p : outline)
+            lo = std::min(lo, p.x * c + p.y * s), hi = std::max(hi, p.x * c + p.y * s);
+        longest = std::max(longest, hi - lo), shortest = std::min(shortest, hi - lo);
+    }
+}
+
+// The share of each pixel of a (2 half + 1) square a polygon covers: the share of a
+// pixel's 8 x 8 sub-pixel centres inside it (even-odd rule along each sub-pixel row).
+inline cv::Mat Coverage(const std::vector<cv::Point2d>& outline, int half)
+{
+    constexpr int kFine = 8;
+    const int size = 2 * half + 1;
+    cv::Mat coverage = cv::Mat::zeros(size, size, CV_32F);
+    std::vector<double> crossings;
+    for (int fy = 0; fy < size * kFine; ++fy) {
+        const double y = (fy + 0.5) / kFine - 0.5 - half;  // pixel centres at whole numbers
+        crossings.clear();
+        for (size_t i = 0; i < outline.size(); ++i) {
+            const cv::Point2d& a = outline[i];
+            const cv::Point2d& b = outline[(i + 1) % outline.size()];
+            if ((a.y <= y) != (b.y <= y))
+                crossings.push_back(a.x + (y - a.y) / (b.y - a.y) * (b.x - a.x));
+        }
+        std::sort(crossings.begin(), crossings.end());
+        for (size_t k = 0; k + 1 < crossings.size(); k += 2)
+            for (int fx = 0; fx < size * kFine; ++fx) {
+                const double x = (fx + 0.5) / kFine - 0.5 - half;
+                if (x >= crossings[k] && x < crossings[k + 1])
+                    coverage.at<float>(fy / kFine, fx / kFine) += 1.0f / (kFine * kFine);
+            }
+    }
+    return coverage;
+}
 
 inline DrawnShape DrawShape(const ShapeSettings& s, cv::RNG& rng)
 {
-    const double radius = rng.uniform(s.radiusMin, s.radiusMax);
-    std::vector<cv::Point2d> corners;
-    double reach = radius;
+    const double radius = std::exp(rng.uniform(std::log(s.radiusMin), std::log(s.radiusMax)));
     const double turn = rng.uniform(0.0, CV_PI);
     const cv::Point2d offset(rng.uniform(-0.5, 0.5), rng.uniform(-0.5, 0.5));
+    std::vector<cv::Point2d> outline;
     if (s.kind == ShapeKind::kFibre) {
         const double w = rng.uniform(s.widthMin, s.widthMax), l = w * rng.uniform(s.lengthMin, s.lengthMax);
-        const cv::Point2d along(std::cos(turn), std::sin(turn)), across(-along.y, along.x);
-        for (const auto& [u, v] : {std::pair{1, 1}, {-1, 1}, {-1, -1}, {1, -1}})
-            corners.push_back(0.5 * l * u * along + 0.5 * w * v * across);
-        reach = 0.5 * l + w;
+        const double h = 0.5 * (l - w);
+        for (int end = 0; end < 2; ++end)
+            for (int i = 0; i <= 8; ++i) {
+                const double a = CV_PI * (end - 0.5) + CV_PI * i / 8;
+                outline.emplace_back((end ? -h : h) + 0.5 * w * std::cos(a), 0.5 * w * std::sin(a));
+            }
     } else if (s.kind == ShapeKind::kPolygon || s.kind == ShapeKind::kConvexPolygon) {
         const int n = rng.uniform(s.cornersMin, s.cornersMax + 1);
         std::vector<double> angles;
         for (int i = 0; i < n; ++i)
-            angles.push_back(turn + 2 * CV_PI * (i + rng.uniform(-0.3, 0.3)) / n);
+            angles.push_back(rng.uniform(0.0, 2 * CV_PI));
+        std::sort(angles.begin(), angles.end());
+        const double stretch = rng.uniform(1.0, s.stretchMax);
         std::vector<cv::Point2f> points;
         for (double a : angles) {
-            const double r = radius * (1.0 + s.irregularity * rng.uniform(-1.0, 1.0));
-            points.emplace_back(static_cast<float>(r * std::cos(a)), static_cast<float>(r * std::sin(a)));
+            const double r = 1.0 + s.irregularity * rng.uniform(-1.0, 1.0);
+            points.emplace_back(static_cast<float>(stretch * r * std::cos(a)), static_cast<float>(r * std::sin(a)));
         }
         if (s.kind == ShapeKind::kConvexPolygon)
             cv::convexHull(std::vector<cv::Point2f>(points), points);
         for (const cv::Point2f& p : points)
-            corners.emplace_back(p.x, p.y);
-        reach = radius * (1.0 + s.irregularity);
-    }
-    const int h = static_cast<int>(std::ceil(reach)) + 2;
-    DrawnShape shape;
-    shape.stamp = cv::Mat::zeros(2 * h + 1, 2 * h + 1, CV_8UC1);
-    constexpr int kShift = 4;
-    const auto fixed = [&](const cv::Point2d& p) {
-        return cv::Point(cvRound((p.x + offset.x + h) * (1 << kShift)), cvRound((p.y + offset.y + h) * (1 << kShift)));
-    };
-    if (corners.empty()) {  // an ellipse, or the disc of a hollow particle
-        const double ratio = s.kind == ShapeKind::kEllipse ? rng.uniform(0.45, 1.0) : 1.0;
-        const double a = radius / std::sqrt(ratio);
-        cv::ellipse(shape.stamp, fixed(cv::Point2d()), cv::Size(cvRound(a * 16), cvRound(a * ratio * 16)),
-                    turn * 180 / CV_PI, 0, 360, cv::Scalar(1), cv::FILLED, cv::LINE_8, kShift);
+            outline.emplace_back(p.x, p.y);
+        const double scale = radius * std::sqrt(CV_PI / PolygonArea(outline));
+        for (cv::Point2d& p : outline)
+            p *= scale;
     } else {
-        std::vector<cv::Point> polygon;
-        for (const cv::Point2d& p : corners)
-            polygon.push_back(fixed(p));
-        cv::fillPoly(shape.stamp, std::vector<std::vector<cv::Point>>{polygon}, cv::Scalar(1), cv::LINE_8, kShift);
+        const double ratio = s.kind == ShapeKind::kEllipse ? rng.uniform(0.45, 1.0) : 1.0;
+        for (int i = 0; i < 64; ++i) {
+            const double a = 2 * CV_PI * i / 64;
+            outline.emplace_back(radius / std::sqrt(ratio) * std::cos(a), radius * std::sqrt(ratio) * std::sin(a));
+        }
     }
-    shape.stamp.at<uchar>(h, h) = 1;  // never empty
-    shape.stamp.convertTo(shape.darkness, CV_32F);
+    double reach = 0.0;
+    for (cv::Point2d& p : outline) {
+        p = cv::Point2d(p.x * std::cos(turn) - p.y * std::sin(turn), p.x * std::sin(turn) + p.y * std::cos(turn)) + offset;
+        reach = std::max(reach, cv::norm(p));
+    }
+    const int half = static_cast<int>(std::ceil(reach)) + 2;
+    DrawnShape shape;
+    shape.outline = outline;
+    shape.coverage = Coverage(outline, half);
+    shape.darkness = shape.coverage.clone();
     if (s.kind == ShapeKind::kHollow) {
-        // The centre: the disc less a ring of the given width.
-        const double inner = radius * (1.0 - rng.uniform(s.ringMin, s.ringMax));
-        const float centre = static_cast<float>(rng.uniform(s.centreMin, s.centreMax));
-        for (int y = 0; y < shape.darkness.rows; ++y)
-            for (int x = 0; x < shape.darkness.cols; ++x)
-                if (std::hypot(x - h - offset.x, y - h - offset.y) < inner && shape.stamp.at<uchar>(y, x))
-                    shape.darkness.at<float>(y, x) = centre;
+        // The centre: the disc less a ring of its width, darkened by its share of the ring's.
+        const double ring = std::min(rng.uniform(s.ringMin, s.ringMax), 0.6 * radius);
+        std::vector<cv::Point2d> inner;
+        for (const cv::Point2d& p : outline)
+            inner.push_back(offset + (p - offset) * ((radius - ring) / radius));
+        const double centre = rng.uniform(s.centreMin, s.centreMax);
+        shape.darkness -= (1.0 - centre) * Coverage(inner, half);
     }
     return shape;
-}
-
-// Longest and shortest caliper widths of the drawn pixels, each a unit square.
-inline void FeretOfStamp(const cv::Mat& stamp, double& longest, double& shortest)
-{
-    std::vector<cv::Point2f> corners;
-    for (int y = 0; y < stamp.rows; ++y)
-        for (int x = 0; x < stamp.cols; ++x)
-            if (stamp.at<uchar>(y, x))
-                for (const auto& [dx, dy] : {std::pair{-0.5f, -0.5f}, {0.5f, -0.5f}, {0.5f, 0.5f}, {-0.5f, 0.5f}})
-                    corners.emplace_back(x + dx, y + dy);
-    std::vector<cv::Point2f> hull;
-    cv::convexHull(corners, hull);
-    longest = 0.0, shortest = 1e9;
-    for (int step = 0; step < 180; ++step) {
-        const double a = step * CV_PI / 180, c = std::cos(a), s = std::sin(a);
-        double lo = 1e9, hi = -1e9;
-        for (const cv::Point2f& p : hull)
-            lo = std::min(lo, p.x * c + p.y * s), hi = std::max(hi, p.x * c + p.y * s);
-        longest = std::max(longest, hi - lo), shortest = std::min(shortest, hi - lo);
-    }
 }
 
 // A frame of particles of one kind, one (or one pair) per cell, each pair sharing its
@@ -182,8 +229,13 @@ inline ShapeFrame RenderShapeFrame(const ShapeSettings& s, unsigned seed)
             const int members = s.pairs ? 2 : 1;
             std::vector<DrawnShape> shapes;
             std::vector<cv::Point> centres;
-            for (int m = 0; m < members; ++m)
-                shapes.push_back(DrawShape(s, rng));
+            for (int m = 0; m < members; ++m) {
+                // Drawn again until it fits its cell (a rare dented polygon reaches far).
+                DrawnShape d = DrawShape(s, rng);
+                while (d.coverage.cols > single - 4)
+                    d = DrawShape(s, rng);
+                shapes.push_back(d);
+            }
             centres.emplace_back(cx + cell / 2, cy + cell / 2);
             if (s.pairs) {
                 // The second moved out along a random direction until it only just
@@ -191,43 +243,46 @@ inline ShapeFrame RenderShapeFrame(const ShapeSettings& s, unsigned seed)
                 const double a = rng.uniform(0.0, 2 * CV_PI);
                 const cv::Rect whole(0, 0, cell, cell);
                 cv::Mat first = cv::Mat::zeros(cell, cell, CV_8UC1);
-                shapes[0].stamp.copyTo(first(cv::Rect(cell / 2 - shapes[0].stamp.cols / 2,
-                                                      cell / 2 - shapes[0].stamp.rows / 2, shapes[0].stamp.cols,
-                                                      shapes[0].stamp.rows)));
-                cv::dilate(first, first, cv::Mat::ones(3, 3, CV_8UC1));
-                const int h = shapes[1].stamp.rows / 2;
+                const cv::Mat firstStamp = shapes[0].coverage > 0.0;
+                firstStamp.copyTo(first(cv::Rect(cell / 2 - firstStamp.cols / 2, cell / 2 - firstStamp.rows / 2,
+                                                 firstStamp.cols, firstStamp.rows)));
+                const cv::Mat second = shapes[1].coverage > 0.0;
+                const int h = second.rows / 2;
                 cv::Point at;
                 for (double d = 0; d < cell / 2 - h - 1; d += 0.5) {
                     at = cv::Point(cell / 2 + cvRound(d * std::cos(a)), cell / 2 + cvRound(d * std::sin(a)));
                     const cv::Rect r(at.x - h, at.y - h, 2 * h + 1, 2 * h + 1);
                     if ((r & whole) != r)
                         break;
-                    if (cv::countNonZero(first(r) & shapes[1].stamp) == 0)
+                    if (cv::countNonZero(first(r) & second) == 0)
                         break;
                 }
                 const double back = rng.uniform(0.0, h / 3.0);
                 at -= cv::Point(cvRound(back * std::cos(a)), cvRound(back * std::sin(a)));
                 centres.emplace_back(cx + at.x, cy + at.y);
             }
-            const int first = static_cast<int>(out.truth.size());
+            const int firstIndex = static_cast<int>(out.truth.size());
             cv::Mat sharp = cv::Mat::zeros(cell, cell, CV_32F);
             for (int m = 0; m < members; ++m) {
                 const DrawnShape& d = shapes[static_cast<size_t>(m)];
-                const cv::Rect r(centres[static_cast<size_t>(m)].x - cx - d.stamp.cols / 2,
-                                 centres[static_cast<size_t>(m)].y - cy - d.stamp.rows / 2, d.stamp.cols,
-                                 d.stamp.rows);
+                const cv::Point centre = centres[static_cast<size_t>(m)];
+                const cv::Rect r(centre.x - cx - d.coverage.cols / 2, centre.y - cy - d.coverage.rows / 2, d.coverage.cols,
+                                 d.coverage.rows);
                 const double contrast = rng.uniform(s.contrastMin, s.contrastMax);
-                cv::Mat darker = d.darkness * contrast;
                 // Where two overlap the darker shows.
-                darker.copyTo(sharp(r), (d.stamp != 0) & (darker > sharp(r)));
+                cv::Mat darker = cv::max(sharp(r), d.darkness * contrast);
+                darker.copyTo(sharp(r));
                 ShapeTruth t;
-                const cv::Moments mo = cv::moments(d.stamp, true);
-                t.centroid = cv::Point2d(cx + r.x + mo.m10 / mo.m00, cy + r.y + mo.m01 / mo.m00);
-                t.area = cv::countNonZero(d.stamp);
-                t.box = cv::boundingRect(d.stamp) + cv::Point(cx + r.x, cy + r.y);
+                t.centroid = PolygonCentroid(d.outline) + cv::Point2d(centre);
+                t.area = PolygonArea(d.outline);
+                std::vector<cv::Point2f> points;
+                for (const cv::Point2d& p : d.outline)
+                    points.emplace_back(static_cast<float>(p.x + centre.x), static_cast<float>(p.y + centre.y));
+                t.box = cv::boundingRect(points);
                 t.blur = blur;
-                FeretOfStamp(d.stamp, t.feretMax, t.feretMin);
-                t.pair = s.pairs ? first + 1 - m : -1;
+                t.contrast = contrast;
+                Feret(d.outline, t.feretMax, t.feretMin);
+                t.pair = s.pairs ? firstIndex + 1 - m : -1;
                 out.truth.push_back(t);
             }
             if (blur > 0.0)

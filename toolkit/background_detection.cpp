@@ -4,9 +4,13 @@
 #include "toolkit/blurred_area.h"
 #include "toolkit/darkness_region.h"
 #include "toolkit/ellipse_union.h"
+#include "toolkit/fibre_profile.h"
 #include "toolkit/filled_parts.h"
+#include "toolkit/hollow_particle.h"
 #include "toolkit/particle_blur.h"
 #include "toolkit/particle_measure.h"
+#include "toolkit/shape_measures.h"
+#include "toolkit/split_evidence.h"
 #include "toolkit/weighted_observation.h"
 
 #include <opencv2/imgproc.hpp>
@@ -31,6 +35,24 @@ constexpr double kInclusionExcess = 0.025;
 constexpr double kInclusionChi2 = 40.0;
 constexpr double kInclusionContrast = 0.03;
 constexpr double kInclusionPixels = 6.0;
+// A frame whose pieces' outlines lie this close to their moment ellipses (median rms,
+// pixels) holds elliptic particles.
+constexpr double kEllipticFrameRms = 0.15;
+// Spread of its area per square root of its outline's border points.
+constexpr double kHollowEdgeSd = 0.5;
+// A plateau: pixels this many (smoothed) blurs and a pixel inside the outline, at least
+// this many of them. A piece without one is thin when its moment ellipse is this slim.
+constexpr double kPlateauDepth = 2.5;
+constexpr int kPlateauPixels = 3;
+constexpr double kFibreAspect = 2.5;
+// Nor on a slim particle (axis ratio below this): no plateau around a darker core.
+constexpr double kInclusionRatio = 0.3;
+// A particle of this many pixels at least shows its own blur at its edges; it is sized
+// at it when it lies this many of its spreads, this far and this share from the frame's.
+constexpr double kOwnBlurPixels = 30.0;
+constexpr double kOwnBlurSds = 3.0;
+constexpr double kOwnBlurMargin = 0.05;
+constexpr double kOwnBlurShare = 0.1;  // of the frame's blur: what the edge model's bias may differ by
 
 // Which ellipse of a piece's union each pixel of the piece's mask belongs to (1 + index,
 // 0 elsewhere): of the pixels it owns, those whose smoothed darkness lies above `cut`;
@@ -154,6 +176,13 @@ cv::Mat SeparatedMask(const cv::Mat& drawn, int count)
     return out;
 }
 
+void SetShape(ParticleBlob& blob, const ShapeMeasures& shape)
+{
+    blob.feretMax = shape.feretMax;
+    blob.feretMin = shape.feretMin;
+    blob.solidity = shape.solidity;
+}
+
 // Stage 1: the candidate pixels of a frame against its coarse background, as runs
 // joined into regions, and the pixels near them (which the local background fits leave out).
 struct Candidates {
@@ -179,6 +208,12 @@ Candidates FindCandidates(const cv::Mat& grey, const BackgroundDetectionSettings
 struct Regions {
     std::vector<DarknessRegion> regions;
     std::vector<std::vector<RegionPiece>> piecesOf;  // beside each region
+    // How far the outline of a single particle may lie from its moment ellipse (rms,
+    // pixels) for it to count as an ellipse: pieces further off are irregular or merged.
+    double ellipseRms = UnionSettings().singleRms;
+    // Most pieces' outlines are ellipses: a blob a union of ellipses explains markedly
+    // better than one is several particles (see SplitEvidence).
+    bool ellipticParticles = false;
 };
 
 Regions ReadRegions(const cv::Mat& grey, const Candidates& c, const BackgroundDetectionSettings& settings)
@@ -211,11 +246,16 @@ void ExplainMergedPieces(Regions& frame, const BackgroundDetectionSettings& sett
     if (!rms.empty()) {
         std::nth_element(rms.begin(), rms.begin() + rms.size() / 2, rms.end());
         us.singleRms = std::clamp(settings.splitRmsFactor * rms[rms.size() / 2], 0.06, 0.25);
+        frame.ellipticParticles = rms[rms.size() / 2] <= kEllipticFrameRms;
     }
+    frame.ellipseRms = us.singleRms;
     for (std::vector<RegionPiece>& pieces : frame.piecesOf)
-        for (RegionPiece& p : pieces)
+        for (RegionPiece& p : pieces) {
+            p.singleRms = p.shape.rms;
+            p.elliptic = p.shape.rms <= us.singleRms;
             if (p.shape.rms > us.singleRms)
                 p.shape = ExplainOutline(p.outline, p.mask, us);
+        }
 }
 
 // Stage 5: the particles of one region, appended to the result, and with the frame's
@@ -223,12 +263,16 @@ void ExplainMergedPieces(Regions& frame, const BackgroundDetectionSettings& sett
 class RegionParticles {
 public:
     RegionParticles(const cv::Mat& frame, const DarknessRegion& region, const std::vector<RegionPiece>& regionPieces,
-                    double blur, const BackgroundDetectionSettings& detection, bool drawMask, int& groupCount,
-                    BackgroundDetection& out)
+                    const FrameBlur& blur, double frameEllipseRms, bool elliptic, const BackgroundDetectionSettings& detection,
+                    bool drawMask, int& groupCount, BackgroundDetection& out)
         : grey(frame)
         , r(region)
         , pieces(regionPieces)
-        , sigma(blur)
+        , sigma(blur.sigma)
+        , edgeSigma(blur.edgeSigma)
+        , ownFocus(blur.varied)
+        , ellipseRms(frameEllipseRms)
+        , ellipticParticles(elliptic)
         , settings(detection)
         , frameMask(drawMask)
         , groups(groupCount)
@@ -254,31 +298,85 @@ private:
     void MeasurePiece(int id)
     {
         const RegionPiece& piece = pieces[static_cast<size_t>(id - 1)];
+        // The parts of a union the blob gives no evidence for: one particle, whose
+        // parts a track that sees them apart in another frame may choose.
+        std::vector<BlobPart> possible;
         if (piece.shape.ellipses.size() > 1) {
             std::vector<Ellipse> ellipses = piece.shape.ellipses;
-            const std::vector<double> contrasts = RefineUnionOnDarkness(r.dark, OwnedNear(id), sigma, ellipses, 1);
-            EmitUnion(id, ellipses, contrasts);
+            const std::vector<double> contrasts = RefineUnionOnDarkness(r.dark, OwnedNear(id, sigma), sigma, ellipses, 1);
+            // Among elliptic particles a blob that ellipses explain markedly better than one
+            // is several (the frame's singles show it); elsewhere it must show so itself.
+            if (ellipticParticles ||
+                WeighSplit(piece.mask, ellipses, contrasts, piece.singleRms, piece.shape.rms).Convincing()) {
+                EmitUnion(id, ellipses, contrasts);
+                return;
+            }
+            for (const Ellipse& e : ellipses)
+                possible.push_back({e.centre + cv::Point2d(r.roi.x, r.roi.y), e.Area()});
+        }
+        if (piece.hollowRim > 0.0f) {
+            EmitHollow(id, piece.hollowRim, std::move(possible));
             return;
         }
-        const double pixels = cv::countNonZero(piece.mask);
-        const WeightedObservation o = Observe(r, owner, id, pixels, sigma);
-        const SingleMeasure m = MeasureSingle(o, r.noise, sigma);
-        if (m.ellipse.area <= 0.0)
+        // Among irregular particles, one whose outline is no ellipse or a slim one (a
+        // fibre): sized by its summed darkness over its contrast, read on its plateau or
+        // across it, when either shows. (Among ellipses such a piece is mostly a blob of
+        // merged ones, whose weighted sums hold more of each.)
+        if (!ellipticParticles && (piece.singleRms > ellipseRms || Slim(piece)) && EmitSummed(id, piece, possible))
             return;
+        const SingleView v = ObserveSingle(id, piece);
+        if (v.measure.ellipse.area <= 0.0)
+            return;
+        // A darker particle on a lighter one shows only on an elliptic outline, wide
+        // enough for a plateau around the darker one.
+        const bool inclusionInView = settings.splitOverlaps && possible.empty() && piece.singleRms <= ellipseRms &&
+                                     v.measure.ellipse.ratio >= kInclusionRatio;
         std::vector<Ellipse> ellipses;
         std::vector<double> contrasts;
-        if (settings.splitOverlaps &&
-            FindInclusion(r, piece.mask, [&] { return OwnedNear(id); }, o, m.ellipse, sigma, ellipses, contrasts)) {
+        if (inclusionInView && FindInclusion(r, piece.mask, [&] { return OwnedNear(id, v.blur); }, v.observation,
+                                             v.measure.ellipse, v.blur, ellipses, contrasts)) {
             EmitUnion(id, ellipses, contrasts);
             return;
         }
-        EmitSingle(id, o, m);
+        EmitSingle(id, v, std::move(possible));
     }
 
-    // The pixels piece `id` owns within the blur's reach of its outline.
-    cv::Mat OwnedNear(int id) const
+    // A single particle: its weighted sums at the frame's blur, or at its own where its
+    // edges show another clearly (each particle its own focus).
+    struct SingleView {
+        WeightedObservation observation;
+        SingleMeasure measure;
+        double blur = 0.0;
+    };
+
+    SingleView ObserveSingle(int id, const RegionPiece& piece) const
     {
-        const int reach = static_cast<int>(std::ceil(3.0 * sigma)) + 2;
+        SingleView v;
+        const double pixels = cv::countNonZero(piece.mask);
+        v.blur = sigma;
+        v.observation = Observe(r, owner, id, pixels, sigma);
+        v.measure = MeasureSingle(v.observation, r.noise, sigma);
+        if (!ownFocus || v.measure.ellipse.area <= 0.0 || pixels < kOwnBlurPixels || piece.singleRms > ellipseRms)
+            return v;
+        // The edges read a strong blur low: the particle's reading is set against the frame's
+        // edges' reading.
+        const BlurFit edge = BlurOfParticle(r, v.observation, edgeSigma, owner, id);
+        const double scale = edgeSigma > 0.0 ? sigma / edgeSigma : 1.0;
+        const double own = edge.sigma * scale;
+        if (edge.sigma < 0.0 ||
+            std::abs(own - sigma) <= kOwnBlurSds * edge.sd * scale + kOwnBlurMargin + kOwnBlurShare * sigma)
+            return v;
+        SingleView mine;
+        mine.blur = own;
+        mine.observation = Observe(r, owner, id, pixels, own);
+        mine.measure = MeasureSingle(mine.observation, r.noise, own);
+        return mine.measure.ellipse.area > 0.0 ? mine : v;
+    }
+
+    // The pixels piece `id` owns within the reach of a blur from its outline.
+    cv::Mat OwnedNear(int id, double blur) const
+    {
+        const int reach = static_cast<int>(std::ceil(3.0 * blur)) + 2;
         const cv::Rect near = (cv::boundingRect(pieces[static_cast<size_t>(id - 1)].mask) +
                                cv::Size(2 * reach, 2 * reach) - cv::Point(reach, reach)) &
                               cv::Rect(cv::Point(), r.roi.size());
@@ -291,9 +389,120 @@ private:
 
     // A single particle sized by its weighted darkness; its mask cut where the darkest of
     // its pixels, as many as its area, reach.
-    void EmitSingle(int id, const WeightedObservation& o, const SingleMeasure& m)
+    void EmitSingle(int id, const SingleView& v, std::vector<BlobPart> possible)
     {
-        const float level = static_cast<float>(MaskLevel(r.smoothDark, owner, id, m.ellipse.area, m.ellipse.contrast));
+        const WeightedObservation& o = v.observation;
+        const SingleMeasure& m = v.measure;
+        const FilledPart part =
+            OwnedAbove(id, static_cast<float>(MaskLevel(r.smoothDark, owner, id, m.ellipse.area, m.ellipse.contrast)));
+        ParticleBlob blob;
+        blob.centroid = o.centre + cv::Point2d(r.roi.x, r.roi.y);
+        blob.area = m.ellipse.area;
+        blob.contrast = m.ellipse.contrast;
+        blob.areaSd = m.areaSd;
+        blob.possibleParts = std::move(possible);
+        blob.blur = v.blur;
+        if (!part.border.empty())
+            ContourShapeFactors(part.border, blob.ratio, blob.circularity);
+        SetShape(blob, MeasureShape(part.border, part.pixels));
+        Emit(blob, part.pixels, part.box, [&](int drawId) {
+            for (const cv::Vec3i& run : part.runs)
+                std::fill(drawn.ptr<int>(run[0]) + run[1], drawn.ptr<int>(run[0]) + run[2] + 1, drawId);
+        });
+    }
+
+    // The contrast of a particle of any shape: the mean darkness of its pixels beyond the
+    // blur's reach of its outline (its plateau) or, for a thin particle without one, the
+    // contrast its profile across shows (toolkit/fibre_profile.h). Its area is then its
+    // darkness summed over the pixels it owns within the blur's reach, over the contrast:
+    // blur spreads the darkness without changing its sum. False when neither shows.
+    bool EmitSummed(int id, const RegionPiece& piece, std::vector<BlobPart>& possible)
+    {
+        const cv::Rect box = cv::boundingRect(piece.mask);
+        // Its own blur where its edges show one clearly apart from the frame's.
+        double blur = sigma;
+        const int pixels = cv::countNonZero(piece.mask);
+        if (ownFocus && pixels >= kOwnBlurPixels && !Slim(piece)) {
+            double peak = 0.0;
+            cv::minMaxLoc(r.smoothDark, nullptr, &peak, nullptr, nullptr, piece.mask);
+            const BlurFit own = BlurOfOutline(r, piece, sigma, peak, owner, id);
+            if (own.sigma >= 0.0 &&
+                std::abs(own.sigma - sigma) > kOwnBlurSds * own.sd + kOwnBlurMargin + kOwnBlurShare * sigma)
+                blur = own.sigma;
+        }
+        cv::Mat inside, depth;
+        cv::copyMakeBorder(piece.mask(box), inside, 1, 1, 1, 1, cv::BORDER_CONSTANT, cv::Scalar(0));
+        cv::distanceTransform(inside, depth, cv::DIST_L2, cv::DIST_MASK_5);
+        const float deep = static_cast<float>(kPlateauDepth * std::hypot(blur, kSmoothSigma) + 1.0);
+        double plateau = 0.0, plateau2 = 0.0;
+        int n = 0;
+        for (int y = 0; y < box.height; ++y)
+            for (int x = 0; x < box.width; ++x)
+                if (depth.at<float>(y + 1, x + 1) >= deep && owner.at<int>(y + box.y, x + box.x) == id) {
+                    const double d = r.dark.at<float>(y + box.y, x + box.x);
+                    plateau += d, plateau2 += d * d, ++n;
+                }
+        double contrast = 0.0, contrastSd = 0.0;
+        if (n >= kPlateauPixels) {
+            contrast = plateau / n;
+            contrastSd = r.noise / std::sqrt(static_cast<double>(n));
+        } else {
+            const EllipseUnion moments = FitSingleEllipse(piece.outline, piece.mask, 0);
+            const Ellipse& e = moments.ellipses[0];
+            if (e.a < kFibreAspect * e.b)
+                return false;
+            // Along its middle, clear of its ends by the blur's reach: a rod of length L has
+            // a = L / sqrt 3.
+            const double halfLength = std::max(1.0, 0.5 * (std::sqrt(3.0) * e.a - 2.0 * e.b) - 2.0 * blur);
+            const FibreProfile f = FitFibreProfile(r.dark, owner, id, e.centre, e.angle, halfLength, blur, r.noise);
+            if (!f.valid)
+                return false;
+            contrast = f.contrast, contrastSd = f.contrastSd;
+        }
+        if (contrast <= 0.0)
+            return false;
+        const cv::Mat near = OwnedNear(id, blur);
+        double sum = 0.0, sx = 0.0, sy = 0.0;
+        int count = 0;
+        for (int y = 0; y < near.rows; ++y) {
+            const uchar* m = near.ptr<uchar>(y);
+            const float* d = r.dark.ptr<float>(y);
+            for (int x = 0; x < near.cols; ++x)
+                if (m[x])
+                    sum += d[x], sx += d[x] * x, sy += d[x] * y, ++count;
+        }
+        if (sum <= 0.0)
+            return false;
+        ParticleBlob blob;
+        blob.centroid = cv::Point2d(sx / sum + r.roi.x, sy / sum + r.roi.y);
+        blob.area = sum / contrast;
+        blob.contrast = contrast;
+        blob.areaSd = std::hypot(r.noise * std::sqrt(static_cast<double>(count)) / contrast, blob.area * contrastSd / contrast);
+        blob.possibleParts = std::move(possible);
+        blob.blur = blur;
+        const FilledPart part = OwnedAbove(id, static_cast<float>(0.5 * contrast));
+        if (!part.border.empty())
+            ContourShapeFactors(part.border, blob.ratio, blob.circularity);
+        SetShape(blob, MeasureShape(part.border, part.pixels));
+        Emit(blob, part.pixels, part.box, [&](int drawId) {
+            for (const cv::Vec3i& run : part.runs)
+                std::fill(drawn.ptr<int>(run[0]) + run[1], drawn.ptr<int>(run[0]) + run[2] + 1, drawId);
+        });
+        return true;
+    }
+
+    // A piece whose moment ellipse is slim.
+    static bool Slim(const RegionPiece& piece)
+    {
+        const Ellipse& e = piece.shape.ellipses.size() == 1 ? piece.shape.ellipses[0]
+                                                            : FitSingleEllipse(piece.outline, piece.mask, 0).ellipses[0];
+        return e.a > kFibreAspect * e.b;
+    }
+
+    // The largest part, holes filled, of the pixels piece `id` owns whose smoothed darkness
+    // lies above a level.
+    FilledPart OwnedAbove(int id, float level) const
+    {
         cv::Mat above(r.roi.size(), CV_8UC1);
         for (int y = 0; y < above.rows; ++y) {
             const float* sd = r.smoothDark.ptr<float>(y);
@@ -302,14 +511,39 @@ private:
             for (int x = 0; x < above.cols; ++x)
                 a[x] = ow[x] == id && sd[x] > level;
         }
-        const FilledPart part = LargestPart(above);
+        return LargestPart(above);
+    }
+
+    // A hollow particle sized by its filled outline: the ellipse of the pixels inside where
+    // its smoothed darkness crosses half its rim's, moved out to the outer edge that the
+    // darkness across it shows (toolkit/hollow_particle.h).
+    void EmitHollow(int id, float rim, std::vector<BlobPart> possible)
+    {
+        const FilledPart part = OwnedAbove(id, 0.5f * rim);
+        if (part.pixels == 0)
+            return;
+        std::vector<cv::Point2d> pixels;
+        for (const cv::Vec3i& run : part.runs)
+            for (int x = run[1]; x <= run[2]; ++x)
+                pixels.emplace_back(x, run[0]);
+        const Ellipse outline = MomentEllipse(pixels);
+        const HollowEdge edge = FitHollowEdge(r.dark, owner, id, outline, sigma, rim);
         ParticleBlob blob;
-        blob.centroid = o.centre + cv::Point2d(r.roi.x, r.roi.y);
-        blob.area = m.ellipse.area;
-        blob.contrast = m.ellipse.contrast;
-        blob.areaSd = m.areaSd;
+        blob.centroid = outline.centre + cv::Point2d(r.roi.x, r.roi.y);
+        if (edge.valid) {
+            blob.area = kPi * std::max(0.0, outline.a + edge.shift) * std::max(0.0, outline.b + edge.shift);
+            blob.contrast = edge.contrast;
+            blob.blur = edge.blur;
+        } else {  // what the blur rounds off a closed outline: pi s^2 (s^2 k / 2 summed over it)
+            blob.area = part.pixels + kPi * (sigma * sigma + kSmoothSigma * kSmoothSigma);
+            blob.contrast = rim;
+            blob.blur = sigma;
+        }
+        blob.areaSd = std::sqrt(static_cast<double>(part.border.size())) * kHollowEdgeSd + 0.5;
+        blob.possibleParts = std::move(possible);
         if (!part.border.empty())
             ContourShapeFactors(part.border, blob.ratio, blob.circularity);
+        SetShape(blob, MeasureShape(part.border, part.pixels));
         Emit(blob, part.pixels, part.box, [&](int drawId) {
             for (const cv::Vec3i& run : part.runs)
                 std::fill(drawn.ptr<int>(run[0]) + run[1], drawn.ptr<int>(run[0]) + run[2] + 1, drawId);
@@ -352,6 +586,7 @@ private:
             const std::vector<FilledPart> drawnEllipse = FilledParts(whole, true);
             if (!drawnEllipse.empty())
                 ContourShapeFactors(drawnEllipse[0].border, blob.ratio, blob.circularity);
+            SetShape(blob, EllipseShape(el.a, el.b));
             Emit(blob, owned, cv::Rect(left, top, right - left + 1, bottom - top + 1), [&](int drawId) {
                 for (int y = 0; y < parts.rows; ++y) {
                     const int* pa = parts.ptr<int>(y);
@@ -399,7 +634,11 @@ private:
     const cv::Mat& grey;
     const DarknessRegion& r;
     const std::vector<RegionPiece>& pieces;
-    const double sigma;
+    const double sigma;       // the frame's blur
+    const double edgeSigma;   // the frame's blur as the edges alone read it
+    const bool ownFocus;      // each particle its own focus (FrameBlur::varied)
+    const double ellipseRms;        // Regions::ellipseRms
+    const bool ellipticParticles;  // Regions::ellipticParticles
     const BackgroundDetectionSettings& settings;
     const bool frameMask;
     int& groups;
@@ -421,14 +660,25 @@ BackgroundDetection Segment(const cv::Mat& grey, const BackgroundDetectionSettin
     Regions frame = ReadRegions(grey, candidates, settings);
     ExplainMergedPieces(frame, settings);
     // Stage 4: the frame's blur.
-    result.blurSigma = settings.blurSigma >= 0.0
-                           ? settings.blurSigma
-                           : MeasureFrameBlur(frame.regions, frame.piecesOf, result.blurParticles);
+    FrameBlur blur;
+    if (settings.blurSigma >= 0.0) {
+        blur.sigma = blur.edgeSigma = settings.blurSigma;
+    } else {
+        // Ellipses by their ellipses; a frame of irregular particles by their outlines, or
+        // by its ellipses when too few show one.
+        if (frame.ellipticParticles || (blur = MeasureIrregularFrameBlur(frame.regions, frame.piecesOf)).particles == 0)
+            blur = MeasureFrameBlur(frame.regions, frame.piecesOf);
+        if (blur.particles == 0)
+            if (const FrameBlur thin = MeasureFibreFrameBlur(frame.regions, frame.piecesOf); thin.particles > 0)
+                blur = thin;
+        result.blurParticles = blur.particles;
+    }
+    result.blurSigma = blur.sigma;
     int groups = 0;
     for (size_t i = 0; i < frame.regions.size(); ++i)
         if (!frame.piecesOf[i].empty())
-            RegionParticles(grey, frame.regions[i], frame.piecesOf[i], result.blurSigma, settings, frameMask, groups,
-                            result)
+            RegionParticles(grey, frame.regions[i], frame.piecesOf[i], blur, frame.ellipseRms, frame.ellipticParticles, settings,
+                            frameMask, groups, result)
                 .Measure();
     return result;
 }

@@ -1,6 +1,7 @@
 #include "toolkit/darkness_region.h"
 
 #include "toolkit/background_candidates.h"
+#include "toolkit/hollow_particle.h"
 
 #include <opencv2/imgproc.hpp>
 
@@ -9,6 +10,9 @@
 #include <vector>
 
 namespace {
+
+// The frame is smoothed by a 5 x 5 Gaussian of sigma 1, which leaves 0.28 of a pixel's noise.
+constexpr double kSmoothedNoise = 0.28;
 
 // Region `label`'s darkness against the plane fitted to the background around it (the
 // block background where too little is free) and the noise of a pixel; its candidate
@@ -82,6 +86,7 @@ std::vector<RegionPiece> CutPieces(const DarknessRegion& r, const cv::Mat& candi
             p.shape = FitSingleEllipse(p.outline, p.mask, 0);
         else
             p.shape.ellipses.assign(1, Ellipse());
+        p.hollowRim = HollowRim(r.smoothDark, p.mask, kSmoothedNoise * r.noise);
         pieces.push_back(std::move(p));
     }
     return pieces;

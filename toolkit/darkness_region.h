@@ -41,12 +41,16 @@ struct RegionPiece {
     cv::Mat mask;  // CV_8U 0/1 in roi
     std::vector<cv::Point2d> outline;
     EllipseUnion shape;
+    double singleRms = 0.0;  // how far the outline lies from the moment ellipse (shape's own rms until explained)
+    float hollowRim = 0.0f;  // a hollow particle's rim darkness (toolkit/hollow_particle.h), 0 when solid
+    bool elliptic = true;    // its outline lies as near its moment ellipse as single ellipses' of the frame do
 };
 
 // Region `label` of the candidates: its darkness against the plane fitted to the
 // background around it (the block background where too little is free), and its
-// pieces of at least three pixels, each with its outline and, when `lookAtShapes`, how
-// well its moment ellipse fits the outline (otherwise one ellipse, unfitted).
+// pieces of at least three pixels, each with its outline, whether it is hollow and,
+// when `lookAtShapes`, how well its moment ellipse fits the outline (otherwise one
+// ellipse, unfitted).
 void ReadRegion(const cv::Mat& grey, const cv::Mat& smooth, const cv::Mat& grid, const CandidateRuns& runs,
                 const NearCandidates& excluded, int label, bool lookAtShapes, DarknessRegion& region,
                 std::vector<RegionPiece>& pieces);

@@ -4,6 +4,12 @@
 
 #include <vector>
 
+// A particle that a blob may hold: where, and how big.
+struct BlobPart {
+    cv::Point2d centroid;
+    double area = 0.0;
+};
+
 // One particle found in a frame, measured so that it can be followed from frame to
 // frame and counted once: where it is, how big it is, and whether the frame shows
 // all of it. Produced by the detections of the counting-line run, consumed by its
@@ -29,6 +35,11 @@ struct ParticleBlob {
     double feretMin = 0.0;
     double solidity = 0.0;
     double blur = 0.0;
+    // A blob the detection kept whole for want of evidence that it holds several
+    // particles (a neck, two cores), although a union of ellipses explains its outline:
+    // the particles that union would give, for a tracker that sees them apart in
+    // another frame to choose. Empty when no split was in view.
+    std::vector<BlobPart> possibleParts;
 };
 
 using ParticleBlobs = std::vector<ParticleBlob>;

@@ -1,0 +1,54 @@
+#include "toolkit/shape_measures.h"
+
+#include <opencv2/imgproc.hpp>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+ShapeMeasures MeasureShape(const std::vector<cv::Point>& border, double pixels)
+{
+    ShapeMeasures m;
+    if (border.empty())
+        return m;
+    // The hull of the pixel squares: each border pixel's four corners.
+    std::vector<cv::Point2f> corners;
+    corners.reserve(4 * border.size());
+    for (const cv::Point& p : border)
+        for (const cv::Point2f d : {cv::Point2f(-0.5f, -0.5f), cv::Point2f(0.5f, -0.5f), cv::Point2f(0.5f, 0.5f),
+                                    cv::Point2f(-0.5f, 0.5f)})
+            corners.push_back(cv::Point2f(static_cast<float>(p.x), static_cast<float>(p.y)) + d);
+    std::vector<cv::Point2f> hull;
+    cv::convexHull(corners, hull);
+    const size_t n = hull.size();
+    // Longest: between two hull vertices. Shortest: across one hull edge, to the vertex
+    // furthest from its line (the caliper's least width lies along an edge).
+    double longest = 0.0, shortest = std::numeric_limits<double>::max();
+    for (size_t i = 0; i < n; ++i) {
+        const cv::Point2f a = hull[i], b = hull[(i + 1) % n];
+        for (size_t j = i + 1; j < n; ++j)
+            longest = std::max(longest, static_cast<double>(cv::norm(hull[j] - a)));
+        const cv::Point2f edge = b - a;
+        const double length = cv::norm(edge);
+        if (length <= 0.0)
+            continue;
+        double furthest = 0.0;
+        for (const cv::Point2f& p : hull)
+            furthest = std::max(furthest, std::abs(static_cast<double>(edge.cross(p - a))) / length);
+        shortest = std::min(shortest, furthest);
+    }
+    m.feretMax = longest;
+    m.feretMin = shortest == std::numeric_limits<double>::max() ? 0.0 : shortest;
+    const double hullArea = cv::contourArea(hull);
+    m.solidity = hullArea > 0.0 ? std::min(1.0, pixels / hullArea) : 0.0;
+    return m;
+}
+
+ShapeMeasures EllipseShape(double semiMajor, double semiMinor)
+{
+    ShapeMeasures m;
+    m.feretMax = 2.0 * std::max(semiMajor, semiMinor);
+    m.feretMin = 2.0 * std::min(semiMajor, semiMinor);
+    m.solidity = 1.0;
+    return m;
+}
