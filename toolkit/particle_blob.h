@@ -53,3 +53,8 @@ using ParticleBlobs = std::vector<ParticleBlob>;
 // pixel (split wrongly, or merged with a neighbour) are left out; views without an
 // areaSd count as the least certain of the others. 0 for no views.
 double CombinedArea(const std::vector<ParticleBlob>& views);
+
+// The shape of one particle from several views (feretMax, feretMin, solidity, blur):
+// the median of each over the views that measured it (0 when none did); the other
+// members are left at their defaults.
+ParticleBlob CombinedShape(const std::vector<ParticleBlob>& views);

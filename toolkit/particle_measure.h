@@ -1,5 +1,7 @@
 #pragma once
 
+#include "toolkit/shape_measures.h"
+
 #include <opencv2/core.hpp>
 
 #include <vector>
@@ -23,15 +25,18 @@ struct ParticleMeasure {
 
 // Aspect ratio and circularity of the outer contour with the most vertices of a
 // 0/1 mask; both 0 when the mask has no contour. A one-pixel region gives the
-// non-finite results of the divisions (its rectangle and perimeter are 0).
-void ComputeShapeFactors(const cv::Mat& mask, double& ratio, double& circularity);
+// non-finite results of the divisions (its rectangle and perimeter are 0). With
+// `shape`, also the Feret diameters and solidity of the mask's pixels inside it
+// (toolkit/shape_measures.h).
+void ComputeShapeFactors(const cv::Mat& mask, double& ratio, double& circularity, ShapeMeasures* shape = nullptr);
 
 // The same of one outer contour (as cv::findContours gives it), for callers that have
 // traced it already.
 void ContourShapeFactors(const std::vector<cv::Point>& contour, double& ratio, double& circularity);
 
 // Measures the particle at (or nearest to) the centre of a window cut from a frame
-// mask around a centroid. An all-zero window gives area 0, ratio 0, circularity 0.
+// mask around a centroid, its Feret diameters and solidity with it (blur 0). An all-zero
+// window gives area 0 and every measure 0.
 ParticleMeasure MeasureParticle(const cv::Mat& window, int frame, int y, int x, int minArea, int maxArea);
 
 // The particle picked by a selection rectangle.
