@@ -45,6 +45,12 @@ constexpr double kHollowEdgeSd = 0.5;
 constexpr double kPlateauDepth = 2.5;
 constexpr int kPlateauPixels = 3;
 constexpr double kFibreAspect = 2.5;
+// A frame of fibres: this share of its pieces slim at least. A blob of its fibres crossing
+// or touching at an angle: its pixels less than this share of its hull, explained by
+// ellipses down to this axis ratio, each slim.
+constexpr double kFibreFrameShare = 0.3;
+constexpr double kFibreBlobSolidity = 0.8;
+constexpr double kFibreAxisRatio = 0.08;
 // Nor on a slim particle (axis ratio below this): no plateau around a darker core.
 constexpr double kInclusionRatio = 0.3;
 // A particle of this many pixels at least shows its own blur at its edges; it is sized
@@ -231,6 +237,17 @@ Regions ReadRegions(const cv::Mat& grey, const Candidates& c, const BackgroundDe
     return out;
 }
 
+// A piece's pixels over the area of its outline's convex hull.
+double Solidity(const RegionPiece& p)
+{
+    if (p.outline.size() < 3)
+        return 1.0;
+    std::vector<cv::Point2f> points(p.outline.begin(), p.outline.end()), hull;
+    cv::convexHull(points, hull);
+    const double area = cv::contourArea(hull);
+    return area > 0.0 ? std::min(1.0, cv::countNonZero(p.mask) / area) : 1.0;
+}
+
 // Stage 3: merged particles: pieces whose outline one ellipse fits clearly worse than it
 // fits most pieces of the frame, which are single particles, explained by unions of
 // ellipses.
@@ -249,10 +266,30 @@ void ExplainMergedPieces(Regions& frame, const BackgroundDetectionSettings& sett
         frame.ellipticParticles = rms[rms.size() / 2] <= kEllipticFrameRms;
     }
     frame.ellipseRms = us.singleRms;
+    // A frame of fibres: a blob of them crossing or touching at an angle is far from
+    // convex, and slim ellipses explain it.
+    size_t slim = 0;
+    for (const std::vector<RegionPiece>& pieces : frame.piecesOf)
+        for (const RegionPiece& p : pieces)
+            slim += p.shape.ellipses[0].a > kFibreAspect * p.shape.ellipses[0].b;
+    const bool fibreFrame = !rms.empty() && static_cast<double>(slim) >= kFibreFrameShare * static_cast<double>(rms.size());
+    UnionSettings fibres = us;
+    fibres.minAxisRatio = kFibreAxisRatio;
+    fibres.singleRms = 0.0;
     for (std::vector<RegionPiece>& pieces : frame.piecesOf)
         for (RegionPiece& p : pieces) {
             p.singleRms = p.shape.rms;
             p.elliptic = p.shape.rms <= us.singleRms;
+            if (fibreFrame && Solidity(p) < kFibreBlobSolidity) {
+                const EllipseUnion u = ExplainOutline(p.outline, p.mask, fibres);
+                p.fibres = u.ellipses.size() > 1 && std::all_of(u.ellipses.begin(), u.ellipses.end(), [](const Ellipse& e) {
+                               return e.a > kFibreAspect * e.b || e.b > kFibreAspect * e.a;
+                           });
+                if (p.fibres) {
+                    p.shape = u;
+                    continue;
+                }
+            }
             if (p.shape.rms > us.singleRms)
                 p.shape = ExplainOutline(p.outline, p.mask, us);
         }
@@ -301,6 +338,10 @@ private:
         // The parts of a union the blob gives no evidence for: one particle, whose
         // parts a track that sees them apart in another frame may choose.
         std::vector<BlobPart> possible;
+        if (piece.fibres) {
+            EmitFibres(id, piece);
+            return;
+        }
         if (piece.shape.ellipses.size() > 1) {
             std::vector<Ellipse> ellipses = piece.shape.ellipses;
             const std::vector<double> contrasts = RefineUnionOnDarkness(r.dark, OwnedNear(id, sigma), sigma, ellipses, 1);
@@ -318,11 +359,12 @@ private:
             EmitHollow(id, piece.hollowRim, std::move(possible));
             return;
         }
-        // Among irregular particles, one whose outline is no ellipse or a slim one (a
-        // fibre): sized by its summed darkness over its contrast, read on its plateau or
-        // across it, when either shows. (Among ellipses such a piece is mostly a blob of
-        // merged ones, whose weighted sums hold more of each.)
-        if (!ellipticParticles && (piece.singleRms > ellipseRms || Slim(piece)) && EmitSummed(id, piece, possible))
+        // A slim particle (a fibre; no ellipse of the generator's or of most real flows is
+        // as slim), or among irregular particles one whose outline is no ellipse: sized by
+        // its summed darkness over its contrast, read on its plateau or across it, when
+        // either shows. (Among ellipses an irregular piece is mostly a blob of merged
+        // ones, whose weighted sums hold more of each.)
+        if ((Slim(piece) || (!ellipticParticles && piece.singleRms > ellipseRms)) && EmitSummed(id, piece, possible))
             return;
         const SingleView v = ObserveSingle(id, piece);
         if (v.measure.ellipse.area <= 0.0)
@@ -548,6 +590,65 @@ private:
             for (const cv::Vec3i& run : part.runs)
                 std::fill(drawn.ptr<int>(run[0]) + run[1], drawn.ptr<int>(run[0]) + run[2] + 1, drawId);
         });
+    }
+
+    // Fibres crossing or touching in one blob: each the pixels nearest its ellipse and
+    // those its ellipse shares with another (where they cross, both lie), sized by their
+    // summed darkness over the contrast its profile across shows; one group.
+    void EmitFibres(int id, const RegionPiece& piece)
+    {
+        const std::vector<Ellipse>& ellipses = piece.shape.ellipses;
+        const std::vector<EllipseDistance> distances(ellipses.begin(), ellipses.end());
+        const cv::Mat near = OwnedNear(id, sigma);
+        std::vector<double> sum(ellipses.size(), 0.0), sx(ellipses.size(), 0.0), sy(ellipses.size(), 0.0);
+        std::vector<int> count(ellipses.size(), 0);
+        cv::Mat parts = cv::Mat::zeros(r.roi.size(), CV_32S);
+        for (int y = 0; y < near.rows; ++y)
+            for (int x = 0; x < near.cols; ++x) {
+                if (!near.at<uchar>(y, x))
+                    continue;
+                const double d = r.dark.at<float>(y, x);
+                size_t nearest = 0;
+                double least = 1e18;
+                for (size_t e = 0; e < ellipses.size(); ++e) {
+                    const double f = distances[e](cv::Point2d(x, y));
+                    if (f < 0.0)
+                        sum[e] += d, sx[e] += d * x, sy[e] += d * y, ++count[e];
+                    if (f < least)
+                        least = f, nearest = e;
+                }
+                if (least >= 0.0)
+                    sum[nearest] += d, sx[nearest] += d * x, sy[nearest] += d * y, ++count[nearest];
+                if (piece.mask.at<uchar>(y, x))
+                    parts.at<int>(y, x) = static_cast<int>(nearest) + 1;
+            }
+        const int group = groups++;
+        for (size_t e = 0; e < ellipses.size(); ++e) {
+            const Ellipse& el = ellipses[e];
+            const double halfLength = std::max(1.0, 0.5 * std::max(el.a, el.b) - 2.0 * sigma);
+            const double angle = el.a >= el.b ? el.angle : el.angle + 0.5 * kPi;
+            const cv::Mat own = parts == static_cast<int>(e + 1);
+            cv::Mat ownedBy = cv::Mat::zeros(r.roi.size(), CV_32S);
+            ownedBy.setTo(1, own);
+            const FibreProfile f = FitFibreProfile(r.dark, ownedBy, 1, el.centre, angle, halfLength, sigma, r.noise);
+            if (!f.valid || sum[e] <= 0.0)
+                continue;
+            ParticleBlob blob;
+            blob.centroid = cv::Point2d(sx[e] / sum[e] + r.roi.x, sy[e] / sum[e] + r.roi.y);
+            blob.area = sum[e] / f.contrast;
+            blob.contrast = f.contrast;
+            blob.areaSd = 0.1 * blob.area;
+            blob.group = group;
+            blob.blur = sigma;
+            SetShape(blob, EllipseShape(el.a, el.b));
+            const FilledPart part = LargestPart(own / 255);
+            if (!part.border.empty())
+                ContourShapeFactors(part.border, blob.ratio, blob.circularity);
+            Emit(blob, part.pixels, part.box, [&](int drawId) {
+                for (const cv::Vec3i& run : part.runs)
+                    std::fill(drawn.ptr<int>(run[0]) + run[1], drawn.ptr<int>(run[0]) + run[2] + 1, drawId);
+            });
+        }
     }
 
     // The particles of a union of ellipses refined on the darkness, each sized by its own

@@ -11,9 +11,6 @@
 
 namespace {
 
-// The frame is smoothed by a 5 x 5 Gaussian of sigma 1, which leaves 0.28 of a pixel's noise.
-constexpr double kSmoothedNoise = 0.28;
-
 // Region `label`'s darkness against the plane fitted to the background around it (the
 // block background where too little is free) and the noise of a pixel; its candidate
 // pixels (CV_8U 0/1 in roi).
@@ -86,7 +83,7 @@ std::vector<RegionPiece> CutPieces(const DarknessRegion& r, const cv::Mat& candi
             p.shape = FitSingleEllipse(p.outline, p.mask, 0);
         else
             p.shape.ellipses.assign(1, Ellipse());
-        p.hollowRim = HollowRim(r.smoothDark, p.mask, kSmoothedNoise * r.noise);
+        p.hollowRim = HollowRim(r.dark, r.smoothDark, p.mask, r.noise);
         pieces.push_back(std::move(p));
     }
     return pieces;

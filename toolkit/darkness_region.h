@@ -44,6 +44,7 @@ struct RegionPiece {
     double singleRms = 0.0;  // how far the outline lies from the moment ellipse (shape's own rms until explained)
     float hollowRim = 0.0f;  // a hollow particle's rim darkness (toolkit/hollow_particle.h), 0 when solid
     bool elliptic = true;    // its outline lies as near its moment ellipse as single ellipses' of the frame do
+    bool fibres = false;     // its ellipses (shape) are crossing or touching fibres
 };
 
 // Region `label` of the candidates: its darkness against the plane fitted to the

@@ -19,6 +19,13 @@ constexpr int kParams = 5;     // contrast, shift, width, centre, blur
 constexpr double kHollowDepth = 0.08;
 constexpr double kHollowNoise = 5.0;
 constexpr int kHollowPixels = 3;
+// In the darkness itself (a small centre the smoothing fills): deeper, against a pixel's
+// whole noise, in two pixels at least.
+constexpr double kRawHollowDepth = 0.15;
+constexpr double kRawHollowNoise = 6.0;
+constexpr int kRawHollowPixels = 2;
+// The smoothing (a 5 x 5 Gaussian of sigma 1) leaves this share of a pixel's noise.
+constexpr double kSmoothedNoise = 0.28;
 
 // The darkness binned by distance from the reference outline (less what the blur moves
 // a bending edge), over the owned pixels from the reference's middle to beyond the
@@ -98,7 +105,7 @@ double EnclosedDip(const cv::Mat& smoothDark, const cv::Mat& mask, const cv::Rec
     return deepest;
 }
 
-float HollowRim(const cv::Mat& smoothDark, const cv::Mat& mask, double smoothedNoise)
+float HollowRim(const cv::Mat& dark, const cv::Mat& smoothDark, const cv::Mat& mask, double noise)
 {
     const cv::Rect box = (cv::boundingRect(mask) + cv::Size(2, 2) - cv::Point(1, 1)) & cv::Rect(cv::Point(), mask.size());
     float peak = 0.0f;
@@ -110,14 +117,22 @@ float HollowRim(const cv::Mat& smoothDark, const cv::Mat& mask, double smoothedN
             if (m[x])
                 peak = std::max(peak, sd[x]), sx += x, sy += y, n += 1.0;
     }
-    // A ring around the middle: the flood only where the darkness there is low.
-    const cv::Point middle(cvRound(sx / std::max(n, 1.0)), cvRound(sy / std::max(n, 1.0)));
-    const double least = std::max(kHollowDepth * peak, kHollowNoise * smoothedNoise);
-    if (n < kHollowPixels || smoothDark.at<float>(middle) > peak - least)
+    if (n < kHollowPixels)
         return 0.0f;
-    int dipping = 0;
-    EnclosedDip(smoothDark, mask, box, least, dipping);
-    return dipping >= kHollowPixels ? peak : 0.0f;
+    // A ring around the middle: the flood only where the darkness there is low. A small
+    // particle's centre the smoothing fills shows in the darkness itself, against a
+    // pixel's whole noise.
+    const cv::Point middle(cvRound(sx / n), cvRound(sy / n));
+    const auto dips = [&](const cv::Mat& image, double least, int pixels) {
+        if (image.at<float>(middle) > peak - least)
+            return false;
+        int dipping = 0;
+        EnclosedDip(image, mask, box, least, dipping);
+        return dipping >= pixels;
+    };
+    const bool hollow = dips(smoothDark, std::max(kHollowDepth * peak, kHollowNoise * kSmoothedNoise * noise), kHollowPixels) ||
+                        dips(dark, std::max(kRawHollowDepth * peak, kRawHollowNoise * noise), kRawHollowPixels);
+    return hollow ? peak : 0.0f;
 }
 
 namespace {

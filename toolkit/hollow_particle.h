@@ -22,10 +22,11 @@
 double EnclosedDip(const cv::Mat& smoothDark, const cv::Mat& mask, const cv::Rect& box, double least, int& pixels);
 
 // A hollow particle's rim: the peak of its smoothed darkness (CV_32F) over its piece
-// (`mask`, CV_8UC1 0/1, holes filled) when the darkness dips inside, in pixels the
-// piece encloses, clearly below it: by a share of the peak and several times the
-// smoothed noise (`smoothedNoise`). 0 when the particle is not hollow.
-float HollowRim(const cv::Mat& smoothDark, const cv::Mat& mask, double smoothedNoise);
+// (`mask`, CV_8UC1 0/1, holes filled) when the smoothed darkness, or the darkness
+// itself (`dark`), dips inside, in pixels the piece encloses, clearly below it: by a
+// share of the peak and several times the noise (`noise`, a pixel's). 0 when the
+// particle is not hollow.
+float HollowRim(const cv::Mat& dark, const cv::Mat& smoothDark, const cv::Mat& mask, double noise);
 
 struct HollowEdge {
     bool valid = false;
