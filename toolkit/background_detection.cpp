@@ -435,8 +435,8 @@ private:
     {
         const WeightedObservation& o = v.observation;
         const SingleMeasure& m = v.measure;
-        const FilledPart part =
-            OwnedAbove(id, static_cast<float>(MaskLevel(r.smoothDark, owner, id, m.ellipse.area, m.ellipse.contrast)));
+        const float level = static_cast<float>(MaskLevel(r.smoothDark, owner, id, m.ellipse.area, m.ellipse.contrast));
+        const FilledPart part = OwnedAbove(id, level);
         ParticleBlob blob;
         blob.centroid = o.centre + cv::Point2d(r.roi.x, r.roi.y);
         blob.area = m.ellipse.area;
@@ -446,7 +446,7 @@ private:
         blob.blur = v.blur;
         if (!part.border.empty())
             ContourShapeFactors(part.border, blob.ratio, blob.circularity);
-        SetShape(blob, MeasureShape(part.border, part.pixels));
+        SetShape(blob, OutlineShape(LevelCrossings(r.smoothDark, PartMask(part, r.roi.size()), level), blob.area));
         Emit(blob, part.pixels, part.box, [&](int drawId) {
             for (const cv::Vec3i& run : part.runs)
                 std::fill(drawn.ptr<int>(run[0]) + run[1], drawn.ptr<int>(run[0]) + run[2] + 1, drawId);
@@ -484,7 +484,7 @@ private:
                     const double d = r.dark.at<float>(y + box.y, x + box.x);
                     plateau += d, plateau2 += d * d, ++n;
                 }
-        double contrast = 0.0, contrastSd = 0.0;
+        double contrast = 0.0, contrastSd = 0.0, fibreWidth = 0.0;
         if (n >= kPlateauPixels) {
             contrast = plateau / n;
             contrastSd = r.noise / std::sqrt(static_cast<double>(n));
@@ -499,7 +499,7 @@ private:
             const FibreProfile f = FitFibreProfile(r.dark, owner, id, e.centre, e.angle, halfLength, blur, r.noise);
             if (!f.valid)
                 return false;
-            contrast = f.contrast, contrastSd = f.contrastSd;
+            contrast = f.contrast, contrastSd = f.contrastSd, fibreWidth = f.width;
         }
         if (contrast <= 0.0)
             return false;
@@ -522,10 +522,18 @@ private:
         blob.areaSd = std::hypot(r.noise * std::sqrt(static_cast<double>(count)) / contrast, blob.area * contrastSd / contrast);
         blob.possibleParts = std::move(possible);
         blob.blur = blur;
-        const FilledPart part = OwnedAbove(id, static_cast<float>(0.5 * contrast));
+        const float half = static_cast<float>(0.5 * contrast);
+        const FilledPart part = OwnedAbove(id, half);
         if (!part.border.empty())
             ContourShapeFactors(part.border, blob.ratio, blob.circularity);
-        SetShape(blob, MeasureShape(part.border, part.pixels));
+        if (fibreWidth > 0.0) {
+            // A capsule of width w and length L holds w (L - w) + pi w^2 / 4.
+            blob.feretMin = fibreWidth;
+            blob.feretMax = (blob.area - 0.25 * kPi * fibreWidth * fibreWidth) / fibreWidth + fibreWidth;
+            blob.solidity = 1.0;
+        } else {
+            SetShape(blob, OutlineShape(LevelCrossings(r.dark, PartMask(part, r.roi.size()), half), blob.area));
+        }
         Emit(blob, part.pixels, part.box, [&](int drawId) {
             for (const cv::Vec3i& run : part.runs)
                 std::fill(drawn.ptr<int>(run[0]) + run[1], drawn.ptr<int>(run[0]) + run[2] + 1, drawId);
@@ -585,7 +593,8 @@ private:
         blob.possibleParts = std::move(possible);
         if (!part.border.empty())
             ContourShapeFactors(part.border, blob.ratio, blob.circularity);
-        SetShape(blob, MeasureShape(part.border, part.pixels));
+        SetShape(blob, edge.valid ? EllipseShape(outline.a + edge.shift, outline.b + edge.shift)
+                                  : MeasureShape(part.border, part.pixels));
         Emit(blob, part.pixels, part.box, [&](int drawId) {
             for (const cv::Vec3i& run : part.runs)
                 std::fill(drawn.ptr<int>(run[0]) + run[1], drawn.ptr<int>(run[0]) + run[2] + 1, drawId);

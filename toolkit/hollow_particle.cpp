@@ -63,6 +63,23 @@ Profile BinProfile(const cv::Mat& dark, const cv::Mat& owner, int id, const Elli
     return p;
 }
 
+// Whether the darkness rises to `wall` along each of eight rays from `from` before they
+// leave the mask: a cheap look for a ring around it (a dip between two merged particles
+// opens to the side).
+bool Walled(const cv::Mat& image, const cv::Mat& mask, cv::Point from, double wall)
+{
+    const cv::Rect inside(cv::Point(), mask.size());
+    for (const cv::Point step : {cv::Point(1, 0), cv::Point(1, 1), cv::Point(0, 1), cv::Point(-1, 1), cv::Point(-1, 0),
+                                 cv::Point(-1, -1), cv::Point(0, -1), cv::Point(1, -1)}) {
+        cv::Point p = from;
+        while (p.inside(inside) && mask.at<uchar>(p) && image.at<float>(p) < wall)
+            p += step;
+        if (!p.inside(inside) || !mask.at<uchar>(p))
+            return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 double EnclosedDip(const cv::Mat& smoothDark, const cv::Mat& mask, const cv::Rect& box, double least, int& pixels)
@@ -124,7 +141,7 @@ float HollowRim(const cv::Mat& dark, const cv::Mat& smoothDark, const cv::Mat& m
     // pixel's whole noise.
     const cv::Point middle(cvRound(sx / n), cvRound(sy / n));
     const auto dips = [&](const cv::Mat& image, double least, int pixels) {
-        if (image.at<float>(middle) > peak - least)
+        if (image.at<float>(middle) > peak - least || !Walled(image, mask, middle, image.at<float>(middle) + least))
             return false;
         int dipping = 0;
         EnclosedDip(image, mask, box, least, dipping);

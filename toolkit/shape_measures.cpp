@@ -6,20 +6,12 @@
 #include <cmath>
 #include <limits>
 
-ShapeMeasures MeasureShape(const std::vector<cv::Point>& border, double pixels)
+namespace {
+
+// Longest and shortest caliper widths of a convex polygon, and `area` over its area.
+ShapeMeasures HullShape(const std::vector<cv::Point2f>& hull, double area)
 {
     ShapeMeasures m;
-    if (border.empty())
-        return m;
-    // The hull of the pixel squares: each border pixel's four corners.
-    std::vector<cv::Point2f> corners;
-    corners.reserve(4 * border.size());
-    for (const cv::Point& p : border)
-        for (const cv::Point2f d : {cv::Point2f(-0.5f, -0.5f), cv::Point2f(0.5f, -0.5f), cv::Point2f(0.5f, 0.5f),
-                                    cv::Point2f(-0.5f, 0.5f)})
-            corners.push_back(cv::Point2f(static_cast<float>(p.x), static_cast<float>(p.y)) + d);
-    std::vector<cv::Point2f> hull;
-    cv::convexHull(corners, hull);
     const size_t n = hull.size();
     // Longest: between two hull vertices. Shortest: across one hull edge, to the vertex
     // furthest from its line (the caliper's least width lies along an edge).
@@ -40,8 +32,38 @@ ShapeMeasures MeasureShape(const std::vector<cv::Point>& border, double pixels)
     m.feretMax = longest;
     m.feretMin = shortest == std::numeric_limits<double>::max() ? 0.0 : shortest;
     const double hullArea = cv::contourArea(hull);
-    m.solidity = hullArea > 0.0 ? std::min(1.0, pixels / hullArea) : 0.0;
+    m.solidity = hullArea > 0.0 ? std::min(1.0, area / hullArea) : 0.0;
     return m;
+}
+
+}  // namespace
+
+ShapeMeasures MeasureShape(const std::vector<cv::Point>& border, double pixels)
+{
+    if (border.empty())
+        return ShapeMeasures();
+    // The hull of the pixel squares: the hull of the border's pixel centres, each of its
+    // corners grown to its pixel's four.
+    std::vector<cv::Point> centres;
+    cv::convexHull(border, centres);
+    std::vector<cv::Point2f> corners;
+    corners.reserve(4 * centres.size());
+    for (const cv::Point& p : centres)
+        for (const cv::Point2f d : {cv::Point2f(-0.5f, -0.5f), cv::Point2f(0.5f, -0.5f), cv::Point2f(0.5f, 0.5f),
+                                    cv::Point2f(-0.5f, 0.5f)})
+            corners.push_back(cv::Point2f(static_cast<float>(p.x), static_cast<float>(p.y)) + d);
+    std::vector<cv::Point2f> hull;
+    cv::convexHull(corners, hull);
+    return HullShape(hull, pixels);
+}
+
+ShapeMeasures OutlineShape(const std::vector<cv::Point2d>& outline, double area)
+{
+    if (outline.size() < 3)
+        return ShapeMeasures();
+    std::vector<cv::Point2f> points(outline.begin(), outline.end()), hull;
+    cv::convexHull(points, hull);
+    return HullShape(hull, area);
 }
 
 ShapeMeasures EllipseShape(double semiMajor, double semiMinor)
