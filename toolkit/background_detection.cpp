@@ -446,7 +446,7 @@ private:
         blob.blur = v.blur;
         if (!part.border.empty())
             ContourShapeFactors(part.border, blob.ratio, blob.circularity);
-        SetShape(blob, OutlineShape(LevelCrossings(r.smoothDark, PartMask(part, r.roi.size()), level), blob.area));
+        SetShape(blob, MeasureShape(part.border, part.pixels));
         Emit(blob, part.pixels, part.box, [&](int drawId) {
             for (const cv::Vec3i& run : part.runs)
                 std::fill(drawn.ptr<int>(run[0]) + run[1], drawn.ptr<int>(run[0]) + run[2] + 1, drawId);
@@ -532,7 +532,7 @@ private:
             blob.feretMax = (blob.area - 0.25 * kPi * fibreWidth * fibreWidth) / fibreWidth + fibreWidth;
             blob.solidity = 1.0;
         } else {
-            SetShape(blob, OutlineShape(LevelCrossings(r.dark, PartMask(part, r.roi.size()), half), blob.area));
+            SetShape(blob, MeasureShape(part.border, part.pixels));
         }
         Emit(blob, part.pixels, part.box, [&](int drawId) {
             for (const cv::Vec3i& run : part.runs)
@@ -687,10 +687,13 @@ private:
                         top = std::min(top, y), bottom = y;
                     }
             }
-            cv::Mat whole = cv::Mat::zeros(r.roi.size(), CV_8UC1);
+            // Drawn within its box (and the roi) alone: the same pixels, moved.
+            const cv::RotatedRect drawnAt(el.centre, cv::Size2f(static_cast<float>(2 * el.a), static_cast<float>(2 * el.b)),
+                                          static_cast<float>(el.angle * 180.0 / kPi));
+            const cv::Rect within = (drawnAt.boundingRect() + cv::Size(4, 4) - cv::Point(2, 2)) & cv::Rect(cv::Point(), r.roi.size());
+            cv::Mat whole = cv::Mat::zeros(within.size(), CV_8UC1);
             cv::ellipse(whole,
-                        cv::RotatedRect(el.centre, cv::Size2f(static_cast<float>(2 * el.a), static_cast<float>(2 * el.b)),
-                                        static_cast<float>(el.angle * 180.0 / kPi)),
+                        cv::RotatedRect(drawnAt.center - cv::Point2f(within.tl()), drawnAt.size, drawnAt.angle),
                         cv::Scalar(1), cv::FILLED);
             // A filled ellipse is one part without holes: its outer border.
             const std::vector<FilledPart> drawnEllipse = FilledParts(whole, true);

@@ -78,11 +78,17 @@ std::vector<RegionPiece> CutPieces(const DarknessRegion& r, const cv::Mat& candi
             continue;
         RegionPiece p;
         p.mask = PartMask(parts[i], r.roi.size());
-        p.outline = LevelCrossings(r.smoothDark, p.mask, kOutlineLevel * r.peak);
-        if (lookAtShapes)
-            p.shape = FitSingleEllipse(p.outline, p.mask, 0);
-        else
+        // Within the part's box and a pixel (where all of its crossings lie), moved back.
+        const cv::Rect box = (parts[i].box + cv::Size(2, 2) - cv::Point(1, 1)) & cv::Rect(cv::Point(), r.roi.size());
+        p.outline = LevelCrossings(r.smoothDark(box), p.mask(box), kOutlineLevel * r.peak);
+        if (lookAtShapes) {
+            p.shape = FitSingleEllipse(p.outline, p.mask(box), 0);
+            p.shape.ellipses[0].centre += cv::Point2d(box.tl());
+        } else {
             p.shape.ellipses.assign(1, Ellipse());
+        }
+        for (cv::Point2d& q : p.outline)
+            q += cv::Point2d(box.tl());
         p.hollowRim = HollowRim(r.dark, r.smoothDark, p.mask, r.noise);
         pieces.push_back(std::move(p));
     }
@@ -164,8 +170,8 @@ double MaskLevel(const cv::Mat& dark, const cv::Mat& owner, int id, double area,
     // Only the values between the two bounds need ordering: the count above the upper
     // one and the count of all decide the rest.
     const double lo = 0.3 * contrast, hi = 0.5 * contrast;
-    std::vector<float> band;
-    band.reserve(dark.total() / 4);
+    thread_local std::vector<float> band;  // kept from call to call: a frame cuts hundreds of masks
+    band.clear();
     size_t owned = 0, above = 0;
     float peak = 0.0f;
     for (int y = 0; y < dark.rows; ++y) {

@@ -8,26 +8,36 @@
 
 namespace {
 
-// Longest and shortest caliper widths of a convex polygon, and `area` over its area.
+// Longest and shortest caliper widths of a convex polygon (counter-clockwise or
+// clockwise, no repeated points), and `area` over its area: rotating calipers, the
+// vertex furthest from each edge advancing with the edge. The shortest width lies
+// across an edge; the longest between a pair of vertices each furthest from the
+// other's edges.
 ShapeMeasures HullShape(const std::vector<cv::Point2f>& hull, double area)
 {
     ShapeMeasures m;
     const size_t n = hull.size();
-    // Longest: between two hull vertices. Shortest: across one hull edge, to the vertex
-    // furthest from its line (the caliper's least width lies along an edge).
-    double longest = 0.0, shortest = std::numeric_limits<double>::max();
-    for (size_t i = 0; i < n; ++i) {
+    if (n == 0)
+        return m;
+    if (n < 3) {
+        m.feretMax = n == 2 ? cv::norm(hull[1] - hull[0]) : 0.0;
+        return m;
+    }
+    const auto height = [&](size_t i, size_t k) {  // of vertex k over edge i
         const cv::Point2f a = hull[i], b = hull[(i + 1) % n];
-        for (size_t j = i + 1; j < n; ++j)
-            longest = std::max(longest, static_cast<double>(cv::norm(hull[j] - a)));
-        const cv::Point2f edge = b - a;
-        const double length = cv::norm(edge);
-        if (length <= 0.0)
-            continue;
-        double furthest = 0.0;
-        for (const cv::Point2f& p : hull)
-            furthest = std::max(furthest, std::abs(static_cast<double>(edge.cross(p - a))) / length);
-        shortest = std::min(shortest, furthest);
+        return std::abs(static_cast<double>((b - a).cross(hull[k] - a)));
+    };
+    double longest = 0.0, shortest = std::numeric_limits<double>::max();
+    size_t k = 1;
+    for (size_t i = 0; i < n; ++i) {
+        const size_t j = (i + 1) % n;
+        while (height(i, (k + 1) % n) > height(i, k))
+            k = (k + 1) % n;
+        const double length = cv::norm(hull[j] - hull[i]);
+        if (length > 0.0)
+            shortest = std::min(shortest, height(i, k) / length);
+        longest = std::max({longest, static_cast<double>(cv::norm(hull[k] - hull[i])),
+                            static_cast<double>(cv::norm(hull[k] - hull[j]))});
     }
     m.feretMax = longest;
     m.feretMin = shortest == std::numeric_limits<double>::max() ? 0.0 : shortest;
@@ -55,15 +65,6 @@ ShapeMeasures MeasureShape(const std::vector<cv::Point>& border, double pixels)
     std::vector<cv::Point2f> hull;
     cv::convexHull(corners, hull);
     return HullShape(hull, pixels);
-}
-
-ShapeMeasures OutlineShape(const std::vector<cv::Point2d>& outline, double area)
-{
-    if (outline.size() < 3)
-        return ShapeMeasures();
-    std::vector<cv::Point2f> points(outline.begin(), outline.end()), hull;
-    cv::convexHull(points, hull);
-    return HullShape(hull, area);
 }
 
 ShapeMeasures EllipseShape(double semiMajor, double semiMinor)

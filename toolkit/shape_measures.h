@@ -18,10 +18,5 @@ struct ShapeMeasures {
 // pixel centres) that hold `pixels` pixels. All 0 for an empty border.
 ShapeMeasures MeasureShape(const std::vector<cv::Point>& border, double pixels);
 
-// Of a particle's sub-pixel outline (points where its darkness crosses a level, in any
-// order) that encloses `area`: the caliper widths of the points' hull, and the area
-// over the hull's.
-ShapeMeasures OutlineShape(const std::vector<cv::Point2d>& outline, double area);
-
 // Of an ellipse as the particle itself (not its pixels): its axes, solidity 1.
 ShapeMeasures EllipseShape(double semiMajor, double semiMinor);
