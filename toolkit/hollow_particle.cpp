@@ -234,10 +234,17 @@ HollowEdge FitHollowEdge(const cv::Mat& dark, const cv::Mat& owner, int id, cons
         return HollowEdge();
     // The binning undoes the blur's inward move of a bending edge: binned again at the
     // blur the fit finds, when it differs.
+    // The reference moves to the edge found, so that the binning bends as the edge does.
     HollowEdge edge = FitProfile(BinProfile(dark, owner, id, outline, blur), radius, blur, rim);
-    for (int round = 0; round < 2 && edge.valid && std::abs(edge.blur - blur) > 0.05; ++round) {
+    Ellipse reference = outline;
+    double moved = 0.0;
+    for (int round = 0; round < 2 && edge.valid && (std::abs(edge.blur - blur) > 0.05 || std::abs(edge.shift) > 0.1);
+         ++round) {
         blur = edge.blur;
-        edge = FitProfile(BinProfile(dark, owner, id, outline, blur), radius, blur, rim);
+        moved += edge.shift;
+        reference.a = outline.a + moved, reference.b = outline.b + moved;
+        edge = FitProfile(BinProfile(dark, owner, id, reference, blur), radius, blur, rim);
     }
+    edge.shift += moved;
     return edge;
 }
