@@ -49,3 +49,9 @@ struct SelectedParticle {
 // by two corners given in any order, both included. Corners outside the image are
 // clipped into it; an empty image gives no pixels.
 SelectedParticle MeasureSelectedParticle(const cv::Mat& grey, cv::Point corner1, cv::Point corner2);
+
+// Longest over shortest caliper width, 0 when the widths were not measured.
+inline double AspectRatio(const ParticleMeasure& m)
+{
+    return m.feretMin > 0.0 ? m.feretMax / m.feretMin : 0.0;
+}
