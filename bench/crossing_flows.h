@@ -50,7 +50,8 @@ inline const std::vector<std::string>& ProbeKinds()
                                                 "strong blur", "blur+jpeg60", "odd sizes",   "very dense",
                                                 "sparse",      "wide shifts", "left wide",   "ellipses",
                                                 "wide radius", "tiny",        "faint+blur",  "tiny+blur",
-                                                "shear",       "reversal",    "oscillation"};
+                                                "shear",       "reversal",    "oscillation", "few corners",
+                                                "many corners", "thin fibres", "wide rings",  "strong defocus"};
     return kinds;
 }
 
@@ -241,6 +242,29 @@ inline FlowCase MakeFlowCase(const std::string& kind, unsigned seed, int frames)
         s.centreMax = s.centreMin + rng.uniform(0.1, 0.4);
     } else if (kind == "defocus") {
         s.defocusMax = rng.uniform(1.5, 3.0);
+    } else if (kind == "few corners" || kind == "many corners") {
+        // The shapes' probes: beyond the ranges of the kinds above, all turning.
+        s.polygonShare = 1.0;
+        s.cornersMin = kind == "few corners" ? 3 : rng.uniform(10, 13);
+        s.cornersMax = kind == "few corners" ? rng.uniform(4, 6) : s.cornersMin + rng.uniform(2, 6);
+        s.convexShare = rng.uniform(0.0, 1.0);
+        s.turnMaxDeg = rng.uniform(10.0, 50.0);
+    } else if (kind == "thin fibres") {
+        s.fibreShare = 1.0;
+        s.fibreWidthMin = rng.uniform(1.2, 1.8);
+        s.fibreWidthMax = s.fibreWidthMin + rng.uniform(0.3, 0.8);
+        s.fibreLengthMin = rng.uniform(5.0, 8.0);
+        s.fibreLengthMax = rng.uniform(12.0, 18.0);
+        s.turnMaxDeg = rng.uniform(0.0, 20.0);
+    } else if (kind == "wide rings") {
+        s.hollowShare = 1.0;
+        s.ringMin = rng.uniform(2.5, 3.5);
+        s.ringMax = s.ringMin + rng.uniform(1.0, 2.0);
+        s.centreMin = rng.uniform(-0.4, -0.1);
+        s.centreMax = s.centreMin + rng.uniform(0.1, 0.5);
+    } else if (kind == "strong defocus") {
+        s.defocusMin = rng.uniform(0.0, 1.0);
+        s.defocusMax = rng.uniform(3.0, 4.5);
     } else if (kind == "shape mix") {
         s.polygonShare = rng.uniform(0.2, 0.3);
         s.fibreShare = rng.uniform(0.1, 0.2);

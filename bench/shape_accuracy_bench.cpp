@@ -106,7 +106,7 @@ int main(int argc, char** argv)
                                   bench::ShapeKind::kPolygon, bench::ShapeKind::kFibre, bench::ShapeKind::kHollow}) {
         if (!only.empty() && only != bench::ShapeName(kind))
             continue;
-        for (const Blur& blur : {Blur{0.0, 0.0}, Blur{1.0, 1.0}, Blur{2.0, 2.0}, Blur{0.0, 2.5}}) {
+        for (const Blur& blur : {Blur{0.0, 0.0}, Blur{1.0, 1.0}, Blur{2.0, 2.0}, Blur{0.0, 2.5}, Blur{3.5, 3.5}, Blur{0.0, 4.5}}) {
             bench::ShapeSettings s;
             s.kind = kind;
             s.blurMin = blur.lo, s.blurMax = blur.hi;
