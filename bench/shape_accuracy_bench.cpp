@@ -5,8 +5,8 @@
 //    more), area errors against the drawn pixels, counts per size class, the longest
 //    and shortest Feret diameters and the particle's own blur;
 //  - pairs: two particles touching or overlapping, the share split into both.
-// Usage: shape_accuracy_bench [SEEDS [FIRST_SEED [KIND]]]   (frames per setting, default 4;
-// KIND: only the kind of this name)
+// Usage: shape_accuracy_bench [SEEDS [FIRST_SEED [KIND [CORNERS]]]]   (frames per setting,
+// default 4; KIND: only the kind of this name; CORNERS: the polygons' corners, e.g. 3-5)
 
 #include "bench/flow_truth.h"
 #include "bench/shape_frames.h"
@@ -97,6 +97,9 @@ int main(int argc, char** argv)
     const int seeds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 4;
     const unsigned first = argc > 2 ? static_cast<unsigned>(std::atoi(argv[2])) : 1u;
     const std::string only = argc > 3 ? argv[3] : "";
+    int cornersMin = bench::ShapeSettings().cornersMin, cornersMax = bench::ShapeSettings().cornersMax;
+    if (argc > 4)
+        std::sscanf(argv[4], "%d-%d", &cornersMin, &cornersMax);
     struct Blur {
         double lo, hi;
     };
@@ -110,6 +113,7 @@ int main(int argc, char** argv)
             bench::ShapeSettings s;
             s.kind = kind;
             s.blurMin = blur.lo, s.blurMax = blur.hi;
+            s.cornersMin = cornersMin, s.cornersMax = std::max(cornersMin, cornersMax);
             Tally t;
             for (int k = 0; k < seeds; ++k) {
                 Singles(s, first + static_cast<unsigned>(k), t);
