@@ -127,6 +127,12 @@ QJsonObject MergedSizes(const std::vector<Part>& parts)
         sizes.insert(QString::fromLatin1(decile), QJsonValue());
     sizes.insert(QStringLiteral("mean_ecd_um"), counted > 0 ? QJsonValue(ecd / counted) : QJsonValue());
     sizes.insert(QStringLiteral("mean_area_um2"), counted > 0 ? QJsonValue(area / counted) : QJsonValue());
+    // A mean over the particles whose shape was measured, which the summaries do not count.
+    if (parts.front()
+            .summary.value(QStringLiteral("size_stats"))
+            .toObject()
+            .contains(QStringLiteral("mean_aspect_ratio")))
+        sizes.insert(QStringLiteral("mean_aspect_ratio"), QJsonValue());
     return sizes;
 }
 

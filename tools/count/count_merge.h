@@ -12,8 +12,8 @@
 // counters, the records, the unmeasured motions (each part's over the frames it read, so a
 // motion near a shared frame may be counted by both); joined: the counting frames, the frames
 // left out; "frames" the frames covered. Of the size statistics only what sums exactly: the
-// particles sized and their mean ECD and area; the deciles are null (take them from the
-// parts' tables). A JSON object, one line, with the keys of a part's, "parts" last.
+// particles sized and their mean ECD and area; the deciles and the mean aspect ratio are
+// null (take them from the parts' tables). A JSON object, one line, with the keys of a part's, "parts" last.
 struct MergedSummary {
     QString json;      // empty when the parts cannot be merged
     QString error;     // "[ERRO] ..." why not
