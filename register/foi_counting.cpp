@@ -47,21 +47,32 @@ StepReport CFoiCounting::MeasureStep(CRunContext& run)
 {
     CVideoStream& stream = run.Stream();
     RunResult& result = run.result;
-    const int frames = stream.frameCount;
     const int measured = cursor + 1;
     bool read = true;
     bool decodedOutOfMemory = false;
     ShiftOutcome outcome = ShiftOutcome::Measured;
     int tx = 0;
+    bool pastEnd = false;
     // Memory running out on a frame leaves it out as an unreadable frame is.
     if (RanOutOfMemory([&] {
             run.frames.Next(measured, &decodedOutOfMemory);
-            tx = stream.MeasureTransition(measured, &read, &outcome).dx;
+            // A recording cut short ends here: its frames are the sequence.
+            pastEnd = measured >= stream.frameCount;
+            if (!pastEnd)
+                tx = stream.MeasureTransition(measured, &read, &outcome).dx;
         })) {
         read = false;
         decodedOutOfMemory = true;
         tx = 0;
         outcome = ShiftOutcome::FrameUnreadable;
+    }
+    const int frames = stream.frameCount;
+    StepReport report;
+    report.status = ProgressText("[Process] Building Full Image ... (", std::min(measured, frames) * 100 / frames);
+    if (pastEnd) {
+        phase = RunPhase::CountingFrames;
+        cursor = 0;
+        return report;
     }
     if (!read && decodedOutOfMemory)
         run.NoteOutOfMemory(measured);
@@ -70,14 +81,14 @@ StepReport CFoiCounting::MeasureStep(CRunContext& run)
     // Taken as 0 all the same; the user is told how many after the run.
     if (outcome != ShiftOutcome::Measured)
         ++result.unmeasuredShifts;
+    if (outcome == ShiftOutcome::ChangedWithoutShift)
+        ++result.changedWithoutShift;
 
     const FoiChoice choice = ChooseFrameOfInterest(result.accumulatedShift, tx, result.frameWidth, measured);
     if (choice.selected >= 0)
         result.selectedFrames.push_back(choice.selected);
     result.accumulatedShift = choice.accumulatedShift;
     CountEarly(run, measured);
-    StepReport report;
-    report.status = ProgressText("[Process] Building Full Image ... (", (cursor + 1) * 100 / frames);
     cursor += 1;
     if (cursor + 1 >= frames) {
         phase = RunPhase::CountingFrames;
