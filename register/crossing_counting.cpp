@@ -123,6 +123,13 @@ void CCrossingCounting::Finish(CRunContext& run)
     result.unmeasuredShifts = counter->UnmeasuredMotions();
     result.flowDirection = counter->Direction();
     result.sweptBands = counter->SweptBands();
+    const TrackingSummary summary = counter->Summary();
+    result.staticObjects = summary.staticObjects;
+    result.ambiguousLinks = summary.ambiguousLinks;
+    result.links = summary.links;
+    result.directionChanges = summary.directionChanges;
+    result.crossingsForward = summary.crossingsForward;
+    result.crossingsBackward = summary.crossingsBackward;
     // The last frame's new strip: its band.
     result.accumulatedShift =
         result.sweptBands.empty() ? 0 : result.sweptBands.back().end - result.sweptBands.back().begin;

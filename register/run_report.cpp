@@ -77,6 +77,10 @@ QString DirectionKey(FlowDirection direction)
         return QStringLiteral("right");
     case FlowDirection::kRightToLeft:
         return QStringLiteral("left");
+    case FlowDirection::kTopToBottom:
+        return QStringLiteral("down");
+    case FlowDirection::kBottomToTop:
+        return QStringLiteral("up");
     case FlowDirection::kUnknown:
         break;
     }
@@ -90,6 +94,10 @@ QString DirectionName(FlowDirection direction)
         return QStringLiteral("left to right");
     case FlowDirection::kRightToLeft:
         return QStringLiteral("right to left");
+    case FlowDirection::kTopToBottom:
+        return QStringLiteral("top to bottom");
+    case FlowDirection::kBottomToTop:
+        return QStringLiteral("bottom to top");
     case FlowDirection::kUnknown:
         break;
     }

@@ -2,6 +2,7 @@
 
 #include <opencv2/core.hpp>
 
+#include <limits>
 #include <vector>
 
 // One measured particle.
@@ -13,6 +14,10 @@ struct ParticleMeasure {
     double ratio;        // shorter / longer side of the minimum-area rotated rectangle
     double circularity;  // 4 pi A / P^2, 1 for an ideal circle
     bool inRange;        // minArea <= area <= maxArea
+    // Counting line: the particle's own velocity in pixels per frame along x and y of the
+    // frame; NaN where it was not followed (frames of interest).
+    double vx = std::numeric_limits<double>::quiet_NaN();
+    double vy = std::numeric_limits<double>::quiet_NaN();
 };
 
 // Aspect ratio and circularity of the outer contour with the most vertices of a
