@@ -55,7 +55,8 @@ std::vector<double> VisibleShare(const flowgen::Flow& flow, cv::Size size)
 {
     cv::Mat top(size, CV_32S, cv::Scalar(-1)), grey(size, CV_32S, cv::Scalar(1 << 20));
     for (const flowgen::Particle& p : flow.particles) {
-        const int cx = p.x0 + flow.offsets[0] - p.stamp.cols / 2, cy = p.y - p.stamp.rows / 2;
+        const cv::Point centre = flowgen::StampCentre(flow, p, 0);
+        const int cx = centre.x - p.stamp.cols / 2, cy = centre.y - p.stamp.rows / 2;
         for (int r = 0; r < p.stamp.rows; ++r)
             for (int c = 0; c < p.stamp.cols; ++c) {
                 const cv::Point q(cx + c, cy + r);

@@ -6,7 +6,14 @@
 //
 // Truth: every particle that lies wholly inside at least one frame, classed by its
 // drawn area (the generator's `area`) against the range 25 to 100 px: smaller below 25,
-// in range 25 to 100, bigger above 100.
+// in range 25 to 100, bigger above 100. For the flows that run back part of the time
+// (bench::NetsCrossings) the net count of the line's crossings (flowgen::NetCrossingTruth).
+//
+// With --velocity it also compares the velocity profile: 10 equal bands across the
+// channel (from the top or left wall), each band's particles of the truth and their mean
+// speed along the flow (flowgen::TruthVelocityProfile) beside the counted records in
+// the band (by their row, or column for a vertical flow) and their mean speed, taken
+// from the records' velocities (vx, vy) when the records carry them, n/a otherwise.
 //
 // Goal of the counting-line count on every flow kind (its seeds together): in range and
 // bigger within 5 % of the truth (or 3 particles), smaller within 25 % (or 5). Single
@@ -22,27 +29,68 @@
 //   --method M         segmentation of the counting line, 1 to 4         [4]
 //   --foi              also count the frames of interest (method 3)
 //   --check            exit 1 when a counting-line count misses the goal
+//   --velocity         the velocity profile per kind, truth beside the counted records
 //   --verbose          one line per flow
 
 #include "bench/crossing_flows.h"
 #include "register/run_engine.h"
+#include "tools/flowgen/motion_truth.h"
 #include "tools/flowgen/truth_blobs.h"
 
 #include <QCoreApplication>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <limits>
 #include <sstream>
 #include <string>
+#include <type_traits>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace {
 
 constexpr int kMinArea = 25;
 constexpr int kMaxArea = 100;
+constexpr int kBands = 10;  // of the velocity profile
+
+// Whether the counting line's records carry each particle's velocity (vx, vy).
+template <class Record, class = void>
+struct HasVelocity : std::false_type {};
+template <class Record>
+struct HasVelocity<Record, std::void_t<decltype(std::declval<Record>().vx), decltype(std::declval<Record>().vy)>>
+    : std::true_type {};
+
+// A record's speed along the flow (positive downstream), NaN when the records carry none.
+template <class Record>
+double AlongSpeed(const Record& record, bool vertical, int sign)
+{
+    if constexpr (HasVelocity<Record>::value)
+        return sign * (vertical ? record.vy : record.vx);
+    else
+        return std::numeric_limits<double>::quiet_NaN();
+}
+
+// Per band across the channel: particles and the sum of their speeds.
+struct Profile {
+    int count[kBands] = {};
+    double speedSum[kBands] = {};
+    int speeds[kBands] = {};  // of them, with a speed
+    Profile& operator+=(const Profile& o)
+    {
+        for (int b = 0; b < kBands; ++b)
+            count[b] += o.count[b], speedSum[b] += o.speedSum[b], speeds[b] += o.speeds[b];
+        return *this;
+    }
+    double Mean(int b) const
+    {
+        return speeds[b] ? speedSum[b] / speeds[b] : std::numeric_limits<double>::quiet_NaN();
+    }
+};
 
 struct Counts {
     int smaller = 0, inRange = 0, bigger = 0;
@@ -64,10 +112,12 @@ struct Options {
     bool foi = false;
     bool check = false;
     bool verbose = false;
+    bool velocity = false;
 };
 
 struct Run {
     Counts counts;
+    Profile profile;  // the counted records by band
     int bandsExact = 0;  // inner bands as wide as the true shift: the motion measured within half a pixel
     int bands = 0;
     int unmeasured = 0;
@@ -88,6 +138,16 @@ Run Count(const std::string& folder, const bench::FlowCase& c, const flowgen::Fl
     const RunResult result = engine.RunToEnd(settings);
     Run run;
     run.counts = Counts{result.countSmaller, result.countInRange, result.countGreater};
+    const bool vertical = flowgen::IsVertical(flow.settings);
+    const int extent = flowgen::AcrossExtent(flow.settings);
+    for (const ParticleMeasure& record : result.records) {
+        const int across = vertical ? record.x : record.y;
+        const int b = std::clamp(across * kBands / std::max(1, extent), 0, kBands - 1);
+        ++run.profile.count[b];
+        const double speed = AlongSpeed(record, vertical, flowgen::AxisSign(flow.settings));
+        if (!std::isnan(speed))
+            run.profile.speedSum[b] += speed, ++run.profile.speeds[b];
+    }
     run.unmeasured = result.unmeasuredShifts;
     // The first and the last band reach the frame's edge; the others span one motion each.
     for (size_t k = 1; k + 1 < result.sweptBands.size(); ++k) {
@@ -123,6 +183,26 @@ std::string Row(const char* label, const Counts& c, const Counts& truth)
            " | " + Error(c.bigger, truth.bigger);
 }
 
+// Per band: true count and mean speed, counted count and mean speed, the speed's error.
+void PrintProfile(const Profile& truth, const Profile& counted)
+{
+    std::printf("              velocity profile (band: truth count, mean px/frame | counted count, mean, err%%):\n");
+    double worst = 0.0;
+    for (int b = 0; b < kBands; ++b) {
+        const double t = truth.Mean(b), c = counted.Mean(b);
+        const double err = 100.0 * (c - t) / t;
+        if (!std::isnan(err))
+            worst = std::max(worst, std::abs(err));
+        if (std::isnan(c))
+            std::printf("              %2d: %5d %7.2f | %5d     n/a\n", b, truth.count[b], t, counted.count[b]);
+        else
+            std::printf("              %2d: %5d %7.2f | %5d %7.2f %+6.1f%%\n", b, truth.count[b], t, counted.count[b],
+                        c, err);
+    }
+    std::printf("              worst band speed error %.1f%%%s\n", worst,
+                HasVelocity<ParticleMeasure>::value ? "" : " (the records carry no velocities)");
+}
+
 bool Parse(int argc, char** argv, Options& o)
 {
     for (int i = 1; i < argc; ++i) {
@@ -136,6 +216,8 @@ bool Parse(int argc, char** argv, Options& o)
             o.check = true;
         } else if (a == "--verbose") {
             o.verbose = true;
+        } else if (a == "--velocity") {
+            o.velocity = true;
         } else if (v && a == "--seeds") {
             o.seeds = std::atoi(v), ++i;
         } else if (v && a == "--first-seed") {
@@ -181,6 +263,7 @@ int main(int argc, char** argv)
     int missed = 0, bandsExact = 0, bands = 0, unmeasured = 0;
     for (const std::string& kind : o.kinds) {
         Counts truth, crossing, foi;
+        Profile truthProfile, countedProfile;
         int kindMissed = 0;
         for (int k = 0; k < o.seeds; ++k) {
             const bench::FlowCase c = bench::MakeFlowCase(kind, o.firstSeed + static_cast<unsigned>(k), o.frames);
@@ -191,13 +274,23 @@ int main(int argc, char** argv)
                 std::fprintf(stderr, "%s\n", error.c_str());
                 return 1;
             }
-            const flowgen::TruthCounts t = flowgen::CountTruth(flow, kMinArea, kMaxArea);
+            const flowgen::TruthCounts t = bench::NetsCrossings(kind)
+                                               ? flowgen::NetCrossingTruth(flow, kMinArea, kMaxArea).net
+                                               : flowgen::CountTruth(flow, kMinArea, kMaxArea);
             const Counts flowTruth{t.smaller, t.inRange, t.bigger};
+            const std::vector<flowgen::VelocityBand> velocity = flowgen::TruthVelocityProfile(flow, kBands);
+            for (int b = 0; b < kBands; ++b) {
+                const flowgen::VelocityBand& band = velocity[static_cast<size_t>(b)];
+                truthProfile.count[b] += band.count;
+                if (band.count > 0)
+                    truthProfile.speedSum[b] += band.meanSpeed * band.count, truthProfile.speeds[b] += band.count;
+            }
             const Run r = Count(flowFolder, c, flow, CountingMode::CountingLine, o.method);
             const bool met = MeetsGoal(r.counts, flowTruth);
             kindMissed += !met;
             truth += flowTruth;
             crossing += r.counts;
+            countedProfile += r.profile;
             bandsExact += r.bandsExact;
             bands += r.bands;
             unmeasured += r.unmeasured;
@@ -225,6 +318,8 @@ int main(int argc, char** argv)
                     kindMet ? "goal met" : "GOAL MISSED", kindMissed, o.seeds);
         if (o.foi)
             std::printf("%s\n", Row("              foi      ", foi, truth).c_str());
+        if (o.velocity)
+            PrintProfile(truthProfile, countedProfile);
         std::fflush(stdout);
     }
     std::printf("motion: %d of %d inner bands as wide as the true shift; %d unmeasured\n", bandsExact, bands,

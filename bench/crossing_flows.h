@@ -22,24 +22,39 @@ struct FlowCase {
     std::string format = "png";
 };
 
+// The rigid flows first (one sheet moving by one shift a frame), then real flows: a
+// velocity profile across the channel, each particle its own speed, dirt on the window,
+// vertical flows, flicker, camera motion across the flow, and a mix of them.
 inline const std::vector<std::string>& FlowKinds()
 {
-    static const std::vector<std::string> kinds{"large shift", "dense",       "jitter+still", "blur+noise",
-                                                "gradient",    "small+noise", "jpeg",         "1024 wide",
-                                                "leftward",    "mixed",       "tiny",         "strong blur"};
+    static const std::vector<std::string> kinds{
+        "large shift", "dense",    "jitter+still", "blur+noise", "gradient", "small+noise", "jpeg",
+        "1024 wide",   "leftward", "mixed",        "tiny",       "strong blur",
+        "profile",     "own speeds", "static spots", "downward", "upward", "flicker", "real mix",
+        "shake",       "tilt",     "jolt"};
     return kinds;
 }
 
 // Kinds beyond the first ten of the matrix: settings outside their ranges, to find where
 // the count breaks on flows nobody tuned it to (`--kinds` names them, `--probes` runs
 // them all; "tiny" and "strong blur" joined the matrix once mended).
+// "reversal" and "oscillation" run back part of the time: their truth is the net count
+// of the crossings (NetsCrossings).
 inline const std::vector<std::string>& ProbeKinds()
 {
     static const std::vector<std::string> kinds{"slow",        "faint",       "dark ground", "strong noise",
                                                 "strong blur", "blur+jpeg60", "odd sizes",   "very dense",
                                                 "sparse",      "wide shifts", "left wide",   "ellipses",
-                                                "wide radius", "tiny",        "faint+blur",  "tiny+blur"};
+                                                "wide radius", "tiny",        "faint+blur",  "tiny+blur",
+                                                "shear",       "reversal",    "oscillation"};
     return kinds;
+}
+
+// Kinds whose flow runs back part of the time: a count nets the crossings of the line
+// (flowgen::NetCrossingTruth), rather than counting every particle seen once.
+inline bool NetsCrossings(const std::string& kind)
+{
+    return kind == "reversal" || kind == "oscillation";
 }
 
 inline FlowCase MakeFlowCase(const std::string& kind, unsigned seed, int frames)
@@ -147,6 +162,47 @@ inline FlowCase MakeFlowCase(const std::string& kind, unsigned seed, int frames)
         s.radiusMax = 4.0;
         s.blurSigma = rng.uniform(1.0, 2.0);
         s.noise = rng.uniform(3.0, 5.0);
+    } else if (kind == "profile") {
+        s.profile = flowgen::Profile::kParabolic;
+        s.wallShare = rng.uniform(0.2, 0.7);
+    } else if (kind == "shear") {
+        s.profile = flowgen::Profile::kLinear;
+        s.wallShare = rng.uniform(0.2, 0.7);
+    } else if (kind == "own speeds") {
+        s.speedSpread = rng.uniform(0.1, 0.3);
+    } else if (kind == "static spots") {
+        s.staticSpots = rng.uniform(5, 26);
+    } else if (kind == "downward" || kind == "upward") {
+        s.direction = kind == "downward" ? flowgen::Direction::kDown : flowgen::Direction::kUp;
+        if (rng.uniform(0, 2) == 1)
+            std::swap(s.width, s.height);  // 480 x 640: the flow along the longer side
+    } else if (kind == "flicker") {
+        s.flicker = rng.uniform(0.1, 0.2);
+    } else if (kind == "real mix") {
+        s.profile = flowgen::Profile::kParabolic;
+        s.wallShare = rng.uniform(0.3, 0.6);
+        s.staticSpots = rng.uniform(5, 16);
+        s.flicker = rng.uniform(0.05, 0.15);
+        s.blurSigma = rng.uniform(0.4, 1.2);
+        s.rightToLeft = rng.uniform(0, 2) == 1;
+    } else if (kind == "shake") {
+        s.shake = rng.uniform(2, 6);
+    } else if (kind == "tilt") {
+        s.tilt = rng.uniform(1.0, 4.0) * (rng.uniform(0, 2) == 1 ? 1 : -1);
+    } else if (kind == "jolt") {
+        s.joltFrame = rng.uniform(frames / 4, 3 * frames / 4 + 1);
+        s.jolt = rng.uniform(2, 7) * (rng.uniform(0, 2) == 1 ? 1 : -1);
+    } else if (kind == "reversal") {
+        // Forward for a while, then back at another speed.
+        const int turn = rng.uniform(frames / 3, 2 * frames / 3 + 1);
+        const int back = -static_cast<int>(shift * rng.uniform(0.6, 1.2));
+        s.shifts.assign(static_cast<size_t>(frames), shift);
+        s.shifts[0] = 0;
+        for (int t = turn; t < frames; ++t)
+            s.shifts[static_cast<size_t>(t)] = back;
+    } else if (kind == "oscillation") {
+        // Forth and back by turns, back by 60 to 100 % of forth: the flow pulses on slowly.
+        s.shifts = flowgen::PatternShifts(frames, {shift, -static_cast<int>(shift * rng.uniform(0.6, 1.0))});
     }
     // The brightest background stays below white, so that the gradient keeps every
     // particle's relative darkness.
@@ -154,6 +210,8 @@ inline FlowCase MakeFlowCase(const std::string& kind, unsigned seed, int frames)
     if (kind == "wide shifts" || kind == "left wide") {
         s.rightToLeft = kind == "left wide";
         s.shifts = flowgen::RandomShifts(frames, 0, 280, 0.3, seed);
+    } else if (NetsCrossings(kind)) {
+        // set above
     } else {
         s.shifts = flowgen::JitteredShifts(frames, shift, jitter, still, seed);
     }

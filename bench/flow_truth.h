@@ -26,18 +26,16 @@ struct TruthParticle {
 
 inline std::vector<TruthParticle> TruthInFrame(const flowgen::Flow& flow, int t, int margin)
 {
-    const int offset = flow.offsets[static_cast<size_t>(t)];
     const cv::Rect inner(margin, margin, flow.settings.width - 2 * margin, flow.settings.height - 2 * margin);
     std::vector<TruthParticle> truth;
     for (const flowgen::VisibleGroup& g : flowgen::GroupsInFrame(flow, t))
         for (int id : g.ids) {
-            const flowgen::Particle& p = flow.particles[static_cast<size_t>(id)];
-            const cv::Rect drawn = cv::boundingRect(p.stamp);
+            const flowgen::ParticleView view = flowgen::ViewInFrame(flow, flow.particles[static_cast<size_t>(id)], t);
             TruthParticle tp;
             tp.id = id;
-            tp.centroid = p.centroid + cv::Point2d(offset, 0);
-            tp.area = p.area;
-            tp.box = drawn + cv::Point(p.x0 + offset - p.stamp.cols / 2, p.y - p.stamp.rows / 2);
+            tp.centroid = view.centroid;
+            tp.area = view.area;
+            tp.box = view.box;
             tp.regionSize = static_cast<int>(g.ids.size());
             tp.whole = (g.box & inner) == g.box;
             truth.push_back(tp);

@@ -1,14 +1,23 @@
 #pragma once
 
 // Synthetic particle flows with a known truth: dark discs and ellipses on a bright,
-// lightly noisy background, carried to the right (or to the left) by a known shift
-// per frame, optionally blurred and unevenly lit.
+// lightly noisy background, carried right, left, down or up by a known shift per frame,
+// optionally blurred and unevenly lit. docs/synthetic-flows.md explains the model.
 //
 // Coordinates: a particle is placed once in "world" coordinates, which are the
-// column and row it has in frame 0. In frame t every particle is drawn `offsets[t]`
-// columns further right, where offsets[t] is the sum of the shifts of frames 1 .. t
-// (negative for a flow running right to left). Particles that appear later
-// therefore lie outside frame 0, on the side the flow comes from.
+// column and row it has in frame 0. In frame t a particle of a rigid flow is drawn
+// `offsets[t]` further along the flow's axis (columns for a horizontal flow, rows for a
+// vertical one), where offsets[t] is the sum of the shifts of frames 1 .. t (negative
+// for a flow running left or up). Particles that appear later therefore lie outside
+// frame 0, on the side the flow comes from.
+//
+// Beyond one rigid sheet: each particle may move at its own share of the flow's speed
+// (a velocity profile across the channel, a spread of speeds): it is then
+// round(speedFactor x offsets[t]) along the axis from its world place, always a whole
+// number of pixels, so that its drawn pixels are the same in every frame. The camera
+// may move the whole field across the flow (shake, tilt, a jolt): by camera[t] rows
+// (horizontal flows) or columns (vertical ones). StampCentre and ViewInFrame give a
+// particle's place in frame t under all of these.
 
 #include <opencv2/core.hpp>
 
@@ -16,6 +25,15 @@
 #include <vector>
 
 namespace flowgen {
+
+enum class Direction { kRight, kLeft, kDown, kUp };
+
+// Speed along the flow across the channel, as a share of the speed at its centre.
+enum class Profile {
+    kFlat,       // every place at the flow's speed
+    kParabolic,  // laminar: the centre at the flow's speed, wallShare of it at both walls
+    kLinear,     // shear: wallShare at the top (or left) wall, growing linearly to 1 at the other
+};
 
 struct FlowSettings {
     int width = 640;
@@ -55,6 +73,30 @@ struct FlowSettings {
     double gradient = 0.0;
     double gradientAngleDeg = 0.0;
     int jpegQuality = 95;  // for frames written as "jpg"
+
+    // Motion beyond one rigid sheet. The defaults draw the flows above, byte for byte.
+    // The way the flow runs; rightToLeft (kept for older callers) means kLeft. A vertical
+    // flow is the horizontal one of a frame of height x width turned: down is its
+    // transpose, up the transpose flipped upside down.
+    Direction direction = Direction::kRight;
+    // A particle's speed = the flow's speed (the shifts) x profile(its place across the
+    // channel) x its own factor 1 + u, u uniform in [-speedSpread, speedSpread].
+    Profile profile = Profile::kFlat;
+    double wallShare = 1.0;
+    double speedSpread = 0.0;
+    // Dark spots that never move (dirt on the window): particle-like sizes, shapes and
+    // greys, drawn in every frame at the same place; not particles of the flow, so not
+    // part of the truth.
+    int staticSpots = 0;
+    // Illumination flicker: frame t multiplied by a gain 1 + u, u uniform in [-flicker, flicker].
+    double flicker = 0.0;
+    // Camera motion across the flow, moving the whole field (particles, not the spots):
+    // shake: +shake on frames 1, 5, 9, ..., -shake on frames 3, 7, ..., 0 on even frames;
+    // tilt: round(tilt x t) in frame t; jolt: a step of `jolt` from frame joltFrame on.
+    int shake = 0;
+    double tilt = 0.0;
+    int joltFrame = -1;
+    int jolt = 0;
 };
 
 struct Particle {
@@ -70,11 +112,25 @@ struct Particle {
     double semiMinor = 0.0;
     double angleDeg = 0.0;
     // The lowest id among the other particles of its connected region (for a touching
-    // pair: the partner), -1 when alone.
+    // pair: the partner), -1 when alone; regions as placed (frame 0's places), which a
+    // flow that is not rigid does not keep (see RegionKeysInFrame).
     int touchId = -1;
     int unionArea = 0;    // pixels of its connected region (area when alone)
     int entryFrame = -1;  // first frame that shows at least one of its pixels
     int entryX = 0;       // column of the stamp centre in that frame
+    // Its speed along the flow as a share of the flow's shifts (1 in a rigid flow).
+    double speedFactor = 1.0;
+    // Place of its centroid across the channel (the frame's row for a horizontal flow, its
+    // column for a vertical one) without camera motion, from the top (or left) wall.
+    double across = 0.0;
+};
+
+// A dark spot that never moves (not a particle of the flow).
+struct Spot {
+    cv::Point centre;  // stamp centre, frame coordinates
+    cv::Mat stamp;     // CV_8UC1 0/1 of odd size
+    int area = 0;
+    int grey = 0;
 };
 
 struct Flow {
@@ -82,7 +138,51 @@ struct Flow {
     std::vector<int> shifts;          // one per frame, shifts[0] = 0; negative for a leftward flow
     std::vector<int> offsets;         // offsets[t] = shifts[1] + ... + shifts[t]
     std::vector<Particle> particles;  // ordered by entry frame, then from the leading side back
+    // Per frame: the whole field's offset across the flow (rows of a horizontal flow,
+    // columns of a vertical one; 0 without camera motion) and the illumination gain.
+    std::vector<int> camera;
+    std::vector<double> gains;
+    std::vector<Spot> spots;
 };
+
+Direction DirectionOf(const FlowSettings& settings);  // rightToLeft taken into account
+bool IsVertical(const FlowSettings& settings);
+// +1 when the flow runs along increasing columns (rows), -1 when it runs back.
+int AxisSign(const FlowSettings& settings);
+// Frame extent along the flow (width of a horizontal flow, height of a vertical one) and across it.
+int AlongExtent(const FlowSettings& settings);
+int AcrossExtent(const FlowSettings& settings);
+
+// A particle's speed along the flow as a share of the flow's (centre) speed at `across`,
+// before its own factor.
+double ProfileFactor(const FlowSettings& settings, double across);
+
+// True when every particle moves with the flow's shifts (one rigid sheet, the camera
+// aside): then the particles keep their placement's regions in every frame.
+bool IsRigid(const Flow& flow);
+
+// Pixels the particle has moved along the flow's axis in frame t (signed like offsets):
+// round(speedFactor x offsets[t]), half away from zero.
+int AlongDisplacement(const Flow& flow, const Particle& p, int t);
+
+// The centre pixel of a particle's stamp in frame t.
+cv::Point StampCentre(const Flow& flow, const Particle& p, int t);
+
+// A particle as drawn in frame t (clipping at the frame's edge aside).
+struct ParticleView {
+    cv::Point centre;      // stamp centre, frame coordinates
+    cv::Mat stamp;         // the 0/1 stamp drawn (shared with the particle)
+    cv::Rect box;          // bounding box of its drawn pixels, frame coordinates
+    cv::Point2d centroid;  // mean column / row of its drawn pixels, frame coordinates
+    int area = 0;          // pixels drawn
+};
+ParticleView ViewInFrame(const Flow& flow, const Particle& p, int t);
+
+// The particle's speed along the flow in pixels per frame (positive in the flow's
+// direction): speedFactor x the flow's mean speed, the mean of the shifts of frames 1 ..
+// T-1 (their absolute value for a flow that runs left or up). Exact when the shifts are
+// constant; in frame t the particle moves speedFactor x shifts[t] (rounded to its pixels).
+double ParticleSpeed(const Flow& flow, const Particle& p);
 
 // Shift lists for FlowSettings::shifts (frame 0 gets 0 in each).
 std::vector<int> ConstantShifts(int frames, int shift);
@@ -118,8 +218,12 @@ struct VisibleGroup {
     bool fullyInside = false;
 };
 
-// The lowest id of each particle's connected region (its own id when alone), by id.
+// The lowest id of each particle's connected region (its own id when alone), by id:
+// the regions of the placement (frame 0's places), which a rigid flow keeps in every frame.
 std::vector<int> RegionKeys(const Flow& flow);
+// The same in frame t: the placement's regions for a rigid flow; otherwise the regions
+// of the particles that frame t shows (or nearly: within a pixel of it), as they lie there.
+std::vector<int> RegionKeysInFrame(const Flow& flow, int t);
 
 // Every group with at least one pixel in frame t.
 std::vector<VisibleGroup> GroupsInFrame(const Flow& flow, int t);
@@ -128,8 +232,9 @@ std::vector<VisibleGroup> GroupsInFrame(const Flow& flow, int t);
 // whole sequence, so that name order is time order.
 std::string FrameFileName(int t, int frames, const std::string& extension);
 
-// Writes the frames and the ground truth ("shifts.csv", "particles.csv") into folder,
-// which is created when missing. Extension: "png", "bmp", "tif" or "jpg".
+// Writes the frames and the ground truth ("shifts.csv", "particles.csv", "tracks.csv",
+// "spots.csv"; formats in tessel-flowgen --help) into folder, which is created when
+// missing. Extension: "png", "bmp", "tif" or "jpg".
 bool WriteFlow(const Flow& flow, const std::string& folder, const std::string& extension, std::string* error);
 
 }  // namespace flowgen

@@ -13,11 +13,14 @@ namespace {
 const char* const kUsage = R"(Usage: tessel-flowgen [options]
 
 Writes a deterministic sequence of grey frames in which dark particles (discs and
-ellipses) on a bright, lightly noisy background move RIGHT (or, with --direction
-left, LEFT) by a known number of pixels per frame, plus the ground truth. Frame t + 1
-shows every particle shift[t + 1] columns further right than frame t (left for a
-negative shift); new particles keep entering at one edge and leave at the other.
-Same options and seed, same files.
+ellipses) on a bright, lightly noisy background are carried by a flow RIGHT (or LEFT,
+DOWN, UP with --direction) by a known number of pixels per frame, plus the ground
+truth. In a rigid flow (the default) frame t + 1 shows every particle shift[t + 1]
+pixels further along the flow than frame t; new particles keep entering at one edge
+and leave at the other. Real flows need not be rigid: each particle may move at its
+own speed (a velocity profile across the channel, a spread of speeds), the camera may
+move across the flow, the illumination may flicker, and dirt may sit on the window.
+Same options and seed, same files. docs/synthetic-flows.md explains the model.
 
 Options:
   --out DIR              output folder, created when missing            [flow]
@@ -29,12 +32,49 @@ Options:
   --jitter J             with --shift: each frame's shift is PX x (1 + u),
                          u uniform in [-J, J], rounded                  [0]
   --shifts A,B,C,...     shifts of frames 1, 2, 3, ... taken in turn and
-                         repeated; 0 is a frame without motion
+                         repeated; 0 is a frame without motion, a negative one
+                         runs back (a flow that reverses: 120,120,-120,-120;
+                         one that oscillates: 120,-120)
   --shift-range LO,HI    random shift per frame, uniform in [LO, HI]
   --zero-share P         with --shift or --shift-range: chance of a frame
                          without motion (a still frame)                 [0]
-  --direction right|left the way the flow runs; left makes every shift and
-                         offset of the truth negative                    [right]
+  --direction D          right, left, down or up: the way the flow runs. A
+                         vertical flow is the horizontal one of a frame of
+                         height x width turned (down: transposed; up:
+                         transposed and flipped upside down). Left and up make
+                         every shift and offset of the truth negative    [right]
+
+Real flows (the defaults give the rigid flow above, byte for byte):
+  --profile W            parabolic velocity profile across the channel: the
+                         particles at its centre move by the frame's shift (the
+                         shifts give the CENTRE speed), those at the walls (the
+                         top and bottom rows of a horizontal flow, the left and
+                         right columns of a vertical one) by W times it, 0 to 1
+  --shear W              linear profile instead: W times the shift at the top
+                         (or left) wall, the full shift at the other, 0 to 1
+  --speed-spread S       each particle its own speed factor 1 + u, u uniform in
+                         [-S, S], times the profile's (particles at different
+                         depths, sedimenting ones), 0 to 0.9              [0]
+                         A particle moves round(factor x offset[t]) pixels along
+                         the flow from its place in frame 0: whole pixels, so
+                         its drawn pixels are the same in every frame
+  --static-spots N       N dark spots that never move (dirt on the window):
+                         particle-like sizes, shapes and greys, at the same
+                         place in every frame; not particles of the flow, so
+                         not in the truth (spots.csv lists them)         [0]
+  --flicker F            illumination flicker: frame t multiplied by a gain
+                         1 + u, u uniform in [-F, F] (shifts.csv: gain)   [0]
+  --shake A              the camera shakes across the flow: the whole field
+                         (not the spots) moved +A px on frames 1, 5, 9, ...,
+                         -A px on frames 3, 7, 11, ..., 0 on even frames  [0]
+  --tilt B               the field drifts B px per frame across the flow:
+                         round(B x t) in frame t (may be negative)        [0]
+  --jolt FRAME,PX        a single jolt: the field moved PX px across the flow
+                         from frame FRAME on
+                         Camera offsets are in shifts.csv (camera: rows of a
+                         horizontal flow, columns of a vertical one, positive
+                         down or right); particles are placed over the rows the
+                         camera takes in, so the frames stay filled
   --density D            wanted particles per 100 x 100 pixels of flow   [1.5]
   --radius LO,HI         equivalent radius sqrt(area / pi) in pixels; areas are
                          log-uniform between, i.e. about 20 to 254 px by default,
@@ -75,17 +115,24 @@ places overlap).
 Files written to the output folder:
   frame_0000.png ...     the frames, zero padded (at least 4 digits), so name
                          order is time order
-  shifts.csv             frame,file,shift,offset
+  shifts.csv             frame,file,shift,offset,camera,gain
                          shift: true shift of the frame against the previous one
-                         (0 for frame 0); offset: sum of the shifts so far, i.e.
-                         the column by which the flow moved since frame 0
+                         (0 for frame 0), along the flow's axis (columns of a
+                         horizontal flow, rows of a vertical one; negative to
+                         the left or up): the speed at the channel's centre;
+                         offset: sum of the shifts so far, i.e. how far the
+                         flow's centre moved since frame 0; camera: the field's
+                         offset across the flow; gain: the flicker's gain
   particles.csv          id,x0,y,entry_frame,entry_x,area,cx0,cy,x_min,x_max,
                          y_min,y_max,touch_id,union_area,shape,semi_major,
-                         semi_minor,angle_deg,grey
+                         semi_minor,angle_deg,grey,speed_factor,speed,across
                          x0, y: centre pixel in world coordinates, which are the
-                         coordinates of frame 0; in frame t the particle is at
-                         column x0 + offset[t] and the same row (x0 is negative
-                         for particles that enter later)
+                         coordinates of frame 0; in frame t a particle of a
+                         horizontal flow is at column x0 + round(speed_factor x
+                         offset[t]) and row y + camera[t] (a vertical one: column
+                         x0 + camera[t], row y + round(speed_factor x
+                         offset[t])); x0 (y) lies outside frame 0 for particles
+                         that enter later; tracks.csv has every place
                          entry_frame: first frame showing one of its pixels (-1:
                          never shown); entry_x: its centre column there
                          area: pixels drawn (as a 0/1 mask sees it, whole
@@ -97,7 +144,27 @@ Files written to the output folder:
                          pair; -1 alone); particles whose drawn pixels touch
                          or overlap (8-connected) form one region of
                          union_area pixels; every particle keeps its own row,
-                         also where another one covers part of it
+                         also where another one covers part of it. Regions as
+                         placed: in a flow that is not rigid particles meet and
+                         part, and the regions of each frame are those its
+                         drawn pixels show
+                         speed_factor: its speed over the flow's (centre) speed:
+                         profile x own factor (1 in a rigid flow)
+                         speed: px per frame along the flow, speed_factor x the
+                         mean of the shifts of frames 1 and on (exact for
+                         constant shifts; in frame t it moves speed_factor x
+                         shift[t], rounded to whole pixels)
+                         across: its centroid's place across the channel, from
+                         the top (horizontal flow) or left (vertical) wall,
+                         without camera motion; the velocity profile's truth
+                         (10 equal bands of the frame's height or width, the
+                         count and mean speed of the particles that some frame
+                         shows whole) comes from speed and across
+  tracks.csv             frame,id,x,y,cx,cy,x_min,x_max,y_min,y_max
+                         each particle in each frame that shows a pixel of it:
+                         stamp centre, centroid and box of its drawn pixels
+  spots.csv              id,x,y,area,x_min,x_max,y_min,y_max,grey
+                         the static spots (not particles of the flow)
 )";
 
 bool ParseInts(const std::string& text, std::vector<int>& values)
@@ -183,9 +250,6 @@ int main(int argc, char** argv)
         } else if (opt == "--shifts") {
             if (!ParseInts(val, pattern))
                 return Fail("bad --shifts");
-            for (int v : pattern)
-                if (v < 0)
-                    return Fail("shifts must not be negative");
         } else if (opt == "--shift-range") {
             if (!ParseInts(val, range) || range.size() != 2 || range[0] < 0 || range[1] < range[0])
                 return Fail("bad --shift-range");
@@ -194,9 +258,46 @@ int main(int argc, char** argv)
                 return Fail("bad --jitter");
             jitter = reals[0];
         } else if (opt == "--direction") {
-            if (val != "right" && val != "left")
+            if (val == "right")
+                s.direction = flowgen::Direction::kRight;
+            else if (val == "left")
+                s.direction = flowgen::Direction::kLeft;
+            else if (val == "down")
+                s.direction = flowgen::Direction::kDown;
+            else if (val == "up")
+                s.direction = flowgen::Direction::kUp;
+            else
                 return Fail("bad --direction " + val);
-            s.rightToLeft = val == "left";
+        } else if (opt == "--profile" || opt == "--shear") {
+            if (!ParseDoubles(val, reals) || reals.size() != 1 || reals[0] < 0 || reals[0] > 1)
+                return Fail("bad " + opt);
+            s.profile = opt == "--profile" ? flowgen::Profile::kParabolic : flowgen::Profile::kLinear;
+            s.wallShare = reals[0];
+        } else if (opt == "--speed-spread") {
+            if (!ParseDoubles(val, reals) || reals.size() != 1 || reals[0] < 0 || reals[0] > 0.9)
+                return Fail("bad --speed-spread");
+            s.speedSpread = reals[0];
+        } else if (opt == "--static-spots") {
+            if (!ParseInts(val, ints) || ints.size() != 1 || ints[0] < 0)
+                return Fail("bad --static-spots");
+            s.staticSpots = ints[0];
+        } else if (opt == "--flicker") {
+            if (!ParseDoubles(val, reals) || reals.size() != 1 || reals[0] < 0 || reals[0] > 0.5)
+                return Fail("bad --flicker");
+            s.flicker = reals[0];
+        } else if (opt == "--shake") {
+            if (!ParseInts(val, ints) || ints.size() != 1 || ints[0] < 0)
+                return Fail("bad --shake");
+            s.shake = ints[0];
+        } else if (opt == "--tilt") {
+            if (!ParseDoubles(val, reals) || reals.size() != 1)
+                return Fail("bad --tilt");
+            s.tilt = reals[0];
+        } else if (opt == "--jolt") {
+            if (!ParseInts(val, ints) || ints.size() != 2 || ints[0] < 1)
+                return Fail("bad --jolt");
+            s.joltFrame = ints[0];
+            s.jolt = ints[1];
         } else if (opt == "--blur") {
             if (!ParseDoubles(val, reals) || reals.size() != 1 || reals[0] < 0 || reals[0] > 20)
                 return Fail("bad --blur");

@@ -10,22 +10,15 @@ namespace flowgen {
 
 namespace {
 
-// Frame box of a particle's drawn pixels in frame t.
-cv::Rect FrameBox(const Particle& p, int offset)
+ParticleBlob BlobOf(const std::vector<ParticleView>& members, const cv::Rect& frame)
 {
-    const cv::Rect box = cv::boundingRect(p.stamp);
-    return cv::Rect(p.x0 + offset - p.stamp.cols / 2 + box.x, p.y - p.stamp.rows / 2 + box.y, box.width, box.height);
-}
-
-ParticleBlob BlobOf(const std::vector<const Particle*>& members, int offset, const cv::Rect& frame)
-{
-    cv::Rect all = FrameBox(*members[0], offset);
-    for (const Particle* p : members)
-        all |= FrameBox(*p, offset);
+    cv::Rect all = members[0].box;
+    for (const ParticleView& v : members)
+        all |= v.box;
     const cv::Rect visible = all & frame;
     cv::Mat mask = cv::Mat::zeros(visible.size(), CV_8UC1);
-    for (const Particle* p : members)
-        DrawStamp(mask, p->stamp, p->x0 + offset - visible.x, p->y - visible.y, 1);
+    for (const ParticleView& v : members)
+        DrawStamp(mask, v.stamp, v.centre.x - visible.x, v.centre.y - visible.y, 1);
     ParticleBlob blob;
     const cv::Moments m = cv::moments(mask, true);
     blob.maskArea = static_cast<int>(m.m00);
@@ -42,21 +35,22 @@ ParticleBlob BlobOf(const std::vector<const Particle*>& members, int offset, con
 
 ParticleBlobs TruthBlobs(const Flow& flow, int t, TruthSplit split)
 {
-    const int offset = flow.offsets[static_cast<size_t>(t)];
     const cv::Rect frame(0, 0, flow.settings.width, flow.settings.height);
-    const std::vector<int> keys = RegionKeys(flow);
-    std::map<int, std::vector<const Particle*>> regions;  // by lowest id
-    for (const Particle& p : flow.particles)
-        if (!(FrameBox(p, offset) & frame).empty())
-            regions[keys[static_cast<size_t>(p.id)]].push_back(&p);
+    const std::vector<int> keys = RegionKeysInFrame(flow, t);
+    std::map<int, std::vector<ParticleView>> regions;  // by lowest id
+    for (const Particle& p : flow.particles) {
+        ParticleView view = ViewInFrame(flow, p, t);
+        if (!(view.box & frame).empty())
+            regions[keys[static_cast<size_t>(p.id)]].push_back(std::move(view));
+    }
     ParticleBlobs blobs;
     for (const auto& [key, members] : regions) {
         if (split == TruthSplit::kMerged) {
-            blobs.push_back(BlobOf(members, offset, frame));
+            blobs.push_back(BlobOf(members, frame));
             continue;
         }
-        for (const Particle* p : members) {
-            blobs.push_back(BlobOf({p}, offset, frame));
+        for (const ParticleView& v : members) {
+            blobs.push_back(BlobOf({v}, frame));
             blobs.back().group = members.size() > 1 ? key : -1;
         }
     }
@@ -66,8 +60,10 @@ ParticleBlobs TruthBlobs(const Flow& flow, int t, TruthSplit split)
 bool WhollyInsideSomeFrame(const Flow& flow, const Particle& particle, int margin)
 {
     const cv::Rect frame(margin, margin, flow.settings.width - 2 * margin, flow.settings.height - 2 * margin);
-    for (int offset : flow.offsets) {
-        const cv::Rect box = FrameBox(particle, offset);
+    const cv::Rect drawn = cv::boundingRect(particle.stamp) -
+                           cv::Point(particle.stamp.cols / 2, particle.stamp.rows / 2);  // around the centre
+    for (int t = 0; t < static_cast<int>(flow.offsets.size()); ++t) {
+        const cv::Rect box = drawn + StampCentre(flow, particle, t);
         if ((box & frame) == box)
             return true;
     }
