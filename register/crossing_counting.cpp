@@ -96,6 +96,9 @@ void CCrossingCounting::Finish(CRunContext& run)
 {
     run.AppendRecords(counter->Finish());
     RunResult& result = run.result;
+    if (counter->RecordSense() < 0)
+        for (ParticleMeasure& record : result.records)
+            record.netCrossing = -record.netCrossing;
     // Records arrive as their tracks end; the table lists them frame by frame.
     std::stable_sort(result.records.begin(), result.records.end(),
                      [](const ParticleMeasure& a, const ParticleMeasure& b) {

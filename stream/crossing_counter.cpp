@@ -112,9 +112,14 @@ std::vector<SweptBand> CrossingCounter::SweptBands() const
 TrackingSummary CrossingCounter::Summary() const
 {
     TrackingSummary s = summary;
-    if (netMotion.dot(axis) < 0.0)
+    if (RecordSense() < 0)
         std::swap(s.crossingsForward, s.crossingsBackward);
     return s;
+}
+
+int CrossingCounter::RecordSense() const
+{
+    return netMotion.dot(axis) < 0.0 ? -1 : 1;
 }
 
 MotionPrior CrossingCounter::VotePrior() const
@@ -186,11 +191,12 @@ void CrossingCounter::Measure(int slot, const ParticleBlobs& blobs)
             m = MeasureParticleMotion(lastWhole, blobs, size);
         if (m.decided) {
             s.state = SlotState::kMeasured;
+            s.decided = true;
             s.measured = {m.dx, m.dy};
             s.spread = m.spread;
             NoteAxis(s.measured, m.support);
         } else if (const int fewer = std::min(whole, WholeCount(lastWhole));
-                   fewer >= kUnrelatedParticles && m.support <= 2 + fewer / 10) {
+                   fewer >= kUnrelatedParticles && m.agreement <= 2 + fewer / 10) {
             s.state = SlotState::kUnrelated;
         }
     }
@@ -327,12 +333,23 @@ std::vector<ParticleMeasure> CrossingCounter::EndTracks(bool all, int f)
                           (track.seen.back().slot < f && Gone(track, f));
         if (!ends) {
             kept.push_back(std::move(track));
-            continue;
+        } else if (!all && given[static_cast<size_t>(track.seen.front().slot)].flowStart) {
+            deferred.push_back(std::move(track));
+        } else {
+            ParticleMeasure record{};
+            if (Record(track, record))
+                records.push_back(record);
         }
-        ParticleMeasure record{};
-        if (Record(track, record))
-            records.push_back(record);
     }
     tracks = std::move(kept);
+    if (all) {
+        // The flow is over: its net sense is known.
+        for (const ParticleTrack& track : deferred) {
+            ParticleMeasure record{};
+            if (Record(track, record))
+                records.push_back(record);
+        }
+        deferred.clear();
+    }
     return records;
 }

@@ -116,6 +116,9 @@ public:
     std::vector<SweptBand> SweptBands() const;
     // Complete after Finish.
     TrackingSummary Summary() const;
+    // The records' netCrossing is counted along the flow's axis as first measured; -1 when
+    // the flow went the other way in net, and the owner turns them after Finish.
+    int RecordSense() const;
 
 private:
     enum class SlotState { kUndecided, kMeasured, kUnrelated };
@@ -125,6 +128,7 @@ private:
         int reference = -1;    // slot the motion was measured against (the last one with whole particles)
         cv::Point2d measured;  // common motion against the reference
         bool spread = false;   // the vote needed a wide window: the particles' speeds differ
+        bool decided = false;  // its motion was measured (or it stood still), not taken from neighbours
         cv::Point2d at;        // common motion accumulated since the first slot
         bool flowStart = false, flowEnd = false;  // first and last slots of a flow
         bool linked = false;
@@ -154,13 +158,6 @@ private:
     struct FieldSample {
         double across, rate;
     };
-    // The flow's sense along the axis at the start and the end of a flow (+1: along it,
-    // -1: against it, 0: not known): where particles seen there came from and go to.
-    struct FlowEnds {
-        int startSense = 0;
-        int endSense = 0;
-    };
-
     CrossingSettings settings;
     cv::Point2d centre;
     std::vector<FrameMotion> motions;
@@ -170,6 +167,9 @@ private:
     std::vector<double> lastWholeRates;  // their rates once linked, for the next vote
     std::deque<Pending> pending;         // slots not linked yet: their motion waits for a decided neighbour
     std::vector<ParticleTrack> tracks;   // followed now
+    // Ended tracks seen in the first frame of a flow that goes on: they count once the
+    // flow's net sense is known, at its end (as many as one frame holds).
+    std::vector<ParticleTrack> deferred;
     FlowField field;
     // The flow's axis: the principal direction of the clear motions (a reversed motion
     // agrees with it), signed as the first one; (0, 0) until one was decided.
@@ -234,8 +234,9 @@ private:
     void Fold(ParticleTrack& track) const;
 
     // crossing_records.cpp: crossings and records
-    int SenseOver(int first, int last, bool backwards) const;
-    FlowEnds EndsOf(int slot) const;
+    // The net sense along the axis (+1, -1; 0: it stood still) of the flow holding the slot:
+    // where the particles seen in its first frame came from and those in its last go to.
+    int FlowSense(int slot) const;
     // The track's net crossings (-1, 0 or 1) and each way; `counted`: where it counts.
     int Crossings(const ParticleTrack& track, const TrackObservation** counted, int* forward, int* backward) const;
     cv::Point2d Velocity(const ParticleTrack& track) const;

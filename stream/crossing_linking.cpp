@@ -300,10 +300,15 @@ void CrossingCounter::Own(ParticleTrack& track, int f, const ParticleBlob& blob)
 
 void CrossingCounter::NoteRates(const ParticleBlobs& blobs, const std::vector<int>& owner)
 {
+    // A particle's own rate, unless the flow's at its place predicts it within half a
+    // pixel a frame: that one rests on many links, and a rigid flow then votes exactly.
+    const double perFrame = hasPace && axis != cv::Point2d() ? std::abs(pace.dot(axis)) : 0.0;
     lastWholeRates.clear();
     for (size_t i = 0; i < blobs.size(); ++i) {
         const ParticleTrack* t = owner[i] >= 0 ? &tracks[static_cast<size_t>(owner[i])] : nullptr;
-        lastWholeRates.push_back(t && t->HasRate() ? t->Rate() : field.At(Across(blobs[i].centroid)).rate);
+        const double flow = field.At(Across(blobs[i].centroid)).rate;
+        const bool own = t && t->HasRate() && std::abs(t->Rate() - flow) * perFrame >= 0.5;
+        lastWholeRates.push_back(own ? t->Rate() : flow);
     }
 }
 

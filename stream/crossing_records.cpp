@@ -10,40 +10,30 @@ namespace {
 
 // Least motion along the flow (pixels) that can carry a particle across the line.
 constexpr double kLineNoise = 1.0;
+// Least net motion (pixels) of a flow that gives it a sense.
+constexpr double kClearMotion = 2.0;
 
 }  // namespace
 
-int CrossingCounter::SenseOver(int first, int last, bool backwards) const
+int CrossingCounter::FlowSense(int slot) const
 {
-    // The flow's sense along the axis over as many frames as carry half the frame's
-    // content out of view: a flow that swings back for a frame or two still goes its way.
-    const double extent = std::abs(settings.frameWidth * axis.x) + std::abs(settings.frameHeight * axis.y);
-    double sum = 0.0;
-    for (int n = 0; n <= last - first && std::abs(sum) < 0.5 * extent; ++n) {
-        const size_t k = static_cast<size_t>(backwards ? last - n : first + n);
-        sum += (given[k].at - given[k - 1].at).dot(axis);
-    }
-    return sum > 0.0 ? 1 : sum < 0.0 ? -1 : 0;
-}
-
-CrossingCounter::FlowEnds CrossingCounter::EndsOf(int slot) const
-{
+    // The flow from the last start at or before the slot to its last slot linked so far.
     const auto after = std::upper_bound(flowStarts.begin(), flowStarts.end(), slot);
     const int start = after == flowStarts.begin() ? 0 : *(after - 1);
     int end = slot;
     while (end + 1 < static_cast<int>(given.size()) && given[static_cast<size_t>(end) + 1].linked &&
            !given[static_cast<size_t>(end) + 1].flowStart)
         ++end;
-    FlowEnds ends;
-    if (start == end && given[static_cast<size_t>(end)].flowEnd) {
-        // A flow of one frame (its neighbours share nothing with it): its particles pass
-        // the way the others went.
-        const int sense = netMotion.dot(axis) < 0.0 ? -1 : 1;
-        return {sense, sense};
-    }
-    ends.startSense = SenseOver(start + 1, end, false);
-    ends.endSense = SenseOver(start + 1, end, true);
-    return ends;
+    const double net = (given[static_cast<size_t>(end)].at - given[static_cast<size_t>(start)].at).dot(axis);
+    if (std::abs(net) >= kClearMotion)
+        return net > 0.0 ? 1 : -1;
+    // A flow whose frames share nothing that could be measured (one frame with particles,
+    // or each frame beyond the last): its particles pass the way the others went. A flow
+    // measured to stand still passes nothing.
+    for (int k = start + 1; k <= end; ++k)
+        if (given[static_cast<size_t>(k)].decided)
+            return 0;
+    return RecordSense();
 }
 
 int CrossingCounter::Crossings(const ParticleTrack& track, const TrackObservation** counted, int* forward,
@@ -63,7 +53,7 @@ int CrossingCounter::Crossings(const ParticleTrack& track, const TrackObservatio
     double from = 0.0;
     const double far = std::numeric_limits<double>::infinity();
     if (start.flowStart) {
-        const int sense = EndsOf(first.slot).startSense;
+        const int sense = FlowSense(first.slot);
         side = sense > 0 ? 0 : sense < 0 ? 1 : -1;
         from = sense > 0 ? -far : far;
     } else if (start.reference >= 0) {
@@ -88,7 +78,7 @@ int CrossingCounter::Crossings(const ParticleTrack& track, const TrackObservatio
     for (const TrackObservation& o : track.seen)
         cross(Along(o.at), o);
     if (given[static_cast<size_t>(last.slot)].flowEnd) {
-        const int sense = EndsOf(last.slot).endSense;
+        const int sense = FlowSense(last.slot);
         if (sense != 0)
             cross(sense * far, last);
     }
@@ -146,5 +136,6 @@ bool CrossingCounter::Record(const ParticleTrack& track, ParticleMeasure& record
     record.inRange = record.area >= settings.minArea && record.area <= settings.maxArea;
     record.vx = velocity.x;
     record.vy = velocity.y;
+    record.netCrossing = net;
     return true;
 }

@@ -6,10 +6,12 @@
 // The flow's speed across the channel, as particle-tracking velocimetry measures it: the
 // rates of the confident links (a particle's motion along the flow against the flow's
 // reference motion) gathered in bands of equal width across the flow, the latest few
-// dozen per band. A band's rate is the median of its samples and its spread their median
-// absolute deviation; a band with too few samples borrows its neighbours', and between
-// band centres the rate is interpolated, so that a profile is followed smoothly. It
-// predicts where a particle that has not been linked yet will be.
+// dozen per band. Each band fits a straight line to the rates of its own samples and its
+// neighbours' (more neighbours while they are few), robustly, so that a profile's slope
+// near a wall does not pull the band towards its neighbours; its spread is that of the
+// samples about the line. Between band centres the rate is interpolated, beyond the outer
+// ones the outer line extended. It predicts where a particle that has not been linked
+// yet will be.
 class FlowField {
 public:
     struct Rate {
@@ -28,12 +30,21 @@ public:
     bool Empty() const { return total == 0; }
 
 private:
+    struct Sample {
+        double across, rate;
+    };
+    // A band's line: rate = rate + slope x (across - centre).
+    struct Line {
+        Rate at;
+        double slope = 0.0;
+    };
     int Band(double across) const;
-    Rate Pooled(int band) const;
+    double Centre(int band) const;
+    Line Fit(int band) const;
 
     double extent;
     int samplesPerBand;
-    std::vector<std::deque<double>> samples;
-    std::vector<Rate> bands;
+    std::vector<std::deque<Sample>> samples;
+    std::vector<Line> lines;
     int total = 0;
 };

@@ -138,14 +138,25 @@ struct Peak {
     int votes = 0;
 };
 
+// Whether (p, q) lies on the ray from no motion through (P, Q), within `reach` of it:
+// the same motion at another speed.
+bool OnRay(double p, double q, double P, double Q, double reach)
+{
+    const double length = std::hypot(P, Q);
+    return length > 0.0 && p * P + q * Q > 0.0 && std::abs(p * Q - q * P) / length <= reach;
+}
+
 // The window with the most votes, centred on a bin that holds a pair; with `apart`, only
-// windows clear of that one.
+// its rivals: windows clear of it and off its ray (particles at other speeds in the same
+// direction, as a velocity profile has them, are no rival motion).
 Peak BestWindow(const VoteGrid& grid, const std::vector<Pair>& pairs, int hp, int hq, const Peak* apart = nullptr)
 {
     Peak best;
+    const double reach = (2 * hq + 1) * (grid.Q(1) - grid.Q(0));
     for (const Pair& pair : pairs) {
         const int ip = grid.BinP(pair.p), iq = grid.BinQ(pair.q);
-        if (apart && std::abs(ip - apart->ip) <= 2 * hp + 1 && std::abs(iq - apart->iq) <= 2 * hq + 1)
+        if (apart && ((std::abs(ip - apart->ip) <= 2 * hp + 1 && std::abs(iq - apart->iq) <= 2 * hq + 1) ||
+                      OnRay(grid.P(ip), grid.Q(iq), grid.P(apart->ip), grid.Q(apart->iq), reach)))
             continue;
         const int votes = grid.Window(ip, iq, hp, hq);
         if (votes > best.votes)
@@ -241,10 +252,12 @@ ParticleMotion MeasureParticleMotion(const ParticleBlobs& earlier, const Particl
                                   (hq + 0.5) * axes.bin, k == 0, a.size(), b.size());
         movingExcess = std::max(movingExcess, m.support - chance);
         motion.support = std::max(motion.support, m.support);
+        motion.agreement = std::max(motion.agreement, m.support - rival.votes);
         if (!Decisive(m.support, rival.votes, chance))
             continue;
         m.decided = true;
         m.spread = k > 0;
+        m.agreement = motion.agreement;
         const cv::Point2d d = m.dx * axes.u + m.dy * axes.w;
         m.dx = d.x;
         m.dy = d.y;
@@ -258,10 +271,12 @@ ParticleMotion MeasureParticleMotion(const ParticleBlobs& earlier, const Particl
     const double chance = static_cast<double>(pairs) * restCells / (4.0 * axes.halfP * axes.halfQ);
     ParticleMotion m = Refine(rest, 0.0, 0.0, kRestZone, axes.known ? axes.halfQ : kRestZone, false, a.size(), b.size());
     motion.support = std::max(motion.support, m.support);
+    motion.agreement = std::max(motion.agreement, m.support - static_cast<int>(std::ceil(movingExcess)));
     if (!Decisive(m.support, static_cast<int>(std::ceil(movingExcess)), chance))
         return motion;
     m.decided = true;
     m.still = true;
+    m.agreement = motion.agreement;
     const cv::Point2d d = m.dx * axes.u + m.dy * axes.w;
     m.dx = d.x;
     m.dy = d.y;

@@ -18,6 +18,9 @@ struct ParticleMeasure {
     // frame; NaN where it was not followed (frames of interest).
     double vx = std::numeric_limits<double>::quiet_NaN();
     double vy = std::numeric_limits<double>::quiet_NaN();
+    // Counting line: +1 for a particle that passed the line along the flow, -1 for one the
+    // flow carried back across it (a flow that reversed): its class counts it off.
+    int netCrossing = 1;
 };
 
 // Aspect ratio and circularity of the outer contour with the most vertices of a
