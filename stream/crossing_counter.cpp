@@ -196,7 +196,7 @@ void CrossingCounter::Measure(int slot, const ParticleBlobs& blobs)
             s.spread = m.spread;
             NoteAxis(s.measured, m.support);
         } else if (const int fewer = std::min(whole, WholeCount(lastWhole));
-                   fewer >= kUnrelatedParticles && m.agreement <= 2 + fewer / 10) {
+                   fewer >= kUnrelatedParticles && m.agreement < 0) {
             s.state = SlotState::kUnrelated;
         }
     }
@@ -214,6 +214,7 @@ void CrossingCounter::NoteMotion(int slot, const cv::Point2d& motion)
     const double along = motion.dot(axis);
     if (std::abs(along) < kClearMotion)
         return;
+    clearPace = std::abs(along) / (motions[static_cast<size_t>(slot)].frame - motions[static_cast<size_t>(slot) - 1].frame);
     const int sense = along > 0.0 ? 1 : -1;
     if (lastSense != 0 && sense != lastSense)
         summary.directionChanges.push_back(motions[static_cast<size_t>(slot)].frame);

@@ -178,6 +178,7 @@ private:
     cv::Point2d firstMotion;
     bool hasPace = false;  // common motion per frame of the last measured slot
     cv::Point2d pace;
+    double clearPace = 0.0;  // pixels per frame along the axis of the last clear motion
     cv::Point2d netMotion;  // sum of the common motions
     double pathLength = 0.0;
     int lastSense = 0;            // sign along the axis of the last clear motion
@@ -219,6 +220,8 @@ private:
     void NoteLink(ParticleTrack& track, int slot, const ParticleBlob& blob, bool ambiguous,
                   std::vector<FieldSample>& samples);
     void Own(ParticleTrack& track, int slot, const ParticleBlob& blob);
+    // The track without its first observation, which is given back as a track of its own.
+    ParticleTrack DetachFirst(ParticleTrack& track) const;
     void NoteRates(const ParticleBlobs& blobs, const std::vector<int>& owner);
     // Two or more whole blobs on the predicted place that together have about the track's area.
     std::vector<size_t> Parts(const Prediction& p, const ParticleBlobs& blobs, const std::vector<char>& usable) const;

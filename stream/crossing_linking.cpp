@@ -103,8 +103,17 @@ std::vector<CrossingCounter::Prediction> CrossingCounter::Predict(int f, const F
             p.across = base + 0.01 * std::abs(along);
             p.kind = Hypothesis::kOwn;
             predictions.push_back(p);
-            if (rate >= 0.3)
+            if (rate >= 0.3) {
+                // A moving particle may stop (caught on the wall, on dirt): found where it
+                // stood, at a cost, rather than taken for a new particle that crossed.
+                p.shift = across * w;
+                p.along = p.across = 0.5 * base;
+                p.penalty = gap + 0.6;
+                p.kind = Hypothesis::kRest;
+                if (std::abs(rate * along) > 4.0 * base)
+                    predictions.push_back(p);
                 continue;
+            }
         }
         // Not linked yet, or at rest: moving at the flow's speed at its place ...
         const FlowField::Rate r = with.At(Across(a.at));
@@ -220,19 +229,27 @@ void CrossingCounter::Link(int f, const ParticleBlobs& blobs)
     std::vector<char> trackUsed(tracks.size(), 0), blobUsed(blobs.size(), 0);
     std::vector<int> owner(blobs.size(), -1);  // the track a blob continues
     std::vector<FieldSample> samples;
+    std::vector<ParticleTrack> born;  // beside the tracks followed, the tracks begun in this slot
     for (const LinkCandidate& link : Assign(candidates)) {
         const auto chosen = std::find_if(candidates.begin(), candidates.end(), [&](const Candidate& c) {
             return c.track == link.track && c.blob == link.blob;
         });
         ParticleTrack& track = tracks[static_cast<size_t>(link.track)];
-        // A track that was followed at its own speed and is now found only by the field's: its speed jumped.
-        const bool jumped = chosen->kind != Hypothesis::kOwn && track.HasRate();
+        // A track that was followed at its own speed and is now found only by the field's:
+        // its speed jumped. After a single link, that link was another particle's (two
+        // particles in a line at speeds of their own): the track goes on without its first
+        // observation, which ends alone.
+        bool jumped = chosen->kind != Hypothesis::kOwn && track.HasRate();
+        if (jumped && chosen->kind == Hypothesis::kField && track.rates.size() == 1 && track.seen.size() == 2 && !track.seen[0].shared &&
+            !track.seen[1].shared) {
+            born.push_back(DetachFirst(track));
+            jumped = false;
+        }
         NoteLink(track, f, blobs[static_cast<size_t>(link.blob)], jumped || Ambiguous(link, candidates), samples);
         trackUsed[static_cast<size_t>(link.track)] = blobUsed[static_cast<size_t>(link.blob)] = 1;
         owner[static_cast<size_t>(link.blob)] = link.track;
     }
     std::vector<char> dropped(tracks.size(), 0);
-    std::vector<ParticleTrack> born;
     SplitTracks(f, blobs, predictions, trackUsed, blobUsed, owner, dropped, born);
     ShareBlobs(f, blobs, predictions, trackUsed, blobUsed, dropped);
     if (f == lastWholeSlot)
@@ -286,23 +303,33 @@ void CrossingCounter::Own(ParticleTrack& track, int f, const ParticleBlob& blob)
 {
     track.seen.push_back(TrackObservation{f, blob, blob.centroid, false});
     track.anchor = track.seen.size() - 1;
-    if (!Whole(blob))
-        return;
-    track.AddWholeView(blob);
-    if (track.firstWholeSlot < 0) {
-        track.firstWholeSlot = f;
-        track.firstWholeAt = blob.centroid;
+    if (Whole(blob))
+        track.AddWholeView(f, blob);
+}
+
+ParticleTrack CrossingCounter::DetachFirst(ParticleTrack& track) const
+{
+    ParticleTrack first;
+    first.seen = {track.seen.front()};
+    track.seen.erase(track.seen.begin());
+    track.anchor = track.seen.size() - 1;
+    track.rates.clear();
+    track.drifts.clear();
+    track.restLinks = track.movingLinks = 0;
+    for (ParticleTrack* t : {&first, &track}) {
+        t->ClearViews();
+        for (const TrackObservation& o : t->seen)
+            if (!o.shared && Whole(o.blob))
+                t->AddWholeView(o.slot, o.blob);
     }
-    track.lastWholeSlot = f;
-    track.lastWholeAt = blob.centroid;
-    track.area = track.PooledArea();
+    return first;
 }
 
 void CrossingCounter::NoteRates(const ParticleBlobs& blobs, const std::vector<int>& owner)
 {
     // A particle's own rate, unless the flow's at its place predicts it within half a
     // pixel a frame: that one rests on many links, and a rigid flow then votes exactly.
-    const double perFrame = hasPace && axis != cv::Point2d() ? std::abs(pace.dot(axis)) : 0.0;
+    const double perFrame = clearPace;
     lastWholeRates.clear();
     for (size_t i = 0; i < blobs.size(); ++i) {
         const ParticleTrack* t = owner[i] >= 0 ? &tracks[static_cast<size_t>(owner[i])] : nullptr;

@@ -120,7 +120,13 @@ FlowField::Line FlowField::Fit(int band) const
     // curvature near a wall bends away from it.
     const double spread = 1.4826 * Median(residuals) * (1.0 + 2.0 / std::sqrt(static_cast<double>(pool.size())));
     const double unsure = kUnsure / std::sqrt(static_cast<double>(own.size()) + 1.0);
-    line.at.spread = std::max({spread, unsure, kMinSpread});
+    // Far from any sample the profile may have turned: by as much as a profile that falls
+    // from full speed to rest over half the channel.
+    double nearest = extent;
+    for (const Sample& s : pool)
+        nearest = std::min(nearest, std::abs(s.across - centre));
+    const double turned = 2.0 / extent * nearest;
+    line.at.spread = std::max({spread, unsure, kMinSpread}) + turned;
     return line;
 }
 

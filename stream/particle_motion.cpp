@@ -207,11 +207,71 @@ ParticleMotion Refine(const std::vector<Pair>& pairs, double cp, double cq, doub
     return motion;
 }
 
-// Enough pairs agree, clearly more than by chance and than in any other window (a single
-// pair elsewhere tells nothing: some pair always agrees on something).
-bool Decisive(int support, int rival, double chance)
+// Pairs that chance would put in a window of (2 wp) x (2 wq) pixels about the displacement
+// (p, q): two particles anywhere in the frame are displaced by little more often than by
+// much (the density of their difference falls linearly to the frame's extent).
+double ChanceVotes(size_t pairs, const Axes& axes, double p, double q, double wp, double wq)
 {
-    return support >= 2 && (rival <= 1 || support > 2 * rival) && support >= chance + 4.0 * std::sqrt(chance) + 1.0;
+    const double along = std::max(axes.halfP - std::abs(p), 0.0) / (axes.halfP * axes.halfP);
+    const double across = axes.known ? 1.0 / (2.0 * axes.halfQ)
+                                     : std::max(axes.halfQ - std::abs(q), 0.0) / (axes.halfQ * axes.halfQ);
+    return static_cast<double>(pairs) * along * across * (2.0 * wp) * (2.0 * wq);
+}
+
+// Fewest votes in one of `windows` windows that chance gives less than once in a hundred
+// searches, when it puts `chance` votes in each: the tail of their Poisson distribution.
+int SignificantVotes(double chance, double windows)
+{
+    double term = std::exp(-chance), below = 0.0;
+    int k = 0;
+    for (; k < 200 && windows * (1.0 - below) > 0.01; ++k) {
+        below += term;
+        term *= chance / (k + 1);
+    }
+    return std::max(k, 2);
+}
+
+// The flow's direction alone, from the directions of the moving pairs (a degree wide):
+// particles at speeds of their own agree on it when no displacement wins. (0, 0) when no
+// direction stands out beyond chance and beyond any other.
+cv::Point2d VoteDirection(const std::vector<Pair>& moving)
+{
+    constexpr int kBins = 720, kHalf = 1;
+    constexpr double kShortest = 10.0;  // pixels: shorter displacements tell no direction
+    std::vector<int> votes(kBins, 0);
+    int counted = 0;
+    const auto binOf = [](const Pair& pair) {
+        return static_cast<int>((std::atan2(pair.q, pair.p) + CV_PI) / (2.0 * CV_PI) * kBins) % kBins;
+    };
+    for (const Pair& pair : moving)
+        if (std::hypot(pair.p, pair.q) >= kShortest)
+            ++votes[static_cast<size_t>(binOf(pair))], ++counted;
+    const auto window = [&](int centre) {
+        int sum = 0;
+        for (int k = -kHalf; k <= kHalf; ++k)
+            sum += votes[static_cast<size_t>((centre + k + kBins) % kBins)];
+        return sum;
+    };
+    int peak = 0, peakVotes = 0, rivalVotes = 0;
+    for (int b = 0; b < kBins; ++b)
+        if (window(b) > peakVotes)
+            peak = b, peakVotes = window(b);
+    for (int b = 0; b < kBins; ++b) {
+        const int apart = std::abs(b - peak);
+        if (std::min(apart, kBins - apart) > 2 * kHalf + 1)
+            rivalVotes = std::max(rivalVotes, window(b));
+    }
+    const double windows = static_cast<double>(kBins) / (2 * kHalf + 1);
+    const int needed = SignificantVotes(counted / windows, windows);
+    if (peakVotes < needed || (rivalVotes >= needed && peakVotes <= 2 * rivalVotes))
+        return {};
+    cv::Point2d sum;
+    for (const Pair& pair : moving) {
+        const int apart = std::abs(binOf(pair) - peak);
+        if (std::hypot(pair.p, pair.q) >= kShortest && std::min(apart, kBins - apart) <= kHalf)
+            sum += cv::Point2d(pair.p, pair.q) / std::hypot(pair.p, pair.q);
+    }
+    return sum / cv::norm(sum);
 }
 
 }  // namespace
@@ -242,18 +302,29 @@ ParticleMotion MeasureParticleMotion(const ParticleBlobs& earlier, const Particl
     const std::vector<cv::Point2d> windows =
         axes.known ? std::vector<cv::Point2d>{{2.0, 2.0}, {8.0, 2.0}, {24.0, 2.0}}
                    : std::vector<cv::Point2d>{{6.0, 6.0}, {14.0, 14.0}, {34.0, 34.0}};
-    double movingExcess = 0.0;  // most pairs one to one beyond chance in any moving window
+    // As many windows as fit the displacements searched, each a chance to agree by chance.
+    const auto windowsIn = [&](double wp, double wq) {
+        return std::max(axes.halfP / wp, 1.0) * std::max(axes.halfQ / wq, 1.0);
+    };
+    int movingExcess = 0;  // most pairs one to one in any moving window beyond its chance agreement
+    motion.agreement = -1;
     for (size_t k = 0; k < windows.size() && !moving.empty(); ++k) {
         const int hp = static_cast<int>(windows[k].x / axes.bin), hq = static_cast<int>(windows[k].y / axes.bin);
+        const double wp = (hp + 0.5) * axes.bin, wq = (hq + 0.5) * axes.bin;
         const Peak peak = BestWindow(grid, moving, hp, hq);
         const Peak rival = BestWindow(grid, moving, hp, hq, &peak);
-        const double chance = static_cast<double>(pairs) * (2 * hp + 1) * (2 * hq + 1) / grid.Cells();
-        ParticleMotion m = Refine(moving, grid.P(peak.ip), grid.Q(peak.iq), (hp + 0.5) * axes.bin,
-                                  (hq + 0.5) * axes.bin, k == 0, a.size(), b.size());
-        movingExcess = std::max(movingExcess, m.support - chance);
+        const double searched = windowsIn(wp, wq);
+        const int needed =
+            SignificantVotes(ChanceVotes(pairs, axes, grid.P(peak.ip), grid.Q(peak.iq), wp, wq), searched);
+        const int rivalNeeded =
+            SignificantVotes(ChanceVotes(pairs, axes, grid.P(rival.ip), grid.Q(rival.iq), wp, wq), searched);
+        ParticleMotion m = Refine(moving, grid.P(peak.ip), grid.Q(peak.iq), wp, wq, k == 0, a.size(), b.size());
+        movingExcess = std::max(movingExcess, m.support - needed + 2);
         motion.support = std::max(motion.support, m.support);
-        motion.agreement = std::max(motion.agreement, m.support - rival.votes);
-        if (!Decisive(m.support, rival.votes, chance))
+        motion.agreement = std::max(motion.agreement, m.support - needed);
+        // Enough pairs agree, more than chance would gather in any window, and clearly more
+        // than in any rival window that holds more than chance itself.
+        if (m.support < needed || (rival.votes >= rivalNeeded && m.support <= 2 * rival.votes))
             continue;
         m.decided = true;
         m.spread = k > 0;
@@ -263,16 +334,28 @@ ParticleMotion MeasureParticleMotion(const ParticleBlobs& earlier, const Particl
         m.dy = d.y;
         return m;
     }
+    // No displacement wins while the axis is unknown: perhaps the direction does, the
+    // particles' speeds being their own.
+    if (!axes.known) {
+        MotionPrior guided = prior;
+        guided.axis = VoteDirection(moving);
+        if (guided.axis != cv::Point2d()) {
+            const ParticleMotion m = MeasureParticleMotion(earlier, later, frame, guided);
+            if (m.decided && !m.still)
+                return m;
+            motion.agreement = std::max(motion.agreement, m.agreement);
+        }
+    }
     // Nothing moves together: the flow stands still if the pairs at rest agree well
     // beyond chance and beyond what any moving window holds beyond chance.
     if (rest.empty())
         return motion;
-    const double restCells = (2.0 * kRestZone + 1.0) * (axes.known ? 2.0 * axes.halfQ + 1.0 : 2.0 * kRestZone + 1.0);
-    const double chance = static_cast<double>(pairs) * restCells / (4.0 * axes.halfP * axes.halfQ);
-    ParticleMotion m = Refine(rest, 0.0, 0.0, kRestZone, axes.known ? axes.halfQ : kRestZone, false, a.size(), b.size());
+    const double restAcross = axes.known ? axes.halfQ : kRestZone;
+    ParticleMotion m = Refine(rest, 0.0, 0.0, kRestZone, restAcross, false, a.size(), b.size());
+    const int needed = SignificantVotes(ChanceVotes(pairs, axes, 0.0, 0.0, kRestZone, restAcross), 1.0);
     motion.support = std::max(motion.support, m.support);
-    motion.agreement = std::max(motion.agreement, m.support - static_cast<int>(std::ceil(movingExcess)));
-    if (!Decisive(m.support, static_cast<int>(std::ceil(movingExcess)), chance))
+    motion.agreement = std::max(motion.agreement, m.support - needed);
+    if (m.support < needed || m.support <= 2 * movingExcess)
         return motion;
     m.decided = true;
     m.still = true;

@@ -28,10 +28,9 @@ struct ParticleMotion {
     double dx = 0.0;
     double dy = 0.0;
     int support = 0;      // particles matched one to one in the winning window
-    // Most particles matched one to one in any window beyond the votes of its best rival
-    // window: how much the frames have in common, decided or not (chance agreements come
-    // out as strong as their rivals).
-    int agreement = 0;
+    // Most particles matched one to one in any window beyond the fewest that chance
+    // agreements never reach: below 0 the frames have nothing in common that shows.
+    int agreement = -1;
     bool spread = false;  // decided only in a wide window: the particles move at speeds of their own
     bool still = false;   // decided among the pairs at rest
 };

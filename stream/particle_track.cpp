@@ -33,8 +33,21 @@ void ParticleTrack::AddRate(double rate, double drift)
     }
 }
 
-void ParticleTrack::AddWholeView(const ParticleBlob& blob)
+void ParticleTrack::ClearViews()
 {
+    wholeViews.clear();
+    firstWholeSlot = lastWholeSlot = -1;
+    area = 0.0;
+}
+
+void ParticleTrack::AddWholeView(int slot, const ParticleBlob& blob)
+{
+    if (firstWholeSlot < 0) {
+        firstWholeSlot = slot;
+        firstWholeAt = blob.centroid;
+    }
+    lastWholeSlot = slot;
+    lastWholeAt = blob.centroid;
     if (wholeViews.size() >= kTrackViews) {
         // Every other view goes: those kept still span the track's whole life.
         ParticleBlobs kept;
@@ -43,6 +56,7 @@ void ParticleTrack::AddWholeView(const ParticleBlob& blob)
         wholeViews = std::move(kept);
     }
     wholeViews.push_back(blob);
+    area = PooledArea();
 }
 
 double ParticleTrack::PooledArea() const

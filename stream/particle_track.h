@@ -35,8 +35,10 @@ struct ParticleTrack {
     double Rate() const;
     double Drift() const;
     void AddRate(double rate, double drift);
-    // Adds an own whole view to those its area pools (evenly thinned beyond kTrackViews).
-    void AddWholeView(const ParticleBlob& blob);
+    // Adds an own whole view of `slot` to those its area pools (evenly thinned beyond
+    // kTrackViews) and to its velocity.
+    void AddWholeView(int slot, const ParticleBlob& blob);
+    void ClearViews();
     // Its own whole views pooled: by their stated spreads where the detection gives them
     // (CombinedArea), otherwise their median; 0 without any.
     double PooledArea() const;
