@@ -1,26 +1,12 @@
 #include "app/count_basis.h"
 
 #include "app/form_text.h"
+#include "register/run_numbers.h"
 
 #include <QDir>
 #include <QLocale>
 
 namespace {
-
-QString MethodName(int method)
-{
-    switch (method) {
-    case kMethodOtsu:
-        return FormText("Otsu");
-    case kMethodModeValue:
-        return FormText("Mode Value");
-    case kMethodFrameDiff:
-        return FormText("Frame Diff");
-    case kMethodBackground:
-        return FormText("4 Background");
-    }
-    return FormText("method %1").arg(method);
-}
 
 QString ModeName(CountingMode mode)
 {
@@ -46,15 +32,15 @@ QString FrameOf(const CountBasis& basis)
 
 }  // namespace
 
-RunSettings RecountSettings(const RunSettings& run, const RunSettings& now)
+CountBasis BasisOf(CountSource source, const CountedRun& count)
 {
-    RunSettings recount = run;
-    recount.minArea = now.minArea;
-    recount.maxArea = now.maxArea;
-    recount.circularityFilter = now.circularityFilter;
-    recount.minCircularity = now.minCircularity;
-    recount.pixelSize = now.pixelSize;
-    return recount;
+    CountBasis basis;
+    basis.source = source;
+    basis.settings = count.settings;
+    basis.frame = count.settings.onlyFrame;
+    basis.framesCounted = FramesCounted(count.settings, count.result);
+    basis.countedAt = count.result.finishedAt;
+    return basis;
 }
 
 QStringList ChangedCountSettings(const CountBasis& basis, const RunSettings& now)

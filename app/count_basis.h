@@ -7,6 +7,13 @@
 #include <QString>
 #include <QStringList>
 
+// A count the window holds: the settings it was counted with and its result. Every number
+// the window shows of it is a function of the two (register/run_numbers.h).
+struct CountedRun {
+    RunSettings settings;
+    RunResult result;
+};
+
 // What produced the numbers on the counters: a whole run, or one frame counted alone
 // ("Count Current"), and the settings they were counted with. The window compares it
 // with its settings after every change to tell whether the numbers still hold.
@@ -26,16 +33,8 @@ struct CountBasis {
     QDateTime countedAt;
 };
 
-// The last run that finished: the settings it began with and its result as it finished
-// (records aside: the register keeps them for every recount).
-struct FinishedRun {
-    RunSettings settings;
-    RunResult result;
-};
-
-// The settings of the run's records as a recount counts them: the run's folder, frames,
-// mode and method, and the size range, circularity filter and pixel size of `now`.
-RunSettings RecountSettings(const RunSettings& run, const RunSettings& now);
+// The basis of a count the window holds: a run (recounted), or the frame alone it names.
+CountBasis BasisOf(CountSource source, const CountedRun& count);
 
 // The settings the numbers depend on that differ between `basis` and `now`, by name:
 // "folder", "frames" (listing or order), "mode", "method", "size range", "pixel size",

@@ -1,8 +1,9 @@
 // Main window: the frame preview, navigation through the sequence and the overlays.
 
+#include "app/count_basis.h"
 #include "app/form_text.h"
 #include "app/mivo_particle_stream_analysis.h"
-#include "register/mivo_register_manager.h"
+#include "register/run_pictures.h"
 #include "stream/video_stream.h"
 #include "toolkit/margins.h"
 #include "ui_mivo_particle_stream_analysis.h"
@@ -106,11 +107,14 @@ void CMivoParticleStreamAnalysis::slot_preview_DoubleClick()
     }
     ui->labImage->setScaledContents(fitToWindow);
     ui->labImage->update();
+    // A frame shown reduced to the preview is read again whole: natural size is its pixels.
+    if (!fitToWindow && ui->labImage->pixmap().width() < imageWidth)
+        ShowFrame(CurrentFrameNumber() - 1, true);
 }
 
 void CMivoParticleStreamAnalysis::slot_sld_VrLine_eventValueChanged(int value)
 {
-    if (sequenceLoaded && registerManager->foiReady)
+    if (sequenceLoaded && RunFinished())
         ShowFullImageWindow(value);
 }
 
@@ -143,14 +147,39 @@ cv::Mat CMivoParticleStreamAnalysis::ReadFrameFile(int index) const
     return sequenceFrames->ReadFrame(index);
 }
 
-void CMivoParticleStreamAnalysis::ShowFrame(int index)
+namespace {
+
+// The fraction of each side (1, 2, 4 or 8) a frame is decoded at for the preview: the
+// largest that keeps it at least as large as the preview, so that viewing a frame far
+// larger than the screen costs no more memory than counting it.
+int PreviewReduction(QSize frame, QSize preview)
+{
+    int reduction = 1;
+    while (reduction < 8 && frame.width() / (2 * reduction) >= std::max(preview.width(), 1) &&
+           frame.height() / (2 * reduction) >= std::max(preview.height(), 1))
+        reduction *= 2;
+    return reduction;
+}
+
+// Overlays are placed in frame pixels; the preview may show the frame reduced.
+void PaintInFramePixels(QPainter& painter, const QImage& image, int frameWidth, int frameHeight)
+{
+    if (frameWidth > 0 && frameHeight > 0 && image.size() != QSize(frameWidth, frameHeight))
+        painter.scale(double(image.width()) / frameWidth, double(image.height()) / frameHeight);
+}
+
+}  // namespace
+
+void CMivoParticleStreamAnalysis::ShowFrame(int index, bool naturalSize)
 {
     // A frame number from the index field may belong to an earlier, longer sequence.
     if (index < 0 || index >= imageFiles.size()) {
         ShowStatus(FormText("[WARNING] Out of range"));
         return;
     }
-    cv::Mat frame = ReadFrameFile(index);
+    // The count's own reader, as ReadFrameFile, at the preview's resolution.
+    const int reduction = naturalSize ? 1 : PreviewReduction(QSize(imageWidth, imageHeight), ui->labImage->size());
+    cv::Mat frame = sequenceFrames->ReadReducedFrame(index, reduction);
     if (frame.empty()) {
         ShowStatus(FormText("[WARNING] Out of range"));
         return;
@@ -169,10 +198,12 @@ void CMivoParticleStreamAnalysis::ShowFrame(int index)
         return;
     }
 
-    fitToWindow = true;
-    ui->labImage->setBackgroundRole(QPalette::Dark);
-    ui->labImage->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
-    ui->labImage->setScaledContents(true);
+    if (!naturalSize) {
+        fitToWindow = true;
+        ui->labImage->setBackgroundRole(QPalette::Dark);
+        ui->labImage->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
+        ui->labImage->setScaledContents(true);
+    }
     ui->labImage->setPixmap(pixmap);
     ui->labImage->update();
     DrawFlowDirection();
@@ -234,6 +265,7 @@ void CMivoParticleStreamAnalysis::DrawFlowDirection()
 
     QImage image = PaintableImage(ui->labImage->pixmap());
     QPainter painter(&image);
+    PaintInFramePixels(painter, image, imageWidth, imageHeight);
     QFont font(QStringLiteral("Arial"), 28, QFont::Bold, false);
     painter.setFont(font);
     painter.setPen(QPen(overlayColor));
@@ -255,6 +287,7 @@ void CMivoParticleStreamAnalysis::DrawGrid()
 {
     QImage image = PaintableImage(ui->labImage->pixmap());
     QPainter painter(&image);
+    PaintInFramePixels(painter, image, imageWidth, imageHeight);
     const QBrush brush(overlayColor, Qt::SolidPattern);
     const double step = 1.0 / gridSize;
     for (int k = 1; k < gridSize; ++k) {
@@ -278,7 +311,7 @@ void CMivoParticleStreamAnalysis::UpdateFlowButtons()
 
 void CMivoParticleStreamAnalysis::ShowFullImageWindow(int offset)
 {
-    const QImage window = registerManager->ComposeFullImageWindow(offset);
+    const QImage window = ComposeStripWindow(*runFrames, finishedRun->settings, finishedRun->result, offset);
     // No frame size yet (no run): nothing to show instead of a blank preview.
     if (window.isNull())
         return;
@@ -293,16 +326,8 @@ void CMivoParticleStreamAnalysis::ResetFullImageSlider()
 {
     disconnect(ui->sld_vr_line, &QSlider::valueChanged, this,
                &CMivoParticleStreamAnalysis::slot_sld_VrLine_eventValueChanged);
-    // In 64 bits: with fewer than two frames of interest the product is negative, and a
-    // long strip must not wrap around.
-    const long long frames = static_cast<long long>(registerManager->selectedFrames.size());
-    // A last frame of interest counted whole is shown whole, otherwise its new strip.
-    const long long lastColumns =
-        registerManager->lastFrameCountedWhole ? registerManager->frameWidth : registerManager->accumulatedShift;
-    const long long last = registerManager->countingMode == CountingMode::CountingLine
-                               ? registerManager->MosaicWidth() - imageWidth
-                               : (frames - 1) * registerManager->frameWidth - imageWidth + lastColumns;
-    ui->sld_vr_line->setRange(0, static_cast<int>(std::clamp(last, 0LL, static_cast<long long>(INT_MAX))));
+    const long long last = StripLastOffset(finishedRun->settings, finishedRun->result, imageWidth);
+    ui->sld_vr_line->setRange(0, static_cast<int>(std::min(last, static_cast<long long>(INT_MAX))));
     ui->sld_vr_line->setValue(0);
     ui->sld_vr_line->setSingleStep(20);
     ui->sld_vr_line->setEnabled(true);

@@ -1,10 +1,9 @@
 #include "app/mivo_particle_stream_analysis.h"
-
-#include <QApplication>
+#include "app/tessel_application.h"
 
 int main(int argc, char** argv)
 {
-    QApplication app(argc, argv);
+    CTesselApplication app(argc, argv);
     // Where the remembered settings live (QSettings).
     QApplication::setOrganizationName(QStringLiteral("Tessel"));
     QApplication::setApplicationName(QStringLiteral("tessel"));

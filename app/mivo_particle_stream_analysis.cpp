@@ -2,11 +2,11 @@
 
 #include "app/count_basis.h"
 #include "app/form_text.h"
-#include "app/pixel_calibration.h"
 #include "dialogs/crop_dialog.h"
 #include "dialogs/selection_dialog.h"
 #include "register/message_text.h"
 #include "register/mivo_register_manager.h"
+#include "stream/count_defaults.h"
 #include "stream/video_stream.h"
 #include "ui_mivo_particle_stream_analysis.h"
 
@@ -27,6 +27,23 @@ CMivoParticleStreamAnalysis::CMivoParticleStreamAnalysis()
     ui->setupUi(this);
     setFixedSize(size());
 
+    FillControls();
+    GroupMenuActions();
+    AddRunProgress();
+
+    init();
+    RestoreSettings();
+    // Last, so that nothing done while building calls a slot.
+    ConnectSignals();
+}
+
+CMivoParticleStreamAnalysis::~CMivoParticleStreamAnalysis()
+{
+    SaveSettings();
+}
+
+void CMivoParticleStreamAnalysis::FillControls()
+{
     ui->cb_video_sortby->addItem(FormText("Name"), QStringLiteral("byName"));
     ui->cb_video_sortby->addItem(FormText("Time"), QStringLiteral("byTime"));
     ui->cb_video_sortby->addItem(FormText("Size"), QStringLiteral("bySize"));
@@ -41,13 +58,16 @@ CMivoParticleStreamAnalysis::CMivoParticleStreamAnalysis()
     ui->tf_setting_minPxl->setValidator(new QIntValidator(1, 5000, this));
     ui->tf_setting_maxPxl->setValidator(new QIntValidator(1, 10000, this));
 
-    ui->sb_report_thCirc->setValue(0.5);
+    ui->sb_report_thCirc->setValue(count_defaults::kMinCircularity);
 
     // Only a flow to the right is measured; the other directions stay unavailable.
     ui->btn_flow_down->setEnabled(false);
     ui->btn_flow_up->setEnabled(false);
     ui->btn_flow_left->setEnabled(false);
+}
 
+void CMivoParticleStreamAnalysis::GroupMenuActions()
+{
     auto* segmentationGroup = new QActionGroup(this);
     segmentationGroup->setExclusive(true);
     segmentationGroup->addAction(ui->segOtsuAct);
@@ -61,6 +81,14 @@ CMivoParticleStreamAnalysis::CMivoParticleStreamAnalysis()
     countingGroup->addAction(ui->countLineAct);
     ui->countFoiAct->setChecked(true);
 
+    // Action tool tips say more than the entries' names.
+    for (QMenu* menu :
+         {ui->menuFile, ui->menuImg_viewer, ui->menuSegmentation, ui->menuCounting, ui->menuResults, ui->menuHelp})
+        menu->setToolTipsVisible(true);
+}
+
+void CMivoParticleStreamAnalysis::AddRunProgress()
+{
     // Shown only while a run goes; the status texts stay as they are. No number on the
     // bar: it spans the whole run, the status text's percentage only the current phase.
     runProgress = new QProgressBar(this);
@@ -70,25 +98,6 @@ CMivoParticleStreamAnalysis::CMivoParticleStreamAnalysis()
     runProgress->setMaximumWidth(160);
     runProgress->hide();
     ui->statusBar->addPermanentWidget(runProgress);
-
-    // Action tool tips say more than the entries' names.
-    for (QMenu* menu :
-         {ui->menuFile, ui->menuImg_viewer, ui->menuSegmentation, ui->menuCounting, ui->menuResults, ui->menuHelp})
-        menu->setToolTipsVisible(true);
-
-    init();
-    RestoreSettings();
-    // Last, so that nothing done while building calls a slot.
-    ConnectSignals();
-}
-
-CMivoParticleStreamAnalysis::~CMivoParticleStreamAnalysis()
-{
-    SaveSettings();
-    // Stops a run still going: its steps would report to this window.
-    delete registerManager;
-    delete calibration;
-    delete ui;
 }
 
 void CMivoParticleStreamAnalysis::init()
@@ -121,17 +130,12 @@ void CMivoParticleStreamAnalysis::init()
     flowDirection = 3;
     UpdateFlowButtons();
 
-    registerManager = new CMivoRegisterManager();
+    registerManager = std::make_unique<CMivoRegisterManager>();
 
     overlayColor = QColor(0, 255, 255, 128);
 
-    calibration = new PixelCalibration;
-
-    ui->tf_setting_PixelSize->setText(QString::number(1.5, 'g', 6));
-    ui->tf_setting_minMu->setText(QString::number(56.25, 'g', 6));
-    ui->tf_setting_maxMu->setText(QString::number(225.0, 'g', 6));
-    ui->tf_setting_minPxl->setText(QString::number(25));
-    ui->tf_setting_maxPxl->setText(QString::number(100));
+    calibration = PixelCalibration{};
+    ShowDefaultSettings();
 
     selectionDialog = new CGui4SelectRegion(this);
 
@@ -146,12 +150,23 @@ void CMivoParticleStreamAnalysis::init()
     cropLeft = 0.0;
     cropRight = 0.0;
 
-    segmentationMethod = 3;
+    segmentationMethod = count_defaults::kMethod;
     countingMode = CountingMode::FramesOfInterest;
 
     InitResultsView();
 
     SetProcessingControlsEnabled(false);
+}
+
+void CMivoParticleStreamAnalysis::ShowDefaultSettings()
+{
+    // The range in square micrometres is the range in pixels at the pixel size.
+    const double pixelArea = count_defaults::kPixelSize * count_defaults::kPixelSize;
+    ui->tf_setting_PixelSize->setText(QString::number(count_defaults::kPixelSize, 'g', 6));
+    ui->tf_setting_minMu->setText(QString::number(count_defaults::kMinArea * pixelArea, 'g', 6));
+    ui->tf_setting_maxMu->setText(QString::number(count_defaults::kMaxArea * pixelArea, 'g', 6));
+    ui->tf_setting_minPxl->setText(QString::number(count_defaults::kMinArea));
+    ui->tf_setting_maxPxl->setText(QString::number(count_defaults::kMaxArea));
 }
 
 void CMivoParticleStreamAnalysis::SetProcessingControlsEnabled(bool enabled)
@@ -162,7 +177,7 @@ void CMivoParticleStreamAnalysis::SetProcessingControlsEnabled(bool enabled)
     ui->btn_proc_runVR->setEnabled(enabled);
     ui->btn_proc_countOne->setEnabled(enabled);
     // Whatever the argument: without a finished run there is nothing to recount.
-    ui->btn_proc_countAll->setEnabled(registerManager->foiReady);
+    ui->btn_proc_countAll->setEnabled(RunFinished());
     ui->gb_proc->setEnabled(enabled);
     ui->gb_particleSetting->setEnabled(enabled);
 }
@@ -217,14 +232,21 @@ void CMivoParticleStreamAnalysis::ConnectSignals()
     connect(ui->chb_report_FilterByCirc, &QCheckBox::stateChanged, this, &W::slot_chb_report_filterByCircChecked);
     connect(ui->sb_report_thCirc, &QDoubleSpinBox::valueChanged, this, &W::slot_sbD_report_valueCirc);
     connect(ui->btn_expFoI, &QPushButton::clicked, this, &W::slot_btn_exportFoI);
-    connect(registerManager, &CMivoRegisterManager::signalMReg_showInStatusBar, this, &W::slot_updateStatusBar);
-    connect(registerManager, &CMivoRegisterManager::signalMReg_finishCounting, this, &W::slot_finishProcVR);
+    connect(registerManager.get(), &CMivoRegisterManager::signalMReg_showInStatusBar, this, &W::slot_updateStatusBar);
+    connect(registerManager.get(), &CMivoRegisterManager::signalMReg_finishCounting, this, &W::slot_finishProcVR);
+    connect(registerManager.get(), &CMivoRegisterManager::signalMReg_runFailed, this, &W::slot_runFailed);
     connect(ui->pushButton, &QPushButton::clicked, this, &W::slot_btn_exportData);
     connect(ui->file_quitAct, &QAction::triggered, this, &QWidget::close);
     connect(ui->viewImg_gotoAct, &QAction::triggered, this, &W::slot_viewImg_GoToFrame);
     connect(ui->results_sizeDistributionAct, &QAction::triggered, this, &W::slot_results_showSizeDistribution);
     connect(ui->help_aboutAct, &QAction::triggered, this, &W::slot_help_about);
-    // After the slots above, so that the count is compared with the settings they set.
+    ConnectStaleMarks();
+}
+
+void CMivoParticleStreamAnalysis::ConnectStaleMarks()
+{
+    // After the slots of ConnectSignals, so that the count is compared with the settings they set.
+    using W = CMivoParticleStreamAnalysis;
     for (QLineEdit* field : {ui->tf_setting_minPxl, ui->tf_setting_maxPxl, ui->tf_setting_PixelSize})
         connect(field, &QLineEdit::textChanged, this, &W::slot_countSettingsChanged);
     for (QAction* action :

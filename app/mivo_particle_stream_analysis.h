@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/pixel_calibration.h"
+
 #include <QColor>
 #include <QDir>
 #include <QMainWindow>
@@ -22,12 +24,13 @@ class CSizeDistributionDialog;
 class CTool4CropImg;
 class CVideoStream;
 enum class CountingMode;  // register/run_settings.h
+enum class CountSource;   // app/count_basis.h
 class QAction;
 class QLineEdit;
 class QProgressBar;
 struct CountBasis;
-struct FinishedRun;
-struct PixelCalibration;
+struct CountedRun;
+struct RunResult;
 struct RunSettings;
 
 // The main window: sequence details, processing and particle settings, counters and the
@@ -94,6 +97,7 @@ private slots:
     void slot_btn_exportFoI();
     void slot_updateStatusBar(QString text);
     void slot_finishProcVR();
+    void slot_runFailed(QString error);
     // Data export (report_export.cpp), "Exp. Data".
     void slot_btn_exportData();
     // Results (results_view.cpp): the size distribution beside the window; any setting
@@ -106,8 +110,17 @@ private slots:
     void slot_help_about();
 
 private:
+    // Construction: the combo boxes' items, validators and the controls' first states; the
+    // exclusive groups of the menus; the run's progress bar in the status bar.
+    void FillControls();
+    void GroupMenuActions();
+    void AddRunProgress();
     void init();
+    // The line edits' first values: the default size range and pixel size.
+    void ShowDefaultSettings();
     void ConnectSignals();
+    // Every change of a setting the counts depend on marks them stale (RefreshCountState).
+    void ConnectStaleMarks();
     void SetProcessingControlsEnabled(bool enabled);
     void ShowStatus(const QString& text);
 
@@ -119,23 +132,26 @@ private:
     void SelectCountingMode(CountingMode mode, const QAction* modeAction);
 
     // Processing commands.
+    // The last finished run recounted with the window's range and filter, shown.
     void RecountFoI();
-    void ShowReportCounts();
-    void SetStreamAreaBounds();
+    void ShowReportCounts(const RunResult& result);
     void ShowRunStopped();
+    // A run has finished since the folder was opened or the last run began.
+    bool RunFinished() const;
     // False, with a warning, when the minimum size is above the maximum: the commands
     // that count refuse such a range.
     bool SizeRangeUsable();
-    // What the finished run could not count or log, one text each; empty when nothing.
-    QStringList RunLosses() const;
 
     // Results (results_view.cpp): the size distribution window, the legend, no count yet.
     void InitResultsView();
-    // The window's settings as a run would take them now.
+    // The window's settings as a run would take them now (with the crop's margins, which
+    // only a frame counted alone takes).
     RunSettings WindowSettings() const;
-    // The counters show what `basis` produced: statistics, chart, summary and stale
-    // marking follow.
-    void ShowCountBasis(const CountBasis& basis);
+    // The counters show the count of `source`: counters, statistics, chart, summary and
+    // stale marking follow.
+    void ShowCount(CountSource source);
+    // The count the counters show; null before any.
+    const CountedRun* ShownCount() const;
     // Statistics and chart of the particles the counters count.
     void RefreshDistribution();
     // The summary, greyed with what changed when a setting differs from the count's.
@@ -158,7 +174,9 @@ private:
     // Frame `index` of the sequence as 8-bit grey, read by sequenceFrames; empty when it
     // cannot be read or the index is outside the list.
     cv::Mat ReadFrameFile(int index) const;
-    void ShowFrame(int index);
+    // Fitted to the preview, decoded at the preview's resolution; at natural size (the
+    // preview's double-click) at full resolution.
+    void ShowFrame(int index, bool naturalSize = false);
     void ReshowCurrentFrame();
     int CurrentFrameNumber() const;
     void SyncFrameIndex(int index);
@@ -169,7 +187,7 @@ private:
     void ShowFullImageWindow(int offset);
     void ResetFullImageSlider();
 
-    Ui::mivoParticleStreamAnalysis* ui;
+    std::unique_ptr<Ui::mivoParticleStreamAnalysis> ui;
     QString inputPath;
     QStringList imageFiles;
     // The frames of imageFiles, for the viewer, the dialogs and the frame size: read by
@@ -190,21 +208,22 @@ private:
     double cropLeft = 0.0;
     double cropRight = 0.0;
     bool sequenceLoaded = false;
-    CMivoRegisterManager* registerManager = nullptr;
+    // Declared after `ui`, so that a run still going stops before the widgets it reports to go.
+    std::unique_ptr<CMivoRegisterManager> registerManager;
     int flowDirection = 3;
-    PixelCalibration* calibration = nullptr;
+    PixelCalibration calibration;
     CGui4SelectRegion* selectionDialog = nullptr;
     // Percentage of a run in progress, at the right end of the status bar.
     QProgressBar* runProgress = nullptr;
-    // The register's lost log lines when the current run began.
-    int lostLogLinesBeforeRun = 0;
     // The size distribution of the counts shown, a window of its own beside this one.
     CSizeDistributionDialog* sizeDialog = nullptr;
-    // What produced the numbers on the counters, and the last run that finished (its
-    // settings as begun, its result as it finished; the register keeps the records).
+    // What produced the numbers on the counters; the last run that finished, recounted
+    // with the range and filter of the last recount, and the frames it read (for its
+    // strip); the last frame counted alone.
     std::unique_ptr<CountBasis> shownCount;
-    std::unique_ptr<RunSettings> startedRun;
-    std::unique_ptr<FinishedRun> finishedRun;
+    std::unique_ptr<CountedRun> finishedRun;
+    std::unique_ptr<CVideoStream> runFrames;
+    std::unique_ptr<CountedRun> frameAlone;
     // Where the folder chooser and the exports start; remembered between sessions.
     QString lastFolder;
     QString figuresFolder;

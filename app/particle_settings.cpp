@@ -1,12 +1,11 @@
 // Main window: counting mode, segmentation method, pixel size, particle size range and
-// circularity filter. The line edits are the only store of the settings; the range reaches the
-// register manager from the pixel fields when processing starts or a recount runs.
+// circularity filter. The line edits are the only store of the settings; a count takes them
+// as one value (WindowSettings) when it starts or recounts.
 
 #include "app/form_text.h"
 #include "app/mivo_particle_stream_analysis.h"
-#include "app/pixel_calibration.h"
 #include "dialogs/selection_dialog.h"
-#include "register/mivo_register_manager.h"
+#include "register/run_settings.h"
 #include "ui_mivo_particle_stream_analysis.h"
 
 #include <opencv2/core.hpp>
@@ -15,19 +14,19 @@
 
 void CMivoParticleStreamAnalysis::slot_segOtsu_updateSegMethod()
 {
-    segmentationMethod = 1;
+    segmentationMethod = kMethodOtsu;
     ShowStatus(FormText("[Running] Segmentation method --> ") + ui->segOtsuAct->iconText());
 }
 
 void CMivoParticleStreamAnalysis::slot_segMode_updateSegMethod()
 {
-    segmentationMethod = 2;
+    segmentationMethod = kMethodModeValue;
     ShowStatus(FormText("[Running] Segmentation method --> ") + ui->segModeAct->iconText());
 }
 
 void CMivoParticleStreamAnalysis::slot_segMDiff_updateSegMethod()
 {
-    segmentationMethod = 3;
+    segmentationMethod = kMethodFrameDiff;
     ShowStatus(FormText("[Running] Segmentation method --> ") + ui->segFrameDiffAct->iconText());
 }
 
@@ -61,18 +60,13 @@ void CMivoParticleStreamAnalysis::SelectCountingMode(CountingMode mode, const QA
 void CMivoParticleStreamAnalysis::UpdateCalibration()
 {
     const double size = ui->tf_setting_PixelSize->text().toDouble();
-    calibration->pixelWidth = size;
-    calibration->pixelHeight = size;
-    calibration->pixelArea = size * size;
-    calibration->areaFactor = 1.0;
-    calibration->imageHeight = imageHeight;
-    calibration->imageWidth = imageWidth;
+    calibration.pixelArea = size * size;
 }
 
 void CMivoParticleStreamAnalysis::ConvertAreaToPixels(const QLineEdit* areaField, QLineEdit* pixelField)
 {
     UpdateCalibration();
-    const double perPixel = calibration->areaFactor * calibration->pixelArea;
+    const double perPixel = calibration.pixelArea;
     // A pixel-size field that holds no number gives no pixel area: the count keeps its
     // old value instead of a division by zero.
     if (!(perPixel > 0.0))
@@ -87,7 +81,7 @@ void CMivoParticleStreamAnalysis::ConvertAreaToPixels(const QLineEdit* areaField
 void CMivoParticleStreamAnalysis::ConvertPixelsToArea(const QLineEdit* pixelField, QLineEdit* areaField)
 {
     UpdateCalibration();
-    const double perPixel = calibration->areaFactor * calibration->pixelArea;
+    const double perPixel = calibration.pixelArea;
     // Without a pixel size every area would read 0; keep the one shown.
     if (!(perPixel > 0.0))
         return;
@@ -146,7 +140,7 @@ void CMivoParticleStreamAnalysis::slot_btn_manualSelection()
     selectionDialog->show();
     // The dialog multiplies pixel counts by the value it is given: the area of one pixel.
     UpdateCalibration();
-    selectionDialog->SetPixelSize(calibration->areaFactor * calibration->pixelArea);
+    selectionDialog->SetPixelSize(calibration.pixelArea);
     selectionDialog->SetImage(frame, inputPath + QLatin1Char('/') + imageFiles.at(n - 1));
 }
 
@@ -164,14 +158,11 @@ void CMivoParticleStreamAnalysis::slot_manual_maxPixel(int mmax)
 
 void CMivoParticleStreamAnalysis::slot_chb_report_filterByCircChecked(int /*state*/)
 {
-    const bool filter = ui->chb_report_FilterByCirc->isChecked();
-    registerManager->circularityFilter = filter;
-    ui->sb_report_thCirc->setEnabled(filter);
+    ui->sb_report_thCirc->setEnabled(ui->chb_report_FilterByCirc->isChecked());
     RecountFoI();
 }
 
-void CMivoParticleStreamAnalysis::slot_sbD_report_valueCirc(double value)
+void CMivoParticleStreamAnalysis::slot_sbD_report_valueCirc(double /*value*/)
 {
-    registerManager->minCircularity = value;
     RecountFoI();
 }

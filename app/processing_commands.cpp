@@ -1,14 +1,20 @@
 // Main window: the "Counter Control" commands, the end of a run and the counters. The
-// register manager steps the run engine one step per timer tick; these slots hand it
-// the run's settings, stop it and read it.
+// register manager steps the run engine one step per timer tick; these slots hand it the
+// run's settings, stop it, and take its result when it has finished. What the counters
+// show is a count the window holds (settings and result), recounted, never read back from
+// the widgets through another object.
 
 #include "app/count_basis.h"
 #include "app/form_text.h"
 #include "app/mivo_particle_stream_analysis.h"
-#include "app/pixel_calibration.h"
+#include "register/bgr_image.h"
 #include "register/frame_listing.h"
 #include "register/mivo_register_manager.h"
-#include "register/motion_warnings.h"
+#include "register/run_numbers.h"
+#include "register/run_pictures.h"
+#include "register/run_stream.h"
+#include "register/run_warnings.h"
+#include "stream/video_stream.h"
 #include "ui_mivo_particle_stream_analysis.h"
 
 #include <QProgressBar>
@@ -20,19 +26,12 @@ void CMivoParticleStreamAnalysis::slot_btn_proc_RunVR()
     ui->btn_proc_runVR->setEnabled(false);
     ui->btn_proc_countOne->setEnabled(false);
     ui->btn_proc_stopVR->setEnabled(true);
-    UpdateCalibration();
     // The whole list: the processing range is not applied, nor are the crop margins.
     // The run counts in the mode and with the method the menus show.
     RunSettings settings = WindowSettings();
     settings.marginTop = settings.marginBottom = settings.marginLeft = settings.marginRight = 0;
-    settings.circularityFilter = registerManager->circularityFilter;
-    settings.minCircularity = registerManager->minCircularity;
-    settings.pixelSize = calibration->pixelWidth;
-    // The register drops the last run's records here: its numbers go with them.
+    // The last run's numbers go: a new one begins.
     ClearResults();
-    *startedRun = settings;
-    // The register counts lost log lines over its life; this run's are those from here.
-    lostLogLinesBeforeRun = registerManager->lostLogLines;
     if (!registerManager->BeginProcessing(settings)) {
         // The register has shown why ("[ERRO] ..."); nothing runs.
         ShowRunStopped();
@@ -57,45 +56,34 @@ void CMivoParticleStreamAnalysis::ShowRunStopped()
     runProgress->hide();
 }
 
+bool CMivoParticleStreamAnalysis::RunFinished() const
+{
+    return finishedRun->result.end == RunEnd::Finished;
+}
+
 void CMivoParticleStreamAnalysis::slot_finishProcVR()
 {
     runProgress->hide();
+    *finishedRun = CountedRun{registerManager->Settings(), registerManager->Result()};
+    SetUpStream(*runFrames, finishedRun->settings, &finishedRun->result);
     SetProcessingControlsEnabled(true);
-    finishedRun->settings = *startedRun;
-    finishedRun->result = registerManager->EngineResult();
-    // The register keeps the records for every recount.
-    finishedRun->result.records = {};
     ResetFullImageSlider();
     RecountFoI();
-    const QStringList lost = RunLosses();
+    // Frames that could not be read, files the listing left out for their names, log lines
+    // lost, motions not measured: said rather than passing the counts off as complete.
+    const QStringList lost = RunLossSummary(finishedRun->settings, finishedRun->result,
+                                            static_cast<int>(UndecodableFrameFiles(inputPath).size()));
     if (lost.isEmpty())
         ShowStatus(FormText("[IDLE] >> Counting all frames of interesting"));
     else
         ShowStatus(FormText("[WARNING] ") + lost.join(QStringLiteral("; ")));
 }
 
-QStringList CMivoParticleStreamAnalysis::RunLosses() const
+void CMivoParticleStreamAnalysis::slot_runFailed(QString error)
 {
-    // Frames that could not be read, or were never listed, add nothing to the counts;
-    // say so rather than pass the counts off as complete. A log line lost is an event
-    // no one can look up later.
-    QStringList lost;
-    const int unreadable = int(registerManager->unreadableFrames.size());
-    if (unreadable == 1)
-        lost << FormText("1 frame could not be read");
-    else if (unreadable > 1)
-        lost << FormText("%1 frames could not be read").arg(unreadable);
-    const int unnamed = int(UndecodableFrameFiles(inputPath).size());
-    if (unnamed == 1)
-        lost << FormText("1 frame file left out (name not in UTF-8)");
-    else if (unnamed > 1)
-        lost << FormText("%1 frame files left out (names not in UTF-8)").arg(unnamed);
-    const int lines = registerManager->lostLogLines - lostLogLinesBeforeRun;
-    if (lines > 0)
-        lost << FormText("Can not write log_KOV.txt: %1 log lines lost").arg(lines);
-    lost << UnmeasuredMotionTexts(registerManager->countingMode, registerManager->unmeasuredShifts,
-                                  registerManager->flowBreaks, registerManager->stream->frameCount);
-    return lost;
+    // Memory ran out part-way: no counts to show, the window goes on.
+    ShowRunStopped();
+    ShowStatus(error);
 }
 
 bool CMivoParticleStreamAnalysis::SizeRangeUsable()
@@ -113,31 +101,16 @@ void CMivoParticleStreamAnalysis::slot_updateStatusBar(QString text)
         runProgress->setValue(registerManager->ProgressPercent());
 }
 
-void CMivoParticleStreamAnalysis::SetStreamAreaBounds()
-{
-    registerManager->stream->minArea = ui->tf_setting_minPxl->text().toInt(nullptr, 10);
-    registerManager->stream->maxArea = ui->tf_setting_maxPxl->text().toInt(nullptr, 10);
-}
-
 void CMivoParticleStreamAnalysis::RecountFoI()
 {
-    if (!registerManager->foiReady)
+    if (!RunFinished())
         return;
     // The stored records only: no frame is segmented again, so the method reaches the
     // next run.
-    SetStreamAreaBounds();
-    registerManager->segmentationMethod = segmentationMethod;
-    registerManager->UpdateRangeFlags();
-    registerManager->CountFoIParticles();
+    finishedRun->settings = RecountSettings(finishedRun->settings, WindowSettings());
+    Recount(finishedRun->settings, finishedRun->result);
     ShowFullImageWindow(ui->sld_vr_line->value());
-    ShowReportCounts();
-    const RunResult& result = finishedRun->result;
-    CountBasis basis;
-    basis.source = CountSource::Run;
-    basis.settings = RecountSettings(finishedRun->settings, WindowSettings());
-    basis.framesCounted = result.frameCount - int(result.unreadableFrames.size());
-    basis.countedAt = result.finishedAt;
-    ShowCountBasis(basis);
+    ShowCount(CountSource::Run);
 }
 
 void CMivoParticleStreamAnalysis::slot_btn_proc_coutingAll()
@@ -148,11 +121,11 @@ void CMivoParticleStreamAnalysis::slot_btn_proc_coutingAll()
     ShowStatus(FormText("[IDLE] >> Counting all frames of interesting"));
 }
 
-void CMivoParticleStreamAnalysis::ShowReportCounts()
+void CMivoParticleStreamAnalysis::ShowReportCounts(const RunResult& result)
 {
-    ui->tf_report_total->setText(QString::number(registerManager->countInRange));
-    ui->tf_report_NSmaller->setText(QString::number(registerManager->countSmaller));
-    ui->tf_report_NGreater->setText(QString::number(registerManager->countGreater));
+    ui->tf_report_total->setText(QString::number(result.countInRange));
+    ui->tf_report_NSmaller->setText(QString::number(result.countSmaller));
+    ui->tf_report_NGreater->setText(QString::number(result.countGreater));
 }
 
 void CMivoParticleStreamAnalysis::slot_btn_proc_coutingOne()
@@ -165,52 +138,38 @@ void CMivoParticleStreamAnalysis::slot_btn_proc_coutingOne()
         ShowStatus(FormText("[WARNING] Out of range"));
         return;
     }
-    // The finished register stays; only its running sums and the frame's list go.
-    registerManager->accumulatedShift = 0;
-    registerManager->countInRange = 0;
-    registerManager->building = true;
-    registerManager->frameParticles.clear();
-    registerManager->StartSequence(inputPath);
-    SetStreamAreaBounds();
-    for (const QString& name : imageFiles)
-        registerManager->stream->AddFrame(name.toStdString());
-    CVideoStream& stream = *registerManager->stream;
-    stream.marginTop = int(imageHeight * cropTop);
-    stream.marginBottom = int(imageHeight * cropBottom);
-    stream.marginLeft = int(imageWidth * cropLeft);
-    stream.marginRight = int(imageWidth * cropRight);
-
-    const QImage image = registerManager->CountFrame(n - 1, segmentationMethod);
+    // A run of the engine over this frame alone, with the crop's margins; the finished run
+    // stays as it is.
+    RunSettings settings = WindowSettings();
+    settings.onlyFrame = n - 1;
+    CRunEngine engine;
+    const RunResult result = engine.RunToEnd(settings);
+    const QImage image = BgrToQImage(RenderRunFrame(*sequenceFrames, settings, result, n - 1));
     if (image.isNull()) {
         // Deleted or spoilt since it was listed: keep the preview and the counters.
         ShowStatus(FormText("[WARNING] Can not read image ") + imageFiles.at(n - 1));
         return;
     }
-    if (image.width() != stream.frameWidth || image.height() != stream.frameHeight) {
+    if (result.end == RunEnd::Failed) {
+        ShowStatus(result.error);  // "[ERRO] ... (out of memory)"
+        return;
+    }
+    if (result.end != RunEnd::Finished || image.width() != result.frameWidth || image.height() != result.frameHeight) {
         // The count clips against frame 0 and finds nothing in a frame of another size;
         // 0 particles would be wrong.
         ShowStatus(FormText("[WARNING] Can not count image %1: %2 x %3, frame 0 is %4 x %5")
                        .arg(imageFiles.at(n - 1))
                        .arg(image.width())
                        .arg(image.height())
-                       .arg(stream.frameWidth)
-                       .arg(stream.frameHeight));
+                       .arg(result.frameWidth)
+                       .arg(result.frameHeight));
         return;
     }
-    SetStreamAreaBounds();
-    registerManager->UpdateRangeFlags();
-    registerManager->CountFrameParticles();
+    *frameAlone = CountedRun{settings, result};
     ui->labImage->setPixmap(QPixmap::fromImage(image));
     ui->labImage->update();
     if (gridVisible)
         DrawGrid();
-    ShowReportCounts();
-    CountBasis basis;
-    basis.source = CountSource::CurrentFrame;
-    basis.settings = WindowSettings();
-    basis.frame = n - 1;
-    basis.framesCounted = 1;
-    basis.countedAt = QDateTime::currentDateTime();
-    ShowCountBasis(basis);
+    ShowCount(CountSource::CurrentFrame);
     ShowStatus(FormText("[IDLE] >> Counting current frame"));
 }

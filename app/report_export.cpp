@@ -5,10 +5,9 @@
 #include "app/count_basis.h"
 #include "app/form_text.h"
 #include "app/mivo_particle_stream_analysis.h"
-#include "app/pixel_calibration.h"
-#include "register/mivo_register_manager.h"
 #include "register/output_paths.h"
 #include "register/particle_csv.h"
+#include "register/run_pictures.h"
 #include "register/run_report.h"
 #include "register/whole_file.h"
 #include "ui_mivo_particle_stream_analysis.h"
@@ -32,7 +31,7 @@ QString ReportPathBeside(const QString& csvPath)
 
 void CMivoParticleStreamAnalysis::slot_btn_exportFoI()
 {
-    if (!registerManager->foiReady) {
+    if (!RunFinished()) {
         ShowStatus(FormText("[Running] There are not FoI generated! :("));
         return;
     }
@@ -44,13 +43,15 @@ void CMivoParticleStreamAnalysis::slot_btn_exportFoI()
         return;
     figuresFolder = folder;
     // The next count of the folder would take the pictures as frames.
-    if (OutputTouchesFrames(folder, OutputTarget::PictureFolder, registerManager->folderPath)) {
+    const CountedRun& run = *finishedRun;
+    if (OutputTouchesFrames(folder, OutputTarget::PictureFolder, run.settings.folder)) {
         ShowStatus(FormText("[WARNING] Can not export into %1: it is the counted folder, its pictures would be "
                             "taken as frames")
                        .arg(folder));
         return;
     }
-    const int failed = int(registerManager->ExportFramesOfInterest(folder).size());
+    // The run as the counters last showed it.
+    const int failed = int(ExportRunPictures(run.settings, run.result, folder).size());
     if (failed == 1)
         ShowStatus(FormText("[ERRO] 1 exported file could not be written"));
     else if (failed > 1)
@@ -61,7 +62,7 @@ void CMivoParticleStreamAnalysis::slot_btn_exportFoI()
 
 void CMivoParticleStreamAnalysis::slot_btn_exportData()
 {
-    if (!registerManager->foiReady) {
+    if (!RunFinished()) {
         ShowStatus(FormText("[Running] There are not FoI generated! :("));
         return;
     }
@@ -73,9 +74,10 @@ void CMivoParticleStreamAnalysis::slot_btn_exportData()
     if (path.isEmpty())
         return;
     dataFolder = QFileInfo(path).absolutePath();
-    if (OutputTouchesFrames(path, OutputTarget::File, registerManager->folderPath)) {
-        ShowStatus(FormText("[WARNING] Can not write %1: it would be taken as a frame of %2")
-                       .arg(path, registerManager->folderPath));
+    const CountedRun& run = *finishedRun;
+    if (OutputTouchesFrames(path, OutputTarget::File, run.settings.folder)) {
+        ShowStatus(
+            FormText("[WARNING] Can not write %1: it would be taken as a frame of %2").arg(path, run.settings.folder));
         return;
     }
     // Opening a pipe for writing waits for a reader, and nothing may wait on the window's
@@ -89,22 +91,14 @@ void CMivoParticleStreamAnalysis::slot_btn_exportData()
         }
     }
     // The classes of the table are those of the counters and circles on screen: the
-    // same recount as "Count all FoI" with the settings shown.
+    // same recount as "Count all FoI" with the settings shown; the report beside it says
+    // the same of the same run.
     RecountFoI();
-    UpdateCalibration();
-    if (!WriteParticleCsv(path, registerManager->foiParticles, *registerManager->stream, registerManager->ClassRules(),
-                          calibration->pixelWidth)) {
+    if (!WriteParticleCsv(path, run.settings, run.result)) {
         ShowStatus(FormText("[ERRO] Can not write ") + path);
         return;
     }
-    // The report of the counts the table classes: the run's, recounted as shown.
-    RunResult recounted = finishedRun->result;
-    recounted.records = registerManager->foiParticles;
-    recounted.countInRange = registerManager->countInRange;
-    recounted.countGreater = registerManager->countGreater;
-    recounted.countSmaller = registerManager->countSmaller;
-    const QString report =
-        RunReportJson(RecountSettings(finishedRun->settings, WindowSettings()), recounted) + QLatin1Char('\n');
+    const QString report = RunReportJson(run.settings, run.result) + QLatin1Char('\n');
     if (WriteWholeFile(reportPath, report.toUtf8()))
         ShowStatus(FormText("[Running] Particle data were exported successfully... "));
     else

@@ -8,9 +8,8 @@
 #include "app/mivo_particle_stream_analysis.h"
 #include "dialogs/size_distribution_dialog.h"
 #include "register/message_text.h"
-#include "register/mivo_register_manager.h"
-#include "register/size_histogram.h"
-#include "register/size_statistics.h"
+#include "register/run_numbers.h"
+#include "stream/video_stream.h"
 #include "ui_mivo_particle_stream_analysis.h"
 
 #include <QScreen>
@@ -72,13 +71,14 @@ void CMivoParticleStreamAnalysis::InitResultsView()
     sizeDialog = new CSizeDistributionDialog(this);
     sizeDialog->setObjectName(QStringLiteral("sizeDistributionDialog"));
     shownCount = std::make_unique<CountBasis>();
-    startedRun = std::make_unique<RunSettings>();
-    finishedRun = std::make_unique<FinishedRun>();
+    finishedRun = std::make_unique<CountedRun>();
+    runFrames = std::make_unique<CVideoStream>();
+    frameAlone = std::make_unique<CountedRun>();
     const QString legend = CircleLegend();
     ui->labImage->setToolTip(legend);
     ui->sld_vr_line->setToolTip(FormText("Scroll along the strip of the counted frames") + QStringLiteral("<br><br>") +
                                 legend);
-    ShowCountBasis(CountBasis{});
+    ShowCount(CountSource::None);
 }
 
 RunSettings CMivoParticleStreamAnalysis::WindowSettings() const
@@ -101,30 +101,38 @@ RunSettings CMivoParticleStreamAnalysis::WindowSettings() const
     return settings;
 }
 
-void CMivoParticleStreamAnalysis::ShowCountBasis(const CountBasis& basis)
+const CountedRun* CMivoParticleStreamAnalysis::ShownCount() const
 {
-    *shownCount = basis;
+    switch (shownCount->source) {
+    case CountSource::Run:
+        return finishedRun.get();
+    case CountSource::CurrentFrame:
+        return frameAlone.get();
+    case CountSource::None:
+        break;
+    }
+    return nullptr;
+}
+
+void CMivoParticleStreamAnalysis::ShowCount(CountSource source)
+{
+    shownCount->source = source;
+    const CountedRun* count = ShownCount();
+    *shownCount = count ? BasisOf(source, *count) : CountBasis{};
+    if (count)
+        ShowReportCounts(count->result);
     RefreshDistribution();
     RefreshCountState();
 }
 
 void CMivoParticleStreamAnalysis::RefreshDistribution()
 {
-    static const std::vector<ParticleMeasure> none;
-    const std::vector<ParticleMeasure>& records = shownCount->source == CountSource::Run ? registerManager->foiParticles
-                                                  : shownCount->source == CountSource::CurrentFrame
-                                                      ? registerManager->frameParticles
-                                                      : none;
-    ParticleClassRules rules = registerManager->ClassRules();
-    const double pixelSize =
-        shownCount->source == CountSource::None ? WindowSettings().pixelSize : shownCount->settings.pixelSize;
-    if (shownCount->source == CountSource::None) {
-        rules.minArea = WindowSettings().minArea;
-        rules.maxArea = WindowSettings().maxArea;
-    }
-    const SizeStatistics stats = ComputeSizeStatistics(records, rules, pixelSize);
-    ui->label_sizeStats->setText(shownCount->source == CountSource::None ? QString() : StatisticsText(stats));
-    sizeDialog->SetDistribution(ComputeSizeHistogram(records, rules, pixelSize), stats);
+    // Before any count: no particles, the range of the fields.
+    const CountedRun none{WindowSettings(), RunResult{}};
+    const CountedRun& count = ShownCount() ? *ShownCount() : none;
+    const SizeStatistics stats = RunSizeStatistics(count.settings, count.result);
+    ui->label_sizeStats->setText(ShownCount() ? StatisticsText(stats) : QString());
+    sizeDialog->SetDistribution(RunSizeHistogram(count.settings, count.result), stats);
 }
 
 void CMivoParticleStreamAnalysis::RefreshCountState()
@@ -152,14 +160,14 @@ void CMivoParticleStreamAnalysis::RefreshCountState()
 
 void CMivoParticleStreamAnalysis::ClearResults()
 {
-    *finishedRun = FinishedRun{};
+    *finishedRun = CountedRun{};
     for (QLineEdit* counter : {ui->tf_report_total, ui->tf_report_NGreater, ui->tf_report_NSmaller})
         counter->setText(QStringLiteral("0"));
     // The strip belonged to the previous run.
     const QSignalBlocker blocker(ui->sld_vr_line);
     ui->sld_vr_line->setRange(0, 0);
     ui->sld_vr_line->setEnabled(false);
-    ShowCountBasis(CountBasis{});
+    ShowCount(CountSource::None);
 }
 
 void CMivoParticleStreamAnalysis::slot_countSettingsChanged()

@@ -4,6 +4,8 @@
 #include "app/mivo_particle_stream_analysis.h"
 #include "register/frame_listing.h"
 #include "register/mivo_register_manager.h"
+#include "register/run_stream.h"
+#include "register/run_warnings.h"
 #include "stream/video_stream.h"
 #include "ui_mivo_particle_stream_analysis.h"
 
@@ -19,10 +21,9 @@ void CMivoParticleStreamAnalysis::slot_file_openInputFolder()
         return;
     }
     // A run of the previous folder ends here; its steps would go on reading that folder.
-    registerManager->timer->stop();
+    registerManager->ResetRegister();
     ShowRunStopped();
     ui->tf_video_InputPath->setText(inputPath);
-    registerManager->ResetRegister();
     ClearResults();
     // In the order the boxes show: the user's order, remembered between sessions.
     sequenceLoaded =
@@ -85,13 +86,9 @@ bool CMivoParticleStreamAnalysis::LoadSequence(QDir::SortFlags flags)
     // Files named like frames that the listing leaves out (names it cannot hold, links
     // that lead nowhere, pipes); the count of images would otherwise disagree with the
     // folder without a word.
-    const std::vector<SkippedFrameFile> skipped = SkippedFrameFiles(inputPath);
-    if (skipped.size() == 1)
-        ShowStatus(FormText("[WARNING] Left out %1 (%2)").arg(skipped.front().name, skipped.front().Reason()));
-    else if (skipped.size() > 1)
-        ShowStatus(FormText("[WARNING] Left out %1 frame files (%2, ...)")
-                       .arg(skipped.size())
-                       .arg(skipped.front().name + QStringLiteral(": ") + skipped.front().Reason()));
+    const QString skipped = SkippedFrameFilesText(SkippedFrameFiles(inputPath));
+    if (!skipped.isEmpty())
+        ShowStatus(FormText("[WARNING] ") + skipped);
     return true;
 }
 
@@ -102,9 +99,7 @@ bool CMivoParticleStreamAnalysis::ListImageFiles(QDir::SortFlags flags)
         return false;
     }
     imageFiles = ListFrameFiles(inputPath, flags);
-    sequenceFrames->SetFolder(inputPath.toStdString());
-    for (const QString& name : imageFiles)
-        sequenceFrames->AddFrame(name.toStdString());
+    SetUpStream(*sequenceFrames, WindowSettings());
     ui->tf_video_NumImages->setText(QString::number(imageFiles.size()));
     return imageFiles.size() >= kMinimumFrameCount;
 }

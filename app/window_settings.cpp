@@ -5,7 +5,6 @@
 
 #include "app/mivo_particle_stream_analysis.h"
 #include "dialogs/size_distribution_dialog.h"
-#include "register/mivo_register_manager.h"
 #include "register/run_settings.h"
 #include "ui_mivo_particle_stream_analysis.h"
 
@@ -67,12 +66,12 @@ void CMivoParticleStreamAnalysis::RestoreSettings()
             action->setChecked(true);
         }
 
-    const bool filter = settings.value(QStringLiteral("counting/circularityFilter"), false).toBool();
-    ui->sb_report_thCirc->setValue(settings.value(QStringLiteral("counting/minCircularity"), 0.5).toDouble());
+    const bool filter =
+        settings.value(QStringLiteral("counting/circularityFilter"), count_defaults::kCircularityFilter).toBool();
+    ui->sb_report_thCirc->setValue(
+        settings.value(QStringLiteral("counting/minCircularity"), count_defaults::kMinCircularity).toDouble());
     ui->chb_report_FilterByCirc->setChecked(filter);
     ui->sb_report_thCirc->setEnabled(filter);
-    registerManager->circularityFilter = filter;
-    registerManager->minCircularity = ui->sb_report_thCirc->value();
 }
 
 void CMivoParticleStreamAnalysis::SaveSettings() const

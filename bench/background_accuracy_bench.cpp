@@ -4,9 +4,13 @@
 //  2. dense flows placed at random (110 particles per 640 x 480 frame): merged pairs
 //     split into both particles, false splits of single particles, areas of the split
 //     particles and the counts per size class;
-//  3. sizes combined over the frames that see a particle whole, with independent noise.
+//  3. sizes combined over the frames that see a particle whole, with independent noise;
+//  4. per shape kind (discs and ellipses, irregular polygons, fibres, hollow particles,
+//     each particle its own defocus, a mix): false splits of single particles (kept
+//     apart, gap >= 3 px), their areas, and the share of merged pairs split into both
+//     particles (placed at random, 110 particles per 640 x 480 frame).
 // Usage: background_accuracy_bench [SEEDS [PARTS]]   (frames per setting, default 8;
-// PARTS a bit mask of the parts to run, default 7)
+// PARTS a bit mask of the parts to run, default 15)
 
 #include "bench/flow_truth.h"
 #include "toolkit/background_detection.h"
@@ -15,6 +19,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -37,7 +42,7 @@ struct ErrorStats {
     int n = 0, within5 = 0, within10 = 0;
     double sum = 0.0, sumAbs = 0.0, worst = 0.0;
     double bin[3][3] = {};  // by size class: count, sum of errors, sum of squared relative errors
-    void Add(double measured, int truth)
+    void Add(double measured, double truth)
     {
         const double e = measured - truth, rel = std::abs(e) / truth;
         ++n, sum += e, sumAbs += std::abs(e), worst = std::max(worst, rel);
@@ -70,6 +75,19 @@ std::vector<double> VisibleShare(const flowgen::Flow& flow, cv::Size size)
             if (const int id = top.at<int>(y, x); id >= 0)
                 share[static_cast<size_t>(id)] += 1.0 / flow.particles[static_cast<size_t>(id)].area;
     return share;
+}
+
+// The touching pairs (regions of two) that lie wholly in the frame, as indices of truth.
+std::vector<std::pair<size_t, size_t>> WholePairs(const flowgen::Flow& flow,
+                                                  const std::vector<bench::TruthParticle>& truth)
+{
+    std::vector<std::pair<size_t, size_t>> pairs;
+    for (size_t i = 0; i < truth.size(); ++i)
+        for (size_t j = i + 1; j < truth.size(); ++j)
+            if (truth[i].whole && truth[i].regionSize == 2 && truth[j].regionSize == 2 &&
+                flow.particles[static_cast<size_t>(truth[i].id)].touchId == truth[j].id)
+                pairs.emplace_back(i, j);
+    return pairs;
 }
 
 flowgen::FlowSettings Frame(unsigned seed, double blur, double noise, double gradient)
@@ -177,17 +195,13 @@ void DenseFlows(int seeds)
                         ++tripleParticles, tripleFound += match[i] >= 0;
                 }
                 // A pair is split when both of its particles have their own blob.
-                for (size_t i = 0; i < truth.size(); ++i)
-                    for (size_t j = i + 1; j < truth.size(); ++j) {
-                        if (!truth[i].whole || truth[i].regionSize != 2 || truth[j].regionSize != 2 ||
-                            flow.particles[static_cast<size_t>(truth[i].id)].touchId != truth[j].id)
-                            continue;
-                        const bool split = match[i] >= 0 && match[j] >= 0;
-                        ++pairs, pairsSplit += split;
-                        if (visible[static_cast<size_t>(truth[i].id)] >= 0.5 &&
-                            visible[static_cast<size_t>(truth[j].id)] >= 0.5)
-                            ++visiblePairs, visibleSplit += split;
-                    }
+                for (const auto& [i, j] : WholePairs(flow, truth)) {
+                    const bool split = match[i] >= 0 && match[j] >= 0;
+                    ++pairs, pairsSplit += split;
+                    if (visible[static_cast<size_t>(truth[i].id)] >= 0.5 &&
+                        visible[static_cast<size_t>(truth[j].id)] >= 0.5)
+                        ++visiblePairs, visibleSplit += split;
+                }
             }
             std::printf(
                 "%4.1f %5.1f | %5.1f%% of %d | %5.1f%% of %d | %5.1f%% of %d | %d of %d | %+6.2f %5.1f%% %5.1f%% "
@@ -214,7 +228,7 @@ void CombinedViews(int seeds)
                 "CombinedArea\n");
     constexpr int kViews = 6;
     std::vector<std::vector<ParticleBlob>> views;
-    std::vector<int> truthArea;
+    std::vector<double> truthArea;
     for (int seed = 1; seed <= seeds; ++seed) {
         flowgen::FlowSettings s = Frame(static_cast<unsigned>(200 + seed), 1.5, 5.0, 0.3);
         s.keepApartForShift = false;
@@ -257,17 +271,85 @@ void CombinedViews(int seeds)
     }
 }
 
+// Blobs whose centroid lies on the particle's drawn pixels, or next to them.
+int BlobsOn(const flowgen::Flow& flow, const flowgen::Particle& p, const ParticleBlobs& blobs)
+{
+    const flowgen::ParticleView v = flowgen::ViewInFrame(flow, p, 0);
+    cv::Mat grown;
+    cv::dilate(v.stamp, grown, cv::Mat::ones(3, 3, CV_8UC1));
+    const cv::Point corner(v.centre.x - v.stamp.cols / 2, v.centre.y - v.stamp.rows / 2);
+    int on = 0;
+    for (const ParticleBlob& b : blobs) {
+        const cv::Point q = cv::Point(cvRound(b.centroid.x), cvRound(b.centroid.y)) - corner;
+        on += q.inside(cv::Rect(0, 0, grown.cols, grown.rows)) && grown.at<uchar>(q) != 0;
+    }
+    return on;
+}
+
+void ShapeKinds(int seeds)
+{
+    using Setter = void (*)(flowgen::FlowSettings&);
+    const std::vector<std::pair<const char*, Setter>> kinds{
+        {"discs, ellipses", [](flowgen::FlowSettings&) {}},
+        {"polygons", [](flowgen::FlowSettings& s) { s.polygonShare = 1.0; }},
+        {"fibres", [](flowgen::FlowSettings& s) { s.fibreShare = 1.0; }},
+        {"hollow", [](flowgen::FlowSettings& s) { s.hollowShare = 1.0; }},
+        {"defocus 0 to 2.5", [](flowgen::FlowSettings& s) { s.defocusMax = 2.5; }},
+        {"shape mix", [](flowgen::FlowSettings& s) {
+             s.polygonShare = 0.3, s.fibreShare = 0.2, s.hollowShare = 0.2, s.defocusMax = 1.5;
+         }},
+    };
+    std::printf("\n4. Shape kinds: blur 0.7, noise 2, gradient 0.3\n");
+    std::printf("kind             | singles | falsely split      | not found | area mean err, within 5%% | "
+                "pairs | split into both\n");
+    for (const auto& [name, set] : kinds) {
+        int singles = 0, split = 0, missed = 0, pairs = 0, pairsSplit = 0;
+        ErrorStats area;
+        for (int seed = 1; seed <= seeds; ++seed) {
+            flowgen::FlowSettings s = Frame(static_cast<unsigned>(300 + seed), 0.7, 2.0, 0.3);
+            s.keepApartForShift = false;
+            set(s);
+            const flowgen::Flow apart = flowgen::GenerateFlow(s);
+            const ParticleBlobs blobs = SegmentParticlesBackground(flowgen::RenderFrame(apart, 0)).blobs;
+            const std::vector<bench::TruthParticle> truth = bench::TruthInFrame(apart, 0, kMargin);
+            const std::vector<int> match = bench::MatchBlobs(truth, blobs);
+            for (size_t i = 0; i < truth.size(); ++i) {
+                if (!truth[i].whole || truth[i].regionSize != 1)
+                    continue;
+                ++singles;
+                const int on = BlobsOn(apart, apart.particles[static_cast<size_t>(truth[i].id)], blobs);
+                split += on > 1, missed += on == 0;
+                if (on == 1 && match[i] >= 0)
+                    area.Add(blobs[static_cast<size_t>(match[i])].area, truth[i].area);
+            }
+            s.randomPlacement = true;
+            s.density = 3.6;
+            const flowgen::Flow dense = flowgen::GenerateFlow(s);
+            const ParticleBlobs denseBlobs = SegmentParticlesBackground(flowgen::RenderFrame(dense, 0)).blobs;
+            const std::vector<bench::TruthParticle> denseTruth = bench::TruthInFrame(dense, 0, kMargin);
+            const std::vector<int> denseMatch = bench::MatchBlobs(denseTruth, denseBlobs);
+            for (const auto& [i, j] : WholePairs(dense, denseTruth))
+                ++pairs, pairsSplit += denseMatch[i] >= 0 && denseMatch[j] >= 0;
+        }
+        std::printf("%-16s | %7d | %5d of them %4.1f%% | %9d | %+6.2f px %5.1f%%       | %5d | %5d %5.1f%%\n", name,
+                    singles, split, 100.0 * split / std::max(1, singles), missed, area.Mean(), area.Share(area.within5),
+                    pairs, pairsSplit, 100.0 * pairsSplit / std::max(1, pairs));
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
     const int seeds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 8;
-    const int parts = argc > 2 ? std::atoi(argv[2]) : 7;
+    const int parts = argc > 2 ? std::atoi(argv[2]) : 15;
     if (parts & 1)
         SingleParticles(seeds);
     if (parts & 2)
         DenseFlows(seeds);
     if (parts & 4)
         CombinedViews(seeds);
+    if (parts & 8)
+        ShapeKinds(seeds);
     return 0;
 }

@@ -25,14 +25,17 @@ struct FlowCase {
 
 // The rigid flows first (one sheet moving by one shift a frame), then real flows: a
 // velocity profile across the channel, each particle its own speed, dirt on the window,
-// vertical flows, flicker, camera motion across the flow, and a mix of them.
+// vertical flows, flicker, camera motion across the flow, and a mix of them; then
+// particles of other shapes and focus: irregular polygons (still or turning), fibres,
+// hollow particles, each particle its own defocus, and a mix of them.
 inline const std::vector<std::string>& FlowKinds()
 {
     static const std::vector<std::string> kinds{
         "large shift", "dense",    "jitter+still", "blur+noise", "gradient", "small+noise", "jpeg",
         "1024 wide",   "leftward", "mixed",        "tiny",       "strong blur",
         "profile",     "own speeds", "static spots", "downward", "upward", "flicker", "real mix",
-        "shake",       "tilt",     "jolt"};
+        "shake",       "tilt",     "jolt",
+        "polygons",    "turning polygons", "fibres", "hollow", "defocus", "shape mix"};
     return kinds;
 }
 
@@ -208,6 +211,7 @@ inline FlowCase MakeFlowCase(const std::string& kind, unsigned seed, int frames)
         s.flicker = rng.uniform(0.05, 0.15);
         s.blurSigma = rng.uniform(0.4, 1.2);
         s.rightToLeft = rng.uniform(0, 2) == 1;
+        s.defocusMax = rng.uniform(0.5, 2.0);
     } else if (kind == "shake") {
         s.shake = rng.uniform(2, 6);
     } else if (kind == "tilt") {
@@ -215,6 +219,34 @@ inline FlowCase MakeFlowCase(const std::string& kind, unsigned seed, int frames)
     } else if (kind == "jolt") {
         s.joltFrame = rng.uniform(frames / 4, 3 * frames / 4 + 1);
         s.jolt = rng.uniform(2, 7) * (rng.uniform(0, 2) == 1 ? 1 : -1);
+    } else if (kind == "polygons" || kind == "turning polygons") {
+        s.polygonShare = rng.uniform(0.6, 1.0);
+        s.cornersMin = rng.uniform(4, 8);
+        s.cornersMax = s.cornersMin + rng.uniform(1, 6);
+        s.convexShare = rng.uniform(0.2, 0.8);
+        if (kind == "turning polygons")
+            s.turnMaxDeg = rng.uniform(5.0, 40.0);
+    } else if (kind == "fibres") {
+        s.fibreShare = rng.uniform(0.5, 1.0);
+        s.fibreWidthMin = rng.uniform(1.8, 3.0);
+        s.fibreWidthMax = s.fibreWidthMin + rng.uniform(0.8, 2.0);
+        s.fibreLengthMin = rng.uniform(3.0, 5.0);
+        s.fibreLengthMax = rng.uniform(7.0, 12.0);
+        s.turnMaxDeg = rng.uniform(0, 2) == 1 ? rng.uniform(2.0, 20.0) : 0.0;
+    } else if (kind == "hollow") {
+        s.hollowShare = rng.uniform(0.5, 1.0);
+        s.ringMin = rng.uniform(1.0, 2.0);
+        s.ringMax = s.ringMin + rng.uniform(0.5, 1.5);
+        s.centreMin = rng.uniform(-0.2, 0.2);
+        s.centreMax = s.centreMin + rng.uniform(0.1, 0.4);
+    } else if (kind == "defocus") {
+        s.defocusMax = rng.uniform(1.5, 3.0);
+    } else if (kind == "shape mix") {
+        s.polygonShare = rng.uniform(0.2, 0.3);
+        s.fibreShare = rng.uniform(0.1, 0.2);
+        s.hollowShare = rng.uniform(0.1, 0.2);
+        s.turnMaxDeg = rng.uniform(0.0, 20.0);
+        s.defocusMax = rng.uniform(0.5, 2.0);
     } else if (kind == "reversal") {
         // Forward for a while, then back at another speed.
         const int turn = rng.uniform(frames / 3, 2 * frames / 3 + 1);

@@ -18,7 +18,7 @@ namespace bench {
 struct TruthParticle {
     int id = 0;
     cv::Point2d centroid;  // frame coordinates
-    int area = 0;          // pixels drawn
+    double area = 0.0;     // drawn area (the generator's trueArea)
     cv::Rect box;          // of the drawn pixels, frame coordinates
     int regionSize = 1;    // particles of its connected region (1 alone)
     bool whole = false;    // its whole region lies inside the frame, `margin` pixels from the edge
@@ -34,7 +34,7 @@ inline std::vector<TruthParticle> TruthInFrame(const flowgen::Flow& flow, int t,
             TruthParticle tp;
             tp.id = id;
             tp.centroid = view.centroid;
-            tp.area = view.area;
+            tp.area = view.trueArea;
             tp.box = view.box;
             tp.regionSize = static_cast<int>(g.ids.size());
             tp.whole = (g.box & inner) == g.box;

@@ -112,7 +112,7 @@ int main(int argc, char* argv[])
         decodes.push_back(Seconds(start));
         start = Clock::now();
         const double processor = ProcessorSeconds();
-        result = CountFolder(folder.string(), names, mode, kDefaultDecodeThreads);
+        result = CountFolder(folder.string(), names, mode, count_defaults::kDecodeThreads);
         runs.push_back(Seconds(start));
         runProcessor += ProcessorSeconds() - processor;
         start = Clock::now();

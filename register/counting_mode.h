@@ -45,6 +45,9 @@ public:
     void Log(const QString& message);
     // A frame left out of the run: listed once, logged once.
     void NoteUnreadable(int index);
+    // A frame left out because memory ran out while it was decoded, prepared, compared
+    // or its particles detected: an unreadable frame whose reason is "out of memory".
+    void NoteOutOfMemory(int index);
     // A frame's records join the result taken from the back, the order they are drawn in.
     void AppendRecords(std::vector<ParticleMeasure> records);
 };
@@ -57,6 +60,9 @@ public:
 
     // Decoded frames the run's stream keeps for the steps to read again.
     virtual int KeptFrames() const = 0;
+    // Whether the frames after frame 0 are decoded ahead on worker threads (the settings'
+    // decodeThreads); a mode that reads a frame or two by itself does without.
+    virtual bool DecodesAhead() const { return true; }
     // A pure function of one decoded frame, run on the decoding workers ahead of the
     // steps; its result reaches the step through CRunFrames::Next. None by default.
     virtual CFrameSource::Analysis FrameAnalysis() const { return {}; }
@@ -66,12 +72,12 @@ public:
     // One unit of work, one frame where there is one; `finished` on the last.
     virtual StepReport Step(CRunContext& run) = 0;
 
-    virtual RunPhase Phase() const = 0;
     // Position within the phase: the frame measured last, the frame counted next...
     virtual int Cursor() const = 0;
     // Share of the run done, 0 to 100; never falls.
     virtual int ProgressPercent(const CRunContext& run) const = 0;
 };
 
-// The strategy of the settings' mode, counting with the settings' method.
+// The strategy of the settings' mode, counting with the settings' method; the frame alone
+// when the settings name one.
 std::unique_ptr<CCountingMode> MakeCountingMode(const RunSettings& settings);

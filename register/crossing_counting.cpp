@@ -1,6 +1,7 @@
 #include "register/crossing_counting.h"
 
 #include "stream/blob_detection.h"
+#include "toolkit/out_of_memory.h"
 
 #include <QCoreApplication>
 
@@ -53,20 +54,34 @@ StepReport CCrossingCounting::Step(CRunContext& run)
     const int frames = run.Stream().frameCount;
     const int index = taken++;
     if (method == kMethodFrameDiff) {
-        run.frames.Next(index);
-        const cv::Mat grey = run.Stream().ReadRunFrame(index).grey;
-        if (grey.empty())
+        // Memory running out reading a frame or detecting in the frame before leaves that
+        // frame out, as an unreadable frame is.
+        FrameRead read;
+        if (RanOutOfMemory([&] {
+                run.frames.Next(index);
+                read = run.Stream().ReadRunFrame(index);
+            })) {
+            read = FrameRead();
+            read.status = FrameReadStatus::OutOfMemory;
+        }
+        if (read.status == FrameReadStatus::OutOfMemory)
+            run.NoteOutOfMemory(index);
+        else if (read.grey.empty())
             run.NoteUnreadable(index);
-        AddDifferenceFrame(run, index - 1, grey);
+        AddDifferenceFrame(run, index - 1, read.grey);
         beforePrevious = previous;
-        previous = grey;
+        previous = read.grey;
         if (index == frames - 1)
             AddDifferenceFrame(run, index, cv::Mat());
     } else {
-        // Detected on the workers; nothing came back for a frame that could not be read.
-        const std::any found = run.frames.Next(index);
+        // Detected on the workers; nothing came back for a frame that could not be read
+        // or that memory ran out on.
+        bool outOfMemory = false;
+        const std::any found = run.frames.Next(index, &outOfMemory);
         if (found.has_value())
             Add(run, index, std::any_cast<const ParticleBlobs&>(found));
+        else if (outOfMemory)
+            run.NoteOutOfMemory(index);
         else
             run.NoteUnreadable(index);
     }
@@ -84,7 +99,12 @@ void CCrossingCounting::AddDifferenceFrame(CRunContext& run, int index, const cv
     // `previous` is frame `index`; a neighbour that could not be read adds no difference.
     if (index < 0 || previous.empty())
         return;
-    Add(run, index, DetectParticlesByMethod(previous, kMethodFrameDiff, beforePrevious, next));
+    ParticleBlobs blobs;
+    if (RanOutOfMemory([&] { blobs = DetectParticlesByMethod(previous, kMethodFrameDiff, beforePrevious, next); })) {
+        run.NoteOutOfMemory(index);
+        return;
+    }
+    Add(run, index, blobs);
 }
 
 void CCrossingCounting::Add(CRunContext& run, int index, const ParticleBlobs& blobs)

@@ -23,13 +23,10 @@ public:
     CFrameSource::Analysis FrameAnalysis() const override;
     void Begin(CRunContext& run) override;
     StepReport Step(CRunContext& run) override;
-    RunPhase Phase() const override { return phase; }
     int Cursor() const override { return taken > 0 ? taken - 1 : 0; }  // the frame taken last
     int ProgressPercent(const CRunContext& run) const override;
 
 private:
-    // The particles of frame `index` and whether it could be read.
-    bool TakeFrame(CRunContext& run, int index, ParticleBlobs& blobs);
     // Frame Diff: frame `index` is detected once the frame after it is taken.
     void AddDifferenceFrame(CRunContext& run, int index, const cv::Mat& next);
     void Add(CRunContext& run, int index, const ParticleBlobs& blobs);

@@ -1,6 +1,7 @@
 #include "register/foi_counting.h"
 
 #include "register/foi_selection.h"
+#include "toolkit/out_of_memory.h"
 
 #include <QCoreApplication>
 
@@ -48,11 +49,23 @@ StepReport CFoiCounting::MeasureStep(CRunContext& run)
     RunResult& result = run.result;
     const int frames = stream.frameCount;
     const int measured = cursor + 1;
-    run.frames.Next(measured);
     bool read = true;
+    bool decodedOutOfMemory = false;
     ShiftOutcome outcome = ShiftOutcome::Measured;
-    const int tx = stream.MeasureTransition(measured, &read, &outcome).dx;
-    if (!read)
+    int tx = 0;
+    // Memory running out on a frame leaves it out as an unreadable frame is.
+    if (RanOutOfMemory([&] {
+            run.frames.Next(measured, &decodedOutOfMemory);
+            tx = stream.MeasureTransition(measured, &read, &outcome).dx;
+        })) {
+        read = false;
+        decodedOutOfMemory = true;
+        tx = 0;
+        outcome = ShiftOutcome::FrameUnreadable;
+    }
+    if (!read && decodedOutOfMemory)
+        run.NoteOutOfMemory(measured);
+    else if (!read)
         run.NoteUnreadable(measured);
     // Taken as 0 all the same; the user is told how many after the run.
     if (outcome != ShiftOutcome::Measured)
@@ -85,13 +98,17 @@ StepReport CFoiCounting::CountStep(CRunContext& run)
     const int index = run.result.selectedFrames[static_cast<size_t>(cursor)];
     run.Log(QStringLiteral("[Counting] Selected Frames index : ") + QString::number(index));
     if (const EarlyCount* early = FindEarlyCount(index)) {
-        if (!early->frameRead)
+        if (early->outOfMemory)
+            run.NoteOutOfMemory(index);
+        else if (!early->frameRead)
             run.NoteUnreadable(index);
         run.AppendRecords(early->records);
     } else {
         bool read = true;
-        std::vector<ParticleMeasure> records = run.Stream().CountParticles(index, run.settings.method, &read);
-        if (!read)
+        std::vector<ParticleMeasure> records;
+        if (RanOutOfMemory([&] { records = run.Stream().CountParticles(index, run.settings.method, &read); }))
+            run.NoteOutOfMemory(index);
+        else if (!read)
             run.NoteUnreadable(index);
         run.AppendRecords(std::move(records));
     }
@@ -112,9 +129,12 @@ StepReport CFoiCounting::LastFrameStep(CRunContext& run)
         result.selectedFrames.push_back(last);
     // Only the columns that arrived since the last frame of interest.
     bool read = true;
-    std::vector<ParticleMeasure> records =
-        run.Stream().CountParticlesInNewRegion(result.accumulatedShift, run.settings.method, &read);
-    if (!read)
+    std::vector<ParticleMeasure> records;
+    if (RanOutOfMemory([&] {
+            records = run.Stream().CountParticlesInNewRegion(result.accumulatedShift, run.settings.method, &read);
+        }))
+        run.NoteOutOfMemory(last);
+    else if (!read)
         run.NoteUnreadable(last);
     run.AppendRecords(std::move(records));
     earlyCounts.clear();
@@ -147,7 +167,10 @@ void CFoiCounting::CountEarly(CRunContext& run, int measured)
         if (FindEarlyCount(index))
             continue;
         EarlyCount early{index, true, {}};
-        early.records = run.Stream().CountParticles(index, run.settings.method, &early.frameRead);
+        early.outOfMemory = RanOutOfMemory(
+            [&] { early.records = run.Stream().CountParticles(index, run.settings.method, &early.frameRead); });
+        if (early.outOfMemory)
+            early.records.clear();
         earlyCounts.push_back(std::move(early));
     }
 }

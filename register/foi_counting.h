@@ -17,7 +17,6 @@ public:
     int KeptFrames() const override;
     void Begin(CRunContext& run) override;
     StepReport Step(CRunContext& run) override;
-    RunPhase Phase() const override { return phase; }
     int Cursor() const override { return cursor; }
     int ProgressPercent(const CRunContext& run) const override;
 
@@ -27,6 +26,7 @@ private:
         int frame;
         bool frameRead;
         std::vector<ParticleMeasure> records;
+        bool outOfMemory = false;
     };
 
     StepReport MeasureStep(CRunContext& run);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "stream/count_defaults.h"
 #include "toolkit/particle_measure.h"
 
 #include <opencv2/core.hpp>
@@ -17,11 +18,12 @@ enum class ParticleClass {
     Uncounted,  // out of range but within the bounds (bounds changed since): nowhere
 };
 
+// ClassRules (run_numbers.h) takes them from a run's settings.
 struct ParticleClassRules {
-    bool circularityFilter = false;
-    double minCircularity = 0.5;
-    int minArea = 10;
-    int maxArea = 900;
+    bool circularityFilter = count_defaults::kCircularityFilter;
+    double minCircularity = count_defaults::kMinCircularity;
+    int minArea = count_defaults::kMinArea;
+    int maxArea = count_defaults::kMaxArea;
 };
 
 struct ParticleVerdict {

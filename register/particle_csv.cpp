@@ -1,8 +1,8 @@
 #include "register/particle_csv.h"
 
-#include <QFile>
-#include <QFileInfo>
-#include <QSaveFile>
+#include "register/run_numbers.h"
+#include "register/whole_file.h"
+
 #include <QStringList>
 
 namespace {
@@ -35,12 +35,12 @@ QString ParticleCsvHeader()
     return QStringLiteral("frame,file,x,y,area_px,area_um2,ratio,circularity,class");
 }
 
-QString ParticleCsvRow(const ParticleMeasure& record, const CVideoStream& stream, const ParticleClassRules& rules,
-                       double pixelSize)
+QString ParticleCsvRow(const ParticleMeasure& record, const RunSettings& settings, const ParticleClassRules& rules)
 {
+    const double pixelSize = settings.pixelSize;
     const QStringList fields = {
         QString::number(record.frame),
-        TextField(QString::fromStdString(stream.FrameName(record.frame))),
+        TextField(settings.frameNames.value(record.frame)),
         QString::number(record.x),
         QString::number(record.y),
         QString::number(record.area),
@@ -52,26 +52,11 @@ QString ParticleCsvRow(const ParticleMeasure& record, const CVideoStream& stream
     return fields.join(QLatin1Char(','));
 }
 
-bool WriteParticleCsv(const QString& path, const std::vector<ParticleMeasure>& records, const CVideoStream& stream,
-                      const ParticleClassRules& rules, double pixelSize)
+bool WriteParticleCsv(const QString& path, const RunSettings& settings, const RunResult& result)
 {
+    const ParticleClassRules rules = ClassRules(settings);
     QByteArray text = ParticleCsvHeader().toUtf8() + '\n';
-    for (const ParticleMeasure& record : records)
-        text += ParticleCsvRow(record, stream, rules, pixelSize).toUtf8() + '\n';
-
-    // A device or a pipe (/dev/stdout, /dev/null, a FIFO) is written to directly: the
-    // safe replace would put a regular file in its place.
-    const QFileInfo target(path);
-    if (target.exists() && !target.isFile() && !target.isDir()) {
-        QFile device(path);
-        return device.open(QIODevice::WriteOnly) && device.write(text) == text.size() && device.flush();
-    }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
-        return false;
-    if (file.write(text) != text.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    for (const ParticleMeasure& record : result.records)
+        text += ParticleCsvRow(record, settings, rules).toUtf8() + '\n';
+    return WriteWholeFile(path, text);
 }

@@ -1,21 +1,18 @@
-// The register's run, as the run engine steps it: frame 0 is the first frame of
-// interest; phase 1 measures the shifts and selects frames, phase 2 counts the
-// selected frames, phase 3 counts the new strip of the last frame. One engine step
-// per timer tick; the fields follow the engine after each.
+// The register's run, as the run engine steps it: one engine step at a time on the step
+// thread, its report shown on the register's thread, then the next step; the finish signal
+// after the last.
 
 #include "register/mivo_register_manager.h"
 
 #include <QTimer>
 
-#include <utility>
-
-CMivoRegisterManager::CMivoRegisterManager()
-    : QThread(nullptr)
-    , stream(std::make_unique<CVideoStream>())
-    , timer(std::make_unique<QTimer>())
+CMivoRegisterManager::CMivoRegisterManager(QObject* parent)
+    : QThread(parent)
+    , timer(new QTimer(this))
 {
-    connect(timer.get(), SIGNAL(timeout()), this, SLOT(slot_createFullImage()));
-    ResetRegister();
+    stepThread.setMaxThreadCount(1);
+    timer->setSingleShot(true);
+    connect(timer, &QTimer::timeout, this, &CMivoRegisterManager::slot_createFullImage);
 }
 
 CMivoRegisterManager::~CMivoRegisterManager()
@@ -26,6 +23,10 @@ CMivoRegisterManager::~CMivoRegisterManager()
 void CMivoRegisterManager::StopProcessing()
 {
     timer->stop();
+    ++runNumber;
+    // The engine is the step's until it returns: at most one frame's work.
+    stepThread.waitForDone();
+    stepping = false;
     engine.Cancel();
 }
 
@@ -33,78 +34,12 @@ void CMivoRegisterManager::ResetRegister()
 {
     StopProcessing();
     foiReady = false;
-    building = true;
-    accumulatedShift = 0;
-    countInRange = 0;
-    foiParticles.clear();
-    frameParticles.clear();
-    selectedFrames.clear();
-    lastFrameCountedWhole = false;
-    unreadableFrames.clear();
-    unmeasuredShifts = 0;
-    flowBreaks = 0;
-    flowDirection = FlowDirection::kUnknown;
-    sweptBands.clear();
-}
-
-void CMivoRegisterManager::StartSequence(QString folder)
-{
-    StopProcessing();
-    folderPath = std::move(folder);
-    stream = std::make_unique<CVideoStream>();
-    cursor = 0;
-    building = true;
-    stream->SetFolder(folderPath.toStdString());
-}
-
-RunSettings CMivoRegisterManager::CurrentSettings() const
-{
-    RunSettings settings;
-    settings.folder = folderPath;
-    for (const std::string& name : stream->frameNames)
-        settings.frameNames << QString::fromStdString(name);
-    settings.method = segmentationMethod;
-    settings.minArea = stream->minArea;
-    settings.maxArea = stream->maxArea;
-    settings.marginTop = stream->marginTop;
-    settings.marginBottom = stream->marginBottom;
-    settings.marginLeft = stream->marginLeft;
-    settings.marginRight = stream->marginRight;
-    settings.framePixelLimit = stream->framePixelLimit;
-    settings.circularityFilter = circularityFilter;
-    settings.minCircularity = minCircularity;
-    settings.mode = countingMode;
-    return settings;
-}
-
-void CMivoRegisterManager::SetUpStream(const RunSettings& settings)
-{
-    StartSequence(settings.folder);
-    stream->minArea = settings.minArea;
-    stream->maxArea = settings.maxArea;
-    stream->marginTop = settings.marginTop;
-    stream->marginBottom = settings.marginBottom;
-    stream->marginLeft = settings.marginLeft;
-    stream->marginRight = settings.marginRight;
-    stream->framePixelLimit = settings.framePixelLimit;
-    for (const QString& name : settings.frameNames)
-        stream->AddFrame(name.toStdString());
-    segmentationMethod = settings.method;
-    countingMode = settings.mode;
-    circularityFilter = settings.circularityFilter;
-    minCircularity = settings.minCircularity;
 }
 
 bool CMivoRegisterManager::BeginProcessing(const RunSettings& settings)
 {
-    SetUpStream(settings);
     ResetRegister();
-    shownRecords = 0;
-    shownLostLogLines = 0;
     const bool started = engine.Start(settings);
-    ReflectResult(engine.Result());
-    // A restart after a stop begins at frame 1 again, whatever the stopped run reached.
-    cursor = 0;
     if (!started) {
         emit signalMReg_showInStatusBar(engine.Result().error);
         return false;
@@ -113,78 +48,46 @@ bool CMivoRegisterManager::BeginProcessing(const RunSettings& settings)
     return true;
 }
 
-bool CMivoRegisterManager::BeginProcessing()
+bool CMivoRegisterManager::Running() const
 {
-    return BeginProcessing(CurrentSettings());
-}
-
-void CMivoRegisterManager::AppendParticles(std::vector<ParticleMeasure> records)
-{
-    foiParticles.insert(foiParticles.end(), records.rbegin(), records.rend());
+    return timer->isActive() || stepping;
 }
 
 void CMivoRegisterManager::slot_createFullImage()
 {
-    // Only a started, unfinished run has anything to do.
-    if (!engine.Running()) {
-        timer->stop();
+    // Only a started, unfinished run has anything to do, one step at a time.
+    if (stepping || !engine.Running())
+        return;
+    stepping = true;
+    const quint64 run = runNumber;
+    stepThread.start([this, run] {
+        const StepReport report = engine.Step();
+        // Queued to the register's thread; dropped if the register is gone by then.
+        QMetaObject::invokeMethod(
+            this, [this, run, report] { StepDone(run, report); }, Qt::QueuedConnection);
+    });
+}
+
+void CMivoRegisterManager::StepDone(quint64 run, const StepReport& report)
+{
+    if (run != runNumber)
+        return;  // stopped meanwhile
+    stepping = false;
+    if (engine.Result().end == RunEnd::Failed) {
+        emit signalMReg_runFailed(engine.Result().error);
         return;
     }
-    const StepReport report = engine.Step();
-    ReflectResult(engine.Result());
-    building = engine.Phase() == RunPhase::MeasuringShifts;
-    cursor = engine.Cursor();
     if (!report.status.isEmpty())
         emit signalMReg_showInStatusBar(report.status);
-    if (!report.finished)
+    // A receiver may have stopped the run, or begun another.
+    if (run != runNumber)
         return;
-    foiReady = true;
-    // Stopped before the signal, so that a new run started by its receiver keeps its timer.
-    timer->stop();
-    emit signalMReg_finishCounting();
-}
-
-void CMivoRegisterManager::ReflectResult(const RunResult& result)
-{
-    frameWidth = result.frameWidth;
-    frameHeight = result.frameHeight;
-    // The size the stream's own reads and exports check against.
-    stream->frameWidth = result.frameWidth;
-    stream->frameHeight = result.frameHeight;
-    selectedFrames = result.selectedFrames;
-    accumulatedShift = result.accumulatedShift;
-    lastFrameCountedWhole = result.lastFrameCountedWhole;
-    unreadableFrames = result.unreadableFrames;
-    unmeasuredShifts = result.unmeasuredShifts;
-    flowBreaks = result.flowBreaks;
-    flowDirection = result.flowDirection;
-    sweptBands = result.sweptBands;
-    lostLogLines += result.lostLogLines - shownLostLogLines;
-    shownLostLogLines = result.lostLogLines;
-    if (result.end == RunEnd::Finished) {
-        // The end of the run set the range flags; the counters follow them.
-        foiParticles = result.records;
-        countInRange = result.countInRange;
-        countGreater = result.countGreater;
-        countSmaller = result.countSmaller;
-    } else if (result.records.size() > shownRecords) {
-        // Only the records of the last step are new.
-        foiParticles.insert(foiParticles.end(), result.records.begin() + static_cast<std::ptrdiff_t>(shownRecords),
-                            result.records.end());
+    if (!report.finished) {
+        timer->start(0);
+        return;
     }
-    shownRecords = result.records.size();
-}
-
-void CMivoRegisterManager::AdoptRun(const RunSettings& settings, const RunResult& result)
-{
-    SetUpStream(settings);
-    ResetRegister();
-    shownRecords = 0;
-    shownLostLogLines = 0;
-    ReflectResult(result);
-    foiReady = result.end == RunEnd::Finished;
-    building = !foiReady;
-    cursor = 0;
+    foiReady = true;
+    emit signalMReg_finishCounting();
 }
 
 int CMivoRegisterManager::ProgressPercent() const

@@ -1,7 +1,8 @@
 #include "register/run_engine.h"
 
 #include "register/frame_listing.h"
-#include "register/particle_class.h"
+#include "register/run_numbers.h"
+#include "toolkit/out_of_memory.h"
 
 #include <QCoreApplication>
 
@@ -36,12 +37,20 @@ bool CRunEngine::Start(const RunSettings& runSettings)
         result.error = TooFewFramesText(0);
         return false;
     }
-    if (!frames->Begin(counting->KeptFrames(), std::max(settings.decodeThreads, 0), counting->FrameAnalysis())) {
+    const int threads = counting->DecodesAhead() ? std::max(settings.decodeThreads, 0) : 0;
+    bool outOfMemory = false;
+    const bool begun = frames->Begin(counting->KeptFrames(), threads, counting->FrameAnalysis(), &outOfMemory) ||
+                       (!outOfMemory && settings.onlyFrame >= 0 && frames->TakeSizeOf(settings.onlyFrame));
+    if (!begun) {
         // Frame 0 gives the frame size every later step relies on.
-        context->NoteUnreadable(0);
+        if (outOfMemory)
+            context->NoteOutOfMemory(0);
+        else
+            context->NoteUnreadable(0);
         result.end = RunEnd::NotStarted;
         const CVideoStream& stream = frames->Stream();
-        const std::string reason = FrameReadReason(stream.ReadRunFrame(0), stream.RunFrameLimits());
+        const std::string reason = outOfMemory ? std::string("out of memory")
+                                               : FrameReadReason(stream.ReadRunFrame(0), stream.RunFrameLimits());
         result.error = QCoreApplication::translate("CMivoRegisterManager", "[ERRO] Can not read image ") +
                        QString::fromStdString(stream.FrameName(0) + " (" + reason + ")");
         return false;
@@ -57,27 +66,28 @@ StepReport CRunEngine::Step()
 {
     if (!Running())
         return StepReport{QString(), result.end == RunEnd::Finished};
-    StepReport report = mode->Step(*context);
-    if (report.finished)
-        Finish();
+    StepReport report;
+    // The modes leave a frame out when memory runs out working on it; anywhere else
+    // (linking, records, the end of the run) the run cannot go on as it was.
+    if (RanOutOfMemory([&] { report = mode->Step(*context); })) {
+        frames->Stop();
+        result.end = RunEnd::Failed;
+        result.error = QCoreApplication::translate("CMivoRegisterManager", "[ERRO] The count stopped (out of memory)");
+        return StepReport{result.error, true};
+    }
+    if (report.finished && RanOutOfMemory([this] { Finish(); })) {
+        result.end = RunEnd::Failed;
+        result.error = QCoreApplication::translate("CMivoRegisterManager", "[ERRO] The count stopped (out of memory)");
+        report.status = result.error;
+    }
     return report;
 }
 
 void CRunEngine::Finish()
 {
     frames->Stop();
-    ParticleClassRules rules;
-    rules.circularityFilter = settings.circularityFilter;
-    rules.minCircularity = settings.minCircularity;
-    rules.minArea = settings.minArea;
-    rules.maxArea = settings.maxArea;
     // The end-of-run recount: the range flags from the areas, then the classes.
-    for (ParticleMeasure& record : result.records)
-        record.inRange = rules.minArea <= record.area && record.area <= rules.maxArea;
-    const ParticleCounts counts = CountParticleClasses(result.records, rules);
-    result.countInRange = counts.inRange;
-    result.countGreater = counts.greater;
-    result.countSmaller = counts.smaller;
+    Recount(settings, result);
     result.end = RunEnd::Finished;
     result.finishedAt = QDateTime::currentDateTime();
 }
@@ -105,11 +115,6 @@ RunResult CRunEngine::RunToEnd(const RunSettings& runSettings, const Progress& p
         }
     }
     return result;
-}
-
-RunPhase CRunEngine::Phase() const
-{
-    return mode ? mode->Phase() : RunPhase::Done;
 }
 
 int CRunEngine::Cursor() const

@@ -33,7 +33,9 @@ public:
     // why and Result().end is NotStarted.
     bool Start(const RunSettings& settings);
     // One step of a started run; nothing once it has ended. On the last step the
-    // records are classified by the settings and the workers are joined.
+    // records are classified by the settings and the workers are joined. A frame that
+    // memory runs out on is left out ("out of memory"); memory running out anywhere else
+    // ends the run as Failed, with "[ERRO] ... (out of memory)" as its error and status.
     StepReport Step();
     // Stops a run in progress: the workers are joined, nothing more is read, the
     // result keeps what was done (end Cancelled).
@@ -47,7 +49,6 @@ public:
     bool Running() const { return result.end == RunEnd::Running && mode != nullptr; }
     const RunResult& Result() const { return result; }
     const RunSettings& Settings() const { return settings; }
-    RunPhase Phase() const;
     int Cursor() const;
     int ProgressPercent() const;
 

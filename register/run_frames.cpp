@@ -1,5 +1,8 @@
 #include "register/run_frames.h"
 
+#include "register/run_stream.h"
+#include "toolkit/out_of_memory.h"
+
 #include <algorithm>
 #include <utility>
 
@@ -13,16 +16,7 @@ constexpr int kAheadPerThread = 2;
 
 CRunFrames::CRunFrames(const RunSettings& settings)
 {
-    stream.SetFolder(settings.folder.toStdString());
-    stream.minArea = settings.minArea;
-    stream.maxArea = settings.maxArea;
-    stream.marginTop = settings.marginTop;
-    stream.marginBottom = settings.marginBottom;
-    stream.marginLeft = settings.marginLeft;
-    stream.marginRight = settings.marginRight;
-    stream.framePixelLimit = settings.framePixelLimit;
-    for (const QString& name : settings.frameNames)
-        stream.AddFrame(name.toStdString());
+    SetUpStream(stream, settings);
 }
 
 CRunFrames::~CRunFrames()
@@ -30,31 +24,55 @@ CRunFrames::~CRunFrames()
     Stop();
 }
 
-bool CRunFrames::Begin(int keptFrames, int threads, CFrameSource::Analysis frameAnalysis)
+bool CRunFrames::Begin(int keptFrames, int threads, CFrameSource::Analysis frameAnalysis, bool* outOfMemory)
 {
+    if (outOfMemory)
+        *outOfMemory = false;
     analysis = std::move(frameAnalysis);
     // Frame 0 stays kept until its analysis has read it: decoded once.
     stream.SetRecentFrameCapacity(std::max(keptFrames, 1));
-    if (stream.frameCount <= 0 || !stream.PrepareFirstFrame())
+    bool prepared = false;
+    const bool exhausted = stream.frameCount > 0 && RanOutOfMemory([&] { prepared = stream.PrepareFirstFrame(); });
+    if (exhausted && outOfMemory)
+        *outOfMemory = true;
+    if (!prepared || exhausted)
         return false;
     // The workers read the frame list only, which stays as it is from here on.
     const CVideoStream* frames = &stream;
     source = std::make_unique<CFrameSource>([frames](int index) { return frames->DecodeFrame(index); }, analysis, 1,
                                             stream.frameCount, threads, kAheadPerThread * std::max(threads, 1));
     // Meanwhile the workers decode the next frames.
-    if (analysis)
-        firstAnalysis = analysis(0, stream.ReadFrame(0));
+    if (analysis && RanOutOfMemory([&] { firstAnalysis = analysis(0, stream.ReadFrame(0)); })) {
+        Stop();
+        if (outOfMemory)
+            *outOfMemory = true;
+        return false;
+    }
     stream.SetRecentFrameCapacity(keptFrames);
     return true;
 }
 
-std::any CRunFrames::Next(int index)
+bool CRunFrames::TakeSizeOf(int index)
 {
+    cv::Mat grey;
+    if (RanOutOfMemory([&] { grey = stream.ReadFrame(index); }) || grey.empty())
+        return false;
+    stream.frameWidth = grey.cols;
+    stream.frameHeight = grey.rows;
+    return true;
+}
+
+std::any CRunFrames::Next(int index, bool* outOfMemory)
+{
+    if (outOfMemory)
+        *outOfMemory = false;
     if (index == 0)
         return firstAnalysis;
     if (!source)
         return std::any();
     DecodedFrame frame = source->Take(index);
+    if (outOfMemory)
+        *outOfMemory = frame.outOfMemory;
     stream.KeepFrame(index, frame.grey);
     return std::move(frame.analysis);
 }

@@ -1,7 +1,6 @@
 #include "register/run_report.h"
 
-#include "register/particle_class.h"
-#include "register/size_statistics.h"
+#include "register/run_numbers.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -13,39 +12,12 @@
 
 namespace {
 
-// Frame 0 has no shift of its own.
-int MeasuredShifts(const RunResult& result)
-{
-    return std::max(result.frameCount - 1, 0);
-}
-
-int FramesRead(const RunResult& result)
-{
-    return std::max(result.frameCount - static_cast<int>(result.unreadableFrames.size()), 0);
-}
-
 QStringList Numbers(const std::vector<int>& values)
 {
     QStringList texts;
     for (int value : values)
         texts << QString::number(value);
     return texts;
-}
-
-// The classes of the run's end-of-run recount.
-ParticleClassRules ClassRules(const RunSettings& settings)
-{
-    ParticleClassRules rules;
-    rules.circularityFilter = settings.circularityFilter;
-    rules.minCircularity = settings.minCircularity;
-    rules.minArea = settings.minArea;
-    rules.maxArea = settings.maxArea;
-    return rules;
-}
-
-SizeStatistics Statistics(const RunSettings& settings, const RunResult& result)
-{
-    return ComputeSizeStatistics(result.records, ClassRules(settings), settings.pixelSize);
 }
 
 QString ModeKey(CountingMode mode)
@@ -104,21 +76,6 @@ QString DirectionName(FlowDirection direction)
     return QStringLiteral("none measured");
 }
 
-QString MethodName(int method)
-{
-    switch (method) {
-    case kMethodOtsu:
-        return QStringLiteral("Otsu");
-    case kMethodModeValue:
-        return QStringLiteral("Mode Value");
-    case kMethodFrameDiff:
-        return QStringLiteral("Frame Diff");
-    case kMethodBackground:
-        return QStringLiteral("Background");
-    }
-    return QStringLiteral("unknown");
-}
-
 // A value as JSON text, strings escaped as JSON wants them; the document writer is the
 // one that knows how, so it writes the value alone in an array and the brackets go.
 QString JsonText(const QJsonValue& value)
@@ -161,9 +118,9 @@ QString RunReportJson(const RunSettings& settings, const RunResult& result)
         QStringLiteral("\"pixel_size_um\":") + JsonText(settings.pixelSize),
         QStringLiteral("\"circularity\":") +
             JsonText(settings.circularityFilter ? QJsonValue(settings.minCircularity) : QJsonValue()),
-        QStringLiteral("\"frames_counted\":%1").arg(FramesRead(result)),
+        QStringLiteral("\"frames_counted\":%1").arg(FramesCounted(settings, result)),
         QStringLiteral("\"finished_at\":") + JsonText(finished.isEmpty() ? QJsonValue() : QJsonValue(finished)),
-        QStringLiteral("\"size_stats\":") + SizeStatisticsJson(Statistics(settings, result)),
+        QStringLiteral("\"size_stats\":") + SizeStatisticsJson(RunSizeStatistics(settings, result)),
     };
     if (settings.mode == CountingMode::CountingLine)
         fields << QStringLiteral("\"flow_direction\":") + JsonText(DirectionKey(result.flowDirection));
@@ -175,7 +132,7 @@ QString RunReportText(const RunSettings& settings, const RunResult& result)
     const QString unreadable = result.unreadableFrames.empty()
                                    ? QStringLiteral("none")
                                    : Numbers(result.unreadableFrames).join(QLatin1Char(' '));
-    const SizeStatistics stats = Statistics(settings, result);
+    const SizeStatistics stats = RunSizeStatistics(settings, result);
     QString sizes = QStringLiteral("%1 counted").arg(stats.counted);
     if (stats.counted > 0)
         sizes += QStringLiteral("; ECD D10 %1, D50 %2, D90 %3, mean %4 um; mean area %5 um2")
@@ -209,7 +166,7 @@ QString RunReportText(const RunSettings& settings, const RunResult& result)
           << QStringLiteral("Unreadable frames:  %1").arg(unreadable)
           << QString::fromLatin1(countingLine ? "Unmeasured motions: %1 of %2" : "Unmeasured shifts:  %1 of %2")
                  .arg(result.unmeasuredShifts)
-                 .arg(MeasuredShifts(result));
+                 .arg(MotionsMeasured(result));
     if (settings.circularityFilter)
         lines << QStringLiteral("Circularity filter: %1").arg(settings.minCircularity);
     lines << QStringLiteral("Pixel size:         %1 um").arg(settings.pixelSize)

@@ -13,12 +13,13 @@ enum class RunEnd {
     Finished,    // every step done; the counters classify the records
     Cancelled,   // stopped early: what had been done by then
     NotStarted,  // nothing could run; `error` says why
+    Failed,      // stopped part-way for lack of memory; `error` says so, the result keeps what was done
 };
 
 // What a run found. Filled step by step, complete once `end` is Finished.
 struct RunResult {
     RunEnd end = RunEnd::Running;
-    QString error;         // "[ERRO] ..." when the run could not start
+    QString error;         // "[ERRO] ..." when the run could not start or failed
     QDateTime finishedAt;  // when the run finished (end Finished); invalid otherwise
     int frameCount = 0;
     int frameWidth = 0;  // of frame 0; every other frame must have its size
@@ -33,6 +34,7 @@ struct RunResult {
     int countGreater = 0;
     int countSmaller = 0;
     std::vector<int> unreadableFrames;  // 0-based, ascending
+    std::vector<int> outOfMemoryFrames;  // those of them left out because memory ran out working on them
     int unmeasuredShifts = 0;           // shifts that could not be measured and were taken as 0
     int lostLogLines = 0;               // log lines of this run that could not be written
     // Counting line only. Unmeasured motions are taken from the neighbouring frames instead,

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "stream/count_defaults.h"
 #include "stream/frame_reader.h"
 #include "toolkit/segmentation.h"
 
@@ -16,27 +17,32 @@ enum class CountingMode {
 // frames of interest, Background (sizes that blur does not change) for the counting line.
 constexpr int DefaultMethod(CountingMode mode)
 {
-    return mode == CountingMode::CountingLine ? kMethodBackground : kMethodFrameDiff;
+    return mode == CountingMode::CountingLine ? kMethodBackground : count_defaults::kMethod;
 }
 
-// Frames decoded ahead of the run on worker threads unless a caller asks otherwise.
-constexpr int kDefaultDecodeThreads = 2;
+// A segmentation method by its name, as the text summaries and the window name it:
+// "Otsu", "Mode Value", "Frame Diff", "Background"; "method N" for any other number.
+QString MethodName(int method);
 
-// Everything one run needs, taken as one value: the run reads nothing else.
+// Everything one run needs, taken as one value: the run reads nothing else. A value
+// left alone is the value the window and tessel-count start with.
 struct RunSettings {
     QString folder;
     QStringList frameNames;  // file names in the folder, in processing order
-    int method = kMethodFrameDiff;
-    int minArea = 10;  // area bounds in pixels
-    int maxArea = 900;
+    int method = count_defaults::kMethod;
+    int minArea = count_defaults::kMinArea;  // area bounds in pixels
+    int maxArea = count_defaults::kMaxArea;
     int marginTop = 0;  // rows and columns cleared at the frame's edges, in pixels
     int marginBottom = 0;
     int marginLeft = 0;
     int marginRight = 0;
-    bool circularityFilter = false;
-    double minCircularity = 0.5;
-    double pixelSize = 1.5;                               // micrometres per pixel side
+    bool circularityFilter = count_defaults::kCircularityFilter;
+    double minCircularity = count_defaults::kMinCircularity;
+    double pixelSize = count_defaults::kPixelSize;        // micrometres per pixel side
     long long framePixelLimit = kDefaultFramePixelLimit;  // frames of more pixels are refused
     CountingMode mode = CountingMode::FramesOfInterest;
-    int decodeThreads = kDefaultDecodeThreads;  // 0: every frame is decoded by the step itself
+    int decodeThreads = count_defaults::kDecodeThreads;  // 0: every frame is decoded by the step itself
+    // 0-based index of the one frame to count, whole, alone (the window's "Count Current"),
+    // whatever the mode; -1: the mode's count of the sequence.
+    int onlyFrame = -1;
 };

@@ -132,6 +132,20 @@ bool FitsExpected(cv::Size size, cv::Size expected, bool turnable)
     return expected.empty() || size == expected || (turnable && size == cv::Size(expected.height, expected.width));
 }
 
+int ReducedGreyFlag(int reduction)
+{
+    switch (reduction) {
+    case 2:
+        return cv::IMREAD_REDUCED_GRAYSCALE_2;
+    case 4:
+        return cv::IMREAD_REDUCED_GRAYSCALE_4;
+    case 8:
+        return cv::IMREAD_REDUCED_GRAYSCALE_8;
+    default:
+        return cv::IMREAD_GRAYSCALE;
+    }
+}
+
 // Header, data and decode of bytes read whole.
 void Decode(const std::vector<unsigned char>& bytes, const FrameReadLimits& limits, FrameRead& read)
 {
@@ -162,12 +176,12 @@ void Decode(const std::vector<unsigned char>& bytes, const FrameReadLimits& limi
     cv::Mat grey;
     try {
         if (header.format == FrameFormat::Jpeg) {
-            read.status = FromJpeg(DecodeJpegGrey(bytes.data(), bytes.size(), grey));
+            read.status = FromJpeg(DecodeJpegGrey(bytes.data(), bytes.size(), grey, limits.reduction));
             if (read.status == FrameReadStatus::Read)
                 grey = Oriented(grey, header.orientation);
         } else {
             const cv::Mat encoded(1, static_cast<int>(bytes.size()), CV_8UC1, const_cast<unsigned char*>(bytes.data()));
-            grey = cv::imdecode(encoded, cv::IMREAD_GRAYSCALE);
+            grey = cv::imdecode(encoded, ReducedGreyFlag(limits.reduction));
             if (grey.empty())
                 read.status = FrameReadStatus::Corrupt;
         }
@@ -183,7 +197,8 @@ void Decode(const std::vector<unsigned char>& bytes, const FrameReadLimits& limi
         return;
     }
     read.size = grey.size();
-    if (!FitsExpected(grey.size(), limits.expectedSize, false)) {
+    const bool reduced = ReducedGreyFlag(limits.reduction) != cv::IMREAD_GRAYSCALE;
+    if (!reduced && !FitsExpected(grey.size(), limits.expectedSize, false)) {
         read.status = FrameReadStatus::OtherSize;
         return;
     }

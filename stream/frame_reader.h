@@ -41,12 +41,16 @@ long long FrameFileByteLimit(long long pixelLimit);
 struct FrameReadLimits {
     cv::Size expectedSize;  // empty: any size
     long long pixelLimit = kDefaultFramePixelLimit;
+    // 2, 4 or 8: the picture is decoded at that fraction of each side, for a preview
+    // smaller than the frame (JPEG at that fraction of the memory, the others decoded
+    // whole and reduced at once). Every check above is made on the frame as it is.
+    int reduction = 1;
 };
 
 struct FrameRead {
     FrameReadStatus status = FrameReadStatus::Missing;
     cv::Mat grey;   // CV_8UC1 when status is Read, empty otherwise
-    cv::Size size;  // the frame's size as read from its header (0 x 0 when unknown)
+    cv::Size size;  // the frame's size as read from its header (0 x 0 when unknown); the picture's once read
     long long fileBytes = 0;
 };
 

@@ -1,5 +1,7 @@
 #include "stream/frame_source.h"
 
+#include "toolkit/out_of_memory.h"
+
 #include <algorithm>
 #include <utility>
 
@@ -24,9 +26,15 @@ DecodedFrame CFrameSource::Decode(int index) const
 {
     DecodedFrame frame;
     frame.index = index;
-    frame.grey = decoder(index);
-    if (analysis && !frame.grey.empty())
-        frame.analysis = analysis(index, frame.grey);
+    frame.outOfMemory = RanOutOfMemory([&] {
+        frame.grey = decoder(index);
+        if (analysis && !frame.grey.empty())
+            frame.analysis = analysis(index, frame.grey);
+    });
+    if (frame.outOfMemory) {
+        frame.grey.release();
+        frame.analysis.reset();
+    }
     return frame;
 }
 

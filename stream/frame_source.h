@@ -15,7 +15,8 @@
 struct DecodedFrame {
     int index = -1;
     cv::Mat grey;
-    std::any analysis;  // empty without an analysis or for an unreadable frame
+    std::any analysis;         // empty without an analysis or for an unreadable frame
+    bool outOfMemory = false;  // memory ran out decoding or analysing it: no picture, no analysis
 };
 
 // Frames of a sequence decoded ahead of the run that takes them, in increasing order,
@@ -28,7 +29,8 @@ struct DecodedFrame {
 // same functions, the same results, only later.
 //
 // The decoder and the analysis are called from the workers concurrently: they must
-// not share mutable state. Stop (and the destructor) ends the workers: a decode in
+// not share mutable state. Out of memory in either leaves that frame without picture
+// and analysis, marked `outOfMemory`; no exception leaves a worker. Stop (and the destructor) ends the workers: a decode in
 // progress is finished and thrown away, none starts after Stop returns.
 class CFrameSource {
 public:

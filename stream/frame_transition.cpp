@@ -37,10 +37,9 @@ FrameShift CVideoStream::MeasureTransition(int index, bool* frameRead, ShiftOutc
         return decided(ShiftOutcome::FrameUnreadable, {0, 0});
 
     PrepareFrame(grey);
-    currentFrame = grey;
     cv::Mat diff;
-    cv::absdiff(currentFrame, previousFrame, diff);
-    previousFrame = currentFrame.clone();
+    cv::absdiff(grey, previousFrame, diff);
+    previousFrame = grey;
 
     cv::Mat strong;
     cv::threshold(diff, strong, 10, 1, cv::THRESH_BINARY);
@@ -50,9 +49,8 @@ FrameShift CVideoStream::MeasureTransition(int index, bool* frameRead, ShiftOutc
     cv::morphologyEx(mask, mask, cv::MORPH_OPEN, kernel5x5, cv::Point(-1, -1), 1, cv::BORDER_CONSTANT,
                      cv::morphologyDefaultBorderValue());
 
-    AdjRel* adj = Create4NeighbourAdjRel();
-    const std::vector<cv::Point> centroids = ComputeLabelCentroids(mask, adj);
-    FreeAdjRel(adj);
+    const AdjRelPtr adj(Create4NeighbourAdjRel());
+    const std::vector<cv::Point> centroids = ComputeLabelCentroids(mask, adj.get());
     // Nothing changed: nothing in view moved, or nothing is in view; either way no
     // particle is missed by taking (0, 0).
     if (centroids.empty())

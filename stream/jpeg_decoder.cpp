@@ -56,7 +56,7 @@ JpegOutcome OutcomeOfError(int code)
 // The decode proper. The error handler jumps back into this frame, which holds no
 // object with a destructor (`grey` is the caller's), so the jump skips none.
 JpegOutcome Decode(jpeg_decompress_struct& info, ErrorManager& errors, const unsigned char* bytes, std::size_t count,
-                   cv::Mat& grey)
+                   cv::Mat& grey, int reduction)
 {
     if (setjmp(errors.jump))
         return OutcomeOfError(errors.base.msg_code);
@@ -68,6 +68,8 @@ JpegOutcome Decode(jpeg_decompress_struct& info, ErrorManager& errors, const uns
         return JpegOutcome::NotAccepted;
     // Grey is the luma plane as stored, the same the program has always read.
     info.out_color_space = JCS_GRAYSCALE;
+    info.scale_num = 1;
+    info.scale_denom = static_cast<unsigned int>(reduction);
     jpeg_start_decompress(&info);
     grey.create(static_cast<int>(info.output_height), static_cast<int>(info.output_width), CV_8UC1);
     while (info.output_scanline < info.output_height) {
@@ -80,8 +82,10 @@ JpegOutcome Decode(jpeg_decompress_struct& info, ErrorManager& errors, const uns
 
 }  // namespace
 
-JpegOutcome DecodeJpegGrey(const unsigned char* bytes, std::size_t count, cv::Mat& grey)
+JpegOutcome DecodeJpegGrey(const unsigned char* bytes, std::size_t count, cv::Mat& grey, int reduction)
 {
+    if (reduction != 2 && reduction != 4 && reduction != 8)
+        reduction = 1;
     jpeg_decompress_struct info{};
     ErrorManager errors{};
     info.err = jpeg_std_error(&errors.base);
@@ -89,7 +93,7 @@ JpegOutcome DecodeJpegGrey(const unsigned char* bytes, std::size_t count, cv::Ma
     errors.base.emit_message = OnMessage;
     JpegOutcome outcome = JpegOutcome::Corrupt;
     try {
-        outcome = Decode(info, errors, bytes, count, grey);
+        outcome = Decode(info, errors, bytes, count, grey, reduction);
     } catch (const cv::Exception&) {
         outcome = JpegOutcome::OutOfMemory;  // the one thing Decode's own code can throw for
     } catch (const std::bad_alloc&) {

@@ -19,5 +19,6 @@ enum class JpegOutcome {
 };
 
 // `grey` receives the picture as stored (no EXIF orientation applied); it is left
-// empty unless the outcome is Decoded.
-JpegOutcome DecodeJpegGrey(const unsigned char* bytes, std::size_t count, cv::Mat& grey);
+// empty unless the outcome is Decoded. A reduction of 2, 4 or 8 decodes at that fraction
+// of each side (rounded up), at that fraction of the memory.
+JpegOutcome DecodeJpegGrey(const unsigned char* bytes, std::size_t count, cv::Mat& grey, int reduction = 1);

@@ -3,6 +3,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
+#include <new>
 #include <utility>
 
 CVideoStream::CVideoStream()
@@ -16,8 +17,8 @@ void CVideoStream::Reset()
 {
     folderPath.clear();
     frameNames.clear();
-    minArea = 10;
-    maxArea = 900;
+    minArea = count_defaults::kStreamMinArea;
+    maxArea = count_defaults::kStreamMaxArea;
     frameCount = 0;
     frameHeight = 0;
     frameWidth = 0;
@@ -123,11 +124,26 @@ cv::Mat CVideoStream::ReadFrame(int index) const
     return ReadWithLimits(index, limits).grey;
 }
 
+cv::Mat CVideoStream::ReadReducedFrame(int index, int reduction) const
+{
+    if (reduction <= 1)
+        return ReadFrame(index);
+    if (!HasFrame(index))
+        return cv::Mat();
+    FrameReadLimits limits;
+    limits.pixelLimit = framePixelLimit;
+    limits.reduction = reduction;
+    return ReadGreyFrame(FramePath(index), limits).grey;
+}
+
 cv::Mat CVideoStream::DecodeFrame(int index) const
 {
     if (!HasFrame(index))
         return cv::Mat();
-    return ReadGreyFrame(FramePath(index), RunFrameLimits()).grey;
+    FrameRead read = ReadGreyFrame(FramePath(index), RunFrameLimits());
+    if (read.status == FrameReadStatus::OutOfMemory)
+        throw std::bad_alloc();
+    return read.grey;
 }
 
 void CVideoStream::KeepFrame(int index, const cv::Mat& grey) const
@@ -148,7 +164,11 @@ cv::Mat CVideoStream::ReadSizedFrame(int index) const
     // Without frame 0's size no frame has the run's size.
     if (frameWidth <= 0 || frameHeight <= 0)
         return cv::Mat();
-    return ReadRunFrame(index).grey;
+    FrameRead read = ReadRunFrame(index);
+    // Memory that runs out reading a frame runs out for the operation reading it.
+    if (read.status == FrameReadStatus::OutOfMemory)
+        throw std::bad_alloc();
+    return read.grey;
 }
 
 void CVideoStream::PrepareFrame(cv::Mat& grey) const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "stream/count_defaults.h"
 #include "stream/frame_reader.h"
 #include "stream/frame_shift.h"
 #include "toolkit/particle_measure.h"
@@ -18,7 +19,8 @@
 //
 // A frame that is missing, cannot be decoded or differs in size from frame 0 never
 // throws: the operations give their neutral result ((0, 0), an empty list) and set
-// *frameRead to false when the caller asks for it.
+// *frameRead to false when the caller asks for it. Out of memory while working on a
+// frame throws (toolkit/out_of_memory.h); the stream stays usable for the next frame.
 class CVideoStream {
 public:
     CVideoStream();
@@ -34,6 +36,9 @@ public:
     // 8-bit grey, the caller's own copy, of any size within framePixelLimit; empty
     // when the index is outside the list or the file cannot be read (ReadGreyFrame).
     cv::Mat ReadFrame(int index) const;
+    // ReadFrame decoded at 1/reduction of each side (2, 4 or 8; else whole), for a
+    // preview: the frame's checks are the same, its memory a fraction.
+    cv::Mat ReadReducedFrame(int index, int reduction) const;
 
     // The frame as the run takes it, with the reason when it cannot: once frame 0 is
     // prepared, a frame of another size is left out without being decoded.
@@ -43,7 +48,7 @@ public:
 
     // The run's reading without the kept frames (ReadGreyFrame with RunFrameLimits):
     // safe to call from several threads at once while the frame list and the frame size
-    // are not changed.
+    // are not changed. Out of memory throws, as in the operations below.
     cv::Mat DecodeFrame(int index) const;
 
     // Keeps a frame decoded elsewhere (by DecodeFrame on another thread) as if the
@@ -83,7 +88,6 @@ public:
     int frameHeight = 0;
     int frameWidth = 0;
     cv::Mat previousFrame;
-    cv::Mat currentFrame;
     cv::Mat kernel3x3;
     cv::Mat kernel5x5;
     int marginTop = 0;
@@ -91,8 +95,8 @@ public:
     int marginLeft = 0;
     int marginRight = 0;
     std::vector<std::string> frameNames;
-    int minArea = 10;
-    int maxArea = 900;
+    int minArea = count_defaults::kStreamMinArea;
+    int maxArea = count_defaults::kStreamMaxArea;
     // Frames of more pixels are refused; frame 0 above it stops a run from starting.
     long long framePixelLimit = kDefaultFramePixelLimit;
 

@@ -1,8 +1,7 @@
 #include "toolkit/adjacency.h"
 
-#include "toolkit/allocation_failure.h"
-
 #include <cstdlib>
+#include <new>
 
 int* AllocIntArray(int n)
 {
@@ -11,7 +10,7 @@ int* AllocIntArray(int n)
     const std::size_t count = n > 0 ? static_cast<std::size_t>(n) : 1;
     int* array = static_cast<int*>(std::calloc(count, sizeof(int)));
     if (array == nullptr)
-        ExitOnAllocationFailure("AllocIntArray");
+        throw std::bad_alloc();
     return array;
 }
 
@@ -19,11 +18,12 @@ AdjRel* CreateAdjRel(int n)
 {
     AdjRel* adj = static_cast<AdjRel*>(std::calloc(1, sizeof(AdjRel)));
     if (adj == nullptr)
-        ExitOnAllocationFailure("CreateAdjRel");
+        throw std::bad_alloc();
+    AdjRelPtr owned(adj);  // released again when an array cannot be had
     adj->n = n > 0 ? n : 0;
     adj->dx = AllocIntArray(adj->n);
     adj->dy = AllocIntArray(adj->n);
-    return adj;
+    return owned.release();
 }
 
 static AdjRel* CreateAdjRelFrom(const int* dx, const int* dy, int n)

@@ -12,12 +12,13 @@ struct AdjRel {
     int n;    // number of entries
 };
 
-// n zero-filled ints, released with free(). Running out of memory is fatal: the
-// process reports it on standard error and exits with status -1. n <= 0 gives a
-// valid, empty allocation (an empty image is not a failure).
+// n zero-filled ints, released with free(). Out of memory throws std::bad_alloc
+// (toolkit/out_of_memory.h). n <= 0 gives a valid, empty allocation (an empty image is
+// not a failure).
 int* AllocIntArray(int n);
 
 // A relation of n entries, all (0, 0) until the caller fills them (n < 0 counts as 0).
+// Out of memory throws std::bad_alloc, as every Create* below; nothing is left allocated.
 AdjRel* CreateAdjRel(int n);
 
 // Centre, up, down, left, right, then the four corners (up-left, up-right,

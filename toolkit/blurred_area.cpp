@@ -85,18 +85,6 @@ double WeightedDarkness(double area, double ratio, double blur, double weight)
     return 2.0 * kPi * weight * weight * GaussianMassInEllipse(a, a * q, std::hypot(blur, weight));
 }
 
-double WeightedTrace(double area, double ratio, double blur, double weight)
-{
-    const double q = std::clamp(ratio, kMinRatio, 1.0);
-    const double a = std::sqrt(area / (kPi * q));
-    const double s2 = blur * blur + weight * weight;
-    const GaussianMoments m = GaussianMomentsInEllipse(a, a * q, std::sqrt(s2));
-    if (m.mass <= 0.0)
-        return 0.0;
-    const double k = weight * weight / s2;
-    return k * k * (m.xx + m.yy) / m.mass + 2.0 * k * blur * blur;
-}
-
 BlurredEllipse EllipseFromWeightedSums(const WeightedSums& sums, double blur)
 {
     BlurredEllipse result;

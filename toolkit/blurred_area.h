@@ -31,11 +31,6 @@ GaussianMoments GaussianMomentsInEllipse(double a, double b, double s);
 // (minor / major), blurred, summed under the weight exp(-r^2 / 2 w^2) centred on it.
 double WeightedDarkness(double area, double ratio, double blur, double weight);
 
-// Trace of the second moments, about the centre, of the same darkness under the same
-// weight, over the weighted darkness: (w / s)^4 (xx + yy) / mass + 2 (w blur / s)^2
-// with the Gaussian moments of width s = hypot(blur, w). It grows with the blur.
-double WeightedTrace(double area, double ratio, double blur, double weight);
-
 // What a particle shows under two centred Gaussian weights, narrow < wide: the
 // weighted darkness sums and, under the wide weight, the spread of the weighted second
 // moments along the particle's long and short axes (largest minus smallest eigenvalue

@@ -1,22 +1,23 @@
 #include "toolkit/pixel_queue.h"
 
 #include "toolkit/adjacency.h"
-#include "toolkit/allocation_failure.h"
 
 #include <cstdlib>
+#include <new>
 
 Queue* CreateQueue(int capacity)
 {
     Queue* queue = static_cast<Queue*>(std::calloc(1, sizeof(Queue)));
     if (queue == nullptr)
-        ExitOnAllocationFailure("CreateQueue");
+        throw std::bad_alloc();
+    QueuePtr owned(queue);  // released again when the ring cannot be had
     // A zero capacity (an empty image) is a valid queue that drops every push.
     queue->capacity = capacity > 0 ? capacity : 0;
     queue->count = 0;
     queue->head = 0;
     queue->tail = 0;
     queue->data = AllocIntArray(queue->capacity);
-    return queue;
+    return owned.release();
 }
 
 void QueuePush(Queue* queue, int value)

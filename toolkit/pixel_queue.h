@@ -14,8 +14,8 @@ struct Queue {
     int count;     // number of elements stored
 };
 
-// Allocation failure is fatal, as for AllocIntArray. A capacity of 0 (an empty
-// image) is valid: every push is dropped and every pop gives -1.
+// Out of memory throws std::bad_alloc, as AllocIntArray; nothing is left allocated. A
+// capacity of 0 (an empty image) is valid: every push is dropped and every pop gives -1.
 Queue* CreateQueue(int capacity);
 
 // Appends value; a full queue drops it without a report.

@@ -11,6 +11,7 @@
 // text and the counters. The tour starts from the default settings and remembers none.
 
 #include "app/mivo_particle_stream_analysis.h"
+#include "app/tessel_application.h"
 
 #include <QAction>
 #include <QApplication>
@@ -68,7 +69,7 @@ void DoubleClick(QWidget* widget)
 
 int main(int argc, char** argv)
 {
-    QApplication app(argc, argv);
+    CTesselApplication app(argc, argv);
     // Every tour starts from the window's defaults: its settings go to a folder of its own
     // that goes with it, never to those of tessel.
     QApplication::setOrganizationName(QStringLiteral("Tessel"));

@@ -8,8 +8,10 @@
 #include "dialogs/crop_dialog.h"
 #include "dialogs/size_distribution_dialog.h"
 #include "register/frame_listing.h"
-#include "register/mivo_register_manager.h"
 #include "register/run_engine.h"
+#include "register/run_numbers.h"
+#include "register/run_pictures.h"
+#include "register/run_stream.h"
 #include "tools/flowgen/flowgen.h"
 
 #include <QDoubleSpinBox>
@@ -151,41 +153,72 @@ QList<QByteArray> RowsBefore(const QByteArray& csv, int frame)
     return rows;
 }
 
+// On the frame on screen: count it alone, open the crop and the selection dialogs; then step
+// around it. The message is cleared first, so that one repeated is seen again. Whatever is
+// refused leaves the counters as `counted`.
+void StepAroundTheFrame(Window& w, const QStringList& counted)
+{
+    auto* cropBox = Child<QCheckBox>(&w, "proc_chb_cropImg");
+    auto* cropDialog = w.findChild<CTool4CropImg*>();
+    for (const char* step : {"btn_proc_countOne", "proc_chb_cropImg", "btn_setting_manualSelection", "viewImg_nextAct",
+                             "viewImg_preAct", "viewImg_lastAct"}) {
+        w.statusBar()->clearMessage();
+        if (auto* action = Child<QAction>(&w, step))
+            action->trigger();
+        else
+            QTest::mouseClick(Child<QAbstractButton>(&w, step), Qt::LeftButton);
+        if (qstrcmp(step, "btn_proc_countOne") == 0 && !StatusText(w).startsWith("[IDLE]"))  // nothing counted
+            QCOMPARE(Counters(w), counted);
+        QCOMPARE(cropDialog->isVisible(), cropBox->isChecked());
+        if (cropDialog->isVisible()) QTest::mouseClick(Child<QPushButton>(cropDialog, "btn_Cancel"), Qt::LeftButton);
+        Child<QDialog>(&w, "tool4SelectRegion")->hide();
+    }
+}
+
 }  // namespace
 
 Q_DECLARE_METATYPE(BadInput)
 
+struct BadInputRows;
+
 class TestWindow : public QObject {
     Q_OBJECT
+    friend struct BadInputRows;
 
 private slots:
     void initTestCase();
     void cleanup();
     void badInputs_data();
     void badInputs();
-    void commandsOnOneFolder();
+    void countCurrent();
+    void cancelAndReopen();
+    void runsAsTheCounter();
     void manualCalibrationTakesTheRange();
     void resultsFollowTheCount();
     void settingsOutliveTheWindow();
+    void largeFramesShownAtThePreviewsSize();
 
 private:
     QTemporaryDir work;
     flowgen::Flow flow;  // 12 frames, 640 x 480, in work/flow
     QStringList names;
-    Headless reference;  // of work/flow
+    Headless reference;                  // of work/flow
+    std::unique_ptr<BadInputRows> rows;  // of badInputs
+    void RecountsOfTheRun(Window& w);
+    void ExportBoth(Window& w, const BadInput& in, const Headless& headless, const QStringList& listing);
     QString Case(const QString& name) const { return work.filePath("case/" + name); }
     void CopyFlow(const QString& folder, const QString& prefix = {}) const
     {
         QDir().mkpath(folder);
         for (const QString& name : names) QFile::copy(work.filePath("flow/" + name), folder + "/" + prefix + name);
     }
-    // As "Calculate FoI" does, at the default range.
-    void StartRegister(CMivoRegisterManager& reg) const
+    // As "Calculate FoI" takes them, at the default range.
+    RunSettings FlowSettings() const
     {
-        reg.StartSequence(work.filePath("flow"));
-        reg.stream->minArea = 25;
-        reg.stream->maxArea = 100;
-        for (const QString& name : names) reg.stream->AddFrame(name.toStdString());
+        RunSettings settings;
+        settings.folder = work.filePath("flow");
+        settings.frameNames = names;
+        return settings;
     }
 };
 
@@ -210,50 +243,71 @@ void TestWindow::cleanup()
     std::filesystem::remove_all(QFile::encodeName(Case("")).toStdString());  // also names QDir cannot spell
 }
 
-void TestWindow::badInputs_data()
-{
-    QTest::addColumn<BadInput>("in");
+// The bad inputs, grouped by when they strike, one row each: the rows share the texts the
+// window shows and the ways a folder is made or spoilt.
+struct BadInputRows {
+    using Rows = std::vector<std::pair<const char*, BadInput>>;
+    const TestWindow& test;
     const QString outOfRange = "[WARNING] Out of range", failed = "[ERRO] %1 exported files could not be written";
     // Not measured: the shift of a frame that cannot be read, mostly also that of the next.
     const QString unmeasured =
         "; %1 of %2 frame shifts could not be measured and were taken as 0; parts of the flow may not be counted";
     const QString lost = "[WARNING] 1 frame could not be read", oneLost = lost + unmeasured.arg(2).arg(11);
-    // Frame 5 left out: the end of the run says so; counting it alone, cropping and calibrating on it, and
-    // stepping back onto it refuse it.
-    const auto unreadable = [&](const QString& name, const QString& end) {
+
+    QString At(int t) const { return "/" + test.names[t]; }
+    // Frame 5 left out: the end of the run says so; counting it alone, cropping and calibrating on
+    // it, and stepping back onto it refuse it.
+    QStringList Unreadable(const QString& name, const QString& end) const
+    {
         const QString notRead = "[WARNING] Can not read image " + name;
         return QStringList{end, notRead, notRead, notRead, outOfRange};
-    };
-    const auto row = [](const char* tag, BadInput in) { QTest::newRow(tag) << in; };
-    const auto at = [this](int t) { return "/" + names[t]; };
-    const auto afterLoading = [](std::function<void(const QString&)> spoil) {
+    }
+    static std::function<void(Window&, const QString&)> AfterLoading(std::function<void(const QString&)> spoil)
+    {
         return [spoil](Window&, const QString& folder) { spoil(folder); };
-    };
-    const auto jpegFlow = [this](const QString& folder) {
-        QVERIFY(flowgen::WriteFlow(flow, folder.toStdString(), "jpg", nullptr));
-    };
+    }
+    std::function<void(const QString&)> JpegFlow() const
+    {
+        return [this](const QString& folder) {
+            QVERIFY(flowgen::WriteFlow(test.flow, folder.toStdString(), "jpg", nullptr));
+        };
+    }
     // Damaged files that OpenCV still decodes, and so counted as good before.
-    const auto replace = [](const QString& path, const hostile::Bytes& bytes) {
+    static void Replace(const QString& path, const hostile::Bytes& bytes)
+    {
         QVERIFY(hostile::Write(QFile::encodeName(path).toStdString(), bytes));
         QVERIFY(!cv::imread(QFile::encodeName(path).toStdString(), cv::IMREAD_GRAYSCALE).empty());
-    };
+    }
 
+    Rows GoodFolders() const;
+    Rows SpoiltOnceLoaded() const;
+    Rows SpoiltDuringTheRun() const;
+    Rows AfterTheRun() const;
+    Rows NothingToMeasureAgainst() const;
+    Rows HostileFrames() const;
+    Rows NamesAndLinks() const;
+    Rows RefusedOutputs() const;
+};
+
+BadInputRows::Rows BadInputRows::GoodFolders() const
+{
+    Rows rows;
     BadInput in;
-    row("good flow", in);
+    rows.emplace_back("good flow", in);
     in.make = [this](const QString& folder) {  // as colour and as 16-bit files: the same greys
-        CopyFlow(folder);
+        test.CopyFlow(folder);
         for (int t = 0; t < 12; ++t) {
-            const std::string path = (folder + "/" + names[t]).toStdString();
+            const std::string path = (folder + "/" + test.names[t]).toStdString();
             cv::Mat grey = cv::imread(path, cv::IMREAD_GRAYSCALE), file;
             t % 2 ? grey.convertTo(file, CV_16U, 257.0) : cv::merge(std::vector<cv::Mat>{grey, grey, grey}, file);
             cv::imwrite(path, file);
         }
     };
-    row("colour and 16-bit frames", in);
+    rows.emplace_back("colour and 16-bit frames", in);
     in = {};
     in.folder = "Flüsse und Größen";
-    in.make = [this](const QString& folder) { CopyFlow(folder, "Bild ä,"); };
-    row("spaces and non-ASCII names", in);
+    in.make = [this](const QString& folder) { test.CopyFlow(folder, "Bild ä,"); };
+    rows.emplace_back("spaces and non-ASCII names", in);
     in = {};
     in.listed = 10000;
     in.make = [](const QString& folder) {
@@ -261,195 +315,227 @@ void TestWindow::badInputs_data()
             cv::imwrite(QString::asprintf("%s/f%05d.png", qPrintable(folder), i).toStdString(),
                         cv::Mat(48, 64, CV_8UC1, 128));
     };
-    row("10,000 frames", in);
+    rows.emplace_back("10,000 frames", in);
+    return rows;
+}
 
-    // Spoilt once loaded.
-    in = {};
-    in.messages = unreadable("frame_0005.png", oneLost);
-    in.loaded = afterLoading([=](const QString& folder) { QFile::resize(folder + at(5), 0); });
-    row("zero-byte frame", in);
-    in.loaded = afterLoading(
-        [=](const QString& folder) { QFile::resize(folder + at(5), QFileInfo(folder + at(5)).size() * 6 / 10); });
-    row("truncated PNG", in);
-    in.loaded = afterLoading([=](const QString& folder) { Spoil(folder + at(5)); });
-    row("text file named .png", in);
-    in.messages = unreadable("frame_0005.jpg", oneLost);
-    in.make = jpegFlow;
-    in.loaded = afterLoading([](const QString& folder) {
+BadInputRows::Rows BadInputRows::SpoiltOnceLoaded() const
+{
+    Rows rows;
+    BadInput in;
+    in.messages = Unreadable("frame_0005.png", oneLost);
+    in.loaded = AfterLoading([this](const QString& folder) { QFile::resize(folder + At(5), 0); });
+    rows.emplace_back("zero-byte frame", in);
+    in.loaded = AfterLoading(
+        [this](const QString& folder) { QFile::resize(folder + At(5), QFileInfo(folder + At(5)).size() * 6 / 10); });
+    rows.emplace_back("truncated PNG", in);
+    in.loaded = AfterLoading([this](const QString& folder) { Spoil(folder + At(5)); });
+    rows.emplace_back("text file named .png", in);
+    in.messages = Unreadable("frame_0005.jpg", oneLost);
+    in.make = JpegFlow();
+    in.loaded = AfterLoading([](const QString& folder) {
         const QString frame5 = folder + "/frame_0005.jpg";
         QFile::resize(frame5, QFileInfo(frame5).size() * 6 / 10);
     });
-    row("truncated JPEG", in);
+    rows.emplace_back("truncated JPEG", in);
     in = {};
     in.messages = QStringList{oneLost, "[WARNING] Can not count image frame_0005.png: 320 x 240, frame 0 is 640 x 480"};
-    in.loaded = afterLoading(
-        [=](const QString& folder) { cv::imwrite((folder + at(5)).toStdString(), cv::Mat(240, 320, CV_8UC1, 200)); });
-    row("frame of another size", in);
-
+    in.loaded = AfterLoading([this](const QString& folder) {
+        cv::imwrite((folder + At(5)).toStdString(), cv::Mat(240, 320, CV_8UC1, 200));
+    });
+    rows.emplace_back("frame of another size", in);
     in = {};
     in.listed = 11;
     in.messages = QStringList{"[WARNING] Left out f\uFFFD.png (name not in UTF-8)",
                               "[WARNING] 1 frame file left out (name not in UTF-8)" + unmeasured.arg(1).arg(10)};
     in.make = [this](const QString& folder) {
-        CopyFlow(folder);
-        std::filesystem::rename(QFile::encodeName(folder + "/" + names[5]).toStdString(),
+        test.CopyFlow(folder);
+        std::filesystem::rename(QFile::encodeName(folder + At(5)).toStdString(),
                                 QFile::encodeName(folder).toStdString() + "/f\xe4.png");
     };
-    row("name not in UTF-8", in);
+    rows.emplace_back("name not in UTF-8", in);
+    return rows;
+}
 
-    // The last frame, a frame of interest, from within the run: the frames before it keep their rows.
-    in = {};
+// The last frame, a frame of interest, from within the run: the frames before it keep their rows.
+BadInputRows::Rows BadInputRows::SpoiltDuringTheRun() const
+{
+    Rows rows;
+    BadInput in;
     in.sameAsHeadless = false;
     in.keptBefore = 10;
     in.messages = QStringList{lost + unmeasured.arg(1).arg(11), outOfRange, failed.arg(2)};
-    in.midRun = [=](const QString& folder) { QFile::remove(folder + at(11)); };
-    row("frame deleted during the run", in);
-    in.midRun = [=](const QString& folder) { Spoil(folder + at(11)); };
-    row("frame spoilt during the run", in);
-    in.midRun = [=](const QString& folder) {  // never waited on: a wait holds the row until QTest's watchdog ends it
-        QFile::remove(folder + at(11));
-        QVERIFY(::mkfifo(QFile::encodeName(folder + at(11)).constData(), 0600) == 0);
+    in.midRun = [this](const QString& folder) { QFile::remove(folder + At(11)); };
+    rows.emplace_back("frame deleted during the run", in);
+    in.midRun = [this](const QString& folder) { Spoil(folder + At(11)); };
+    rows.emplace_back("frame spoilt during the run", in);
+    in.midRun = [this](const QString& folder) {  // never waited on: a wait holds the row until QTest's watchdog ends it
+        QFile::remove(folder + At(11));
+        QVERIFY(::mkfifo(QFile::encodeName(folder + At(11)).constData(), 0600) == 0);
     };
-    row("frame replaced by a pipe during the run", in);
+    rows.emplace_back("frame replaced by a pipe during the run", in);
+    return rows;
+}
 
-    const QString allFailed = failed.arg(2 * reference.Selected());
-    in = {};
+BadInputRows::Rows BadInputRows::AfterTheRun() const
+{
+    Rows rows;
+    const QString allFailed = failed.arg(2 * test.reference.Selected());
+    BadInput in;
     in.messages = QStringList{"[ERRO] No images were found", allFailed};
     in.ran = [](Window& w, const QString& folder) {
         QVERIFY(QDir(folder).removeRecursively());
         Child<QComboBox>(&w, "cb_video_order")->setCurrentIndex(1);  // lists it again
     };
-    row("folder gone after the run", in);
+    rows.emplace_back("folder gone after the run", in);
     in = {};
-    in.messages = QStringList{allFailed, "[ERRO] Can not write " + Case("data/p.csv")};
+    in.messages = QStringList{allFailed, "[ERRO] Can not write " + test.Case("data/p.csv")};
     in.chosen = [](const QString& folder) {  // the chosen folders made regular files
         QVERIFY(QDir(folder).removeRecursively() && QFile(folder).open(QIODevice::WriteOnly));
     };
-    row("export folders cannot be written", in);
+    rows.emplace_back("export folders cannot be written", in);
     in = {};
     in.messages =
-        QStringList{QString("[WARNING] Can not write log_KOV.txt: %1 log lines lost").arg(reference.logLines)};
+        QStringList{QString("[WARNING] Can not write log_KOV.txt: %1 log lines lost").arg(test.reference.logLines)};
     in.make = [this](const QString& folder) {
-        CopyFlow(folder);
-        QVERIFY(QDir().mkdir(Case("log_KOV.txt")));  // the log goes beside the folder
+        test.CopyFlow(folder);
+        QVERIFY(QDir().mkdir(test.Case("log_KOV.txt")));  // the log goes beside the folder
     };
-    row("log file cannot be written", in);
+    rows.emplace_back("log file cannot be written", in);
+    return rows;
+}
 
-    // Nothing to measure against; no frame shown, so the frame number reads 0.
-    in = {};
+// No frame shown, so the frame number reads 0.
+BadInputRows::Rows BadInputRows::NothingToMeasureAgainst() const
+{
+    Rows rows;
+    BadInput in;
     in.frameShown = in.sameAsHeadless = false;
     in.messages =
         QStringList{outOfRange, "[ERRO] Can not read image frame_0000.png (not a PNG, JPEG, TIFF or BMP image)",
                     outOfRange, outOfRange,
                     outOfRange, outOfRange};
-    in.make = [=](const QString& folder) {
-        CopyFlow(folder);
-        Spoil(folder + at(0));
+    in.make = [this](const QString& folder) {
+        test.CopyFlow(folder);
+        Spoil(folder + At(0));
     };
-    row("frame 0 unreadable", in);
+    rows.emplace_back("frame 0 unreadable", in);
     in.messages[1] = "[ERRO] Can not read image frame_0000.png (32768 x 32768, above the limit of 100000000 pixels)";
-    in.make = [=](const QString& folder) {  // not decoded: see the peak memory
-        CopyFlow(folder);
-        QVERIFY(hostile::Write((folder + at(0)).toStdString(), hostile::BlackPng(32768, 32768)));
+    in.make = [this](const QString& folder) {  // not decoded: see the peak memory
+        test.CopyFlow(folder);
+        QVERIFY(hostile::Write((folder + At(0)).toStdString(), hostile::BlackPng(32768, 32768)));
     };
-    row("decompression bomb as frame 0", in);
+    rows.emplace_back("decompression bomb as frame 0", in);
     in = {};
     in.frameShown = in.sameAsHeadless = false;
     in.listed = 5;
     in.messages = QStringList{"[ERRO] Only 5 images were found; at least 6 are needed"};
     in.make = [this](const QString& folder) {
-        CopyFlow(folder);
-        for (const QString& name : names.mid(5)) QFile::remove(folder + "/" + name);
+        test.CopyFlow(folder);
+        for (const QString& name : test.names.mid(5)) QFile::remove(folder + "/" + name);
     };
-    row("five frames and a sub-folder", in);
+    rows.emplace_back("five frames and a sub-folder", in);
+    return rows;
+}
 
-    // Frames that cannot be a camera's, put in place of frame 5 while it is on screen: left out before they are
-    // decoded, or when their decoder warns.
-    in = {};
-    in.messages = unreadable("frame_0005.png", oneLost);
-    in.loaded = afterLoading([=](const QString& folder) {  // not decoded: see the peak memory
-        QVERIFY(hostile::Write((folder + at(5)).toStdString(), hostile::BlackPng(32768, 32768)));
+// Frames that cannot be a camera's, put in place of frame 5 while it is on screen: left out before
+// they are decoded, or when their decoder warns.
+BadInputRows::Rows BadInputRows::HostileFrames() const
+{
+    Rows rows;
+    BadInput in;
+    in.messages = Unreadable("frame_0005.png", oneLost);
+    in.loaded = AfterLoading([this](const QString& folder) {  // not decoded: see the peak memory
+        QVERIFY(hostile::Write((folder + At(5)).toStdString(), hostile::BlackPng(32768, 32768)));
     });
-    row("decompression bomb", in);
-    in.loaded = afterLoading([=](const QString& folder) {
+    rows.emplace_back("decompression bomb", in);
+    in.loaded = AfterLoading([this](const QString& folder) {
         std::vector<uchar> jpeg;
-        QVERIFY(cv::imencode(".jpg", cv::imread((folder + at(5)).toStdString()), jpeg));
+        QVERIFY(cv::imencode(".jpg", cv::imread((folder + At(5)).toStdString()), jpeg));
         jpeg.resize(jpeg.size() / 2);
-        QVERIFY(hostile::Write((folder + at(5)).toStdString(), jpeg) && QFile(folder + at(5)).resize(100LL << 30));
+        QVERIFY(hostile::Write((folder + At(5)).toStdString(), jpeg) && QFile(folder + At(5)).resize(100LL << 30));
     });
-    row("sparse 100 GB file that starts like a JPEG", in);
+    rows.emplace_back("sparse 100 GB file that starts like a JPEG", in);
     const QString twoLost = "[WARNING] 2 frames could not be read" + unmeasured.arg(4).arg(11);
-    in.messages = unreadable("frame_0005.png", twoLost);
-    in.loaded = afterLoading([=](const QString& folder) {  // decoded as colour even when grey is asked for; float
+    in.messages = Unreadable("frame_0005.png", twoLost);
+    in.loaded = AfterLoading([this](const QString& folder) {  // decoded as colour even when grey is asked for; float
         const cv::Mat colour(480, 640, CV_32FC3, cv::Scalar(0.7, 0.2, 0.5)), grey(480, 640, CV_32FC1, 0.7);
         std::vector<uchar> hdr, tiff;
         QVERIFY(cv::imencode(".hdr", colour, hdr) && cv::imencode(".tif", grey, tiff));
-        replace(folder + at(5), hdr);
-        QVERIFY(hostile::Write((folder + at(8)).toStdString(), tiff));
+        Replace(folder + At(5), hdr);
+        QVERIFY(hostile::Write((folder + At(8)).toStdString(), tiff));
     });
-    row("three-channel HDR and float TIFF named .png", in);
-    in.messages = unreadable("frame_0005.jpg", twoLost);
-    in.make = jpegFlow;
+    rows.emplace_back("three-channel HDR and float TIFF named .png", in);
+    in.messages = Unreadable("frame_0005.jpg", twoLost);
+    in.make = JpegFlow();
     // Cut short into a preallocated file; flipped bits. JPEG has no checksum: flips are seen where the decoder
     // meets a code it does not know (frame 7 here), not where they decode to other valid codes (frames 5 and 8).
-    in.loaded = afterLoading([=](const QString& folder) {
-        replace(folder + "/frame_0005.jpg", hostile::ZeroSecondHalf(FileBytes(folder + "/frame_0005.jpg")));
-        replace(folder + "/frame_0007.jpg", hostile::FlipBits(FileBytes(folder + "/frame_0007.jpg")));
+    in.loaded = AfterLoading([](const QString& folder) {
+        Replace(folder + "/frame_0005.jpg", hostile::ZeroSecondHalf(FileBytes(folder + "/frame_0005.jpg")));
+        Replace(folder + "/frame_0007.jpg", hostile::FlipBits(FileBytes(folder + "/frame_0007.jpg")));
     });
-    row("corrupt JPEG frames", in);
-    in.messages = unreadable("frame_0005.bmp", oneLost);
-    in.make = [=](const QString& folder) {  // a sound run-length BMP first
-        CopyFlow(folder);
-        const cv::Mat grey = cv::imread((folder + at(5)).toStdString(), cv::IMREAD_GRAYSCALE);
-        QVERIFY(QFile::remove(folder + at(5)));
-        replace(folder + "/frame_0005.bmp", hostile::RunLengthBmp(grey));
+    rows.emplace_back("corrupt JPEG frames", in);
+    in.messages = Unreadable("frame_0005.bmp", oneLost);
+    in.make = [this](const QString& folder) {  // a sound run-length BMP first
+        test.CopyFlow(folder);
+        const cv::Mat grey = cv::imread((folder + At(5)).toStdString(), cv::IMREAD_GRAYSCALE);
+        QVERIFY(QFile::remove(folder + At(5)));
+        Replace(folder + "/frame_0005.bmp", hostile::RunLengthBmp(grey));
     };
-    in.loaded = afterLoading([=](const QString& folder) {
+    in.loaded = AfterLoading([](const QString& folder) {
         const QString bmp = folder + "/frame_0005.bmp";
-        replace(bmp, hostile::ZeroSecondHalf(FileBytes(bmp)));
+        Replace(bmp, hostile::ZeroSecondHalf(FileBytes(bmp)));
     });
-    row("BMP with a broken run-length stream", in);
+    rows.emplace_back("BMP with a broken run-length stream", in);
+    return rows;
+}
 
-    // Names and links.
-    in = {};
+BadInputRows::Rows BadInputRows::NamesAndLinks() const
+{
+    Rows rows;
+    BadInput in;
     in.folder = "links";
     in.messages = QStringList{"[WARNING] Left out 2 frame files (frame_0012.png: broken link, ...)"};
     in.make = [this](const QString& folder) {  // followed; what leads nowhere or to a pipe is named
-        CopyFlow(Case("targets"));
+        test.CopyFlow(test.Case("targets"));
         QDir().mkpath(folder);
-        for (const QString& name : names) QVERIFY(QFile::link(Case("targets/") + name, folder + "/" + name));
-        QVERIFY(QFile::link(Case("none.png"), folder + "/frame_0012.png"));
+        for (const QString& name : test.names) QVERIFY(QFile::link(test.Case("targets/") + name, folder + "/" + name));
+        QVERIFY(QFile::link(test.Case("none.png"), folder + "/frame_0012.png"));
         QVERIFY(::mkfifo(QFile::encodeName(folder + "/frame_0013.png").constData(), 0600) == 0);
     };
-    row("frames are symbolic links", in);
+    rows.emplace_back("frames are symbolic links", in);
     in = {};
     in.countOptions = QStringList{"--sort", "time", "--order", "desc"};
     in.make = [this](const QString& folder) {
-        CopyFlow(folder);
-        for (const QString& name : names) Touch(folder + "/" + name, 1000000000);
+        test.CopyFlow(folder);
+        for (const QString& name : test.names) Touch(folder + "/" + name, 1000000000);
     };
     in.loaded = [](Window& w, const QString&) {
         Child<QComboBox>(&w, "cb_video_sortby")->setCurrentIndex(1);  // by time, newest first
         Child<QComboBox>(&w, "cb_video_order")->setCurrentIndex(1);
     };
-    in.ran = [this](Window& w, const QString&) { QCOMPARE(Counters(w), reference.Counters()); };  // in name order
-    row("equal modification times", in);
+    in.ran = [this](Window& w, const QString&) {
+        QCOMPARE(Counters(w), test.reference.Counters());  // in name order
+    };
+    rows.emplace_back("equal modification times", in);
     in = {};
     const QString forged = "frame_0005\n[ERRO] forged.png";
-    in.messages = unreadable("frame_0005\\n[ERRO] forged.png", oneLost);  // escaped: no line of its own
-    in.make = [=](const QString& folder) {
-        CopyFlow(folder);
-        QVERIFY(QFile::rename(folder + at(5), folder + "/" + forged));
+    in.messages = Unreadable("frame_0005\\n[ERRO] forged.png", oneLost);  // escaped: no line of its own
+    in.make = [this, forged](const QString& folder) {
+        test.CopyFlow(folder);
+        QVERIFY(QFile::rename(folder + At(5), folder + "/" + forged));
     };
-    in.loaded = afterLoading([=](const QString& folder) { Spoil(folder + "/" + forged); });
-    row("newline in a frame name", in);
+    in.loaded = AfterLoading([forged](const QString& folder) { Spoil(folder + "/" + forged); });
+    rows.emplace_back("newline in a frame name", in);
     in = {};
     in.countOptions = QStringList{"--sort", "time"};
-    const auto formula = [this](int t) { return QChar::fromLatin1("=+-@"[t / 3]) + QStringLiteral("1+2 ") + names[t]; };
+    const auto formula = [this](int t) {
+        return QChar::fromLatin1("=+-@"[t / 3]) + QStringLiteral("1+2 ") + test.names[t];
+    };
     in.make = [this, formula](const QString& folder) {  // ordered by time, so that each start leads a frame of interest
-        CopyFlow(folder);
+        test.CopyFlow(folder);
         for (int t = 0; t < 12; ++t) {
-            QVERIFY(QFile::rename(folder + "/" + names[t], folder + "/" + formula(t)));
+            QVERIFY(QFile::rename(folder + At(t), folder + "/" + formula(t)));
             Touch(folder + "/" + formula(t), 1000000000 + t);
         }
     };
@@ -459,41 +545,93 @@ void TestWindow::badInputs_data()
         for (int t : {0, 4, 8, 11})
             QVERIFY(csv.contains(QStringLiteral("\n%1,\"'%2\",").arg(t).arg(formula(t)).toUtf8()));
     };
-    row("names that look like formulas", in);
+    rows.emplace_back("names that look like formulas", in);
+    return rows;
+}
 
-    // Outputs that would overwrite a frame or add frames, refused before anything is written.
-    in = {};
+// Outputs that would overwrite a frame or add frames, refused before anything is written.
+BadInputRows::Rows BadInputRows::RefusedOutputs() const
+{
+    Rows rows;
+    BadInput in;
     in.figures = "frames";
-    in.data = "frames" + at(3);
-    in.messages = QStringList{"[WARNING] Can not export into " + Case("frames") +
+    in.data = "frames" + At(3);
+    in.messages = QStringList{"[WARNING] Can not export into " + test.Case("frames") +
                                   ": it is the counted folder, its pictures would be taken as frames",
-                              "[WARNING] Can not write " + Case("frames") + at(3) +
-                                  ": it would be taken as a frame of " + Case("frames")};
-    row("exports into the counted folder", in);
+                              "[WARNING] Can not write " + test.Case("frames") + At(3) +
+                                  ": it would be taken as a frame of " + test.Case("frames")};
+    rows.emplace_back("exports into the counted folder", in);
     in.figures = "link to frames";
     in.data = "data/pipe.csv";  // opening it would wait for a reader
-    in.messages = QStringList{"[WARNING] Can not export into " + Case("link to frames") +
+    in.messages = QStringList{"[WARNING] Can not export into " + test.Case("link to frames") +
                                   ": it is the counted folder, its pictures would be taken as frames",
-                              "[WARNING] Can not write " + Case("data/pipe.csv") + ": not a regular file"};
+                              "[WARNING] Can not write " + test.Case("data/pipe.csv") + ": not a regular file"};
     in.make = [this](const QString& folder) {
-        CopyFlow(folder);
-        QVERIFY(QFile::link(folder, Case("link to frames")));
-        QVERIFY(::mkfifo(QFile::encodeName(Case("data/pipe.csv")).constData(), 0600) == 0);
+        test.CopyFlow(folder);
+        QVERIFY(QFile::link(folder, test.Case("link to frames")));
+        QVERIFY(::mkfifo(QFile::encodeName(test.Case("data/pipe.csv")).constData(), 0600) == 0);
     };
-    row("exports through a link and onto a pipe", in);
+    rows.emplace_back("exports through a link and onto a pipe", in);
     in = {};
     in.messages = QStringList{"[ERRO] 1 exported file could not be written"};
-    in.make = [=](const QString& folder) {  // the write would follow it and replace frame 3
-        CopyFlow(folder);
-        QVERIFY(QFile::link(folder + at(3), Case("figures/pos_0_") + names[0]));
+    in.make = [this](const QString& folder) {  // the write would follow it and replace frame 3
+        test.CopyFlow(folder);
+        QVERIFY(QFile::link(folder + At(3), test.Case("figures/pos_0_") + test.names[0]));
     };
-    row("a picture's name taken by a link to a frame", in);
+    rows.emplace_back("a picture's name taken by a link to a frame", in);
+    return rows;
+}
+
+void TestWindow::badInputs_data()
+{
+    QTest::addColumn<BadInput>("in");
+    // The rows' functions run later, with the rows' shared texts and ways.
+    rows = std::make_unique<BadInputRows>(BadInputRows{*this});
+    for (auto group : {&BadInputRows::GoodFolders, &BadInputRows::SpoiltOnceLoaded, &BadInputRows::SpoiltDuringTheRun,
+                       &BadInputRows::AfterTheRun, &BadInputRows::NothingToMeasureAgainst, &BadInputRows::HostileFrames,
+                       &BadInputRows::NamesAndLinks, &BadInputRows::RefusedOutputs})
+        for (const auto& [tag, in] : (rows.get()->*group)()) QTest::newRow(tag) << in;
+}
+
+// Both exports; only a finished run asks for a target. The table and the report as tessel-count's
+// on the folder (`headless`), the pictures named after the frames of interest in `listing`.
+void TestWindow::ExportBoth(Window& w, const BadInput& in, const Headless& headless, const QStringList& listing)
+{
+    const QString figures = Case(in.figures), data = Case(in.data);
+    for (const QString& target : {figures, data}) {
+        const bool table = target == data;
+        if (Button(w, "btn_proc_countAll")->isEnabled())
+            AnswerFileDialog(target, [&in, target, table] {
+                if (in.chosen) in.chosen(table ? QFileInfo(target).path() : target);
+            });
+        Button(w, table ? "pushButton" : "btn_expFoI")->click();
+        if (!StatusText(w).endsWith("successfully... ")) continue;
+        if (table && in.sameAsHeadless) {
+            QCOMPARE(Contents(data), headless.csv);
+            // The run report beside it: tessel-count's, but for the time it finished.
+            QJsonObject report = QJsonDocument::fromJson(Contents(Case("data/p.json"))).object(),
+                        expected = headless.json;
+            QVERIFY(report.take("finished_at").isString());
+            expected.remove("finished_at");
+            QCOMPARE(report, expected);
+        }
+        if (table && in.keptBefore)
+            QCOMPARE(RowsBefore(Contents(data), in.keptBefore), RowsBefore(reference.csv, in.keptBefore));
+        if (table && in.written) in.written(data);
+        if (table || !in.sameAsHeadless) continue;
+        QStringList pictures;  // the pos_ and res_ picture of every frame of interest, named after its frame
+        for (const QJsonValue& index : headless.json["selected_frames"].toArray())
+            for (const char* kind : {"pos_", "res_"})
+                pictures << QStringLiteral("%1%2_%3").arg(kind).arg(index.toInt()).arg(listing.value(index.toInt()));
+        pictures.sort();
+        QCOMPARE(QDir(target).entryList(QDir::Files, QDir::Name), pictures);
+    }
 }
 
 void TestWindow::badInputs()
 {
     QFETCH(BadInput, in);
-    const QString folder = Case(in.folder), figures = Case(in.figures), data = Case(in.data);
+    const QString folder = Case(in.folder);
     QVERIFY(QDir().mkpath(folder + "/sub.png") && QDir().mkpath(Case("data")) && QDir().mkpath(Case("figures")));
     QVERIFY(QDir::setCurrent(Case("")));  // the log goes here
     in.make ? in.make(folder) : CopyFlow(folder);
@@ -536,53 +674,10 @@ void TestWindow::badInputs()
     }
     const QStringList counted = Counters(w);
 
-    // On the frame on screen: count it alone, open the crop and the selection dialogs; then
-    // step around it. The message is cleared first, so that one repeated is seen again.
-    auto* cropBox = Child<QCheckBox>(&w, "proc_chb_cropImg");
-    auto* cropDialog = w.findChild<CTool4CropImg*>();
-    for (const char* step : {"btn_proc_countOne", "proc_chb_cropImg", "btn_setting_manualSelection", "viewImg_nextAct",
-                             "viewImg_preAct", "viewImg_lastAct"}) {
-        w.statusBar()->clearMessage();
-        if (auto* action = Child<QAction>(&w, step))
-            action->trigger();
-        else
-            QTest::mouseClick(Child<QAbstractButton>(&w, step), Qt::LeftButton);
-        if (qstrcmp(step, "btn_proc_countOne") == 0 && !StatusText(w).startsWith("[IDLE]"))  // nothing counted
-            QCOMPARE(Counters(w), counted);
-        QCOMPARE(cropDialog->isVisible(), cropBox->isChecked());
-        if (cropDialog->isVisible()) QTest::mouseClick(Child<QPushButton>(cropDialog, "btn_Cancel"), Qt::LeftButton);
-        Child<QDialog>(&w, "tool4SelectRegion")->hide();
-    }
-
-    // Both exports; only a finished run asks for a target.
-    for (const QString& target : {figures, data}) {
-        const bool table = target == data;
-        if (Button(w, "btn_proc_countAll")->isEnabled())
-            AnswerFileDialog(target, [&in, target, table] {
-                if (in.chosen) in.chosen(table ? QFileInfo(target).path() : target);
-            });
-        Button(w, table ? "pushButton" : "btn_expFoI")->click();
-        if (!StatusText(w).endsWith("successfully... ")) continue;
-        if (table && in.sameAsHeadless) {
-            QCOMPARE(Contents(data), headless.csv);
-            // The run report beside it: tessel-count's, but for the time it finished.
-            QJsonObject report = QJsonDocument::fromJson(Contents(Case("data/p.json"))).object(),
-                        expected = headless.json;
-            QVERIFY(report.take("finished_at").isString());
-            expected.remove("finished_at");
-            QCOMPARE(report, expected);
-        }
-        if (table && in.keptBefore)
-            QCOMPARE(RowsBefore(Contents(data), in.keptBefore), RowsBefore(reference.csv, in.keptBefore));
-        if (table && in.written) in.written(data);
-        if (table || !in.sameAsHeadless) continue;
-        QStringList pictures;  // the pos_ and res_ picture of every frame of interest, named after its frame
-        for (const QJsonValue& index : headless.json["selected_frames"].toArray())
-            for (const char* kind : {"pos_", "res_"})
-                pictures << QStringLiteral("%1%2_%3").arg(kind).arg(index.toInt()).arg(listing.value(index.toInt()));
-        pictures.sort();
-        QCOMPARE(QDir(target).entryList(QDir::Files, QDir::Name), pictures);
-    }
+    StepAroundTheFrame(w, counted);
+    if (QTest::currentTestFailed()) return;
+    ExportBoth(w, in, headless, listing);
+    if (QTest::currentTestFailed()) return;
     QCOMPARE(seen, in.messages);
     Button(w, "btn_proc_countAll")->click();  // the run's records, whatever was counted since
     QCOMPARE(Counters(w), counted);
@@ -592,21 +687,22 @@ void TestWindow::badInputs()
     if (!kAddressSanitizer) QCOMPARE_LT(ResidentKiB("VmHWM:") - residentBefore, 512 << 10);
 }
 
-void TestWindow::commandsOnOneFolder()
+// "Count Current" on frame 6 alone: without the crop margins, with them, with another method;
+// as the stream counts that frame.
+void TestWindow::countCurrent()
 {
     CopyFlow(Case("frames"));
     Window w;
     OpenFolder(w, Case("frames"));
-    Child<QCheckBox>(&w, "chb_video_grid")->setChecked(false);
-    // "Count Current" on frame 6 alone: without the crop margins, with them, with another method.
     const auto expected = [this](int marginTop, int method) {
-        CMivoRegisterManager reg;
-        StartRegister(reg);
-        reg.stream->marginTop = marginTop;
-        reg.CountFrame(5, method);
-        reg.CountFrameParticles();
-        return QStringList{QString::number(reg.countInRange), QString::number(reg.countGreater),
-                           QString::number(reg.countSmaller)};
+        RunSettings settings = FlowSettings();
+        settings.marginTop = marginTop;
+        CVideoStream stream;
+        SetUpStream(stream, settings);
+        stream.PrepareFirstFrame();
+        const ParticleCounts counts = CountParticleClasses(stream.CountParticles(5, method), ClassRules(settings));
+        return QStringList{QString::number(counts.inRange), QString::number(counts.greater),
+                           QString::number(counts.smaller)};
     };
     QVERIFY(expected(0, 3) != expected(48, 3) && expected(48, 3) != expected(48, 1));
     Child<QSlider>(&w, "sld_view_FrameSlider")->setValue(6);
@@ -619,10 +715,15 @@ void TestWindow::commandsOnOneFolder()
     Child<QAction>(&w, "segOtsuAct")->trigger();
     Button(w, "btn_proc_countOne")->click();
     QCOMPARE(Counters(w), expected(48, 1));
-    Child<QAction>(&w, "segFrameDiffAct")->trigger();
+}
 
-    // "Cancel Process" from within the third step of a run; another folder opened while a
-    // run goes (its steps go on under the chooser). Neither leaves a step running.
+// "Cancel Process" from within the report of the third step of a run; another folder opened
+// while a run goes (its steps go on under the chooser). Neither leaves a step running.
+void TestWindow::cancelAndReopen()
+{
+    CopyFlow(Case("frames"));
+    Window w;
+    OpenFolder(w, Case("frames"));
     int steps = 0;
     connect(w.statusBar(), &QStatusBar::messageChanged, this, [&](const QString& text) {
         if (text.startsWith("[Process]") && ++steps == 3) Button(w, "btn_proc_stopVR")->click();
@@ -632,6 +733,7 @@ void TestWindow::commandsOnOneFolder()
     for (const char* status : {"[IDLE] >> Process cancelled", "[IDLE]"}) {
         if (qstrcmp(status, "[IDLE]") == 0) {
             Button(w, "btn_proc_runVR")->click();
+            QTRY_VERIFY(steps > 3);  // under way
             OpenFolder(w, Case("frames"));
         }
         QTest::qWait(300);
@@ -639,11 +741,17 @@ void TestWindow::commandsOnOneFolder()
         QVERIFY(Button(w, "btn_proc_runVR")->isEnabled() && Button(w, "btn_proc_countOne")->isEnabled() &&
                 !Button(w, "btn_proc_stopVR")->isEnabled() && Child<QProgressBar>(&w, "runProgress")->isHidden());
     }
-    QVERIFY(steps > 3);
+}
 
-    // The first run after a menu change counts as tessel-count with that mode and method. A
-    // mode, one of two, brings its own method, which the user may change. Frames of interest
-    // with Frame Diff last, for the strip below.
+// The first run after a menu change counts as tessel-count with that mode and method. A mode,
+// one of two, brings its own method, which the user may change. Frames of interest with Frame
+// Diff last: its strip as the engine's run composes it, below the flow text; its recounts.
+void TestWindow::runsAsTheCounter()
+{
+    CopyFlow(Case("frames"));
+    Window w;
+    OpenFolder(w, Case("frames"));
+    Child<QCheckBox>(&w, "chb_video_grid")->setChecked(false);
     auto* progress = Child<QProgressBar>(&w, "runProgress");
     const struct {
         const char* action;
@@ -664,20 +772,22 @@ void TestWindow::commandsOnOneFolder()
         QVERIFY(running && progress->isHidden() && Button(w, "btn_proc_countAll")->isEnabled());
         QCOMPARE(Counters(w), Count(Case("frames"), run.options).Counters());
     }
-
-    // The strip of the frames of interest as the register composes it, below the flow text.
-    CMivoRegisterManager reg;
-    StartRegister(reg);
     CRunEngine engine;
-    reg.AdoptRun(reg.CurrentSettings(), engine.RunToEnd(reg.CurrentSettings()));
+    const RunResult run = engine.RunToEnd(FlowSettings());
+    CVideoStream frames;
+    SetUpStream(frames, FlowSettings(), &run);
     for (int offset : {0, 700, Child<QSlider>(&w, "sld_vr_line")->maximum()}) {
         Child<QSlider>(&w, "sld_vr_line")->setValue(offset);
         QCOMPARE(PreviewImage(w).copy(0, 130, 640, 350).convertToFormat(QImage::Format_RGB888),
-                 reg.ComposeFullImageWindow(offset).copy(0, 130, 640, 350));
+                 ComposeStripWindow(frames, FlowSettings(), run, offset).copy(0, 130, 640, 350));
     }
+    RecountsOfTheRun(w);
+}
 
-    // Recounts of the stored records: the circularity filter, then another range with no
-    // frame left to read.
+// Recounts of the stored records of the run in `w`: the circularity filter, then another range
+// with no frame left to read; a minimum above the maximum refused.
+void TestWindow::RecountsOfTheRun(Window& w)
+{
     auto* filter = Child<QCheckBox>(&w, "chb_report_FilterByCirc");
     filter->setChecked(true);
     QCOMPARE(Counters(w), Count(Case("frames"), {"--circularity", "0.5"}).Counters());
@@ -872,6 +982,36 @@ void TestWindow::settingsOutliveTheWindow()
                               .Counters());
     QCOMPARE(startsIn("pushButton", Case("data/p.csv")), Case("data"));
     QCOMPARE(startsIn("btn_expFoI", Case("figures")), Case("figures"));
+}
+
+// Frames of 9999 x 10000 (within the pixel limit): the preview decodes them at its own
+// resolution, so that looking costs less than counting; natural size shows every pixel.
+void TestWindow::largeFramesShownAtThePreviewsSize()
+{
+    const QString folder = Case("huge");
+    QDir().mkpath(folder);
+    for (int t = 0; t < 6; ++t)
+        QVERIFY(hostile::Write(QStringLiteral("%1/frame_%2.png").arg(folder).arg(t, 4, 10, QChar('0')).toStdString(),
+                               hostile::BlackPng(9999, 10000)));
+    Window w;
+    w.show();
+    OpenFolder(w, folder);
+    auto* preview = Child<QLabel>(&w, "labImage");
+    ResetPeakMemory();
+    const qint64 residentBefore = ResidentKiB("VmRSS:");
+    Child<QAction>(&w, "viewImg_nextAct")->trigger();
+    QCOMPARE(FieldText(w, "tf_view_IdxInstance"), "2");
+    const QSize shown = preview->pixmap().size();
+    QVERIFY2(shown.width() < 9999 && shown.width() >= preview->width() && shown.height() >= preview->height(),
+             qPrintable(QStringLiteral("%1 x %2 in %3 x %4").arg(shown.width()).arg(shown.height())
+                            .arg(preview->width()).arg(preview->height())));
+    // The frame decoded once (95 MiB) and reduced; never a colour copy of it (380 MiB each).
+    if (!kAddressSanitizer) QCOMPARE_LT(ResidentKiB("VmHWM:") - residentBefore, 200 << 10);
+    QTest::mouseDClick(preview, Qt::LeftButton);
+    QCOMPARE(preview->pixmap().size(), QSize(9999, 10000));
+    QTest::mouseDClick(preview, Qt::LeftButton);
+    Child<QAction>(&w, "viewImg_nextAct")->trigger();
+    QCOMPARE(preview->pixmap().size(), shown);
 }
 
 QTEST_MAIN(TestWindow)

@@ -5,6 +5,7 @@
 
 #include "register/mivo_register_manager.h"
 #include "register/run_engine.h"
+#include "register/run_stream.h"
 #include "tools/flowgen/flowgen.h"
 
 #include <QFile>
@@ -48,20 +49,24 @@ inline RunSettings Settings(const QString& folder, const QStringList& names, int
     settings.folder = folder;
     settings.frameNames = names;
     settings.method = method;
-    settings.minArea = 25;
-    settings.maxArea = 100;
     settings.decodeThreads = threads;
     return settings;
 }
 
-// A run of the engine to its end with the register's method, shown by the register.
-inline bool RunToEnd(CMivoRegisterManager& reg, const QString& folder, const QStringList& names)
-{
-    const RunSettings settings = Settings(folder, names, reg.segmentationMethod);
-    CRunEngine engine;
-    reg.AdoptRun(settings, engine.RunToEnd(settings));
-    return reg.foiReady;
-}
+// A run of the engine to its end, and the frames it read.
+struct Run {
+    RunSettings settings;
+    RunResult result;
+    CVideoStream frames;
+    explicit Run(const RunSettings& runSettings)
+        : settings(runSettings)
+    {
+        CRunEngine engine;
+        result = engine.RunToEnd(settings);
+        SetUpStream(frames, settings, &result);
+    }
+    bool Finished() const { return result.end == RunEnd::Finished; }
+};
 
 // The whole file as text; empty when it cannot be read.
 inline QString ReadText(const QString& path)

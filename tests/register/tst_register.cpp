@@ -3,6 +3,8 @@
 
 #include "register/foi_selection.h"
 #include "register/frame_listing.h"
+#include "register/run_numbers.h"
+#include "register/run_pictures.h"
 #include "register_test_support.h"
 
 #include <QDateTime>
@@ -97,12 +99,6 @@ QString Fingerprint(const RunResult& r)
                        {r.countInRange, r.countGreater, r.countSmaller}, r.unreadableFrames, r.unmeasuredShifts);
 }
 
-QString Fingerprint(const CMivoRegisterManager& r)
-{
-    return Fingerprint(r.selectedFrames, r.accumulatedShift, r.foiParticles,
-                       {r.countInRange, r.countGreater, r.countSmaller}, r.unreadableFrames, r.unmeasuredShifts);
-}
-
 }  // namespace
 
 class TestRegister : public QObject {
@@ -118,7 +114,9 @@ private slots:
     void countsOfTheFramesOfInterest();
     void classification();
     void countersFollowTheClasses();
-    void windowAndExport();
+    void stripWindow();
+    void exportPictures();
+    void frameAlone();
     void frameListing();
     void cancelAndFrameDeleted_data();
     void cancelAndFrameDeleted();
@@ -158,14 +156,13 @@ void TestRegister::selectsFramesFromTheShiftSum()
     QFETCH(Ints, overflow);
     WrittenFlow flow;
     QVERIFY(flow.Make(frames, shifts));
-    CMivoRegisterManager reg;
-    QVERIFY(RunToEnd(reg, flow.Folder(), flow.names));
-    QCOMPARE(reg.selectedFrames, selected);
-    QCOMPARE(reg.accumulatedShift, strip);
+    const Run run(Settings(flow.Folder(), flow.names));
+    QCOMPARE(run.result.selectedFrames, selected);
+    QCOMPARE(run.result.accumulatedShift, strip);
     // Phase 1 logs the frames without a usable shift, phase 2 every frame of interest it counts.
     QStringList expected, logged;
     for (int n : overflow) expected << QStringLiteral("[overflow] Img:%1 , Tx:0").arg(n);
-    for (size_t p = 0; p + !reg.lastFrameCountedWhole < selected.size(); ++p)
+    for (size_t p = 0; p + !run.result.lastFrameCountedWhole < selected.size(); ++p)
         expected << QStringLiteral("[Counting] Selected Frames index : %1").arg(selected[p]);
     const QRegularExpression line(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d_\\d\\d_\\d\\d_\\d\\d\\.\\d{3} >> (.*)$"));
     for (const QString& text : ReadText("log_KOV.txt").split('\n', Qt::SkipEmptyParts))
@@ -224,27 +221,32 @@ void TestRegister::countsOfTheFramesOfInterest()
     CMivoRegisterManager reg;
     int runs = 0;
     connect(&reg, &CMivoRegisterManager::signalMReg_finishCounting, this, [&] {
-        if (++runs == 1) reg.BeginProcessing();
+        if (++runs == 1) reg.BeginProcessing(RunSettings(reg.Settings()));
     });
     QVERIFY(reg.BeginProcessing(settings));
     QTRY_COMPARE_WITH_TIMEOUT(runs, 2, 60000);
-    QCOMPARE(Fingerprint(reg), serial);
-    // Once finished, the register keeps no frames: CountFrame reads them afresh.
+    const RunResult& result = reg.Result();
+    QCOMPARE(Fingerprint(result), serial);
+    // Each frame of interest counted alone reads its frames afresh: the run's records are
+    // those, each frame's stored in reverse; the last frame's are those of its new strip.
     std::vector<ParticleMeasure> expected;
-    const Ints selected = reg.selectedFrames;
+    const Ints& selected = result.selectedFrames;
+    CVideoStream frames;
+    SetUpStream(frames, settings, &result);
     for (size_t p = 0; p < selected.size(); ++p) {
-        const bool last = p + 1 == selected.size() && !reg.lastFrameCountedWhole;
-        if (!last) reg.CountFrame(selected[p], method);
+        RunSettings alone = settings;
+        alone.onlyFrame = selected[p];
+        const bool last = p + 1 == selected.size() && !result.lastFrameCountedWhole;
         const auto records =
-            last ? reg.stream->CountParticlesInNewRegion(reg.accumulatedShift, method) : reg.frameParticles;
+            last ? frames.CountParticlesInNewRegion(result.accumulatedShift, method) : engine.RunToEnd(alone).records;
         expected.insert(expected.end(), records.rbegin(), records.rend());
     }
-    const int records = static_cast<int>(reg.foiParticles.size());
+    const int records = static_cast<int>(result.records.size());
     QVERIFY(records > 100);
-    QCOMPARE(Fingerprint({}, 0, reg.foiParticles, {}, {}, 0), Fingerprint({}, 0, expected, {}, {}, 0));
-    QCOMPARE(reg.lastFrameCountedWhole, whole);
+    QCOMPARE(Fingerprint({}, 0, result.records, {}, {}, 0), Fingerprint({}, 0, expected, {}, {}, 0));
+    QCOMPARE(result.lastFrameCountedWhole, whole);
     const auto bounds = GroundTruth(flow.flow, selected);
-    const int counts[4] = {reg.countInRange, reg.countGreater, reg.countSmaller, records};
+    const int counts[4] = {result.countInRange, result.countGreater, result.countSmaller, records};
     for (size_t c = 0; c < 4 && method == 3 && whole; ++c) {
         const auto [lo, hi] = bounds[c];
         QVERIFY2(lo <= counts[c] && counts[c] <= hi,
@@ -256,7 +258,7 @@ void TestRegister::countsOfTheFramesOfInterest()
 void TestRegister::classification()
 {
     const cv::Scalar green(0, 255, 0), blue(255, 0, 0), red(0, 0, 255), purple(164, 75, 164), magenta(255, 0, 255);
-    // In range, area, circularity, filter on (bounds 10 .. 900, threshold 0.5): class, colour.
+    // In range, area, circularity, filter on (bounds 25 .. 100, threshold 0.5): class, colour.
     const struct {
         bool inRange;
         int area;
@@ -284,47 +286,96 @@ void TestRegister::classification()
 
 void TestRegister::countersFollowTheClasses()
 {
-    CMivoRegisterManager reg;  // bounds 10 .. 900
-    reg.foiParticles = {Record(0, 1, 1, 5, 0.9, true),   Record(0, 2, 2, 50, 0.9, false),
-                        Record(0, 3, 3, 50, 0.3, false), Record(1, 4, 4, 900, 0.9, false),
-                        Record(1, 5, 5, 901, 0.9, true), Record(2, 6, 6, 10, kNaN, false)};
-    auto counts = [&] { return Ints{reg.countInRange, reg.countGreater, reg.countSmaller}; };
-    reg.UpdateRangeFlags();  // the flags come from the areas, bounds included
-    reg.CountFoIParticles();
-    reg.CountFoIParticles();  // from 0 again
+    RunSettings settings;
+    settings.minArea = 10;
+    settings.maxArea = 900;
+    RunResult result;
+    result.records = {Record(0, 1, 1, 5, 0.9, true),   Record(0, 2, 2, 50, 0.9, false),
+                      Record(0, 3, 3, 50, 0.3, false), Record(1, 4, 4, 900, 0.9, false),
+                      Record(1, 5, 5, 901, 0.9, true), Record(2, 6, 6, 10, kNaN, false)};
+    auto counts = [&] { return Ints{result.countInRange, result.countGreater, result.countSmaller}; };
+    Recount(settings, result);  // the flags come from the areas, bounds included
+    Recount(settings, result);  // from 0 again
     QCOMPARE(counts(), Ints({4, 1, 1}));
-    reg.circularityFilter = true;  // 0.3 and NaN fail
-    reg.CountFoIParticles();
+    settings.circularityFilter = true;  // 0.3 and NaN fail
+    Recount(settings, result);
     QCOMPARE(counts(), Ints({2, 1, 1}));
-    // frameParticles keep their own flags: out of range but within the bounds counts nowhere.
-    reg.frameParticles = {Record(3, 1, 1, 60, 0.9, false), Record(3, 2, 2, 5, 0.9, false),
-                          Record(3, 3, 3, 60, 0.9, true)};
-    reg.CountFrameParticles();
-    QCOMPARE(counts(), Ints({1, 0, 1}));
+    // Records keep their own flags until recounted: out of range but within the bounds counts nowhere.
+    const ParticleCounts stale = CountParticleClasses(
+        {Record(3, 1, 1, 60, 0.9, false), Record(3, 2, 2, 5, 0.9, false), Record(3, 3, 3, 60, 0.9, true)},
+        ClassRules(settings));
+    QCOMPARE(Ints({stale.inRange, stale.greater, stale.smaller}), Ints({1, 0, 1}));
 }
 
-// 15 frames shifting 160: frames of interest 0, 4, 8, 12, 14, a last strip of 320 columns.
-void TestRegister::windowAndExport()
-{
-    WrittenFlow flow;
-    QVERIFY(flow.Make(15, {160}));
-    CMivoRegisterManager reg;
-    QVERIFY(RunToEnd(reg, flow.Folder(), flow.names));
-    auto rendered = [&](int index, CMivoRegisterManager* of = nullptr) {
-        const cv::Mat bgr = (of ? of : &reg)->RenderFoIFrame(index);
-        return QImage(bgr.data, bgr.cols, bgr.rows, static_cast<qsizetype>(bgr.step), QImage::Format_RGB888)
-            .rgbSwapped();
-    };
-    QVERIFY(reg.ComposeFullImageWindow(0) == rendered(0) && reg.ComposeFullImageWindow(-50) == rendered(0));
-    QCOMPARE(reg.ComposeFullImageWindow(1 << 30), reg.ComposeFullImageWindow(4 * 640 - 1));
-    // Into the last frame of interest: its columns start 12 + 320 further left.
-    const QImage last = reg.ComposeFullImageWindow(3 * 640 + 100);
-    QCOMPARE(last.copy(100, 0, 540, 480), rendered(12).copy(0, 0, 540, 480));
-    QCOMPARE(last.copy(0, 0, 100, 480), rendered(14).copy(540 - 12 - 320, 0, 100, 480));
+namespace {
 
-    // pos_ is the frame as read, res_ the frame counted alone and circled.
+// 15 frames shifting 160: frames of interest 0, 4, 8, 12, 14, a last strip of 320 columns.
+struct FifteenFrames {
+    WrittenFlow flow;
+    std::unique_ptr<Run> run;
+    bool Make()
+    {
+        if (!flow.Make(15, {160})) return false;
+        run = std::make_unique<Run>(Settings(flow.Folder(), flow.names));
+        return run->Finished();
+    }
+    QImage Frame(int t) const
+    {
+        return QImage(flow.Folder() + '/' + flow.names[t]).convertToFormat(QImage::Format_RGB888);
+    }
+};
+
+QImage Rendered(const Run& run, int index)
+{
+    const cv::Mat bgr = RenderRunFrame(run.frames, run.settings, run.result, index);
+    return QImage(bgr.data, bgr.cols, bgr.rows, static_cast<qsizetype>(bgr.step), QImage::Format_RGB888).rgbSwapped();
+}
+
+QImage Window(const Run& run, int offset)
+{
+    return ComposeStripWindow(run.frames, run.settings, run.result, offset);
+}
+
+}  // namespace
+
+// The strip of the frames of interest, the window onto it at an offset, its last offset.
+void TestRegister::stripWindow()
+{
+    FifteenFrames fifteen;
+    QVERIFY(fifteen.Make());
+    Run& run = *fifteen.run;
+    QVERIFY(Window(run, 0) == Rendered(run, 0) && Window(run, -50) == Rendered(run, 0));
+    QCOMPARE(Window(run, 1 << 30), Window(run, 4 * 640 - 1));
+    QCOMPARE(StripLastOffset(run.settings, run.result, 640), 4 * 640 + 320 - 640);  // 5 frames, the last a strip
+    // Into the last frame of interest: its columns start 12 + 320 further left.
+    const QImage last = Window(run, 3 * 640 + 100);
+    QCOMPARE(last.copy(100, 0, 540, 480), Rendered(run, 12).copy(0, 0, 540, 480));
+    QCOMPARE(last.copy(0, 0, 100, 480), Rendered(run, 14).copy(540 - 12 - 320, 0, 100, 480));
+    // Frames 0 .. 12: phase 1 takes the last frame, shown whole at the strip's end.
+    const Run whole(Settings(fifteen.flow.Folder(), fifteen.flow.names.mid(0, 13)));
+    QCOMPARE(Window(whole, 1 << 30), Rendered(whole, 12));
+    // Circles of radius 20 in the class colour, only of the frame's own records.
+    RunResult two = run.result;
+    two.records = {Record(8, 100, 100, 50, 0.9, true), Record(0, 300, 100, 50, 0.9, true)};
+    const cv::Mat circled = RenderRunFrame(run.frames, run.settings, two, 8);
+    const uchar grey = static_cast<uchar>(qGray(fifteen.Frame(8).pixel(320, 100)));
+    QVERIFY(circled.at<cv::Vec3b>(100, 120) == cv::Vec3b(0, 255, 0) &&
+            circled.at<cv::Vec3b>(100, 320) == cv::Vec3b(grey, grey, grey));
+    // A frame that cannot be read: black in the window.
+    QVERIFY(Spoil(fifteen.flow.Path(4)));
+    QImage black(640, 480, QImage::Format_RGB888);
+    black.fill(Qt::black);
+    QCOMPARE(Window(run, 640), black);
+}
+
+// pos_ is the frame as read, res_ the frame with the particles counted in it circled.
+void TestRegister::exportPictures()
+{
+    FifteenFrames fifteen;
+    QVERIFY(fifteen.Make());
+    const Run& run = *fifteen.run;
     QTemporaryDir target;
-    QVERIFY(reg.ExportFramesOfInterest(target.path()).isEmpty());
+    QVERIFY(ExportRunPictures(run.settings, run.result, target.path()).isEmpty());
     QCOMPARE(
         QDir(target.path()).entryList(QDir::Files, QDir::Name),
         QStringList({"pos_0_frame_0000.png", "pos_12_frame_0012.png", "pos_14_frame_0014.png", "pos_4_frame_0004.png",
@@ -333,45 +384,67 @@ void TestRegister::windowAndExport()
     auto image = [&](const QString& name) {
         return QImage(target.filePath(name)).convertToFormat(QImage::Format_RGB888);
     };
-    auto frame = [&](int t) {
-        return QImage(flow.Folder() + '/' + flow.names[t]).convertToFormat(QImage::Format_RGB888);
-    };
-    QCOMPARE(image("pos_4_frame_0004.png"), frame(4));
-    // The last frame's strip (all rows but the last) outlined, circles in it only.
+    QCOMPARE(image("pos_4_frame_0004.png"), fifteen.Frame(4));
+    // The last frame's strip (all rows but the last) outlined, circles in it only: every
+    // coloured pixel within reach of a record counted in the strip (radius 20, 3 wide, smoothed),
+    // every such record circled.
     const QImage pos14 = image("pos_14_frame_0014.png"), res14 = image("res_14_frame_0014.png"),
-                 right = frame(14).copy(320, 0, 320, 480);
+                 right = fifteen.Frame(14).copy(320, 0, 320, 480);
     QVERIFY(pos14.pixel(0, 100) == qRgb(0, 0, 0) && pos14.pixel(319, 100) == qRgb(0, 0, 0) &&
             pos14.pixel(150, 478) == qRgb(0, 0, 0));
     QVERIFY(pos14.copy(320, 0, 320, 480) == right && res14.copy(320, 0, 320, 480) == right);
-    // Frames 0 .. 12: phase 1 takes the last frame, exported with all its circles and shown whole at the strip's end.
-    CMivoRegisterManager whole;
+    std::vector<cv::Point> strip;
+    for (const ParticleMeasure& r : run.result.records)
+        if (r.frame == 14) strip.emplace_back(r.x, r.y);
+    QVERIFY(strip.size() > 5);
+    for (int y = 0; y < 480; ++y)
+        for (int x = 0; x < 320; ++x) {
+            const QRgb pixel = res14.pixel(x, y);
+            if (qRed(pixel) == qGreen(pixel) && qGreen(pixel) == qBlue(pixel)) continue;
+            QVERIFY2(std::any_of(strip.begin(), strip.end(),
+                                 [x, y](cv::Point c) { return std::hypot(c.x - x, c.y - y) < 25; }),
+                     qPrintable(QStringLiteral("(%1, %2)").arg(x).arg(y)));
+        }
+    for (const cv::Point& c : strip) {
+        const QRgb ring = res14.pixel(std::min(c.x + 20, 319), c.y);
+        QVERIFY(c.x + 20 > 319 || qRed(ring) != qGreen(ring) || qGreen(ring) != qBlue(ring));
+    }
+    // Frames 0 .. 12: phase 1 takes the last frame, exported with all its circles.
+    const Run whole(Settings(fifteen.flow.Folder(), fifteen.flow.names.mid(0, 13)));
     QTemporaryDir wholeTarget;
-    QVERIFY(RunToEnd(whole, flow.Folder(), flow.names.mid(0, 13)) &&
-            whole.ExportFramesOfInterest(wholeTarget.path()).isEmpty());
+    QVERIFY(whole.Finished() && ExportRunPictures(whole.settings, whole.result, wholeTarget.path()).isEmpty());
     QVERIFY(QImage(wholeTarget.filePath("res_12_frame_0012.png"))
                 .convertToFormat(QImage::Format_RGB888)
-                .copy(320, 0, 320, 480) != frame(12).copy(320, 0, 320, 480));
-    QCOMPARE(whole.ComposeFullImageWindow(1 << 30), rendered(12, &whole));
-
-    // A frame that cannot be read: black in the window, both its files missing.
-    QVERIFY(Spoil(flow.Path(4)));
-    QImage black(640, 480, QImage::Format_RGB888);
-    black.fill(Qt::black);
-    QCOMPARE(reg.ComposeFullImageWindow(640), black);
+                .copy(320, 0, 320, 480) != fifteen.Frame(12).copy(320, 0, 320, 480));
+    // A frame that cannot be read, a folder in the way: those files missing, named.
+    QVERIFY(Spoil(fifteen.flow.Path(4)));
     const QString more = target.filePath("more");
-    QVERIFY(QDir().mkpath(more + "/res_0_frame_0000.png"));  // a folder in the way
+    QVERIFY(QDir().mkpath(more + "/res_0_frame_0000.png"));
     QCOMPARE(
-        reg.ExportFramesOfInterest(more),
+        ExportRunPictures(run.settings, run.result, more),
         QStringList({more + "/res_0_frame_0000.png", more + "/pos_4_frame_0004.png", more + "/res_4_frame_0004.png"}));
-    // Without frame 0 a frame is counted at its own size.
-    reg.CountFrame(8, reg.segmentationMethod);
-    const auto counted = reg.frameParticles.size();
-    QVERIFY(Spoil(flow.Path(0)) && !reg.CountFrame(8, reg.segmentationMethod).isNull() &&
-            reg.frameParticles.size() == counted);
-    // Circles of radius 20 in the class colour, only of the frame's own records.
-    reg.foiParticles = {Record(8, 100, 100, 50, 0.9, true), Record(0, 300, 100, 50, 0.9, true)};
-    const QImage circled = rendered(8);
-    QVERIFY(circled.pixel(120, 100) == qRgb(0, 255, 0) && circled.pixel(320, 100) == frame(8).pixel(320, 100));
+}
+
+// "Count Current": one frame, counted whole by the engine, as the stream counts it; without
+// frame 0, at its own size.
+void TestRegister::frameAlone()
+{
+    WrittenFlow flow;
+    QVERIFY(flow.Make(15, {160}));
+    RunSettings alone = Settings(flow.Folder(), flow.names);
+    alone.onlyFrame = 8;
+    CRunEngine engine;
+    const RunResult counted = engine.RunToEnd(alone);
+    CVideoStream stream;
+    SetUpStream(stream, alone);
+    QVERIFY(stream.PrepareFirstFrame());
+    QCOMPARE(Fingerprint({}, 0, counted.records, {}, {}, 0),
+             Fingerprint({}, 0, stream.CountParticles(8, alone.method), {}, {}, 0));
+    QVERIFY(counted.records.size() > 5 && counted.selectedFrames == Ints{8} && Spoil(flow.Path(0)));
+    const RunResult withoutFrame0 = engine.RunToEnd(alone);
+    QVERIFY(withoutFrame0.end == RunEnd::Finished && withoutFrame0.records.size() == counted.records.size());
+    QVERIFY(Spoil(flow.Path(8)));
+    QCOMPARE(engine.RunToEnd(alone).end, RunEnd::NotStarted);  // neither frame 0 nor the frame itself
 }
 
 void TestRegister::cancelAndFrameDeleted_data()
@@ -435,14 +508,17 @@ void TestRegister::countingLine()
     QSignalSpy finished(&reg, &CMivoRegisterManager::signalMReg_finishCounting);
     QVERIFY(reg.BeginProcessing(settings));
     QVERIFY(finished.wait(60000));
-    QCOMPARE(Fingerprint(reg), serial);
-    QVERIFY(reg.foiParticles.size() > 100);
+    const RunResult& result = reg.Result();
+    QCOMPARE(Fingerprint(result), serial);
+    QVERIFY(result.records.size() > 100);
 
     const int travel = flow.flow.offsets.back();
-    QCOMPARE(reg.MosaicWidth(), 640 + travel);
+    QCOMPARE(StripLastOffset(settings, result, 640), travel);
+    CVideoStream frames;
+    SetUpStream(frames, settings, &result);
     for (int t : {0, 6, 13}) {
-        const QImage window =
-            reg.ComposeFullImageWindow(leftward ? travel - flow.flow.offsets[t] : flow.flow.offsets[t]);
+        const QImage window = ComposeStripWindow(frames, settings, result,
+                                                 leftward ? travel - flow.flow.offsets[t] : flow.flow.offsets[t]);
         const QImage frame = QImage(QString::fromStdString(flow.Path(t))).convertToFormat(QImage::Format_Grayscale8);
         int grey = 0, apart = 0;
         for (int y = 0; y < 480; ++y)
@@ -455,8 +531,8 @@ void TestRegister::countingLine()
         QVERIFY2(grey > 200000 && apart < grey / 2000, qPrintable(QStringLiteral("%1 of %2").arg(apart).arg(grey)));
     }
     QTemporaryDir target;
-    QVERIFY(reg.ExportFramesOfInterest(target.path()).isEmpty());
-    QCOMPARE(QDir(target.path()).entryList(QDir::Files).size(), 2 * static_cast<int>(reg.selectedFrames.size()));
+    QVERIFY(ExportRunPictures(settings, result, target.path()).isEmpty());
+    QCOMPARE(QDir(target.path()).entryList(QDir::Files).size(), 2 * static_cast<int>(result.selectedFrames.size()));
 }
 
 // Frame files of differing name, age and size, beside what is no frame: other types, a

@@ -172,7 +172,7 @@ struct BadInput {
     Launch launch;
     QString csv = QStringLiteral("p.csv"), referenceCsv;
     QJsonObject reference;
-    int exitCode = 0;
+    int exitCode = 0;      // -1: `check` judges the exit status and the messages
     QStringList messages;  // every "[ERRO] ..." and "[WARNING] ..." line, in order
     // Same: the reference's, but for the frames left out; None: nothing; Own: as `check` says.
     enum { Same, None, Own } summary = Same;
@@ -180,6 +180,549 @@ struct BadInput {
     QString input;       // the counted folder, when it is not the last argument
     std::function<void(const Outcome&)> check;
 };
+
+// A bad-input row's case folder: the small flow copied to "frames", and the row's set-up, one
+// member function per kind of bad input, which fills in what the counter must do with it.
+struct BadInputCase {
+    QByteArray tag;
+    QString dir;
+    BadInput& in;
+    const WrittenFlow& small;
+    const QTemporaryDir& work;
+    const Outcome& smallRun;
+    const QJsonObject& smallCrossing;
+    int smallLogLines;
+    QString frames = dir + "/frames";
+    const QString notAnImage = QStringLiteral("not a PNG, JPEG, TIFF or BMP image");
+
+    // The case folder, then the row of `tag`.
+    void Prepare();
+
+    QString Frame(int t) const { return frames + '/' + small.names[t]; }
+    // Not measured: the shift of each frame left out, mostly also that of the next.
+    void LeftOut(QList<int> indices, const QStringList& names, const char* reason, int unmeasured = -1)
+    {
+        in.exitCode = 3;
+        in.leftOut = indices;
+        for (const QString& name : names) in.messages << QStringLiteral("[WARNING] Left out %1 (%2)").arg(name, reason);
+        if (unmeasured < 0) unmeasured = 2 * int(indices.size());
+        if (unmeasured > 0) in.messages << kUnmeasured.arg(unmeasured).arg(11);
+    }
+    void Failed(const QString& message)
+    {
+        in.exitCode = 1;
+        in.summary = BadInput::None;
+        in.messages = {message};
+    }
+    void BadUsage(const QString& message)
+    {
+        in.exitCode = 2;
+        in.summary = BadInput::None;
+        in.check = [message, folder = dir](const Outcome& o) {
+            QVERIFY(o.err.startsWith("tessel-count: " + message + '\n'));
+            QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{"frames"});
+        };
+    }
+    // A JPEG flow beside the PNG one, counted whole for the reference.
+    void JpegFlow()
+    {
+        QVERIFY(flowgen::WriteFlow(small.flow, (dir + "/jpeg").toStdString(), "jpg", nullptr));
+        in.reference = Count({"--json", "--csv", "whole.csv", "jpeg"}, dir).json;
+        in.referenceCsv = dir + "/whole.csv";
+        in.arguments.last() = "jpeg";
+    }
+    // Damaged files that OpenCV still decodes: counted as good before.
+    static void Replace(const QString& path, const hostile::Bytes& bytes, bool decodes)
+    {
+        QVERIFY(hostile::Write(QFile::encodeName(path).toStdString(), bytes));
+        QCOMPARE(cv::imread(QFile::encodeName(path).toStdString(), cv::IMREAD_GRAYSCALE).empty(), !decodes);
+    }
+    static hostile::Bytes FileBytes(const QString& path)
+    {
+        QFile file(path);
+        const QByteArray bytes = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        return hostile::Bytes(bytes.begin(), bytes.end());
+    }
+
+    void SpoiltFrame();
+    void TruncatedJpeg();
+    void NameNotUtf8();
+    void LastFrameDeleted();
+    void FolderIsAFile();
+    void FirstFrameUnreadable();
+    void NonAsciiNames();
+    void ExportNotWritten();
+    void CsvNotWritten();
+    void ChartNotWritten();
+    void CsvIntoPipe();
+    void LogNotWritten();
+    void StdoutOnFullDisk();
+    void TinyFrames();
+    void OddFlow();
+    void AreaBoundsAtLimit();
+    void FloatFrames();
+    void DecompressionBomb();
+    void SparseJpeg();
+    void CorruptJpeg();
+    void BrokenBmp();
+    void SymbolicLinks();
+    void CsvPathNotUtf8();
+    void CsvOntoFrame();
+    void ExportIntoCountedFolder();
+    void FrameBecomesPipe();
+    void NewlineInName();
+    void CrossingSeparateFrames();
+    void CrossingLeftward();
+    void CrossingFramesLeftOut();
+    void FormulaNames();
+    void OutOfMemory();
+};
+
+void BadInputCase::SpoiltFrame()
+{
+    QVERIFY(tag == "text file named .png" ? Spoil(Frame(5).toStdString())
+                                          : Truncate(Frame(5), tag == "truncated PNG" ? 0.5 : 0.0));
+    LeftOut({5}, {small.names[5]},
+            tag == "zero-byte frame" ? "empty file"
+            : tag == "truncated PNG" ? "cut short"
+                                     : qPrintable(notAnImage));
+    if (tag == "text file named .png")  // listed in the text summary too
+        in.check = [dir = dir](const Outcome&) {
+            QVERIFY(Count({"frames"}, dir).out.contains("Unreadable frames:  5\n"));
+        };
+}
+
+// The decoder would fill the missing rows with grey and only warn.
+void BadInputCase::TruncatedJpeg()
+{
+    JpegFlow();
+    QVERIFY(Truncate(dir + "/jpeg/frame_0005.jpg", 0.6));
+    LeftOut({5}, {"frame_0005.jpg"}, "cut short");
+}
+
+// Left out of the listing: frame 6 becomes frame 5.
+void BadInputCase::NameNotUtf8()
+{
+    const std::string undecodable = QFile::encodeName(frames).toStdString() + "/frame_\xe4_0005.png";
+    std::filesystem::rename(QFile::encodeName(Frame(5)).toStdString(), undecodable);
+    LeftOut({5}, {"frame_\uFFFD_0005.png"}, "name not in UTF-8");
+    in.messages.last() = kUnmeasured.arg(1).arg(10);
+    in.summary = BadInput::Own;
+    in.check = [undecodable](const Outcome& o) {
+        QVERIFY(o.json["frames"] == 11 && o.json["unreadable_frames"] == QJsonArray());
+        std::filesystem::remove(undecodable);  // QTemporaryDir cannot name it
+    };
+}
+
+void BadInputCase::LastFrameDeleted()
+{
+    in.launch.midRun = [path = Frame(11)] { QFile::remove(path); };
+    LeftOut({11}, {small.names[11]}, "missing", 1);
+}
+
+void BadInputCase::FolderIsAFile()
+{
+    in.arguments = {"--json", "frames/" + small.names[0]};
+    Failed("[ERRO] Can not read folder " + in.arguments.last());
+}
+
+void BadInputCase::FirstFrameUnreadable()
+{
+    QVERIFY(Spoil(Frame(0).toStdString()));
+    Failed("[ERRO] Can not read image frame_0000.png (" + notAnImage + ")");
+    in.leftOut = {0};
+}
+
+void BadInputCase::NonAsciiNames()
+{
+    const QString folder = dir + "/Flüsse und Größen";
+    QDir().mkpath(folder);
+    for (const QString& name : small.names) QFile::copy(small.Folder() + '/' + name, folder + "/Bild \"ä\"," + name);
+    in.csv = "Ergebnis ü.csv";
+    in.arguments = {"--json", "--csv", in.csv, "--export", "Bilder ö", "Flüsse und Größen"};
+    in.check = [dir = dir](const Outcome&) {
+        QVERIFY(ReadText(dir + "/Ergebnis ü.csv").contains("\n0,\"Bild \"\"ä\"\",frame_0000.png\","));
+        QVERIFY(QFile::exists(dir + "/Bilder ö/res_0_Bild \"ä\",frame_0000.png"));
+    };
+}
+
+void BadInputCase::ExportNotWritten()
+{
+    const QString figures = tag == "export on a full disk" ? "figures" : "frames/" + small.names[0] + "/figures";
+    in.arguments = QStringList{"--export", figures} + in.arguments;
+    in.exitCode = 1;
+    for (const QJsonValue& v : smallRun.json["selected_frames"].toArray())
+        for (const char* kind : {"pos_", "res_"})
+            in.messages << QStringLiteral("[ERRO] Can not write %1/%2%3_%4")
+                               .arg(figures, kind)
+                               .arg(v.toInt())
+                               .arg(small.names[v.toInt()]);
+    if (tag == "export on a full disk") {
+        in.launch.fileSizeLimit = 64 << 10;       // the table and the log fit, no picture does
+        in.check = [dir = dir](const Outcome&) {  // not even an empty or partial picture
+            QCOMPARE(QDir(dir + "/figures").entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+        };
+    }
+}
+
+void BadInputCase::CsvNotWritten()
+{
+    in.csv = "frames/" + small.names[0] + "/p.csv";
+    in.arguments = {"--json", "--csv", in.csv, "frames"};
+    in.exitCode = 1;
+    in.messages = {"[ERRO] Can not write " + in.csv};
+}
+
+void BadInputCase::ChartNotWritten()
+{
+    const QString under = "frames/" + small.names[0];
+    in.arguments = {"--json", "--histogram", under + "/c.svg", "--histogram-csv", under + "/b.csv", "frames"};
+    in.exitCode = 1;
+    in.messages = {"[ERRO] Can not write " + under + "/c.svg", "[ERRO] Can not write " + under + "/b.csv"};
+}
+
+// Written into, and still a pipe (a safe replace would put a file there).
+void BadInputCase::CsvIntoPipe()
+{
+    QVERIFY(::mkfifo(QFile::encodeName(dir + "/pipe").constData(), 0600) == 0);
+    const int pipe = ::open(QFile::encodeName(dir + "/pipe").constData(), O_RDONLY | O_NONBLOCK);
+    in.arguments = {"--json", "--csv", "pipe", "frames"};
+    in.check = [this, dir = dir, pipe](const Outcome&) {
+        QByteArray piped(1 << 20, '\0');
+        piped.truncate(std::max<qsizetype>(::read(pipe, piped.data(), static_cast<size_t>(piped.size())), 0));
+        ::close(pipe);
+        QVERIFY(!QFileInfo(dir + "/pipe").isFile() && piped.count('\n') == Rows(work.filePath("small.csv")).size() + 1);
+    };
+}
+
+void BadInputCase::LogNotWritten()
+{
+    QVERIFY(tag == "log is a folder" ? QDir(dir).mkdir("log_KOV.txt") : QFile::link("/dev/full", dir + "/log_KOV.txt"));
+    in.exitCode = 3;
+    in.messages = {QStringLiteral("[WARNING] Can not write log_KOV.txt: %1 log lines lost").arg(smallLogLines)};
+}
+
+void BadInputCase::StdoutOnFullDisk()
+{
+    in.launch.stdoutFile = "/dev/full";
+    Failed("[ERRO] Can not write the summary to standard output");
+}
+
+// Six, the fewest a count takes.
+void BadInputCase::TinyFrames()
+{
+    QVERIFY(QDir(dir).mkdir("tiny"));
+    for (int t = 0; t < 6; ++t)
+        QVERIFY(cv::imwrite(QStringLiteral("%1/tiny/f%2.png").arg(dir).arg(t).toStdString(),
+                            cv::Mat(1, 1, CV_8UC1, cv::Scalar(40 * t))));
+    in.arguments = {"--json", "tiny"};
+    in.messages = {kUnmeasured.arg(5).arg(5)};  // one changed pixel is too little; still done
+    in.summary = BadInput::Own;
+    in.check = [](const Outcome& o) {
+        QVERIFY(o.json["frames"] == 6 && o.json["frame_width"] == 1 && o.json["particles"] == 0);
+    };
+}
+
+void BadInputCase::OddFlow()
+{
+    // At 400 a particle's old and new places are seldom each other's nearest; still or empty flows change nowhere.
+    QVERIFY(WritePngFlow(GeneratedFlow(12, {0, tag == "still flow" ? 0 : 400}, 1, tag == "empty flow" ? 0.0 : 1.5),
+                         dir + "/flow"));
+    const int unmeasured = tag.startsWith("shift") ? 11 : 0;
+    in.arguments = {"--json", "--method", "1", "flow"};  // Otsu finds a still flow's particles
+    in.messages = unmeasured ? QStringList{kUnmeasured.arg(unmeasured).arg(11)} : QStringList();
+    in.summary = BadInput::Own;
+    in.check = [unmeasured, tag = tag](const Outcome& o) {
+        QCOMPARE(o.json["unmeasured_shifts"], unmeasured);
+        QVERIFY(tag != "still flow" || o.json["particles"].toInt() > 0);
+    };
+}
+
+void BadInputCase::AreaBoundsAtLimit()
+{
+    in.arguments = {"--json", "--min-px", "2147483647", "--max-px", "2147483647", "frames"};
+    in.summary = BadInput::Own;
+    in.check = [](const Outcome& o) {
+        QVERIFY(o.json["particles"].toInt() > 0 && o.json["count_smaller"] == o.json["particles"]);
+    };
+}
+
+// Decoded near black before.
+void BadInputCase::FloatFrames()
+{
+    std::vector<uchar> pfm, tiff;
+    QVERIFY(cv::imencode(".pfm", cv::Mat(480, 640, CV_32FC1, cv::Scalar(0.7)), pfm) &&
+            cv::imencode(".tif", cv::Mat(480, 640, CV_32FC1, cv::Scalar(0.7)), tiff));
+    Replace(Frame(5), pfm, true);
+    Replace(Frame(8), tiff, false);
+    in.leftOut = {5, 8};
+    in.exitCode = 3;
+    in.messages = {"[WARNING] Left out frame_0005.png (" + notAnImage + ")",
+                   "[WARNING] Left out frame_0008.png (pixel format not accepted)", kUnmeasured.arg(4).arg(11)};
+}
+
+void BadInputCase::DecompressionBomb()
+{
+    const bool first = tag != "decompression bomb";
+    QVERIFY(hostile::Write(Frame(first ? 0 : 5).toStdString(), hostile::BlackPng(32768, 32768)));
+    if (tag == "allocation failure") {  // the limit raised: 1 GiB does not fit under the memory limit
+        in.arguments = QStringList{"--max-frame-pixels", "2000000000"} + in.arguments;
+        Failed("[ERRO] Can not read image frame_0000.png (out of memory)");
+        in.leftOut = {0};
+    } else if (first) {
+        Failed("[ERRO] Can not read image frame_0000.png (32768 x 32768, above the limit of 100000000 pixels)");
+        in.leftOut = {0};
+    } else {
+        LeftOut({5}, {small.names[5]}, "32768 x 32768, frame 0 is 640 x 480");
+    }
+}
+
+void BadInputCase::SparseJpeg()
+{
+    std::vector<uchar> jpeg;
+    QVERIFY(cv::imencode(".jpg", cv::imread(Frame(5).toStdString()), jpeg));
+    jpeg.resize(jpeg.size() / 2);
+    QVERIFY(hostile::Write(Frame(5).toStdString(), jpeg) && QFile(Frame(5)).resize(100LL << 30));
+    LeftOut({5}, {small.names[5]}, "107374182400 bytes, more than a frame within the pixel limit needs");
+}
+
+void BadInputCase::CorruptJpeg()
+{
+    JpegFlow();
+    const QString path = dir + "/jpeg/frame_0005.jpg";
+    const bool zeros = tag.startsWith("JPEG cut");
+    Replace(path, zeros ? hostile::ZeroSecondHalf(FileBytes(path)) : hostile::FlipBits(FileBytes(path)), true);
+    LeftOut({5}, {"frame_0005.jpg"}, zeros ? "cut short" : "corrupt image data");
+}
+
+// Decoded partly black before.
+void BadInputCase::BrokenBmp()
+{
+    const cv::Mat grey = cv::imread(Frame(5).toStdString(), cv::IMREAD_GRAYSCALE);
+    QVERIFY(QFile::remove(Frame(5)));
+    Replace(frames + "/frame_0005.bmp", hostile::ZeroSecondHalf(hostile::RunLengthBmp(grey)), true);
+    LeftOut({5}, {"frame_0005.bmp"}, "corrupt image data");
+}
+
+// Followed; what leads nowhere or to a pipe is named.
+void BadInputCase::SymbolicLinks()
+{
+    QVERIFY(QDir(dir).mkdir("links"));
+    for (int t = 0; t < 12; ++t) QVERIFY(QFile::link(Frame(t), dir + "/links/" + small.names[t]));
+    QVERIFY(QFile::link(dir + "/none.png", dir + "/links/frame_0012.png"));
+    QVERIFY(::mkfifo(QFile::encodeName(dir + "/links/frame_0013.png").constData(), 0600) == 0);
+    in.arguments.last() = "links";
+    in.input = "frames";  // where the links lead
+    in.exitCode = 3;
+    in.messages = {"[WARNING] Left out frame_0012.png (broken link)",
+                   "[WARNING] Left out frame_0013.png (not a regular file)"};
+}
+
+// Through a shell: QProcess passes arguments as UTF-8.
+void BadInputCase::CsvPathNotUtf8()
+{
+    in.launch.program = "/bin/sh";
+    in.arguments = {"-c", "exec \"$0\" --json --csv \"$(printf 'p\\344.csv')\" frames", TESSEL_COUNT_PATH};
+    in.input = "frames";
+    BadUsage("Argument 3 (p\uFFFD.csv) is not valid UTF-8; paths must be given in UTF-8.");
+}
+
+// Named directly, or through a link or a chain of them.
+void BadInputCase::CsvOntoFrame()
+{
+    in.arguments = {"--json", "--csv", "frames/" + small.names[3], "frames"};
+    BadUsage("--csv frames/" + small.names[3] + " would be taken as a frame of frames.");
+    in.check = [dir = dir, check = in.check, this](const Outcome& o) {
+        check(o);
+        QVERIFY(QFile::link(dir + "/frames/" + small.names[3], dir + "/link.csv") &&
+                QFile::link("link.csv", dir + "/chain.csv"));
+        QCOMPARE(Count({"--csv", "link.csv", "frames"}, dir).exitCode, 2);
+        QCOMPARE(Count({"--csv", "chain.csv", "frames"}, dir).exitCode, 2);
+    };
+}
+
+void BadInputCase::ExportIntoCountedFolder()
+{
+    in.arguments = QStringList{"--export", "frames/none/.."} + in.arguments;  // "frames" once cleaned
+    BadUsage("--export frames/none/.. is the counted folder; its pictures would be taken as frames.");
+}
+
+// Not waited on.
+void BadInputCase::FrameBecomesPipe()
+{
+    in.launch.midRun = [path = Frame(9)] {
+        QFile::remove(path);
+        ::mkfifo(QFile::encodeName(path).constData(), 0600);
+    };
+    LeftOut({9}, {small.names[9]}, "not a regular file");
+}
+
+// Escaped: no line of its own.
+void BadInputCase::NewlineInName()
+{
+    const QString forged = frames + "/frame_0005\n[ERRO] forged.png";
+    QVERIFY(QFile::rename(Frame(5), forged) && Spoil(forged.toStdString()));
+    LeftOut({5}, {"frame_0005\\n[ERRO] forged.png"}, qPrintable(notAnImage));
+}
+
+void BadInputCase::CrossingSeparateFrames()
+{
+    // Every frame alone: what a frame with particles shows is counted there, once.
+    const bool beyond = tag.endsWith("frame");
+    QVERIFY(WritePngFlow(GeneratedFlow(12, {0, beyond ? 700 : 160}, 1, beyond ? 1.5 : 0.0), dir + "/flow"));
+    if (tag.contains("one frame"))
+        QVERIFY(QFile::remove(dir + "/flow/frame_0006.png") && QFile::copy(Frame(6), dir + "/flow/frame_0006.png"));
+    in.arguments = {"--json", "--mode", "crossing", "flow"};
+    // Of the flow beyond the frame, frames 10 and 11 show too few particles to tell.
+    in.messages = {kUnmeasuredMotions.arg(beyond ? 2 : 11)};
+    if (beyond)
+        in.messages << "[WARNING] 9 of 11 frames show nothing of the frame before (a shift larger than the "
+                       "frame?); what passed between them was not counted";
+    in.summary = BadInput::Own;
+    in.check = [dir = dir, tag = tag](const Outcome& o) {
+        QVERIFY(Near(o.json, CountsOfSeparateFrames(dir + "/flow"), 0));
+        QCOMPARE(o.json["unmeasured_shifts"], 11);
+        QCOMPARE(o.json["particles"].toInt() > 0, !tag.contains("no particles"));
+    };
+}
+
+// The same flow backwards: the same particles.
+void BadInputCase::CrossingLeftward()
+{
+    in.arguments = {"--json", "--mode", "crossing", "--order", "desc", "frames"};
+    in.summary = BadInput::Own;
+    in.check = [this](const Outcome& o) {
+        QVERIFY(Near(o.json, smallCrossing, 2));
+        QCOMPARE(o.json["flow_direction"], "left");
+        QCOMPARE(smallCrossing["flow_direction"], "right");
+    };
+}
+
+// Followed across the gaps: hardly a particle lost.
+void BadInputCase::CrossingFramesLeftOut()
+{
+    QVERIFY(Spoil(Frame(3).toStdString()) &&
+            cv::imwrite(Frame(8).toStdString(), cv::Mat(240, 320, CV_8UC1, cv::Scalar(200))));
+    in.arguments = {"--json", "--mode", "crossing", "frames"};
+    in.exitCode = 3;
+    in.messages = {"[WARNING] Left out frame_0003.png (" + notAnImage + ")",
+                   "[WARNING] Left out frame_0008.png (320 x 240, frame 0 is 640 x 480)"};
+    in.summary = BadInput::Own;
+    in.check = [this](const Outcome& o) {
+        QCOMPARE(o.json["unreadable_frames"], QJsonArray({3, 8}));
+        QCOMPARE(o.json["unmeasured_shifts"], 0);
+        QVERIFY(Near(o.json, smallCrossing, 3));
+    };
+}
+
+// Ordered by time, the names quoted as text.
+void BadInputCase::FormulaNames()
+{
+    // Frames of interest 0, 4, 8 and 11 get one start each.
+    const auto formula = [this](int t) {
+        return QChar::fromLatin1("=+-@"[t / 3]) + QStringLiteral("1+2 ") + small.names[t];
+    };
+    for (int t = 0; t < 12; ++t) {
+        const QString name = frames + '/' + formula(t);
+        QVERIFY(QFile::rename(Frame(t), name) && Touch(name, 1000000000 + t));
+    }
+    in.arguments = QStringList{"--sort", "time"} + in.arguments;
+    in.check = [dir = dir, formula](const Outcome&) {
+        const QString text = ReadText(dir + "/p.csv");
+        for (int t : {0, 4, 8, 11}) QVERIFY(text.contains(QStringLiteral("\n%1,\"'%2\",").arg(t).arg(formula(t))));
+    };
+}
+
+// Six frames of 9999 x 10000 (within the pixel limit, small files) under the run's 1 GiB:
+// where memory runs out depends on the decoding threads, so the counter may leave frames
+// out or stop, but says "out of memory" and never aborts.
+void BadInputCase::OutOfMemory()
+{
+    QDir().mkpath(dir + "/huge");
+    for (int t = 0; t < 6; ++t)
+        QVERIFY(hostile::Write(QStringLiteral("%1/huge/frame_%2.png").arg(dir).arg(t, 4, 10, QChar('0')).toStdString(),
+                               hostile::BlackPng(9999, 10000)));
+    in.arguments = {"--json", "--mode", tag.endsWith("line") ? "crossing" : "foi", "huge"};
+    in.exitCode = -1;
+    in.summary = BadInput::Own;
+    in.check = [](const Outcome& o) {
+        const QStringList errors = o.err.split('\n').filter(QRegularExpression("^\\[ERRO\\]"));
+        const QStringList namedLeftOut = o.err.split('\n').filter(QRegularExpression("^\\[WARNING\\] Left out"));
+        QVERIFY2(o.exitCode == 1 || o.exitCode == 3, qPrintable(o.err.right(400)));
+        for (const QString& line : errors + namedLeftOut) QVERIFY2(line.endsWith("(out of memory)"), qPrintable(line));
+        if (o.exitCode == 1) {
+            QCOMPARE(errors.size(), 1);
+            QVERIFY(o.out.isEmpty());
+        } else {
+            QVERIFY(errors.isEmpty());
+            QCOMPARE(o.json["frames"], 6);
+            QCOMPARE(o.json["unreadable_frames"].toArray().size(), namedLeftOut.size());
+            QVERIFY(!namedLeftOut.isEmpty());
+        }
+    };
+}
+
+// The bad inputs, one row each: its name and its set-up.
+const std::pair<const char*, void (BadInputCase::*)()> kBadInputs[] = {
+    {"zero-byte frame", &BadInputCase::SpoiltFrame},
+    {"truncated PNG", &BadInputCase::SpoiltFrame},
+    {"truncated JPEG", &BadInputCase::TruncatedJpeg},
+    {"text file named .png", &BadInputCase::SpoiltFrame},
+    {"name not in UTF-8", &BadInputCase::NameNotUtf8},
+    {"last frame deleted during the run", &BadInputCase::LastFrameDeleted},
+    {"folder is a file", &BadInputCase::FolderIsAFile},
+    {"frame 0 unreadable", &BadInputCase::FirstFrameUnreadable},
+    {"spaces and non-ASCII names", &BadInputCase::NonAsciiNames},
+    {"export folder cannot be made", &BadInputCase::ExportNotWritten},
+    {"CSV cannot be written", &BadInputCase::CsvNotWritten},
+    {"chart cannot be written", &BadInputCase::ChartNotWritten},
+    {"CSV into a pipe", &BadInputCase::CsvIntoPipe},
+    {"log is a folder", &BadInputCase::LogNotWritten},
+    {"log on a full disk", &BadInputCase::LogNotWritten},
+    {"standard output on a full disk", &BadInputCase::StdoutOnFullDisk},
+    {"1 x 1 frames", &BadInputCase::TinyFrames},
+    {"shift above half the frame width", &BadInputCase::OddFlow},
+    {"still flow", &BadInputCase::OddFlow},
+    {"empty flow", &BadInputCase::OddFlow},
+    {"area bounds at the int limit", &BadInputCase::AreaBoundsAtLimit},
+    // hostile inputs, one row per class
+    {"float frames named .png", &BadInputCase::FloatFrames},
+    {"decompression bomb", &BadInputCase::DecompressionBomb},
+    {"decompression bomb as frame 0", &BadInputCase::DecompressionBomb},
+    {"allocation failure", &BadInputCase::DecompressionBomb},
+    {"sparse 100 GB file that starts like a JPEG", &BadInputCase::SparseJpeg},
+    {"JPEG cut short into a preallocated file", &BadInputCase::CorruptJpeg},
+    {"JPEG with flipped bits", &BadInputCase::CorruptJpeg},
+    {"BMP with a broken run-length stream", &BadInputCase::BrokenBmp},
+    {"frames are symbolic links", &BadInputCase::SymbolicLinks},
+    {"CSV path not in UTF-8", &BadInputCase::CsvPathNotUtf8},
+    {"CSV onto a frame", &BadInputCase::CsvOntoFrame},
+    {"export into the counted folder", &BadInputCase::ExportIntoCountedFolder},
+    {"export on a full disk", &BadInputCase::ExportNotWritten},
+    {"frame replaced by a pipe during the run", &BadInputCase::FrameBecomesPipe},
+    {"newline in a frame name", &BadInputCase::NewlineInName},
+    {"names that look like formulas", &BadInputCase::FormulaNames},
+    // the counting line
+    {"crossing: no particles", &BadInputCase::CrossingSeparateFrames},
+    {"crossing: one frame with particles", &BadInputCase::CrossingSeparateFrames},
+    {"crossing: right to left", &BadInputCase::CrossingLeftward},
+    {"crossing: frames left out", &BadInputCase::CrossingFramesLeftOut},
+    {"crossing: shift larger than the frame", &BadInputCase::CrossingSeparateFrames},
+    // memory running out
+    {"out of memory: frames of interest", &BadInputCase::OutOfMemory},
+    {"out of memory: counting line", &BadInputCase::OutOfMemory},
+};
+
+void BadInputCase::Prepare()
+{
+    in.reference = smallRun.json;
+    in.referenceCsv = work.filePath("small.csv");
+    QDir().mkpath(frames);
+    for (const QString& name : small.names) QFile::copy(small.Folder() + '/' + name, frames + '/' + name);
+    for (const auto& [name, setUp] : kBadInputs)
+        if (tag == name) return (this->*setUp)();
+    QFAIL("no such row");
+}
 
 }  // namespace
 
@@ -200,7 +743,6 @@ private:
     Outcome smallRun;           // --json --csv small.csv
     QJsonObject smallCrossing;  // --json --mode crossing
     int smallLogLines = 0;
-    void Prepare(const QByteArray& tag, const QString& dir, BadInput& in);
 };
 
 void TestTesselCount::initTestCase()
@@ -220,8 +762,8 @@ void TestTesselCount::initTestCase()
 void TestTesselCount::summaryAndTable()
 {
     QVERIFY(QDir::setCurrent(work.path()));  // for the log
-    CMivoRegisterManager reg;
-    QVERIFY(RunToEnd(reg, flow.Folder(), flow.names));
+    const Run run(Settings(flow.Folder(), flow.names));
+    QVERIFY(run.Finished());
     const QDateTime started = QDateTime::currentDateTime().addSecs(-1);  // the report keeps whole seconds
     const Outcome plain = Count({"--json", "--csv", "plain.csv", flow.Folder()}, work.path());
     QJsonObject json = plain.json;
@@ -251,10 +793,10 @@ void TestTesselCount::summaryAndTable()
                                 {"frame_height", 480},
                                 {"selected_frames", QJsonArray{0, 4, 8, 12, 16, 20, 24, 28, 29}},
                                 {"accumulated_shift", 160},
-                                {"count_in_range", reg.countInRange},
-                                {"count_greater", reg.countGreater},
-                                {"count_smaller", reg.countSmaller},
-                                {"particles", static_cast<int>(reg.foiParticles.size())},
+                                {"count_in_range", run.result.countInRange},
+                                {"count_greater", run.result.countGreater},
+                                {"count_smaller", run.result.countSmaller},
+                                {"particles", static_cast<int>(run.result.records.size())},
                                 {"unreadable_frames", QJsonArray{}},
                                 {"unmeasured_shifts", 0},
                                 {"folder", flow.Folder()},
@@ -408,331 +950,17 @@ void TestTesselCount::severalFolders()
 void TestTesselCount::badInputs_data()
 {
     QTest::addColumn<int>("unused");
-    for (const char* tag :
-         {"zero-byte frame", "truncated PNG", "truncated JPEG", "text file named .png", "name not in UTF-8",
-          "last frame deleted during the run", "folder is a file", "frame 0 unreadable", "spaces and non-ASCII names",
-          "export folder cannot be made", "CSV cannot be written", "chart cannot be written", "CSV into a pipe",
-          "log is a folder", "log on a full disk", "standard output on a full disk", "1 x 1 frames",
-          "shift above half the frame width", "still flow", "empty flow", "area bounds at the int limit",
-          // hostile inputs, one row per class
-          "float frames named .png", "decompression bomb", "decompression bomb as frame 0", "allocation failure",
-          "sparse 100 GB file that starts like a JPEG", "JPEG cut short into a preallocated file",
-          "JPEG with flipped bits", "BMP with a broken run-length stream", "frames are symbolic links",
-          "CSV path not in UTF-8", "CSV onto a frame", "export into the counted folder", "export on a full disk",
-          "frame replaced by a pipe during the run", "newline in a frame name", "names that look like formulas",
-          // the counting line
-          "crossing: no particles", "crossing: one frame with particles", "crossing: right to left",
-          "crossing: frames left out", "crossing: shift larger than the frame"})
-        QTest::newRow(tag) << 0;
-}
-
-void TestTesselCount::Prepare(const QByteArray& tag, const QString& dir, BadInput& in)
-{
-    in.reference = smallRun.json;
-    in.referenceCsv = work.filePath("small.csv");
-    const QString frames = dir + "/frames";
-    QDir().mkpath(frames);
-    for (const QString& name : small.names) QFile::copy(small.Folder() + '/' + name, frames + '/' + name);
-    const auto frame = [&](int t) { return frames + '/' + small.names[t]; };
-    // Not measured: the shift of each frame left out, mostly also that of the next.
-    const auto leftOut = [&](QList<int> indices, const QStringList& names, const char* reason, int unmeasured = -1) {
-        in.exitCode = 3;
-        in.leftOut = indices;
-        for (const QString& name : names) in.messages << QStringLiteral("[WARNING] Left out %1 (%2)").arg(name, reason);
-        if (unmeasured < 0) unmeasured = 2 * int(indices.size());
-        if (unmeasured > 0) in.messages << kUnmeasured.arg(unmeasured).arg(11);
-    };
-    const auto failed = [&](const QString& message) {
-        in.exitCode = 1;
-        in.summary = BadInput::None;
-        in.messages = {message};
-    };
-    const auto badUsage = [&](const QString& message) {
-        in.exitCode = 2;
-        in.summary = BadInput::None;
-        in.check = [message, dir](const Outcome& o) {
-            QVERIFY(o.err.startsWith("tessel-count: " + message + '\n'));
-            QCOMPARE(QDir(dir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{"frames"});
-        };
-    };
-    // A JPEG flow beside the PNG one, counted whole for the reference.
-    const auto jpegFlow = [&] {
-        QVERIFY(flowgen::WriteFlow(small.flow, (dir + "/jpeg").toStdString(), "jpg", nullptr));
-        in.reference = Count({"--json", "--csv", "whole.csv", "jpeg"}, dir).json;
-        in.referenceCsv = dir + "/whole.csv";
-        in.arguments.last() = "jpeg";
-    };
-    // Damaged files that OpenCV still decodes: counted as good before.
-    const auto replace = [&](const QString& path, const hostile::Bytes& bytes, bool decodes) {
-        QVERIFY(hostile::Write(QFile::encodeName(path).toStdString(), bytes));
-        QCOMPARE(cv::imread(QFile::encodeName(path).toStdString(), cv::IMREAD_GRAYSCALE).empty(), !decodes);
-    };
-    const auto fileBytes = [](const QString& path) {
-        QFile file(path);
-        const QByteArray bytes = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-        return hostile::Bytes(bytes.begin(), bytes.end());
-    };
-    const QString notAnImage = "not a PNG, JPEG, TIFF or BMP image";
-    if (tag == "zero-byte frame" || tag == "truncated PNG" || tag == "text file named .png") {
-        QVERIFY(tag == "text file named .png" ? Spoil(frame(5).toStdString())
-                                              : Truncate(frame(5), tag == "truncated PNG" ? 0.5 : 0.0));
-        leftOut({5}, {small.names[5]},
-                tag == "zero-byte frame" ? "empty file"
-                : tag == "truncated PNG" ? "cut short"
-                                         : qPrintable(notAnImage));
-        if (tag == "text file named .png")  // listed in the text summary too
-            in.check = [dir](const Outcome&) {
-                QVERIFY(Count({"frames"}, dir).out.contains("Unreadable frames:  5\n"));
-            };
-    } else if (tag == "truncated JPEG") {  // the decoder would fill the missing rows with grey and only warn
-        jpegFlow();
-        QVERIFY(Truncate(dir + "/jpeg/frame_0005.jpg", 0.6));
-        leftOut({5}, {"frame_0005.jpg"}, "cut short");
-    } else if (tag == "name not in UTF-8") {  // left out of the listing: frame 6 becomes frame 5
-        const std::string undecodable = QFile::encodeName(frames).toStdString() + "/frame_\xe4_0005.png";
-        std::filesystem::rename(QFile::encodeName(frame(5)).toStdString(), undecodable);
-        leftOut({5}, {"frame_\uFFFD_0005.png"}, "name not in UTF-8");
-        in.messages.last() = kUnmeasured.arg(1).arg(10);
-        in.summary = BadInput::Own;
-        in.check = [undecodable](const Outcome& o) {
-            QVERIFY(o.json["frames"] == 11 && o.json["unreadable_frames"] == QJsonArray());
-            std::filesystem::remove(undecodable);  // QTemporaryDir cannot name it
-        };
-    } else if (tag == "last frame deleted during the run") {
-        in.launch.midRun = [path = frame(11)] { QFile::remove(path); };
-        leftOut({11}, {small.names[11]}, "missing", 1);
-    } else if (tag == "folder is a file") {
-        in.arguments = {"--json", "frames/" + small.names[0]};
-        failed("[ERRO] Can not read folder " + in.arguments.last());
-    } else if (tag == "frame 0 unreadable") {
-        QVERIFY(Spoil(frame(0).toStdString()));
-        failed("[ERRO] Can not read image frame_0000.png (" + notAnImage + ")");
-        in.leftOut = {0};
-    } else if (tag == "spaces and non-ASCII names") {
-        const QString folder = dir + "/Flüsse und Größen";
-        QDir().mkpath(folder);
-        for (const QString& name : small.names)
-            QFile::copy(small.Folder() + '/' + name, folder + "/Bild \"ä\"," + name);
-        in.csv = "Ergebnis ü.csv";
-        in.arguments = {"--json", "--csv", in.csv, "--export", "Bilder ö", "Flüsse und Größen"};
-        in.check = [dir](const Outcome&) {
-            QVERIFY(ReadText(dir + "/Ergebnis ü.csv").contains("\n0,\"Bild \"\"ä\"\",frame_0000.png\","));
-            QVERIFY(QFile::exists(dir + "/Bilder ö/res_0_Bild \"ä\",frame_0000.png"));
-        };
-    } else if (tag == "export folder cannot be made" || tag == "export on a full disk") {
-        const QString figures = tag == "export on a full disk" ? "figures" : "frames/" + small.names[0] + "/figures";
-        in.arguments = QStringList{"--export", figures} + in.arguments;
-        in.exitCode = 1;
-        for (const QJsonValue& v : smallRun.json["selected_frames"].toArray())
-            for (const char* kind : {"pos_", "res_"})
-                in.messages << QStringLiteral("[ERRO] Can not write %1/%2%3_%4")
-                                   .arg(figures, kind)
-                                   .arg(v.toInt())
-                                   .arg(small.names[v.toInt()]);
-        if (tag == "export on a full disk") {
-            in.launch.fileSizeLimit = 64 << 10;  // the table and the log fit, no picture does
-            in.check = [dir](const Outcome&) {   // not even an empty or partial picture
-                QCOMPARE(QDir(dir + "/figures").entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
-            };
-        }
-    } else if (tag == "CSV cannot be written") {
-        in.csv = "frames/" + small.names[0] + "/p.csv";
-        in.arguments = {"--json", "--csv", in.csv, "frames"};
-        in.exitCode = 1;
-        in.messages = {"[ERRO] Can not write " + in.csv};
-    } else if (tag == "chart cannot be written") {
-        const QString under = "frames/" + small.names[0];
-        in.arguments = {"--json", "--histogram", under + "/c.svg", "--histogram-csv", under + "/b.csv", "frames"};
-        in.exitCode = 1;
-        in.messages = {"[ERRO] Can not write " + under + "/c.svg", "[ERRO] Can not write " + under + "/b.csv"};
-    } else if (tag == "CSV into a pipe") {  // written into, and still a pipe (a safe replace would put a file there)
-        QVERIFY(::mkfifo(QFile::encodeName(dir + "/pipe").constData(), 0600) == 0);
-        const int pipe = ::open(QFile::encodeName(dir + "/pipe").constData(), O_RDONLY | O_NONBLOCK);
-        in.arguments = {"--json", "--csv", "pipe", "frames"};
-        in.check = [this, dir, pipe](const Outcome&) {
-            QByteArray piped(1 << 20, '\0');
-            piped.truncate(std::max<qsizetype>(::read(pipe, piped.data(), static_cast<size_t>(piped.size())), 0));
-            ::close(pipe);
-            QVERIFY(!QFileInfo(dir + "/pipe").isFile() &&
-                    piped.count('\n') == Rows(work.filePath("small.csv")).size() + 1);
-        };
-    } else if (tag == "log is a folder" || tag == "log on a full disk") {
-        QVERIFY(tag == "log is a folder" ? QDir(dir).mkdir("log_KOV.txt")
-                                         : QFile::link("/dev/full", dir + "/log_KOV.txt"));
-        in.exitCode = 3;
-        in.messages = {QStringLiteral("[WARNING] Can not write log_KOV.txt: %1 log lines lost").arg(smallLogLines)};
-    } else if (tag == "standard output on a full disk") {
-        in.launch.stdoutFile = "/dev/full";
-        failed("[ERRO] Can not write the summary to standard output");
-    } else if (tag == "1 x 1 frames") {  // six, the fewest a count takes
-        QVERIFY(QDir(dir).mkdir("tiny"));
-        for (int t = 0; t < 6; ++t)
-            QVERIFY(cv::imwrite(QStringLiteral("%1/tiny/f%2.png").arg(dir).arg(t).toStdString(),
-                                cv::Mat(1, 1, CV_8UC1, cv::Scalar(40 * t))));
-        in.arguments = {"--json", "tiny"};
-        in.messages = {kUnmeasured.arg(5).arg(5)};  // one changed pixel is too little; still done
-        in.summary = BadInput::Own;
-        in.check = [](const Outcome& o) {
-            QVERIFY(o.json["frames"] == 6 && o.json["frame_width"] == 1 && o.json["particles"] == 0);
-        };
-    } else if (tag == "shift above half the frame width" || tag == "still flow" || tag == "empty flow") {
-        // At 400 a particle's old and new places are seldom each other's nearest; still or empty flows change nowhere.
-        QVERIFY(WritePngFlow(GeneratedFlow(12, {0, tag == "still flow" ? 0 : 400}, 1, tag == "empty flow" ? 0.0 : 1.5),
-                             dir + "/flow"));
-        const int unmeasured = tag.startsWith("shift") ? 11 : 0;
-        in.arguments = {"--json", "--method", "1", "flow"};  // Otsu finds a still flow's particles
-        in.messages = unmeasured ? QStringList{kUnmeasured.arg(unmeasured).arg(11)} : QStringList();
-        in.summary = BadInput::Own;
-        in.check = [unmeasured, tag](const Outcome& o) {
-            QCOMPARE(o.json["unmeasured_shifts"], unmeasured);
-            QVERIFY(tag != "still flow" || o.json["particles"].toInt() > 0);
-        };
-    } else if (tag == "area bounds at the int limit") {
-        in.arguments = {"--json", "--min-px", "2147483647", "--max-px", "2147483647", "frames"};
-        in.summary = BadInput::Own;
-        in.check = [](const Outcome& o) {
-            QVERIFY(o.json["particles"].toInt() > 0 && o.json["count_smaller"] == o.json["particles"]);
-        };
-    } else if (tag == "float frames named .png") {  // decoded near black before
-        std::vector<uchar> pfm, tiff;
-        QVERIFY(cv::imencode(".pfm", cv::Mat(480, 640, CV_32FC1, cv::Scalar(0.7)), pfm) &&
-                cv::imencode(".tif", cv::Mat(480, 640, CV_32FC1, cv::Scalar(0.7)), tiff));
-        replace(frame(5), pfm, true);
-        replace(frame(8), tiff, false);
-        in.leftOut = {5, 8};
-        in.exitCode = 3;
-        in.messages = {"[WARNING] Left out frame_0005.png (" + notAnImage + ")",
-                       "[WARNING] Left out frame_0008.png (pixel format not accepted)", kUnmeasured.arg(4).arg(11)};
-    } else if (tag.startsWith("decompression bomb") || tag == "allocation failure") {
-        const bool first = tag != "decompression bomb";
-        QVERIFY(hostile::Write(frame(first ? 0 : 5).toStdString(), hostile::BlackPng(32768, 32768)));
-        if (tag == "allocation failure") {  // the limit raised: 1 GiB does not fit under the memory limit
-            in.arguments = QStringList{"--max-frame-pixels", "2000000000"} + in.arguments;
-            failed("[ERRO] Can not read image frame_0000.png (out of memory)");
-            in.leftOut = {0};
-        } else if (first) {
-            failed("[ERRO] Can not read image frame_0000.png (32768 x 32768, above the limit of 100000000 pixels)");
-            in.leftOut = {0};
-        } else {
-            leftOut({5}, {small.names[5]}, "32768 x 32768, frame 0 is 640 x 480");
-        }
-    } else if (tag == "sparse 100 GB file that starts like a JPEG") {
-        std::vector<uchar> jpeg;
-        QVERIFY(cv::imencode(".jpg", cv::imread(frame(5).toStdString()), jpeg));
-        jpeg.resize(jpeg.size() / 2);
-        QVERIFY(hostile::Write(frame(5).toStdString(), jpeg) && QFile(frame(5)).resize(100LL << 30));
-        leftOut({5}, {small.names[5]}, "107374182400 bytes, more than a frame within the pixel limit needs");
-    } else if (tag == "JPEG cut short into a preallocated file" || tag == "JPEG with flipped bits") {
-        jpegFlow();
-        const QString path = dir + "/jpeg/frame_0005.jpg";
-        const bool zeros = tag.startsWith("JPEG cut");
-        replace(path, zeros ? hostile::ZeroSecondHalf(fileBytes(path)) : hostile::FlipBits(fileBytes(path)), true);
-        leftOut({5}, {"frame_0005.jpg"}, zeros ? "cut short" : "corrupt image data");
-    } else if (tag == "BMP with a broken run-length stream") {  // decoded partly black before
-        const cv::Mat grey = cv::imread(frame(5).toStdString(), cv::IMREAD_GRAYSCALE);
-        QVERIFY(QFile::remove(frame(5)));
-        replace(frames + "/frame_0005.bmp", hostile::ZeroSecondHalf(hostile::RunLengthBmp(grey)), true);
-        leftOut({5}, {"frame_0005.bmp"}, "corrupt image data");
-    } else if (tag == "frames are symbolic links") {  // followed; what leads nowhere or to a pipe is named
-        QVERIFY(QDir(dir).mkdir("links"));
-        for (int t = 0; t < 12; ++t) QVERIFY(QFile::link(frame(t), dir + "/links/" + small.names[t]));
-        QVERIFY(QFile::link(dir + "/none.png", dir + "/links/frame_0012.png"));
-        QVERIFY(::mkfifo(QFile::encodeName(dir + "/links/frame_0013.png").constData(), 0600) == 0);
-        in.arguments.last() = "links";
-        in.input = "frames";  // where the links lead
-        in.exitCode = 3;
-        in.messages = {"[WARNING] Left out frame_0012.png (broken link)",
-                       "[WARNING] Left out frame_0013.png (not a regular file)"};
-    } else if (tag == "CSV path not in UTF-8") {  // through a shell: QProcess passes arguments as UTF-8
-        in.launch.program = "/bin/sh";
-        in.arguments = {"-c", "exec \"$0\" --json --csv \"$(printf 'p\\344.csv')\" frames", TESSEL_COUNT_PATH};
-        in.input = "frames";
-        badUsage("Argument 3 (p\uFFFD.csv) is not valid UTF-8; paths must be given in UTF-8.");
-    } else if (tag == "CSV onto a frame") {  // named directly, or through a link or a chain of them
-        in.arguments = {"--json", "--csv", "frames/" + small.names[3], "frames"};
-        badUsage("--csv frames/" + small.names[3] + " would be taken as a frame of frames.");
-        in.check = [dir, check = in.check, this](const Outcome& o) {
-            check(o);
-            QVERIFY(QFile::link(dir + "/frames/" + small.names[3], dir + "/link.csv") &&
-                    QFile::link("link.csv", dir + "/chain.csv"));
-            QCOMPARE(Count({"--csv", "link.csv", "frames"}, dir).exitCode, 2);
-            QCOMPARE(Count({"--csv", "chain.csv", "frames"}, dir).exitCode, 2);
-        };
-    } else if (tag == "export into the counted folder") {
-        in.arguments = QStringList{"--export", "frames/none/.."} + in.arguments;  // "frames" once cleaned
-        badUsage("--export frames/none/.. is the counted folder; its pictures would be taken as frames.");
-    } else if (tag == "frame replaced by a pipe during the run") {  // not waited on
-        in.launch.midRun = [path = frame(9)] {
-            QFile::remove(path);
-            ::mkfifo(QFile::encodeName(path).constData(), 0600);
-        };
-        leftOut({9}, {small.names[9]}, "not a regular file");
-    } else if (tag == "newline in a frame name") {  // escaped: no line of its own
-        const QString forged = frames + "/frame_0005\n[ERRO] forged.png";
-        QVERIFY(QFile::rename(frame(5), forged) && Spoil(forged.toStdString()));
-        leftOut({5}, {"frame_0005\\n[ERRO] forged.png"}, qPrintable(notAnImage));
-    } else if (tag == "crossing: no particles" || tag == "crossing: one frame with particles" ||
-               tag == "crossing: shift larger than the frame") {
-        // Every frame alone: what a frame with particles shows is counted there, once.
-        const bool beyond = tag.endsWith("frame");
-        QVERIFY(WritePngFlow(GeneratedFlow(12, {0, beyond ? 700 : 160}, 1, beyond ? 1.5 : 0.0), dir + "/flow"));
-        if (tag.contains("one frame"))
-            QVERIFY(QFile::remove(dir + "/flow/frame_0006.png") && QFile::copy(frame(6), dir + "/flow/frame_0006.png"));
-        in.arguments = {"--json", "--mode", "crossing", "flow"};
-        // Of the flow beyond the frame, frames 10 and 11 show too few particles to tell.
-        in.messages = {kUnmeasuredMotions.arg(beyond ? 2 : 11)};
-        if (beyond)
-            in.messages << "[WARNING] 9 of 11 frames show nothing of the frame before (a shift larger than the "
-                           "frame?); what passed between them was not counted";
-        in.summary = BadInput::Own;
-        in.check = [dir, tag](const Outcome& o) {
-            QVERIFY(Near(o.json, CountsOfSeparateFrames(dir + "/flow"), 0));
-            QCOMPARE(o.json["unmeasured_shifts"], 11);
-            QCOMPARE(o.json["particles"].toInt() > 0, !tag.contains("no particles"));
-        };
-    } else if (tag == "crossing: right to left") {  // the same flow backwards: the same particles
-        in.arguments = {"--json", "--mode", "crossing", "--order", "desc", "frames"};
-        in.summary = BadInput::Own;
-        in.check = [this](const Outcome& o) {
-            QVERIFY(Near(o.json, smallCrossing, 2));
-            QCOMPARE(o.json["flow_direction"], "left");
-            QCOMPARE(smallCrossing["flow_direction"], "right");
-        };
-    } else if (tag == "crossing: frames left out") {  // followed across the gaps: hardly a particle lost
-        QVERIFY(Spoil(frame(3).toStdString()) &&
-                cv::imwrite(frame(8).toStdString(), cv::Mat(240, 320, CV_8UC1, cv::Scalar(200))));
-        in.arguments = {"--json", "--mode", "crossing", "frames"};
-        in.exitCode = 3;
-        in.messages = {"[WARNING] Left out frame_0003.png (" + notAnImage + ")",
-                       "[WARNING] Left out frame_0008.png (320 x 240, frame 0 is 640 x 480)"};
-        in.summary = BadInput::Own;
-        in.check = [this](const Outcome& o) {
-            QCOMPARE(o.json["unreadable_frames"], QJsonArray({3, 8}));
-            QCOMPARE(o.json["unmeasured_shifts"], 0);
-            QVERIFY(Near(o.json, smallCrossing, 3));
-        };
-    } else if (tag == "names that look like formulas") {  // ordered by time, the names quoted as text
-        // Frames of interest 0, 4, 8 and 11 get one start each.
-        const auto formula = [this](int t) {
-            return QChar::fromLatin1("=+-@"[t / 3]) + QStringLiteral("1+2 ") + small.names[t];
-        };
-        for (int t = 0; t < 12; ++t) {
-            const QString name = frames + '/' + formula(t);
-            QVERIFY(QFile::rename(frame(t), name) && Touch(name, 1000000000 + t));
-        }
-        in.arguments = QStringList{"--sort", "time"} + in.arguments;
-        in.check = [dir, formula](const Outcome&) {
-            const QString text = ReadText(dir + "/p.csv");
-            for (int t : {0, 4, 8, 11}) QVERIFY(text.contains(QStringLiteral("\n%1,\"'%2\",").arg(t).arg(formula(t))));
-        };
-    }
+    for (const auto& [tag, setUp] : kBadInputs)
+        // Plain builds only: AddressSanitizer handles failed allocations itself.
+        if (!kAddressSanitizer || !QByteArray(tag).startsWith("out of memory")) QTest::newRow(tag) << 0;
 }
 
 void TestTesselCount::badInputs()
 {
     QTemporaryDir dir;
     BadInput in;
-    Prepare(QTest::currentDataTag(), dir.path(), in);
+    BadInputCase row{QTest::currentDataTag(), dir.path(), in, small, work, smallRun, smallCrossing, smallLogLines};
+    row.Prepare();
     if (QTest::currentTestFailed()) return;
     const QString input = dir.filePath(in.input.isEmpty() ? in.arguments.last() : in.input);
     QMap<QByteArray, QByteArray> before = Snapshot(input);
@@ -742,8 +970,10 @@ void TestTesselCount::badInputs()
             before = Snapshot(input);
         };
     const Outcome o = Count(in.arguments, dir.path(), in.launch);
-    QCOMPARE(o.exitCode, in.exitCode);
-    QCOMPARE(o.err.split('\n').filter(QRegularExpression("^\\[(ERRO|WARNING)\\]")), in.messages);
+    if (in.exitCode >= 0) {
+        QCOMPARE(o.exitCode, in.exitCode);
+        QCOMPARE(o.err.split('\n').filter(QRegularExpression("^\\[(ERRO|WARNING)\\]")), in.messages);
+    }
     if (in.summary == BadInput::Same && in.leftOut.isEmpty()) QCOMPARE(Counted(o.json), Counted(in.reference));
     if (in.summary == BadInput::Same && !in.leftOut.isEmpty()) {
         QJsonArray unreadable;

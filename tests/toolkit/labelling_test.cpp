@@ -6,7 +6,6 @@
 
 #include <climits>
 #include <cmath>
-#include <sys/resource.h>
 #include <vector>
 
 namespace {
@@ -45,16 +44,6 @@ TEST(PixelQueue, DropsWhenFullAndWrapsAround)
     QueuePush(empty.get(), 7);
     EXPECT_TRUE(QueueIsEmpty(empty.get()) && QueuePop(empty.get()) == -1);
 }
-
-// Plain builds only: AddressSanitizer handles failed allocations itself.
-#if !defined(__SANITIZE_ADDRESS__)
-TEST(IntArrayDeathTest, ExhaustedMemoryEndsTheProcessWithTheFixedReport)
-{
-    const rlimit limit{rlim_t(1) << 30, rlim_t(1) << 30};  // 1 GiB, far below the 8 GiB asked for
-    EXPECT_EXIT((setrlimit(RLIMIT_AS, &limit), CreateQueue(INT_MAX)), ::testing::ExitedWithCode(255),
-                "^Error: Cannot allocate memory space in AllocIntArray\n$");
-}
-#endif
 
 // Both routes: run-based (4-neighbourhood) and queue walk (5 x 5 box); see also the fuzz tests.
 TEST(LabelComponents, LargeRegionSumsIn64BitsAndNanEqualsNothing)

@@ -257,13 +257,14 @@ TEST(FlowGenerator, TruthBlobsAreWhatMovingFramesShow)
     }
 }
 
-// A vertical flow is the horizontal flow of the turned frame, motion and truth included:
-// down is its transpose, up the transpose turned upside down.
+// A vertical flow is the horizontal flow of the turned frame, motion, shapes and truth
+// included: down is its transpose, up the transpose turned upside down.
 TEST(FlowGenerator, VerticalFlowsAreTheTurnedHorizontalFlow)
 {
     flowgen::FlowSettings s = Random(4);
     s.frames = 5;
     s.profile = flowgen::Profile::kParabolic, s.wallShare = 0.4, s.speedSpread = 0.2, s.shake = 2;
+    s.polygonShare = 0.3, s.fibreShare = 0.2, s.hollowShare = 0.1, s.turnMaxDeg = 20, s.defocusMax = 2;
     const flowgen::Flow right = flowgen::GenerateFlow(s);
     std::swap(s.width, s.height);
     for (flowgen::Direction d : {flowgen::Direction::kDown, flowgen::Direction::kUp}) {
@@ -393,4 +394,139 @@ TEST(FlowGenerator, NetCrossingsOfOneWayAndReturningFlows)
     EXPECT_EQ(net.net.smaller + net.net.inRange + net.net.bigger, inFrame0);
     EXPECT_EQ(net.forward, net.backward);
     EXPECT_GT(net.forward, 20);
+}
+
+// Pixel shares are the exact covered areas: a unit square half a pixel off covers two
+// pixels by halves; a square of side 3 turned by 45 degrees covers 9 in all; calipers of
+// shapes whose answer is plain.
+TEST(FlowGenerator, CoverageAndCalipersOfPlainShapes)
+{
+    const cv::Mat half = flowgen::CoverageStamp({{0, -0.5}, {1, -0.5}, {1, 0.5}, {0, 0.5}}, 2);
+    EXPECT_FLOAT_EQ(half.at<float>(2, 2), 0.5f);
+    EXPECT_FLOAT_EQ(half.at<float>(2, 3), 0.5f);
+    EXPECT_FLOAT_EQ(static_cast<float>(cv::sum(half)[0]), 1.0f);
+    const double r = 1.5 * std::sqrt(2.0);
+    const std::vector<cv::Point2d> diamond{{r, 0.2}, {0, r + 0.2}, {-r, 0.2}, {0, -r + 0.2}};
+    EXPECT_NEAR(cv::sum(flowgen::CoverageStamp(diamond, 4))[0], 9.0, 1e-4);
+    EXPECT_NEAR(flowgen::PolygonArea(diamond), 9.0, 1e-12);
+
+    struct Case {
+        std::vector<cv::Point2d> polygon;
+        double longest, shortest, solidity;
+    };
+    const std::vector<Case> cases{
+        {{{0, 0}, {3, 0}, {3, 1}, {0, 1}}, std::sqrt(10.0), 1.0, 1.0},
+        {{{1, 0}, {0.5, 0.866025403784}, {-0.5, 0.866025403784}, {-1, 0}, {-0.5, -0.866025403784}, {0.5, -0.866025403784}},
+         2.0, std::sqrt(3.0), 1.0},
+        {{{0, 0}, {4, 0}, {4, 4}, {2, 1}, {0, 4}}, std::sqrt(32.0), 4.0, 10.0 / 16.0},  // a dent
+    };
+    for (const Case& c : cases) {
+        double longest = 0, shortest = 0;
+        flowgen::FeretDiameters(c.polygon, longest, shortest);
+        EXPECT_NEAR(longest, c.longest, 1e-9);
+        EXPECT_NEAR(shortest, c.shortest, 1e-9);
+        EXPECT_NEAR(flowgen::Solidity(c.polygon), c.solidity, 1e-9);
+    }
+}
+
+namespace {
+
+// Summed darkness relative to the background around each lone whole particle of frame t
+// (noise-free frames), beside the particle.
+std::vector<std::pair<double, const flowgen::Particle*>> LoneDarkness(const flowgen::Flow& flow, int t)
+{
+    const flowgen::FlowSettings& s = flow.settings;
+    cv::Mat frame;
+    flowgen::RenderFrame(flow, t).convertTo(frame, CV_64F);
+    std::vector<std::pair<double, const flowgen::Particle*>> lone;
+    std::vector<flowgen::ParticleView> views;
+    for (const flowgen::Particle& p : flow.particles)
+        views.push_back(flowgen::ViewInFrame(flow, p, t));
+    for (size_t i = 0; i < views.size(); ++i) {
+        const cv::Rect around = flowgen::ViewInFrame(flow, flow.particles[i], t).box;
+        const cv::Rect halo(around.x - 12, around.y - 12, around.width + 24, around.height + 24);
+        if ((halo & cv::Rect(0, 0, s.width, s.height)) != halo)
+            continue;
+        int near = 0;
+        for (const flowgen::ParticleView& v : views)
+            near += !(v.box & cv::Rect(halo.x - 12, halo.y - 12, halo.width + 24, halo.height + 24)).empty();
+        for (const flowgen::Spot& spot : flow.spots)
+            near += halo.contains(spot.centre);
+        if (near == 1)
+            lone.emplace_back(cv::sum(s.background - frame(halo))[0] / (s.background - flow.particles[i].grey),
+                              &flow.particles[i]);
+    }
+    return lone;
+}
+
+}  // namespace
+
+// Shapes drawn by pixel shares darken a frame by exactly their outline's area times
+// their contrast (8-bit rounding aside), in every pose and under their own defocus; a
+// hollow particle by its ring and the shaded centre, while its truth is the whole disc.
+TEST(FlowGenerator, ShapesDarkenByTheirTrueArea)
+{
+    using Setter = void (*)(flowgen::FlowSettings&);
+    const std::vector<std::pair<const char*, Setter>> cases{
+        {"polygons", [](flowgen::FlowSettings& s) { s.polygonShare = 1; }},
+        {"turning polygons", [](flowgen::FlowSettings& s) { s.polygonShare = 1, s.turnMaxDeg = 25; }},
+        {"fibres, defocus", [](flowgen::FlowSettings& s) { s.fibreShare = 1, s.turnMaxDeg = 10, s.defocusMax = 2.5; }},
+        {"discs, defocus", [](flowgen::FlowSettings& s) { s.defocusMin = 1, s.defocusMax = 2.5; }},
+        {"hollow", [](flowgen::FlowSettings& s) { s.hollowShare = 1, s.centreMin = -0.3, s.centreMax = 0.5; }},
+    };
+    for (const auto& [name, set] : cases) {
+        flowgen::FlowSettings s;
+        s.frames = 4, s.noise = 0, s.density = 1.0, s.keepApartForShift = false, s.seed = 21;
+        s.shifts = flowgen::ConstantShifts(s.frames, 110);
+        set(s);
+        const flowgen::Flow flow = flowgen::GenerateFlow(s);
+        int checked = 0, poseChanges = 0;
+        for (int t = 0; t < s.frames; ++t)
+            for (const auto& [darkness, p] : LoneDarkness(flow, t)) {
+                const double contrast = s.background - p->grey;
+                const double rounding = 0.5 * flowgen::ViewInFrame(flow, *p, t).stamp.total() / contrast;
+                if (p->shape != flowgen::Shape::kHollow) {
+                    EXPECT_NEAR(darkness, p->trueArea, std::min(rounding, 0.02 * p->trueArea + 0.5)) << name;
+                } else {
+                    const double rim = p->ringWidth * (2 * std::sqrt(p->trueArea / CV_PI) - p->ringWidth) * CV_PI;
+                    EXPECT_NEAR(darkness, rim + p->centreShare * (p->trueArea - rim), 0.03 * p->trueArea) << name;
+                }
+                const ParticleBlobs blobs = flowgen::TruthBlobs(flow, t, flowgen::TruthSplit::kPerParticle);
+                for (const ParticleBlob& b : blobs) {
+                    if (cv::norm(b.centroid - flowgen::ViewInFrame(flow, *p, t).centroid) < 1e-6) {
+                        EXPECT_NEAR(b.area, p->trueArea, 1e-3) << name;
+                    }
+                }
+                poseChanges += flowgen::ViewInFrame(flow, *p, t).area != p->area;
+                ++checked;
+            }
+        EXPECT_GT(checked, 40) << name;
+        if (std::string(name).find("turning") != std::string::npos) {
+            EXPECT_GT(poseChanges, 5) << name << ": turning changes the pixels a stamp holds";
+        }
+    }
+}
+
+// A turning particle is one and the same drawing to every view of the truth: the regions
+// of a frame (GroupsInFrame) are the merged truth blobs, pixel for pixel.
+TEST(FlowGenerator, TurningParticlesShowTheSameInEveryTruth)
+{
+    flowgen::FlowSettings s = Random(9);
+    s.polygonShare = 0.5, s.fibreShare = 0.5, s.turnMaxDeg = 30, s.density = 3.0;
+    s.shifts = flowgen::ConstantShifts(s.frames, 140);
+    const flowgen::Flow flow = flowgen::GenerateFlow(s);
+    for (int t = 0; t < s.frames; ++t) {
+        const ParticleBlobs blobs = flowgen::TruthBlobs(flow, t);
+        const std::vector<flowgen::VisibleGroup> groups = flowgen::GroupsInFrame(flow, t);
+        ASSERT_EQ(blobs.size(), groups.size()) << t;
+        int inner = 0, same = 0;
+        for (const flowgen::VisibleGroup& g : groups) {
+            if (!g.fullyInside)
+                continue;  // cut by the frame's edge: the visible part's box may be smaller
+            ++inner;
+            for (const ParticleBlob& b : blobs)
+                same += g.box == b.box && g.visibleArea == b.maskArea;
+        }
+        EXPECT_EQ(same, inner) << t;
+    }
 }

@@ -6,14 +6,14 @@
 #include "dialogs/size_distribution_chart.h"
 #include "register/frame_listing.h"
 #include "register/message_text.h"
-#include "register/mivo_register_manager.h"
 #include "register/particle_csv.h"
 #include "register/run_engine.h"
+#include "register/run_numbers.h"
+#include "register/run_pictures.h"
 #include "register/run_report.h"
-#include "register/size_histogram.h"
-#include "register/size_statistics.h"
+#include "register/run_warnings.h"
 #include "tools/count/count_options.h"
-#include "tools/count/count_summary.h"
+#include "toolkit/out_of_memory.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -22,6 +22,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -51,66 +52,42 @@ constexpr int kFailed = 1;  // nothing counted, or an asked-for output not writt
 constexpr int kBadUsage = 2;
 constexpr int kIncomplete = 3;  // counted and written, but frames or log lines left out
 
-// Writes the size-distribution chart and its bins, where asked for; false when one of
-// them could not be written (each named).
-bool WriteDistribution(const FolderOutputs& outputs, const RunSettings& settings, const RunResult& result,
-                       const ParticleClassRules& rules)
+// The folder's frames as the window lists them, and the files named like frames that the
+// listing left out (as they stood when the frames were listed); an "[ERRO] ..." text when
+// the folder cannot be counted.
+struct Listing {
+    QStringList names;
+    std::vector<SkippedFrameFile> skipped;
+    QString error;
+};
+
+Listing ListFolder(const CountOptions& options, const QString& folder)
 {
-    if (outputs.histogram.isEmpty() && outputs.histogramCsv.isEmpty())
-        return true;
-    const SizeHistogram histogram = ComputeSizeHistogram(result.records, rules, settings.pixelSize);
-    bool written = true;
-    if (!outputs.histogram.isEmpty() &&
-        !SaveSizeDistributionChart(outputs.histogram, histogram,
-                                   ComputeSizeStatistics(result.records, rules, settings.pixelSize))) {
-        PrintError(QStringLiteral("[ERRO] Can not write ") + outputs.histogram);
-        written = false;
+    Listing listing;
+    const QFileInfo folderInfo(folder);
+    if (!folderInfo.isDir() || !folderInfo.isReadable()) {
+        listing.error = QStringLiteral("[ERRO] Can not read folder ") + folder;
+        return listing;
     }
-    if (!outputs.histogramCsv.isEmpty() && !WriteSizeHistogramCsv(outputs.histogramCsv, histogram)) {
-        PrintError(QStringLiteral("[ERRO] Can not write ") + outputs.histogramCsv);
-        written = false;
-    }
+    listing.names = ListFrameFiles(folder, FrameSortFlags(options.sortKey, options.order));
+    listing.skipped = SkippedFrameFiles(folder);
+    listing.error = TooFewFramesText(static_cast<int>(listing.names.size()));
+    return listing;
+}
+
+// Writes `written` and names it when it fails; false then.
+bool Written(bool written, const QString& path)
+{
+    if (!written)
+        PrintError(QStringLiteral("[ERRO] Can not write ") + path);
     return written;
 }
 
-// Counts folders[index] and writes its outputs and its summary; the exit status of that
-// folder alone.
-int CountFolder(const CountOptions& options, int index)
+// Writes the outputs asked for: the particle table, the pictures, the size-distribution
+// chart and its bins. False when one of them could not be written (each named).
+bool WriteOutputs(const CountOptions& options, const FolderOutputs& outputs, const RunSettings& settings,
+                  const RunResult& result)
 {
-    const QString folder = QDir::cleanPath(options.folders[index]);
-    const FolderOutputs outputs = OutputsOf(options, index);
-    const QFileInfo folderInfo(folder);
-    if (!folderInfo.isDir() || !folderInfo.isReadable()) {
-        PrintError(QStringLiteral("[ERRO] Can not read folder ") + folder);
-        return kFailed;
-    }
-    const QStringList names = ListFrameFiles(folder, FrameSortFlags(options.sortKey, options.order));
-    // What the listing left out, as it stood when the frames were listed.
-    const std::vector<SkippedFrameFile> skipped = SkippedFrameFiles(folder);
-    if (names.size() < kMinimumFrameCount) {
-        PrintError(TooFewFramesText(static_cast<int>(names.size())));
-        return kFailed;
-    }
-    RunSettings settings;
-    settings.folder = folder;
-    settings.frameNames = names;
-    settings.mode = options.mode;
-    settings.method = options.method;
-    settings.minArea = options.minPixels;
-    settings.maxArea = options.maxPixels;
-    settings.circularityFilter = options.circularityFilter;
-    settings.minCircularity = options.minCircularity;
-    settings.pixelSize = options.pixelSize;
-    settings.framePixelLimit = options.maxFramePixels;
-    const RunResult result = RunToEnd(settings);
-    if (result.end != RunEnd::Finished) {
-        PrintError(result.error);
-        return kFailed;
-    }
-    // The register shows the run for the exports, as the window's would.
-    CMivoRegisterManager reg;
-    reg.AdoptRun(settings, result);
-
     // The folders that several folders' options name are made when missing, as --export's.
     if (options.folders.size() > 1) {
         for (const QString& file : {outputs.csv, outputs.histogram, outputs.histogramCsv})
@@ -118,43 +95,81 @@ int CountFolder(const CountOptions& options, int index)
                 QDir().mkpath(QFileInfo(file).path());
     }
     bool complete = true;
-    if (!outputs.csv.isEmpty() &&
-        !WriteParticleCsv(outputs.csv, result.records, *reg.stream, reg.ClassRules(), settings.pixelSize)) {
-        PrintError(QStringLiteral("[ERRO] Can not write ") + outputs.csv);
-        complete = false;
-    }
+    if (!outputs.csv.isEmpty())
+        complete = Written(WriteParticleCsv(outputs.csv, settings, result), outputs.csv);
     if (!outputs.exportDir.isEmpty()) {
         const QString target = QDir::cleanPath(outputs.exportDir);
         QDir().mkpath(target);
-        const QStringList failed = reg.ExportFramesOfInterest(target);
+        const QStringList failed = ExportRunPictures(settings, result, target);
         for (const QString& path : failed)
-            PrintError(QStringLiteral("[ERRO] Can not write ") + path);
+            Written(false, path);
         complete = complete && failed.isEmpty();
     }
-    complete = WriteDistribution(outputs, settings, result, reg.ClassRules()) && complete;
-    QStringList warnings;
-    for (const SkippedFrameFile& file : skipped)
-        warnings << QStringLiteral("[WARNING] Left out %1 (%2)").arg(file.name, file.Reason());
-    warnings << LeftOutWarnings(result, *reg.stream);
-    for (const QString& warning : warnings)
-        PrintError(warning);
-    // Nothing was left out for this: the count is complete as far as the program can
-    // tell, so the exit status stays as it is; the user is warned all the same.
-    for (const QString& warning : UnmeasuredMotionWarnings(result, options.mode))
-        PrintError(warning);
+    if (outputs.histogram.isEmpty() && outputs.histogramCsv.isEmpty())
+        return complete;
+    const SizeHistogram histogram = RunSizeHistogram(settings, result);
+    if (!outputs.histogram.isEmpty())
+        complete = Written(SaveSizeDistributionChart(outputs.histogram, histogram, RunSizeStatistics(settings, result)),
+                           outputs.histogram) &&
+                   complete;
+    if (!outputs.histogramCsv.isEmpty())
+        complete = Written(WriteSizeHistogramCsv(outputs.histogramCsv, histogram), outputs.histogramCsv) && complete;
+    return complete;
+}
 
-    // Text summaries of several folders are set apart by an empty line.
+// What the count left out, one "[WARNING] ..." line each: files named like frames that the
+// listing left out, frames the run could not read, log lines lost. Then the motions it could
+// not measure: nothing was left out for them, the count is complete as far as the program
+// can tell, so they do not count among what is returned; the user is warned all the same.
+QStringList PrintWarnings(const Listing& listing, const RunSettings& settings, const RunResult& result)
+{
+    QStringList leftOut = SkippedFrameFileTexts(listing.skipped) + LeftOutFrameTexts(settings, result);
+    const QString log = LostLogLinesText(result);
+    if (!log.isEmpty())
+        leftOut << log;
+    for (const QString& text : leftOut + UnmeasuredMotionTexts(settings, result))
+        PrintError(QStringLiteral("[WARNING] ") + text);
+    return leftOut;
+}
+
+// The summary on standard output: text, or one line of JSON. Text summaries of several
+// folders are set apart by an empty line. False when it could not be written.
+bool PrintSummary(const CountOptions& options, int index, const RunSettings& settings, const RunResult& result)
+{
     QString summary =
         options.json ? RunReportJson(settings, result) + QLatin1Char('\n') : RunReportText(settings, result);
     if (!options.json && index > 0)
         summary.prepend(QLatin1Char('\n'));
-    if (std::fputs(summary.toLocal8Bit().constData(), stdout) < 0 || std::fflush(stdout) != 0) {
-        PrintError(QStringLiteral("[ERRO] Can not write the summary to standard output"));
-        complete = false;
+    if (std::fputs(summary.toLocal8Bit().constData(), stdout) >= 0 && std::fflush(stdout) == 0)
+        return true;
+    PrintError(QStringLiteral("[ERRO] Can not write the summary to standard output"));
+    return false;
+}
+
+// Counts folders[index] and writes its outputs and its summary; the exit status of that
+// folder alone.
+int CountFolder(const CountOptions& options, int index)
+{
+    const QString folder = QDir::cleanPath(options.folders[index]);
+    const Listing listing = ListFolder(options, folder);
+    if (!listing.error.isEmpty()) {
+        PrintError(listing.error);
+        return kFailed;
     }
+    RunSettings settings = options.run;
+    settings.folder = folder;
+    settings.frameNames = listing.names;
+    const RunResult result = RunToEnd(settings);
+    if (result.end != RunEnd::Finished) {
+        PrintError(result.error);
+        return kFailed;
+    }
+    bool complete = WriteOutputs(options, OutputsOf(options, index), settings, result);
+    const QStringList leftOut = PrintWarnings(listing, settings, result);
+    complete = PrintSummary(options, index, settings, result) && complete;
     if (!complete)
         return kFailed;
-    return warnings.isEmpty() ? kDone : kIncomplete;
+    return leftOut.isEmpty() ? kDone : kIncomplete;
 }
 
 // How bad an exit status is: a folder not counted or an output not written (1) is worse
@@ -173,7 +188,13 @@ int Count(const CountOptions& options)
     for (int index = 0; index < count; ++index) {
         if (count > 1)
             PrintError(QStringLiteral("[Running] %1 (%2 of %3)").arg(options.folders[index]).arg(index + 1).arg(count));
-        const int status = CountFolder(options, index);
+        int status = kFailed;
+        // Memory running out on a frame leaves the frame out; anywhere else (a rendering,
+        // an output) the folder cannot be counted.
+        if (RanOutOfMemory([&] { status = CountFolder(options, index); })) {
+            PrintError(QStringLiteral("[ERRO] Can not count %1 (out of memory)").arg(options.folders[index]));
+            status = kFailed;
+        }
         if (Severity(status) > Severity(worst))
             worst = status;
     }

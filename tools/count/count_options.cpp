@@ -4,6 +4,7 @@
 #include <QFileInfo>
 
 #include <cmath>
+#include <optional>
 
 namespace {
 
@@ -51,121 +52,136 @@ bool ChartAsked(int argc, const char* const argv[])
     return false;
 }
 
-ParseResult ParseCountOptions(const QStringList& arguments, CountOptions& options, QString& message, QString& usage)
-{
+namespace {
+
+const char kDescription[] = "Counts the particles of a folder of frames the way the window's \"Calculate FoI\" does,\n"
+                            "and reports the counts within, above and below the area range. Two modes:\n"
+                            "foi selects the frames of interest, counts their particles and the new strip of\n"
+                            "the last frame; crossing follows every particle from frame to frame and counts\n"
+                            "it once, where it crosses a line across the middle of the flow, sized where it\n"
+                            "is whole.\n"
+                            "Progress goes to standard error, the summary to standard output.\n"
+                            "The CSV has one row per particle record, with the columns\n"
+                            "frame,file,x,y,area_px,area_um2,ratio,circularity,class (class: single, bigger,\n"
+                            "smaller, filtered or uncounted).\n"
+                            "Several folders are counted one after the other with the same settings: one\n"
+                            "JSON object per folder and line, one text summary each; --csv, --histogram,\n"
+                            "--histogram-csv and --export then name folders that get one file (or sub-folder)\n"
+                            "<i>_<name> per counted folder, i its place among the arguments.\n"
+                            "Exit status: 0 done, 1 the folder could not be counted or an output could not be\n"
+                            "written, 2 bad usage, 3 counted and written, but frames that could not be read\n"
+                            "(each named on standard error) were left out or log lines were lost. Frame shifts\n"
+                            "that could not be measured (foi: taken as 0; crossing: taken from the neighbouring\n"
+                            "frames) are named in a warning; they alone do not change the exit status. Of several\n"
+                            "folders the worst: 1, then 3, then 0; bad usage is found before any folder is counted.";
+
+// What went wrong with the arguments, or nothing.
+using Problem = std::optional<QString>;
+
+// The options of tessel-count, each read and checked by the stage named after what it sets.
+struct CountParser {
+    CountParser();
+
+    Problem ReadCounting(CountOptions& options) const;  // mode, method, size range, pixel size, filter
+    Problem ReadOrder(CountOptions& options) const;     // frame order
+    Problem ReadOutputs(CountOptions& options) const;   // files and folders written, the summary's form
+    Problem ReadLimits(CountOptions& options) const;    // frames refused
+
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Counts the particles of a folder of frames the way the window's \"Calculate FoI\" does,\n"
-                       "and reports the counts within, above and below the area range. Two modes:\n"
-                       "foi selects the frames of interest, counts their particles and the new strip of\n"
-                       "the last frame; crossing follows every particle from frame to frame and counts\n"
-                       "it once, where it crosses a line across the middle of the flow, sized where it\n"
-                       "is whole.\n"
-                       "Progress goes to standard error, the summary to standard output.\n"
-                       "The CSV has one row per particle record, with the columns\n"
-                       "frame,file,x,y,area_px,area_um2,ratio,circularity,class (class: single, bigger,\n"
-                       "smaller, filtered or uncounted).\n"
-                       "Several folders are counted one after the other with the same settings: one\n"
-                       "JSON object per folder and line, one text summary each; --csv, --histogram,\n"
-                       "--histogram-csv and --export then name folders that get one file (or sub-folder)\n"
-                       "<i>_<name> per counted folder, i its place among the arguments.\n"
-                       "Exit status: 0 done, 1 the folder could not be counted or an output could not be\n"
-                       "written, 2 bad usage, 3 counted and written, but frames that could not be read\n"
-                       "(each named on standard error) were left out or log lines were lost. Frame shifts\n"
-                       "that could not be measured (foi: taken as 0; crossing: taken from the neighbouring\n"
-                       "frames) are named in a warning; they alone do not change the exit status. Of several\n"
-                       "folders the worst: 1, then 3, then 0; bad usage is found before any folder is counted."));
-    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("This text."));
-    const QCommandLineOption mode(QStringLiteral("mode"),
+    const QCommandLineOption help{{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("This text.")};
+    const QCommandLineOption mode{QStringLiteral("mode"),
                                   QStringLiteral("Counting mode: frames of interest or counting line [foi]."),
-                                  QStringLiteral("foi|crossing"));
-    const QCommandLineOption method(QStringLiteral("method"),
-                                    QStringLiteral("Segmentation: 1 Otsu, 2 Mode Value, 3 Frame Diff, "
-                                                   "4 Background [foi: 3, crossing: 4]."),
-                                    QStringLiteral("1|2|3|4"));
-    const QCommandLineOption minPx(QStringLiteral("min-px"), QStringLiteral("Lower area bound in pixels [25]."),
-                                   QStringLiteral("N"));
-    const QCommandLineOption maxPx(QStringLiteral("max-px"), QStringLiteral("Upper area bound in pixels [100]."),
-                                   QStringLiteral("N"));
-    const QCommandLineOption pixelSize(QStringLiteral("pixel-size"),
-                                       QStringLiteral("Pixel side in micrometres, for area_um2 [1.5]."),
-                                       QStringLiteral("UM"));
-    const QCommandLineOption circularity(QStringLiteral("circularity"),
+                                  QStringLiteral("foi|crossing")};
+    const QCommandLineOption method{
+        QStringLiteral("method"),
+        QStringLiteral("Segmentation: 1 Otsu, 2 Mode Value, 3 Frame Diff, 4 Background [foi: %1, crossing: %2].")
+            .arg(DefaultMethod(CountingMode::FramesOfInterest))
+            .arg(DefaultMethod(CountingMode::CountingLine)),
+        QStringLiteral("1|2|3|4")};
+    const QCommandLineOption minPx{QStringLiteral("min-px"),
+                                   QStringLiteral("Lower area bound in pixels [%1].").arg(count_defaults::kMinArea),
+                                   QStringLiteral("N")};
+    const QCommandLineOption maxPx{QStringLiteral("max-px"),
+                                   QStringLiteral("Upper area bound in pixels [%1].").arg(count_defaults::kMaxArea),
+                                   QStringLiteral("N")};
+    const QCommandLineOption pixelSize{
+        QStringLiteral("pixel-size"),
+        QStringLiteral("Pixel side in micrometres, for area_um2 [%1].").arg(count_defaults::kPixelSize),
+        QStringLiteral("UM")};
+    const QCommandLineOption circularity{QStringLiteral("circularity"),
                                          QStringLiteral("Circularity filter on, with threshold V in 0 .. 1 [off]."),
-                                         QStringLiteral("V"));
-    const QCommandLineOption sort(QStringLiteral("sort"), QStringLiteral("Frame order key [name]."),
-                                  QStringLiteral("name|time|size"));
-    const QCommandLineOption order(QStringLiteral("order"), QStringLiteral("Frame order direction [asc]."),
-                                   QStringLiteral("asc|desc"));
-    const QCommandLineOption csv(QStringLiteral("csv"), QStringLiteral("Write the particle records as CSV."),
-                                 QStringLiteral("FILE"));
-    const QCommandLineOption exportDir(QStringLiteral("export"),
+                                         QStringLiteral("V")};
+    const QCommandLineOption sort{QStringLiteral("sort"), QStringLiteral("Frame order key [name]."),
+                                  QStringLiteral("name|time|size")};
+    const QCommandLineOption order{QStringLiteral("order"), QStringLiteral("Frame order direction [asc]."),
+                                   QStringLiteral("asc|desc")};
+    const QCommandLineOption csv{QStringLiteral("csv"), QStringLiteral("Write the particle records as CSV."),
+                                 QStringLiteral("FILE")};
+    const QCommandLineOption exportDir{QStringLiteral("export"),
                                        QStringLiteral("Write the pos_/res_ images of the frames of interest "
                                                       "(crossing: of the frames that counted particles) into "
                                                       "DIR (created when missing)."),
-                                       QStringLiteral("DIR"));
-    const QCommandLineOption histogram(QStringLiteral("histogram"),
+                                       QStringLiteral("DIR")};
+    const QCommandLineOption histogram{QStringLiteral("histogram"),
                                        QStringLiteral("Write the size-distribution chart, PNG or SVG by the suffix."),
-                                       QStringLiteral("FILE"));
-    const QCommandLineOption histogramFormat(
+                                       QStringLiteral("FILE")};
+    const QCommandLineOption histogramFormat{
         QStringLiteral("histogram-format"), QStringLiteral("The chart's format [FILE's suffix; several folders: png]."),
-        QStringLiteral("png|svg"));
-    const QCommandLineOption histogramCsv(QStringLiteral("histogram-csv"),
-                                          QStringLiteral("Write the chart's bins as CSV."), QStringLiteral("FILE"));
-    const QCommandLineOption json(QStringLiteral("json"),
-                                  QStringLiteral("Summary as JSON, one object per folder and line."));
-    const QCommandLineOption maxFramePixels(QStringLiteral("max-frame-pixels"),
-                                            QStringLiteral("Refuse frames of more pixels [100000000]; a frame 0 "
-                                                           "above it stops the count."),
-                                            QStringLiteral("N"));
+        QStringLiteral("png|svg")};
+    const QCommandLineOption histogramCsv{QStringLiteral("histogram-csv"),
+                                          QStringLiteral("Write the chart's bins as CSV."), QStringLiteral("FILE")};
+    const QCommandLineOption json{QStringLiteral("json"),
+                                  QStringLiteral("Summary as JSON, one object per folder and line.")};
+    const QCommandLineOption maxFramePixels{
+        QStringLiteral("max-frame-pixels"),
+        QStringLiteral("Refuse frames of more pixels [%1]; a frame 0 above it stops the count.")
+            .arg(kDefaultFramePixelLimit),
+        QStringLiteral("N")};
+};
+
+CountParser::CountParser()
+{
+    parser.setApplicationDescription(QString::fromUtf8(kDescription));
     parser.addOptions({help, mode, method, minPx, maxPx, pixelSize, circularity, sort, order, csv, exportDir, histogram,
                        histogramFormat, histogramCsv, json, maxFramePixels});
     parser.addPositionalArgument(QStringLiteral("FOLDER"), QStringLiteral("Folder of at least six frames, or several."),
                                  QStringLiteral("FOLDER..."));
-    // Named as the program, not as the path it was started by.
-    usage = parser.helpText();
-    if (!arguments.isEmpty())
-        usage.replace(arguments.first(), QStringLiteral("tessel-count"));
+}
 
-    auto bad = [&](const QString& why) {
-        message = why;
-        return ParseResult::BadUsage;
-    };
-    if (!parser.parse(arguments))
-        return bad(parser.errorText());
-    if (parser.isSet(help))
-        return ParseResult::Help;
-    const QStringList positional = parser.positionalArguments();
-    if (positional.isEmpty())
-        return bad(QStringLiteral("At least one FOLDER is needed."));
-    options.folders = positional;
-
+Problem CountParser::ReadCounting(CountOptions& options) const
+{
+    RunSettings& run = options.run;
     if (parser.isSet(mode)) {
         const QString name = parser.value(mode);
         if (name == QLatin1String("foi"))
-            options.mode = CountingMode::FramesOfInterest;
+            run.mode = CountingMode::FramesOfInterest;
         else if (name == QLatin1String("crossing"))
-            options.mode = CountingMode::CountingLine;
+            run.mode = CountingMode::CountingLine;
         else
-            return bad(QStringLiteral("--mode takes foi or crossing."));
+            return QStringLiteral("--mode takes foi or crossing.");
     }
-    options.method = DefaultMethod(options.mode);
-    if (parser.isSet(method) && (!ReadInt(parser.value(method), 1, options.method) || options.method > 4))
-        return bad(QStringLiteral("--method takes 1, 2, 3 or 4."));
-    if (parser.isSet(minPx) && !ReadInt(parser.value(minPx), 1, options.minPixels))
-        return bad(QStringLiteral("--min-px takes a whole number of at least 1."));
-    if (parser.isSet(maxPx) && !ReadInt(parser.value(maxPx), 1, options.maxPixels))
-        return bad(QStringLiteral("--max-px takes a whole number of at least 1."));
-    if (options.minPixels > options.maxPixels)
-        return bad(QStringLiteral("--min-px %1 is above --max-px %2.").arg(options.minPixels).arg(options.maxPixels));
+    run.method = DefaultMethod(run.mode);
+    if (parser.isSet(method) && (!ReadInt(parser.value(method), 1, run.method) || run.method > 4))
+        return QStringLiteral("--method takes 1, 2, 3 or 4.");
+    if (parser.isSet(minPx) && !ReadInt(parser.value(minPx), 1, run.minArea))
+        return QStringLiteral("--min-px takes a whole number of at least 1.");
+    if (parser.isSet(maxPx) && !ReadInt(parser.value(maxPx), 1, run.maxArea))
+        return QStringLiteral("--max-px takes a whole number of at least 1.");
+    if (run.minArea > run.maxArea)
+        return QStringLiteral("--min-px %1 is above --max-px %2.").arg(run.minArea).arg(run.maxArea);
     if (parser.isSet(pixelSize) &&
-        (!ReadReal(parser.value(pixelSize), 0.0, 1e6, options.pixelSize) || options.pixelSize <= 0.0))
-        return bad(QStringLiteral("--pixel-size takes a positive number."));
+        (!ReadReal(parser.value(pixelSize), 0.0, 1e6, run.pixelSize) || run.pixelSize <= 0.0))
+        return QStringLiteral("--pixel-size takes a positive number.");
     if (parser.isSet(circularity)) {
-        if (!ReadReal(parser.value(circularity), 0.0, 1.0, options.minCircularity))
-            return bad(QStringLiteral("--circularity takes a number from 0 to 1."));
-        options.circularityFilter = true;
+        if (!ReadReal(parser.value(circularity), 0.0, 1.0, run.minCircularity))
+            return QStringLiteral("--circularity takes a number from 0 to 1.");
+        run.circularityFilter = true;
     }
+    return std::nullopt;
+}
+
+Problem CountParser::ReadOrder(CountOptions& options) const
+{
     if (parser.isSet(sort)) {
         const QString key = parser.value(sort);
         if (key == QLatin1String("name"))
@@ -175,7 +191,7 @@ ParseResult ParseCountOptions(const QStringList& arguments, CountOptions& option
         else if (key == QLatin1String("size"))
             options.sortKey = QStringLiteral("bySize");
         else
-            return bad(QStringLiteral("--sort takes name, time or size."));
+            return QStringLiteral("--sort takes name, time or size.");
     }
     if (parser.isSet(order)) {
         const QString direction = parser.value(order);
@@ -184,43 +200,81 @@ ParseResult ParseCountOptions(const QStringList& arguments, CountOptions& option
         else if (direction == QLatin1String("desc"))
             options.order = QStringLiteral("orderDescendant");
         else
-            return bad(QStringLiteral("--order takes asc or desc."));
+            return QStringLiteral("--order takes asc or desc.");
     }
-    if (parser.isSet(csv)) {
-        options.csvPath = parser.value(csv);
-        if (options.csvPath.isEmpty())
-            return bad(QStringLiteral("--csv needs a file name."));
-    }
-    if (parser.isSet(exportDir)) {
-        options.exportDir = parser.value(exportDir);
-        if (options.exportDir.isEmpty())
-            return bad(QStringLiteral("--export needs a folder."));
-    }
-    if (parser.isSet(histogram)) {
-        options.histogramPath = parser.value(histogram);
-        if (options.histogramPath.isEmpty())
-            return bad(QStringLiteral("--histogram needs a file name."));
+    return std::nullopt;
+}
+
+Problem CountParser::ReadOutputs(CountOptions& options) const
+{
+    // A file or folder option given empty names nothing.
+    const auto path = [this](const QCommandLineOption& option, QString& value, const char* needs) -> Problem {
+        if (!parser.isSet(option))
+            return std::nullopt;
+        value = parser.value(option);
+        if (value.isEmpty())
+            return QStringLiteral("--%1 needs %2.").arg(option.names().constFirst(), QLatin1String(needs));
+        return std::nullopt;
+    };
+    const bool oneFolder = options.folders.size() == 1;
+    if (Problem problem = path(csv, options.csvPath, "a file name"))
+        return problem;
+    if (Problem problem = path(exportDir, options.exportDir, "a folder"))
+        return problem;
+    if (Problem problem = path(histogram, options.histogramPath, "a file name"))
+        return problem;
+    if (parser.isSet(histogram) && oneFolder) {
         const QString suffix = QFileInfo(options.histogramPath).suffix().toLower();
-        if (positional.size() == 1 && suffix != QLatin1String("png") && suffix != QLatin1String("svg"))
-            return bad(QStringLiteral("--histogram takes a .png or .svg file."));
-        if (positional.size() == 1)
-            options.histogramFormat = suffix;
+        if (suffix != QLatin1String("png") && suffix != QLatin1String("svg"))
+            return QStringLiteral("--histogram takes a .png or .svg file.");
+        options.histogramFormat = suffix;
     }
     if (parser.isSet(histogramFormat)) {
         const QString format = parser.value(histogramFormat);
         if (format != QLatin1String("png") && format != QLatin1String("svg"))
-            return bad(QStringLiteral("--histogram-format takes png or svg."));
-        if (positional.size() == 1 && parser.isSet(histogram) && format != options.histogramFormat)
-            return bad(QStringLiteral("--histogram %1 does not end in .%2.").arg(options.histogramPath, format));
+            return QStringLiteral("--histogram-format takes png or svg.");
+        if (oneFolder && parser.isSet(histogram) && format != options.histogramFormat)
+            return QStringLiteral("--histogram %1 does not end in .%2.").arg(options.histogramPath, format);
         options.histogramFormat = format;
     }
-    if (parser.isSet(histogramCsv)) {
-        options.histogramCsvPath = parser.value(histogramCsv);
-        if (options.histogramCsvPath.isEmpty())
-            return bad(QStringLiteral("--histogram-csv needs a file name."));
-    }
-    if (parser.isSet(maxFramePixels) && !ReadLong(parser.value(maxFramePixels), 1, options.maxFramePixels))
-        return bad(QStringLiteral("--max-frame-pixels takes a whole number of at least 1."));
+    if (Problem problem = path(histogramCsv, options.histogramCsvPath, "a file name"))
+        return problem;
     options.json = parser.isSet(json);
-    return ParseResult::Run;
+    return std::nullopt;
+}
+
+Problem CountParser::ReadLimits(CountOptions& options) const
+{
+    if (parser.isSet(maxFramePixels) && !ReadLong(parser.value(maxFramePixels), 1, options.run.framePixelLimit))
+        return QStringLiteral("--max-frame-pixels takes a whole number of at least 1.");
+    return std::nullopt;
+}
+
+}  // namespace
+
+ParseResult ParseCountOptions(const QStringList& arguments, CountOptions& options, QString& message, QString& usage)
+{
+    CountParser reader;
+    // Named as the program, not as the path it was started by.
+    usage = reader.parser.helpText();
+    if (!arguments.isEmpty())
+        usage.replace(arguments.first(), QStringLiteral("tessel-count"));
+    if (!reader.parser.parse(arguments)) {
+        message = reader.parser.errorText();
+        return ParseResult::BadUsage;
+    }
+    if (reader.parser.isSet(reader.help))
+        return ParseResult::Help;
+    options.folders = reader.parser.positionalArguments();
+    Problem problem;
+    if (options.folders.isEmpty())
+        problem = QStringLiteral("At least one FOLDER is needed.");
+    for (auto stage :
+         {&CountParser::ReadCounting, &CountParser::ReadOrder, &CountParser::ReadOutputs, &CountParser::ReadLimits})
+        if (!problem)
+            problem = (reader.*stage)(options);
+    if (!problem)
+        return ParseResult::Run;
+    message = *problem;
+    return ParseResult::BadUsage;
 }

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "register/run_settings.h"
-#include "stream/frame_reader.h"
 
 #include <QString>
 #include <QStringList>
@@ -9,13 +8,9 @@
 // Settings of a headless count of one or more folders, as given on the command line.
 struct CountOptions {
     QStringList folders;  // counted one after the other, with the same settings
-    CountingMode mode = CountingMode::FramesOfInterest;
-    int method = 3;  // 1 Otsu, 2 Mode Value, 3 Frame Diff, 4 Background; the mode's default unless given
-    int minPixels = 25;
-    int maxPixels = 100;
-    double pixelSize = 1.5;  // micrometres per pixel side
-    bool circularityFilter = false;
-    double minCircularity = 0.5;
+    // What every folder is counted with (its folder and frames aside): mode, method (the
+    // mode's default unless given), size range, pixel size, circularity filter, pixel limit.
+    RunSettings run;
     QString sortKey = QStringLiteral("byName");  // frame listing keys of the window
     QString order = QStringLiteral("orderAscendant");
     // Outputs, empty when not asked for. With one folder each names the file (or the
@@ -27,7 +22,6 @@ struct CountOptions {
     QString histogramCsvPath;                         // its bins
     QString histogramFormat = QStringLiteral("png");  // "png" or "svg": FILE's suffix with one folder
     bool json = false;
-    long long maxFramePixels = kDefaultFramePixelLimit;  // frames above it are refused
 };
 
 enum class ParseResult { Run, Help, BadUsage };

@@ -97,6 +97,47 @@ struct FlowSettings {
     double tilt = 0.0;
     int joltFrame = -1;
     int jolt = 0;
+
+    // Shapes beyond discs and ellipses, and focus. These are drawn by pixel shares (each
+    // pixel darkened by the share of it the outline covers), so that a particle's summed
+    // darkness is its outline's area x its contrast exactly, in any turn; their truth
+    // area is the outline's area. Shares of the particles (the rest: discs and ellipses).
+    double polygonShare = 0.0;  // irregular polygons (grains, fragments)
+    int cornersMin = 6;
+    int cornersMax = 10;
+    double convexShare = 0.5;  // of the polygons, convex ones; the others may have dents
+    double fibreShare = 0.0;   // thin fibres: capsules of width x length
+    double fibreWidthMin = 2.4;
+    double fibreWidthMax = 4.4;
+    double fibreLengthMin = 4.0;  // length as a multiple of the width
+    double fibreLengthMax = 10.0;
+    double hollowShare = 0.0;  // a dark ring around a brighter centre (bubbles, beads)
+    double ringMin = 1.5;      // ring width, pixels (at most 0.6 of the radius)
+    double ringMax = 3.0;
+    double centreMin = 0.0;  // the centre's darkness as a share of the ring's (negative: brighter than the background)
+    double centreMax = 0.4;
+    // Polygons and fibres turn by their own rate, uniform in [-turnMaxDeg, turnMaxDeg]
+    // degrees per frame (0: they keep their pose).
+    double turnMaxDeg = 0.0;
+    // Each particle its own defocus: a Gaussian blur of sigma uniform in [defocusMin,
+    // defocusMax] pixels, of the particle alone (0, 0: none); blurSigma still blurs the frame.
+    double defocusMin = 0.0;
+    double defocusMax = 0.0;
+};
+
+// True when the settings draw particles by pixel shares (shapes beyond discs and
+// ellipses, or each particle its own defocus).
+bool DrawsByShares(const FlowSettings& settings);
+
+enum class Shape { kDisc, kEllipse, kPolygon, kFibre, kHollow };
+const char* ShapeName(Shape shape);
+
+// A turning particle's drawing in one frame.
+struct Pose {
+    cv::Mat stamp;         // 0/1: the pixels at least half covered
+    cv::Mat coverage;      // CV_32F share of each pixel the outline covers
+    cv::Mat darkness;      // CV_32F what is drawn, as a share of the contrast (defocused), or empty
+    cv::Point2d centroid;  // darkness-weighted mean pixel of the coverage, relative to the stamp's centre pixel
 };
 
 struct Particle {
@@ -123,6 +164,35 @@ struct Particle {
     // Place of its centroid across the channel (the frame's row for a horizontal flow, its
     // column for a vertical one) without camera motion, from the top (or left) wall.
     double across = 0.0;
+
+    Shape shape = Shape::kDisc;
+    // Particles drawn by pixel shares (DrawsByShares): `coverage` (CV_32F, the stamp's
+    // size) is the share of each pixel its filled outline covers, and `stamp` the pixels
+    // at least half covered; `darkness` (CV_32F, odd size, centred like the stamp) is
+    // what is drawn as a share of its contrast where that is not the coverage (a hollow
+    // particle's ring, a defocused particle). All empty for a 0/1 stamp drawn as it is.
+    cv::Mat coverage;
+    cv::Mat darkness;
+    // Polygons, fibres, hollow particles: the outline drawn, relative to the stamp's centre
+    // pixel, in the flow's own frame (x downstream, y across, before the flow is turned
+    // into its direction); a hollow particle's outer one.
+    std::vector<cv::Point2d> outline;
+    // The truth of its size and shape: area of the filled outline as drawn (the pixels of a
+    // 0/1 stamp; the outline's area for shapes drawn by pixel shares, which is also their
+    // summed coverage), its longest and shortest caliper diameters (of the outline; 2a and
+    // 2b of an ellipse) and area / convex hull area.
+    double trueArea = 0.0;
+    double feretMax = 0.0;
+    double feretMin = 0.0;
+    double solidity = 1.0;
+    double defocus = 0.0;      // its own blur sigma, pixels
+    double turnDeg = 0.0;      // degrees per frame it turns (in the flow's own frame)
+    double centreShare = 1.0;  // hollow: the centre's darkness as a share of the ring's
+    double ringWidth = 0.0;    // hollow: pixels
+    // A turning particle's drawing in frames firstPose, firstPose + 1, ... (those near
+    // the frame); in other frames it is drawn as in frame 0.
+    std::vector<Pose> poses;
+    int firstPose = 0;
 };
 
 // A dark spot that never moves (not a particle of the flow).
@@ -172,9 +242,12 @@ cv::Point StampCentre(const Flow& flow, const Particle& p, int t);
 struct ParticleView {
     cv::Point centre;      // stamp centre, frame coordinates
     cv::Mat stamp;         // the 0/1 stamp drawn (shared with the particle)
-    cv::Rect box;          // bounding box of its drawn pixels, frame coordinates
-    cv::Point2d centroid;  // mean column / row of its drawn pixels, frame coordinates
-    int area = 0;          // pixels drawn
+    cv::Mat coverage;      // as the particle's: empty for a 0/1 stamp
+    cv::Mat darkness;      // as the particle's: empty where the coverage (or the stamp) is drawn
+    cv::Rect box;          // bounding box of its drawn pixels (the stamp's), frame coordinates
+    cv::Point2d centroid;  // mean column / row of its drawn pixels (weighted by coverage), frame coordinates
+    int area = 0;          // pixels of its stamp
+    double trueArea = 0.0;  // the particle's
 };
 ParticleView ViewInFrame(const Flow& flow, const Particle& p, int t);
 
@@ -206,6 +279,16 @@ void DrawStamp(cv::Mat& image, const cv::Mat& stamp, int cx, int cy, int grey);
 // Stamp of an ellipse with semi-axes a >= b, turned by angleDeg, its centre moved by a
 // sub-pixel offset (fx, fy) in [-0.5, 0.5) from the stamp's centre pixel.
 cv::Mat MakeEllipseStamp(double a, double b, double angleDeg, double fx, double fy);
+
+// The share of each pixel of a (2 half + 1) square stamp that a polygon covers; the
+// polygon relative to the stamp's centre pixel (pixel centres at whole numbers). Exact
+// (clipped to each pixel), so the shares sum to the polygon's area where it fits.
+cv::Mat CoverageStamp(const std::vector<cv::Point2d>& polygon, int half);
+// Area of a simple polygon; its longest and shortest caliper diameters; area over the
+// area of its convex hull.
+double PolygonArea(const std::vector<cv::Point2d>& polygon);
+void FeretDiameters(const std::vector<cv::Point2d>& polygon, double& longest, double& shortest);
+double Solidity(const std::vector<cv::Point2d>& polygon);
 
 // A particle or a connected region of touching or overlapping ones as it appears in
 // one frame.

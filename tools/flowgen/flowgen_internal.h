@@ -50,7 +50,21 @@ std::vector<int> CameraOffsets(const FlowSettings& settings, int frames);
 std::vector<double> FlickerGains(const FlowSettings& settings, int frames);
 std::vector<Spot> MakeSpots(const FlowSettings& settings);
 
-// A disc or an ellipse of the settings' sizes (log-uniform area from `u` in [0, 1)).
+// A particle of the settings' shapes and sizes (log-uniform area from `u` in [0, 1)):
+// a disc or an ellipse, or with the shares of DrawsByShares a polygon, fibre or hollow one.
 Particle MakeParticle(const FlowSettings& s, cv::RNG& rng, double u);
+Particle MakeShapedParticle(const FlowSettings& s, cv::RNG& rng, double u, Shape shape);
+
+// A shaped particle (with an outline) drawn turned by turnDeg about its centroid, on a
+// stamp of (2 half + 1) pixels square; its darkness before any defocus.
+Pose DrawShape(const Particle& p, double turnDeg, int half);
+// Pixel shares blurred by a Gaussian of sigma, on a stamp grown to hold the blur.
+cv::Mat Defocused(const cv::Mat& shares, double sigma);
+// Each particle's defocused darkness, and the poses of turning ones in the frames that
+// come near them; on the canonical frame, before OrientFlow.
+void ShadeParticles(std::vector<Particle>& particles, const FlowSettings& canonical, const Travel& travel);
+
+// The same mat as seen in a flow turned into `direction` (mirrored, transposed).
+cv::Mat Oriented(const cv::Mat& m, Direction direction);
 
 }  // namespace flowgen::detail

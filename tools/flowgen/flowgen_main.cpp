@@ -75,6 +75,37 @@ Real flows (the defaults give the rigid flow above, byte for byte):
                          horizontal flow, columns of a vertical one, positive
                          down or right); particles are placed over the rows the
                          camera takes in, so the frames stay filled
+
+Shapes and focus (drawn by pixel shares: each pixel darkened by the share of it the
+outline covers, computed exactly, so that a particle's summed darkness is its
+outline's area x its contrast in any pose; the truth area of such a particle is the
+area of its filled outline, the same in every frame even while it turns):
+  --polygons P           share of irregular polygons (grains, fragments): K
+                         corners about evenly spaced, at radii 0.65 to 1.35,
+                         stretched 1 to 1.8 times, areas as the discs'       [0]
+  --corners LO,HI        corners of a polygon                           [6,10]
+  --convex P             share of the polygons that are convex; the others
+                         may have dents                                  [0.5]
+  --fibres P             share of thin fibres: capsules (a bar between two
+                         half discs)                                        [0]
+  --fibre-width LO,HI    their width in pixels                      [2.4,4.4]
+  --fibre-length LO,HI   their length as a multiple of the width        [4,10]
+  --turn DEG             polygons and fibres turn from frame to frame, each
+                         by its own rate uniform in [-DEG, DEG] degrees a
+                         frame, about its centroid                          [0]
+  --hollow P             share of hollow particles: a dark ring around a
+                         brighter centre (bubbles, transparent beads); their
+                         truth is the whole disc (the filled outline)       [0]
+  --ring LO,HI           ring width in pixels (at most 0.6 of the radius)
+                                                                     [1.5,3]
+  --hollow-centre LO,HI  the centre's darkness as a share of the ring's;
+                         negative: brighter than the background       [0,0.4]
+  --defocus LO,HI        each particle its own blur, sigma uniform in
+                         [LO, HI] pixels (a deep flow cell): the particle's
+                         darkness is spread, its sum kept; --blur still
+                         blurs the whole frame                            [0,0]
+  Shares of polygons, fibres and hollow particles add up to at most 1; the
+  rest are discs and ellipses (--ellipses).
   --density D            wanted particles per 100 x 100 pixels of flow   [1.5]
   --radius LO,HI         equivalent radius sqrt(area / pi) in pixels; areas are
                          log-uniform between, i.e. about 20 to 254 px by default,
@@ -125,7 +156,9 @@ Files written to the output folder:
                          offset across the flow; gain: the flicker's gain
   particles.csv          id,x0,y,entry_frame,entry_x,area,cx0,cy,x_min,x_max,
                          y_min,y_max,touch_id,union_area,shape,semi_major,
-                         semi_minor,angle_deg,grey,speed_factor,speed,across
+                         semi_minor,angle_deg,grey,speed_factor,speed,across,
+                         true_area,feret_max,feret_min,solidity,defocus,
+                         turn_deg,ring_width,centre_share
                          x0, y: centre pixel in world coordinates, which are the
                          coordinates of frame 0; in frame t a particle of a
                          horizontal flow is at column x0 + round(speed_factor x
@@ -136,7 +169,12 @@ Files written to the output folder:
                          entry_frame: first frame showing one of its pixels (-1:
                          never shown); entry_x: its centre column there
                          area: pixels drawn (as a 0/1 mask sees it, whole
-                         particle, before any clipping at the frame edge)
+                         particle, before any clipping at the frame edge; for a
+                         shape drawn by pixel shares: the pixels at least half
+                         covered, in frame 0)
+                         shape: disc, ellipse, polygon, fibre or hollow; for the
+                         last three semi_major and semi_minor are half the
+                         Feret diameters and angle_deg the outline's turn
                          cx0, cy: mean column / row of the drawn pixels (world)
                          x_min .. y_max: bounding box of the drawn pixels (world)
                          touch_id: the lowest id among the other particles
@@ -160,6 +198,15 @@ Files written to the output folder:
                          (10 equal bands of the frame's height or width, the
                          count and mean speed of the particles that some frame
                          shows whole) comes from speed and across
+                         true_area: the truth of its size, the area of its
+                         filled outline as drawn (area for discs and ellipses,
+                         the outline's area for shapes drawn by pixel shares);
+                         the count's classes go by it
+                         feret_max, feret_min: longest and shortest caliper
+                         diameters of the outline (2a and 2b of an ellipse);
+                         solidity: true_area over its convex hull's area
+                         defocus: its own blur sigma; turn_deg: degrees a frame
+                         it turns; ring_width, centre_share: hollow particles
   tracks.csv             frame,id,x,y,cx,cy,x_min,x_max,y_min,y_max
                          each particle in each frame that shows a pixel of it:
                          stamp centre, centroid and box of its drawn pixels
@@ -277,6 +324,41 @@ int main(int argc, char** argv)
             if (!ParseDoubles(val, reals) || reals.size() != 1 || reals[0] < 0 || reals[0] > 0.9)
                 return Fail("bad --speed-spread");
             s.speedSpread = reals[0];
+        } else if (opt == "--polygons" || opt == "--fibres" || opt == "--hollow" || opt == "--convex") {
+            if (!ParseDoubles(val, reals) || reals.size() != 1 || reals[0] < 0 || reals[0] > 1)
+                return Fail("bad " + opt);
+            (opt == "--polygons" ? s.polygonShare
+             : opt == "--fibres" ? s.fibreShare
+             : opt == "--hollow" ? s.hollowShare
+                                 : s.convexShare) = reals[0];
+        } else if (opt == "--corners") {
+            if (!ParseInts(val, ints) || ints.size() != 2 || ints[0] < 3 || ints[1] < ints[0])
+                return Fail("bad --corners");
+            s.cornersMin = ints[0];
+            s.cornersMax = ints[1];
+        } else if (opt == "--fibre-width" || opt == "--fibre-length" || opt == "--ring" || opt == "--defocus") {
+            if (!ParseDoubles(val, reals) || reals.size() != 2 || reals[0] < 0 || reals[1] < reals[0] ||
+                (opt != "--defocus" && reals[0] <= 0))
+                return Fail("bad " + opt);
+            double& lo = opt == "--fibre-width" ? s.fibreWidthMin
+                         : opt == "--fibre-length" ? s.fibreLengthMin
+                         : opt == "--ring" ? s.ringMin
+                                           : s.defocusMin;
+            double& hi = opt == "--fibre-width" ? s.fibreWidthMax
+                         : opt == "--fibre-length" ? s.fibreLengthMax
+                         : opt == "--ring" ? s.ringMax
+                                           : s.defocusMax;
+            lo = reals[0];
+            hi = reals[1];
+        } else if (opt == "--hollow-centre") {
+            if (!ParseDoubles(val, reals) || reals.size() != 2 || reals[0] < -1 || reals[1] < reals[0] || reals[1] > 1)
+                return Fail("bad --hollow-centre");
+            s.centreMin = reals[0];
+            s.centreMax = reals[1];
+        } else if (opt == "--turn") {
+            if (!ParseDoubles(val, reals) || reals.size() != 1 || reals[0] < 0)
+                return Fail("bad --turn");
+            s.turnMaxDeg = reals[0];
         } else if (opt == "--static-spots") {
             if (!ParseInts(val, ints) || ints.size() != 1 || ints[0] < 0)
                 return Fail("bad --static-spots");
@@ -355,6 +437,8 @@ int main(int argc, char** argv)
         }
     }
 
+    if (s.polygonShare + s.fibreShare + s.hollowShare > 1.0)
+        return Fail("--polygons, --fibres and --hollow add up to more than 1");
     if (!range.empty())
         s.shifts = flowgen::RandomShifts(s.frames, range[0], range[1], zeroShare, s.seed);
     else if (!pattern.empty())

@@ -47,6 +47,8 @@ Flow GenerateFlow(const FlowSettings& settings)
     travel.camera = flow.camera;
     travel.fastest = std::max(1.0, s.wallShare) * (1.0 + std::max(0.0, s.speedSpread));
     flow.particles = detail::PlaceParticles(canonical, flow.shifts, travel);
+    if (DrawsByShares(s) || s.turnMaxDeg > 0.0)
+        detail::ShadeParticles(flow.particles, canonical, travel);
     detail::OrientFlow(flow);
     flow.spots = detail::MakeSpots(s);
     return flow;

@@ -59,7 +59,7 @@ double ProfileFactor(const FlowSettings& settings, double across)
 bool IsRigid(const Flow& flow)
 {
     for (const Particle& p : flow.particles)
-        if (p.speedFactor != flow.particles.front().speedFactor)
+        if (p.speedFactor != flow.particles.front().speedFactor || p.turnDeg != 0.0)
             return false;
     return true;
 }
@@ -81,7 +81,21 @@ ParticleView ViewInFrame(const Flow& flow, const Particle& p, int t)
 {
     ParticleView view;
     view.centre = StampCentre(flow, p, t);
+    view.trueArea = p.trueArea;
+    const int pose = t - p.firstPose;
+    if (pose >= 0 && pose < static_cast<int>(p.poses.size())) {
+        const Pose& turned = p.poses[static_cast<size_t>(pose)];
+        view.stamp = turned.stamp;
+        view.coverage = turned.coverage;
+        view.darkness = turned.darkness;
+        view.box = detail::StampBox(view.stamp, view.centre);
+        view.centroid = cv::Point2d(view.centre.x, view.centre.y) + turned.centroid;
+        view.area = cv::countNonZero(view.stamp);
+        return view;
+    }
     view.stamp = p.stamp;
+    view.coverage = p.coverage;
+    view.darkness = p.darkness;
     view.box = detail::StampBox(p.stamp, view.centre);
     const cv::Point moved = view.centre - cv::Point(p.x0, p.y);
     view.centroid = p.centroid + cv::Point2d(moved.x, moved.y);
@@ -127,6 +141,20 @@ std::vector<double> FlickerGains(const FlowSettings& s, int frames)
     return gains;
 }
 
+cv::Mat Oriented(const cv::Mat& m, Direction direction)
+{
+    if (m.empty() || direction == Direction::kRight)
+        return m;
+    cv::Mat out;
+    if (direction == Direction::kLeft || direction == Direction::kUp)
+        cv::flip(m, out, 1);  // odd width: the centre column stays
+    else
+        out = m;
+    if (direction == Direction::kDown || direction == Direction::kUp)
+        cv::transpose(out, out);
+    return out;
+}
+
 void OrientFlow(Flow& flow)
 {
     const Direction direction = DirectionOf(flow.settings);
@@ -142,6 +170,17 @@ void OrientFlow(Flow& flow)
             offset = -offset;
     }
     for (Particle& p : flow.particles) {
+        p.coverage = Oriented(p.coverage, direction);
+        p.darkness = Oriented(p.darkness, direction);
+        for (Pose& pose : p.poses) {
+            pose.stamp = Oriented(pose.stamp, direction);
+            pose.coverage = Oriented(pose.coverage, direction);
+            pose.darkness = Oriented(pose.darkness, direction);
+            if (back)
+                pose.centroid.x = -pose.centroid.x;
+            if (vertical)
+                std::swap(pose.centroid.x, pose.centroid.y);
+        }
         // Built rightward: x0 runs along the flow, y across it.
         if (back) {
             cv::flip(p.stamp, p.stamp, 1);  // odd width: the centre column stays

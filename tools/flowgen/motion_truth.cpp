@@ -58,7 +58,7 @@ CrossingTruth NetCrossingTruth(const Flow& flow, int minArea, int maxArea, int m
             was = is;
         }
         net += !was && !(now.box & frame).empty() ? 1 : 0;
-        int& cls = p.area < minArea ? truth.net.smaller : p.area > maxArea ? truth.net.bigger : truth.net.inRange;
+        int& cls = p.trueArea < minArea ? truth.net.smaller : p.trueArea > maxArea ? truth.net.bigger : truth.net.inRange;
         cls += net;
     }
     return truth;

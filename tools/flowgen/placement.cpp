@@ -172,6 +172,15 @@ int EntryFrame(const FlowSettings& s, const Travel& travel, const Particle& p, i
 
 Particle MakeParticle(const FlowSettings& s, cv::RNG& rng, double u)
 {
+    if (s.polygonShare > 0.0 || s.fibreShare > 0.0 || s.hollowShare > 0.0) {
+        const double pick = rng.uniform(0.0, 1.0);
+        if (pick < s.polygonShare)
+            return MakeShapedParticle(s, rng, u, Shape::kPolygon);
+        if (pick < s.polygonShare + s.fibreShare)
+            return MakeShapedParticle(s, rng, u, Shape::kFibre);
+        if (pick < s.polygonShare + s.fibreShare + s.hollowShare)
+            return MakeShapedParticle(s, rng, u, Shape::kHollow);
+    }
     Particle p;
     // Log-uniform area: as many small as large particles on a log scale.
     const double aMin = kPi * s.radiusMin * s.radiusMin;
@@ -188,6 +197,10 @@ Particle MakeParticle(const FlowSettings& s, cv::RNG& rng, double u)
     p.stamp = MakeEllipseStamp(p.semiMajor, p.semiMinor, p.angleDeg, fx, fy);
     p.area = cv::countNonZero(p.stamp);
     p.grey = rng.uniform(s.greyMin, s.greyMax + 1);
+    p.shape = p.ellipse ? Shape::kEllipse : Shape::kDisc;
+    p.trueArea = p.area;
+    p.feretMax = 2.0 * p.semiMajor;
+    p.feretMin = 2.0 * p.semiMinor;
     return p;
 }
 
@@ -287,6 +300,7 @@ std::vector<Particle> PlaceParticles(const FlowSettings& s, const std::vector<in
     // Flatten, give speeds, work out entry frames, order and number. The speeds have
     // their own random numbers, so that the places do not depend on them.
     cv::RNG speeds(0x5BEED000ull + s.seed);
+    cv::RNG focus(0xDEF0C000ull + s.seed);
     struct Item {
         Particle p;
         int group;
@@ -300,7 +314,7 @@ std::vector<Particle> PlaceParticles(const FlowSettings& s, const std::vector<in
             Item it{g.members[m], static_cast<int>(gi), -1};
             it.p.x0 = g.x + g.offsets[m].x;
             it.p.y = g.y + g.offsets[m].y;
-            const cv::Moments mo = cv::moments(it.p.stamp, true);
+            const cv::Moments mo = it.p.coverage.empty() ? cv::moments(it.p.stamp, true) : cv::moments(it.p.coverage);
             it.p.centroid = cv::Point2d(it.p.x0 - it.p.stamp.cols / 2 + mo.m10 / mo.m00,
                                         it.p.y - it.p.stamp.rows / 2 + mo.m01 / mo.m00);
             it.p.unionArea = g.area;
@@ -308,6 +322,8 @@ std::vector<Particle> PlaceParticles(const FlowSettings& s, const std::vector<in
             it.p.speedFactor = ProfileFactor(s, it.p.across);
             if (s.speedSpread > 0.0)
                 it.p.speedFactor *= 1.0 + speeds.uniform(-s.speedSpread, s.speedSpread);
+            if (s.defocusMax > 0.0)
+                it.p.defocus = focus.uniform(s.defocusMin, s.defocusMax);
             const cv::Rect box = StampBox(it.p.stamp, cv::Point(it.p.x0, it.p.y));
             it.p.entryFrame = EntryFrame(s, travel, it.p, box.x, box.br().x - 1, box.y, box.br().y - 1);
             if (it.p.entryFrame >= 0)

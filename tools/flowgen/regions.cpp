@@ -117,15 +117,19 @@ std::vector<int> RegionKeysInFrame(const Flow& flow, int t)
     // Particles within a pixel of the frame, as they lie in frame t.
     const cv::Rect near(-1, -1, flow.settings.width + 2, flow.settings.height + 2);
     std::vector<int> ids;
-    std::vector<const cv::Mat*> stamps;
-    std::vector<cv::Point> centres;
+    std::vector<ParticleView> views;
     for (const Particle& p : flow.particles) {
-        const cv::Point centre = StampCentre(flow, p, t);
-        if ((detail::StampBox(p.stamp, centre) & near).empty())
+        ParticleView view = ViewInFrame(flow, p, t);
+        if ((view.box & near).empty())
             continue;
         ids.push_back(p.id);
-        stamps.push_back(&p.stamp);
-        centres.push_back(centre);
+        views.push_back(std::move(view));
+    }
+    std::vector<const cv::Mat*> stamps;
+    std::vector<cv::Point> centres;
+    for (const ParticleView& view : views) {
+        stamps.push_back(&view.stamp);
+        centres.push_back(view.centre);
     }
     std::vector<int> parent(ids.size());
     for (size_t i = 0; i < parent.size(); ++i)
@@ -160,19 +164,22 @@ std::vector<VisibleGroup> GroupsInFrame(const Flow& flow, int t)
     for (size_t g = 0; g < groups.size(); ++g) {
         int x0 = 1 << 30, y0 = 1 << 30, x1 = -(1 << 30), y1 = -(1 << 30);
         std::vector<cv::Point> centres;
+        std::vector<cv::Mat> stamps;
         for (const Particle* p : members[g]) {
             const cv::Point c = StampCentre(flow, *p, t);
+            const cv::Mat stamp = p->poses.empty() ? p->stamp : ViewInFrame(flow, *p, t).stamp;
             centres.push_back(c);
-            x0 = std::min(x0, c.x - p->stamp.cols / 2);
-            x1 = std::max(x1, c.x + p->stamp.cols / 2);
-            y0 = std::min(y0, c.y - p->stamp.rows / 2);
-            y1 = std::max(y1, c.y + p->stamp.rows / 2);
+            stamps.push_back(stamp);
+            x0 = std::min(x0, c.x - stamp.cols / 2);
+            x1 = std::max(x1, c.x + stamp.cols / 2);
+            y0 = std::min(y0, c.y - stamp.rows / 2);
+            y1 = std::max(y1, c.y + stamp.rows / 2);
         }
         if (x1 < 0 || x0 >= s.width || y1 < 0 || y0 >= s.height)
             continue;
         cv::Mat canvas = cv::Mat::zeros(y1 - y0 + 1, x1 - x0 + 1, CV_8UC1);
         for (size_t m = 0; m < members[g].size(); ++m)
-            DrawStamp(canvas, members[g][m]->stamp, centres[m].x - x0, centres[m].y - y0, 1);
+            DrawStamp(canvas, stamps[m], centres[m].x - x0, centres[m].y - y0, 1);
         VisibleGroup vg;
         double sx = 0.0, sy = 0.0;
         int bx0 = 1 << 30, by0 = 1 << 30, bx1 = -(1 << 30), by1 = -(1 << 30);

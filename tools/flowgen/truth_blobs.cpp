@@ -28,6 +28,31 @@ ParticleBlob BlobOf(const std::vector<ParticleView>& members, const cv::Rect& fr
     blob.touchesBorder =
         blob.box.x == 0 || blob.box.y == 0 || blob.box.br().x == frame.width || blob.box.br().y == frame.height;
     ComputeShapeFactors(mask, blob.ratio, blob.circularity);
+    bool shares = false;
+    for (const ParticleView& v : members)
+        shares = shares || !v.coverage.empty();
+    if (!shares)
+        return blob;
+    // Drawn by pixel shares: the area is the covered shares of the visible pixels (where
+    // particles overlap, the larger share), the centroid weighted by them.
+    cv::Rect reach;
+    for (const ParticleView& v : members)
+        reach |= cv::Rect(v.centre.x - v.stamp.cols / 2, v.centre.y - v.stamp.rows / 2, v.stamp.cols, v.stamp.rows);
+    reach &= frame;
+    cv::Mat cover = cv::Mat::zeros(reach.size(), CV_32F);
+    cv::Mat binary;
+    for (const ParticleView& v : members) {
+        if (v.coverage.empty())
+            v.stamp.convertTo(binary, CV_32F);
+        const cv::Mat& shares32 = v.coverage.empty() ? binary : v.coverage;
+        const cv::Rect at(v.centre.x - v.stamp.cols / 2, v.centre.y - v.stamp.rows / 2, v.stamp.cols, v.stamp.rows);
+        const cv::Rect common = at & reach;
+        cv::Mat target = cover(common - reach.tl());
+        cv::max(target, shares32(common - at.tl()), target);
+    }
+    const cv::Moments c = cv::moments(cover);
+    blob.area = c.m00;
+    blob.centroid = cv::Point2d(reach.x + c.m10 / c.m00, reach.y + c.m01 / c.m00);
     return blob;
 }
 
@@ -63,7 +88,9 @@ bool WhollyInsideSomeFrame(const Flow& flow, const Particle& particle, int margi
     const cv::Rect drawn = cv::boundingRect(particle.stamp) -
                            cv::Point(particle.stamp.cols / 2, particle.stamp.rows / 2);  // around the centre
     for (int t = 0; t < static_cast<int>(flow.offsets.size()); ++t) {
-        const cv::Rect box = drawn + StampCentre(flow, particle, t);
+        // A turning particle's stamp changes with its pose.
+        const cv::Rect box =
+            particle.poses.empty() ? drawn + StampCentre(flow, particle, t) : ViewInFrame(flow, particle, t).box;
         if ((box & frame) == box)
             return true;
     }
@@ -76,9 +103,9 @@ TruthCounts CountTruth(const Flow& flow, int minArea, int maxArea, int margin)
     for (const Particle& p : flow.particles) {
         if (!WhollyInsideSomeFrame(flow, p, margin))
             continue;
-        if (p.area < minArea)
+        if (p.trueArea < minArea)
             ++counts.smaller;
-        else if (p.area > maxArea)
+        else if (p.trueArea > maxArea)
             ++counts.bigger;
         else
             ++counts.inRange;

@@ -15,12 +15,15 @@ enum class TruthSplit {
 
 // The blobs of frame t: exact drawn areas (the visible part where the frame cuts a
 // particle), centroids of those pixels, boxes, and touchesBorder where a blob reaches
-// the frame's edge. Per particle, blobs of one region share a group id.
+// the frame's edge. Per particle, blobs of one region share a group id. For particles
+// drawn by pixel shares `area` and `centroid` are those of the covered shares (a whole
+// particle's area is its outline's; where particles overlap the larger share counts),
+// `maskArea` and `box` those of its stamp (the pixels at least half covered).
 ParticleBlobs TruthBlobs(const Flow& flow, int t, TruthSplit split = TruthSplit::kMerged);
 
 // Truth of the counting-line accuracy: every particle that lies wholly inside at least
-// one frame, classed by its drawn area: smaller below minArea, in range from minArea to
-// maxArea, bigger above maxArea.
+// one frame, classed by its drawn area (Particle::trueArea): smaller below minArea, in
+// range from minArea to maxArea, bigger above maxArea.
 struct TruthCounts {
     int smaller = 0;
     int inRange = 0;

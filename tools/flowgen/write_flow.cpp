@@ -47,7 +47,7 @@ bool WriteFlow(const Flow& flow, const std::string& folder, const std::string& e
             return fail("cannot write " + path);
     }
 
-    char line[512];
+    char line[1024];
     std::ofstream shifts(folder + "/shifts.csv");
     shifts << "frame,file,shift,offset,camera,gain\n";
     for (int t = 0; t < frames; ++t) {
@@ -61,14 +61,17 @@ bool WriteFlow(const Flow& flow, const std::string& folder, const std::string& e
 
     std::ofstream parts(folder + "/particles.csv");
     parts << "id,x0,y,entry_frame,entry_x,area,cx0,cy,x_min,x_max,y_min,y_max,"
-             "touch_id,union_area,shape,semi_major,semi_minor,angle_deg,grey,speed_factor,speed,across\n";
+             "touch_id,union_area,shape,semi_major,semi_minor,angle_deg,grey,speed_factor,speed,across,"
+             "true_area,feret_max,feret_min,solidity,defocus,turn_deg,ring_width,centre_share\n";
     for (const Particle& p : flow.particles) {
         const cv::Rect box = detail::StampBox(p.stamp, cv::Point(p.x0, p.y));
         std::snprintf(line, sizeof line,
-                      "%d,%d,%d,%d,%d,%d,%.3f,%.3f,%d,%d,%d,%d,%d,%d,%s,%.3f,%.3f,%.1f,%d,%.6f,%.4f,%.3f\n", p.id, p.x0,
-                      p.y, p.entryFrame, p.entryX, p.area, p.centroid.x, p.centroid.y, box.x, box.br().x - 1, box.y,
-                      box.br().y - 1, p.touchId, p.unionArea, p.ellipse ? "ellipse" : "disc", p.semiMajor,
-                      p.semiMinor, p.angleDeg, p.grey, p.speedFactor, ParticleSpeed(flow, p), p.across);
+                      "%d,%d,%d,%d,%d,%d,%.3f,%.3f,%d,%d,%d,%d,%d,%d,%s,%.3f,%.3f,%.1f,%d,%.6f,%.4f,%.3f,"
+                      "%.4f,%.4f,%.4f,%.4f,%.3f,%.3f,%.3f,%.3f\n",
+                      p.id, p.x0, p.y, p.entryFrame, p.entryX, p.area, p.centroid.x, p.centroid.y, box.x,
+                      box.br().x - 1, box.y, box.br().y - 1, p.touchId, p.unionArea, ShapeName(p.shape), p.semiMajor,
+                      p.semiMinor, p.angleDeg, p.grey, p.speedFactor, ParticleSpeed(flow, p), p.across, p.trueArea,
+                      p.feretMax, p.feretMin, p.solidity, p.defocus, p.turnDeg, p.ringWidth, p.centreShare);
         parts << line;
     }
     if (!parts)

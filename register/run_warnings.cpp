@@ -1,0 +1,126 @@
+#include "register/run_warnings.h"
+
+#include "register/run_numbers.h"
+#include "register/run_stream.h"
+
+#include <QCoreApplication>
+
+#include <algorithm>
+
+namespace {
+
+QString Text(const char* text)
+{
+    return QCoreApplication::translate("CMivoRegisterManager", text);
+}
+
+// "1 frame could not be read", "3 frames could not be read".
+QString Counted(int count, const char* one, const char* many)
+{
+    return count == 1 ? Text(one) : Text(many).arg(count);
+}
+
+}  // namespace
+
+QString LeftOutText(const QString& name, const QString& reason)
+{
+    return Text("Left out %1 (%2)").arg(name, reason);
+}
+
+QStringList SkippedFrameFileTexts(const std::vector<SkippedFrameFile>& skipped)
+{
+    QStringList texts;
+    for (const SkippedFrameFile& file : skipped)
+        texts << LeftOutText(file.name, file.Reason());
+    return texts;
+}
+
+QString SkippedFrameFilesText(const std::vector<SkippedFrameFile>& skipped)
+{
+    if (skipped.empty())
+        return QString();
+    if (skipped.size() == 1)
+        return LeftOutText(skipped.front().name, skipped.front().Reason());
+    return Text("Left out %1 frame files (%2, ...)")
+        .arg(skipped.size())
+        .arg(skipped.front().name + QStringLiteral(": ") + skipped.front().Reason());
+}
+
+QStringList LeftOutFrameTexts(const RunSettings& settings, const RunResult& result)
+{
+    QStringList texts;
+    if (result.unreadableFrames.empty())
+        return texts;
+    CVideoStream stream;
+    SetUpStream(stream, settings, &result);
+    for (int index : result.unreadableFrames) {
+        const QString name = QString::fromStdString(stream.FrameName(index));
+        if (std::binary_search(result.outOfMemoryFrames.begin(), result.outOfMemoryFrames.end(), index)) {
+            texts << LeftOutText(name, Text("out of memory"));
+            continue;
+        }
+        const FrameRead read = stream.ReadRunFrame(index);
+        // Readable again: it changed back after the run read it.
+        const QString reason = read.status == FrameReadStatus::Read
+                                   ? Text("could not be read during the run")
+                                   : QString::fromStdString(FrameReadReason(read, stream.RunFrameLimits()));
+        texts << LeftOutText(name, reason);
+    }
+    return texts;
+}
+
+QString LostLogLinesText(const RunResult& result)
+{
+    if (result.lostLogLines <= 0)
+        return QString();
+    return Text("Can not write log_KOV.txt: %1 log lines lost").arg(result.lostLogLines);
+}
+
+QStringList UnmeasuredMotionTexts(const RunSettings& settings, const RunResult& result)
+{
+    const int motions = MotionsMeasured(result);
+    const int unmeasured = result.unmeasuredShifts;
+    const int flowBreaks = result.flowBreaks;
+    QStringList texts;
+    if (settings.mode == CountingMode::FramesOfInterest) {
+        // Shifts taken as 0 place the frames of interest too close: flow between them is
+        // never seen.
+        if (unmeasured > 0)
+            texts << Text("%1 of %2 frame shifts could not be measured and were taken as 0; parts of the flow may "
+                          "not be counted")
+                         .arg(unmeasured)
+                         .arg(motions);
+        return texts;
+    }
+    if (unmeasured > flowBreaks)
+        texts << Text("%1 of %2 frame motions could not be measured and were taken from the neighbouring frames")
+                     .arg(unmeasured - flowBreaks)
+                     .arg(motions);
+    // Nothing overlaps: what passed between the two frames was never in view.
+    if (flowBreaks > 0)
+        texts << Text("%1 of %2 frames show nothing of the frame before (a shift larger than the frame?); what "
+                      "passed between them was not counted")
+                     .arg(flowBreaks)
+                     .arg(motions);
+    return texts;
+}
+
+QStringList RunLossSummary(const RunSettings& settings, const RunResult& result, int unnamedFrameFiles)
+{
+    // Frames that could not be read, or were never listed, add nothing to the counts: said
+    // rather than passing the counts off as complete. A log line lost is an event no one can
+    // look up later.
+    QStringList lost;
+    const int unreadable = static_cast<int>(result.unreadableFrames.size());
+    const int exhausted = static_cast<int>(result.outOfMemoryFrames.size());
+    const QString memory = exhausted > 0 ? Text(" (%1 out of memory)").arg(exhausted) : QString();
+    if (unreadable > 0)
+        lost << Counted(unreadable, "1 frame could not be read", "%1 frames could not be read") + memory;
+    if (unnamedFrameFiles > 0)
+        lost << Counted(unnamedFrameFiles, "1 frame file left out (name not in UTF-8)",
+                        "%1 frame files left out (names not in UTF-8)");
+    const QString log = LostLogLinesText(result);
+    if (!log.isEmpty())
+        lost << log;
+    return lost << UnmeasuredMotionTexts(settings, result);
+}

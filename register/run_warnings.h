@@ -1,0 +1,42 @@
+#pragma once
+
+#include "register/frame_listing.h"
+#include "register/run_result.h"
+#include "register/run_settings.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <vector>
+
+// What a run could not read, measure or log, each said by one text, here. The texts come
+// without the "[WARNING] " tag: tessel-count puts one before each line, the window one
+// before its status line, which joins several with "; ".
+
+// "Left out NAME (reason)": a file named like a frame that the listing leaves out, or a
+// frame the run left out.
+QString LeftOutText(const QString& name, const QString& reason);
+
+// The files named like frames that the listing left out, one text each (the counter).
+QStringList SkippedFrameFileTexts(const std::vector<SkippedFrameFile>& skipped);
+// The same in one text (the window's status bar): the file, or how many and the first.
+QString SkippedFrameFilesText(const std::vector<SkippedFrameFile>& skipped);
+
+// Each frame the run left out, with the reason as the file shows it now (missing, cut
+// short, another size than frame 0, ...), read by a stream set up as the run's; "out of
+// memory" for a frame memory ran out on.
+QStringList LeftOutFrameTexts(const RunSettings& settings, const RunResult& result);
+
+// "Can not write log_KOV.txt: N log lines lost"; empty when none was lost.
+QString LostLogLinesText(const RunResult& result);
+
+// The motions the run could not measure, one text per kind; empty when it measured all.
+// The frames of interest take an unmeasured shift as 0; the counting line takes the motion
+// of the neighbouring frames, and names apart the frames that share nothing with the frame
+// before (flowBreaks, among unmeasuredShifts).
+QStringList UnmeasuredMotionTexts(const RunSettings& settings, const RunResult& result);
+
+// All of it in short, for the window's status line after a run: how many frames could not be
+// read (how many of them for lack of memory), how many files were left out for names not in UTF-8 (`unnamedFrameFiles`, counted
+// by the caller when the run ended), lost log lines, the motions. Empty when nothing was lost.
+QStringList RunLossSummary(const RunSettings& settings, const RunResult& result, int unnamedFrameFiles);

@@ -1,0 +1,1 @@
+int toolkit_symbol() { return 0; }

@@ -1,0 +1,1 @@
+#include "toolkit/labelling.h"

@@ -1,0 +1,1 @@
+int register_symbol() { return 0; }

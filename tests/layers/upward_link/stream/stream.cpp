@@ -1,0 +1,1 @@
+int stream_symbol() { return 0; }

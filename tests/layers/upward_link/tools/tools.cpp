@@ -1,0 +1,1 @@
+int tools_symbol() { return 0; }
