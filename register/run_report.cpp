@@ -1,6 +1,7 @@
 #include "register/run_report.h"
 
 #include "register/run_numbers.h"
+#include "register/velocity_profile.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -123,7 +124,15 @@ QString RunReportJson(const RunSettings& settings, const RunResult& result)
         QStringLiteral("\"size_stats\":") + SizeStatisticsJson(RunSizeStatistics(settings, result)),
     };
     if (settings.mode == CountingMode::CountingLine)
-        fields << QStringLiteral("\"flow_direction\":") + JsonText(DirectionKey(result.flowDirection));
+        fields << QStringLiteral("\"flow_direction\":") + JsonText(DirectionKey(result.flowDirection))
+               << QStringLiteral("\"static_objects\":%1").arg(result.staticObjects)
+               << QStringLiteral("\"ambiguous_links\":%1").arg(result.ambiguousLinks)
+               << QStringLiteral("\"links\":%1").arg(result.links)
+               << QStringLiteral("\"crossings_forward\":%1").arg(result.crossingsForward)
+               << QStringLiteral("\"crossings_backward\":%1").arg(result.crossingsBackward)
+               << QStringLiteral("\"direction_changes\":[%1]")
+                      .arg(Numbers(result.directionChanges).join(QLatin1Char(',')))
+               << QStringLiteral("\"velocity_profile\":") + VelocityProfileJson(settings, result);
     return QLatin1Char('{') + fields.join(QLatin1Char(',')) + QLatin1Char('}');
 }
 
@@ -152,7 +161,11 @@ QString RunReportText(const RunSettings& settings, const RunResult& result)
     const bool countingLine = settings.mode == CountingMode::CountingLine;
     if (countingLine)
         lines << QStringLiteral("Counting frames:    %1").arg(selected.isEmpty() ? QStringLiteral("none") : selected)
-              << QStringLiteral("Flow direction:     %1").arg(DirectionName(result.flowDirection));
+              << QStringLiteral("Flow direction:     %1").arg(DirectionName(result.flowDirection))
+              << QStringLiteral("Static objects:     %1 (never counted)").arg(result.staticObjects)
+              << QStringLiteral("Line crossings:     %1 along the flow, %2 against it")
+                     .arg(result.crossingsForward)
+                     .arg(result.crossingsBackward);
     else
         lines << QStringLiteral("Frames of interest: %1").arg(selected)
               << QStringLiteral("Last strip:         %1 columns").arg(result.accumulatedShift);
@@ -174,4 +187,13 @@ QString RunReportText(const RunSettings& settings, const RunResult& result)
     if (!finished.isEmpty())
         lines << QStringLiteral("Finished:           %1").arg(finished);
     return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
+}
+
+QString StaticObjectsText(const RunSettings& settings, const RunResult& result)
+{
+    if (settings.mode != CountingMode::CountingLine || result.staticObjects <= 0)
+        return QString();
+    return result.staticObjects == 1
+               ? QStringLiteral("1 object stayed in place and was not counted")
+               : QStringLiteral("%1 objects stayed in place and were not counted").arg(result.staticObjects);
 }

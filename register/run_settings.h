@@ -45,4 +45,5 @@ struct RunSettings {
     // 0-based index of the one frame to count, whole, alone (the window's "Count Current"),
     // whatever the mode; -1: the mode's count of the sequence.
     int onlyFrame = -1;
+    double frameRate = 0.0;  // frames per second, for speeds per second; 0: not known
 };

@@ -5,6 +5,7 @@
 #include "register/frame_listing.h"
 #include "register/run_numbers.h"
 #include "register/run_pictures.h"
+#include "register/velocity_profile.h"
 #include "register_test_support.h"
 
 #include <QDateTime>
@@ -122,6 +123,7 @@ private slots:
     void cancelAndFrameDeleted();
     void countingLine_data();
     void countingLine();
+    void velocityProfile();
 
 private:
     std::unique_ptr<QTemporaryDir> cwd;
@@ -571,6 +573,47 @@ void TestRegister::frameListing()
         QCOMPARE(ListFrameFiles(tmp.path(), FrameSortFlags(key, "orderDescendant")), names);
     }
     QVERIFY(ListFrameFiles(dir.filePath("absent"), QDir::Name).isEmpty());
+}
+
+// The bands lie across the flow: rows for a flow across the frame, columns for one up or
+// down; a record not followed counts in its band but not in its speed, whose sign is the
+// flow's.
+void TestRegister::velocityProfile()
+{
+    RunResult result;
+    result.frameWidth = 200;
+    result.frameHeight = 100;
+    const auto record = [](int x, int y, double vx, double vy) {
+        ParticleMeasure r{};
+        r.x = x, r.y = y, r.vx = vx, r.vy = vy;
+        return r;
+    };
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    result.records = {record(5, 5, 10, 0), record(150, 8, 14, 1), record(40, 99, -3, 0), record(60, 95, nan, nan)};
+    result.flowDirection = FlowDirection::kLeftToRight;
+    std::vector<VelocityBand> bands = RunVelocityProfile(result);
+    QCOMPARE(bands.size(), size_t(kVelocityBands));
+    QCOMPARE(bands[0].count, 2);
+    QCOMPARE(bands[0].meanSpeedPx, 12.0);
+    QCOMPARE(bands[9].count, 2);
+    QCOMPARE(bands[9].followed, 1);
+    QCOMPARE(bands[9].meanSpeedPx, 3.0);
+    result.flowDirection = FlowDirection::kBottomToTop;
+    bands = RunVelocityProfile(result);
+    QCOMPARE(bands[0].count, 1);  // column 5 of 200
+    QCOMPARE(bands[0].meanSpeedPx, 0.0);
+    QCOMPARE(bands[7].count, 1);  // column 150
+    QCOMPARE(bands[7].meanSpeedPx, 1.0);
+    RunSettings settings;
+    settings.pixelSize = 2.0;
+    settings.frameRate = 10.0;
+    const QString json = VelocityProfileJson(settings, result);
+    QVERIFY(json.startsWith(
+        "[{\"count\":1,\"mean_speed_px\":0,\"mean_speed_um\":0,\"mean_speed_um_s\":0},{\"count\":0,\"mean_speed_px\":null,"));
+    const QStringList rows = VelocityProfileCsv(settings, result).split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(rows.size(), 11);
+    QCOMPARE(rows[8], "8,0.7,0.8,1,1,2,20");
+    QCOMPARE(rows[2], "2,0.1,0.2,0,,,");
 }
 
 QTEST_GUILESS_MAIN(TestRegister)

@@ -22,6 +22,7 @@ struct CountOptions {
     QString histogramCsvPath;                         // its bins
     QString histogramFormat = QStringLiteral("png");  // "png" or "svg": FILE's suffix with one folder
     bool json = false;
+    QString velocityCsvPath;  // the counting line's velocity profile (velocity_profile.h)
 };
 
 enum class ParseResult { Run, Help, BadUsage };
@@ -60,7 +61,8 @@ QString CheckOutputPaths(const CountOptions& options);
 //   --histogram DIR      DIR/<i>_<name>.png (.svg with --histogram-format svg)
 //   --histogram-csv DIR  DIR/<i>_<name>_bins.csv (beside the tables in the same DIR)
 //   --export DIR         DIR/<i>_<name>/ holding the pos_/res_ pictures
+//   --velocity-csv DIR   DIR/<i>_<name>_velocity.csv
 struct FolderOutputs {
-    QString csv, exportDir, histogram, histogramCsv;
+    QString csv, exportDir, histogram, histogramCsv, velocityCsv;
 };
 FolderOutputs OutputsOf(const CountOptions& options, int index);
