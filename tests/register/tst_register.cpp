@@ -482,21 +482,31 @@ void TestRegister::countingLine_data()
 {
     QTest::addColumn<int>("method");
     QTest::addColumn<bool>("leftward");
-    QTest::newRow("Background") << 4 << false;
-    QTest::newRow("Background, right to left") << 4 << true;
-    QTest::newRow("Frame Diff, in the step") << 3 << false;
+    QTest::addColumn<bool>("down");
+    QTest::newRow("Background") << 4 << false << false;
+    QTest::newRow("Background, right to left") << 4 << true << false;
+    QTest::newRow("Frame Diff, in the step") << 3 << false << false;
+    QTest::newRow("Background, top to bottom") << 4 << false << true;
 }
 
 // The counting line: every drive gives one result. Its mosaic lays the flow out once: as
 // wide as a frame plus the flow's travel, and the window at the offset the flow had
 // reached in frame t shows frame t (noise and circles aside; a band one column off would
-// show particle edges). The export writes the frames that counted.
+// show particle edges); a flow down is shown turned a quarter counter-clockwise, so that
+// it runs to the right. The export writes the frames that counted.
 void TestRegister::countingLine()
 {
     QFETCH(int, method);
     QFETCH(bool, leftward);
+    QFETCH(bool, down);
     WrittenFlow flow;
     QVERIFY(flow.Make(14, {100, 140, 120}, 5));
+    if (down) {
+        flowgen::FlowSettings vertical = flow.flow.settings;
+        vertical.direction = flowgen::Direction::kDown;
+        flow.flow = flowgen::GenerateFlow(vertical);
+        QVERIFY(WritePngFlow(flow.flow, flow.Folder()));
+    }
     QStringList names = flow.names;
     if (leftward) std::reverse(names.begin(), names.end());
     RunSettings settings = Settings(flow.Folder(), names, method);
@@ -515,6 +525,8 @@ void TestRegister::countingLine()
     QVERIFY(result.records.size() > 100);
 
     const int travel = flow.flow.offsets.back();
+    QCOMPARE(result.flowDirection, down ? FlowDirection::kTopToBottom : leftward ? FlowDirection::kRightToLeft
+                                                                             : FlowDirection::kLeftToRight);
     QCOMPARE(StripLastOffset(settings, result, 640), travel);
     CVideoStream frames;
     SetUpStream(frames, settings, &result);
@@ -523,12 +535,14 @@ void TestRegister::countingLine()
                                                  leftward ? travel - flow.flow.offsets[t] : flow.flow.offsets[t]);
         const QImage frame = QImage(QString::fromStdString(flow.Path(t))).convertToFormat(QImage::Format_Grayscale8);
         int grey = 0, apart = 0;
-        for (int y = 0; y < 480; ++y)
-            for (int x = 0; x < 640; ++x) {
+        QCOMPARE(window.size(), down ? QSize(480, 640) : QSize(640, 480));
+        for (int y = 0; y < window.height(); ++y)
+            for (int x = 0; x < window.width(); ++x) {
                 const QRgb pixel = window.pixel(x, y);
                 if (qRed(pixel) != qGreen(pixel) || qGreen(pixel) != qBlue(pixel)) continue;  // a circle
                 ++grey;
-                apart += std::abs(qRed(pixel) - qGray(frame.pixel(x, y))) > 30;
+                const QPoint at = down ? QPoint(639 - y, x) : QPoint(x, y);
+                apart += std::abs(qRed(pixel) - qGray(frame.pixel(at))) > 30;
             }
         QVERIFY2(grey > 200000 && apart < grey / 2000, qPrintable(QStringLiteral("%1 of %2").arg(apart).arg(grey)));
     }
