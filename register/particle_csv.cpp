@@ -34,7 +34,8 @@ QString Real(double value)
 
 QString ParticleCsvHeader(const RunSettings& settings)
 {
-    QString header = QStringLiteral("frame,file,x,y,area_px,area_um2,ratio,circularity,class,vx_px,vy_px");
+    QString header = QStringLiteral("frame,file,x,y,area_px,area_um2,ratio,circularity,class,"
+                                    "feret_max_px,feret_min_px,aspect_ratio,solidity,blur_px,vx_px,vy_px");
     if (settings.frameRate > 0.0)
         header += QStringLiteral(",speed_um_s");
     return header;
@@ -53,6 +54,11 @@ QString ParticleCsvRow(const ParticleMeasure& record, const RunSettings& setting
         Real(record.ratio),
         Real(record.circularity),
         QString::fromLatin1(ParticleClassName(ClassifyParticle(record, rules).kind)),
+        Real(record.feretMax),
+        Real(record.feretMin),
+        Real(AspectRatio(record)),
+        Real(record.solidity),
+        Real(record.blur),
     };
     // A particle not followed (frames of interest, seen in one frame) has no velocity: empty
     // fields, which spreadsheets and CSV readers take as missing.

@@ -1,5 +1,7 @@
 #include "stream/crossing_counter.h"
 
+#include "toolkit/particle_blob.h"
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -133,6 +135,10 @@ bool CrossingCounter::Record(const ParticleTrack& track, ParticleMeasure& record
     record.area = static_cast<int>(std::lround(area));
     record.ratio = shape->ratio;
     record.circularity = shape->circularity;
+    // Longest and shortest diameters, solidity and blur: pooled over the whole views.
+    const ParticleBlob pooled = CombinedShape(track.wholeViews);
+    record.feretMax = pooled.feretMax, record.feretMin = pooled.feretMin;
+    record.solidity = pooled.solidity, record.blur = pooled.blur;
     record.inRange = record.area >= settings.minArea && record.area <= settings.maxArea;
     record.vx = velocity.x;
     record.vy = velocity.y;
