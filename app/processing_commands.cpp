@@ -12,6 +12,7 @@
 #include "register/mivo_register_manager.h"
 #include "register/run_numbers.h"
 #include "register/run_pictures.h"
+#include "register/run_report.h"
 #include "register/run_stream.h"
 #include "register/run_warnings.h"
 #include "stream/video_stream.h"
@@ -73,10 +74,13 @@ void CMivoParticleStreamAnalysis::slot_finishProcVR()
     // lost, motions not measured: said rather than passing the counts off as complete.
     const QStringList lost = RunLossSummary(finishedRun->settings, finishedRun->result,
                                             static_cast<int>(UndecodableFrameFiles(inputPath).size()));
+    // Dirt on the window, stuck particles: left out of the counts, said so.
+    const QString still = StaticObjectsText(finishedRun->settings, finishedRun->result);
+    const QString aside = still.isEmpty() ? QString() : QStringLiteral("; ") + still;
     if (lost.isEmpty())
-        ShowStatus(FormText("[IDLE] >> Counting all frames of interesting"));
+        ShowStatus(FormText("[IDLE] >> Counting all frames of interesting") + aside);
     else
-        ShowStatus(FormText("[WARNING] ") + lost.join(QStringLiteral("; ")));
+        ShowStatus(FormText("[WARNING] ") + lost.join(QStringLiteral("; ")) + aside);
 }
 
 void CMivoParticleStreamAnalysis::slot_runFailed(QString error)

@@ -121,7 +121,44 @@ struct Run {
     int bandsExact = 0;  // inner bands as wide as the true shift: the motion measured within half a pixel
     int bands = 0;
     int unmeasured = 0;
+    bool against = false;  // the flow's net direction measured against the one it was drawn in
 };
+
+// The direction a flow was drawn in, as the counting line names it.
+FlowDirection DrawnDirection(const flowgen::FlowSettings& settings)
+{
+    switch (flowgen::DirectionOf(settings)) {
+    case flowgen::Direction::kLeft:
+        return FlowDirection::kRightToLeft;
+    case flowgen::Direction::kDown:
+        return FlowDirection::kTopToBottom;
+    case flowgen::Direction::kUp:
+        return FlowDirection::kBottomToTop;
+    case flowgen::Direction::kRight:
+        break;
+    }
+    return FlowDirection::kLeftToRight;
+}
+
+bool Opposite(FlowDirection a, FlowDirection b)
+{
+    const auto turned = [](FlowDirection d) {
+        switch (d) {
+        case FlowDirection::kLeftToRight:
+            return FlowDirection::kRightToLeft;
+        case FlowDirection::kRightToLeft:
+            return FlowDirection::kLeftToRight;
+        case FlowDirection::kTopToBottom:
+            return FlowDirection::kBottomToTop;
+        case FlowDirection::kBottomToTop:
+            return FlowDirection::kTopToBottom;
+        case FlowDirection::kUnknown:
+            break;
+        }
+        return FlowDirection::kUnknown;
+    };
+    return a != FlowDirection::kUnknown && turned(a) == b;
+}
 
 // One count of the written flow as the headless counter runs it.
 Run Count(const std::string& folder, const bench::FlowCase& c, const flowgen::Flow& flow, CountingMode mode, int method)
@@ -149,6 +186,7 @@ Run Count(const std::string& folder, const bench::FlowCase& c, const flowgen::Fl
             run.profile.speedSum[b] += speed, ++run.profile.speeds[b];
     }
     run.unmeasured = result.unmeasuredShifts;
+    run.against = Opposite(result.flowDirection, DrawnDirection(flow.settings));
     // The first and the last band reach the frame's edge; the others span one motion each.
     for (size_t k = 1; k + 1 < result.sweptBands.size(); ++k) {
         const SweptBand& band = result.sweptBands[k];
@@ -274,9 +312,11 @@ int main(int argc, char** argv)
                 std::fprintf(stderr, "%s\n", error.c_str());
                 return 1;
             }
-            const flowgen::TruthCounts t = bench::NetsCrossings(kind)
-                                               ? flowgen::NetCrossingTruth(flow, kMinArea, kMaxArea).net
-                                               : flowgen::CountTruth(flow, kMinArea, kMaxArea);
+            const Run r = Count(flowFolder, c, flow, CountingMode::CountingLine, o.method);
+            // A flow that runs back nets its crossings along the direction its count found.
+            const flowgen::TruthCounts t =
+                bench::NetsCrossings(kind) ? flowgen::NetCrossingTruth(flow, kMinArea, kMaxArea, 0, 0.5, r.against).net
+                                           : flowgen::CountTruth(flow, kMinArea, kMaxArea);
             const Counts flowTruth{t.smaller, t.inRange, t.bigger};
             const std::vector<flowgen::VelocityBand> velocity = flowgen::TruthVelocityProfile(flow, kBands);
             for (int b = 0; b < kBands; ++b) {
@@ -285,7 +325,6 @@ int main(int argc, char** argv)
                 if (band.count > 0)
                     truthProfile.speedSum[b] += band.meanSpeed * band.count, truthProfile.speeds[b] += band.count;
             }
-            const Run r = Count(flowFolder, c, flow, CountingMode::CountingLine, o.method);
             const bool met = MeetsGoal(r.counts, flowTruth);
             kindMissed += !met;
             truth += flowTruth;

@@ -52,7 +52,8 @@ inline const std::vector<std::string>& ProbeKinds()
                                                 "wide radius", "tiny",        "faint+blur",  "tiny+blur",
                                                 "shear",       "reversal",    "oscillation", "few corners",
                                                 "many corners", "thin fibres", "wide rings",  "strong defocus",
-                                                "blurred polygons", "blurred fibres", "blurred hollow"};
+                                                "blurred polygons", "blurred fibres", "blurred hollow", "steep profile",
+                                                "flat profile", "wide speeds", "many spots",  "vertical mix"};
     return kinds;
 }
 
@@ -193,6 +194,20 @@ inline FlowCase MakeFlowCase(const std::string& kind, unsigned seed, int frames)
     } else if (kind == "profile") {
         s.profile = flowgen::Profile::kParabolic;
         s.wallShare = rng.uniform(0.2, 0.7);
+    } else if (kind == "steep profile" || kind == "flat profile") {
+        // Beyond the matrix's profiles: walls nearly at rest, or nearly as fast as the centre.
+        s.profile = flowgen::Profile::kParabolic;
+        s.wallShare = kind == "steep profile" ? rng.uniform(0.05, 0.2) : rng.uniform(0.7, 0.95);
+    } else if (kind == "wide speeds") {
+        s.speedSpread = rng.uniform(0.3, 0.5);
+    } else if (kind == "many spots") {
+        s.staticSpots = rng.uniform(26, 61);
+    } else if (kind == "vertical mix") {
+        s.direction = rng.uniform(0, 2) == 1 ? flowgen::Direction::kDown : flowgen::Direction::kUp;
+        s.profile = flowgen::Profile::kParabolic;
+        s.wallShare = rng.uniform(0.2, 0.8);
+        s.speedSpread = rng.uniform(0.0, 0.2);
+        s.staticSpots = rng.uniform(0, 21);
     } else if (kind == "shear") {
         s.profile = flowgen::Profile::kLinear;
         s.wallShare = rng.uniform(0.2, 0.7);

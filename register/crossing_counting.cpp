@@ -116,6 +116,9 @@ void CCrossingCounting::Finish(CRunContext& run)
 {
     run.AppendRecords(counter->Finish());
     RunResult& result = run.result;
+    if (counter->RecordSense() < 0)
+        for (ParticleMeasure& record : result.records)
+            record.netCrossing = -record.netCrossing;
     // Records arrive as their tracks end; the table lists them frame by frame.
     std::stable_sort(result.records.begin(), result.records.end(),
                      [](const ParticleMeasure& a, const ParticleMeasure& b) {
@@ -143,6 +146,13 @@ void CCrossingCounting::Finish(CRunContext& run)
     result.unmeasuredShifts = counter->UnmeasuredMotions();
     result.flowDirection = counter->Direction();
     result.sweptBands = counter->SweptBands();
+    const TrackingSummary summary = counter->Summary();
+    result.staticObjects = summary.staticObjects;
+    result.ambiguousLinks = summary.ambiguousLinks;
+    result.links = summary.links;
+    result.directionChanges = summary.directionChanges;
+    result.crossingsForward = summary.crossingsForward;
+    result.crossingsBackward = summary.crossingsBackward;
     // The last frame's new strip: its band.
     result.accumulatedShift =
         result.sweptBands.empty() ? 0 : result.sweptBands.back().end - result.sweptBands.back().begin;

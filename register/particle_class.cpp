@@ -50,13 +50,13 @@ ParticleCounts CountParticleClasses(const std::vector<ParticleMeasure>& records,
     for (const ParticleMeasure& record : records) {
         switch (ClassifyParticle(record, rules).kind) {
         case ParticleClass::Single:
-            ++counts.inRange;
+            counts.inRange += record.netCrossing;
             break;
         case ParticleClass::Bigger:
-            ++counts.greater;
+            counts.greater += record.netCrossing;
             break;
         case ParticleClass::Smaller:
-            ++counts.smaller;
+            counts.smaller += record.netCrossing;
             break;
         case ParticleClass::Filtered:
         case ParticleClass::Uncounted:

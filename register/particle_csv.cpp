@@ -5,6 +5,8 @@
 
 #include <QStringList>
 
+#include <cmath>
+
 namespace {
 
 // A text field that spreadsheet programs read back as text: one that starts like a
@@ -30,10 +32,13 @@ QString Real(double value)
 
 }  // namespace
 
-QString ParticleCsvHeader()
+QString ParticleCsvHeader(const RunSettings& settings)
 {
-    return QStringLiteral("frame,file,x,y,area_px,area_um2,ratio,circularity,class,"
-                          "feret_max_px,feret_min_px,aspect_ratio,solidity,blur_px");
+    QString header = QStringLiteral("frame,file,x,y,area_px,area_um2,ratio,circularity,class,"
+                                    "feret_max_px,feret_min_px,aspect_ratio,solidity,blur_px,vx_px,vy_px");
+    if (settings.frameRate > 0.0)
+        header += QStringLiteral(",speed_um_s");
+    return header;
 }
 
 QString ParticleCsvRow(const ParticleMeasure& record, const RunSettings& settings, const ParticleClassRules& rules)
@@ -55,13 +60,19 @@ QString ParticleCsvRow(const ParticleMeasure& record, const RunSettings& setting
         Real(record.solidity),
         Real(record.blur),
     };
-    return fields.join(QLatin1Char(','));
+    // A particle not followed (frames of interest, seen in one frame) has no velocity: empty
+    // fields, which spreadsheets and CSV readers take as missing.
+    const bool followed = !std::isnan(record.vx) && !std::isnan(record.vy);
+    QStringList velocity = {followed ? Real(record.vx) : QString(), followed ? Real(record.vy) : QString()};
+    if (settings.frameRate > 0.0)
+        velocity << (followed ? Real(std::hypot(record.vx, record.vy) * pixelSize * settings.frameRate) : QString());
+    return (fields + velocity).join(QLatin1Char(','));
 }
 
 bool WriteParticleCsv(const QString& path, const RunSettings& settings, const RunResult& result)
 {
     const ParticleClassRules rules = ClassRules(settings);
-    QByteArray text = ParticleCsvHeader().toUtf8() + '\n';
+    QByteArray text = ParticleCsvHeader(settings).toUtf8() + '\n';
     for (const ParticleMeasure& record : result.records)
         text += ParticleCsvRow(record, settings, rules).toUtf8() + '\n';
     return WriteWholeFile(path, text);

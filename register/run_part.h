@@ -36,6 +36,7 @@ RunSettings PartReadSettings(const RunSettings& settings, const PartFrames& read
 
 // The result of that run made the part's: indices of the whole sequence, and only what
 // the part owns (records by their counting frame, frames left out, faint frames, bands
-// by their frame in FIRST .. LAST); frameCount the part's frames. Counters are left to
-// the caller's recount.
+// and turns of the flow by their frame in FIRST .. LAST); frameCount the part's frames.
+// Counters are left to the caller's recount. The tracking totals (links, static objects,
+// crossings each way) cover the context frames too: a part's report leaves them out.
 void KeepPart(const RunSettings& settings, const PartFrames& read, RunResult& result);

@@ -116,7 +116,13 @@ QImage ComposeFoiWindow(const CVideoStream& frames, const RunSettings& settings,
 
 QImage ComposeMosaicWindow(const CVideoStream& frames, const RunSettings& settings, const RunResult& result, int offset)
 {
-    const int width = result.frameWidth;
+    // A flow up or down is turned a quarter counter-clockwise: down becomes right, up left,
+    // and the mosaic scrolls along the flow as a flow across the frame does. Its bands are
+    // rows, which the turn makes columns.
+    const bool vertical =
+        result.flowDirection == FlowDirection::kTopToBottom || result.flowDirection == FlowDirection::kBottomToTop;
+    const int width = vertical ? result.frameHeight : result.frameWidth;
+    const int height = vertical ? result.frameWidth : result.frameHeight;
     const long long total = MosaicWidth(result);
     const long long clamped = std::clamp(static_cast<long long>(offset), 0LL, std::max(total - width, 0LL));
     // The mosaic in the flow's own order: a flow to the right shows its first frame's
@@ -124,10 +130,11 @@ QImage ComposeMosaicWindow(const CVideoStream& frames, const RunSettings& settin
     // of frames of interest, the window at offset 0 shows the start of the flow and
     // later frames slide in from the left as the offset grows. A flow to the left is
     // mirrored. `first`: the mosaic column at the window's left edge.
-    const bool leftward = result.flowDirection == FlowDirection::kRightToLeft;
+    const bool leftward =
+        result.flowDirection == FlowDirection::kRightToLeft || result.flowDirection == FlowDirection::kBottomToTop;
     const long long first = leftward ? clamped : total - width - clamped;
 
-    cv::Mat grey = cv::Mat::zeros(result.frameHeight, width, CV_8UC1);
+    cv::Mat grey = cv::Mat::zeros(height, width, CV_8UC1);
     std::vector<std::pair<int, long long>> placed;  // frame, mosaic column of its band's first column
     long long before = 0;                           // columns of the bands before this one
     for (const SweptBand& band : result.sweptBands) {
@@ -140,7 +147,9 @@ QImage ComposeMosaicWindow(const CVideoStream& frames, const RunSettings& settin
         if (from >= to)
             continue;
         // A frame that cannot be read now, or has another size, leaves its band black.
-        const cv::Mat frame = frames.ReadFrame(band.frame);
+        cv::Mat frame = frames.ReadFrame(band.frame);
+        if (vertical && !frame.empty())
+            cv::rotate(frame, frame, cv::ROTATE_90_COUNTERCLOCKWISE);
         if (frame.size() != grey.size())
             continue;
         frame.colRange(static_cast<int>(band.begin + from - at), static_cast<int>(band.begin + to - at))
@@ -152,11 +161,13 @@ QImage ComposeMosaicWindow(const CVideoStream& frames, const RunSettings& settin
     const ParticleClassRules rules = ClassRules(settings);
     for (const auto& [frame, shift] : placed) {
         for (const ParticleMeasure& record : result.records) {
-            const long long x = shift + record.x - first;
+            const int along = vertical ? record.y : record.x;
+            const int across = vertical ? result.frameWidth - 1 - record.x : record.y;
+            const long long x = shift + along - first;
             if (record.frame != frame || x < -kCircleRadius - kCircleThickness ||
                 x > width + kCircleRadius + kCircleThickness)
                 continue;
-            Circle(canvas, cv::Point(static_cast<int>(x), record.y), ClassifyParticle(record, rules).colour);
+            Circle(canvas, cv::Point(static_cast<int>(x), across), ClassifyParticle(record, rules).colour);
         }
     }
     return BgrToQImage(canvas);
@@ -224,8 +235,12 @@ cv::Mat RenderRunFrame(const CVideoStream& frames, const RunSettings& settings, 
 
 long long StripLastOffset(const RunSettings& settings, const RunResult& result, int viewWidth)
 {
-    if (CountingLine(settings))
-        return std::max(MosaicWidth(result) - viewWidth, 0LL);
+    if (CountingLine(settings)) {
+        // A flow up or down is shown turned: as wide as a frame is high.
+        const bool vertical = result.flowDirection == FlowDirection::kTopToBottom ||
+                              result.flowDirection == FlowDirection::kBottomToTop;
+        return std::max(MosaicWidth(result) - (vertical ? result.frameHeight : viewWidth), 0LL);
+    }
     // In 64 bits: a long strip must not wrap around.
     const long long frames = static_cast<long long>(result.selectedFrames.size());
     // A last frame of interest counted whole is shown whole, otherwise its new strip.

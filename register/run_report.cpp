@@ -3,6 +3,7 @@
 #include "register/reading_texts.h"
 #include "register/run_numbers.h"
 #include "register/run_part.h"
+#include "register/velocity_profile.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -51,6 +52,10 @@ QString DirectionKey(FlowDirection direction)
         return QStringLiteral("right");
     case FlowDirection::kRightToLeft:
         return QStringLiteral("left");
+    case FlowDirection::kTopToBottom:
+        return QStringLiteral("down");
+    case FlowDirection::kBottomToTop:
+        return QStringLiteral("up");
     case FlowDirection::kUnknown:
         break;
     }
@@ -64,6 +69,10 @@ QString DirectionName(FlowDirection direction)
         return QStringLiteral("left to right");
     case FlowDirection::kRightToLeft:
         return QStringLiteral("right to left");
+    case FlowDirection::kTopToBottom:
+        return QStringLiteral("top to bottom");
+    case FlowDirection::kBottomToTop:
+        return QStringLiteral("bottom to top");
     case FlowDirection::kUnknown:
         break;
     }
@@ -116,8 +125,19 @@ QString RunReportJson(const RunSettings& settings, const RunResult& result)
         QStringLiteral("\"finished_at\":") + JsonText(finished.isEmpty() ? QJsonValue() : QJsonValue(finished)),
         QStringLiteral("\"size_stats\":") + SizeStatisticsJson(RunSizeStatistics(settings, result)),
     };
-    if (settings.mode == CountingMode::CountingLine)
+    if (settings.mode == CountingMode::CountingLine) {
         fields << QStringLiteral("\"flow_direction\":") + JsonText(DirectionKey(result.flowDirection));
+        // A part's tracking totals include its context frames: not the part's own, left out.
+        if (!IsPart(settings))
+            fields << QStringLiteral("\"static_objects\":%1").arg(result.staticObjects)
+                   << QStringLiteral("\"ambiguous_links\":%1").arg(result.ambiguousLinks)
+                   << QStringLiteral("\"links\":%1").arg(result.links)
+                   << QStringLiteral("\"crossings_forward\":%1").arg(result.crossingsForward)
+                   << QStringLiteral("\"crossings_backward\":%1").arg(result.crossingsBackward);
+        fields << QStringLiteral("\"direction_changes\":[%1]")
+                      .arg(Numbers(result.directionChanges).join(QLatin1Char(',')))
+               << QStringLiteral("\"velocity_profile\":") + VelocityProfileJson(settings, result);
+    }
     fields << QStringLiteral("\"bit_depth\":") +
                   JsonText(result.sampleDepth.bits > 0 ? QJsonValue(result.sampleDepth.bits) : QJsonValue());
     if (IsPart(settings))
@@ -156,10 +176,15 @@ QString RunReportText(const RunSettings& settings, const RunResult& result)
                      .arg(settings.frameNames.size());
     const QString selected = Numbers(result.selectedFrames).join(QLatin1Char(' '));
     const bool countingLine = settings.mode == CountingMode::CountingLine;
-    if (countingLine)
+    if (countingLine) {
         lines << QStringLiteral("Counting frames:    %1").arg(selected.isEmpty() ? QStringLiteral("none") : selected)
               << QStringLiteral("Flow direction:     %1").arg(DirectionName(result.flowDirection));
-    else
+        if (!IsPart(settings))
+            lines << QStringLiteral("Static objects:     %1 (never counted)").arg(result.staticObjects)
+                  << QStringLiteral("Line crossings:     %1 along the flow, %2 against it")
+                         .arg(result.crossingsForward)
+                         .arg(result.crossingsBackward);
+    } else
         lines << QStringLiteral("Frames of interest: %1").arg(selected)
               << QStringLiteral("Last strip:         %1 columns").arg(result.accumulatedShift);
     lines << QStringLiteral("# Single:           %1 (%2 to %3 px)")
@@ -181,4 +206,13 @@ QString RunReportText(const RunSettings& settings, const RunResult& result)
     if (!finished.isEmpty())
         lines << QStringLiteral("Finished:           %1").arg(finished);
     return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
+}
+
+QString StaticObjectsText(const RunSettings& settings, const RunResult& result)
+{
+    if (settings.mode != CountingMode::CountingLine || result.staticObjects <= 0)
+        return QString();
+    return result.staticObjects == 1
+               ? QStringLiteral("1 object stayed in place and was not counted")
+               : QStringLiteral("%1 objects stayed in place and were not counted").arg(result.staticObjects);
 }

@@ -31,13 +31,25 @@
 //                      mean_aspect_ratio} of the
 //                      counted records, classed by the settings' range and filter, sized by
 //                      their pixel size (size_statistics.h; null statistics when none)
-//   flow_direction     counting line only: "right", "left" or "none" (no motion measured)
+//   flow_direction     counting line only: "right", "left", "down", "up" or "none" (no motion
+//                      measured); the keys below also for the counting line only:
+//   static_objects     objects that stayed in place while the flow moved past (never counted)
+//   ambiguous_links    links between frames that were not sure, of
+//   links              all links of particles from frame to frame
+//   crossings_forward, crossings_backward   crossings of the line along the flow and against
+//                      it (their difference is the net count)
+//   direction_changes  frames from which the flow moved the other way
+//   velocity_profile   10 bands across the channel (velocity_profile.h)
 //   bit_depth          the bits 16-bit samples were scaled by, the same for every frame:
 //                      frame 0's (sample_depth.h); 8 for 8-bit frames; null when unknown
-//   part             a part only (run_part.h): [FIRST, LAST], the frames it counts for;
+//   part               a part only (run_part.h): [FIRST, LAST], the frames it counts for;
 //                      "frames" then counts them, the records are those it owns
 //   sequence_frames    a part only: the frames of the whole sequence
 QString RunReportJson(const RunSettings& settings, const RunResult& result);
 
 // The same as a short text, one "Label:  value" line each, ending in a line break.
 QString RunReportText(const RunSettings& settings, const RunResult& result);
+
+// The counting line's "N objects stayed in place and were not counted" (the window's
+// status after a run); empty in the other mode or when there were none.
+QString StaticObjectsText(const RunSettings& settings, const RunResult& result);

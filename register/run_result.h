@@ -55,4 +55,15 @@ struct RunResult {
     // Frames of interest only: frames taken as still (shift 0) although they differ from
     // the frame before well above the noise; counted among unmeasuredShifts.
     int changedWithoutShift = 0;
+    // Counting line: objects that stayed in place while the flow moved past them (never
+    // counted); particles linked from frame to frame, and of those the links that were not
+    // sure (another candidate nearly as good, or a speed that jumped).
+    int staticObjects = 0;
+    int ambiguousLinks = 0;
+    int links = 0;
+    std::vector<int> directionChanges;  // frames from which the flow moved the other way
+    // Crossings of the counting line along the flow's direction and against it; their
+    // difference is the net count. A particle carried back and forth counts once at most.
+    int crossingsForward = 0;
+    int crossingsBackward = 0;
 };

@@ -53,4 +53,5 @@ struct RunSettings {
     int partLast = -1;
     // The sequence's index of frameNames[0]: a recording read from a later frame on.
     int firstListed = 0;
+    double frameRate = 0.0;  // frames per second, for speeds per second; 0: not known
 };

@@ -10,6 +10,9 @@
 
 namespace {
 
+// Ambiguous links beyond one in this many are warned of.
+constexpr int kAmbiguousLinksShare = 50;
+
 QString Text(const char* text)
 {
     return QCoreApplication::translate("CMivoRegisterManager", text);
@@ -113,6 +116,11 @@ QStringList UnmeasuredMotionTexts(const RunSettings& settings, const RunResult& 
                       "passed between them was not counted")
                      .arg(flowBreaks)
                      .arg(motions);
+    // Links that could have gone another way: beyond one in fifty the counts are not sound.
+    if (result.links > 0 && result.ambiguousLinks * kAmbiguousLinksShare > result.links)
+        texts << Text("%1 of %2 links of particles between frames were ambiguous; the counts may be off")
+                     .arg(result.ambiguousLinks)
+                     .arg(result.links);
     return texts;
 }
 

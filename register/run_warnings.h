@@ -33,7 +33,8 @@ QString LostLogLinesText(const RunResult& result);
 // The motions the run could not measure, one text per kind; empty when it measured all.
 // The frames of interest take an unmeasured shift as 0; the counting line takes the motion
 // of the neighbouring frames, and names apart the frames that share nothing with the frame
-// before (flowBreaks, among unmeasuredShifts).
+// before (flowBreaks, among unmeasuredShifts). The counting line also says when more than
+// 2 % of its links between frames were ambiguous ("the counts may be off").
 QStringList UnmeasuredMotionTexts(const RunSettings& settings, const RunResult& result);
 
 // All of it in short, for the window's status line after a run: how many frames could not be

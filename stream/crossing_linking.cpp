@@ -1,11 +1,14 @@
 #include "stream/crossing_counter.h"
+#include "stream/track_assignment.h"
 
 #include <opencv2/core.hpp>
 
 #include <algorithm>
 #include <cmath>
 
-// Linking the particles of a frame to the tracks of the counting-line counter.
+// Linking the particles of a frame to the tracks of the counting-line counter: predict,
+// gather the candidates within each prediction's gate, assign all at once, then the
+// particles the detection merged or split, then new tracks.
 
 namespace {
 
@@ -14,175 +17,460 @@ bool Whole(const ParticleBlob& b)
     return !b.touchesBorder && b.area > 0.0;
 }
 
-bool SimilarArea(double a, double b)
+// How far a particle's place may be off its prediction from noise alone (pixels).
+double BaseTolerance(double area)
 {
-    return std::abs(a - b) <= std::max(4.0, 0.3 * std::max(a, b));
+    return std::max(2.5, 0.25 * std::sqrt(area));
 }
 
-// How far a blob lies from where a track's last own observation predicts it, 1 at the
-// limit of what counts as the same particle; larger: not the same. An area far from the
-// track's must sit closer: two particles cannot share a place, but a detection may see
-// one merged with a speck or a neighbour for a frame.
-double LinkCost(const ParticleBlob& last, double area, const ParticleBlob& b, double mx, double my, int width)
+bool Inside(const cv::Rect& box, const cv::Point2d& p)
 {
-    if (Whole(last) && Whole(b)) {
-        const double penalty = SimilarArea(area, b.area) ? 0.0 : 0.5;
-        const double tol = std::max(2.5, 0.25 * std::sqrt(b.area));
-        return std::hypot(b.centroid.x - last.centroid.x - mx, b.centroid.y - last.centroid.y - my) / tol + penalty;
-    }
-    // Cut by the frame: compare the box edges that the frame cuts on neither side.
-    const double left = last.box.x + mx, right = last.box.x + last.box.width + mx;
-    const double top = last.box.y + my, bottom = last.box.y + last.box.height + my;
-    const double rowTol = std::max(3.0, 0.3 * std::max(last.box.height, b.box.height));
-    const double dyc = std::abs(0.5 * (b.box.y + b.box.y + b.box.height) - 0.5 * (top + bottom));
-    double edge = -1.0;
-    if (b.box.x > 0 && left > 0.5 && !(last.touchesBorder && last.box.x == 0))
-        edge = std::max(edge, std::abs(b.box.x - left));
-    if (b.box.x + b.box.width < width && right < width - 0.5 &&
-        !(last.touchesBorder && last.box.x + last.box.width == width))
-        edge = std::max(edge, std::abs(b.box.x + b.box.width - right));
-    if (edge < 0.0)
-        return 2.0;
-    return std::max(edge / 3.0, dyc / rowTol);
+    return p.x >= box.x - 2 && p.x < box.x + box.width + 2 && p.y >= box.y - 2 && p.y < box.y + box.height + 2;
+}
+
+// A rival candidate this much dearer than the link chosen still makes it ambiguous.
+constexpr double kAmbiguityMargin = 0.3;
+// Cost added per frame a track went unseen.
+constexpr double kGapPenalty = 0.1;
+
+// The residual of one frame axis for blobs cut by the frame's edge: the box edges that
+// neither cuts (their mean when both are free), else the box centres, loosely.
+struct AxisResidual {
+    double e = 0.0;
+    double slack = 0.0;  // added to the tolerance
+};
+
+AxisResidual EdgeResidual(double lo0, double hi0, double shift, double lo1, double hi1, int extent)
+{
+    const bool loFree = lo0 > 0.0 && lo1 > 0.0 && lo0 + shift > 0.5;
+    const bool hiFree = hi0 < extent && hi1 < extent && hi0 + shift < extent - 0.5;
+    if (loFree && hiFree)
+        return {0.5 * ((lo1 - lo0 - shift) + (hi1 - hi0 - shift)), 1.0};
+    if (loFree)
+        return {lo1 - lo0 - shift, 1.0};
+    if (hiFree)
+        return {hi1 - hi0 - shift, 1.0};
+    return {0.5 * (lo1 + hi1) - 0.5 * (lo0 + hi0) - shift, std::max(3.0, 0.3 * std::max(hi0 - lo0, hi1 - lo1))};
 }
 
 }  // namespace
 
+cv::Point2d CrossingCounter::Residual(const ParticleBlob& from, const cv::Point2d& shift, const ParticleBlob& to,
+                                      cv::Point2d& slack) const
+{
+    slack = {};
+    if (Whole(from) && Whole(to))
+        return to.centroid - (from.centroid + shift);
+    const cv::Rect& a = from.box;
+    const cv::Rect& b = to.box;
+    const AxisResidual x = EdgeResidual(a.x, a.x + a.width, shift.x, b.x, b.x + b.width, settings.frameWidth);
+    const AxisResidual y = EdgeResidual(a.y, a.y + a.height, shift.y, b.y, b.y + b.height, settings.frameHeight);
+    slack = {x.slack, y.slack};
+    return {x.e, y.e};
+}
+
+cv::Point2d CrossingCounter::PredictedShift(const ParticleTrack& track, int from, int to) const
+{
+    const cv::Point2d common = given[static_cast<size_t>(to)].at - given[static_cast<size_t>(from)].at;
+    if (axis == cv::Point2d())
+        return common;
+    const cv::Point2d w(-axis.y, axis.x);
+    const double along = common.dot(axis);
+    const double rate = track.HasRate() ? track.Rate() : field.At(Across(track.seen[track.anchor].at)).rate;
+    const double drift = track.HasRate() ? track.Drift() : 0.0;
+    return rate * along * axis + (drift * along + common.dot(w)) * w;
+}
+
+std::vector<CrossingCounter::Prediction> CrossingCounter::Predict(int f, const FlowField& with) const
+{
+    const cv::Point2d u = axis == cv::Point2d() ? cv::Point2d(1.0, 0.0) : axis;
+    const cv::Point2d w(-u.y, u.x);
+    std::vector<Prediction> predictions;
+    for (size_t t = 0; t < tracks.size(); ++t) {
+        const ParticleTrack& track = tracks[t];
+        const TrackObservation& a = track.seen[track.anchor];
+        const cv::Point2d common = given[static_cast<size_t>(f)].at - given[static_cast<size_t>(a.slot)].at;
+        const double along = common.dot(u), across = common.dot(w);
+        const double base = BaseTolerance(track.area > 0.0 ? track.area : a.blob.area);
+        const double gap = kGapPenalty * (f - a.slot - 1);
+        Prediction p;
+        p.track = static_cast<int>(t);
+        p.penalty = gap;
+        if (track.HasRate()) {
+            const double rate = track.Rate();
+            p.shift = rate * along * u + (track.Drift() * along + across) * w;
+            p.along = base + 0.03 * std::abs(rate * along);
+            p.across = base + 0.01 * std::abs(along);
+            p.kind = Hypothesis::kOwn;
+            predictions.push_back(p);
+            if (rate >= 0.3) {
+                // A moving particle may stop (caught on the wall, on dirt): found where it
+                // stood, at a cost, rather than taken for a new particle that crossed.
+                p.shift = across * w;
+                p.along = p.across = 0.5 * base;
+                p.penalty = gap + 0.6;
+                p.kind = Hypothesis::kRest;
+                if (std::abs(rate * along) > 4.0 * base)
+                    predictions.push_back(p);
+                continue;
+            }
+        }
+        // Not linked yet, or at rest: moving at the flow's speed at its place ...
+        const FlowField::Rate r = with.At(Across(a.at));
+        p.shift = r.rate * along * u + across * w;
+        p.along = base + std::min(2.5 * r.spread, 0.5) * std::abs(along);
+        p.across = base + 0.01 * std::abs(along);
+        p.penalty = gap + (track.HasRate() ? 0.3 : 0.0);
+        p.kind = Hypothesis::kField;
+        predictions.push_back(p);
+        // ... or at rest while the flow moves past it (dirt, a stuck particle), where the
+        // camera may carry it across the flow or not.
+        if (track.HasRate() || std::abs(r.rate * along) <= 2.0 * base)
+            continue;
+        p.shift = 0.5 * across * w;
+        p.along = base;
+        p.across = base + 0.5 * std::abs(across);
+        p.penalty = gap + 0.2;
+        p.kind = Hypothesis::kRest;
+        predictions.push_back(p);
+    }
+    return predictions;
+}
+
+std::vector<CrossingCounter::Candidate> CrossingCounter::Candidates(const std::vector<Prediction>& predictions,
+                                                                    const ParticleBlobs& blobs) const
+{
+    const cv::Point2d u = axis == cv::Point2d() ? cv::Point2d(1.0, 0.0) : axis;
+    const cv::Point2d w(-u.y, u.x);
+    // Blobs ordered across the flow: each gate looks at a narrow range of them.
+    std::vector<std::pair<double, int>> byAcross;
+    int widest = 0;
+    for (size_t i = 0; i < blobs.size(); ++i) {
+        byAcross.emplace_back(blobs[i].centroid.dot(w), static_cast<int>(i));
+        widest = std::max({widest, blobs[i].box.width, blobs[i].box.height});
+    }
+    std::sort(byAcross.begin(), byAcross.end());
+    std::vector<Candidate> candidates;
+    for (const Prediction& p : predictions) {
+        const ParticleTrack& track = tracks[static_cast<size_t>(p.track)];
+        const TrackObservation& a = track.seen[track.anchor];
+        const double area = track.area > 0.0 ? track.area : a.blob.area;
+        const double q = (a.at + p.shift).dot(w);
+        const double reach = p.across + 0.5 * (widest + std::max(a.blob.box.width, a.blob.box.height)) + 3.0;
+        auto it = std::lower_bound(byAcross.begin(), byAcross.end(), std::make_pair(q - reach, -1));
+        for (; it != byAcross.end() && it->first <= q + reach; ++it) {
+            const ParticleBlob& b = blobs[static_cast<size_t>(it->second)];
+            cv::Point2d slack;
+            const cv::Point2d e = Residual(a.blob, p.shift, b, slack);
+            const double extra = std::abs(slack.dot(u)) + std::abs(slack.dot(w));
+            const double d = std::hypot(e.dot(u) / (p.along + extra), e.dot(w) / (p.across + extra));
+            const bool similar = !Whole(a.blob) || !Whole(b) || SimilarParticleArea(area, b.area);
+            const double cost = d + p.penalty + (similar ? 0.0 : 0.5);
+            if (cost < 1.0)
+                candidates.push_back({cost, p.track, it->second, p.kind});
+        }
+    }
+    // One candidate per track and blob: the cheapest hypothesis.
+    std::sort(candidates.begin(), candidates.end(), [](const Candidate& x, const Candidate& y) {
+        return std::tie(x.track, x.blob, x.cost) < std::tie(y.track, y.blob, y.cost);
+    });
+    candidates.erase(std::unique(candidates.begin(), candidates.end(),
+                                 [](const Candidate& x, const Candidate& y) {
+                                     return x.track == y.track && x.blob == y.blob;
+                                 }),
+                     candidates.end());
+    return candidates;
+}
+
+std::vector<LinkCandidate> CrossingCounter::Assign(const std::vector<Candidate>& candidates) const
+{
+    std::vector<LinkCandidate> plain;
+    for (const Candidate& c : candidates)
+        plain.push_back({c.track, c.blob, c.cost});
+    return AssignLinks(plain);
+}
+
+FlowField CrossingCounter::FirstField(int f, const ParticleBlobs& blobs) const
+{
+    // Nothing known of the flow's speeds yet: the first links, within wide gates, tell them.
+    const std::vector<Candidate> candidates = Candidates(Predict(f, field), blobs);
+    FlowField learnt(field);
+    for (const LinkCandidate& link : Assign(candidates)) {
+        const ParticleTrack& track = tracks[static_cast<size_t>(link.track)];
+        const ParticleBlob& b = blobs[static_cast<size_t>(link.blob)];
+        const TrackObservation& a = track.seen[track.anchor];
+        const double along = (given[static_cast<size_t>(f)].at - given[static_cast<size_t>(a.slot)].at).dot(axis);
+        if (!Whole(a.blob) || !Whole(b) || std::abs(along) < 2.0 || Ambiguous(link, candidates))
+            continue;
+        learnt.Add(Across(a.at), (b.centroid - a.at).dot(axis) / along);
+    }
+    learnt.Update();
+    return learnt;
+}
+
+bool CrossingCounter::Ambiguous(const LinkCandidate& link, const std::vector<Candidate>& candidates)
+{
+    for (const Candidate& c : candidates)
+        if ((c.track == link.track) != (c.blob == link.blob) && c.cost < link.cost + kAmbiguityMargin)
+            return true;
+    return false;
+}
+
 void CrossingCounter::Link(int f, const ParticleBlobs& blobs)
 {
-    const Slot& now = given[static_cast<size_t>(f)];
-    const auto motionSince = [&](int slot) {
-        const Slot& then = given[static_cast<size_t>(slot)];
-        return cv::Point2d(now.x - then.x, now.y - then.y);
-    };
-    // Where each track's own last observation puts its particle now.
-    std::vector<cv::Point2d> predicted;
-    for (const Track& t : tracks) {
-        const Observation& a = t.seen[t.anchor];
-        predicted.push_back(a.at + motionSince(a.slot));
-    }
-
-    struct Candidate {
-        double cost;
-        size_t track, blob;
-    };
-    std::vector<Candidate> candidates;
-    std::vector<size_t> byRow(blobs.size());
-    for (size_t i = 0; i < blobs.size(); ++i)
-        byRow[i] = i;
-    std::sort(byRow.begin(), byRow.end(),
-              [&](size_t a, size_t b) { return blobs[a].centroid.y < blobs[b].centroid.y; });
-    for (size_t t = 0; t < tracks.size(); ++t) {
-        const Observation& a = tracks[t].seen[tracks[t].anchor];
-        const cv::Point2d m = motionSince(a.slot);
-        const double reach = 0.5 * a.blob.box.height + 4.0;
-        auto it = std::lower_bound(byRow.begin(), byRow.end(), predicted[t].y - reach,
-                                   [&](size_t i, double y) { return blobs[i].centroid.y < y; });
-        for (; it != byRow.end() && blobs[*it].centroid.y <= predicted[t].y + reach; ++it) {
-            const double cost = LinkCost(a.blob, tracks[t].area, blobs[*it], m.x, m.y, settings.frameWidth);
-            if (cost <= 1.0)
-                candidates.push_back({cost, t, *it});
-        }
-    }
-    std::sort(candidates.begin(), candidates.end(),
-              [](const Candidate& a, const Candidate& b) { return a.cost < b.cost; });
+    const bool learning = field.Empty() && axis != cv::Point2d() && !tracks.empty();
+    const FlowField first = learning ? FirstField(f, blobs) : FlowField();
+    const std::vector<Prediction> predictions = Predict(f, learning ? first : field);
+    std::vector<Candidate> candidates = Candidates(predictions, blobs);
+    const std::vector<char> apart = FallingApart(predictions, blobs);
+    candidates.erase(std::remove_if(candidates.begin(), candidates.end(),
+                                    [&](const Candidate& c) { return apart[static_cast<size_t>(c.track)]; }),
+                     candidates.end());
     std::vector<char> trackUsed(tracks.size(), 0), blobUsed(blobs.size(), 0);
-    const auto own = [&](Track& t, const ParticleBlob& b) {
-        t.seen.push_back(Observation{f, b, b.centroid, false});
-        t.anchor = t.seen.size() - 1;
-        if (Whole(b))
-            t.area = OwnWholeArea(t);
-    };
     std::vector<int> owner(blobs.size(), -1);  // the track a blob continues
-    for (const Candidate& c : candidates) {
-        if (trackUsed[c.track] || blobUsed[c.blob])
-            continue;
-        trackUsed[c.track] = blobUsed[c.blob] = 1;
-        owner[c.blob] = static_cast<int>(c.track);
-        own(tracks[c.track], blobs[c.blob]);
+    std::vector<FieldSample> samples;
+    std::vector<ParticleTrack> born;  // beside the tracks followed, the tracks begun in this slot
+    for (const LinkCandidate& link : Assign(candidates)) {
+        const auto chosen = std::find_if(candidates.begin(), candidates.end(), [&](const Candidate& c) {
+            return c.track == link.track && c.blob == link.blob;
+        });
+        ParticleTrack& track = tracks[static_cast<size_t>(link.track)];
+        // A track that was followed at its own speed and is now found only by the field's:
+        // its speed jumped. After a single link, that link was another particle's (two
+        // particles in a line at speeds of their own): the track goes on without its first
+        // observation, which ends alone.
+        bool jumped = chosen->kind != Hypothesis::kOwn && track.HasRate();
+        if (jumped && chosen->kind == Hypothesis::kField && track.rates.size() == 1 && track.seen.size() == 2 && !track.seen[0].shared &&
+            !track.seen[1].shared) {
+            born.push_back(DetachFirst(track));
+            jumped = false;
+        }
+        NoteLink(track, f, blobs[static_cast<size_t>(link.blob)], jumped || Ambiguous(link, candidates), samples);
+        trackUsed[static_cast<size_t>(link.track)] = blobUsed[static_cast<size_t>(link.blob)] = 1;
+        owner[static_cast<size_t>(link.blob)] = link.track;
     }
-
-    const auto inside = [](const cv::Rect& box, const cv::Point2d& p) {
-        return p.x >= box.x - 2 && p.x < box.x + box.width + 2 && p.y >= box.y - 2 && p.y < box.y + box.height + 2;
-    };
-    const auto placed = [&](size_t t) { return tracks[t].area > 0.0 && Whole(tracks[t].seen[tracks[t].anchor].blob); };
-
-    // Split now: a track whose predicted box holds two or more blobs of about its area
-    // together was those particles seen unsplit. Each of them takes its observations,
-    // shared: a blob that continues another track adds them to it, any other begins a
-    // new track with them.
-    std::vector<Track> born;
     std::vector<char> dropped(tracks.size(), 0);
-    for (size_t t = 0; t < tracks.size(); ++t) {
-        if (trackUsed[t] || !placed(t))
-            continue;
-        const Observation& a = tracks[t].seen[tracks[t].anchor];
-        const cv::Point2d m = motionSince(a.slot);
-        const cv::Rect box(cvRound(a.blob.box.x + m.x), cvRound(a.blob.box.y + m.y), a.blob.box.width,
-                           a.blob.box.height);
-        std::vector<size_t> parts;
-        double sum = 0.0;
-        for (size_t i = 0; i < blobs.size(); ++i)
-            if (Whole(blobs[i]) && (!blobUsed[i] || owner[i] >= 0) && inside(box, blobs[i].centroid)) {
-                parts.push_back(i);
-                sum += blobs[i].area;
-            }
-        if (parts.size() < 2 || sum < 0.75 * tracks[t].area - 4.0 || sum > 1.7 * tracks[t].area + 4.0)
-            continue;
-        dropped[t] = trackUsed[t] = 1;
-        for (size_t i : parts) {
-            Track fresh;
-            Track& part = owner[i] >= 0 ? tracks[static_cast<size_t>(owner[i])] : fresh;
-            for (Observation o : tracks[t].seen) {
-                o.at = blobs[i].centroid - motionSince(o.slot);
-                o.shared = true;
-                if (std::none_of(part.seen.begin(), part.seen.end(),
-                                 [&](const Observation& p) { return p.slot == o.slot; }))
-                    part.seen.push_back(o);
-            }
-            std::stable_sort(part.seen.begin(), part.seen.end(),
-                             [](const Observation& p, const Observation& q) { return p.slot < q.slot; });
-            if (owner[i] >= 0) {
-                part.anchor = part.seen.size() - 1;  // its own observation of this slot comes last
-                continue;
-            }
-            blobUsed[i] = 1;
-            own(part, blobs[i]);
-            born.push_back(std::move(part));
-        }
-    }
-    // Any other blob on the predicted place of a followed particle is a view of it, not a
-    // new particle: in a rigid flow a particle away from the edges was seen before. Left
-    // unsplit, it is shared by the unmatched tracks it holds; a piece of matched ones, it
-    // is dropped.
-    for (size_t i = 0; i < blobs.size(); ++i) {
-        if (blobUsed[i])
-            continue;
-        std::vector<size_t> held;
-        for (size_t t = 0; t < tracks.size(); ++t)
-            if (!dropped[t] && placed(t) && inside(blobs[i].box, predicted[t]))
-                held.push_back(t);
-        if (held.empty())
-            continue;
-        blobUsed[i] = 1;
-        for (size_t t : held) {
-            if (trackUsed[t])
-                continue;
-            trackUsed[t] = 1;
-            tracks[t].seen.push_back(Observation{f, blobs[i], predicted[t], true});
-        }
-    }
-    std::vector<Track> kept;
+    SplitTracks(f, blobs, predictions, trackUsed, blobUsed, owner, dropped, born);
+    ShareBlobs(f, blobs, predictions, trackUsed, blobUsed, dropped);
+    if (f == lastWholeSlot)
+        NoteRates(blobs, owner);
+    std::vector<ParticleTrack> kept;
     for (size_t t = 0; t < tracks.size(); ++t)
         if (!dropped[t])
             kept.push_back(std::move(tracks[t]));
     tracks = std::move(kept);
-    for (Track& t : born)
+    for (ParticleTrack& t : born)
         tracks.push_back(std::move(t));
     for (size_t i = 0; i < blobs.size(); ++i) {
         if (blobUsed[i])
             continue;
         tracks.emplace_back();
-        own(tracks.back(), blobs[i]);
+        Own(tracks.back(), f, blobs[i]);
     }
+    for (ParticleTrack& t : tracks)
+        Fold(t);
+    for (const FieldSample& s : samples)
+        field.Add(s.across, s.rate);
+    field.Update();
+}
+
+void CrossingCounter::NoteLink(ParticleTrack& track, int f, const ParticleBlob& blob, bool ambiguous,
+                               std::vector<FieldSample>& samples)
+{
+    ++summary.links;
+    summary.ambiguousLinks += ambiguous;
+    const TrackObservation& a = track.seen[track.anchor];
+    const cv::Point2d common = given[static_cast<size_t>(f)].at - given[static_cast<size_t>(a.slot)].at;
+    const double along = axis == cv::Point2d() ? 0.0 : common.dot(axis);
+    if (std::abs(along) >= 2.0) {
+        const cv::Point2d w(-axis.y, axis.x);
+        cv::Point2d slack;
+        const cv::Point2d d = Residual(a.blob, {}, blob, slack);
+        const double rate = d.dot(axis) / along;
+        const double rest = std::abs(field.At(Across(a.at)).rate * along);
+        if (slack.dot(slack) <= 2.0)
+            track.AddRate(rate, (d.dot(w) - common.dot(w)) / along);
+        // At rest while the flow moved at its place, or moving with it.
+        if (rest >= 6.0)
+            ++(std::abs(d.dot(axis)) <= std::max(2.5, 0.2 * rest) ? track.restLinks : track.movingLinks);
+        if (!ambiguous && Whole(a.blob) && Whole(blob) && rate >= 0.1)
+            samples.push_back({Across(0.5 * (a.at + blob.centroid)), rate});
+    }
+    Own(track, f, blob);
+}
+
+void CrossingCounter::Own(ParticleTrack& track, int f, const ParticleBlob& blob)
+{
+    track.seen.push_back(TrackObservation{f, blob, blob.centroid, false});
+    track.anchor = track.seen.size() - 1;
+    if (Whole(blob))
+        track.AddWholeView(f, blob);
+}
+
+ParticleTrack CrossingCounter::DetachFirst(ParticleTrack& track) const
+{
+    ParticleTrack first;
+    first.seen = {track.seen.front()};
+    track.seen.erase(track.seen.begin());
+    track.anchor = track.seen.size() - 1;
+    track.rates.clear();
+    track.drifts.clear();
+    track.restLinks = track.movingLinks = 0;
+    for (ParticleTrack* t : {&first, &track}) {
+        t->ClearViews();
+        for (const TrackObservation& o : t->seen)
+            if (!o.shared && Whole(o.blob))
+                t->AddWholeView(o.slot, o.blob);
+    }
+    return first;
+}
+
+void CrossingCounter::NoteRates(const ParticleBlobs& blobs, const std::vector<int>& owner)
+{
+    // A particle's own rate, unless the flow's at its place predicts it within half a
+    // pixel a frame: that one rests on many links, and a rigid flow then votes exactly.
+    const double perFrame = clearPace;
+    lastWholeRates.clear();
+    for (size_t i = 0; i < blobs.size(); ++i) {
+        const ParticleTrack* t = owner[i] >= 0 ? &tracks[static_cast<size_t>(owner[i])] : nullptr;
+        const double flow = field.At(Across(blobs[i].centroid)).rate;
+        const bool own = t && t->HasRate() && std::abs(t->Rate() - flow) * perFrame >= 0.5;
+        lastWholeRates.push_back(own ? t->Rate() : flow);
+    }
+}
+
+std::vector<size_t> CrossingCounter::Parts(const Prediction& p, const ParticleBlobs& blobs,
+                                           const std::vector<char>& usable) const
+{
+    const ParticleTrack& track = tracks[static_cast<size_t>(p.track)];
+    const TrackObservation& a = track.seen[track.anchor];
+    if (track.area <= 0.0 || p.kind == Hypothesis::kRest || !Whole(a.blob))
+        return {};
+    const cv::Rect box(cvRound(a.blob.box.x + p.shift.x), cvRound(a.blob.box.y + p.shift.y), a.blob.box.width,
+                       a.blob.box.height);
+    std::vector<size_t> parts;
+    double sum = 0.0;
+    for (size_t i = 0; i < blobs.size(); ++i)
+        if (usable[i] && Whole(blobs[i]) && Inside(box, blobs[i].centroid)) {
+            parts.push_back(i);
+            sum += blobs[i].area;
+        }
+    if (parts.size() < 2 || sum < 0.75 * track.area - 4.0 || sum > 1.7 * track.area + 4.0)
+        return {};
+    return parts;
+}
+
+std::vector<char> CrossingCounter::FallingApart(const std::vector<Prediction>& predictions,
+                                                const ParticleBlobs& blobs) const
+{
+    // Two or more blobs on a track's predicted place that together have its area, none of
+    // them nearly all of it: the particles the detection saw unsplit before.
+    std::vector<char> apart(tracks.size(), 0);
+    const std::vector<char> all(blobs.size(), 1);
+    for (const Prediction& p : predictions) {
+        const double area = tracks[static_cast<size_t>(p.track)].area;
+        const std::vector<size_t> parts = Parts(p, blobs, all);
+        if (!parts.empty() &&
+            std::all_of(parts.begin(), parts.end(), [&](size_t i) { return blobs[i].area < 0.85 * area - 2.0; }))
+            apart[static_cast<size_t>(p.track)] = 1;
+    }
+    return apart;
+}
+
+void CrossingCounter::SplitTracks(int f, const ParticleBlobs& blobs, const std::vector<Prediction>& predictions,
+                                  std::vector<char>& trackUsed, std::vector<char>& blobUsed, std::vector<int>& owner,
+                                  std::vector<char>& dropped, std::vector<ParticleTrack>& born)
+{
+    // A track whose predicted box holds two or more blobs of about its area together was
+    // those particles seen unsplit. Each of them takes its observations, shared: a blob
+    // that continues another track adds them to it, any other begins a new track with them.
+    for (const Prediction& p : predictions) {
+        const size_t t = static_cast<size_t>(p.track);
+        if (trackUsed[t])
+            continue;
+        std::vector<char> usable(blobs.size());
+        for (size_t i = 0; i < blobs.size(); ++i)
+            usable[i] = !blobUsed[i] || owner[i] >= 0;
+        const std::vector<size_t> parts = Parts(p, blobs, usable);
+        if (parts.empty())
+            continue;
+        dropped[t] = trackUsed[t] = 1;
+        const TrackObservation& a = tracks[t].seen[tracks[t].anchor];
+        for (size_t i : parts) {
+            ParticleTrack fresh;
+            fresh.rates = tracks[t].rates;
+            fresh.drifts = tracks[t].drifts;
+            ParticleTrack& part = owner[i] >= 0 ? tracks[static_cast<size_t>(owner[i])] : fresh;
+            for (TrackObservation o : tracks[t].seen) {
+                o.at = blobs[i].centroid - (a.at + p.shift - o.at);
+                o.shared = true;
+                if (std::none_of(part.seen.begin(), part.seen.end(),
+                                 [&](const TrackObservation& q) { return q.slot == o.slot; }))
+                    part.seen.push_back(o);
+            }
+            std::stable_sort(part.seen.begin(), part.seen.end(),
+                             [](const TrackObservation& x, const TrackObservation& y) { return x.slot < y.slot; });
+            if (owner[i] >= 0) {
+                part.anchor = part.seen.size() - 1;  // its own observation of this slot comes last
+                continue;
+            }
+            blobUsed[i] = 1;
+            Own(part, f, blobs[i]);
+            born.push_back(std::move(part));
+        }
+    }
+}
+
+void CrossingCounter::ShareBlobs(int f, const ParticleBlobs& blobs, const std::vector<Prediction>& predictions,
+                                 std::vector<char>& trackUsed, std::vector<char>& blobUsed,
+                                 const std::vector<char>& dropped)
+{
+    // Any other blob on the predicted place of a followed particle is a view of it, not a
+    // new particle: a particle away from the edges was seen before. Left unsplit, it is
+    // shared by the unmatched tracks it holds; a piece of matched ones, it is dropped.
+    for (size_t i = 0; i < blobs.size(); ++i) {
+        if (blobUsed[i])
+            continue;
+        std::vector<const Prediction*> held;
+        for (const Prediction& p : predictions) {
+            const ParticleTrack& track = tracks[static_cast<size_t>(p.track)];
+            const TrackObservation& a = track.seen[track.anchor];
+            if (p.kind != Hypothesis::kRest && !dropped[static_cast<size_t>(p.track)] && track.area > 0.0 &&
+                Whole(a.blob) && Inside(blobs[i].box, a.at + p.shift))
+                held.push_back(&p);
+        }
+        if (held.empty())
+            continue;
+        blobUsed[i] = 1;
+        for (const Prediction* p : held) {
+            const size_t t = static_cast<size_t>(p->track);
+            if (trackUsed[t])
+                continue;
+            trackUsed[t] = 1;
+            const TrackObservation& a = tracks[t].seen[tracks[t].anchor];
+            tracks[t].seen.push_back(TrackObservation{f, blobs[i], a.at + p->shift, true});
+        }
+    }
+}
+
+void CrossingCounter::Fold(ParticleTrack& track) const
+{
+    // A long track (dirt seen in every frame, a slow flow) keeps its first observation, its
+    // latest, and those at which it changed sides of the counting line: all its crossings.
+    constexpr size_t kMostSeen = 256, kLatest = 64;
+    if (track.seen.size() <= kMostSeen)
+        return;
+    std::vector<TrackObservation> kept{track.seen.front()};
+    const size_t latest = track.seen.size() - kLatest;
+    bool side = Along(track.seen.front().at) >= 0.0;
+    for (size_t k = 1; k < latest; ++k) {
+        const bool now = Along(track.seen[k].at) >= 0.0;
+        if (now != side && !track.Static())
+            kept.push_back(track.seen[k]);
+        side = now;
+    }
+    const size_t removed = latest - kept.size();
+    kept.insert(kept.end(), track.seen.begin() + static_cast<long>(latest), track.seen.end());
+    track.anchor -= removed;
+    track.seen = std::move(kept);
 }

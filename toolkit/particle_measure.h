@@ -4,6 +4,7 @@
 
 #include <opencv2/core.hpp>
 
+#include <limits>
 #include <vector>
 
 // One measured particle.
@@ -21,6 +22,13 @@ struct ParticleMeasure {
     double feretMin = 0.0;
     double solidity = 0.0;
     double blur = 0.0;
+    // Counting line: the particle's own velocity in pixels per frame along x and y of the
+    // frame; NaN where it was not followed (frames of interest).
+    double vx = std::numeric_limits<double>::quiet_NaN();
+    double vy = std::numeric_limits<double>::quiet_NaN();
+    // Counting line: +1 for a particle that passed the line along the flow, -1 for one the
+    // flow carried back across it (a flow that reversed): its class counts it off.
+    int netCrossing = 1;
 };
 
 // Aspect ratio and circularity of the outer contour with the most vertices of a

@@ -5,6 +5,7 @@
 #include "register/frame_listing.h"
 #include "register/run_numbers.h"
 #include "register/run_pictures.h"
+#include "register/velocity_profile.h"
 #include "register_test_support.h"
 
 #include <QDateTime>
@@ -122,6 +123,7 @@ private slots:
     void cancelAndFrameDeleted();
     void countingLine_data();
     void countingLine();
+    void velocityProfile();
 
 private:
     std::unique_ptr<QTemporaryDir> cwd;
@@ -480,21 +482,31 @@ void TestRegister::countingLine_data()
 {
     QTest::addColumn<int>("method");
     QTest::addColumn<bool>("leftward");
-    QTest::newRow("Background") << 4 << false;
-    QTest::newRow("Background, right to left") << 4 << true;
-    QTest::newRow("Frame Diff, in the step") << 3 << false;
+    QTest::addColumn<bool>("down");
+    QTest::newRow("Background") << 4 << false << false;
+    QTest::newRow("Background, right to left") << 4 << true << false;
+    QTest::newRow("Frame Diff, in the step") << 3 << false << false;
+    QTest::newRow("Background, top to bottom") << 4 << false << true;
 }
 
 // The counting line: every drive gives one result. Its mosaic lays the flow out once: as
 // wide as a frame plus the flow's travel, and the window at the offset the flow had
 // reached in frame t shows frame t (noise and circles aside; a band one column off would
-// show particle edges). The export writes the frames that counted.
+// show particle edges); a flow down is shown turned a quarter counter-clockwise, so that
+// it runs to the right. The export writes the frames that counted.
 void TestRegister::countingLine()
 {
     QFETCH(int, method);
     QFETCH(bool, leftward);
+    QFETCH(bool, down);
     WrittenFlow flow;
     QVERIFY(flow.Make(14, {100, 140, 120}, 5));
+    if (down) {
+        flowgen::FlowSettings vertical = flow.flow.settings;
+        vertical.direction = flowgen::Direction::kDown;
+        flow.flow = flowgen::GenerateFlow(vertical);
+        QVERIFY(WritePngFlow(flow.flow, flow.Folder()));
+    }
     QStringList names = flow.names;
     if (leftward) std::reverse(names.begin(), names.end());
     RunSettings settings = Settings(flow.Folder(), names, method);
@@ -513,6 +525,8 @@ void TestRegister::countingLine()
     QVERIFY(result.records.size() > 100);
 
     const int travel = flow.flow.offsets.back();
+    QCOMPARE(result.flowDirection, down ? FlowDirection::kTopToBottom : leftward ? FlowDirection::kRightToLeft
+                                                                             : FlowDirection::kLeftToRight);
     QCOMPARE(StripLastOffset(settings, result, 640), travel);
     CVideoStream frames;
     SetUpStream(frames, settings, &result);
@@ -521,12 +535,14 @@ void TestRegister::countingLine()
                                                  leftward ? travel - flow.flow.offsets[t] : flow.flow.offsets[t]);
         const QImage frame = QImage(QString::fromStdString(flow.Path(t))).convertToFormat(QImage::Format_Grayscale8);
         int grey = 0, apart = 0;
-        for (int y = 0; y < 480; ++y)
-            for (int x = 0; x < 640; ++x) {
+        QCOMPARE(window.size(), down ? QSize(480, 640) : QSize(640, 480));
+        for (int y = 0; y < window.height(); ++y)
+            for (int x = 0; x < window.width(); ++x) {
                 const QRgb pixel = window.pixel(x, y);
                 if (qRed(pixel) != qGreen(pixel) || qGreen(pixel) != qBlue(pixel)) continue;  // a circle
                 ++grey;
-                apart += std::abs(qRed(pixel) - qGray(frame.pixel(x, y))) > 30;
+                const QPoint at = down ? QPoint(639 - y, x) : QPoint(x, y);
+                apart += std::abs(qRed(pixel) - qGray(frame.pixel(at))) > 30;
             }
         QVERIFY2(grey > 200000 && apart < grey / 2000, qPrintable(QStringLiteral("%1 of %2").arg(apart).arg(grey)));
     }
@@ -571,6 +587,48 @@ void TestRegister::frameListing()
         QCOMPARE(ListFrameFiles(tmp.path(), FrameSortFlags(key, "orderDescendant")), names);
     }
     QVERIFY(ListFrameFiles(dir.filePath("absent"), QDir::Name).isEmpty());
+}
+
+// The bands lie across the flow: rows for a flow across the frame, columns for one up or
+// down; a record not followed counts in its band but not in its speed, whose sign is the
+// flow's.
+void TestRegister::velocityProfile()
+{
+    RunResult result;
+    result.frameWidth = 200;
+    result.frameHeight = 100;
+    const auto record = [](int x, int y, double vx, double vy) {
+        ParticleMeasure r{};
+        r.x = x, r.y = y, r.vx = vx, r.vy = vy;
+        return r;
+    };
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    result.records = {record(5, 5, 10, 0), record(150, 8, 14, 1), record(40, 99, -3, 0), record(60, 95, nan, nan)};
+    result.flowDirection = FlowDirection::kLeftToRight;
+    std::vector<VelocityBand> bands = RunVelocityProfile(result);
+    QCOMPARE(bands.size(), size_t(kVelocityBands));
+    QCOMPARE(bands[0].count, 2);
+    QCOMPARE(bands[0].meanSpeedPx, 12.0);
+    QCOMPARE(bands[9].count, 2);
+    QCOMPARE(bands[9].followed, 1);
+    QCOMPARE(bands[9].meanSpeedPx, 3.0);
+    result.flowDirection = FlowDirection::kBottomToTop;
+    bands = RunVelocityProfile(result);
+    QCOMPARE(bands[0].count, 1);  // column 5 of 200
+    QCOMPARE(bands[0].meanSpeedPx, 0.0);
+    QCOMPARE(bands[7].count, 1);  // column 150
+    QCOMPARE(bands[7].meanSpeedPx, 1.0);
+    RunSettings settings;
+    settings.pixelSize = 2.0;
+    settings.frameRate = 10.0;
+    const QString json = VelocityProfileJson(settings, result);
+    QVERIFY(json.startsWith(
+        "[{\"count\":1,\"mean_speed_px\":0,\"mean_speed_um\":0,\"mean_speed_um_s\":0,\"followed\":1},"
+        "{\"count\":0,\"mean_speed_px\":null,"));
+    const QStringList rows = VelocityProfileCsv(settings, result).split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(rows.size(), 11);
+    QCOMPARE(rows[8], "8,0.7,0.8,1,1,2,20");
+    QCOMPARE(rows[2], "2,0.1,0.2,0,,,");
 }
 
 QTEST_GUILESS_MAIN(TestRegister)

@@ -15,6 +15,7 @@
 #include "register/run_report.h"
 #include "register/run_warnings.h"
 #include "tools/count/count_merge.h"
+#include "register/velocity_profile.h"
 #include "tools/count/count_options.h"
 #include "toolkit/out_of_memory.h"
 
@@ -96,13 +97,16 @@ bool WriteOutputs(const CountOptions& options, const FolderOutputs& outputs, con
 {
     // The folders that several folders' options name are made when missing, as --export's.
     if (options.folders.size() > 1) {
-        for (const QString& file : {outputs.csv, outputs.histogram, outputs.histogramCsv})
+        for (const QString& file : {outputs.csv, outputs.histogram, outputs.histogramCsv, outputs.velocityCsv})
             if (!file.isEmpty())
                 QDir().mkpath(QFileInfo(file).path());
     }
     bool complete = true;
     if (!outputs.csv.isEmpty())
         complete = Written(WriteParticleCsv(outputs.csv, settings, result), outputs.csv);
+    if (!outputs.velocityCsv.isEmpty())
+        complete = Written(WriteVelocityProfileCsv(outputs.velocityCsv, settings, result), outputs.velocityCsv) &&
+                   complete;
     if (!outputs.exportDir.isEmpty()) {
         const QString target = QDir::cleanPath(outputs.exportDir);
         QDir().mkpath(target);

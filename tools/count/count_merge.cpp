@@ -47,6 +47,13 @@ const char* const kKeyOrder[] = {"mode",
                                  "finished_at",
                                  "size_stats",
                                  "flow_direction",
+                                 "static_objects",
+                                 "ambiguous_links",
+                                 "links",
+                                 "crossings_forward",
+                                 "crossings_backward",
+                                 "direction_changes",
+                                 "velocity_profile",
                                  "bit_depth",
                                  "part",
                                  "sequence_frames",
@@ -136,6 +143,53 @@ QJsonObject MergedSizes(const std::vector<Part>& parts)
     return sizes;
 }
 
+// The counting line's numbers of the parts: the frames at which the flow turned (each
+// part names those it owns) and the velocity profile's bands, their mean speeds weighted
+// by the particles followed in them. (A part leaves out its tracking totals, which cover
+// its context frames too.) Parts written before these keys existed add nothing.
+void MergeTrackingNumbers(const std::vector<Part>& parts, QJsonObject& sum)
+{
+    if (!parts.front().summary.contains(QStringLiteral("velocity_profile")))
+        return;
+    std::set<int> changes;
+    for (const Part& part : parts)
+        for (const QJsonValue& frame : part.summary.value(QStringLiteral("direction_changes")).toArray())
+            changes.insert(frame.toInt());
+    QJsonArray turned;
+    for (int frame : changes)
+        turned.append(frame);
+    sum.insert(QStringLiteral("direction_changes"), turned);
+    const char* const speeds[] = {"mean_speed_px", "mean_speed_um", "mean_speed_um_s"};
+    QJsonArray bands;
+    const int bandCount = parts.front().summary.value(QStringLiteral("velocity_profile")).toArray().size();
+    for (int b = 0; b < bandCount; ++b) {
+        long long count = 0, followed = 0;
+        double weighted[3] = {0.0, 0.0, 0.0};
+        bool known[3] = {true, true, true};
+        for (const Part& part : parts) {
+            const QJsonObject band = part.summary.value(QStringLiteral("velocity_profile")).toArray().at(b).toObject();
+            count += band.value(QStringLiteral("count")).toInt();
+            const int n = band.value(QStringLiteral("followed")).toInt();
+            followed += n;
+            for (int k = 0; k < 3; ++k) {
+                const QJsonValue speed = band.value(QLatin1String(speeds[k]));
+                if (n > 0 && !speed.isDouble())
+                    known[k] = false;
+                weighted[k] += n * speed.toDouble();
+            }
+        }
+        // Inserted in the order a summary writes them.
+        QJsonObject band{{QStringLiteral("count"), count}};
+        for (int k = 0; k < 3; ++k)
+            band.insert(QLatin1String(speeds[k]), followed > 0 && known[k]
+                                                      ? QJsonValue(weighted[k] / static_cast<double>(followed))
+                                                      : QJsonValue());
+        band.insert(QStringLiteral("followed"), followed);
+        bands.append(band);
+    }
+    sum.insert(QStringLiteral("velocity_profile"), bands);
+}
+
 // One line of JSON with the keys in a summary's order.
 QString OrderedJson(const QJsonObject& object)
 {
@@ -223,6 +277,7 @@ MergedSummary MergePartSummaries(const QStringList& files)
     sum.insert(QStringLiteral("size_stats"), MergedSizes(parts));
     // One direction for all, or none to name.
     sum.insert(QStringLiteral("flow_direction"), directions.size() == 1 ? *directions.begin() : QStringLiteral("none"));
+    MergeTrackingNumbers(parts, sum);
     sum.insert(QStringLiteral("part"), QJsonArray{first, last});
     sum.insert(QStringLiteral("parts"), static_cast<int>(parts.size()));
     merged.json = OrderedJson(sum);

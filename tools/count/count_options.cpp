@@ -65,9 +65,11 @@ const char kDescription[] = "Counts the particles of a folder of frames the way 
                             "Progress goes to standard error, the summary to standard output.\n"
                             "The CSV has one row per particle record, with the columns\n"
                             "frame,file,x,y,area_px,area_um2,ratio,circularity,class,feret_max_px,\n"
-                            "feret_min_px,aspect_ratio,solidity,blur_px (class: single, bigger, smaller,\n"
-                            "filtered or uncounted; longest and shortest caliper width, their quotient, area\n"
-                            "over convex hull area, the particle's own blur sigma; 0 where not measured).\n"
+                            "feret_min_px,aspect_ratio,solidity,blur_px,vx_px,vy_px (class: single, bigger,\n"
+                            "smaller, filtered or uncounted; longest and shortest caliper width, their quotient,\n"
+                            "area over convex hull area, the particle's own blur sigma, 0 where not measured;\n"
+                            "vx_px, vy_px the counting line's velocity in pixels per frame, empty where a\n"
+                            "particle was not followed), and speed_um_s with --frame-rate.\n"
                             "Several folders are counted one after the other with the same settings: one\n"
                             "JSON object per folder and line, one text summary each; --csv, --histogram,\n"
                             "--histogram-csv and --export then name folders that get one file (or sub-folder)\n"
@@ -150,13 +152,21 @@ struct CountParser {
         QStringLiteral("Refuse frames of more pixels [%1]; a frame 0 above it stops the count.")
             .arg(kDefaultFramePixelLimit),
         QStringLiteral("N")};
+    const QCommandLineOption velocityCsv{
+        QStringLiteral("velocity-csv"),
+        QStringLiteral("Counting line: write the velocity profile (10 bands across the channel) as CSV."),
+        QStringLiteral("FILE")};
+    const QCommandLineOption frameRate{
+        QStringLiteral("frame-rate"),
+        QStringLiteral("Frames per second, for speeds in micrometres per second [not known]."),
+        QStringLiteral("HZ")};
 };
 
 CountParser::CountParser()
 {
     parser.setApplicationDescription(QString::fromUtf8(kDescription));
     parser.addOptions({help, mode, method, minPx, maxPx, pixelSize, circularity, sort, order, csv, exportDir, histogram,
-                       histogramFormat, histogramCsv, json, maxFramePixels, frames, merge});
+                       histogramFormat, histogramCsv, json, maxFramePixels, frames, merge, velocityCsv, frameRate});
     parser.addPositionalArgument(QStringLiteral("FOLDER"),
                                  QStringLiteral("Folder of at least six frames, or a recording file; or several."),
                                  QStringLiteral("FOLDER|FILE..."));
@@ -191,6 +201,9 @@ Problem CountParser::ReadCounting(CountOptions& options) const
             return QStringLiteral("--circularity takes a number from 0 to 1.");
         run.circularityFilter = true;
     }
+    if (parser.isSet(frameRate) &&
+        (!ReadReal(parser.value(frameRate), 0.0, 1e9, run.frameRate) || run.frameRate <= 0.0))
+        return QStringLiteral("--frame-rate takes a positive number.");
     return std::nullopt;
 }
 
@@ -254,6 +267,8 @@ Problem CountParser::ReadOutputs(CountOptions& options) const
     if (Problem problem = path(histogramCsv, options.histogramCsvPath, "a file name"))
         return problem;
     options.json = parser.isSet(json);
+    if (Problem problem = path(velocityCsv, options.velocityCsvPath, "a file name"))
+        return problem;
     return std::nullopt;
 }
 

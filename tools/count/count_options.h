@@ -25,6 +25,7 @@ struct CountOptions {
     // --merge: the arguments are JSON summaries of parts of one sequence (--frames), summed
     // into one summary instead of anything counted.
     bool merge = false;
+    QString velocityCsvPath;  // the counting line's velocity profile (velocity_profile.h)
 };
 
 enum class ParseResult { Run, Help, BadUsage };
@@ -63,7 +64,8 @@ QString CheckOutputPaths(const CountOptions& options);
 //   --histogram DIR      DIR/<i>_<name>.png (.svg with --histogram-format svg)
 //   --histogram-csv DIR  DIR/<i>_<name>_bins.csv (beside the tables in the same DIR)
 //   --export DIR         DIR/<i>_<name>/ holding the pos_/res_ pictures
+//   --velocity-csv DIR   DIR/<i>_<name>_velocity.csv
 struct FolderOutputs {
-    QString csv, exportDir, histogram, histogramCsv;
+    QString csv, exportDir, histogram, histogramCsv, velocityCsv;
 };
 FolderOutputs OutputsOf(const CountOptions& options, int index);

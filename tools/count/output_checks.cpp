@@ -24,7 +24,8 @@ QString CheckArgumentBytes(int argc, const char* const argv[])
 FolderOutputs OutputsOf(const CountOptions& options, int index)
 {
     if (options.folders.size() == 1)
-        return {options.csvPath, options.exportDir, options.histogramPath, options.histogramCsvPath};
+        return {options.csvPath, options.exportDir, options.histogramPath, options.histogramCsvPath,
+                options.velocityCsvPath};
     const QString folder = QDir::cleanPath(options.folders[index]);
     QString name = QFileInfo(folder).fileName();
     if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
@@ -38,7 +39,8 @@ FolderOutputs OutputsOf(const CountOptions& options, int index)
     };
     return {in(options.csvPath, QStringLiteral(".csv")), in(options.exportDir, QString()),
             in(options.histogramPath, QLatin1Char('.') + options.histogramFormat),
-            in(options.histogramCsvPath, QStringLiteral("_bins.csv"))};
+            in(options.histogramCsvPath, QStringLiteral("_bins.csv")),
+            in(options.velocityCsvPath, QStringLiteral("_velocity.csv"))};
 }
 
 QString CheckOutputPaths(const CountOptions& options)
@@ -47,7 +49,8 @@ QString CheckOutputPaths(const CountOptions& options)
         const std::pair<const char*, QString> dirs[] = {{"--csv", options.csvPath},
                                                         {"--export", options.exportDir},
                                                         {"--histogram", options.histogramPath},
-                                                        {"--histogram-csv", options.histogramCsvPath}};
+                                                        {"--histogram-csv", options.histogramCsvPath},
+                                                        {"--velocity-csv", options.velocityCsvPath}};
         for (const auto& [option, dir] : dirs)
             if (!dir.isEmpty() && QFileInfo::exists(dir) && !QFileInfo(dir).isDir())
                 return QStringLiteral("%1 %2 is a file; with several folders it names a folder.")
@@ -58,7 +61,10 @@ QString CheckOutputPaths(const CountOptions& options)
     for (int index = 0; index < options.folders.size(); ++index) {
         const FolderOutputs outputs = OutputsOf(options, index);
         const std::pair<const char*, QString> files[] = {
-            {"--csv", outputs.csv}, {"--histogram", outputs.histogram}, {"--histogram-csv", outputs.histogramCsv}};
+            {"--csv", outputs.csv},
+            {"--histogram", outputs.histogram},
+            {"--histogram-csv", outputs.histogramCsv},
+            {"--velocity-csv", outputs.velocityCsv}};
         for (const QString& counted : options.folders) {
             for (const auto& [option, file] : files)
                 if (!file.isEmpty() && OutputTouchesFrames(file, OutputTarget::File, counted))

@@ -28,11 +28,12 @@ std::vector<VelocityBand> TruthVelocityProfile(const Flow& flow, int bands, int 
     return profile;
 }
 
-CrossingTruth NetCrossingTruth(const Flow& flow, int minArea, int maxArea, int margin, double linePosition)
+CrossingTruth NetCrossingTruth(const Flow& flow, int minArea, int maxArea, int margin, double linePosition,
+                               bool against)
 {
     const bool vertical = IsVertical(flow.settings);
     const double line = linePosition * AlongExtent(flow.settings);
-    const bool ahead = AxisSign(flow.settings) > 0;
+    const bool ahead = (AxisSign(flow.settings) > 0) != against;
     const cv::Rect frame(0, 0, flow.settings.width, flow.settings.height);
     const int last = static_cast<int>(flow.offsets.size()) - 1;
     CrossingTruth truth;

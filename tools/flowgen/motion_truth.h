@@ -32,12 +32,15 @@ std::vector<VelocityBand> TruthVelocityProfile(const Flow& flow, int bands = 10,
 // line for a flow to the right or down, before it for one to the left or up (as the
 // counter's own line). For a flow that never runs back this is CountTruth (every
 // particle counts once); for one that reverses a particle may count 0 (it came and went
-// back) or -1 (it came from downstream and left upstream).
+// back) or -1 (it came from downstream and left upstream). `against`: the same count
+// taken the other way along the axis, for a counter that found the flow's net motion
+// against the direction it was drawn in.
 struct CrossingTruth {
     TruthCounts net;   // by class of the drawn area, as CountTruth
     int forward = 0;   // crossings with the flow, of those particles
     int backward = 0;  // crossings against it
 };
-CrossingTruth NetCrossingTruth(const Flow& flow, int minArea, int maxArea, int margin = 0, double linePosition = 0.5);
+CrossingTruth NetCrossingTruth(const Flow& flow, int minArea, int maxArea, int margin = 0, double linePosition = 0.5,
+                               bool against = false);
 
 }  // namespace flowgen
