@@ -9,9 +9,12 @@
 #include "dialogs/size_distribution_dialog.h"
 #include "register/message_text.h"
 #include "register/run_numbers.h"
+#include "register/run_warnings.h"
 #include "stream/video_stream.h"
 #include "ui_mivo_particle_stream_analysis.h"
 
+#include <QDir>
+#include <QLineEdit>
 #include <QScreen>
 
 #include <algorithm>
@@ -139,22 +142,50 @@ void CMivoParticleStreamAnalysis::RefreshCountState()
 {
     const QStringList changed = ChangedCountSettings(*shownCount, WindowSettings());
     const bool stale = !changed.isEmpty();
-    // Names shown as the status bar shows them, control characters escaped.
-    QString summary = EscapeControlCharacters(CountSummaryText(*shownCount));
-    if (stale)
-        summary =
-            FormText("Settings changed since this count (%1): %2").arg(changed.join(QStringLiteral(", ")), summary);
+    // Two lines: what was counted, and what to know about the numbers. The first keeps every
+    // name whole and shortens the folder only (the "Input:" box shows it); the second says
+    // what changed since, a recount from a run at another range, and what the run could not
+    // read or measure, until the next run.
     const QFontMetrics metrics(ui->label_runSummary->font());
-    ui->label_runSummary->setText(metrics.elidedText(summary, Qt::ElideMiddle, ui->label_runSummary->width()));
-    ui->label_runSummary->setToolTip(summary);
+    const int width = ui->label_runSummary->width();
+    CountBasis shown = *shownCount;
+    // Names shown as the status bar shows them, control characters escaped.
+    QString summary = EscapeControlCharacters(CountSummaryText(shown));
+    const int overflow = metrics.horizontalAdvance(summary) - width;
+    if (overflow > 0 && !shown.settings.folder.isEmpty()) {
+        const QString folder = QDir::toNativeSeparators(shown.settings.folder);
+        const int room = std::max(metrics.horizontalAdvance(folder) - overflow, metrics.averageCharWidth() * 12);
+        shown.settings.folder = metrics.elidedText(folder, Qt::ElideMiddle, room);
+        summary = metrics.elidedText(EscapeControlCharacters(CountSummaryText(shown)), Qt::ElideRight, width);
+    }
+    QStringList notes;
+    if (stale)
+        notes << FormText("Settings changed since this count (%1)").arg(changed.join(QStringLiteral(", ")));
+    QStringList doubts;
+    if (const CountedRun* count = ShownCount()) {
+        const QString recounted = RecountedRangeText(count->settings, count->result);
+        if (!recounted.isEmpty())
+            notes << recounted;
+        doubts = RunDoubtTexts(count->settings, count->result);
+        notes << doubts;
+    }
+    const QString noteLine = notes.join(QStringLiteral("; "));
+    ui->label_runSummary->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    ui->label_runSummary->setText(summary + QLatin1Char('\n') + metrics.elidedText(noteLine, Qt::ElideRight, width));
+    const QString fullSummary = EscapeControlCharacters(CountSummaryText(*shownCount));
+    ui->label_runSummary->setToolTip(noteLine.isEmpty() ? fullSummary : fullSummary + QLatin1Char('\n') + noteLine);
     ui->label_sizeStats->setToolTip(
         FormText("Equivalent circular diameters (ECD) of the particles the counters count: D10, D50 and D90 are "
                  "the sizes that 10, 50 and 90 % of them are smaller than (Results > Size distribution)"));
-    // Greyed, not hidden: the numbers stay readable until the next count.
+    // Greyed, not hidden: the numbers stay readable until the next count. Counts the run
+    // doubted are marked as long as they are shown.
     const QString look = stale ? QStringLiteral("color: gray;") : QString();
-    for (QWidget* widget : {static_cast<QWidget*>(ui->tf_report_total), static_cast<QWidget*>(ui->tf_report_NGreater),
-                            static_cast<QWidget*>(ui->tf_report_NSmaller), static_cast<QWidget*>(ui->label_sizeStats),
-                            static_cast<QWidget*>(ui->label_runSummary)})
+    const QString doubted = doubts.isEmpty() ? QString() : QStringLiteral("background-color: #ffe08a;");
+    for (QLineEdit* counter : {ui->tf_report_total, ui->tf_report_NGreater, ui->tf_report_NSmaller}) {
+        counter->setStyleSheet(look + doubted);
+        counter->setToolTip(doubts.join(QLatin1Char('\n')));
+    }
+    for (QWidget* widget : {static_cast<QWidget*>(ui->label_sizeStats), static_cast<QWidget*>(ui->label_runSummary)})
         widget->setStyleSheet(look);
 }
 

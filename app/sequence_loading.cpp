@@ -25,9 +25,15 @@ void CMivoParticleStreamAnalysis::slot_file_openInputFolder()
     ShowRunStopped();
     ui->tf_video_InputPath->setText(inputPath);
     ClearResults();
-    // In the order the boxes show: the user's order, remembered between sessions.
-    sequenceLoaded =
-        LoadSequence(SortFlagsFromCombos(ui->cb_video_sortby->currentIndex(), ui->cb_video_order->currentIndex()));
+    // A new folder is listed by name, ascending, whatever the boxes showed (they come back
+    // from the last session at start only); listed once, below, not by the boxes' slots.
+    {
+        const QSignalBlocker sortBlocker(ui->cb_video_sortby);
+        const QSignalBlocker orderBlocker(ui->cb_video_order);
+        ui->cb_video_sortby->setCurrentIndex(0);
+        ui->cb_video_order->setCurrentIndex(0);
+    }
+    sequenceLoaded = LoadSequence(SortFlagsFromCombos(0, 0));
     SetProcessingControlsEnabled(true);
     RefreshCountState();
 }
@@ -73,6 +79,8 @@ bool CMivoParticleStreamAnalysis::LoadSequence(QDir::SortFlags flags)
 {
     const bool ok = ListImageFiles(flags);
     if (!ok) {
+        // Nothing of the folder before stays on screen: its frame, or the strip of its run.
+        ClearSequenceView();
         // How many were found and that six are needed, when there are some.
         ShowStatus(TooFewFramesText(int(imageFiles.size())));
         return false;
@@ -102,6 +110,16 @@ bool CMivoParticleStreamAnalysis::ListImageFiles(QDir::SortFlags flags)
     SetUpStream(*sequenceFrames, WindowSettings());
     ui->tf_video_NumImages->setText(QString::number(imageFiles.size()));
     return imageFiles.size() >= kMinimumFrameCount;
+}
+
+void CMivoParticleStreamAnalysis::ClearSequenceView()
+{
+    ui->labImage->clear();
+    imageHeight = imageWidth = 0;
+    ui->tf_video_Size->setText(QStringLiteral("0"));
+    const QSignalBlocker blocker(ui->sld_view_FrameSlider);
+    ui->sld_view_FrameSlider->setRange(0, 0);
+    ui->tf_view_IdxInstance->setText(QStringLiteral("0"));
 }
 
 void CMivoParticleStreamAnalysis::ReadFirstImageSize()

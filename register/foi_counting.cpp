@@ -53,10 +53,11 @@ StepReport CFoiCounting::MeasureStep(CRunContext& run)
     bool decodedOutOfMemory = false;
     ShiftOutcome outcome = ShiftOutcome::Measured;
     int tx = 0;
+    int direction = 0;
     // Memory running out on a frame leaves it out as an unreadable frame is.
     if (RanOutOfMemory([&] {
             run.frames.Next(measured, &decodedOutOfMemory);
-            tx = stream.MeasureTransition(measured, &read, &outcome).dx;
+            tx = stream.MeasureTransition(measured, &read, &outcome, &direction).dx;
         })) {
         read = false;
         decodedOutOfMemory = true;
@@ -70,6 +71,13 @@ StepReport CFoiCounting::MeasureStep(CRunContext& run)
     // Taken as 0 all the same; the user is told how many after the run.
     if (outcome != ShiftOutcome::Measured)
         ++result.unmeasuredShifts;
+    // The shifts are distances: a flow that turns back keeps adding up and brings the same
+    // particles into later frames of interest again. Noted, for the warning.
+    if (direction != 0) {
+        if (flowSign != 0 && direction != flowSign)
+            result.directionChanges.push_back(measured);
+        flowSign = direction;
+    }
 
     const FoiChoice choice = ChooseFrameOfInterest(result.accumulatedShift, tx, result.frameWidth, measured);
     if (choice.selected >= 0)

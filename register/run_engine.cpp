@@ -29,6 +29,10 @@ bool CRunEngine::Start(const RunSettings& runSettings)
     settings = runSettings;
     result = RunResult();
     result.frameCount = static_cast<int>(settings.frameNames.size());
+    if (settings.mode == CountingMode::FramesOfInterest || settings.onlyFrame >= 0) {
+        result.detectedMinArea = settings.minArea;
+        result.detectedMaxArea = settings.maxArea;
+    }
     frames = std::make_unique<CRunFrames>(settings);
     auto counting = MakeCountingMode(settings);
     context = std::make_unique<CRunContext>(settings, *frames, result);

@@ -116,6 +116,14 @@ QString RunReportJson(const RunSettings& settings, const RunResult& result)
     };
     if (settings.mode == CountingMode::CountingLine)
         fields << QStringLiteral("\"flow_direction\":") + JsonText(DirectionKey(result.flowDirection));
+    // The range the particles were detected with, which a recount to another range keeps;
+    // null for the counting line, which detects by no size.
+    const bool detectedBySize = settings.mode == CountingMode::FramesOfInterest || settings.onlyFrame >= 0;
+    fields << QStringLiteral("\"direction_changes\":[%1]").arg(Numbers(result.directionChanges).join(QLatin1Char(',')))
+           << QStringLiteral("\"detected_min_px\":") +
+                  JsonText(detectedBySize ? QJsonValue(result.detectedMinArea) : QJsonValue())
+           << QStringLiteral("\"detected_max_px\":") +
+                  JsonText(detectedBySize ? QJsonValue(result.detectedMaxArea) : QJsonValue());
     return QLatin1Char('{') + fields.join(QLatin1Char(',')) + QLatin1Char('}');
 }
 
@@ -165,5 +173,7 @@ QString RunReportText(const RunSettings& settings, const RunResult& result)
           << QStringLiteral("Sizes:              %1").arg(sizes);
     if (!finished.isEmpty())
         lines << QStringLiteral("Finished:           %1").arg(finished);
+    if (!result.directionChanges.empty())
+        lines << QStringLiteral("Flow reversed at:   %1").arg(Numbers(result.directionChanges).join(QLatin1Char(' ')));
     return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
 }

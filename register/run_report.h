@@ -31,6 +31,11 @@
 //                      counted records, classed by the settings' range and filter, sized by
 //                      their pixel size (size_statistics.h; null statistics when none)
 //   flow_direction     counting line only: "right", "left" or "none" (no motion measured)
+//   direction_changes  0-based frames from which the flow ran the other way ([] when none)
+//   detected_min_px, detected_max_px
+//                      the size range the run detected its particles with; differs from
+//                      min_px, max_px after a recount to another range; null for the
+//                      counting line, which detects by no size
 QString RunReportJson(const RunSettings& settings, const RunResult& result);
 
 // The same as a short text, one "Label:  value" line each, ending in a line break.

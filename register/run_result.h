@@ -43,4 +43,10 @@ struct RunResult {
     int flowBreaks = 0;
     FlowDirection flowDirection = FlowDirection::kUnknown;
     std::vector<SweptBand> sweptBands;  // the mosaic of the flow: each readable frame's band, in order
+    std::vector<int> directionChanges;  // frames from which the flow moved the other way
+    // The size range the particles were detected with (frames of interest and a frame alone:
+    // detection itself drops particles by size, so a recount to another range cannot give
+    // what a run at that range gives); 0 and 0 for the counting line, which detects by no size.
+    int detectedMinArea = 0;
+    int detectedMaxArea = 0;
 };

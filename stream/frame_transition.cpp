@@ -21,8 +21,10 @@ bool StillnessCarriedByPairs(const std::vector<cv::Point>& pairs)
 
 }  // namespace
 
-FrameShift CVideoStream::MeasureTransition(int index, bool* frameRead, ShiftOutcome* outcome)
+FrameShift CVideoStream::MeasureTransition(int index, bool* frameRead, ShiftOutcome* outcome, int* direction)
 {
+    if (direction)
+        *direction = 0;
     const auto decided = [outcome](ShiftOutcome how, FrameShift shift) {
         if (outcome)
             *outcome = how;
@@ -39,6 +41,7 @@ FrameShift CVideoStream::MeasureTransition(int index, bool* frameRead, ShiftOutc
     PrepareFrame(grey);
     cv::Mat diff;
     cv::absdiff(grey, previousFrame, diff);
+    const cv::Mat before = previousFrame;
     previousFrame = grey;
 
     cv::Mat strong;
@@ -64,5 +67,7 @@ FrameShift CVideoStream::MeasureTransition(int index, bool* frameRead, ShiftOutc
         return decided(ShiftOutcome::NoConsensus, shift);
     if (shift.dx == 0 && shift.dy == 0 && !StillnessCarriedByPairs(pairs))
         return decided(ShiftOutcome::NoPairs, shift);
+    if (direction)
+        *direction = HorizontalMotionSign(before, grey, shift.dx);
     return decided(ShiftOutcome::Measured, shift);
 }

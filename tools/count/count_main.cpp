@@ -19,6 +19,8 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 
 #include <cstdio>
 #include <memory>
@@ -119,7 +121,7 @@ bool WriteOutputs(const CountOptions& options, const FolderOutputs& outputs, con
 
 // What the count left out, one "[WARNING] ..." line each: files named like frames that the
 // listing left out, frames the run could not read, log lines lost. Then the motions it could
-// not measure: nothing was left out for them, the count is complete as far as the program
+// not measure and a flow that reversed: nothing was left out for them, the count is complete as far as the program
 // can tell, so they do not count among what is returned; the user is warned all the same.
 QStringList PrintWarnings(const Listing& listing, const RunSettings& settings, const RunResult& result)
 {
@@ -127,7 +129,11 @@ QStringList PrintWarnings(const Listing& listing, const RunSettings& settings, c
     const QString log = LostLogLinesText(result);
     if (!log.isEmpty())
         leftOut << log;
-    for (const QString& text : leftOut + UnmeasuredMotionTexts(settings, result))
+    QStringList doubtful = UnmeasuredMotionTexts(settings, result);
+    const QString reversal = FlowReversalText(settings, result);
+    if (!reversal.isEmpty())
+        doubtful << reversal;
+    for (const QString& text : leftOut + doubtful)
         PrintError(QStringLiteral("[WARNING] ") + text);
     return leftOut;
 }
@@ -146,6 +152,20 @@ bool PrintSummary(const CountOptions& options, int index, const RunSettings& set
     return false;
 }
 
+// With --json over several folders, a folder that could not be counted still gets its
+// line, so that a script reading one line per folder sees which failed and why:
+// {"folder":...,"error":...}. A single folder's failure is told by the exit status alone.
+void PrintFailureJson(const CountOptions& options, const QString& folder, const QString& error)
+{
+    if (!options.json || options.folders.size() < 2)
+        return;
+    QJsonObject line;
+    line.insert(QStringLiteral("folder"), folder);
+    line.insert(QStringLiteral("error"), error);
+    std::fputs((QJsonDocument(line).toJson(QJsonDocument::Compact) + '\n').constData(), stdout);
+    std::fflush(stdout);
+}
+
 // Counts folders[index] and writes its outputs and its summary; the exit status of that
 // folder alone.
 int CountFolder(const CountOptions& options, int index)
@@ -154,6 +174,7 @@ int CountFolder(const CountOptions& options, int index)
     const Listing listing = ListFolder(options, folder);
     if (!listing.error.isEmpty()) {
         PrintError(listing.error);
+        PrintFailureJson(options, folder, listing.error);
         return kFailed;
     }
     RunSettings settings = options.run;
@@ -162,6 +183,7 @@ int CountFolder(const CountOptions& options, int index)
     const RunResult result = RunToEnd(settings);
     if (result.end != RunEnd::Finished) {
         PrintError(result.error);
+        PrintFailureJson(options, folder, result.error);
         return kFailed;
     }
     bool complete = WriteOutputs(options, OutputsOf(options, index), settings, result);
@@ -192,7 +214,9 @@ int Count(const CountOptions& options)
         // Memory running out on a frame leaves the frame out; anywhere else (a rendering,
         // an output) the folder cannot be counted.
         if (RanOutOfMemory([&] { status = CountFolder(options, index); })) {
-            PrintError(QStringLiteral("[ERRO] Can not count %1 (out of memory)").arg(options.folders[index]));
+            const QString error = QStringLiteral("[ERRO] Can not count %1 (out of memory)").arg(options.folders[index]);
+            PrintError(error);
+            PrintFailureJson(options, QDir::cleanPath(options.folders[index]), error);
             status = kFailed;
         }
         if (Severity(status) > Severity(worst))
