@@ -67,6 +67,36 @@ QPoint PlaceBeside(const QRect& main, QWidget& window, const QRect& screen)
     return {std::clamp(x, screen.left(), std::max(screen.left(), screen.right() + 1 - wanted)), main.top()};
 }
 
+// The summary's " | " parts packed into two lines of `width`, a part never split; the first
+// part (the folder) shortened in its middle as far as the rest needs.
+QString SummaryLines(const QString& summary, const QFontMetrics& metrics, int width)
+{
+    const QString separator = QStringLiteral(" | ");
+    QStringList parts = summary.split(separator);
+    const auto pack = [&](const QStringList& items) {
+        QStringList lines{QString()};
+        for (const QString& item : items) {
+            const QString joined = lines.last().isEmpty() ? item : lines.last() + separator + item;
+            if (lines.last().isEmpty() || metrics.horizontalAdvance(joined) <= width)
+                lines.last() = joined;
+            else
+                lines << item;
+        }
+        return lines;
+    };
+    QStringList lines = pack(parts);
+    for (int room = metrics.horizontalAdvance(parts.first()); lines.size() > 2 && room > 0; room -= width / 8) {
+        QStringList shortened = parts;
+        shortened.first() = metrics.elidedText(parts.first(), Qt::ElideMiddle, room);
+        lines = pack(shortened);
+    }
+    while (lines.size() > 2)
+        lines[1] += separator + lines.takeAt(2);
+    for (QString& line : lines)
+        line = metrics.elidedText(line, Qt::ElideRight, width);
+    return lines.join(QLatin1Char('\n')) + (lines.size() < 2 ? QStringLiteral("\n") : QString());
+}
+
 }  // namespace
 
 void CMivoParticleStreamAnalysis::InitResultsView()
@@ -142,22 +172,15 @@ void CMivoParticleStreamAnalysis::RefreshCountState()
 {
     const QStringList changed = ChangedCountSettings(*shownCount, WindowSettings());
     const bool stale = !changed.isEmpty();
-    // Two lines: what was counted, and what to know about the numbers. The first keeps every
-    // name whole and shortens the folder only (the "Input:" box shows it); the second says
-    // what changed since, a recount from a run at another range, and what the run could not
-    // read or measure, until the next run.
+    // Three lines: what was counted, over two, every name whole (only the folder, which the
+    // "Input:" box shows, may be shortened); then what to know about the numbers: what changed
+    // since, a recount from a run at another range, what the run could not read or measure,
+    // until the next run.
     const QFontMetrics metrics(ui->label_runSummary->font());
     const int width = ui->label_runSummary->width();
-    CountBasis shown = *shownCount;
     // Names shown as the status bar shows them, control characters escaped.
-    QString summary = EscapeControlCharacters(CountSummaryText(shown));
-    const int overflow = metrics.horizontalAdvance(summary) - width;
-    if (overflow > 0 && !shown.settings.folder.isEmpty()) {
-        const QString folder = QDir::toNativeSeparators(shown.settings.folder);
-        const int room = std::max(metrics.horizontalAdvance(folder) - overflow, metrics.averageCharWidth() * 12);
-        shown.settings.folder = metrics.elidedText(folder, Qt::ElideMiddle, room);
-        summary = metrics.elidedText(EscapeControlCharacters(CountSummaryText(shown)), Qt::ElideRight, width);
-    }
+    const QString fullSummary = EscapeControlCharacters(CountSummaryText(*shownCount));
+    const QString summary = SummaryLines(fullSummary, metrics, width);
     QStringList notes;
     if (stale)
         notes << FormText("Settings changed since this count (%1)").arg(changed.join(QStringLiteral(", ")));
@@ -172,7 +195,6 @@ void CMivoParticleStreamAnalysis::RefreshCountState()
     const QString noteLine = notes.join(QStringLiteral("; "));
     ui->label_runSummary->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     ui->label_runSummary->setText(summary + QLatin1Char('\n') + metrics.elidedText(noteLine, Qt::ElideRight, width));
-    const QString fullSummary = EscapeControlCharacters(CountSummaryText(*shownCount));
     ui->label_runSummary->setToolTip(noteLine.isEmpty() ? fullSummary : fullSummary + QLatin1Char('\n') + noteLine);
     ui->label_sizeStats->setToolTip(
         FormText("Equivalent circular diameters (ECD) of the particles the counters count: D10, D50 and D90 are "

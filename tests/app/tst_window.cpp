@@ -199,6 +199,7 @@ private slots:
     void largeFramesShownAtThePreviewsSize();
     void numbersToTrust();
     void layoutWithinTheForm();
+    void settingsNotWritable();
 
 private:
     QTemporaryDir work;
@@ -1068,6 +1069,19 @@ void TestWindow::numbersToTrust()
     QCOMPARE(notes(), doubts);
     QCOMPARE(Counters(w), counted);
 
+    // Pictures exported again into the same folder go beside the earlier ones, which stay.
+    QVERIFY(QDir().mkpath(Case("figures")));
+    AnswerFileDialog(Case("figures"));
+    Button(w, "btn_expFoI")->click();
+    const QMap<QByteArray, QByteArray> first = Snapshot(Case("figures"));
+    AnswerFileDialog(Case("figures"));
+    Button(w, "btn_expFoI")->click();
+    QCOMPARE(StatusText(w), QStringLiteral("[WARNING] %1 holds the pictures of an earlier export; exported into %2")
+                                .arg(Case("figures"), Case("figures/export_2")));
+    QCOMPARE(QDir(Case("figures/export_2")).entryList(QDir::Files), QDir(Case("figures")).entryList(QDir::Files));
+    QDir(Case("figures/export_2")).removeRecursively();
+    QCOMPARE(Snapshot(Case("figures")), first);
+
     // Margins that meet leave no pixel: refused, said, the crop off.
     auto* cropDialog = w.findChild<CTool4CropImg*>();
     emit cropDialog->sigCrop_dataToolCropping(0.6, 0.5, 0, 0, true, QStringLiteral("T 0.6 B 0.5"));
@@ -1088,6 +1102,27 @@ void TestWindow::numbersToTrust()
     QCOMPARE(w.findChild<CSizeDistributionDialog*>()->Statistics().counted, 0);
 }
 
+// Settings that cannot be written are said once, at start.
+void TestWindow::settingsNotWritable()
+{
+    // The organisation's folder the settings file goes in is a file (tests may run as root,
+    // whom permissions do not stop).
+    const QString folder = Case("blocked");
+    QVERIFY(QDir().mkpath(folder));
+    KeepSettingsIn(folder);
+    QFile blocker(folder + "/" + QCoreApplication::organizationName());
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    {
+        Window w;
+        QVERIFY2(StatusText(w).startsWith("[WARNING] Can not save the settings in " + folder), qPrintable(StatusText(w)));
+        QVERIFY(StatusText(w).endsWith(": they will not be remembered"));
+    }
+    KeepSettingsIn(work.filePath("settings"));
+    Window w;
+    QVERIFY(!StatusText(w).startsWith("[WARNING]"));
+}
+
 // The window at the form's size with everything inside it; the summary keeps its names whole
 // on a long folder; the boxes that only show take no focus; the chart beside the window.
 void TestWindow::layoutWithinTheForm()
@@ -1103,11 +1138,15 @@ void TestWindow::layoutWithinTheForm()
     OpenFolder(w, folder);
     QVERIFY(Run(w));
     auto* summary = Child<QLabel>(&w, "label_runSummary");
-    const QString shown = summary->text().section('\n', 0, 0);
+    // Two lines of it, broken between its parts.
+    const QStringList lines = summary->text().split('\n');
+    QCOMPARE(lines.size(), 3);
+    const QString shown = lines[0] + " | " + lines[1];
     QVERIFY2(shown.contains(" | Frames of interest, 12 frames counted | Frame Diff | 25 to 100 px at 1.5 um | "
                             "no circularity filter | "),
              qPrintable(shown));
-    QVERIFY(QFontMetrics(summary->font()).horizontalAdvance(shown) <= summary->width());
+    for (const QString& line : lines)
+        QVERIFY2(QFontMetrics(summary->font()).horizontalAdvance(line) <= summary->width(), qPrintable(line));
     for (const char* counter : {"tf_report_total", "tf_report_NGreater", "tf_report_NSmaller", "tf_video_NumImages"})
         QCOMPARE(Child<QLineEdit>(&w, counter)->focusPolicy(), Qt::NoFocus);
     for (const char* field : {"tf_setting_minPxl", "tf_setting_PixelSize", "tf_view_IdxInstance"})
