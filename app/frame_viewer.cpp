@@ -4,6 +4,8 @@
 #include "app/form_text.h"
 #include "app/mivo_particle_stream_analysis.h"
 #include "register/run_pictures.h"
+#include "register/run_settings.h"
+#include "stream/crossing_counter.h"
 #include "stream/frame_reader.h"
 #include "stream/video_stream.h"
 #include "toolkit/margins.h"
@@ -224,6 +226,8 @@ bool CMivoParticleStreamAnalysis::ShowFrame(int index, bool naturalSize, bool sa
     DrawFlowDirection();
     if (gridVisible)
         DrawGrid();
+    if (countingMode == CountingMode::CountingLine)
+        DrawCountingLine();
     SyncFrameIndex(index);
     ShowStatus(FormText("[IDLE]"));
     return true;
@@ -312,6 +316,21 @@ void CMivoParticleStreamAnalysis::DrawGrid()
         painter.fillRect(x, 0, 3, imageHeight, brush);
         painter.fillRect(0, y, imageWidth, 3, brush);
     }
+    painter.end();
+    ui->labImage->setPixmap(QPixmap::fromImage(image));
+    ui->labImage->update();
+}
+
+void CMivoParticleStreamAnalysis::DrawCountingLine()
+{
+    // Where the counting-line count counts a particle: the middle column of the frame.
+    QImage image = PaintableImage(ui->labImage->pixmap());
+    QPainter painter(&image);
+    PaintInFramePixels(painter, image, imageWidth, imageHeight);
+    QPen pen(QColor(255, 255, 0), 3, Qt::DashLine);
+    painter.setPen(pen);
+    const int x = int(imageWidth * CrossingSettings{}.linePosition);
+    painter.drawLine(x, 0, x, imageHeight);
     painter.end();
     ui->labImage->setPixmap(QPixmap::fromImage(image));
     ui->labImage->update();

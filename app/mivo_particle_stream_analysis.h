@@ -187,6 +187,8 @@ private:
     void SyncFrameIndex(int index);
     void DrawFlowDirection();
     void DrawGrid();
+    // The counting line across the frame on screen (counting-line mode).
+    void DrawCountingLine();
     void UpdateFlowButtons();
     void RefreshFlowDirection();
     void ShowFullImageWindow(int offset);

@@ -67,6 +67,15 @@ void CMivoParticleStreamAnalysis::slot_finishProcVR()
     *finishedRun = CountedRun{registerManager->Settings(), registerManager->Result()};
     SetUpStream(*runFrames, finishedRun->settings, &finishedRun->result);
     SetProcessingControlsEnabled(true);
+    // The direction the counting line measured, on the "Direction Flow" buttons and the
+    // preview's arrows.
+    if (finishedRun->settings.mode == CountingMode::CountingLine) {
+        if (finishedRun->result.flowDirection == FlowDirection::kRightToLeft)
+            flowDirection = 2;
+        else if (finishedRun->result.flowDirection == FlowDirection::kLeftToRight)
+            flowDirection = 3;
+        UpdateFlowButtons();
+    }
     ResetFullImageSlider();
     RecountFoI();
     // Frames that could not be read, files the listing left out for their names, log lines

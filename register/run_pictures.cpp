@@ -55,14 +55,29 @@ cv::Mat CircledFrame(const CVideoStream& frames, const RunSettings& settings, Re
     return bgr;
 }
 
+// The counting line across a frame, where the counting-line count puts it (the middle
+// column, CrossingSettings::linePosition): a dashed line in the overlay's cyan, so that a
+// res_ picture shows where its particles were counted.
+void DrawCountingLine(cv::Mat& bgr)
+{
+    const int x = static_cast<int>(bgr.cols * CrossingSettings{}.linePosition);
+    constexpr int kDash = 8;
+    for (int y = 0; y < bgr.rows; y += 2 * kDash)
+        cv::line(bgr, cv::Point(x, y), cv::Point(x, std::min(y + kDash, bgr.rows - 1)), cv::Scalar(255, 255, 0), 1);
+}
+
 // The res_ picture of frame `index`: its records in the order its count found them. The
 // frames of interest store each frame's records reversed (the order the strip draws them);
 // the counting line stores them as found.
 cv::Mat ExportedFrame(const CVideoStream& frames, const RunSettings& settings, const RunResult& result, int index)
 {
     const std::vector<ParticleMeasure>& records = result.records;
-    return CountingLine(settings) ? CircledFrame(frames, settings, records.begin(), records.end(), index)
-                                  : CircledFrame(frames, settings, records.rbegin(), records.rend(), index);
+    if (!CountingLine(settings))
+        return CircledFrame(frames, settings, records.rbegin(), records.rend(), index);
+    cv::Mat bgr = CircledFrame(frames, settings, records.begin(), records.end(), index);
+    if (!bgr.empty())
+        DrawCountingLine(bgr);
+    return bgr;
 }
 
 // The last frame of interest shows only the strip that arrived after the one before it,

@@ -1147,6 +1147,15 @@ void TestWindow::layoutWithinTheForm()
              qPrintable(shown));
     for (const QString& line : lines)
         QVERIFY2(QFontMetrics(summary->font()).horizontalAdvance(line) <= summary->width(), qPrintable(line));
+    // A counting-line run shows the direction it measured: a leftward flow checks the left arrow.
+    const QString leftward = Case("leftward");
+    QVERIFY(QDir().mkpath(leftward));
+    for (int t = 0; t < 12; ++t) QFile::copy(folder + "/" + names[t], leftward + "/" + names[11 - t]);
+    OpenFolder(w, leftward);
+    Child<QAction>(&w, "countLineAct")->trigger();
+    QVERIFY(Run(w));
+    QVERIFY(Child<QPushButton>(&w, "btn_flow_left")->isChecked());
+    QVERIFY(!Child<QPushButton>(&w, "btn_flow_right")->isChecked());
     for (const char* counter : {"tf_report_total", "tf_report_NGreater", "tf_report_NSmaller", "tf_video_NumImages"})
         QCOMPARE(Child<QLineEdit>(&w, counter)->focusPolicy(), Qt::NoFocus);
     for (const char* field : {"tf_setting_minPxl", "tf_setting_PixelSize", "tf_view_IdxInstance"})

@@ -533,6 +533,16 @@ void TestRegister::countingLine()
     QTemporaryDir target;
     QVERIFY(ExportRunPictures(settings, result, target.path()).isEmpty());
     QCOMPARE(QDir(target.path()).entryList(QDir::Files).size(), 2 * static_cast<int>(result.selectedFrames.size()));
+    // Each res_ picture shows the counting line: cyan dashes down the middle column, nowhere else.
+    for (const QString& name : QDir(target.path()).entryList({"res_*"}, QDir::Files)) {
+        const QImage res(target.filePath(name));
+        const auto cyan = [&res](int x) {
+            int count = 0;
+            for (int y = 0; y < res.height(); ++y) count += res.pixel(x, y) == qRgb(0, 255, 255);
+            return count;
+        };
+        QVERIFY2(cyan(320) >= 480 / 2 - 8 && cyan(319) == 0 && cyan(321) == 0, qPrintable(name));
+    }
 }
 
 // Frame files of differing name, age and size, beside what is no frame: other types, a
