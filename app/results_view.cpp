@@ -165,7 +165,8 @@ void CMivoParticleStreamAnalysis::RefreshDistribution()
     const CountedRun& count = ShownCount() ? *ShownCount() : none;
     const SizeStatistics stats = RunSizeStatistics(count.settings, count.result);
     ui->label_sizeStats->setText(ShownCount() ? StatisticsText(stats) : QString());
-    sizeDialog->SetDistribution(RunSizeHistogram(count.settings, count.result), stats);
+    sizeDialog->SetDistribution(RunSizeHistogram(count.settings, count.result), stats,
+                                RunSizeHistogram(count.settings, count.result, SizeAxis::kFeretMax));
 }
 
 void CMivoParticleStreamAnalysis::RefreshCountState()

@@ -50,7 +50,9 @@ inline const std::vector<std::string>& ProbeKinds()
                                                 "strong blur", "blur+jpeg60", "odd sizes",   "very dense",
                                                 "sparse",      "wide shifts", "left wide",   "ellipses",
                                                 "wide radius", "tiny",        "faint+blur",  "tiny+blur",
-                                                "shear",       "reversal",    "oscillation"};
+                                                "shear",       "reversal",    "oscillation", "few corners",
+                                                "many corners", "thin fibres", "wide rings",  "strong defocus",
+                                                "blurred polygons", "blurred fibres", "blurred hollow"};
     return kinds;
 }
 
@@ -219,21 +221,21 @@ inline FlowCase MakeFlowCase(const std::string& kind, unsigned seed, int frames)
     } else if (kind == "jolt") {
         s.joltFrame = rng.uniform(frames / 4, 3 * frames / 4 + 1);
         s.jolt = rng.uniform(2, 7) * (rng.uniform(0, 2) == 1 ? 1 : -1);
-    } else if (kind == "polygons" || kind == "turning polygons") {
+    } else if (kind == "polygons" || kind == "turning polygons" || kind == "blurred polygons") {
         s.polygonShare = rng.uniform(0.6, 1.0);
         s.cornersMin = rng.uniform(4, 8);
         s.cornersMax = s.cornersMin + rng.uniform(1, 6);
         s.convexShare = rng.uniform(0.2, 0.8);
         if (kind == "turning polygons")
             s.turnMaxDeg = rng.uniform(5.0, 40.0);
-    } else if (kind == "fibres") {
+    } else if (kind == "fibres" || kind == "blurred fibres") {
         s.fibreShare = rng.uniform(0.5, 1.0);
         s.fibreWidthMin = rng.uniform(1.8, 3.0);
         s.fibreWidthMax = s.fibreWidthMin + rng.uniform(0.8, 2.0);
         s.fibreLengthMin = rng.uniform(3.0, 5.0);
         s.fibreLengthMax = rng.uniform(7.0, 12.0);
         s.turnMaxDeg = rng.uniform(0, 2) == 1 ? rng.uniform(2.0, 20.0) : 0.0;
-    } else if (kind == "hollow") {
+    } else if (kind == "hollow" || kind == "blurred hollow") {
         s.hollowShare = rng.uniform(0.5, 1.0);
         s.ringMin = rng.uniform(1.0, 2.0);
         s.ringMax = s.ringMin + rng.uniform(0.5, 1.5);
@@ -241,6 +243,29 @@ inline FlowCase MakeFlowCase(const std::string& kind, unsigned seed, int frames)
         s.centreMax = s.centreMin + rng.uniform(0.1, 0.4);
     } else if (kind == "defocus") {
         s.defocusMax = rng.uniform(1.5, 3.0);
+    } else if (kind == "few corners" || kind == "many corners") {
+        // The shapes' probes: beyond the ranges of the kinds above, all turning.
+        s.polygonShare = 1.0;
+        s.cornersMin = kind == "few corners" ? 3 : rng.uniform(10, 13);
+        s.cornersMax = kind == "few corners" ? rng.uniform(4, 6) : s.cornersMin + rng.uniform(2, 6);
+        s.convexShare = rng.uniform(0.0, 1.0);
+        s.turnMaxDeg = rng.uniform(10.0, 50.0);
+    } else if (kind == "thin fibres") {
+        s.fibreShare = 1.0;
+        s.fibreWidthMin = rng.uniform(1.2, 1.8);
+        s.fibreWidthMax = s.fibreWidthMin + rng.uniform(0.3, 0.8);
+        s.fibreLengthMin = rng.uniform(5.0, 8.0);
+        s.fibreLengthMax = rng.uniform(12.0, 18.0);
+        s.turnMaxDeg = rng.uniform(0.0, 20.0);
+    } else if (kind == "wide rings") {
+        s.hollowShare = 1.0;
+        s.ringMin = rng.uniform(2.5, 3.5);
+        s.ringMax = s.ringMin + rng.uniform(1.0, 2.0);
+        s.centreMin = rng.uniform(-0.4, -0.1);
+        s.centreMax = s.centreMin + rng.uniform(0.1, 0.5);
+    } else if (kind == "strong defocus") {
+        s.defocusMin = rng.uniform(0.0, 1.0);
+        s.defocusMax = rng.uniform(3.0, 4.5);
     } else if (kind == "shape mix") {
         s.polygonShare = rng.uniform(0.2, 0.3);
         s.fibreShare = rng.uniform(0.1, 0.2);
@@ -259,6 +284,9 @@ inline FlowCase MakeFlowCase(const std::string& kind, unsigned seed, int frames)
         // Forth and back by turns, back by 60 to 100 % of forth: the flow pulses on slowly.
         s.shifts = flowgen::PatternShifts(frames, {shift, -static_cast<int>(shift * rng.uniform(0.6, 1.0))});
     }
+    // The shape kinds drawn sharp, and blurred by 1 to 2 px.
+    if (kind.rfind("blurred ", 0) == 0)
+        s.blurSigma = rng.uniform(1.0, 2.0);
     // The brightest background stays below white, so that the gradient keeps every
     // particle's relative darkness.
     s.background = std::min(s.background, static_cast<int>(240.0 / (1.0 + 0.5 * s.gradient)));

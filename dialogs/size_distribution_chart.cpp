@@ -107,6 +107,12 @@ QString BoundsLabel(const SizeHistogram& histogram)
 
 }  // namespace
 
+QString SizeAxisName(SizeAxis axis)
+{
+    return axis == SizeAxis::kFeretMax ? QStringLiteral("Longest Feret diameter")
+                                       : QStringLiteral("Equivalent circular diameter");
+}
+
 QString SizeDistributionTitle(const SizeHistogram& histogram, const SizeStatistics& stats)
 {
     QString title = stats.counted == 0 ? QStringLiteral("<b>No particles counted</b>")
@@ -147,7 +153,7 @@ QChart* CreateSizeDistributionChart(const SizeHistogram& histogram, const SizeSt
 
     auto* xAxis = new QCategoryAxis;
     xAxis->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
-    xAxis->setTitleText(QStringLiteral("Equivalent circular diameter (%1, log scale)").arg(kMicro));
+    xAxis->setTitleText(QStringLiteral("%1 (%2, log scale)").arg(SizeAxisName(histogram.axis), kMicro));
     xAxis->setRange(std::log10(lo), std::log10(hi));
     xAxis->setStartValue(std::log10(lo));
     for (double tick : LogTicks(lo, hi))
@@ -225,7 +231,7 @@ bool SaveSizeDistributionChart(const QString& path, const SizeHistogram& histogr
         svg.setSize(size);
         svg.setViewBox(area);
         svg.setTitle(QStringLiteral("Size distribution"));
-        svg.setDescription(QStringLiteral("Particles per bin over the equivalent circular diameter"));
+        svg.setDescription(QStringLiteral("Particles per bin over the ") + SizeAxisName(histogram.axis).toLower());
         QPainter painter(&svg);
         scene.render(&painter, area, area);
     } else {

@@ -9,7 +9,8 @@
 class QChart;
 
 // The size-distribution chart of a run, one builder for the window and the counter:
-// bars of particles per bin over the equivalent circular diameter on a log axis,
+// bars of particles per bin over the equivalent circular diameter (or the longest Feret
+// diameter, by the histogram's axis) on a log axis,
 // stacked by class in the colours of the circles (single within the size range;
 // bigger or smaller outside it), the two bounds of the size range as dashed lines,
 // and the statistics in the title.
@@ -22,6 +23,9 @@ inline QSize DefaultChartPictureSize()
 
 // A new chart; the caller owns it (a QChartView or a QGraphicsScene takes it over).
 QChart* CreateSizeDistributionChart(const SizeHistogram& histogram, const SizeStatistics& stats);
+
+// The x axis's name: "Equivalent circular diameter" or "Longest Feret diameter".
+QString SizeAxisName(SizeAxis axis);
 
 // The chart's title: "Size distribution of N counted particles" and a second line with
 // D10, D50, D90, mean ECD and mean area ("No particles counted" for an empty run).

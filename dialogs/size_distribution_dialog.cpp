@@ -4,10 +4,13 @@
 
 #include <QChart>
 #include <QChartView>
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QHBoxLayout>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -15,6 +18,7 @@
 CSizeDistributionDialog::CSizeDistributionDialog(QWidget* parent)
     : QDialog(parent)
     , chartView(new QChartView(this))
+    , axisChoice(new QComboBox(this))
     , saveFolder(QDir::homePath())
 {
     setWindowTitle(tr("Size distribution"));
@@ -34,7 +38,21 @@ CSizeDistributionDialog::CSizeDistributionDialog(QWidget* parent)
     connect(saveSvg, &QPushButton::clicked, this, &CSizeDistributionDialog::slot_btn_saveSvg);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::hide);
 
+    axisChoice->setObjectName(QStringLiteral("comboBox_sizeAxis"));
+    axisChoice->addItem(tr("Equivalent circular diameter (ECD)"), static_cast<int>(SizeAxis::kEcd));
+    axisChoice->addItem(tr("Longest Feret diameter"), static_cast<int>(SizeAxis::kFeretMax));
+    axisChoice->setToolTip(tr("Draw the bars over each particle's equivalent circular diameter or over its longest "
+                              "caliper width"));
+    connect(axisChoice, &QComboBox::currentIndexChanged, this, &CSizeDistributionDialog::slot_comboBox_sizeAxis);
+    auto* axisRow = new QHBoxLayout;
+    auto* axisLabel = new QLabel(tr("Si&ze:"), this);
+    axisLabel->setBuddy(axisChoice);
+    axisRow->addWidget(axisLabel);
+    axisRow->addWidget(axisChoice);
+    axisRow->addStretch();
+
     auto* layout = new QVBoxLayout(this);
+    layout->addLayout(axisRow);
     layout->addWidget(chartView);
     layout->addWidget(buttons);
     resize(DefaultChartPictureSize() + QSize(24, 64));
@@ -47,19 +65,42 @@ QChart* CSizeDistributionDialog::Chart() const
     return chartView->chart();
 }
 
-void CSizeDistributionDialog::SetDistribution(const SizeHistogram& newHistogram, const SizeStatistics& stats)
+void CSizeDistributionDialog::SetDistribution(const SizeHistogram& newHistogram, const SizeStatistics& stats,
+                                              const SizeHistogram& byFeret)
 {
     histogram = newHistogram;
+    feretHistogram = byFeret;
     statistics = stats;
+    ShowChart();
+}
+
+const SizeHistogram& CSizeDistributionDialog::Histogram() const
+{
+    return axis == SizeAxis::kFeretMax ? feretHistogram : histogram;
+}
+
+void CSizeDistributionDialog::SetAxis(SizeAxis shown)
+{
+    axisChoice->setCurrentIndex(axisChoice->findData(static_cast<int>(shown)));
+}
+
+void CSizeDistributionDialog::slot_comboBox_sizeAxis(int index)
+{
+    axis = static_cast<SizeAxis>(axisChoice->itemData(index).toInt());
+    ShowChart();
+}
+
+void CSizeDistributionDialog::ShowChart()
+{
     // A fresh chart each time: series, axes and title all follow the new count.
     QChart* old = chartView->chart();
-    chartView->setChart(CreateSizeDistributionChart(histogram, statistics));
+    chartView->setChart(CreateSizeDistributionChart(Histogram(), statistics));
     delete old;
 }
 
 bool CSizeDistributionDialog::SaveChart(const QString& path) const
 {
-    return SaveSizeDistributionChart(path, histogram, statistics);
+    return SaveSizeDistributionChart(path, Histogram(), statistics);
 }
 
 void CSizeDistributionDialog::slot_btn_savePng()

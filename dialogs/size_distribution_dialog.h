@@ -8,10 +8,12 @@
 
 class QChart;
 class QChartView;
+class QComboBox;
 
 // A window of its own, beside the main window, that shows the size distribution of the
 // latest count and follows every recount (the owner hands each new distribution to
-// SetDistribution). Not modal. "Save PNG..." and "Save SVG..." write the chart as the
+// SetDistribution). Its "Size" choice draws the bars over the equivalent circular
+// diameter or over the longest Feret diameter. Not modal. "Save PNG..." and "Save SVG..." write the chart as the
 // counter writes it, at the same size; the folder of the last save is offered next.
 class CSizeDistributionDialog : public QDialog {
     Q_OBJECT
@@ -19,8 +21,13 @@ class CSizeDistributionDialog : public QDialog {
 public:
     explicit CSizeDistributionDialog(QWidget* parent = nullptr);
 
-    void SetDistribution(const SizeHistogram& histogram, const SizeStatistics& stats);
-    const SizeHistogram& Histogram() const { return histogram; }
+    // The distribution by ECD and, for the choice, by the longest Feret diameter.
+    void SetDistribution(const SizeHistogram& histogram, const SizeStatistics& stats,
+                         const SizeHistogram& byFeret = SizeHistogram());
+    // The histogram shown, by the axis chosen.
+    const SizeHistogram& Histogram() const;
+    SizeAxis Axis() const { return axis; }
+    void SetAxis(SizeAxis shown);
     const SizeStatistics& Statistics() const { return statistics; }
     QChart* Chart() const;
 
@@ -33,12 +40,17 @@ public:
 private slots:
     void slot_btn_savePng();
     void slot_btn_saveSvg();
+    void slot_comboBox_sizeAxis(int index);
 
 private:
     void AskAndSave(const QString& suffix, const QString& filter);
+    void ShowChart();
 
     QChartView* chartView;
+    QComboBox* axisChoice;
+    SizeAxis axis = SizeAxis::kEcd;
     SizeHistogram histogram;
+    SizeHistogram feretHistogram;
     SizeStatistics statistics;
     QString saveFolder;
 };

@@ -32,7 +32,8 @@ QString Real(double value)
 
 QString ParticleCsvHeader()
 {
-    return QStringLiteral("frame,file,x,y,area_px,area_um2,ratio,circularity,class");
+    return QStringLiteral("frame,file,x,y,area_px,area_um2,ratio,circularity,class,"
+                          "feret_max_px,feret_min_px,aspect_ratio,solidity,blur_px");
 }
 
 QString ParticleCsvRow(const ParticleMeasure& record, const RunSettings& settings, const ParticleClassRules& rules)
@@ -48,6 +49,11 @@ QString ParticleCsvRow(const ParticleMeasure& record, const RunSettings& setting
         Real(record.ratio),
         Real(record.circularity),
         QString::fromLatin1(ParticleClassName(ClassifyParticle(record, rules).kind)),
+        Real(record.feretMax),
+        Real(record.feretMin),
+        Real(AspectRatio(record)),
+        Real(record.solidity),
+        Real(record.blur),
     };
     return fields.join(QLatin1Char(','));
 }

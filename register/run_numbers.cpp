@@ -50,7 +50,7 @@ SizeStatistics RunSizeStatistics(const RunSettings& settings, const RunResult& r
     return ComputeSizeStatistics(result.records, ClassRules(settings), settings.pixelSize);
 }
 
-SizeHistogram RunSizeHistogram(const RunSettings& settings, const RunResult& result)
+SizeHistogram RunSizeHistogram(const RunSettings& settings, const RunResult& result, SizeAxis axis)
 {
-    return ComputeSizeHistogram(result.records, ClassRules(settings), settings.pixelSize);
+    return ComputeSizeHistogram(result.records, ClassRules(settings), settings.pixelSize, kDefaultBinsPerDecade, axis);
 }

@@ -33,7 +33,7 @@ int MotionsMeasured(const RunResult& result);
 // Size statistics and distribution of the particles the counters count, sized by the
 // settings' pixel size.
 SizeStatistics RunSizeStatistics(const RunSettings& settings, const RunResult& result);
-SizeHistogram RunSizeHistogram(const RunSettings& settings, const RunResult& result);
+SizeHistogram RunSizeHistogram(const RunSettings& settings, const RunResult& result, SizeAxis axis = SizeAxis::kEcd);
 
 // Velocity statistics of the counting line's records go here, beside the size statistics,
 // as functions of (settings, result).

@@ -27,7 +27,8 @@
 //   frames_counted     frames the run read: frames less the unreadable ones
 //   finished_at        local time the run finished, ISO 8601 with the offset from UTC
 //                      ("2025-03-04T10:15:30+01:00"); null when the result holds none
-//   size_stats         {counted, d10_um, d50_um, d90_um, mean_ecd_um, mean_area_um2} of the
+//   size_stats         {counted, d10_um, d50_um, d90_um, mean_ecd_um, mean_area_um2,
+//                      mean_aspect_ratio} of the
 //                      counted records, classed by the settings' range and filter, sized by
 //                      their pixel size (size_statistics.h; null statistics when none)
 //   flow_direction     counting line only: "right", "left" or "none" (no motion measured)

@@ -36,14 +36,16 @@ bool OnLogAxis(double ecd)
 }  // namespace
 
 SizeHistogram ComputeSizeHistogram(const std::vector<ParticleMeasure>& records, const ParticleClassRules& rules,
-                                   double pixelSize, int binsPerDecade)
+                                   double pixelSize, int binsPerDecade, SizeAxis axis)
 {
     SizeHistogram histogram;
     histogram.rules = rules;
     histogram.pixelSize = pixelSize;
     histogram.binsPerDecade = std::max(1, binsPerDecade);
-    histogram.minBoundEcdUm = EquivalentCircularDiameterUm(rules.minArea, pixelSize);
-    histogram.maxBoundEcdUm = EquivalentCircularDiameterUm(rules.maxArea, pixelSize);
+    histogram.axis = axis;
+    const bool byEcd = axis == SizeAxis::kEcd;
+    histogram.minBoundEcdUm = byEcd ? EquivalentCircularDiameterUm(rules.minArea, pixelSize) : 0.0;
+    histogram.maxBoundEcdUm = byEcd ? EquivalentCircularDiameterUm(rules.maxArea, pixelSize) : 0.0;
     const int perDecade = histogram.binsPerDecade;
 
     struct Sized {
@@ -54,7 +56,8 @@ SizeHistogram ComputeSizeHistogram(const std::vector<ParticleMeasure>& records, 
     for (const ParticleMeasure& record : records) {
         const ParticleClass kind = ClassifyParticle(record, rules).kind;
         if (IsCountedClass(kind))
-            counted.push_back({EquivalentCircularDiameterUm(record.area, pixelSize), kind});
+            counted.push_back(
+                {byEcd ? EquivalentCircularDiameterUm(record.area, pixelSize) : record.feretMax * pixelSize, kind});
     }
 
     std::vector<double> sizes = {histogram.minBoundEcdUm, histogram.maxBoundEcdUm};

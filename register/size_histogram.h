@@ -22,6 +22,11 @@
 
 constexpr int kDefaultBinsPerDecade = 20;
 
+// The size a histogram bins by: the equivalent circular diameter, or the longest caliper
+// width (longest Feret diameter, feretMax x pixelSize). Binned by the longest Feret
+// diameter, the bounds of the size range (areas) have no place on the axis: both 0.
+enum class SizeAxis { kEcd, kFeretMax };
+
 struct SizeHistogramBin {
     double lowerUm;
     double upperUm;
@@ -38,11 +43,13 @@ struct SizeHistogram {
     std::vector<SizeHistogramBin> bins;  // ascending, each one's upper edge the next one's lower
     double minBoundEcdUm = 0.0;          // ECD of rules.minArea pixels
     double maxBoundEcdUm = 0.0;          // ECD of rules.maxArea pixels
+    SizeAxis axis = SizeAxis::kEcd;      // what the edges measure
 };
 
 // binsPerDecade below 1 is taken as 1.
 SizeHistogram ComputeSizeHistogram(const std::vector<ParticleMeasure>& records, const ParticleClassRules& rules,
-                                   double pixelSize, int binsPerDecade = kDefaultBinsPerDecade);
+                                   double pixelSize, int binsPerDecade = kDefaultBinsPerDecade,
+                                   SizeAxis axis = SizeAxis::kEcd);
 
 // The bins as CSV, one row per bin in ascending order under the header
 //   lower_um,upper_um,single,bigger,smaller,total

@@ -45,11 +45,16 @@ SizeStatistics ComputeSizeStatistics(const std::vector<ParticleMeasure>& records
 {
     std::vector<double> ecds;
     double areaSum = 0.0;
+    double aspectSum = 0.0;
+    int aspects = 0;
     for (const ParticleMeasure& record : records) {
         if (!IsCountedClass(ClassifyParticle(record, rules).kind))
             continue;
         ecds.push_back(EquivalentCircularDiameterUm(record.area, pixelSize));
         areaSum += record.area * pixelSize * pixelSize;
+        const double aspect = AspectRatio(record);
+        if (aspect > 0.0)
+            aspectSum += aspect, ++aspects;
     }
     std::sort(ecds.begin(), ecds.end());
 
@@ -61,6 +66,7 @@ SizeStatistics ComputeSizeStatistics(const std::vector<ParticleMeasure>& records
     const double n = static_cast<double>(ecds.size());
     stats.meanEcdUm = ecds.empty() ? kNaN : std::accumulate(ecds.begin(), ecds.end(), 0.0) / n;
     stats.meanAreaUm2 = ecds.empty() ? kNaN : areaSum / n;
+    stats.meanAspectRatio = aspects == 0 ? kNaN : aspectSum / aspects;
     return stats;
 }
 
@@ -73,6 +79,7 @@ QString SizeStatisticsJson(const SizeStatistics& stats)
         QStringLiteral("\"d90_um\":") + JsonNumber(stats.d90Um),
         QStringLiteral("\"mean_ecd_um\":") + JsonNumber(stats.meanEcdUm),
         QStringLiteral("\"mean_area_um2\":") + JsonNumber(stats.meanAreaUm2),
+        QStringLiteral("\"mean_aspect_ratio\":") + JsonNumber(stats.meanAspectRatio),
     };
     return QLatin1Char('{') + fields.join(QLatin1Char(',')) + QLatin1Char('}');
 }

@@ -28,6 +28,9 @@ struct SizeStatistics {
     double d90Um = std::numeric_limits<double>::quiet_NaN();
     double meanEcdUm = std::numeric_limits<double>::quiet_NaN();
     double meanAreaUm2 = std::numeric_limits<double>::quiet_NaN();
+    // Mean longest over shortest caliper width of the counted particles whose widths were
+    // measured (AspectRatio above 0); NaN when none was.
+    double meanAspectRatio = std::numeric_limits<double>::quiet_NaN();
 };
 
 double EquivalentCircularDiameterUm(double areaPx, double pixelSize);
@@ -41,7 +44,8 @@ double NumberPercentile(const std::vector<double>& ascending, double p);
 SizeStatistics ComputeSizeStatistics(const std::vector<ParticleMeasure>& records, const ParticleClassRules& rules,
                                      double pixelSize);
 
-// {"counted":N,"d10_um":..,"d50_um":..,"d90_um":..,"mean_ecd_um":..,"mean_area_um2":..}
+// {"counted":N,"d10_um":..,"d50_um":..,"d90_um":..,"mean_ecd_um":..,"mean_area_um2":..,
+//  "mean_aspect_ratio":..}
 // on one line, the statistics with six significant digits, null where they are NaN.
 QString SizeStatisticsJson(const SizeStatistics& stats);
 

@@ -26,7 +26,9 @@ ParticleBlobs BlobsFromMask(const cv::Mat& mask, int minPixels)
         b.touchesBorder =
             b.box.x == 0 || b.box.y == 0 || b.box.x + b.box.width == mask.cols || b.box.y + b.box.height == mask.rows;
         const cv::Mat own = labels(b.box) == i;
-        ComputeShapeFactors(own, b.ratio, b.circularity);
+        ShapeMeasures shape;
+        ComputeShapeFactors(own, b.ratio, b.circularity, &shape);
+        b.feretMax = shape.feretMax, b.feretMin = shape.feretMin, b.solidity = shape.solidity;
         blobs.push_back(b);
     }
     return blobs;

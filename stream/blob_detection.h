@@ -8,7 +8,8 @@
 // segmentation methods. Pure functions of their inputs: they may run on any thread.
 
 // Every 8-connected region of a 0/1 mask with at least minPixels pixels: its pixel
-// count as area, centroid, box, shape factors, and whether it reaches the mask's edge.
+// count as area, centroid, box, shape factors (Feret diameters and solidity of its
+// pixels among them; blur 0), and whether it reaches the mask's edge.
 ParticleBlobs BlobsFromMask(const cv::Mat& mask, int minPixels = 10);
 
 // Method 4 "Background" (toolkit/background_detection.h: areas from summed darkness,

@@ -318,6 +318,14 @@ bool CrossingCounter::Record(const Track& track, ParticleMeasure& record) const
     record.area = static_cast<int>(std::lround(area));
     record.ratio = shape->ratio;
     record.circularity = shape->circularity;
+    // Longest and shortest diameters, solidity and blur: pooled over the whole views.
+    ParticleBlobs whole;
+    for (const Observation& o : track.seen)
+        if (!o.shared && Whole(o.blob))
+            whole.push_back(o.blob);
+    const ParticleBlob pooled = CombinedShape(whole);
+    record.feretMax = pooled.feretMax, record.feretMin = pooled.feretMin;
+    record.solidity = pooled.solidity, record.blur = pooled.blur;
     record.inRange = record.area >= settings.minArea && record.area <= settings.maxArea;
     return true;
 }

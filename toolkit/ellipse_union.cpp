@@ -732,30 +732,36 @@ struct UnionModel {
     std::vector<cv::Mat> columns;  // derivatives by centre x, y and log scale of each ellipse
 };
 
-UnionModel Model(const std::vector<Ellipse>& ellipses, const std::vector<double>& order, const cv::Mat& dark,
-                 const cv::Mat& inside, const cv::Point& origin, const SmallBlur& smoothing, bool derivatives)
+// A pixel on an ellipse's outline ramp: how its coverage answers to the ellipse's centre
+// x, y and log scale.
+struct Ramp {
+    int x, y;
+    size_t ellipse;
+    float d[3];
+};
+
+// Each ellipse's box within the window (origin: the window's top-left in the ellipses'
+// coordinates), a pixel wider: outside it the ellipse covers nothing.
+std::vector<cv::Rect> EllipseBoxes(const std::vector<Shape>& shapes, const cv::Point& origin, cv::Size window)
 {
-    const size_t k = ellipses.size();
-    const int w = dark.cols, h = dark.rows;
-    const std::vector<Shape> shapes = Shapes(ellipses);
-    std::vector<cv::Mat> shown(k);
-    for (size_t i = 0; i < k; ++i)
-        shown[i] = cv::Mat::zeros(h, w, CV_32F);
-    struct Ramp {
-        int x, y;
-        size_t ellipse;
-        float d[3];  // coverage by centre x, y, log scale
-    };
-    std::vector<Ramp> ramps;
-    // Each ellipse's box, a pixel wider: outside it the ellipse covers nothing.
-    std::vector<cv::Rect> boxes(k);
-    for (size_t i = 0; i < k; ++i) {
-        const Shape& e = shapes[i];
+    std::vector<cv::Rect> boxes;
+    for (const Shape& e : shapes) {
         const double hx = std::hypot(e.a * e.c, e.b * e.s) + 1.0, hy = std::hypot(e.a * e.s, e.b * e.c) + 1.0;
-        boxes[i] = cv::Rect(cv::Point(cvFloor(e.centre.x - hx) - origin.x, cvFloor(e.centre.y - hy) - origin.y),
-                            cv::Point(cvCeil(e.centre.x + hx) - origin.x + 1, cvCeil(e.centre.y + hy) - origin.y + 1)) &
-                   cv::Rect(0, 0, w, h);
+        boxes.push_back(cv::Rect(cv::Point(cvFloor(e.centre.x - hx) - origin.x, cvFloor(e.centre.y - hy) - origin.y),
+                                 cv::Point(cvCeil(e.centre.x + hx) - origin.x + 1, cvCeil(e.centre.y + hy) - origin.y + 1)) &
+                        cv::Rect(cv::Point(), window));
     }
+    return boxes;
+}
+
+// Each ellipse's share of every pixel it shows (`shown`, one CV_32F image per ellipse,
+// zero where another shows): the ellipse of the largest contrast (`order`) x coverage,
+// the coverage a ramp one pixel wide across its outline. With `ramps`, the pixels on
+// the ramps of the ellipses they show, with their derivatives.
+void DrawCoverage(const std::vector<Shape>& shapes, const std::vector<double>& order, const std::vector<cv::Rect>& boxes,
+                  const cv::Point& origin, std::vector<cv::Mat>& shown, std::vector<Ramp>* ramps)
+{
+    const size_t k = shapes.size();
     cv::Rect all;
     for (const cv::Rect& b : boxes)
         all |= b;
@@ -788,37 +794,32 @@ UnionModel Model(const std::vector<Ellipse>& ellipses, const std::vector<double>
             if (best <= 0.0)
                 continue;
             shown[top].at<float>(y, x) = static_cast<float>(cover);
-            if (derivatives && std::abs(f) < 0.5) {
+            if (ramps && std::abs(f) < 0.5) {
                 Distance(shapes[top], p, grad);
-                ramps.push_back({x,
-                                 y,
-                                 top,
-                                 {static_cast<float>(-grad[0]), static_cast<float>(-grad[1]),
-                                  static_cast<float>(-(grad[2] + grad[3]))}});
+                ramps->push_back({x,
+                                  y,
+                                  top,
+                                  {static_cast<float>(-grad[0]), static_cast<float>(-grad[1]),
+                                   static_cast<float>(-(grad[2] + grad[3]))}});
             }
         }
-    // Each ellipse blurred within the blur's reach of its box alone: zero beyond.
-    cv::Mat scratch, blurred;
-    const int radius = smoothing.Radius();
-    for (size_t i = 0; i < k; ++i) {
-        const cv::Rect reach =
-            (boxes[i] + cv::Size(2 * radius, 2 * radius) - cv::Point(radius, radius)) & cv::Rect(0, 0, w, h);
-        if (reach.empty())
-            continue;
-        smoothing.Apply(shown[i](reach), blurred, scratch);
-        blurred.copyTo(shown[i](reach));
-    }
-    UnionModel m;
-    m.contrasts = order;
+}
+
+// The contrasts of the blurred shares that fit the darkness over the region (`inside`)
+// best by least squares, at least 0.02 each; `order` where the fit fails.
+std::vector<double> FitContrasts(const std::vector<cv::Mat>& shown, const cv::Mat& dark, const cv::Mat& inside,
+                                 const std::vector<double>& order)
+{
+    const size_t k = shown.size();
     cv::Matx33d a3 = cv::Matx33d::zeros();
     cv::Vec3d b3(0, 0, 0);
-    for (int y = 0; y < h; ++y) {
+    for (int y = 0; y < dark.rows; ++y) {
         const uchar* in = inside.ptr<uchar>(y);
         const float* d = dark.ptr<float>(y);
         const float* s0 = shown[0].ptr<float>(y);
         const float* s1 = k > 1 ? shown[1].ptr<float>(y) : s0;
         const float* s2 = k > 2 ? shown[2].ptr<float>(y) : s0;
-        for (int x = 0; x < w; ++x) {
+        for (int x = 0; x < dark.cols; ++x) {
             if (!in[x])
                 continue;
             const double v[3] = {s0[x], s1[x], s2[x]};
@@ -832,10 +833,39 @@ UnionModel Model(const std::vector<Ellipse>& ellipses, const std::vector<double>
     // Unused rows (fewer than three ellipses) hold 1 on the diagonal.
     for (size_t i = k; i < 3; ++i)
         a3(static_cast<int>(i), static_cast<int>(i)) = 1.0;
+    std::vector<double> contrasts = order;
     cv::Vec3d c;
     if (cv::solve(a3, b3, c, cv::DECOMP_CHOLESKY))
         for (size_t i = 0; i < k; ++i)
-            m.contrasts[i] = std::max(c[static_cast<int>(i)], 0.02);
+            contrasts[i] = std::max(c[static_cast<int>(i)], 0.02);
+    return contrasts;
+}
+
+UnionModel Model(const std::vector<Ellipse>& ellipses, const std::vector<double>& order, const cv::Mat& dark,
+                 const cv::Mat& inside, const cv::Point& origin, const SmallBlur& smoothing, bool derivatives)
+{
+    const size_t k = ellipses.size();
+    const int w = dark.cols, h = dark.rows;
+    const std::vector<Shape> shapes = Shapes(ellipses);
+    std::vector<cv::Mat> shown(k);
+    for (size_t i = 0; i < k; ++i)
+        shown[i] = cv::Mat::zeros(h, w, CV_32F);
+    const std::vector<cv::Rect> boxes = EllipseBoxes(shapes, origin, dark.size());
+    std::vector<Ramp> ramps;
+    DrawCoverage(shapes, order, boxes, origin, shown, derivatives ? &ramps : nullptr);
+    // Each ellipse blurred within the blur's reach of its box alone: zero beyond.
+    cv::Mat scratch, blurred;
+    const int radius = smoothing.Radius();
+    for (size_t i = 0; i < k; ++i) {
+        const cv::Rect reach =
+            (boxes[i] + cv::Size(2 * radius, 2 * radius) - cv::Point(radius, radius)) & cv::Rect(0, 0, w, h);
+        if (reach.empty())
+            continue;
+        smoothing.Apply(shown[i](reach), blurred, scratch);
+        blurred.copyTo(shown[i](reach));
+    }
+    UnionModel m;
+    m.contrasts = FitContrasts(shown, dark, inside, order);
     m.model = cv::Mat::zeros(h, w, CV_32F);
     for (size_t i = 0; i < k; ++i)
         cv::scaleAdd(shown[i], m.contrasts[i], m.model, m.model);
@@ -859,6 +889,76 @@ UnionModel Model(const std::vector<Ellipse>& ellipses, const std::vector<double>
     return m;
 }
 
+// First guess of the contrasts: the mean darkness inside each ellipse, so that where two
+// overlap the darker one shows from the start.
+std::vector<double> MeanDarknessInside(const std::vector<Ellipse>& ellipses, const cv::Mat& dark, const cv::Point& origin)
+{
+    std::vector<double> contrasts(ellipses.size(), 0.0);
+    for (size_t i = 0; i < ellipses.size(); ++i) {
+        const Shape e(ellipses[i]);
+        int count = 0;
+        for (int y = 0; y < dark.rows; ++y)
+            for (int x = 0; x < dark.cols; ++x)
+                if (Level(e, cv::Point2d(origin.x + x, origin.y + y)) < 1.0)
+                    contrasts[i] += dark.at<float>(y, x), ++count;
+        contrasts[i] = count ? std::max(contrasts[i] / count, 0.02) : 0.02;
+    }
+    return contrasts;
+}
+
+// The Gauss-Newton normal equations of the model's derivative columns against the
+// residuals over the region (n = 3 x ellipses unknowns).
+void NormalEquations(const UnionModel& now, const cv::Mat& dark, const cv::Mat& inside, int n, cv::Mat& normal,
+                     cv::Mat& rhs)
+{
+    // In plain arrays: at most three ellipses of three parameters.
+    constexpr int kMax = 9;
+    double sums[kMax][kMax] = {}, right[kMax] = {}, g[kMax];
+    const float* rows[kMax];
+    for (int y = 0; y < dark.rows; ++y) {
+        const uchar* in = inside.ptr<uchar>(y);
+        const float* d = dark.ptr<float>(y);
+        const float* mo = now.model.ptr<float>(y);
+        for (int i = 0; i < n; ++i)
+            rows[i] = now.columns[static_cast<size_t>(i)].ptr<float>(y);
+        for (int x = 0; x < dark.cols; ++x) {
+            if (!in[x])
+                continue;
+            bool any = false;
+            for (int i = 0; i < n; ++i)
+                g[i] = rows[i][x], any = any || g[i] != 0.0;
+            if (!any)
+                continue;
+            const double r = d[x] - mo[x];
+            for (int i = 0; i < n; ++i) {
+                right[i] += g[i] * r;
+                for (int j = i; j < n; ++j)
+                    sums[i][j] += g[i] * g[j];
+            }
+        }
+    }
+    normal.create(n, n, CV_64F), rhs.create(n, 1, CV_64F);
+    for (int i = 0; i < n; ++i) {
+        rhs.at<double>(i) = right[i];
+        for (int j = 0; j < n; ++j)
+            normal.at<double>(i, j) = j >= i ? sums[i][j] : sums[j][i];
+    }
+}
+
+// The ellipses moved by a step of (centre x, y, log scale) each, bounded.
+std::vector<Ellipse> Stepped(const std::vector<Ellipse>& ellipses, const cv::Mat& step)
+{
+    std::vector<Ellipse> trial = ellipses;
+    for (size_t i = 0; i < trial.size(); ++i) {
+        const int b = static_cast<int>(3 * i);
+        trial[i].centre += cv::Point2d(std::clamp(step.at<double>(b), -1.0, 1.0),
+                                       std::clamp(step.at<double>(b + 1), -1.0, 1.0));
+        const double scale = std::exp(std::clamp(step.at<double>(b + 2), -0.2, 0.2));
+        trial[i].a *= scale, trial[i].b *= scale;
+    }
+    return trial;
+}
+
 }  // namespace
 
 std::vector<double> RefineUnionOnDarkness(const cv::Mat& darkness, const cv::Mat& region, double blur,
@@ -876,58 +976,16 @@ std::vector<double> RefineUnionOnDarkness(const cv::Mat& darkness, const cv::Mat
              cv::Rect(0, 0, darkness.cols, darkness.rows);
     const cv::Mat dark = darkness(window), inside = region(window);
     const SmallBlur smoothing(blur);
-    // Gauss-Newton on the centre and log scale of each ellipse; the contrasts follow by
-    // least squares at every step.
-    if (contrasts.size() != k) {
-        // First guess: the mean darkness inside each ellipse, so that where two overlap
-        // the darker one shows from the start.
-        contrasts.assign(k, 0.0);
-        std::vector<int> count(k, 0);
-        for (size_t i = 0; i < k; ++i) {
-            const Shape e(ellipses[i]);
-            for (int y = 0; y < dark.rows; ++y)
-                for (int x = 0; x < dark.cols; ++x)
-                    if (Level(e, cv::Point2d(window.x + x, window.y + y)) < 1.0)
-                        contrasts[i] += dark.at<float>(y, x), ++count[i];
-            contrasts[i] = count[i] ? std::max(contrasts[i] / count[i], 0.02) : 0.02;
-        }
-    }
+    if (contrasts.size() != k)
+        contrasts = MeanDarknessInside(ellipses, dark, window.tl());
+    // Levenberg-Marquardt on the centre and log scale of each ellipse; the contrasts follow
+    // by least squares at every step.
     UnionModel now = Model(ellipses, contrasts, dark, inside, window.tl(), smoothing, true);
     const int n = static_cast<int>(3 * k);
     double damping = 1e-2;
+    cv::Mat normal, rhs;
     for (int iteration = 0; iteration < iterations; ++iteration) {
-        // Normal equations in plain arrays (at most three ellipses of three parameters).
-        constexpr int kMax = 9;
-        double sums[kMax][kMax] = {}, right[kMax] = {}, g[kMax];
-        const float* rows[kMax];
-        for (int y = 0; y < dark.rows; ++y) {
-            const uchar* in = inside.ptr<uchar>(y);
-            const float* d = dark.ptr<float>(y);
-            const float* mo = now.model.ptr<float>(y);
-            for (int i = 0; i < n; ++i)
-                rows[i] = now.columns[static_cast<size_t>(i)].ptr<float>(y);
-            for (int x = 0; x < dark.cols; ++x) {
-                if (!in[x])
-                    continue;
-                bool any = false;
-                for (int i = 0; i < n; ++i)
-                    g[i] = rows[i][x], any = any || g[i] != 0.0;
-                if (!any)
-                    continue;
-                const double r = d[x] - mo[x];
-                for (int i = 0; i < n; ++i) {
-                    right[i] += g[i] * r;
-                    for (int j = i; j < n; ++j)
-                        sums[i][j] += g[i] * g[j];
-                }
-            }
-        }
-        cv::Mat normal(n, n, CV_64F), rhs(n, 1, CV_64F);
-        for (int i = 0; i < n; ++i) {
-            rhs.at<double>(i) = right[i];
-            for (int j = 0; j < n; ++j)
-                normal.at<double>(i, j) = j >= i ? sums[i][j] : sums[j][i];
-        }
+        NormalEquations(now, dark, inside, n, normal, rhs);
         bool accepted = false, converged = false;
         for (int attempt = 0; attempt < 4 && !accepted; ++attempt) {
             cv::Mat damped = normal.clone();
@@ -936,14 +994,7 @@ std::vector<double> RefineUnionOnDarkness(const cv::Mat& darkness, const cv::Mat
             cv::Mat step;
             if (!cv::solve(damped, rhs, step, cv::DECOMP_CHOLESKY))
                 break;
-            std::vector<Ellipse> trial = ellipses;
-            for (size_t i = 0; i < k; ++i) {
-                const int b = static_cast<int>(3 * i);
-                trial[i].centre += cv::Point2d(std::clamp(step.at<double>(b), -1.0, 1.0),
-                                               std::clamp(step.at<double>(b + 1), -1.0, 1.0));
-                const double scale = std::exp(std::clamp(step.at<double>(b + 2), -0.2, 0.2));
-                trial[i].a *= scale, trial[i].b *= scale;
-            }
+            const std::vector<Ellipse> trial = Stepped(ellipses, step);
             const UnionModel t =
                 Model(trial, now.contrasts, dark, inside, window.tl(), smoothing, iteration + 1 < iterations);
             if (t.cost < now.cost) {

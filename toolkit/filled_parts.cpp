@@ -71,23 +71,20 @@ void Join(std::vector<int>& parent, int a, int b)
     parent[static_cast<size_t>(std::max(a, b))] = std::min(a, b);
 }
 
-// The parts of a mask in raster order of their first pixel; with `fill`, each with its
-// holes.
-std::vector<FilledPart> Parts(const cv::Mat& mask, bool fill, std::vector<cv::Point>& starts)
+// Working arrays kept from call to call: a frame asks for thousands of small masks'
+// parts, and allocating them afresh would cost more than the work.
+struct PartScratch {
+    std::vector<Run> runs;
+    std::vector<int> rowStart, parent, partOf;
+    std::vector<std::pair<int, int>> later;
+    std::vector<char> out;
+    std::vector<cv::Vec4i> owned;  // (part, row, first, last) of each run taken
+};
+
+// Each row of the mask as alternating runs of background and foreground; rowStart: the
+// first run of each row and one past the last.
+void RowRuns(const cv::Mat& mask, std::vector<Run>& runs, std::vector<int>& rowStart)
 {
-    CV_Assert(mask.type() == CV_8UC1);
-    // Working arrays kept from call to call: a frame asks for thousands of small masks'
-    // parts, and allocating them afresh would cost more than the work.
-    thread_local struct {
-        std::vector<Run> runs;
-        std::vector<int> rowStart, parent, partOf;
-        std::vector<std::pair<int, int>> later;
-        std::vector<char> out;
-        std::vector<cv::Vec4i> owned;  // (part, row, first, last) of each run taken
-    } scratch;
-    // Each row as alternating runs of background and foreground.
-    std::vector<Run>& runs = scratch.runs;
-    std::vector<int>& rowStart = scratch.rowStart;
     runs.clear();
     rowStart.assign(static_cast<size_t>(mask.rows) + 1, 0);
     for (int y = 0; y < mask.rows; ++y) {
@@ -106,66 +103,81 @@ std::vector<FilledPart> Parts(const cv::Mat& mask, bool fill, std::vector<cv::Po
         }
     }
     rowStart[static_cast<size_t>(mask.rows)] = static_cast<int>(runs.size());
-    // Background reaches the outside through 4-connected background (runs that share a
-    // column); the rest (foreground, holes and what they hold) joins into parts through
-    // 8-connected neighbours (runs that share a column or touch at a corner, and runs
-    // side by side in a row). Index runs.size() stands for the outside.
+}
+
+// Joins the runs into sets: background reaches the outside (index runs.size()) through
+// 4-connected background (runs that share a column); foreground joins foreground through
+// 8-connected neighbours (runs that share a column or touch at a corner). Runs of
+// neighbouring rows that touch are found along both rows at once. With `fill`, background
+// on the mask's edge is outside and the pairs of touching runs left unjoined are kept
+// in `later`, for the holes.
+void JoinRuns(const cv::Mat& mask, bool fill, PartScratch& w)
+{
+    const std::vector<Run>& runs = w.runs;
     const int outside = static_cast<int>(runs.size());
-    std::vector<int>& parent = scratch.parent;
-    parent.resize(runs.size() + 1);
-    std::iota(parent.begin(), parent.end(), 0);
-    // Runs of neighbouring rows that touch, at least at a corner, found along both rows at
-    // once; foreground joins foreground so, background joins background sharing a column.
-    // Pairs left for the holes are kept.
-    std::vector<std::pair<int, int>>& later = scratch.later;
-    later.clear();
+    w.parent.resize(runs.size() + 1);
+    std::iota(w.parent.begin(), w.parent.end(), 0);
+    w.later.clear();
     for (size_t i = 0; i < runs.size(); ++i) {
         const Run& r = runs[i];
         if (!r.foreground && (!fill || r.y == 0 || r.y == mask.rows - 1 || r.first == 0 || r.last == mask.cols - 1))
-            Join(parent, static_cast<int>(i), outside);
+            Join(w.parent, static_cast<int>(i), outside);
     }
     for (int y = 1; y < mask.rows; ++y) {
-        int j = rowStart[static_cast<size_t>(y - 1)];
-        const int aboveEnd = rowStart[static_cast<size_t>(y)];
-        for (int i = rowStart[static_cast<size_t>(y)]; i < rowStart[static_cast<size_t>(y) + 1]; ++i) {
+        int j = w.rowStart[static_cast<size_t>(y - 1)];
+        const int aboveEnd = w.rowStart[static_cast<size_t>(y)];
+        for (int i = w.rowStart[static_cast<size_t>(y)]; i < w.rowStart[static_cast<size_t>(y) + 1]; ++i) {
             const Run& r = runs[static_cast<size_t>(i)];
             while (j < aboveEnd && runs[static_cast<size_t>(j)].last < r.first - 1)
                 ++j;
             for (int a = j; a < aboveEnd && runs[static_cast<size_t>(a)].first <= r.last + 1; ++a) {
                 const Run& above = runs[static_cast<size_t>(a)];
                 if (above.foreground && r.foreground)
-                    Join(parent, i, a);
+                    Join(w.parent, i, a);
                 else if (!above.foreground && !r.foreground && above.first <= r.last && above.last >= r.first)
-                    Join(parent, i, a);
+                    Join(w.parent, i, a);
                 else if (fill)
-                    later.emplace_back(i, a);
+                    w.later.emplace_back(i, a);
             }
         }
     }
-    // Holes join the foreground around them; holes never touch the outside's runs.
-    const int outsideRoot = Root(parent, outside);
-    std::vector<char>& out = scratch.out;
-    out.resize(runs.size());
+}
+
+// Marks the runs that belong to the outside (`out`); with `fill`, the rest (foreground,
+// holes and what they hold) joins into parts: holes join the foreground around them,
+// through runs side by side in a row and the touching pairs kept. Holes never touch the
+// outside's runs.
+void JoinHoles(bool fill, PartScratch& w)
+{
+    const std::vector<Run>& runs = w.runs;
+    const int outsideRoot = Root(w.parent, static_cast<int>(runs.size()));
+    w.out.resize(runs.size());
     for (size_t i = 0; i < runs.size(); ++i)
-        out[i] = Root(parent, static_cast<int>(i)) == outsideRoot;
-    if (fill) {
-        for (size_t i = 0; i + 1 < runs.size(); ++i)
-            if (runs[i].y == runs[i + 1].y && !out[i] && !out[i + 1])
-                Join(parent, static_cast<int>(i), static_cast<int>(i + 1));
-        for (const auto& [i, a] : later)
-            if (!out[static_cast<size_t>(i)] && !out[static_cast<size_t>(a)])
-                Join(parent, i, a);
-    }
+        w.out[i] = Root(w.parent, static_cast<int>(i)) == outsideRoot;
+    if (!fill)
+        return;
+    for (size_t i = 0; i + 1 < runs.size(); ++i)
+        if (runs[i].y == runs[i + 1].y && !w.out[i] && !w.out[i + 1])
+            Join(w.parent, static_cast<int>(i), static_cast<int>(i + 1));
+    for (const auto& [i, a] : w.later)
+        if (!w.out[static_cast<size_t>(i)] && !w.out[static_cast<size_t>(a)])
+            Join(w.parent, i, a);
+}
+
+// The parts of the joined runs not outside, in raster order of their first pixel, each
+// with its pixels, box and runs (side by side runs of a part as one); the first pixel of
+// each in `starts`.
+std::vector<FilledPart> CollectParts(PartScratch& w, std::vector<cv::Point>& starts)
+{
+    const std::vector<Run>& runs = w.runs;
     std::vector<FilledPart> parts;
-    std::vector<int>& partOf = scratch.partOf;
-    partOf.assign(runs.size() + 1, -1);
-    std::vector<cv::Vec4i>& owned = scratch.owned;
-    owned.clear();
+    w.partOf.assign(runs.size() + 1, -1);
+    w.owned.clear();
     for (size_t i = 0; i < runs.size(); ++i) {
-        if (out[i])
+        if (w.out[i])
             continue;
         const Run& r = runs[i];
-        int& p = partOf[static_cast<size_t>(Root(parent, static_cast<int>(i)))];
+        int& p = w.partOf[static_cast<size_t>(Root(w.parent, static_cast<int>(i)))];
         if (p < 0) {
             p = static_cast<int>(parts.size());
             parts.emplace_back();
@@ -175,21 +187,32 @@ std::vector<FilledPart> Parts(const cv::Mat& mask, bool fill, std::vector<cv::Po
         FilledPart& part = parts[static_cast<size_t>(p)];
         part.pixels += r.last - r.first + 1;
         part.box |= cv::Rect(r.first, r.y, r.last - r.first + 1, 1);
-        // Side by side runs of a part (a hole between its foreground) as one.
-        if (!owned.empty() && owned.back()[0] == p && owned.back()[1] == r.y && owned.back()[3] + 1 == r.first)
-            owned.back()[3] = r.last;
+        if (!w.owned.empty() && w.owned.back()[0] == p && w.owned.back()[1] == r.y && w.owned.back()[3] + 1 == r.first)
+            w.owned.back()[3] = r.last;
         else
-            owned.emplace_back(p, r.y, r.first, r.last);
+            w.owned.emplace_back(p, r.y, r.first, r.last);
     }
     // Each part's runs in one allocation.
     std::vector<int> count(parts.size(), 0);
-    for (const cv::Vec4i& o : owned)
+    for (const cv::Vec4i& o : w.owned)
         ++count[static_cast<size_t>(o[0])];
     for (size_t i = 0; i < parts.size(); ++i)
         parts[i].runs.reserve(static_cast<size_t>(count[i]));
-    for (const cv::Vec4i& o : owned)
+    for (const cv::Vec4i& o : w.owned)
         parts[static_cast<size_t>(o[0])].runs.emplace_back(o[1], o[2], o[3]);
     return parts;
+}
+
+// The parts of a mask in raster order of their first pixel; with `fill`, each with its
+// holes.
+std::vector<FilledPart> Parts(const cv::Mat& mask, bool fill, std::vector<cv::Point>& starts)
+{
+    CV_Assert(mask.type() == CV_8UC1);
+    thread_local PartScratch scratch;
+    RowRuns(mask, scratch.runs, scratch.rowStart);
+    JoinRuns(mask, fill, scratch);
+    JoinHoles(fill, scratch);
+    return CollectParts(scratch, starts);
 }
 
 }  // namespace

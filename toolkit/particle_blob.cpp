@@ -40,3 +40,20 @@ double CombinedArea(const std::vector<ParticleBlob>& views)
     }
     return weight > 0.0 ? sum / weight : median;
 }
+
+ParticleBlob CombinedShape(const std::vector<ParticleBlob>& views)
+{
+    ParticleBlob shape;
+    const auto median = [&](double ParticleBlob::*member) {
+        std::vector<double> values;
+        for (const ParticleBlob& v : views)
+            if (v.*member > 0.0)
+                values.push_back(v.*member);
+        return values.empty() ? 0.0 : Median(values);
+    };
+    shape.feretMax = median(&ParticleBlob::feretMax);
+    shape.feretMin = median(&ParticleBlob::feretMin);
+    shape.solidity = median(&ParticleBlob::solidity);
+    shape.blur = median(&ParticleBlob::blur);
+    return shape;
+}

@@ -4,6 +4,12 @@
 
 #include <vector>
 
+// A particle that a blob may hold: where, and how big.
+struct BlobPart {
+    cv::Point2d centroid;
+    double area = 0.0;
+};
+
 // One particle found in a frame, measured so that it can be followed from frame to
 // frame and counted once: where it is, how big it is, and whether the frame shows
 // all of it. Produced by the detections of the counting-line run, consumed by its
@@ -23,6 +29,17 @@ struct ParticleBlob {
     // (first order), or a share of the area for particles split from a merged blob,
     // whose outline leaves more open; 0 when not known. See CombinedArea.
     double areaSd = 0.0;
+    // Shape: longest and shortest caliper widths (pixels), area / convex hull area, and
+    // the particle's own blur (Gaussian sigma, pixels); 0 when not measured.
+    double feretMax = 0.0;
+    double feretMin = 0.0;
+    double solidity = 0.0;
+    double blur = 0.0;
+    // A blob the detection kept whole for want of evidence that it holds several
+    // particles (a neck, two cores), although a union of ellipses explains its outline:
+    // the particles that union would give, for a tracker that sees them apart in
+    // another frame to choose. Empty when no split was in view.
+    std::vector<BlobPart> possibleParts;
 };
 
 using ParticleBlobs = std::vector<ParticleBlob>;
@@ -36,3 +53,8 @@ using ParticleBlobs = std::vector<ParticleBlob>;
 // pixel (split wrongly, or merged with a neighbour) are left out; views without an
 // areaSd count as the least certain of the others. 0 for no views.
 double CombinedArea(const std::vector<ParticleBlob>& views);
+
+// The shape of one particle from several views (feretMax, feretMin, solidity, blur):
+// the median of each over the views that measured it (0 when none did); the other
+// members are left at their defaults.
+ParticleBlob CombinedShape(const std::vector<ParticleBlob>& views);

@@ -9,10 +9,12 @@
 #include <algorithm>
 #include <cmath>
 
-void ComputeShapeFactors(const cv::Mat& mask, double& ratio, double& circularity)
+void ComputeShapeFactors(const cv::Mat& mask, double& ratio, double& circularity, ShapeMeasures* shape)
 {
     ratio = 0.0;
     circularity = 0.0;
+    if (shape)
+        *shape = ShapeMeasures();
     if (mask.empty() || mask.channels() != 1)
         return;
     const cv::Mat binary = mask.type() == CV_8UC1 ? mask : cv::Mat(mask != 0);
@@ -31,6 +33,14 @@ void ComputeShapeFactors(const cv::Mat& mask, double& ratio, double& circularity
             chosen = i;
     }
     ContourShapeFactors(contours[chosen], ratio, circularity);
+    if (shape) {
+        // The pixels inside the chosen contour: its filled drawing, less nothing (holes count).
+        const cv::Rect box = cv::boundingRect(contours[chosen]);
+        cv::Mat filled = cv::Mat::zeros(box.size(), CV_8UC1);
+        cv::drawContours(filled, contours, static_cast<int>(chosen), cv::Scalar(1), cv::FILLED, cv::LINE_8, cv::noArray(),
+                         0, -box.tl());
+        *shape = MeasureShape(contours[chosen], cv::countNonZero(filled));
+    }
 }
 
 void ContourShapeFactors(const std::vector<cv::Point>& contour, double& ratio, double& circularity)
@@ -56,8 +66,11 @@ ParticleMeasure MeasureParticle(const cv::Mat& window, int frame, int y, int x, 
         const int centreY = static_cast<int>(window.rows * 0.5);
         const cv::Mat region = ExtractComponentAt(window, centreX, centreY);
         measure.area = cv::countNonZero(region);
-        if (measure.area > 0)
-            ComputeShapeFactors(region, measure.ratio, measure.circularity);
+        if (measure.area > 0) {
+            ShapeMeasures shape;
+            ComputeShapeFactors(region, measure.ratio, measure.circularity, &shape);
+            measure.feretMax = shape.feretMax, measure.feretMin = shape.feretMin, measure.solidity = shape.solidity;
+        }
     }
     measure.inRange = measure.area >= minArea && measure.area <= maxArea;
     return measure;

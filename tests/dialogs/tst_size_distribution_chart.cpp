@@ -5,6 +5,7 @@
 
 #include <QAreaSeries>
 #include <QChart>
+#include <QComboBox>
 #include <QGraphicsScene>
 #include <QImage>
 #include <QLineSeries>
@@ -122,6 +123,36 @@ void TestSizeDistributionChart::dialogFollowsAnUpdate()
     dialog.SetDistribution(d.histogram, d.stats);
     QVERIFY(dialog.Chart()->title().contains(QLatin1String("15 counted particles")));
     QCOMPARE(bars(), 2);
+
+    // By the longest Feret diameter: slim singles (20 px long) and bigger ones 30 px long
+    // fall into the bins of 20 and 30 um, and the range's bounds (areas) are not drawn.
+    Records slim = kTwoBars;
+    for (ParticleMeasure& r : slim) r.feretMax = r.area == 70 ? 20.0 : 30.0, r.feretMin = 4.0;
+    const Distribution s = Of(slim);
+    const auto lines = [&dialog] {
+        int count = 0;
+        for (QAbstractSeries* series : dialog.Chart()->series()) count += qobject_cast<QLineSeries*>(series) != nullptr;
+        return count;
+    };
+    const auto xTitle = [&dialog] { return dialog.Chart()->axes(Qt::Horizontal).at(0)->titleText(); };
+    dialog.SetDistribution(s.histogram, s.stats, ComputeSizeHistogram(slim, kRules, 1.0, 20, SizeAxis::kFeretMax));
+    QVERIFY(xTitle().startsWith(QLatin1String("Equivalent circular diameter")));
+    QCOMPARE(lines(), 2);
+    auto* choice = dialog.findChild<QComboBox*>(QStringLiteral("comboBox_sizeAxis"));
+    QVERIFY(choice);
+    choice->setCurrentIndex(1);
+    QCOMPARE(dialog.Axis(), SizeAxis::kFeretMax);
+    QVERIFY(xTitle().startsWith(QLatin1String("Longest Feret diameter")));
+    QCOMPARE(bars(), 2);
+    QCOMPARE(lines(), 0);
+    std::vector<std::pair<double, int>> filled;  // lower edge, particles
+    for (const SizeHistogramBin& bin : dialog.Histogram().bins)
+        if (bin.Total() > 0) filled.emplace_back(bin.lowerUm, bin.Total());
+    QCOMPARE(filled.size(), 2u);
+    QVERIFY(filled[0].first <= 20.0 && 20.0 < filled[0].first * 1.13 && filled[0].second == 12);
+    QVERIFY(filled[1].first <= 30.0 && 30.0 < filled[1].first * 1.13 && filled[1].second == 3);
+    dialog.SetAxis(SizeAxis::kEcd);
+    QCOMPARE(lines(), 2);
 }
 
 QTEST_MAIN(TestSizeDistributionChart)

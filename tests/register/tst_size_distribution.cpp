@@ -121,10 +121,23 @@ void TestSizeDistribution::csvAndJson()
 
     QCOMPARE(SizeStatisticsJson(ComputeSizeStatistics({}, Rules(false), kPixelSize)),
              QStringLiteral("{\"counted\":0,\"d10_um\":null,\"d50_um\":null,\"d90_um\":null,\"mean_ecd_um\":null,"
-                            "\"mean_area_um2\":null}"));
+                            "\"mean_area_um2\":null,\"mean_aspect_ratio\":null}"));
     QCOMPARE(SizeStatisticsJson(ComputeSizeStatistics(kFive, Rules(false), kPixelSize)),
              QStringLiteral("{\"counted\":5,\"d10_um\":4.8,\"d50_um\":8,\"d90_um\":11.2,\"mean_ecd_um\":8,"
-                            "\"mean_area_um2\":56.5487}"));
+                            "\"mean_area_um2\":56.5487,\"mean_aspect_ratio\":null}"));
+
+    // The mean aspect ratio of the counted particles whose calipers were measured: 2 and 4
+    // (the filtered one of 8 and the unmeasured ones left out).
+    Records shaped = kFiltered;
+    const auto calipers = [](ParticleMeasure& r, double longest, double shortest) {
+        r.feretMax = longest, r.feretMin = shortest;
+    };
+    calipers(shaped[0], 6.0, 3.0);
+    calipers(shaped[1], 8.0, 1.0);
+    calipers(shaped[2], 12.0, 3.0);
+    const SizeStatistics stats = ComputeSizeStatistics(shaped, Rules(true), kPixelSize);
+    QCOMPARE(stats.meanAspectRatio, 3.0);
+    QVERIFY(SizeStatisticsJson(stats).endsWith(QStringLiteral(",\"mean_aspect_ratio\":3}")));
 }
 
 void TestSizeDistribution::significantText()

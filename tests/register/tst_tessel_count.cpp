@@ -118,8 +118,11 @@ SizeStatistics CsvSizes(const QString& path, double pixelSize)
 {
     std::vector<ParticleMeasure> counted;
     for (const QString& row : Rows(path))
-        if (QStringList{"single", "bigger", "smaller"}.contains(row.section(',', 7)))
+        if (QStringList{"single", "bigger", "smaller"}.contains(row.section(',', 7, 7))) {
             counted.push_back({0, 0, 0, row.section(',', 3, 3).toInt(), 0.0, 1.0, true});
+            counted.back().feretMax = row.section(',', 8, 8).toDouble();
+            counted.back().feretMin = row.section(',', 9, 9).toDouble();
+        }
     return ComputeSizeStatistics(counted, ParticleClassRules{false, 0.5, 1, 1}, pixelSize);
 }
 
@@ -807,7 +810,8 @@ void TestTesselCount::summaryAndTable()
                                      {"d50_um", stats.d50Um},
                                      {"d90_um", stats.d90Um},
                                      {"mean_ecd_um", stats.meanEcdUm},
-                                     {"mean_area_um2", stats.meanAreaUm2}})
+                                     {"mean_area_um2", stats.meanAreaUm2},
+                                     {"mean_aspect_ratio", stats.meanAspectRatio}})
         QVERIFY2(std::abs(sizes.take(key).toDouble() - value) <= 1e-5 * value, key);
     QVERIFY(sizes.isEmpty());
     static const QRegularExpression key("\"(\\w+)\":");
@@ -816,7 +820,8 @@ void TestTesselCount::summaryAndTable()
     QCOMPARE(keys.join(' '), "mode frames frame_width frame_height selected_frames accumulated_shift count_in_range "
                              "count_greater count_smaller particles unreadable_frames unmeasured_shifts folder method "
                              "min_px max_px pixel_size_um circularity frames_counted finished_at size_stats counted "
-                             "d10_um d50_um d90_um mean_ecd_um mean_area_um2 direction_changes detected_min_px detected_max_px");
+                             "d10_um d50_um d90_um mean_ecd_um mean_area_um2 mean_aspect_ratio direction_changes "
+                             "detected_min_px detected_max_px");
     QCOMPARE(json, QJsonObject({{"mode", "foi"},
                                 {"frames", 30},
                                 {"frame_width", 640},
@@ -844,7 +849,8 @@ void TestTesselCount::summaryAndTable()
                             work.path());
     QVERIFY(plain.out.count('\n') == 1 && o.exitCode == 0 && o.err.count('\n') == 29 + 8);
     QStringList rows = ReadText(work.filePath("options.csv")).split('\n', Qt::SkipEmptyParts);
-    QCOMPARE(rows.takeFirst(), "frame,file,x,y,area_px,area_um2,ratio,circularity,class");
+    QCOMPARE(rows.takeFirst(), "frame,file,x,y,area_px,area_um2,ratio,circularity,class,feret_max_px,feret_min_px,"
+                               "aspect_ratio,solidity,blur_px");
     QMap<QString, int> classes;
     for (const QString& row : rows) {
         const QStringList f = row.split(',');
@@ -854,6 +860,12 @@ void TestTesselCount::summaryAndTable()
                            : area > 120           ? "bigger"
                                                   : "single";
         QVERIFY(f[1] == flow.names[29 - f[0].toInt()] && f[5].toDouble() == 4.0 * area && f[8] == kind);
+        // A particle's calipers: the shortest no longer than the longest, which spans at
+        // least the diameter of a disc of its area; its hull holds it.
+        const double feretMax = f[9].toDouble(), feretMin = f[10].toDouble(), solidity = f[12].toDouble();
+        QVERIFY2(feretMin > 0.0 && feretMin <= feretMax && feretMax >= 0.9 * 2.0 * std::sqrt(area / M_PI), qPrintable(row));
+        QVERIFY2(std::abs(f[11].toDouble() - feretMax / feretMin) <= 1e-4 * f[11].toDouble(), qPrintable(row));
+        QVERIFY2(solidity > 0.0 && solidity <= 1.0, qPrintable(row));
         ++classes[f[8]];
     }
     QVERIFY(classes["filtered"] > 0);
