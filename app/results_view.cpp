@@ -206,7 +206,12 @@ void CMivoParticleStreamAnalysis::RefreshCountState()
     const QString doubted = doubts.isEmpty() ? QString() : QStringLiteral("background-color: #ffe08a;");
     for (QLineEdit* counter : {ui->tf_report_total, ui->tf_report_NGreater, ui->tf_report_NSmaller}) {
         counter->setStyleSheet(look + doubted);
-        counter->setToolTip(doubts.join(QLatin1Char('\n')));
+        // The form's tip, then what the run doubted.
+        const char* formTip = "formToolTip";
+        if (!counter->property(formTip).isValid())
+            counter->setProperty(formTip, counter->toolTip());
+        const QString tip = counter->property(formTip).toString();
+        counter->setToolTip(doubts.isEmpty() ? tip : tip + QLatin1Char('\n') + doubts.join(QLatin1Char('\n')));
     }
     for (QWidget* widget : {static_cast<QWidget*>(ui->label_sizeStats), static_cast<QWidget*>(ui->label_runSummary)})
         widget->setStyleSheet(look);

@@ -1052,7 +1052,7 @@ void TestWindow::numbersToTrust()
     Child<QAction>(&w, "viewImg_firstAct")->trigger();
     QCOMPARE(StatusText(w), "[IDLE]");
     QCOMPARE(notes(), doubts);
-    QCOMPARE(Child<QLineEdit>(&w, "tf_report_total")->toolTip(), QString(doubts).replace("; ", "\n"));
+    QVERIFY(Child<QLineEdit>(&w, "tf_report_total")->toolTip().endsWith('\n' + QString(doubts).replace("; ", "\n")));
 
     // A recount at another range says which range the particles were detected with; the report too.
     Child<QLineEdit>(&w, "tf_setting_minPxl")->setText("30");
