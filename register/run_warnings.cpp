@@ -134,8 +134,7 @@ QString FlowReversalText(const RunSettings& settings, const RunResult& result)
     if (result.directionChanges.empty())
         return QString();
     const int frame = result.directionChanges.front();
-    const QString name =
-        frame >= 0 && frame < settings.frameNames.size() ? settings.frameNames.at(frame) : QString();
+    const QString name = frame >= 0 && frame < settings.frameNames.size() ? settings.frameNames.at(frame) : QString();
     const int times = static_cast<int>(result.directionChanges.size());
     const QString more = times > 1 ? Text(", %1 times in all").arg(times) : QString();
     // The frames of interest add up distances: a flow carried back brings the same

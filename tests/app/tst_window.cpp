@@ -422,16 +422,27 @@ BadInputRows::Rows BadInputRows::NothingToMeasureAgainst() const
     BadInput in;
     in.frameShown = in.sameAsHeadless = false;
     // Next steps over frame 0 onto frame 1, Previous finds nothing before it but frame 0.
-    const QString notImage = "not a PNG, JPEG, TIFF or BMP image", bomb = "32768 x 32768, above the limit of 100000000 pixels";
-    in.messages = QStringList{outOfRange, "[ERRO] Can not read image frame_0000.png (" + notImage + ")", outOfRange,
-                              outOfRange,  outOfRange, Skipped("frame_0000.png", notImage), Skipped("frame_0000.png", notImage)};
+    const QString notImage = "not a PNG, JPEG, TIFF or BMP image",
+                  bomb = "32768 x 32768, above the limit of 100000000 pixels";
+    in.messages = QStringList{outOfRange,
+                              "[ERRO] Can not read image frame_0000.png (" + notImage + ")",
+                              outOfRange,
+                              outOfRange,
+                              outOfRange,
+                              Skipped("frame_0000.png", notImage),
+                              Skipped("frame_0000.png", notImage)};
     in.make = [this](const QString& folder) {
         test.CopyFlow(folder);
         Spoil(folder + At(0));
     };
     rows.emplace_back("frame 0 unreadable", in);
-    in.messages = QStringList{outOfRange, "[ERRO] Can not read image frame_0000.png (" + bomb + ")", outOfRange,
-                              outOfRange, outOfRange, Skipped("frame_0000.png", bomb), Skipped("frame_0000.png", bomb)};
+    in.messages = QStringList{outOfRange,
+                              "[ERRO] Can not read image frame_0000.png (" + bomb + ")",
+                              outOfRange,
+                              outOfRange,
+                              outOfRange,
+                              Skipped("frame_0000.png", bomb),
+                              Skipped("frame_0000.png", bomb)};
     in.make = [this](const QString& folder) {  // not decoded: see the peak memory
         test.CopyFlow(folder);
         QVERIFY(hostile::Write((folder + At(0)).toStdString(), hostile::BlackPng(32768, 32768)));
@@ -871,8 +882,7 @@ void TestWindow::resultsFollowTheCount()
     // The second line: what to know about the numbers.
     const auto stale = [&summary] {
         const QString notes = summary().section('\n', 1);
-        return notes.startsWith("Settings changed since this count (") ? notes.section('(', 1).section(')', 0, 0)
-                                                                        : "";
+        return notes.startsWith("Settings changed since this count (") ? notes.section('(', 1).section(')', 0, 0) : "";
     };
     const auto counted = [&w] {
         int sum = 0;
@@ -998,9 +1008,9 @@ void TestWindow::settingsOutliveTheWindow()
     QCOMPARE(Child<QComboBox>(&w, "cb_video_order")->currentIndex(), 0);
     // The run counts with the rest of them (filter) as tessel-count does with the same options.
     QVERIFY(Run(w));
-    QCOMPARE(Counters(w), Count(Case("frames"), {"--mode", "crossing", "--method", "2", "--min-px", "30",
-                                                 "--circularity", "0.65"})
-                              .Counters());
+    QCOMPARE(Counters(w),
+             Count(Case("frames"), {"--mode", "crossing", "--method", "2", "--min-px", "30", "--circularity", "0.65"})
+                 .Counters());
     QCOMPARE(startsIn("pushButton", Case("data/p.csv")), Case("data"));
     QCOMPARE(startsIn("btn_expFoI", Case("figures")), Case("figures"));
 }
@@ -1024,8 +1034,11 @@ void TestWindow::largeFramesShownAtThePreviewsSize()
     QCOMPARE(FieldText(w, "tf_view_IdxInstance"), "2");
     const QSize shown = preview->pixmap().size();
     QVERIFY2(shown.width() < 9999 && shown.width() >= preview->width() && shown.height() >= preview->height(),
-             qPrintable(QStringLiteral("%1 x %2 in %3 x %4").arg(shown.width()).arg(shown.height())
-                            .arg(preview->width()).arg(preview->height())));
+             qPrintable(QStringLiteral("%1 x %2 in %3 x %4")
+                            .arg(shown.width())
+                            .arg(shown.height())
+                            .arg(preview->width())
+                            .arg(preview->height())));
     // The frame decoded once (95 MiB) and reduced; never a colour copy of it (380 MiB each).
     if (!kAddressSanitizer) QCOMPARE_LT(ResidentKiB("VmHWM:") - residentBefore, 200 << 10);
     QTest::mouseDClick(preview, Qt::LeftButton);
@@ -1115,7 +1128,8 @@ void TestWindow::settingsNotWritable()
     blocker.close();
     {
         Window w;
-        QVERIFY2(StatusText(w).startsWith("[WARNING] Can not save the settings in " + folder), qPrintable(StatusText(w)));
+        QVERIFY2(StatusText(w).startsWith("[WARNING] Can not save the settings in " + folder),
+                 qPrintable(StatusText(w)));
         QVERIFY(StatusText(w).endsWith(": they will not be remembered"));
     }
     KeepSettingsIn(work.filePath("settings"));

@@ -863,7 +863,8 @@ void TestTesselCount::summaryAndTable()
         // A particle's calipers: the shortest no longer than the longest, which spans at
         // least the diameter of a disc of its area; its hull holds it.
         const double feretMax = f[9].toDouble(), feretMin = f[10].toDouble(), solidity = f[12].toDouble();
-        QVERIFY2(feretMin > 0.0 && feretMin <= feretMax && feretMax >= 0.9 * 2.0 * std::sqrt(area / M_PI), qPrintable(row));
+        QVERIFY2(feretMin > 0.0 && feretMin <= feretMax && feretMax >= 0.9 * 2.0 * std::sqrt(area / M_PI),
+                 qPrintable(row));
         QVERIFY2(std::abs(f[11].toDouble() - feretMax / feretMin) <= 1e-4 * f[11].toDouble(), qPrintable(row));
         QVERIFY2(solidity > 0.0 && solidity <= 1.0, qPrintable(row));
         ++classes[f[8]];
@@ -992,8 +993,8 @@ void TestTesselCount::severalFolders()
     QStringList failedLines = reports(failed.out);
     QVERIFY(!failedLines.isEmpty());
     const QJsonObject notCounted = QJsonDocument::fromJson(failedLines.takeFirst().toUtf8()).object();
-    QCOMPARE(notCounted, QJsonObject({{"folder", "five"},
-                                      {"error", "[ERRO] Only 5 images were found; at least 6 are needed"}}));
+    QCOMPARE(notCounted,
+             QJsonObject({{"folder", "five"}, {"error", "[ERRO] Only 5 images were found; at least 6 are needed"}}));
     QCOMPARE(failedLines, reports(left.out));
     QVERIFY(failed.err.contains("[Running] five (1 of 3)\n[ERRO] Only 5 images were found; at least 6 are needed\n"));
 }

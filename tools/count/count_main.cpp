@@ -12,8 +12,8 @@
 #include "register/run_pictures.h"
 #include "register/run_report.h"
 #include "register/run_warnings.h"
-#include "tools/count/count_options.h"
 #include "toolkit/out_of_memory.h"
+#include "tools/count/count_options.h"
 
 #include <QApplication>
 #include <QCoreApplication>
