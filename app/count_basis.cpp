@@ -40,6 +40,7 @@ CountBasis BasisOf(CountSource source, const CountedRun& count)
     basis.frame = count.settings.onlyFrame;
     basis.framesCounted = FramesCounted(count.settings, count.result);
     basis.countedAt = count.result.finishedAt;
+    basis.bitDepth = count.result.sampleDepth.bits;
     return basis;
 }
 
@@ -77,9 +78,11 @@ QString CountSummaryText(const CountBasis& basis)
     const QString filter = s.circularityFilter
                                ? FormText("circularity >= %1").arg(QLocale::c().toString(s.minCircularity, 'g', 3))
                                : FormText("no circularity filter");
-    const QString what = basis.source == CountSource::Run
-                             ? FormText("%1, %2 frames counted").arg(ModeName(s.mode)).arg(basis.framesCounted)
-                             : FormText("frame %1 (%2) alone").arg(QString::number(basis.frame + 1), FrameOf(basis));
+    QString what = basis.source == CountSource::Run
+                       ? FormText("%1, %2 frames counted").arg(ModeName(s.mode)).arg(basis.framesCounted)
+                       : FormText("frame %1 (%2) alone").arg(QString::number(basis.frame + 1), FrameOf(basis));
+    if (basis.source == CountSource::Run && basis.bitDepth > 8)
+        what += FormText(", %1-bit").arg(basis.bitDepth);
     // All in one call: a folder or file name holding "%4" stays as it is.
     return FormText("%1 | %2 | %3 | %4 to %5 px at %6 um | %7 | %8")
         .arg(QDir::toNativeSeparators(s.folder), what, MethodName(s.method), QString::number(s.minArea),

@@ -30,6 +30,7 @@ struct CountBasis {
     RunSettings settings;
     int frame = -1;         // CurrentFrame: 0-based index of the frame counted
     int framesCounted = 0;  // Run: frames read; CurrentFrame: 1
+    int bitDepth = 0;       // Run: the depth its samples were scaled by (shown when not 8)
     QDateTime countedAt;
 };
 
@@ -42,6 +43,7 @@ CountBasis BasisOf(CountSource source, const CountedRun& count);
 // neither on the mode nor on the other frames. Empty when nothing was counted.
 QStringList ChangedCountSettings(const CountBasis& basis, const RunSettings& now);
 
-// One line: folder, mode, method, size range, circularity filter, frames counted, time.
+// One line: folder, mode, method, size range, circularity filter, frames counted (and
+// their depth when not 8 bits), time.
 // "No count yet" for CountSource::None.
 QString CountSummaryText(const CountBasis& basis);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/pixel_calibration.h"
+#include "register/frame_listing.h"
 
 #include <QColor>
 #include <QDir>
@@ -9,6 +10,7 @@
 #include <QStringList>
 
 #include <memory>
+#include <vector>
 
 namespace cv {
 class Mat;
@@ -47,6 +49,8 @@ public:
 private slots:
     // Sequence loading (sequence_loading.cpp).
     void slot_file_openInputFolder();
+    // A recording (a multi-page TIFF, a video) as the sequence, in place of a folder.
+    void slot_file_openRecording();
     void slot_cb_video_eventSortByChanged(int index);
     void slot_cb_video_eventOrderChanged(int index);
     // Frame viewer (frame_viewer.cpp).
@@ -165,6 +169,10 @@ private:
 
     // Sequence loading.
     bool ChooseInputFolder();
+    bool ChooseRecording();
+    // A new input chosen (inputPath): the last run ends, the input field shows it and
+    // the sequence is listed in the order the boxes show (a recording in its own).
+    void OpenInput();
     QDir::SortFlags SortFlagsFromCombos(int sortIndex, int orderIndex) const;
     bool LoadSequence(QDir::SortFlags flags);
     bool ListImageFiles(QDir::SortFlags flags);
@@ -197,6 +205,10 @@ private:
     std::unique_ptr<Ui::mivoParticleStreamAnalysis> ui;
     QString inputPath;
     QStringList imageFiles;
+    // A folder's files, or a recording's frames (which the sort boxes do not order).
+    SequenceKind sequenceKind = SequenceKind::Folder;
+    // Files named like frames that the last listing of a folder left out.
+    std::vector<SkippedFrameFile> listedLeftOut;
     // The frames of imageFiles, for the viewer, the dialogs and the frame size: read by
     // the stream a run reads them with, so all see a frame the same way (one decoder,
     // the same checks). Never processed; runs have their own.

@@ -119,6 +119,7 @@ RunSettings CMivoParticleStreamAnalysis::WindowSettings() const
     RunSettings settings;
     settings.folder = inputPath;
     settings.frameNames = imageFiles;
+    settings.sequenceKind = sequenceKind;
     settings.mode = countingMode;
     settings.method = segmentationMethod;
     settings.minArea = ui->tf_setting_minPxl->text().toInt(nullptr, 10);

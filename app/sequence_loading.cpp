@@ -11,6 +11,7 @@
 
 #include <QDebug>
 #include <QFileDialog>
+#include <QFileInfo>
 
 #include <opencv2/core.hpp>
 
@@ -20,6 +21,20 @@ void CMivoParticleStreamAnalysis::slot_file_openInputFolder()
         ShowStatus(FormText("[IDLE]"));
         return;
     }
+    OpenInput();
+}
+
+void CMivoParticleStreamAnalysis::slot_file_openRecording()
+{
+    if (!ChooseRecording()) {
+        ShowStatus(FormText("[IDLE]"));
+        return;
+    }
+    OpenInput();
+}
+
+void CMivoParticleStreamAnalysis::OpenInput()
+{
     // A run of the previous folder ends here; its steps would go on reading that folder.
     registerManager->ResetRegister();
     ShowRunStopped();
@@ -69,6 +84,19 @@ bool CMivoParticleStreamAnalysis::ChooseInputFolder()
     return true;
 }
 
+bool CMivoParticleStreamAnalysis::ChooseRecording()
+{
+    const QString file = QFileDialog::getOpenFileName(
+        this, FormText("Choose a recording"), lastFolder,
+        FormText("Recordings (*.tif *.tiff *.avi *.mp4 *.mkv *.mov);;All files (*)"));
+    if (file.isEmpty())
+        return false;
+    inputPath = file;
+    lastFolder = QFileInfo(file).path();
+    qDebug().noquote() << QStringLiteral("Input Path : ") + inputPath;
+    return true;
+}
+
 QDir::SortFlags CMivoParticleStreamAnalysis::SortFlagsFromCombos(int sortIndex, int orderIndex) const
 {
     return FrameSortFlags(ui->cb_video_sortby->itemData(sortIndex).toString(),
@@ -81,8 +109,6 @@ bool CMivoParticleStreamAnalysis::LoadSequence(QDir::SortFlags flags)
     if (!ok) {
         // Nothing of the folder before stays on screen: its frame, or the strip of its run.
         ClearSequenceView();
-        // How many were found and that six are needed, when there are some.
-        ShowStatus(TooFewFramesText(int(imageFiles.size())));
         return false;
     }
     ReadFirstImageSize();
@@ -94,7 +120,7 @@ bool CMivoParticleStreamAnalysis::LoadSequence(QDir::SortFlags flags)
     // Files named like frames that the listing leaves out (names it cannot hold, links
     // that lead nowhere, pipes); the count of images would otherwise disagree with the
     // folder without a word.
-    const QString skipped = SkippedFrameFilesText(SkippedFrameFiles(inputPath));
+    const QString skipped = SkippedFrameFilesText(listedLeftOut);
     if (!skipped.isEmpty())
         ShowStatus(FormText("[WARNING] ") + skipped);
     return true;
@@ -106,10 +132,21 @@ bool CMivoParticleStreamAnalysis::ListImageFiles(QDir::SortFlags flags)
         ShowStatus(FormText("[ERRO] input path is null"));
         return false;
     }
-    imageFiles = ListFrameFiles(inputPath, flags);
+    // A folder's files in the boxes' order, or a recording's frames in their own.
+    SequenceListing listing = ListSequence(inputPath, flags);
+    imageFiles = listing.frameNames;
+    listedLeftOut = std::move(listing.leftOut);
+    sequenceKind = listing.kind;
     SetUpStream(*sequenceFrames, WindowSettings());
     ui->tf_video_NumImages->setText(QString::number(imageFiles.size()));
-    return imageFiles.size() >= kMinimumFrameCount;
+    const bool ordered = sequenceKind == SequenceKind::Folder;
+    ui->cb_video_sortby->setEnabled(ordered);
+    ui->cb_video_order->setEnabled(ordered);
+    // How many were found and that six are needed, when there are some; why a
+    // recording cannot be read.
+    if (!listing.error.isEmpty())
+        ShowStatus(listing.error);
+    return listing.error.isEmpty();
 }
 
 void CMivoParticleStreamAnalysis::ClearSequenceView()

@@ -51,7 +51,6 @@ void CCrossingCounting::Begin(CRunContext& run)
 
 StepReport CCrossingCounting::Step(CRunContext& run)
 {
-    const int frames = run.Stream().frameCount;
     const int index = taken++;
     if (method == kMethodFrameDiff) {
         // Memory running out reading a frame or detecting in the frame before leaves that
@@ -71,7 +70,7 @@ StepReport CCrossingCounting::Step(CRunContext& run)
         AddDifferenceFrame(run, index - 1, read.grey);
         beforePrevious = previous;
         previous = read.grey;
-        if (index == frames - 1)
+        if (index == run.Stream().frameCount - 1)  // a recording cut short ends earlier
             AddDifferenceFrame(run, index, cv::Mat());
     } else {
         // Detected on the workers; nothing came back for a frame that could not be read
@@ -85,6 +84,7 @@ StepReport CCrossingCounting::Step(CRunContext& run)
         else
             run.NoteUnreadable(index);
     }
+    const int frames = run.Stream().frameCount;
     StepReport report;
     report.status = ProgressText(taken * 100 / frames);
     if (taken >= frames) {

@@ -47,22 +47,33 @@ StepReport CFoiCounting::MeasureStep(CRunContext& run)
 {
     CVideoStream& stream = run.Stream();
     RunResult& result = run.result;
-    const int frames = stream.frameCount;
     const int measured = cursor + 1;
     bool read = true;
     bool decodedOutOfMemory = false;
     ShiftOutcome outcome = ShiftOutcome::Measured;
     int tx = 0;
+    bool pastEnd = false;
     int direction = 0;
     // Memory running out on a frame leaves it out as an unreadable frame is.
     if (RanOutOfMemory([&] {
             run.frames.Next(measured, &decodedOutOfMemory);
-            tx = stream.MeasureTransition(measured, &read, &outcome, &direction).dx;
+            // A recording cut short ends here: its frames are the sequence.
+            pastEnd = measured >= stream.frameCount;
+            if (!pastEnd)
+                tx = stream.MeasureTransition(measured, &read, &outcome, &direction).dx;
         })) {
         read = false;
         decodedOutOfMemory = true;
         tx = 0;
         outcome = ShiftOutcome::FrameUnreadable;
+    }
+    const int frames = stream.frameCount;
+    StepReport report;
+    report.status = ProgressText("[Process] Building Full Image ... (", std::min(measured, frames) * 100 / frames);
+    if (pastEnd) {
+        phase = RunPhase::CountingFrames;
+        cursor = 0;
+        return report;
     }
     if (!read && decodedOutOfMemory)
         run.NoteOutOfMemory(measured);
@@ -71,6 +82,8 @@ StepReport CFoiCounting::MeasureStep(CRunContext& run)
     // Taken as 0 all the same; the user is told how many after the run.
     if (outcome != ShiftOutcome::Measured)
         ++result.unmeasuredShifts;
+    if (outcome == ShiftOutcome::ChangedWithoutShift)
+        ++result.changedWithoutShift;
     // The shifts are distances: a flow that turns back keeps adding up and brings the same
     // particles into later frames of interest again. Noted, for the warning.
     if (direction != 0) {
@@ -84,8 +97,6 @@ StepReport CFoiCounting::MeasureStep(CRunContext& run)
         result.selectedFrames.push_back(choice.selected);
     result.accumulatedShift = choice.accumulatedShift;
     CountEarly(run, measured);
-    StepReport report;
-    report.status = ProgressText("[Process] Building Full Image ... (", (cursor + 1) * 100 / frames);
     cursor += 1;
     if (cursor + 1 >= frames) {
         phase = RunPhase::CountingFrames;

@@ -1,7 +1,10 @@
 #include "register/frame_listing.h"
 
+#include "stream/recording.h"
+
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QFileInfoList>
 
 #include <algorithm>
@@ -127,4 +130,61 @@ QStringList UndecodableFrameFiles(const QString& folder)
             names << file.name;
     }
     return names;
+}
+
+QString RecordingFrameName(int index, const QString& path)
+{
+    return QStringLiteral("frame %1 of %2").arg(index).arg(QFileInfo(path).fileName());
+}
+
+QString FramePictureName(int index, const QString& frameName, bool recording)
+{
+    if (recording)
+        return QStringLiteral("%1.png").arg(index, 6, 10, QLatin1Char('0'));
+    return QString::number(index) + QLatin1Char('_') + frameName;
+}
+
+namespace {
+
+SequenceListing ListRecording(const QString& path)
+{
+    SequenceListing listing;
+    listing.path = path;
+    const RecordingProbe probe = ProbeRecording(QFile::encodeName(path).toStdString());
+    listing.kind = probe.kind;
+    const QString name = QFileInfo(path).fileName();
+    if (probe.status != FrameReadStatus::Read) {
+        listing.error = QCoreApplication::translate("CMivoRegisterManager", "[ERRO] Can not read recording %1 (%2)")
+                            .arg(name, QString::fromStdString(RecordingProbeReason(probe)));
+        return listing;
+    }
+    listing.frameNames.reserve(probe.frameCount);
+    for (int index = 0; index < probe.frameCount; ++index)
+        listing.frameNames << RecordingFrameName(index, path);
+    if (probe.frameCount < kMinimumFrameCount) {
+        const char* text = probe.frameCount == 1 ? "[ERRO] Only %1 frame was found in %2; at least %3 are needed"
+                                                 : "[ERRO] Only %1 frames were found in %2; at least %3 are needed";
+        listing.error = QCoreApplication::translate("CMivoRegisterManager", text)
+                            .arg(probe.frameCount)
+                            .arg(name)
+                            .arg(kMinimumFrameCount);
+    }
+    return listing;
+}
+
+}  // namespace
+
+SequenceListing ListSequence(const QString& path, QDir::SortFlags flags)
+{
+    // A folder gone since it was chosen lists nothing, as a folder.
+    const QFileInfo info(path);
+    if (info.exists() && !info.isDir())
+        return ListRecording(path);
+    SequenceListing listing;
+    listing.path = path;
+    listing.frameNames = ListFrameFiles(path, flags);
+    // What the listing left out, as it stood when the frames were listed.
+    listing.leftOut = SkippedFrameFiles(path);
+    listing.error = TooFewFramesText(static_cast<int>(listing.frameNames.size()));
+    return listing;
 }

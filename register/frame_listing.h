@@ -1,14 +1,17 @@
 #pragma once
 
+#include "stream/sequence_kind.h"
+
 #include <QDir>
 #include <QString>
 #include <QStringList>
 
 #include <vector>
 
-// The frames of an image sequence are the image files directly inside one folder.
-// This is the one listing used by the window and by the headless counter, so both
-// see the same frames in the same order.
+// The frames of an image sequence are the image files directly inside one folder, or
+// the frames of one recording file (the pages of a multi-page TIFF, the frames of a
+// video). ListSequence is the one listing used by the window and by the headless
+// counter, so both see the same frames in the same order.
 
 // Name patterns of frame files, in any letter case.
 QStringList FrameNamePatterns();
@@ -55,3 +58,29 @@ std::vector<SkippedFrameFile> SkippedFrameFiles(const QString& folder);
 
 // The names of the skipped files whose names are not valid UTF-8, sorted.
 QStringList UndecodableFrameFiles(const QString& folder);
+
+// A sequence as a run takes it.
+struct SequenceListing {
+    QString path;  // the folder, or the recording file
+    SequenceKind kind = SequenceKind::Folder;
+    QStringList frameNames;                  // in processing order (RecordingFrameName for a recording)
+    std::vector<SkippedFrameFile> leftOut;   // a folder's files named like frames but left out
+    QString error;  // "[ERRO] ..." when it cannot be counted; empty when it can
+};
+
+// Lists `path`: a folder's frame files in the order of `flags` (ListFrameFiles, with
+// the files it leaves out, SkippedFrameFiles), or, for a file, the frames of the
+// recording it holds (a stack's pages or a video's frames, in their order: `flags`
+// do not apply). A sequence of fewer than kMinimumFrameCount frames cannot be counted
+// (TooFewFramesText, or its recording's form), nor a recording that cannot be opened
+// ("[ERRO] Can not read recording NAME (reason)").
+SequenceListing ListSequence(const QString& path, QDir::SortFlags flags);
+
+// How frame `index` (0-based) of the recording `path` is named in messages and
+// tables: "frame 17 of stack.tif".
+QString RecordingFrameName(int index, const QString& path);
+
+// What an exported picture of frame `index` is called after its "pos_" or "res_": the
+// index and the frame's file name for a folder ("17_frame_0017.png"), the index alone,
+// six digits, as PNG for a recording ("000017.png").
+QString FramePictureName(int index, const QString& frameName, bool recording);

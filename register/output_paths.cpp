@@ -29,6 +29,9 @@ bool OutputTouchesFrames(const QString& target, OutputTarget kind, const QString
     const QString counted = QFileInfo(countedFolder).canonicalFilePath();
     if (counted.isEmpty() || target.isEmpty())
         return false;
+    // A recording: only the file itself is its frames.
+    if (!QFileInfo(counted).isDir())
+        return kind == OutputTarget::File && WrittenFile(target) == counted;
     if (kind == OutputTarget::PictureFolder) {
         // A folder not made yet has no canonical path; cleaned, "frames/none/.." already
         // names the counted folder.

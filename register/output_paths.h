@@ -15,7 +15,8 @@ enum class OutputTarget {
 // file named like one; a pipe or device is not listed and so is harmless), or a picture
 // folder that is the counted folder (the next count would take the pictures as frames).
 // Links, chains of them too, are followed as the write follows them; a picture folder counts as given and as
-// cleaned ("frames/none/.." is "frames" to a writer that cleans it). False when
+// cleaned ("frames/none/.." is "frames" to a writer that cleans it). A counted
+// recording (a file) is touched only by a file written over it. False when
 // `countedFolder` does not exist.
 bool OutputTouchesFrames(const QString& target, OutputTarget kind, const QString& countedFolder);
 

@@ -28,14 +28,26 @@ bool CRunEngine::Start(const RunSettings& runSettings)
     frames.reset();
     settings = runSettings;
     result = RunResult();
-    result.frameCount = static_cast<int>(settings.frameNames.size());
+    // A part is read alone with its context, then made the part's at the end (run_part.h).
+    const QString partProblem = PartProblem(settings);
+    if (!partProblem.isEmpty()) {
+        result.end = RunEnd::NotStarted;
+        result.error = partProblem;
+        return false;
+    }
+    readSettings = settings;
+    if (IsPart(settings)) {
+        partRead = PartFramesRead(settings);
+        readSettings = PartReadSettings(settings, partRead);
+    }
+    result.frameCount = static_cast<int>(readSettings.frameNames.size());
     if (settings.mode == CountingMode::FramesOfInterest || settings.onlyFrame >= 0) {
         result.detectedMinArea = settings.minArea;
         result.detectedMaxArea = settings.maxArea;
     }
-    frames = std::make_unique<CRunFrames>(settings);
-    auto counting = MakeCountingMode(settings);
-    context = std::make_unique<CRunContext>(settings, *frames, result);
+    frames = std::make_unique<CRunFrames>(readSettings);
+    auto counting = MakeCountingMode(readSettings);
+    context = std::make_unique<CRunContext>(readSettings, *frames, result);
     if (result.frameCount <= 0) {
         result.end = RunEnd::NotStarted;
         result.error = TooFewFramesText(0);
@@ -61,6 +73,7 @@ bool CRunEngine::Start(const RunSettings& runSettings)
     }
     result.frameWidth = frames->Stream().frameWidth;
     result.frameHeight = frames->Stream().frameHeight;
+    result.sampleDepth = frames->Stream().Depth();
     mode = std::move(counting);
     mode->Begin(*context);
     return true;
@@ -87,9 +100,22 @@ StepReport CRunEngine::Step()
     return report;
 }
 
+void CRunEngine::NoteReading()
+{
+    result.faintFrames = frames->FaintFrames();
+    const int gave = frames->Stream().frameCount;
+    if (gave < result.frameCount) {
+        result.framesDeclared = result.frameCount;
+        result.frameCount = gave;
+    }
+}
+
 void CRunEngine::Finish()
 {
     frames->Stop();
+    NoteReading();
+    if (IsPart(settings))
+        KeepPart(settings, partRead, result);
     // The end-of-run recount: the range flags from the areas, then the classes.
     Recount(settings, result);
     result.end = RunEnd::Finished;
@@ -100,8 +126,10 @@ void CRunEngine::Cancel()
 {
     if (frames)
         frames->Stop();
-    if (Running())
+    if (Running()) {
+        NoteReading();
         result.end = RunEnd::Cancelled;
+    }
 }
 
 RunResult CRunEngine::RunToEnd(const RunSettings& runSettings, const Progress& progress,

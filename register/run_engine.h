@@ -2,6 +2,7 @@
 
 #include "register/counting_mode.h"
 #include "register/run_frames.h"
+#include "register/run_part.h"
 #include "register/run_result.h"
 #include "register/run_settings.h"
 
@@ -54,8 +55,12 @@ public:
 
 private:
     void Finish();
+    // What the frames' reading found: faint frames, a recording's early end.
+    void NoteReading();
 
     RunSettings settings;
+    RunSettings readSettings;  // the frames read: the settings', or a part's with its context
+    PartFrames partRead;       // a part's frames read
     RunResult result;
     std::unique_ptr<CRunFrames> frames;
     std::unique_ptr<CCountingMode> mode;

@@ -37,10 +37,14 @@ bool CRunFrames::Begin(int keptFrames, int threads, CFrameSource::Analysis frame
         *outOfMemory = true;
     if (!prepared || exhausted)
         return false;
+    const SampleDepth depth = stream.Depth();
+    if (UsesLittleOfRange(depth.firstFrameLargest, depth.bits))
+        faintFrames.push_back(0);
     // The workers read the frame list only, which stays as it is from here on.
     const CVideoStream* frames = &stream;
-    source = std::make_unique<CFrameSource>([frames](int index) { return frames->DecodeFrame(index); }, analysis, 1,
-                                            stream.frameCount, threads, kAheadPerThread * std::max(threads, 1));
+    source = std::make_unique<CFrameSource>([frames] { return frames->MakeDecoder(); }, analysis, 1,
+                                            stream.frameCount, threads, kAheadPerThread * std::max(threads, 1),
+                                            stream.DecodesInOrder());
     // Meanwhile the workers decode the next frames.
     if (analysis && RanOutOfMemory([&] { firstAnalysis = analysis(0, stream.ReadFrame(0)); })) {
         Stop();
@@ -66,15 +70,22 @@ std::any CRunFrames::Next(int index, bool* outOfMemory)
 {
     if (outOfMemory)
         *outOfMemory = false;
-    if (index == 0)
-        return firstAnalysis;
-    if (!source)
-        return std::any();
-    DecodedFrame frame = source->Take(index);
-    if (outOfMemory)
-        *outOfMemory = frame.outOfMemory;
-    stream.KeepFrame(index, frame.grey);
-    return std::move(frame.analysis);
+    std::any found;
+    if (index == 0) {
+        found = firstAnalysis;
+    } else if (source) {
+        DecodedFrame frame = source->Take(index);
+        if (outOfMemory)
+            *outOfMemory = frame.outOfMemory;
+        stream.KeepFrame(index, frame.read.grey);
+        if (frame.read.faint)
+            faintFrames.push_back(index);
+        found = std::move(frame.analysis);
+    }
+    // A recording's early end is known by the time the frame before it is taken
+    // (video_file.h): the steps then see the frames it holds.
+    stream.frameCount = std::min(stream.frameCount, stream.ReadableFrames());
+    return found;
 }
 
 void CRunFrames::Stop()

@@ -6,6 +6,7 @@
 
 #include <any>
 #include <memory>
+#include <vector>
 
 // The frames of one run: its own stream (frame list, frame size, prepared previous
 // frame, particle settings), fed by a frame source that decodes the next frames on
@@ -32,6 +33,9 @@ public:
     // memory ran out decoding or analysing it on a worker (no picture, no analysis).
     std::any Next(int index, bool* outOfMemory = nullptr);
 
+    // Frames taken so far whose samples use less than 1/16 of the depth's range, ascending.
+    const std::vector<int>& FaintFrames() const { return faintFrames; }
+
     // Ends the decoding; nothing is read by the workers after it returns.
     void Stop();
 
@@ -43,4 +47,5 @@ private:
     std::unique_ptr<CFrameSource> source;
     CFrameSource::Analysis analysis;
     std::any firstAnalysis;
+    std::vector<int> faintFrames;
 };

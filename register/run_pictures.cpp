@@ -4,6 +4,7 @@
 #include "register/run_pictures.h"
 
 #include "register/bgr_image.h"
+#include "register/frame_listing.h"
 #include "register/output_paths.h"
 #include "register/run_numbers.h"
 #include "register/run_stream.h"
@@ -264,7 +265,7 @@ QStringList ExportRunPictures(const RunSettings& settings, const RunResult& resu
     for (int position = 0; position < selected; ++position) {
         const int index = result.selectedFrames[static_cast<size_t>(position)];
         const QString suffix =
-            QString::number(index) + QLatin1Char('_') + QString::fromStdString(frames.FrameName(index));
+            FramePictureName(index, QString::fromStdString(frames.FrameName(index)), frames.IsRecording());
         const QString posPath = targetFolder + QStringLiteral("/pos_") + suffix;
         const QString resPath = targetFolder + QStringLiteral("/res_") + suffix;
         const bool strip = position == selected - 1 && LastFrameIsStrip(settings, result);

@@ -1,6 +1,8 @@
 #include "register/run_report.h"
 
+#include "register/reading_texts.h"
 #include "register/run_numbers.h"
+#include "register/run_part.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -116,6 +118,11 @@ QString RunReportJson(const RunSettings& settings, const RunResult& result)
     };
     if (settings.mode == CountingMode::CountingLine)
         fields << QStringLiteral("\"flow_direction\":") + JsonText(DirectionKey(result.flowDirection));
+    fields << QStringLiteral("\"bit_depth\":") +
+                  JsonText(result.sampleDepth.bits > 0 ? QJsonValue(result.sampleDepth.bits) : QJsonValue());
+    if (IsPart(settings))
+        fields << QStringLiteral("\"part\":[%1,%2]").arg(settings.partFirst).arg(settings.partLast)
+               << QStringLiteral("\"sequence_frames\":%1").arg(settings.frameNames.size());
     // The range the particles were detected with, which a recount to another range keeps;
     // null for the counting line, which detects by no size.
     const bool detectedBySize = settings.mode == CountingMode::FramesOfInterest || settings.onlyFrame >= 0;
@@ -141,13 +148,20 @@ QString RunReportText(const RunSettings& settings, const RunResult& result)
     const QString finished = FinishedAt(result);
 
     QStringList lines;
-    lines << QStringLiteral("Folder:             %1").arg(settings.folder)
+    lines << QString::fromLatin1(settings.sequenceKind == SequenceKind::Folder ? "Folder:             %1"
+                                                                               : "Recording:          %1")
+                 .arg(settings.folder)
           << QStringLiteral("Mode:               %1").arg(ModeName(settings.mode))
           << QStringLiteral("Method:             %1 (%2)").arg(settings.method).arg(MethodName(settings.method))
           << QStringLiteral("Frames:             %1 (%2 x %3)")
                  .arg(result.frameCount)
                  .arg(result.frameWidth)
                  .arg(result.frameHeight);
+    if (IsPart(settings))
+        lines << QStringLiteral("Part:               frames %1 to %2 of %3")
+                     .arg(settings.partFirst)
+                     .arg(settings.partLast)
+                     .arg(settings.frameNames.size());
     const QString selected = Numbers(result.selectedFrames).join(QLatin1Char(' '));
     const bool countingLine = settings.mode == CountingMode::CountingLine;
     if (countingLine)
@@ -170,7 +184,8 @@ QString RunReportText(const RunSettings& settings, const RunResult& result)
     if (settings.circularityFilter)
         lines << QStringLiteral("Circularity filter: %1").arg(settings.minCircularity);
     lines << QStringLiteral("Pixel size:         %1 um").arg(settings.pixelSize)
-          << QStringLiteral("Sizes:              %1").arg(sizes);
+          << QStringLiteral("Sizes:              %1").arg(sizes)
+          << QStringLiteral("Bit depth:          %1").arg(SampleDepthText(result.sampleDepth));
     if (!finished.isEmpty())
         lines << QStringLiteral("Finished:           %1").arg(finished);
     if (!result.directionChanges.empty())

@@ -19,7 +19,7 @@
 //   particles          stored records
 //   unreadable_frames  0-based indices of the frames left out
 //   unmeasured_shifts  shifts taken as 0
-//   folder             as the settings name it
+//   folder             as the settings name it: the folder, or the recording file
 //   method             segmentation method, 1 .. 4
 //   min_px, max_px     the size range in pixels
 //   pixel_size_um      micrometres per pixel side
@@ -32,6 +32,11 @@
 //                      counted records, classed by the settings' range and filter, sized by
 //                      their pixel size (size_statistics.h; null statistics when none)
 //   flow_direction     counting line only: "right", "left" or "none" (no motion measured)
+//   bit_depth          the bits 16-bit samples were scaled by, the same for every frame:
+//                      frame 0's (sample_depth.h); 8 for 8-bit frames; null when unknown
+//   part             a part only (run_part.h): [FIRST, LAST], the frames it counts for;
+//                      "frames" then counts them, the records are those it owns
+//   sequence_frames    a part only: the frames of the whole sequence
 //   direction_changes  0-based frames from which the flow ran the other way ([] when none)
 //   detected_min_px, detected_max_px
 //                      the size range the run detected its particles with; differs from

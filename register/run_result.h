@@ -1,6 +1,7 @@
 #pragma once
 
 #include "stream/crossing_counter.h"
+#include "stream/sample_depth.h"
 #include "toolkit/particle_measure.h"
 
 #include <QDateTime>
@@ -43,6 +44,17 @@ struct RunResult {
     int flowBreaks = 0;
     FlowDirection flowDirection = FlowDirection::kUnknown;
     std::vector<SweptBand> sweptBands;  // the mosaic of the flow: each readable frame's band, in order
+    // What reading the frames found, both modes. The depth every frame's samples were
+    // scaled by (frame 0's: 8 for 8-bit frames); the frames whose samples use less than
+    // 1/16 of its range (nearly black at that depth).
+    SampleDepth sampleDepth;
+    std::vector<int> faintFrames;  // 0-based, ascending
+    // A recording that could not be decoded past some frame ends there: frameCount holds
+    // the frames it gave, this the frames it declared; 0 when it gave them all.
+    int framesDeclared = 0;
+    // Frames of interest only: frames taken as still (shift 0) although they differ from
+    // the frame before well above the noise; counted among unmeasuredShifts.
+    int changedWithoutShift = 0;
     std::vector<int> directionChanges;  // frames from which the flow moved the other way
     // The size range the particles were detected with (frames of interest and a frame alone:
     // detection itself drops particles by size, so a recount to another range cannot give

@@ -2,6 +2,7 @@
 
 #include "stream/count_defaults.h"
 #include "stream/frame_reader.h"
+#include "stream/recording.h"
 #include "toolkit/segmentation.h"
 
 #include <QString>
@@ -27,8 +28,8 @@ QString MethodName(int method);
 // Everything one run needs, taken as one value: the run reads nothing else. A value
 // left alone is the value the window and tessel-count start with.
 struct RunSettings {
-    QString folder;
-    QStringList frameNames;  // file names in the folder, in processing order
+    QString folder;          // the folder of the frames, or the recording file
+    QStringList frameNames;  // file names in the folder, in processing order; a recording's frames' names
     int method = count_defaults::kMethod;
     int minArea = count_defaults::kMinArea;  // area bounds in pixels
     int maxArea = count_defaults::kMaxArea;
@@ -45,4 +46,11 @@ struct RunSettings {
     // 0-based index of the one frame to count, whole, alone (the window's "Count Current"),
     // whatever the mode; -1: the mode's count of the sequence.
     int onlyFrame = -1;
+    SequenceKind sequenceKind = SequenceKind::Folder;  // a folder's files, a stack's pages, a video's frames
+    // A part of the sequence, frames partFirst .. partLast, counted alone (run_part.h);
+    // -1: the whole sequence.
+    int partFirst = -1;
+    int partLast = -1;
+    // The sequence's index of frameNames[0]: a recording read from a later frame on.
+    int firstListed = 0;
 };

@@ -2,7 +2,11 @@
 
 void SetUpStream(CVideoStream& stream, const RunSettings& settings, const RunResult* run)
 {
-    stream.SetFolder(settings.folder.toStdString());
+    if (settings.sequenceKind == SequenceKind::Folder)
+        stream.SetFolder(settings.folder.toStdString());
+    else
+        stream.SetRecording(settings.folder.toStdString(), settings.sequenceKind);
+    stream.SetFirstRecordingFrame(settings.firstListed);
     stream.minArea = settings.minArea;
     stream.maxArea = settings.maxArea;
     stream.marginTop = settings.marginTop;

@@ -1,5 +1,6 @@
 #include "register/run_warnings.h"
 
+#include "register/reading_texts.h"
 #include "register/run_numbers.h"
 #include "register/run_stream.h"
 
@@ -85,11 +86,21 @@ QStringList UnmeasuredMotionTexts(const RunSettings& settings, const RunResult& 
     if (settings.mode == CountingMode::FramesOfInterest) {
         // Shifts taken as 0 place the frames of interest too close: flow between them is
         // never seen.
-        if (unmeasured > 0)
+        const int changed = result.changedWithoutShift;
+        if (unmeasured > changed)
             texts << Text("%1 of %2 frame shifts could not be measured and were taken as 0; parts of the flow may "
                           "not be counted")
-                         .arg(unmeasured)
+                         .arg(unmeasured - changed)
                          .arg(motions);
+        // What looks still may be a flow too faint for the measure (16-bit frames read at
+        // a wrong depth, a dim recording).
+        if (changed > 0)
+            texts << Text(changed == 1
+                              ? "%1 frame differs from the frame before but no shift was measured; it was taken as "
+                                "still, and parts of the flow may not be counted (too faint a flow?)"
+                              : "%1 frames differ from the frame before but no shift was measured; they were taken "
+                                "as still, and parts of the flow may not be counted (too faint a flow?)")
+                         .arg(changed);
         return texts;
     }
     if (unmeasured > flowBreaks)
@@ -122,6 +133,10 @@ QStringList RunLossSummary(const RunSettings& settings, const RunResult& result,
     const QString log = LostLogLinesText(result);
     if (!log.isEmpty())
         lost << log;
+    // A recording that ends early, frames nearly black at the run's depth.
+    for (const QString& text : {RecordingCutShortText(settings, result), FaintFramesText(settings, result)})
+        if (!text.isEmpty())
+            lost << text;
     lost << UnmeasuredMotionTexts(settings, result);
     const QString reversal = FlowReversalText(settings, result);
     if (!reversal.isEmpty())

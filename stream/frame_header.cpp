@@ -1,5 +1,6 @@
 #include "stream/frame_header.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -53,13 +54,38 @@ FrameHeader Sized(FrameFormat format, std::uint32_t width, std::uint32_t height)
 
 // ---- PNG: the signature, then IHDR with width and height; chunks up to IEND.
 
+// The sBIT chunk before the image data: the significant bits of each channel, alpha
+// last (grey: 1 byte, grey and alpha: 2, RGB and palette: 3, RGBA: 4).
+int PngSignificantBits(const Bytes& b)
+{
+    if (!b.Has(0, 26))
+        return 0;
+    const unsigned colourType = b.U8(25);
+    const std::size_t colours = colourType == 0 || colourType == 4 ? 1 : 3;
+    for (std::size_t at = 8; b.Has(at, 8);) {
+        const std::size_t length = b.U32(at, true);
+        if (b.Equals(at + 4, "IDAT", 4) || length > 0x7FFFFFFF || !b.Has(at + 8, length))
+            return 0;
+        if (b.Equals(at + 4, "sBIT", 4) && length >= colours) {
+            unsigned bits = 0;
+            for (std::size_t k = 0; k < colours; ++k)
+                bits = std::max(bits, b.U8(at + 8 + k));
+            return int(bits);
+        }
+        at += 12 + length;
+    }
+    return 0;
+}
+
 FrameHeader PngHeader(const Bytes& b)
 {
     if (!b.Has(0, 24))
         return Header(FrameFormat::Png, HeaderStatus::CutShort);
     if (b.U32(8, true) != 13 || !b.Equals(12, "IHDR", 4))
         return Header(FrameFormat::Png, HeaderStatus::Corrupt);
-    return Sized(FrameFormat::Png, b.U32(16, true), b.U32(20, true));
+    FrameHeader header = Sized(FrameFormat::Png, b.U32(16, true), b.U32(20, true));
+    header.significantBits = PngSignificantBits(b);
+    return header;
 }
 
 bool IsChunkType(const Bytes& b, std::size_t at)
@@ -166,6 +192,15 @@ FrameHeader JpegHeader(const Bytes& b)
 
 // ---- TIFF: the first directory's size and sample layout.
 
+// The bits a largest sample needs (4095: 12); 0 for 0.
+int BitsFor(std::uint32_t largest)
+{
+    int bits = 0;
+    for (; largest > 0; largest >>= 1)
+        ++bits;
+    return bits;
+}
+
 // First value of a SHORT or LONG field; false for other types or values outside the file.
 bool TiffValue(const Bytes& b, std::size_t entry, bool big, std::uint32_t& value)
 {
@@ -196,7 +231,7 @@ FrameHeader TiffHeader(const Bytes& b)
         return Header(FrameFormat::Tiff, HeaderStatus::Corrupt);
     if (!b.Has(directory, 2) || !b.Has(directory + 2, 12 * std::size_t(b.U16(directory, big))))
         return Header(FrameFormat::Tiff, HeaderStatus::CutShort);
-    std::uint32_t width = 0, height = 0, bits = 1, samples = 1, sampleFormat = 1;
+    std::uint32_t width = 0, height = 0, bits = 1, samples = 1, sampleFormat = 1, maxSampleValue = 0;
     const std::size_t entries = b.U16(directory, big);
     for (std::size_t k = 0; k < entries; ++k) {
         const std::size_t entry = directory + 2 + 12 * k;
@@ -217,6 +252,9 @@ FrameHeader TiffHeader(const Bytes& b)
         case 339:
             field = &sampleFormat;
             break;
+        case 281:
+            field = &maxSampleValue;
+            break;
         default:
             continue;
         }
@@ -228,7 +266,9 @@ FrameHeader TiffHeader(const Bytes& b)
                           samples >= 1 && samples <= 4;
     if (!accepted)
         return Header(FrameFormat::Tiff, HeaderStatus::NotAccepted);
-    return Sized(FrameFormat::Tiff, width, height);
+    FrameHeader header = Sized(FrameFormat::Tiff, width, height);
+    header.significantBits = BitsFor(maxSampleValue);
+    return header;
 }
 
 // ---- BMP: the file header and the bitmap information header.

@@ -24,6 +24,10 @@ struct FrameHeader {
     cv::Size size;  // as stored, before any orientation is applied
     // JPEG only: the EXIF orientation (1 .. 8; 1 when absent), applied after decoding.
     int orientation = 1;
+    // The bits of a sample the header says carry the picture: a PNG's sBIT chunk (the
+    // most of its colour channels), a TIFF's MaxSampleValue (the bits it needs); 0 when
+    // the header does not say.
+    int significantBits = 0;
 };
 
 FrameHeader ReadFrameHeader(const unsigned char* bytes, std::size_t count);

@@ -4,11 +4,13 @@
 #include "stream/jpeg_decoder.h"
 
 #include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <new>
+#include <utility>
 #include <vector>
 
 #include <fcntl.h>
@@ -173,16 +175,17 @@ void Decode(const std::vector<unsigned char>& bytes, const FrameReadLimits& limi
     case DataStatus::Complete:
         break;
     }
-    cv::Mat grey;
+    cv::Mat samples;
     try {
         if (header.format == FrameFormat::Jpeg) {
-            read.status = FromJpeg(DecodeJpegGrey(bytes.data(), bytes.size(), grey, limits.reduction));
+            read.status = FromJpeg(DecodeJpegGrey(bytes.data(), bytes.size(), samples, limits.reduction));
             if (read.status == FrameReadStatus::Read)
-                grey = Oriented(grey, header.orientation);
+                samples = Oriented(samples, header.orientation);
         } else {
             const cv::Mat encoded(1, static_cast<int>(bytes.size()), CV_8UC1, const_cast<unsigned char*>(bytes.data()));
-            grey = cv::imdecode(encoded, ReducedGreyFlag(limits.reduction));
-            if (grey.empty())
+            // 16-bit samples stay 16-bit: the depth stage scales them.
+            samples = cv::imdecode(encoded, ReducedGreyFlag(limits.reduction) | cv::IMREAD_ANYDEPTH);
+            if (samples.empty())
                 read.status = FrameReadStatus::Corrupt;
         }
     } catch (const cv::Exception& e) {
@@ -192,17 +195,7 @@ void Decode(const std::vector<unsigned char>& bytes, const FrameReadLimits& limi
     }
     if (read.status != FrameReadStatus::Read)
         return;
-    if (grey.type() != CV_8UC1) {
-        read.status = FrameReadStatus::NotAccepted;
-        return;
-    }
-    read.size = grey.size();
-    const bool reduced = ReducedGreyFlag(limits.reduction) != cv::IMREAD_GRAYSCALE;
-    if (!reduced && !FitsExpected(grey.size(), limits.expectedSize, false)) {
-        read.status = FrameReadStatus::OtherSize;
-        return;
-    }
-    read.grey = grey;
+    FinishFrameRead(samples, header.significantBits, limits, read);
 }
 
 std::string SizeText(cv::Size size)
@@ -211,6 +204,49 @@ std::string SizeText(cv::Size size)
 }
 
 }  // namespace
+
+void FinishFrameRead(const cv::Mat& samples, int headerBits, const FrameReadLimits& limits, FrameRead& read)
+{
+    read.grey.release();
+    read.size = samples.size();
+    if (samples.type() != CV_8UC1 && samples.type() != CV_16UC1) {
+        read.status = FrameReadStatus::NotAccepted;
+        return;
+    }
+    // A picture decoded reduced was checked at its full size, from the header.
+    const bool reduced = ReducedGreyFlag(limits.reduction) != cv::IMREAD_GRAYSCALE;
+    if (!reduced && !FitsExpected(samples.size(), limits.expectedSize, false)) {
+        read.status = FrameReadStatus::OtherSize;
+        return;
+    }
+    try {
+        ScaledFrame scaled = ScaleFrame(samples, headerBits, limits.depth);
+        read.depth = scaled.depth;
+        read.faint = scaled.faint;
+        if (scaled.otherDepth) {
+            read.depth.bits = samples.depth() == CV_8U ? 8 : 16;
+            read.status = FrameReadStatus::OtherDepth;
+            return;
+        }
+        read.status = FrameReadStatus::Read;
+        read.grey = std::move(scaled.grey);
+    } catch (const cv::Exception& e) {
+        read.status = e.code == cv::Error::StsNoMem ? FrameReadStatus::OutOfMemory : FrameReadStatus::Corrupt;
+    } catch (const std::bad_alloc&) {
+        read.status = FrameReadStatus::OutOfMemory;
+    }
+}
+
+cv::Mat ReducedAsAsked(const cv::Mat& samples, const FrameReadLimits& limits)
+{
+    if (ReducedGreyFlag(limits.reduction) == cv::IMREAD_GRAYSCALE || samples.empty())
+        return samples;
+    const int reduction = limits.reduction;
+    cv::Mat reduced;
+    cv::resize(samples, reduced, cv::Size(std::max(samples.cols / reduction, 1), std::max(samples.rows / reduction, 1)),
+               0, 0, cv::INTER_AREA);
+    return reduced;
+}
 
 long long FrameFileByteLimit(long long pixelLimit)
 {
@@ -298,6 +334,11 @@ std::string FrameReadReason(const FrameRead& read, const FrameReadLimits& limits
         return std::to_string(read.fileBytes) + " bytes, more than a frame within the pixel limit needs";
     case FrameReadStatus::OutOfMemory:
         return "out of memory";
+    case FrameReadStatus::OtherDepth:
+        return std::to_string(read.depth.bits) + "-bit samples, frame 0 is " +
+               std::to_string(limits.depth.bits == 8 ? 8 : 16) + "-bit";
+    case FrameReadStatus::PastEnd:
+        return "the recording ends before it";
     }
     return std::string();
 }

@@ -15,8 +15,9 @@ struct FrameShift {
 // too), or nothing changed between the frames, so nothing in view moved. The others
 // could not decide and report (0, 0): 1 to 9 changed blobs; a (0, 0) agreed on only
 // by centroids without partner; pairs without a 60 % majority; a frame that could not
-// be read.
-enum class ShiftOutcome { Measured, TooFewBlobs, NoPairs, NoConsensus, FrameUnreadable };
+// be read; no change above the measure's threshold while the frames differ well above
+// their noise (a faint flow that looks still).
+enum class ShiftOutcome { Measured, TooFewBlobs, NoPairs, NoConsensus, FrameUnreadable, ChangedWithoutShift };
 
 // Pairs every centroid with its nearest partner (in columns) within 3 rows, after a
 // sort by row; returns one (|dx|, |dy|) per centroid, in sorted order. A centroid

@@ -5,16 +5,20 @@
 #include <algorithm>
 #include <utility>
 
-CFrameSource::CFrameSource(Decoder decode, Analysis analyse, int first, int frames, int threads, int window)
-    : decoder(std::move(decode))
-    , analysis(std::move(analyse))
+CFrameSource::CFrameSource(const DecoderFactory& makeDecoder, Analysis analyse, int first, int frames, int threads,
+                           int window, bool decodeInOrder)
+    : analysis(std::move(analyse))
     , frameCount(frames)
     , ahead(std::max(window, 1))
+    , inOrder(decodeInOrder)
     , nextToDecode(first)
     , nextToTake(first)
 {
+    const int count = inOrder ? 1 : std::max(threads, 1);
+    for (int k = 0; k < count; ++k)
+        decoders.push_back(makeDecoder());
     for (int t = 0; t < threads; ++t)
-        workers.emplace_back(&CFrameSource::Work, this);
+        workers.emplace_back(&CFrameSource::Work, this, t);
 }
 
 CFrameSource::~CFrameSource()
@@ -22,24 +26,37 @@ CFrameSource::~CFrameSource()
     Stop();
 }
 
-DecodedFrame CFrameSource::Decode(int index) const
+DecodedFrame CFrameSource::Read(Decoder& decoder, int index) const
 {
     DecodedFrame frame;
     frame.index = index;
-    frame.outOfMemory = RanOutOfMemory([&] {
-        frame.grey = decoder(index);
-        if (analysis && !frame.grey.empty())
-            frame.analysis = analysis(index, frame.grey);
-    });
-    if (frame.outOfMemory) {
-        frame.grey.release();
-        frame.analysis.reset();
-    }
+    frame.outOfMemory = RanOutOfMemory([&] { frame.read = decoder(index); });
+    if (frame.outOfMemory)
+        frame.read = FrameRead();
     return frame;
 }
 
-void CFrameSource::Work()
+void CFrameSource::Analyse(DecodedFrame& frame) const
 {
+    if (!analysis || frame.read.grey.empty())
+        return;
+    frame.outOfMemory = RanOutOfMemory([&] { frame.analysis = analysis(frame.index, frame.read.grey); });
+    if (frame.outOfMemory) {
+        frame.read.grey.release();
+        frame.analysis.reset();
+    }
+}
+
+DecodedFrame CFrameSource::Decode(Decoder& decoder, int index) const
+{
+    DecodedFrame frame = Read(decoder, index);
+    Analyse(frame);
+    return frame;
+}
+
+void CFrameSource::Work(int worker)
+{
+    Decoder& decoder = decoders[inOrder ? 0 : static_cast<size_t>(worker)];
     for (;;) {
         int index = 0;
         {
@@ -51,8 +68,24 @@ void CFrameSource::Work()
                 return;
             index = std::max(nextToDecode, nextToTake);
             nextToDecode = index + 1;
+            const long long claim = claims++;
+            // In order: this claim's turn at the shared decoder.
+            if (inOrder) {
+                changed.wait(lock, [this, claim] { return stopping || decodeTurn == claim; });
+                if (stopping)
+                    return;
+            }
         }
-        DecodedFrame frame = Decode(index);
+        DecodedFrame frame = Read(decoder, index);
+        if (inOrder) {
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                ++decodeTurn;
+            }
+            changed.notify_all();
+        }
+        // Beside the next frame's decoding.
+        Analyse(frame);
         std::lock_guard<std::mutex> lock(mutex);
         // Dropped when the run has moved past it or stopped meanwhile.
         if (!stopping && index >= nextToTake)
@@ -71,7 +104,7 @@ DecodedFrame CFrameSource::Take(int index)
         if (stopping || index < nextToTake)
             return none;
         nextToTake = index + 1;
-        return Decode(index);
+        return Decode(decoders.front(), index);
     }
     std::unique_lock<std::mutex> lock(mutex);
     if (stopping || index < nextToTake)

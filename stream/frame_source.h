@@ -1,5 +1,7 @@
 #pragma once
 
+#include "stream/frame_reader.h"
+
 #include <opencv2/core.hpp>
 
 #include <any>
@@ -10,11 +12,11 @@
 #include <thread>
 #include <vector>
 
-// A frame as the run takes it: decoded (empty when the file could not be read) and,
-// when the run asked for one, the result of its per-frame analysis.
+// A frame as the run takes it: as read (the picture empty when it could not be, with
+// the reason) and, when the run asked for one, the result of its per-frame analysis.
 struct DecodedFrame {
     int index = -1;
-    cv::Mat grey;
+    FrameRead read;
     std::any analysis;         // empty without an analysis or for an unreadable frame
     bool outOfMemory = false;  // memory ran out decoding or analysing it: no picture, no analysis
 };
@@ -25,20 +27,28 @@ struct DecodedFrame {
 // memory stays bounded whatever the length of the sequence. An optional analysis, a
 // pure function of one decoded frame, runs on the workers right after its decoding.
 //
+// Each worker decodes with a decoder of its own, made on the caller's thread before
+// the workers start (a frame file needs none, a page of a stack its own open file).
+// A sequence that decodes only in order (a video) shares one decoder among the
+// workers, which take turns in the order they claimed their frames; their analyses
+// still run side by side.
+//
 // Without workers (threads 0) Take decodes and analyses on the caller's thread: the
 // same functions, the same results, only later.
 //
-// The decoder and the analysis are called from the workers concurrently: they must
-// not share mutable state. Out of memory in either leaves that frame without picture
-// and analysis, marked `outOfMemory`; no exception leaves a worker. Stop (and the destructor) ends the workers: a decode in
-// progress is finished and thrown away, none starts after Stop returns.
+// Out of memory in a decoder or the analysis leaves that frame without picture and
+// analysis, marked `outOfMemory`; no exception leaves a worker. Stop (and the
+// destructor) ends the workers: a decode in progress is finished and thrown away, none
+// starts after Stop returns.
 class CFrameSource {
 public:
-    using Decoder = std::function<cv::Mat(int index)>;
+    using Decoder = std::function<FrameRead(int index)>;
+    using DecoderFactory = std::function<Decoder()>;
     using Analysis = std::function<std::any(int index, const cv::Mat& grey)>;
 
     // Frames first .. frameCount - 1.
-    CFrameSource(Decoder decoder, Analysis analysis, int first, int frameCount, int threads, int ahead);
+    CFrameSource(const DecoderFactory& makeDecoder, Analysis analysis, int first, int frameCount, int threads,
+                 int ahead, bool inOrder = false);
     ~CFrameSource();
     CFrameSource(const CFrameSource&) = delete;
     CFrameSource& operator=(const CFrameSource&) = delete;
@@ -52,17 +62,23 @@ public:
     void Stop();
 
 private:
-    void Work();
-    DecodedFrame Decode(int index) const;
+    void Work(int worker);
+    // The frame as decoded, then its analysis; out of memory leaves both empty.
+    DecodedFrame Read(Decoder& decoder, int index) const;
+    void Analyse(DecodedFrame& frame) const;
+    DecodedFrame Decode(Decoder& decoder, int index) const;
 
-    const Decoder decoder;
     const Analysis analysis;
     const int frameCount;
     const int ahead;
+    const bool inOrder;
+    std::vector<Decoder> decoders;  // one per worker, or one shared in order
     std::mutex mutex;
     std::condition_variable changed;
     int nextToDecode;  // first frame no worker has claimed
     int nextToTake;    // frames below it are no longer wanted
+    long long claims = 0;      // frames claimed so far
+    long long decodeTurn = 0;  // in order: the claim whose decoding may run now
     bool stopping = false;
     std::map<int, DecodedFrame> ready;
     std::vector<std::thread> workers;

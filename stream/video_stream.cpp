@@ -3,6 +3,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
+#include <climits>
 #include <new>
 #include <utility>
 
@@ -27,13 +28,26 @@ void CVideoStream::Reset()
     marginLeft = 0;
     marginRight = 0;
     framePixelLimit = kDefaultFramePixelLimit;
+    recordingFirst = 0;
     recentFrames.clear();
+    kind = SequenceKind::Folder;
+    recordingReader.reset();
+    recordingEnd = std::make_shared<std::atomic<int>>(INT_MAX);
+    depth = SampleDepth();
+    depthSought = false;
 }
 
 void CVideoStream::SetFolder(std::string folder)
 {
     Reset();
     folderPath = std::move(folder);
+}
+
+void CVideoStream::SetRecording(std::string path, SequenceKind recordingKind)
+{
+    Reset();
+    folderPath = std::move(path);
+    kind = recordingKind;
 }
 
 void CVideoStream::AddFrame(std::string name)
@@ -51,7 +65,43 @@ std::string CVideoStream::FramePath(int index) const
 {
     if (!HasFrame(index))
         return std::string();
+    if (IsRecording())
+        return folderPath;
     return folderPath + "/" + frameNames[static_cast<size_t>(index)];
+}
+
+int CVideoStream::ReadableFrames() const
+{
+    return std::min(static_cast<int>(frameNames.size()), recordingEnd->load() - recordingFirst);
+}
+
+void CVideoStream::SetFirstRecordingFrame(int first)
+{
+    recordingFirst = std::max(first, 0);
+    recordingReader.reset();
+}
+
+SampleDepth CVideoStream::Depth() const
+{
+    if (!depthSought && HasFrame(0)) {
+        depthSought = true;
+        FrameReadLimits limits;
+        limits.pixelLimit = framePixelLimit;
+        const FrameRead first = ReadFromSequence(0, limits);
+        if (first.status == FrameReadStatus::Read)
+            depth = first.depth;
+    }
+    return depth;
+}
+
+FrameRead CVideoStream::ReadFromSequence(int index, const FrameReadLimits& limits) const
+{
+    if (!IsRecording())
+        return ReadGreyFrame(FramePath(index), limits);
+    if (!recordingReader)
+        recordingReader = std::make_unique<CRecordingReader>(
+            folderPath, kind, recordingFirst + static_cast<int>(frameNames.size()), recordingEnd);
+    return recordingReader->Read(recordingFirst + index, limits);
 }
 
 std::string CVideoStream::FrameName(int index) const
@@ -91,6 +141,7 @@ FrameReadLimits CVideoStream::RunFrameLimits() const
     FrameReadLimits limits;
     limits.expectedSize = cv::Size(frameWidth, frameHeight);
     limits.pixelLimit = framePixelLimit;
+    limits.depth = Depth();
     return limits;
 }
 
@@ -105,7 +156,7 @@ FrameRead CVideoStream::ReadWithLimits(int index, const FrameReadLimits& limits)
         read.size = read.grey.size();
         return read;
     }
-    read = ReadGreyFrame(FramePath(index), limits);
+    read = ReadFromSequence(index, limits);
     Remember(index, read.grey);
     if (!read.grey.empty())
         read.grey = read.grey.clone();
@@ -121,6 +172,7 @@ cv::Mat CVideoStream::ReadFrame(int index) const
 {
     FrameReadLimits limits;
     limits.pixelLimit = framePixelLimit;
+    limits.depth = Depth();
     return ReadWithLimits(index, limits).grey;
 }
 
@@ -133,17 +185,27 @@ cv::Mat CVideoStream::ReadReducedFrame(int index, int reduction) const
     FrameReadLimits limits;
     limits.pixelLimit = framePixelLimit;
     limits.reduction = reduction;
-    return ReadGreyFrame(FramePath(index), limits).grey;
+    limits.depth = Depth();
+    return ReadFromSequence(index, limits).grey;
 }
 
-cv::Mat CVideoStream::DecodeFrame(int index) const
+CFrameSource::Decoder CVideoStream::MakeDecoder() const
 {
-    if (!HasFrame(index))
-        return cv::Mat();
-    FrameRead read = ReadGreyFrame(FramePath(index), RunFrameLimits());
-    if (read.status == FrameReadStatus::OutOfMemory)
-        throw std::bad_alloc();
-    return read.grey;
+    // Out of memory throws, so that the source tells it from a frame that cannot be read.
+    const auto checked = [](FrameRead read) {
+        if (read.status == FrameReadStatus::OutOfMemory)
+            throw std::bad_alloc();
+        return read;
+    };
+    const FrameReadLimits limits = RunFrameLimits();
+    const int frames = static_cast<int>(frameNames.size());
+    if (!IsRecording())
+        return [this, limits, frames, checked](int index) {
+            return index >= 0 && index < frames ? checked(ReadGreyFrame(FramePath(index), limits)) : FrameRead();
+        };
+    const int first = recordingFirst;
+    auto reader = std::make_shared<CRecordingReader>(folderPath, kind, first + frames, recordingEnd);
+    return [reader, limits, checked, first](int index) { return checked(reader->Read(first + index, limits)); };
 }
 
 void CVideoStream::KeepFrame(int index, const cv::Mat& grey) const
@@ -180,10 +242,16 @@ void CVideoStream::PrepareFrame(cv::Mat& grey) const
 
 bool CVideoStream::PrepareFirstFrame()
 {
-    // Frame 0 sets the run's size, so it is read at any size within the pixel limit.
+    // Frame 0 sets the run's size and depth, so it is read at any size within the pixel
+    // limit and at its own depth.
     frameHeight = 0;
     frameWidth = 0;
-    cv::Mat grey = ReadFrame(0);
+    FrameReadLimits limits;
+    limits.pixelLimit = framePixelLimit;
+    const FrameRead first = HasFrame(0) ? ReadFromSequence(0, limits) : FrameRead();
+    depthSought = true;
+    depth = first.status == FrameReadStatus::Read ? first.depth : SampleDepth();
+    cv::Mat grey = first.grey;
     if (grey.empty()) {
         previousFrame.release();
         return false;

@@ -3,19 +3,24 @@
 #include "stream/count_defaults.h"
 #include "stream/frame_reader.h"
 #include "stream/frame_shift.h"
+#include "stream/frame_source.h"
+#include "stream/recording.h"
 #include "toolkit/particle_measure.h"
 
 #include <opencv2/core.hpp>
 
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
-// One image sequence while it is processed: its frame files, the frame size, the
+// One image sequence while it is processed: its frames (the files of a folder, or the
+// pages of a stack or the frames of a video, SetRecording), the frame size, the
 // prepared previous frame of the transition measure and the particle settings.
-// Frames are read from disk as 8-bit grey on demand; nothing is cached but
-// `previousFrame`, unless the owner asks the stream to keep its last few decoded
-// frames (SetRecentFrameCapacity).
+// Frames are read from disk as 8-bit grey on demand, 16-bit samples scaled by the
+// sequence's depth (frame 0's, Depth); nothing is cached but `previousFrame`, unless
+// the owner asks the stream to keep its last few decoded frames
+// (SetRecentFrameCapacity).
 //
 // A frame that is missing, cannot be decoded or differs in size from frame 0 never
 // throws: the operations give their neutral result ((0, 0), an empty list) and set
@@ -27,11 +32,31 @@ public:
 
     void Reset();
     void SetFolder(std::string folder);
+    // The frames are those of the recording file `path` (a stack or a video, as
+    // ProbeRecording found it) instead of a folder's files; AddFrame then names them
+    // for the messages, one name a frame ("frame 17 of stack.tif").
+    void SetRecording(std::string path, SequenceKind kind);
+    // A recording read from its frame `first` on: index 0 of the list is that frame (a
+    // part of a long recording, the names added being those of the part). 0 by default.
+    void SetFirstRecordingFrame(int first);
     void AddFrame(std::string name);
 
-    // Empty for an index outside the list.
+    SequenceKind Kind() const { return kind; }
+    bool IsRecording() const { return kind != SequenceKind::Folder; }
+
+    // Empty for an index outside the list. A recording's frames have no path of their
+    // own: its file's path.
     std::string FramePath(int index) const;
     std::string FrameName(int index) const;
+
+    // The depth 16-bit samples are scaled by, the same for every frame: frame 0's
+    // (sample_depth.h), found from frame 0 when first needed and kept until the
+    // sequence changes. Not known (bits 0) while frame 0 cannot be read.
+    SampleDepth Depth() const;
+
+    // The frames the sequence holds: the names added, unless a recording turned out to
+    // end earlier while it was read (a video cut short).
+    int ReadableFrames() const;
 
     // 8-bit grey, the caller's own copy, of any size within framePixelLimit; empty
     // when the index is outside the list or the file cannot be read (ReadGreyFrame).
@@ -46,10 +71,13 @@ public:
     // The limits ReadRunFrame reads with: frame 0's size (once known) and framePixelLimit.
     FrameReadLimits RunFrameLimits() const;
 
-    // The run's reading without the kept frames (ReadGreyFrame with RunFrameLimits):
-    // safe to call from several threads at once while the frame list and the frame size
-    // are not changed. Out of memory throws, as in the operations below.
-    cv::Mat DecodeFrame(int index) const;
+    // The run's reading without the kept frames (RunFrameLimits, fixed when made), for
+    // one worker thread: a recording's decoder opens the file for itself. Decoders may
+    // run on several threads at once while the frame list, the frame size and the depth
+    // are not changed; a video's must be called in increasing order (DecodesInOrder).
+    // Out of memory throws, as in the operations below.
+    CFrameSource::Decoder MakeDecoder() const;
+    bool DecodesInOrder() const { return kind == SequenceKind::Video; }
 
     // Keeps a frame decoded elsewhere (by DecodeFrame on another thread) as if the
     // stream had read it; nothing without a capacity, for an empty frame or one of
@@ -62,8 +90,8 @@ public:
     // late. Reset forgets the kept frames but not the capacity.
     void SetRecentFrameCapacity(int frames);
 
-    // previousFrame = prepared frame 0; frameHeight/frameWidth = its size.
-    // False (and a 0 x 0 frame size) when frame 0 cannot be read.
+    // previousFrame = prepared frame 0; frameHeight/frameWidth = its size; the depth is
+    // frame 0's. False (and a 0 x 0 frame size) when frame 0 cannot be read.
     bool PrepareFirstFrame();
 
     // Shift of frame `index` against the prepared previousFrame, which then advances to
@@ -106,6 +134,15 @@ private:
     // Most recently read first.
     mutable std::vector<std::pair<int, cv::Mat>> recentFrames;
     int recentFrameCapacity = 0;
+    SequenceKind kind = SequenceKind::Folder;
+    RecordingEnd recordingEnd;
+    int recordingFirst = 0;  // the recording's frame that index 0 reads
+    mutable std::unique_ptr<CRecordingReader> recordingReader;  // this thread's reader of a recording
+    mutable SampleDepth depth;
+    mutable bool depthSought = false;
+
+    // The frame from the folder's file or the recording, nothing kept.
+    FrameRead ReadFromSequence(int index, const FrameReadLimits& limits) const;
 
     bool HasFrame(int index) const;
     // A copy of the kept frame, or empty; keeping a frame of the run's size.

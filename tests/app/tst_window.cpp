@@ -4,6 +4,7 @@
 #include "tests/dialogs/particle_image.h"
 #include "tests/folder_snapshot.h"
 #include "tests/hostile_files.h"
+#include "tools/flowgen/recording_writer.h"
 
 #include "dialogs/crop_dialog.h"
 #include "dialogs/size_distribution_dialog.h"
@@ -193,6 +194,7 @@ private slots:
     void countCurrent();
     void cancelAndReopen();
     void runsAsTheCounter();
+    void recordingsAsSequences();
     void manualCalibrationTakesTheRange();
     void resultsFollowTheCount();
     void settingsOutliveTheWindow();
@@ -302,16 +304,17 @@ BadInputRows::Rows BadInputRows::GoodFolders() const
     Rows rows;
     BadInput in;
     rows.emplace_back("good flow", in);
-    in.make = [this](const QString& folder) {  // as colour and as 16-bit files: the same greys
+    in.make = [this](const QString& folder) {  // as 16-bit grey and colour files: the same greys
         test.CopyFlow(folder);
         for (int t = 0; t < 12; ++t) {
             const std::string path = (folder + "/" + test.names[t]).toStdString();
             cv::Mat grey = cv::imread(path, cv::IMREAD_GRAYSCALE), file;
-            t % 2 ? grey.convertTo(file, CV_16U, 257.0) : cv::merge(std::vector<cv::Mat>{grey, grey, grey}, file);
+            grey.convertTo(file, CV_16U, 257.0);
+            if (t % 2) cv::merge(std::vector<cv::Mat>{file, file, file}, file);
             cv::imwrite(path, file);
         }
     };
-    rows.emplace_back("colour and 16-bit frames", in);
+    rows.emplace_back("16-bit grey and colour frames", in);
     in = {};
     in.folder = "Flüsse und Größen";
     in.make = [this](const QString& folder) { test.CopyFlow(folder, "Bild ä,"); };
@@ -354,6 +357,16 @@ BadInputRows::Rows BadInputRows::SpoiltOnceLoaded() const
         cv::imwrite((folder + At(5)).toStdString(), cv::Mat(240, 320, CV_8UC1, 200));
     });
     rows.emplace_back("frame of another size", in);
+    in = {};
+    // One sample width a sequence: a 16-bit frame among 8-bit ones is left out, not guessed at.
+    in.messages = Unreadable(test.names[5], oneLost);
+    in.loaded = AfterLoading([this](const QString& folder) {
+        const std::string path = (folder + At(5)).toStdString();
+        cv::Mat file;
+        cv::imread(path, cv::IMREAD_GRAYSCALE).convertTo(file, CV_16U, 257.0);
+        cv::imwrite(path, file);
+    });
+    rows.emplace_back("a 16-bit frame among 8-bit ones", in);
     in = {};
     in.listed = 11;
     in.messages = QStringList{"[WARNING] Left out f\uFFFD.png (name not in UTF-8)",
@@ -710,6 +723,34 @@ void TestWindow::badInputs()
     QCOMPARE(input(), before);
     // A bomb decoded where only its header should have been read takes 1 GiB; a row needs tens of MiB.
     if (!kAddressSanitizer) QCOMPARE_LT(ResidentKiB("VmHWM:") - residentBefore, 512 << 10);
+}
+
+// "Open Recording..." takes a stack or a video as the sequence: the input field names the
+// file, the frames are its pages or frames, the sort boxes do not apply, and the counts are
+// the folder's. "Count Current" reads the recording's frame as the viewer shows it.
+void TestWindow::recordingsAsSequences()
+{
+    QVERIFY(QDir().mkpath(Case("")) && QDir::setCurrent(Case("")));
+    const QString stack = Case("flow.tif"), video = Case("flow.mkv");
+    QVERIFY(flowgen::WriteStack(flow, stack.toStdString(), nullptr));
+    QVERIFY(flowgen::WriteVideo(flow, video.toStdString(), nullptr));
+    Window w;
+    for (const QString& recording : {stack, video}) {
+        AnswerFileDialog(recording);
+        Child<QAction>(&w, "file_openRecordingAct")->trigger();
+        QCOMPARE(FieldText(w, "tf_video_InputPath"), recording);
+        QCOMPARE(FieldText(w, "tf_video_NumImages"), "12");
+        QVERIFY(!Child<QComboBox>(&w, "cb_video_sortby")->isEnabled());
+        QVERIFY(!Child<QComboBox>(&w, "cb_video_order")->isEnabled());
+        QVERIFY(Run(w));
+        QCOMPARE(Counters(w), reference.Counters());
+        QCOMPARE(StatusText(w), "[IDLE] >> Counting all frames of interesting");
+        Child<QSlider>(&w, "sld_view_FrameSlider")->setValue(6);
+        Button(w, "btn_proc_countOne")->click();
+        QCOMPARE(StatusText(w), "[IDLE] >> Counting current frame");
+    }
+    OpenFolder(w, work.filePath("flow"));
+    QVERIFY(Child<QComboBox>(&w, "cb_video_sortby")->isEnabled() && Child<QComboBox>(&w, "cb_video_order")->isEnabled());
 }
 
 // "Count Current" on frame 6 alone: without the crop margins, with them, with another method;

@@ -6,6 +6,7 @@
 #include "stream/blob_detection.h"
 #include "tests/folder_snapshot.h"
 #include "tests/hostile_files.h"
+#include "tools/flowgen/recording_writer.h"
 
 #include <QImage>
 #include <QJsonArray>
@@ -326,8 +327,8 @@ void BadInputCase::LastFrameDeleted()
 
 void BadInputCase::FolderIsAFile()
 {
-    in.arguments = {"--json", "frames/" + small.names[0]};
-    Failed("[ERRO] Can not read folder " + in.arguments.last());
+    in.arguments = {"--json", "frames/" + small.names[0]};  // one frame, not a recording of many
+    Failed("[ERRO] Can not read recording " + small.names[0] + " (one image, not a recording)");
 }
 
 void BadInputCase::FirstFrameUnreadable()
@@ -420,7 +421,9 @@ void BadInputCase::TinyFrames()
         QVERIFY(cv::imwrite(QStringLiteral("%1/tiny/f%2.png").arg(dir).arg(t).toStdString(),
                             cv::Mat(1, 1, CV_8UC1, cv::Scalar(40 * t))));
     in.arguments = {"--json", "tiny"};
-    in.messages = {kUnmeasured.arg(5).arg(5)};  // one changed pixel is too little; still done
+    // One changed pixel is too little; still done. Frame 0 is black.
+    in.messages = {kUnmeasured.arg(5).arg(5), "[WARNING] 1 frame uses less than 1/16 of the 8-bit range (f0.png): "
+                                              "nearly black at that depth, its particles may go uncounted"};
     in.summary = BadInput::Own;
     in.check = [](const Outcome& o) {
         QVERIFY(o.json["frames"] == 6 && o.json["frame_width"] == 1 && o.json["particles"] == 0);
@@ -769,6 +772,9 @@ private slots:
     void severalFolders();
     void badInputs_data();
     void badInputs();
+    void recordings();
+    void depthsAndFaintFlows();
+    void partsAndTheirMerge();
 
 private:
     WrittenFlow flow, small;  // 30 and 12 frames
@@ -820,8 +826,8 @@ void TestTesselCount::summaryAndTable()
     QCOMPARE(keys.join(' '), "mode frames frame_width frame_height selected_frames accumulated_shift count_in_range "
                              "count_greater count_smaller particles unreadable_frames unmeasured_shifts folder method "
                              "min_px max_px pixel_size_um circularity frames_counted finished_at size_stats counted "
-                             "d10_um d50_um d90_um mean_ecd_um mean_area_um2 mean_aspect_ratio direction_changes "
-                             "detected_min_px detected_max_px");
+                             "d10_um d50_um d90_um mean_ecd_um mean_area_um2 mean_aspect_ratio bit_depth "
+                             "direction_changes detected_min_px detected_max_px");
     QCOMPARE(json, QJsonObject({{"mode", "foi"},
                                 {"frames", 30},
                                 {"frame_width", 640},
@@ -841,6 +847,7 @@ void TestTesselCount::summaryAndTable()
                                 {"pixel_size_um", 1.5},
                                 {"circularity", QJsonValue::Null},
                                 {"frames_counted", 30},
+                                {"bit_depth", 8},
                                 {"direction_changes", QJsonArray{}},
                                 {"detected_min_px", 25},
                                 {"detected_max_px", 100}}));
@@ -879,7 +886,8 @@ void TestTesselCount::summaryAndTable()
                        "# Single:           %2 (30 to 120 px)\n# Bigger:           %3\n# Smaller:          %4\n"
                        "Particle records:   %5\nUnreadable frames:  none\nUnmeasured shifts:  0 of 29\n"
                        "Circularity filter: 0.85\nPixel size:         2 um\n"
-                       "Sizes:              %6 counted; ECD D10 %7, D50 %8, D90 %9, mean %10 um; mean area %11 um2\n")
+                       "Sizes:              %6 counted; ECD D10 %7, D50 %8, D90 %9, mean %10 um; mean area %11 um2\n"
+                       "Bit depth:          8\n")
             .arg(flow.Folder())
             .arg(classes["single"])
             .arg(classes["bigger"])
@@ -1048,6 +1056,164 @@ void TestTesselCount::badInputs()
     }
     QCOMPARE(Snapshot(input), before);  // the counted folder as it was
     if (in.check) in.check(o);
+}
+
+// A stack and a lossless video of a folder count as the folder does, in both modes; their
+// frames are named by their index in the table and the pictures. A video cut short is
+// counted as far as it can be read (exit 3); a file that is no recording is refused, and
+// so is an output that would replace the recording.
+void TestTesselCount::recordings()
+{
+    QTemporaryDir dir;
+    const QString stack = dir.filePath("small.tif"), video = dir.filePath("small.avi"), cut = dir.filePath("cut.avi");
+    QVERIFY(flowgen::WriteStack(small.flow, stack.toStdString(), nullptr));
+    QVERIFY(flowgen::WriteVideo(small.flow, video.toStdString(), nullptr));
+    const auto withoutFolder = [](QJsonObject json) {
+        json.remove("folder");
+        return json;
+    };
+    for (const QString& recording : {stack, video}) {
+        const Outcome foi = Count({"--json", "--csv", "rows.csv", "--export", "figures", recording}, dir.path());
+        QCOMPARE(foi.exitCode, 0);
+        QCOMPARE(withoutFolder(foi.json), withoutFolder(smallRun.json));
+        QCOMPARE(foi.json["folder"].toString(), recording);
+        QCOMPARE(withoutFolder(Count({"--json", "--mode", "crossing", recording}, dir.path()).json),
+                 withoutFolder(smallCrossing));
+        const QString name = QFileInfo(recording).fileName();
+        const QStringList rows = ReadText(dir.filePath("rows.csv")).split('\n', Qt::SkipEmptyParts).mid(1);
+        QVERIFY(!rows.isEmpty());
+        for (const QString& row : rows)
+            QCOMPARE(row.section(',', 1, 1), QStringLiteral("frame %1 of %2").arg(row.section(',', 0, 0), name));
+        QStringList pictures;
+        for (const QJsonValue& index : foi.json["selected_frames"].toArray())
+            for (const char* kind : {"pos_", "res_"}) pictures << QString::asprintf("%s%06d.png", kind, index.toInt());
+        pictures.sort();
+        QCOMPARE(QDir(dir.filePath("figures")).entryList(QDir::Files, QDir::Name), pictures);
+        QVERIFY(QDir(dir.filePath("figures")).removeRecursively());
+    }
+    QVERIFY(Truncate(video, 0.6) && QFile::rename(video, cut));
+    const Outcome shortened = Count({"--json", cut}, dir.path());
+    QCOMPARE(shortened.exitCode, 3);
+    const int read = shortened.json["frames"].toInt();
+    QVERIFY2(read >= 4 && read < 9, qPrintable(shortened.err));
+    QVERIFY2(shortened.err.contains(QStringLiteral("[WARNING] cut.avi could not be read past frame %1; %2 of its 12 "
+                                                   "frames were counted\n")
+                                        .arg(read - 1)
+                                        .arg(read)),
+             qPrintable(shortened.err));
+    QFile text(dir.filePath("notes.avi"));
+    QVERIFY(text.open(QIODevice::WriteOnly) && text.write("not a video") > 0);
+    text.close();
+    const Outcome notes = Count({text.fileName()}, dir.path());
+    QCOMPARE(notes.exitCode, 1);
+    QCOMPARE(notes.err, "[ERRO] Can not read recording notes.avi (not a TIFF stack or a video file)\n");
+    const Outcome over = Count({"--csv", stack, stack}, dir.path());
+    QCOMPARE(over.exitCode, 2);
+    QVERIFY(over.err.startsWith(QStringLiteral("tessel-count: --csv %1 would replace the recording %1.").arg(stack)));
+}
+
+// 12-bit frames report their depth; a flow too faint for the shift measure, and a frame
+// nearly black at the run's depth, are warned about without changing the exit status.
+void TestTesselCount::depthsAndFaintFlows()
+{
+    QTemporaryDir deep, faint, dark;
+    for (int t = 0; t < 12; ++t) {
+        const cv::Mat grey = cv::imread(small.Path(t), cv::IMREAD_GRAYSCALE);
+        cv::Mat twelve;
+        grey.convertTo(twelve, CV_16U, 16.0);
+        QVERIFY(cv::imwrite(deep.filePath(small.names[t]).toStdString(), twelve));
+        QVERIFY(cv::imwrite(faint.filePath(small.names[t]).toStdString(), cv::Mat(grey / 16 + 100)));
+        QVERIFY(cv::imwrite(dark.filePath(small.names[t]).toStdString(), t == 7 ? cv::Mat(grey / 40) : grey));
+    }
+    const Outcome twelveBits = Count({"--json", deep.path()}, deep.path());
+    QCOMPARE(twelveBits.exitCode, 0);
+    QCOMPARE(twelveBits.json["bit_depth"].toInt(), 12);
+    QCOMPARE(twelveBits.json["count_in_range"], smallRun.json["count_in_range"]);
+    QVERIFY(Count({deep.path()}, deep.path())
+                .out.contains(QRegularExpression("\\nBit depth:          12 \\(frame 0's largest sample \\d+\\)\\n")));
+    const Outcome dim = Count({"--json", faint.path()}, faint.path());
+    QCOMPARE(dim.exitCode, 0);
+    QCOMPARE(dim.json["unmeasured_shifts"].toInt(), 11);
+    QVERIFY2(dim.err.contains("[WARNING] 11 frames differ from the frame before but no shift was measured; they were "
+                              "taken as still, and parts of the flow may not be counted (too faint a flow?)\n") &&
+                 !dim.err.contains("frame shifts could not be measured"),
+             qPrintable(dim.err));
+    const Outcome black = Count({"--json", dark.path()}, dark.path());
+    QCOMPARE(black.exitCode, 0);
+    QVERIFY2(black.err.contains("[WARNING] 1 frame uses less than 1/16 of the 8-bit range (frame_0007.png): nearly "
+                                "black at that depth, its particles may go uncounted\n"),
+             qPrintable(black.err));
+}
+
+// --frames counts a part on the counting line; --merge sums the parts' summaries into the
+// whole run's counts. Parts of other settings, parts that do not meet and whole summaries
+// are refused; parts that leave frames out are merged with a warning; a part outside the
+// sequence, or of the frames of interest, is bad usage.
+void TestTesselCount::partsAndTheirMerge()
+{
+    QTemporaryDir dir;
+    const auto part = [&](const QString& file, const QString& frames, const QStringList& more = {}) {
+        const Outcome o = Count(QStringList{"--json", "--mode", "crossing", "--frames", frames} + more + QStringList{small.Folder()},
+                                dir.path());
+        QFile out(dir.filePath(file));
+        QVERIFY(out.open(QIODevice::WriteOnly) && out.write(o.out.toUtf8()) > 0);
+        QCOMPARE(o.exitCode, 0);
+        QCOMPARE(o.json["part"].toArray(), QJsonArray({frames.section(':', 0, 0).toInt(), frames.section(':', 1).toInt()}));
+        QCOMPARE(o.json["sequence_frames"], 12);
+    };
+    part("a.json", "0:5");
+    part("b.json", "5:11");
+    part("c.json", "5:11", {"--min-px", "30"});
+    part("d.json", "6:11");
+    const Outcome merged = Count({"--merge", "b.json", "a.json"}, dir.path());
+    QCOMPARE(merged.exitCode, 0);
+    for (const char* key : {"count_in_range", "count_greater", "count_smaller", "particles", "frames", "frames_counted",
+                            "selected_frames", "unreadable_frames", "mode", "method", "bit_depth", "folder"})
+        QCOMPARE(merged.json[key], smallCrossing[key]);
+    QCOMPARE(merged.json["parts"], 2);
+    // The cluster recipe in its chunked form, tasks run one after the other here.
+    Launch sh;
+    sh.program = "/bin/sh";
+    const Outcome slurm = Count({"-c", "PATH=" + QFileInfo(TESSEL_COUNT_PATH).path() +
+                                           ":$PATH; for i in 1 2 3; do SLURM_ARRAY_TASK_ID=$i bash " TESSEL_SLURM_SCRIPT
+                                           " --parts 3 " + small.Folder() +
+                                           " chunks || exit; done; tessel-count --merge chunks/*.json"},
+                                dir.path(), sh);
+    QCOMPARE(slurm.exitCode, 0);
+    QCOMPARE(slurm.json["parts"], 3);
+    QCOMPARE(slurm.json["part"], QJsonArray({0, 11}));
+    for (const char* key : {"count_in_range", "count_greater", "count_smaller", "particles", "selected_frames"})
+        QCOMPARE(slurm.json[key], smallCrossing[key]);
+    const QJsonObject sizes = merged.json["size_stats"].toObject(), wholeSizes = smallCrossing["size_stats"].toObject();
+    QCOMPARE(sizes["counted"], wholeSizes["counted"]);
+    // The parts' means as written, to six significant digits.
+    QVERIFY(qAbs(sizes["mean_area_um2"].toDouble() / wholeSizes["mean_area_um2"].toDouble() - 1) < 1e-5);
+
+    const std::tuple<QStringList, int, QString> refused[] = {
+        {{"a.json", "c.json"}, 1,
+         "[ERRO] The parts were counted with different settings: min_px 25 in a.json, 30 in c.json\n"},
+        {{"a.json", "d.json"}, 1,
+         "[ERRO] Parts 0:5 (a.json) and 6:11 (d.json) do not meet end to end; the next part begins with the frame the "
+         "one before ends with\n"},
+        {{"a.json"}, 3, "[WARNING] The parts cover frames 0 to 5 of the 12 frames (0 to 11)\n"},
+    };
+    for (const auto& [files, exitCode, err] : refused) {
+        const Outcome o = Count(QStringList{"--merge"} + files, dir.path());
+        QCOMPARE(o.exitCode, exitCode);
+        QCOMPARE(o.err, err);
+    }
+    QFile whole(dir.filePath("whole.json"));
+    QVERIFY(whole.open(QIODevice::WriteOnly) &&
+            whole.write(QJsonDocument(smallCrossing).toJson(QJsonDocument::Compact)) > 0);
+    whole.close();
+    QCOMPARE(Count({"--merge", "a.json", "whole.json"}, dir.path()).err,
+             "[ERRO] whole.json holds the summary of a whole sequence, not of a part (--frames)\n");
+    const Outcome outside = Count({"--mode", "crossing", "--frames", "5:12", small.Folder()}, dir.path());
+    QCOMPARE(outside.exitCode, 2);
+    QCOMPARE(outside.err, "tessel-count: Frames 5:12 are not a part of the 12 frames (0:11)\n");
+    const Outcome foi = Count({"--frames", "0:5", small.Folder()}, dir.path());
+    QCOMPARE(foi.exitCode, 2);
+    QVERIFY(foi.err.startsWith("tessel-count: --frames needs --mode crossing"));
 }
 
 QTEST_GUILESS_MAIN(TestTesselCount)

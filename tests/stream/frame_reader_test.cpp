@@ -86,7 +86,9 @@ TEST_F(ReaderFixture, AcceptedFramesReadAsOpenCvReadsThemGrey)
 TEST_F(ReaderFixture, DamagedFilesAreRefusedWithTheirReason)
 {
     const Bytes png = Encoded(".png", grey);
-    const FrameReadLimits any, other{cv::Size(640, 480)};
+    FrameReadLimits other;
+    other.expectedSize = cv::Size(640, 480);
+    const FrameReadLimits any;
     const std::tuple<const char*, Bytes, FrameReadLimits, FrameReadStatus> cases[] = {
         {"zeros", hostile::ZeroSecondHalf(png), any, FrameReadStatus::Corrupt},
         {"flipped bits", hostile::FlipBits(png), any, FrameReadStatus::Corrupt},

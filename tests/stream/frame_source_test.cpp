@@ -17,13 +17,16 @@ TEST(FrameSource, DecodesAheadWithinItsWindowAndNothingAfterStop)
             for (int seen = ++decoded ? highest.load() : 0;
                  seen < index && !highest.compare_exchange_weak(seen, index);) {
             }
-            return cv::Mat(1, 1, CV_8UC1, cv::Scalar(index));
+            FrameRead read;
+            read.status = FrameReadStatus::Read;
+            read.grey = cv::Mat(1, 1, CV_8UC1, cv::Scalar(index));
+            return read;
         };
-        CFrameSource source(
-            decode, [](int index, const cv::Mat&) { return std::any(2 * index); }, 1, 100, threads, 4);
+        CFrameSource source([&] { return decode; }, [](int index, const cv::Mat&) { return std::any(2 * index); }, 1,
+                            100, threads, 4);
         for (int index : {1, 2, 5}) {
             const DecodedFrame frame = source.Take(index);
-            EXPECT_EQ(frame.grey.at<uchar>(0, 0) + std::any_cast<int>(frame.analysis), 3 * index) << threads;
+            EXPECT_EQ(frame.read.grey.at<uchar>(0, 0) + std::any_cast<int>(frame.analysis), 3 * index) << threads;
         }
         for (int wait = 0; wait < 500 && highest < 9 && threads > 0; ++wait) std::this_thread::sleep_for(10ms);
         std::this_thread::sleep_for(20ms);
@@ -32,6 +35,6 @@ TEST(FrameSource, DecodesAheadWithinItsWindowAndNothingAfterStop)
         const int stopped = decoded;
         std::this_thread::sleep_for(20ms);
         EXPECT_EQ(decoded, stopped) << threads;
-        EXPECT_TRUE(source.Take(6).grey.empty()) << threads;
+        EXPECT_TRUE(source.Take(6).read.grey.empty()) << threads;
     }
 }

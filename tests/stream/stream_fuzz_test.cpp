@@ -24,9 +24,11 @@ TEST(StreamFuzz, RandomSequencesKeepTheContracts)
         Sequence seq({});
         CVideoStream& s = seq.stream;
         std::vector<cv::Mat> grey;  // what the stream should see
+        std::vector<bool> deep;     // 16-bit samples: usable only among 16-bit frames
         for (int t = 0, frames = rng.uniform(1, 7); t < frames; ++t) {
             const std::string path = seq.folder + "/" + std::to_string(t) + ".png";
             const cv::Mat frame = t == 0 ? first : cv::Mat(first + rng.uniform(-20, 20));
+            deep.push_back(false);
             std::vector<uchar> png;
             cv::imencode(".png", frame, png);
             cv::merge(std::vector<cv::Mat>{frame, 255 - frame, frame}, colour);
@@ -44,6 +46,7 @@ TEST(StreamFuzz, RandomSequencesKeepTheContracts)
                 break;
             case 4:
                 cv::imwrite(path, cv::Mat(cv::Mat_<ushort>(frame) * 257));
+                deep.back() = true;
                 break;
             case 5:
                 cv::imwrite(path, frame.t());
@@ -61,7 +64,8 @@ TEST(StreamFuzz, RandomSequencesKeepTheContracts)
         s.SetRecentFrameCapacity(rng.uniform(0, 4));
         SCOPED_TRACE(::testing::Message() << last + 1 << " x " << first.size() << " " << s.minArea << " " << s.maxArea);
         const auto usable = [&](int t) {
-            return t >= 0 && t <= last && !grey[0].empty() && grey[size_t(t)].size() == grey[0].size();
+            return t >= 0 && t <= last && !grey[0].empty() && grey[size_t(t)].size() == grey[0].size() &&
+                   deep[size_t(t)] == deep[0];
         };
         // Records only from a usable frame and a valid call, inside the frame (the strip).
         const auto check = [&](const std::vector<ParticleMeasure>& found, bool valid, bool* read, int t, int cols) {

@@ -1,5 +1,5 @@
-// tessel-count: the register's count of a folder of frames without the window, for
-// scripts and batch work. Same listing and the same run engine as the window's
+// tessel-count: the register's count of a folder of frames (or of a recording: a TIFF
+// stack, a video) without the window, for scripts and batch work. Same listing and the same run engine as the window's
 // "Calculate FoI" in either counting mode, run to its end at once, with the same
 // end-of-run recount; several folders one after the other.
 
@@ -7,11 +7,15 @@
 #include "register/frame_listing.h"
 #include "register/message_text.h"
 #include "register/particle_csv.h"
+#include "register/reading_texts.h"
 #include "register/run_engine.h"
 #include "register/run_numbers.h"
+#include "register/run_part.h"
 #include "register/run_pictures.h"
 #include "register/run_report.h"
 #include "register/run_warnings.h"
+#include "tools/count/count_merge.h"
+#include "tools/count/count_options.h"
 #include "toolkit/out_of_memory.h"
 #include "tools/count/count_options.h"
 
@@ -54,11 +58,12 @@ constexpr int kFailed = 1;  // nothing counted, or an asked-for output not writt
 constexpr int kBadUsage = 2;
 constexpr int kIncomplete = 3;  // counted and written, but frames or log lines left out
 
-// The folder's frames as the window lists them, and the files named like frames that the
-// listing left out (as they stood when the frames were listed); an "[ERRO] ..." text when
-// the folder cannot be counted.
+// The folder's frames as the window lists them (or a recording's frames, in their order),
+// and the files named like frames that the listing left out (as they stood when the frames
+// were listed); an "[ERRO] ..." text when the sequence cannot be counted.
 struct Listing {
     QStringList names;
+    SequenceKind kind = SequenceKind::Folder;
     std::vector<SkippedFrameFile> skipped;
     QString error;
 };
@@ -67,13 +72,15 @@ Listing ListFolder(const CountOptions& options, const QString& folder)
 {
     Listing listing;
     const QFileInfo folderInfo(folder);
-    if (!folderInfo.isDir() || !folderInfo.isReadable()) {
+    if (!folderInfo.exists() || (folderInfo.isDir() && !folderInfo.isReadable())) {
         listing.error = QStringLiteral("[ERRO] Can not read folder ") + folder;
         return listing;
     }
-    listing.names = ListFrameFiles(folder, FrameSortFlags(options.sortKey, options.order));
-    listing.skipped = SkippedFrameFiles(folder);
-    listing.error = TooFewFramesText(static_cast<int>(listing.names.size()));
+    SequenceListing sequence = ListSequence(folder, FrameSortFlags(options.sortKey, options.order));
+    listing.names = sequence.frameNames;
+    listing.kind = sequence.kind;
+    listing.skipped = std::move(sequence.leftOut);
+    listing.error = sequence.error;
     return listing;
 }
 
@@ -125,15 +132,20 @@ bool WriteOutputs(const CountOptions& options, const FolderOutputs& outputs, con
 // can tell, so they do not count among what is returned; the user is warned all the same.
 QStringList PrintWarnings(const Listing& listing, const RunSettings& settings, const RunResult& result)
 {
-    QStringList leftOut = SkippedFrameFileTexts(listing.skipped) + LeftOutFrameTexts(settings, result);
+    QStringList leftOut = SkippedFrameFileTexts(listing.skipped);
+    // A recording that could not be read to its end: its last frames are missing.
+    const QString cut = RecordingCutShortText(settings, result);
+    if (!cut.isEmpty())
+        leftOut << cut;
+    leftOut << LeftOutFrameTexts(settings, result);
     const QString log = LostLogLinesText(result);
     if (!log.isEmpty())
         leftOut << log;
-    QStringList doubtful = UnmeasuredMotionTexts(settings, result);
-    const QString reversal = FlowReversalText(settings, result);
-    if (!reversal.isEmpty())
-        doubtful << reversal;
-    for (const QString& text : leftOut + doubtful)
+    QStringList noted = UnmeasuredMotionTexts(settings, result);
+    for (const QString& text : {FaintFramesText(settings, result), FlowReversalText(settings, result)})
+        if (!text.isEmpty())
+            noted << text;
+    for (const QString& text : leftOut + noted)
         PrintError(QStringLiteral("[WARNING] ") + text);
     return leftOut;
 }
@@ -180,6 +192,13 @@ int CountFolder(const CountOptions& options, int index)
     RunSettings settings = options.run;
     settings.folder = folder;
     settings.frameNames = listing.names;
+    settings.sequenceKind = listing.kind;
+    // A part outside the sequence is bad usage, found once the sequence is listed.
+    const QString partProblem = PartProblem(settings);
+    if (!partProblem.isEmpty()) {
+        PrintError(QStringLiteral("tessel-count: ") + QString(partProblem).remove(QStringLiteral("[ERRO] ")));
+        return kBadUsage;
+    }
     const RunResult result = RunToEnd(settings);
     if (result.end != RunEnd::Finished) {
         PrintError(result.error);
@@ -194,11 +213,30 @@ int CountFolder(const CountOptions& options, int index)
     return leftOut.isEmpty() ? kDone : kIncomplete;
 }
 
-// How bad an exit status is: a folder not counted or an output not written (1) is worse
-// than one counted with frames left out (3), which is worse than done (0).
+// How bad an exit status is: a part outside its sequence (2) is worse than a folder not
+// counted or an output not written (1), worse than one counted with frames left out (3),
+// which is worse than done (0).
 int Severity(int status)
 {
-    return status == kFailed ? 2 : status == kIncomplete ? 1 : 0;
+    return status == kBadUsage ? 3 : status == kFailed ? 2 : status == kIncomplete ? 1 : 0;
+}
+
+// --merge: the parts' summaries summed, one line of JSON on standard output.
+int Merge(const CountOptions& options)
+{
+    const MergedSummary merged = MergePartSummaries(options.folders);
+    if (!merged.error.isEmpty()) {
+        PrintError(merged.error);
+        return kFailed;
+    }
+    if (!merged.coverage.isEmpty())
+        PrintError(merged.coverage);
+    const QString line = merged.json + QLatin1Char('\n');
+    if (std::fputs(line.toUtf8().constData(), stdout) < 0 || std::fflush(stdout) != 0) {
+        PrintError(QStringLiteral("[ERRO] Can not write the summary to standard output"));
+        return kFailed;
+    }
+    return merged.coverage.isEmpty() ? kDone : kIncomplete;
 }
 
 // The folders one after the other; the worst of their exit statuses. With several,
@@ -264,5 +302,5 @@ int main(int argc, char* argv[])
     case ParseResult::Run:
         break;
     }
-    return Count(options);
+    return options.merge ? Merge(options) : Count(options);
 }

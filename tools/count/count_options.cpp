@@ -55,7 +55,9 @@ bool ChartAsked(int argc, const char* const argv[])
 namespace {
 
 const char kDescription[] = "Counts the particles of a folder of frames the way the window's \"Calculate FoI\" does,\n"
-                            "and reports the counts within, above and below the area range. Two modes:\n"
+                            "and reports the counts within, above and below the area range. A recording (a\n"
+                            "multi-page TIFF, a video: AVI, MP4, MKV, ...) is counted as a folder of its frames;\n"
+                            "--sort and --order do not apply to it. Two modes:\n"
                             "foi selects the frames of interest, counts their particles and the new strip of\n"
                             "the last frame; crossing follows every particle from frame to frame and counts\n"
                             "it once, where it crosses a line across the middle of the flow, sized where it\n"
@@ -88,6 +90,7 @@ struct CountParser {
     Problem ReadOrder(CountOptions& options) const;     // frame order
     Problem ReadOutputs(CountOptions& options) const;   // files and folders written, the summary's form
     Problem ReadLimits(CountOptions& options) const;    // frames refused
+    Problem ReadPart(CountOptions& options) const;      // a part of the sequence, or a merge of parts
 
     QCommandLineParser parser;
     const QCommandLineOption help{{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("This text.")};
@@ -134,6 +137,14 @@ struct CountParser {
                                           QStringLiteral("Write the chart's bins as CSV."), QStringLiteral("FILE")};
     const QCommandLineOption json{QStringLiteral("json"),
                                   QStringLiteral("Summary as JSON, one object per folder and line.")};
+    const QCommandLineOption frames{
+        QStringLiteral("frames"),
+        QStringLiteral("Count frames FIRST to LAST (0-based) alone, on the counting line: parts that share their "
+                       "end frames add up to the whole [all]."),
+        QStringLiteral("FIRST:LAST")};
+    const QCommandLineOption merge{
+        QStringLiteral("merge"),
+        QStringLiteral("Sum the --json summaries of the parts of one sequence, in the FILEs given, into one.")};
     const QCommandLineOption maxFramePixels{
         QStringLiteral("max-frame-pixels"),
         QStringLiteral("Refuse frames of more pixels [%1]; a frame 0 above it stops the count.")
@@ -145,9 +156,10 @@ CountParser::CountParser()
 {
     parser.setApplicationDescription(QString::fromUtf8(kDescription));
     parser.addOptions({help, mode, method, minPx, maxPx, pixelSize, circularity, sort, order, csv, exportDir, histogram,
-                       histogramFormat, histogramCsv, json, maxFramePixels});
-    parser.addPositionalArgument(QStringLiteral("FOLDER"), QStringLiteral("Folder of at least six frames, or several."),
-                                 QStringLiteral("FOLDER..."));
+                       histogramFormat, histogramCsv, json, maxFramePixels, frames, merge});
+    parser.addPositionalArgument(QStringLiteral("FOLDER"),
+                                 QStringLiteral("Folder of at least six frames, or a recording file; or several."),
+                                 QStringLiteral("FOLDER|FILE..."));
 }
 
 Problem CountParser::ReadCounting(CountOptions& options) const
@@ -252,6 +264,29 @@ Problem CountParser::ReadLimits(CountOptions& options) const
     return std::nullopt;
 }
 
+Problem CountParser::ReadPart(CountOptions& options) const
+{
+    options.merge = parser.isSet(merge);
+    if (options.merge) {
+        for (const QCommandLineOption* counting : {&frames, &csv, &exportDir, &histogram, &histogramCsv})
+            if (parser.isSet(*counting))
+                return QStringLiteral("--merge sums summaries; --%1 asks for a count.")
+                    .arg(counting->names().constFirst());
+        return std::nullopt;
+    }
+    if (!parser.isSet(frames))
+        return std::nullopt;
+    const QStringList range = parser.value(frames).split(QLatin1Char(':'));
+    RunSettings& run = options.run;
+    if (range.size() != 2 || !ReadInt(range[0], 0, run.partFirst) || !ReadInt(range[1], 0, run.partLast) ||
+        run.partLast <= run.partFirst)
+        return QStringLiteral("--frames takes FIRST:LAST, whole numbers from 0 with FIRST below LAST.");
+    if (run.mode != CountingMode::CountingLine)
+        return QStringLiteral("--frames needs --mode crossing: the frames of interest are chosen one after the "
+                              "other from the first frame, so they cannot be counted in parts.");
+    return std::nullopt;
+}
+
 }  // namespace
 
 ParseResult ParseCountOptions(const QStringList& arguments, CountOptions& options, QString& message, QString& usage)
@@ -271,8 +306,8 @@ ParseResult ParseCountOptions(const QStringList& arguments, CountOptions& option
     Problem problem;
     if (options.folders.isEmpty())
         problem = QStringLiteral("At least one FOLDER is needed.");
-    for (auto stage :
-         {&CountParser::ReadCounting, &CountParser::ReadOrder, &CountParser::ReadOutputs, &CountParser::ReadLimits})
+    for (auto stage : {&CountParser::ReadCounting, &CountParser::ReadOrder, &CountParser::ReadOutputs,
+                       &CountParser::ReadLimits, &CountParser::ReadPart})
         if (!problem)
             problem = (reader.*stage)(options);
     if (!problem)

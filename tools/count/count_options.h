@@ -22,6 +22,9 @@ struct CountOptions {
     QString histogramCsvPath;                         // its bins
     QString histogramFormat = QStringLiteral("png");  // "png" or "svg": FILE's suffix with one folder
     bool json = false;
+    // --merge: the arguments are JSON summaries of parts of one sequence (--frames), summed
+    // into one summary instead of anything counted.
+    bool merge = false;
 };
 
 enum class ParseResult { Run, Help, BadUsage };

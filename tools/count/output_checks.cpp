@@ -62,7 +62,8 @@ QString CheckOutputPaths(const CountOptions& options)
         for (const QString& counted : options.folders) {
             for (const auto& [option, file] : files)
                 if (!file.isEmpty() && OutputTouchesFrames(file, OutputTarget::File, counted))
-                    return QStringLiteral("%1 %2 would be taken as a frame of %3.")
+                    return QString::fromLatin1(QFileInfo(counted).isDir() ? "%1 %2 would be taken as a frame of %3."
+                                                                          : "%1 %2 would replace the recording %3.")
                         .arg(QLatin1String(option), file, counted);
             if (!outputs.exportDir.isEmpty() &&
                 OutputTouchesFrames(outputs.exportDir, OutputTarget::PictureFolder, counted))

@@ -1,6 +1,7 @@
 // tessel-flowgen: writes a synthetic particle flow with its ground truth.
 
 #include "tools/flowgen/flowgen.h"
+#include "tools/flowgen/recording_writer.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -128,6 +129,9 @@ area of its filled outline, the same in every frame even while it turns):
                          two takes the darker grey), as in a real flow   [exact]
   --format EXT           png, bmp, tif or jpg                           [png]
   --jpeg-quality Q       quality of jpg frames, 1 to 100                [95]
+  --stack FILE.tif       also write the frames as one multi-page TIFF
+  --video FILE           also write them as a grey video at 25 frames a second:
+                         .avi or .mkv lossless (FFV1), .mp4 H.264 (lossy)
   --help                 this text
 
 Exact shifts: with --placement exact (the default) particles within 6 rows of
@@ -262,6 +266,7 @@ int main(int argc, char** argv)
     std::vector<int> range;
     double zeroShare = 0.0;
     double jitter = 0.0;
+    std::string stackPath, videoPath;
 
     for (int i = 1; i < argc; ++i) {
         const std::string opt = argv[i];
@@ -428,6 +433,12 @@ int main(int argc, char** argv)
                 return Fail("bad --placement " + val);
             s.keepApartForShift = val == "exact";
             s.randomPlacement = val == "random";
+        } else if (opt == "--stack") {
+            stackPath = val;
+        } else if (opt == "--video") {
+            if (flowgen::VideoCodecFor(val) == 0)
+                return Fail("bad --video " + val + " (.avi, .mkv or .mp4)");
+            videoPath = val;
         } else if (opt == "--format") {
             if (val != "png" && val != "bmp" && val != "tif" && val != "jpg")
                 return Fail("bad --format " + val);
@@ -451,6 +462,11 @@ int main(int argc, char** argv)
     const flowgen::Flow flow = flowgen::GenerateFlow(s);
     std::string error;
     if (!flowgen::WriteFlow(flow, out, format, &error)) {
+        std::fprintf(stderr, "tessel-flowgen: %s\n", error.c_str());
+        return 1;
+    }
+    if ((!stackPath.empty() && !flowgen::WriteStack(flow, stackPath, &error)) ||
+        (!videoPath.empty() && !flowgen::WriteVideo(flow, videoPath, &error))) {
         std::fprintf(stderr, "tessel-flowgen: %s\n", error.c_str());
         return 1;
     }
