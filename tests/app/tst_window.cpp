@@ -359,7 +359,7 @@ BadInputRows::Rows BadInputRows::SpoiltOnceLoaded() const
     rows.emplace_back("frame of another size", in);
     in = {};
     // One sample width a sequence: a 16-bit frame among 8-bit ones is left out, not guessed at.
-    in.messages = Unreadable(test.names[5], oneLost);
+    in.messages = Unreadable(test.names[5], oneLost, "16-bit samples, frame 0 is 8-bit");
     in.loaded = AfterLoading([this](const QString& folder) {
         const std::string path = (folder + At(5)).toStdString();
         cv::Mat file;
