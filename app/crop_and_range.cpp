@@ -56,6 +56,16 @@ void CMivoParticleStreamAnalysis::slot_chb_proc_cropImg()
 void CMivoParticleStreamAnalysis::slot_t4Crop_SetCroppingEnded(double top, double bottom, double left, double right,
                                                                bool ok, QString text)
 {
+    // Margins that meet or cross leave no pixel to count: refused as if cancelled, said.
+    const int height = imageHeight, width = imageWidth;
+    const bool leavesNothing = height - int(height * top) - int(height * bottom) <= 0 ||
+                               width - int(width * left) - int(width * right) <= 0 || top + bottom >= 1.0 ||
+                               left + right >= 1.0;
+    const bool refused = ok && leavesNothing;
+    if (refused) {
+        ok = false;
+        text.clear();
+    }
     ui->proc_tf_cropImg->setText(text);
     ui->proc_chb_cropImg->setChecked(ok);
     // After "Cancel" the fractions stay 0: the dialog opens only from the unchecked state.
@@ -68,6 +78,8 @@ void CMivoParticleStreamAnalysis::slot_t4Crop_SetCroppingEnded(double top, doubl
     const int k = CurrentFrameNumber();
     if (sequenceLoaded && k >= 1)
         ShowFrame(k - 1);
+    if (refused)
+        ShowStatus(FormText("[WARNING] The crop margins leave nothing of the frame; not applied"));
 }
 
 void CMivoParticleStreamAnalysis::slot_chb_proc_setRange()

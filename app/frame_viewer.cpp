@@ -4,6 +4,9 @@
 #include "app/form_text.h"
 #include "app/mivo_particle_stream_analysis.h"
 #include "register/run_pictures.h"
+#include "register/run_settings.h"
+#include "stream/crossing_counter.h"
+#include "stream/frame_reader.h"
 #include "stream/video_stream.h"
 #include "toolkit/margins.h"
 #include "ui_mivo_particle_stream_analysis.h"
@@ -20,20 +23,33 @@
 
 void CMivoParticleStreamAnalysis::slot_viewImg_NextImage()
 {
-    if (!sequenceLoaded)
-        return;
-    const int k = CurrentFrameNumber();
-    if (k < imageFiles.size())
-        ShowFrame(k);
+    if (sequenceLoaded)
+        StepFrames(1);
 }
 
 void CMivoParticleStreamAnalysis::slot_viewImg_PreviousImage()
 {
-    if (!sequenceLoaded)
+    if (sequenceLoaded)
+        StepFrames(-1);
+}
+
+void CMivoParticleStreamAnalysis::StepFrames(int step)
+{
+    // The frames the reader refuses are stepped over, each named with its reason, so that
+    // stepping never sticks before a bad frame.
+    QStringList skipped;
+    for (int index = CurrentFrameNumber() - 1 + step; index >= 0 && index < imageFiles.size(); index += step) {
+        if (ShowFrame(index, false, false))
+            break;
+        const QString reason = QString::fromStdString(
+            FrameReadReason(sequenceFrames->ReadRunFrame(index), sequenceFrames->RunFrameLimits()));
+        skipped << QStringLiteral("%1 (%2)").arg(imageFiles.at(index), reason);
+    }
+    if (skipped.isEmpty())
         return;
-    const int k = CurrentFrameNumber();
-    if (k - 1 >= 1)
-        ShowFrame(k - 2);
+    constexpr int kNamed = 3;
+    const QString more = skipped.size() > kNamed ? FormText(" and %1 more").arg(skipped.size() - kNamed) : QString();
+    ShowStatus(FormText("[WARNING] Skipped ") + skipped.mid(0, kNamed).join(QStringLiteral(", ")) + more);
 }
 
 void CMivoParticleStreamAnalysis::slot_viewImg_FirstImage()
@@ -170,19 +186,20 @@ void PaintInFramePixels(QPainter& painter, const QImage& image, int frameWidth, 
 
 }  // namespace
 
-void CMivoParticleStreamAnalysis::ShowFrame(int index, bool naturalSize)
+bool CMivoParticleStreamAnalysis::ShowFrame(int index, bool naturalSize, bool sayUnreadable)
 {
     // A frame number from the index field may belong to an earlier, longer sequence.
     if (index < 0 || index >= imageFiles.size()) {
         ShowStatus(FormText("[WARNING] Out of range"));
-        return;
+        return false;
     }
     // The count's own reader, as ReadFrameFile, at the preview's resolution.
     const int reduction = naturalSize ? 1 : PreviewReduction(QSize(imageWidth, imageHeight), ui->labImage->size());
     cv::Mat frame = sequenceFrames->ReadReducedFrame(index, reduction);
     if (frame.empty()) {
-        ShowStatus(FormText("[WARNING] Out of range"));
-        return;
+        if (sayUnreadable)
+            ShowStatus(FormText("[WARNING] Out of range"));
+        return false;
     }
     if (ui->proc_chb_cropImg->isChecked()) {
         // Margins in pixels of this frame, whatever the reference size of the sequence.
@@ -195,7 +212,7 @@ void CMivoParticleStreamAnalysis::ShowFrame(int index, bool naturalSize)
     const QPixmap pixmap = QPixmap::fromImage(grey);
     if (pixmap.isNull()) {
         ShowStatus(FormText("[ERRO] Can not open image ") + imageFiles.at(index) + QLatin1Char('.'));
-        return;
+        return false;
     }
 
     if (!naturalSize) {
@@ -209,8 +226,11 @@ void CMivoParticleStreamAnalysis::ShowFrame(int index, bool naturalSize)
     DrawFlowDirection();
     if (gridVisible)
         DrawGrid();
+    if (countingMode == CountingMode::CountingLine)
+        DrawCountingLine();
     SyncFrameIndex(index);
     ShowStatus(FormText("[IDLE]"));
+    return true;
 }
 
 void CMivoParticleStreamAnalysis::SyncFrameIndex(int index)
@@ -296,6 +316,25 @@ void CMivoParticleStreamAnalysis::DrawGrid()
         painter.fillRect(x, 0, 3, imageHeight, brush);
         painter.fillRect(0, y, imageWidth, 3, brush);
     }
+    painter.end();
+    ui->labImage->setPixmap(QPixmap::fromImage(image));
+    ui->labImage->update();
+}
+
+void CMivoParticleStreamAnalysis::DrawCountingLine()
+{
+    // Where the counting-line count counts a particle: through the middle of the frame,
+    // across the flow (a middle row once a run found the flow going up or down).
+    QImage image = PaintableImage(ui->labImage->pixmap());
+    QPainter painter(&image);
+    PaintInFramePixels(painter, image, imageWidth, imageHeight);
+    QPen pen(QColor(255, 255, 0), 3, Qt::DashLine);
+    painter.setPen(pen);
+    const FlowDirection measured = finishedRun->result.flowDirection;
+    if (measured == FlowDirection::kTopToBottom || measured == FlowDirection::kBottomToTop)
+        painter.drawLine(0, imageHeight / 2, imageWidth, imageHeight / 2);
+    else
+        painter.drawLine(imageWidth / 2, 0, imageWidth / 2, imageHeight);
     painter.end();
     ui->labImage->setPixmap(QPixmap::fromImage(image));
     ui->labImage->update();

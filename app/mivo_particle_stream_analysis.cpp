@@ -13,6 +13,7 @@
 #include <QActionGroup>
 #include <QDoubleValidator>
 #include <QIntValidator>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPixmap>
 #include <QProgressBar>
@@ -59,6 +60,14 @@ void CMivoParticleStreamAnalysis::FillControls()
     ui->tf_setting_maxPxl->setValidator(new QIntValidator(1, 10000, this));
 
     ui->sb_report_thCirc->setValue(count_defaults::kMinCircularity);
+
+    // Boxes that only show (counters, the folder's details) take no focus: the arrow keys
+    // go on stepping frames after a click on them, and Tab passes them by.
+    for (QLineEdit* box : {ui->tf_report_total, ui->tf_report_NGreater, ui->tf_report_NSmaller, ui->tf_video_InputPath,
+                           ui->tf_video_NumImages, ui->tf_video_Size, ui->proc_tf_cropImg, ui->proc_tf_Range4Process}) {
+        box->setReadOnly(true);
+        box->setFocusPolicy(Qt::NoFocus);
+    }
 
     // Only a flow to the right is measured; the other directions stay unavailable.
     ui->btn_flow_down->setEnabled(false);

@@ -177,19 +177,26 @@ private:
     bool LoadSequence(QDir::SortFlags flags);
     bool ListImageFiles(QDir::SortFlags flags);
     void ReadFirstImageSize();
+    // A folder refused: no frame, size or frame number of the folder before is shown.
+    void ClearSequenceView();
 
     // Frame viewer.
     // Frame `index` of the sequence as 8-bit grey, read by sequenceFrames; empty when it
     // cannot be read or the index is outside the list.
     cv::Mat ReadFrameFile(int index) const;
     // Fitted to the preview, decoded at the preview's resolution; at natural size (the
-    // preview's double-click) at full resolution.
-    void ShowFrame(int index, bool naturalSize = false);
+    // preview's double-click) at full resolution. False when it could not be shown; said in
+    // the status bar unless `sayUnreadable` is false (the caller says it its own way).
+    bool ShowFrame(int index, bool naturalSize = false, bool sayUnreadable = true);
+    // Next (1) or Previous (-1): the nearest frame that can be shown, the ones skipped named.
+    void StepFrames(int step);
     void ReshowCurrentFrame();
     int CurrentFrameNumber() const;
     void SyncFrameIndex(int index);
     void DrawFlowDirection();
     void DrawGrid();
+    // The counting line across the frame on screen (counting-line mode).
+    void DrawCountingLine();
     void UpdateFlowButtons();
     void RefreshFlowDirection();
     void ShowFullImageWindow(int offset);

@@ -68,6 +68,18 @@ void CMivoParticleStreamAnalysis::slot_finishProcVR()
     *finishedRun = CountedRun{registerManager->Settings(), registerManager->Result()};
     SetUpStream(*runFrames, finishedRun->settings, &finishedRun->result);
     SetProcessingControlsEnabled(true);
+    // The direction the counting line measured, on the "Direction Flow" buttons and the
+    // preview's arrows.
+    if (finishedRun->settings.mode == CountingMode::CountingLine) {
+        switch (finishedRun->result.flowDirection) {
+        case FlowDirection::kTopToBottom: flowDirection = 0; break;
+        case FlowDirection::kBottomToTop: flowDirection = 1; break;
+        case FlowDirection::kRightToLeft: flowDirection = 2; break;
+        case FlowDirection::kLeftToRight: flowDirection = 3; break;
+        case FlowDirection::kUnknown: break;
+        }
+        UpdateFlowButtons();
+    }
     ResetFullImageSlider();
     RecountFoI();
     // Frames that could not be read, files the listing left out for their names, log lines

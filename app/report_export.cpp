@@ -12,6 +12,7 @@
 #include "register/whole_file.h"
 #include "ui_mivo_particle_stream_analysis.h"
 
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 
@@ -50,12 +51,22 @@ void CMivoParticleStreamAnalysis::slot_btn_exportFoI()
                        .arg(folder));
         return;
     }
+    // Pictures of an earlier export stay as they are: this run's go beside them, in a
+    // sub-folder of their own, so that no pos_/res_ pair of two runs can be taken as one.
+    const QString target = FreshPictureFolder(folder);
+    if (target != folder && !QDir().mkpath(target)) {
+        ShowStatus(FormText("[ERRO] Can not make the folder %1").arg(QDir::toNativeSeparators(target)));
+        return;
+    }
     // The run as the counters last showed it.
-    const int failed = int(ExportRunPictures(run.settings, run.result, folder).size());
+    const int failed = int(ExportRunPictures(run.settings, run.result, target).size());
     if (failed == 1)
         ShowStatus(FormText("[ERRO] 1 exported file could not be written"));
     else if (failed > 1)
         ShowStatus(FormText("[ERRO] %1 exported files could not be written").arg(failed));
+    else if (target != folder)
+        ShowStatus(FormText("[WARNING] %1 holds the pictures of an earlier export; exported into %2")
+                       .arg(QDir::toNativeSeparators(folder), QDir::toNativeSeparators(target)));
     else
         ShowStatus(FormText("[Running] Frames of interesting were exported successfully... "));
 }

@@ -9,9 +9,12 @@
 #include "dialogs/size_distribution_dialog.h"
 #include "register/message_text.h"
 #include "register/run_numbers.h"
+#include "register/run_warnings.h"
 #include "stream/video_stream.h"
 #include "ui_mivo_particle_stream_analysis.h"
 
+#include <QDir>
+#include <QLineEdit>
 #include <QScreen>
 
 #include <algorithm>
@@ -62,6 +65,36 @@ QPoint PlaceBeside(const QRect& main, QWidget& window, const QRect& screen)
     const bool onRight = right >= wanted || right >= left;
     const int x = onRight ? main.right() + 1 : main.left() - wanted;
     return {std::clamp(x, screen.left(), std::max(screen.left(), screen.right() + 1 - wanted)), main.top()};
+}
+
+// The summary's " | " parts packed into two lines of `width`, a part never split; the first
+// part (the folder) shortened in its middle as far as the rest needs.
+QString SummaryLines(const QString& summary, const QFontMetrics& metrics, int width)
+{
+    const QString separator = QStringLiteral(" | ");
+    QStringList parts = summary.split(separator);
+    const auto pack = [&](const QStringList& items) {
+        QStringList lines{QString()};
+        for (const QString& item : items) {
+            const QString joined = lines.last().isEmpty() ? item : lines.last() + separator + item;
+            if (lines.last().isEmpty() || metrics.horizontalAdvance(joined) <= width)
+                lines.last() = joined;
+            else
+                lines << item;
+        }
+        return lines;
+    };
+    QStringList lines = pack(parts);
+    for (int room = metrics.horizontalAdvance(parts.first()); lines.size() > 2 && room > 0; room -= width / 8) {
+        QStringList shortened = parts;
+        shortened.first() = metrics.elidedText(parts.first(), Qt::ElideMiddle, room);
+        lines = pack(shortened);
+    }
+    while (lines.size() > 2)
+        lines[1] += separator + lines.takeAt(2);
+    for (QString& line : lines)
+        line = metrics.elidedText(line, Qt::ElideRight, width);
+    return lines.join(QLatin1Char('\n')) + (lines.size() < 2 ? QStringLiteral("\n") : QString());
 }
 
 }  // namespace
@@ -141,22 +174,47 @@ void CMivoParticleStreamAnalysis::RefreshCountState()
 {
     const QStringList changed = ChangedCountSettings(*shownCount, WindowSettings());
     const bool stale = !changed.isEmpty();
-    // Names shown as the status bar shows them, control characters escaped.
-    QString summary = EscapeControlCharacters(CountSummaryText(*shownCount));
-    if (stale)
-        summary =
-            FormText("Settings changed since this count (%1): %2").arg(changed.join(QStringLiteral(", ")), summary);
+    // Three lines: what was counted, over two, every name whole (only the folder, which the
+    // "Input:" box shows, may be shortened); then what to know about the numbers: what changed
+    // since, a recount from a run at another range, what the run could not read or measure,
+    // until the next run.
     const QFontMetrics metrics(ui->label_runSummary->font());
-    ui->label_runSummary->setText(metrics.elidedText(summary, Qt::ElideMiddle, ui->label_runSummary->width()));
-    ui->label_runSummary->setToolTip(summary);
+    const int width = ui->label_runSummary->width();
+    // Names shown as the status bar shows them, control characters escaped.
+    const QString fullSummary = EscapeControlCharacters(CountSummaryText(*shownCount));
+    const QString summary = SummaryLines(fullSummary, metrics, width);
+    QStringList notes;
+    if (stale)
+        notes << FormText("Settings changed since this count (%1)").arg(changed.join(QStringLiteral(", ")));
+    QStringList doubts;
+    if (const CountedRun* count = ShownCount()) {
+        const QString recounted = RecountedRangeText(count->settings, count->result);
+        if (!recounted.isEmpty())
+            notes << recounted;
+        doubts = RunDoubtTexts(count->settings, count->result);
+        notes << doubts;
+    }
+    const QString noteLine = notes.join(QStringLiteral("; "));
+    ui->label_runSummary->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    ui->label_runSummary->setText(summary + QLatin1Char('\n') + metrics.elidedText(noteLine, Qt::ElideRight, width));
+    ui->label_runSummary->setToolTip(noteLine.isEmpty() ? fullSummary : fullSummary + QLatin1Char('\n') + noteLine);
     ui->label_sizeStats->setToolTip(
         FormText("Equivalent circular diameters (ECD) of the particles the counters count: D10, D50 and D90 are "
                  "the sizes that 10, 50 and 90 % of them are smaller than (Results > Size distribution)"));
-    // Greyed, not hidden: the numbers stay readable until the next count.
+    // Greyed, not hidden: the numbers stay readable until the next count. Counts the run
+    // doubted are marked as long as they are shown.
     const QString look = stale ? QStringLiteral("color: gray;") : QString();
-    for (QWidget* widget : {static_cast<QWidget*>(ui->tf_report_total), static_cast<QWidget*>(ui->tf_report_NGreater),
-                            static_cast<QWidget*>(ui->tf_report_NSmaller), static_cast<QWidget*>(ui->label_sizeStats),
-                            static_cast<QWidget*>(ui->label_runSummary)})
+    const QString doubted = doubts.isEmpty() ? QString() : QStringLiteral("background-color: #ffe08a;");
+    for (QLineEdit* counter : {ui->tf_report_total, ui->tf_report_NGreater, ui->tf_report_NSmaller}) {
+        counter->setStyleSheet(look + doubted);
+        // The form's tip, then what the run doubted.
+        const char* formTip = "formToolTip";
+        if (!counter->property(formTip).isValid())
+            counter->setProperty(formTip, counter->toolTip());
+        const QString tip = counter->property(formTip).toString();
+        counter->setToolTip(doubts.isEmpty() ? tip : tip + QLatin1Char('\n') + doubts.join(QLatin1Char('\n')));
+    }
+    for (QWidget* widget : {static_cast<QWidget*>(ui->label_sizeStats), static_cast<QWidget*>(ui->label_runSummary)})
         widget->setStyleSheet(look);
 }
 

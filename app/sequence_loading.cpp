@@ -40,9 +40,15 @@ void CMivoParticleStreamAnalysis::OpenInput()
     ShowRunStopped();
     ui->tf_video_InputPath->setText(inputPath);
     ClearResults();
-    // In the order the boxes show: the user's order, remembered between sessions.
-    sequenceLoaded =
-        LoadSequence(SortFlagsFromCombos(ui->cb_video_sortby->currentIndex(), ui->cb_video_order->currentIndex()));
+    // A new folder is listed by name, ascending, whatever the boxes showed (they come back
+    // from the last session at start only); listed once, below, not by the boxes' slots.
+    {
+        const QSignalBlocker sortBlocker(ui->cb_video_sortby);
+        const QSignalBlocker orderBlocker(ui->cb_video_order);
+        ui->cb_video_sortby->setCurrentIndex(0);
+        ui->cb_video_order->setCurrentIndex(0);
+    }
+    sequenceLoaded = LoadSequence(SortFlagsFromCombos(0, 0));
     SetProcessingControlsEnabled(true);
     RefreshCountState();
 }
@@ -100,8 +106,11 @@ QDir::SortFlags CMivoParticleStreamAnalysis::SortFlagsFromCombos(int sortIndex, 
 bool CMivoParticleStreamAnalysis::LoadSequence(QDir::SortFlags flags)
 {
     const bool ok = ListImageFiles(flags);
-    if (!ok)
+    if (!ok) {
+        // Nothing of the folder before stays on screen: its frame, or the strip of its run.
+        ClearSequenceView();
         return false;
+    }
     ReadFirstImageSize();
     // The slider's slot may show a frame here when a sequence was loaded before.
     ui->sld_view_FrameSlider->setRange(1, int(imageFiles.size()));
@@ -138,6 +147,16 @@ bool CMivoParticleStreamAnalysis::ListImageFiles(QDir::SortFlags flags)
     if (!listing.error.isEmpty())
         ShowStatus(listing.error);
     return listing.error.isEmpty();
+}
+
+void CMivoParticleStreamAnalysis::ClearSequenceView()
+{
+    ui->labImage->clear();
+    imageHeight = imageWidth = 0;
+    ui->tf_video_Size->setText(QStringLiteral("0"));
+    const QSignalBlocker blocker(ui->sld_view_FrameSlider);
+    ui->sld_view_FrameSlider->setRange(0, 0);
+    ui->tf_view_IdxInstance->setText(QStringLiteral("0"));
 }
 
 void CMivoParticleStreamAnalysis::ReadFirstImageSize()

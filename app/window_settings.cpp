@@ -3,11 +3,13 @@
 // mode and method, the circularity filter and the folders of the exports. Read once
 // before the signals are connected, written when the window goes.
 
+#include "app/form_text.h"
 #include "app/mivo_particle_stream_analysis.h"
 #include "dialogs/size_distribution_dialog.h"
 #include "register/run_settings.h"
 #include "ui_mivo_particle_stream_analysis.h"
 
+#include <QDir>
 #include <QSettings>
 #include <QValidator>
 
@@ -35,6 +37,10 @@ void RestoreBox(QComboBox* box, const QVariant& data)
 void CMivoParticleStreamAnalysis::RestoreSettings()
 {
     const QSettings settings;
+    // Said once, at start: the settings of this session will not be there at the next.
+    if (!settings.isWritable() || settings.status() != QSettings::NoError)
+        ShowStatus(FormText("[WARNING] Can not save the settings in %1: they will not be remembered")
+                       .arg(QDir::toNativeSeparators(settings.fileName())));
     lastFolder = settings.value(QStringLiteral("folders/input")).toString();
     figuresFolder = settings.value(QStringLiteral("folders/figures")).toString();
     dataFolder = settings.value(QStringLiteral("folders/data")).toString();

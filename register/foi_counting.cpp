@@ -53,13 +53,14 @@ StepReport CFoiCounting::MeasureStep(CRunContext& run)
     ShiftOutcome outcome = ShiftOutcome::Measured;
     int tx = 0;
     bool pastEnd = false;
+    int direction = 0;
     // Memory running out on a frame leaves it out as an unreadable frame is.
     if (RanOutOfMemory([&] {
             run.frames.Next(measured, &decodedOutOfMemory);
             // A recording cut short ends here: its frames are the sequence.
             pastEnd = measured >= stream.frameCount;
             if (!pastEnd)
-                tx = stream.MeasureTransition(measured, &read, &outcome).dx;
+                tx = stream.MeasureTransition(measured, &read, &outcome, &direction).dx;
         })) {
         read = false;
         decodedOutOfMemory = true;
@@ -83,6 +84,13 @@ StepReport CFoiCounting::MeasureStep(CRunContext& run)
         ++result.unmeasuredShifts;
     if (outcome == ShiftOutcome::ChangedWithoutShift)
         ++result.changedWithoutShift;
+    // The shifts are distances: a flow that turns back keeps adding up and brings the same
+    // particles into later frames of interest again. Noted, for the warning.
+    if (direction != 0) {
+        if (flowSign != 0 && direction != flowSign)
+            result.directionChanges.push_back(measured);
+        flowSign = direction;
+    }
 
     const FoiChoice choice = ChooseFrameOfInterest(result.accumulatedShift, tx, result.frameWidth, measured);
     if (choice.selected >= 0)

@@ -40,4 +40,5 @@ private:
     int cursor = 0;  // frame measured last in phase 1, position in the frames of interest in phase 2
     std::vector<EarlyCount> earlyCounts;
     size_t nextEarlyCount = 0;  // first frame of interest not yet counted early
+    int flowSign = 0;           // the way the flow moved at the last decided shift: +1 right, -1 left
 };

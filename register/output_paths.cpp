@@ -4,6 +4,9 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
+
+#include <algorithm>
 
 namespace {
 
@@ -41,4 +44,21 @@ bool OutputTouchesFrames(const QString& target, OutputTarget kind, const QString
     const QFileInfo file(written);
     const bool listable = !file.exists() || file.isFile();
     return file.absolutePath() == counted && listable && QDir::match(FrameNamePatterns(), file.fileName());
+}
+
+QString FreshPictureFolder(const QString& chosen)
+{
+    // Named as ExportRunPictures names them: pos_ or res_, the frame index, "_", the file.
+    static const QRegularExpression earlier(QStringLiteral("^(pos|res)_\\d+_"));
+    // A link of that name is not a picture we wrote (and the export refuses to write through it).
+    const QStringList entries = QDir(chosen).entryList(QDir::Files | QDir::NoSymLinks);
+    const bool used =
+        std::any_of(entries.begin(), entries.end(), [](const QString& name) { return earlier.match(name).hasMatch(); });
+    if (!used)
+        return chosen;
+    for (int n = 2;; ++n) {
+        const QString candidate = QDir(chosen).filePath(QStringLiteral("export_%1").arg(n));
+        if (!QFileInfo::exists(candidate) && !QFileInfo(candidate).isSymLink())
+            return candidate;
+    }
 }

@@ -19,3 +19,9 @@ enum class OutputTarget {
 // recording (a file) is touched only by a file written over it. False when
 // `countedFolder` does not exist.
 bool OutputTouchesFrames(const QString& target, OutputTarget kind, const QString& countedFolder);
+
+// Where the window's picture export goes when the user picks `chosen`: `chosen` itself when
+// it holds no pos_/res_ pictures of an earlier export, else its first sub-folder
+// "export_2", "export_3", ... that does not exist yet, so that two runs' pairs never mix
+// and nothing of the earlier export is removed.
+QString FreshPictureFolder(const QString& chosen);

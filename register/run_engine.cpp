@@ -41,6 +41,10 @@ bool CRunEngine::Start(const RunSettings& runSettings)
         readSettings = PartReadSettings(settings, partRead);
     }
     result.frameCount = static_cast<int>(readSettings.frameNames.size());
+    if (settings.mode == CountingMode::FramesOfInterest || settings.onlyFrame >= 0) {
+        result.detectedMinArea = settings.minArea;
+        result.detectedMaxArea = settings.maxArea;
+    }
     frames = std::make_unique<CRunFrames>(readSettings);
     auto counting = MakeCountingMode(readSettings);
     context = std::make_unique<CRunContext>(readSettings, *frames, result);

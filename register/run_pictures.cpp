@@ -56,14 +56,37 @@ cv::Mat CircledFrame(const CVideoStream& frames, const RunSettings& settings, Re
     return bgr;
 }
 
+// The counting line across a frame, where the counting-line count puts it: through the
+// middle, across the flow's measured direction (a middle row for a flow up or down, else
+// the middle column); dashed in the overlay's cyan, so that a res_ picture shows where its
+// particles were counted.
+void DrawCountingLine(cv::Mat& bgr, FlowDirection direction)
+{
+    constexpr int kDash = 8;
+    const cv::Scalar cyan(255, 255, 0);
+    if (direction == FlowDirection::kTopToBottom || direction == FlowDirection::kBottomToTop) {
+        const int y = bgr.rows / 2;
+        for (int x = 0; x < bgr.cols; x += 2 * kDash)
+            cv::line(bgr, cv::Point(x, y), cv::Point(std::min(x + kDash, bgr.cols - 1), y), cyan, 1);
+        return;
+    }
+    const int x = bgr.cols / 2;
+    for (int y = 0; y < bgr.rows; y += 2 * kDash)
+        cv::line(bgr, cv::Point(x, y), cv::Point(x, std::min(y + kDash, bgr.rows - 1)), cyan, 1);
+}
+
 // The res_ picture of frame `index`: its records in the order its count found them. The
 // frames of interest store each frame's records reversed (the order the strip draws them);
 // the counting line stores them as found.
 cv::Mat ExportedFrame(const CVideoStream& frames, const RunSettings& settings, const RunResult& result, int index)
 {
     const std::vector<ParticleMeasure>& records = result.records;
-    return CountingLine(settings) ? CircledFrame(frames, settings, records.begin(), records.end(), index)
-                                  : CircledFrame(frames, settings, records.rbegin(), records.rend(), index);
+    if (!CountingLine(settings))
+        return CircledFrame(frames, settings, records.rbegin(), records.rend(), index);
+    cv::Mat bgr = CircledFrame(frames, settings, records.begin(), records.end(), index);
+    if (!bgr.empty())
+        DrawCountingLine(bgr, result.flowDirection);
+    return bgr;
 }
 
 // The last frame of interest shows only the strip that arrived after the one before it,

@@ -134,15 +134,21 @@ QString RunReportJson(const RunSettings& settings, const RunResult& result)
                    << QStringLiteral("\"links\":%1").arg(result.links)
                    << QStringLiteral("\"crossings_forward\":%1").arg(result.crossingsForward)
                    << QStringLiteral("\"crossings_backward\":%1").arg(result.crossingsBackward);
-        fields << QStringLiteral("\"direction_changes\":[%1]")
-                      .arg(Numbers(result.directionChanges).join(QLatin1Char(',')))
-               << QStringLiteral("\"velocity_profile\":") + VelocityProfileJson(settings, result);
+        fields << QStringLiteral("\"velocity_profile\":") + VelocityProfileJson(settings, result);
     }
     fields << QStringLiteral("\"bit_depth\":") +
                   JsonText(result.sampleDepth.bits > 0 ? QJsonValue(result.sampleDepth.bits) : QJsonValue());
     if (IsPart(settings))
         fields << QStringLiteral("\"part\":[%1,%2]").arg(settings.partFirst).arg(settings.partLast)
                << QStringLiteral("\"sequence_frames\":%1").arg(settings.frameNames.size());
+    // The range the particles were detected with, which a recount to another range keeps;
+    // null for the counting line, which detects by no size.
+    const bool detectedBySize = settings.mode == CountingMode::FramesOfInterest || settings.onlyFrame >= 0;
+    fields << QStringLiteral("\"direction_changes\":[%1]").arg(Numbers(result.directionChanges).join(QLatin1Char(',')))
+           << QStringLiteral("\"detected_min_px\":") +
+                  JsonText(detectedBySize ? QJsonValue(result.detectedMinArea) : QJsonValue())
+           << QStringLiteral("\"detected_max_px\":") +
+                  JsonText(detectedBySize ? QJsonValue(result.detectedMaxArea) : QJsonValue());
     return QLatin1Char('{') + fields.join(QLatin1Char(',')) + QLatin1Char('}');
 }
 
@@ -205,6 +211,8 @@ QString RunReportText(const RunSettings& settings, const RunResult& result)
           << QStringLiteral("Bit depth:          %1").arg(SampleDepthText(result.sampleDepth));
     if (!finished.isEmpty())
         lines << QStringLiteral("Finished:           %1").arg(finished);
+    if (!result.directionChanges.empty())
+        lines << QStringLiteral("Flow reversed at:   %1").arg(Numbers(result.directionChanges).join(QLatin1Char(' ')));
     return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
 }
 

@@ -38,13 +38,17 @@
 //   links              all links of particles from frame to frame
 //   crossings_forward, crossings_backward   crossings of the line along the flow and against
 //                      it (their difference is the net count)
-//   direction_changes  frames from which the flow moved the other way
 //   velocity_profile   10 bands across the channel (velocity_profile.h)
 //   bit_depth          the bits 16-bit samples were scaled by, the same for every frame:
 //                      frame 0's (sample_depth.h); 8 for 8-bit frames; null when unknown
 //   part               a part only (run_part.h): [FIRST, LAST], the frames it counts for;
 //                      "frames" then counts them, the records are those it owns
 //   sequence_frames    a part only: the frames of the whole sequence
+//   direction_changes  0-based frames from which the flow ran the other way ([] when none)
+//   detected_min_px, detected_max_px
+//                      the size range the run detected its particles with; differs from
+//                      min_px, max_px after a recount to another range; null for the
+//                      counting line, which detects by no size
 QString RunReportJson(const RunSettings& settings, const RunResult& result);
 
 // The same as a short text, one "Label:  value" line each, ending in a line break.

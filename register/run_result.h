@@ -66,4 +66,9 @@ struct RunResult {
     // difference is the net count. A particle carried back and forth counts once at most.
     int crossingsForward = 0;
     int crossingsBackward = 0;
+    // The size range the particles were detected with (frames of interest and a frame alone:
+    // detection itself drops particles by size, so a recount to another range cannot give
+    // what a run at that range gives); 0 and 0 for the counting line, which detects by no size.
+    int detectedMinArea = 0;
+    int detectedMaxArea = 0;
 };

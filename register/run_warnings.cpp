@@ -145,5 +145,55 @@ QStringList RunLossSummary(const RunSettings& settings, const RunResult& result,
     for (const QString& text : {RecordingCutShortText(settings, result), FaintFramesText(settings, result)})
         if (!text.isEmpty())
             lost << text;
-    return lost << UnmeasuredMotionTexts(settings, result);
+    lost << UnmeasuredMotionTexts(settings, result);
+    const QString reversal = FlowReversalText(settings, result);
+    if (!reversal.isEmpty())
+        lost << reversal;
+    return lost;
+}
+
+QString FlowReversalText(const RunSettings& settings, const RunResult& result)
+{
+    if (result.directionChanges.empty())
+        return QString();
+    const int frame = result.directionChanges.front();
+    const QString name = frame >= 0 && frame < settings.frameNames.size() ? settings.frameNames.at(frame) : QString();
+    const int times = static_cast<int>(result.directionChanges.size());
+    const QString more = times > 1 ? Text(", %1 times in all").arg(times) : QString();
+    // The frames of interest add up distances: a flow carried back brings the same
+    // particles into view again and they are counted again.
+    const QString meaning = settings.mode == CountingMode::FramesOfInterest
+                                ? Text("the frames of interest assume a flow in one direction: particles carried "
+                                       "back are counted again, the counts are not sound")
+                                : Text("crossings are counted with their sign");
+    return Text("The flow reversed at frame %1 (%2)%3; %4").arg(frame + 1).arg(name, more, meaning);
+}
+
+QString RecountedRangeText(const RunSettings& settings, const RunResult& result)
+{
+    const bool detectedBySize = settings.mode == CountingMode::FramesOfInterest || settings.onlyFrame >= 0;
+    if (!detectedBySize || result.end != RunEnd::Finished ||
+        (settings.minArea == result.detectedMinArea && settings.maxArea == result.detectedMaxArea))
+        return QString();
+    return Text("recounted from a run at %1 to %2 px").arg(result.detectedMinArea).arg(result.detectedMaxArea);
+}
+
+QStringList RunDoubtTexts(const RunSettings& settings, const RunResult& result)
+{
+    QStringList doubts;
+    const int unreadable = static_cast<int>(result.unreadableFrames.size());
+    if (unreadable > 0)
+        doubts << Counted(unreadable, "1 frame not read: counts incomplete", "%1 frames not read: counts incomplete");
+    if (result.unmeasuredShifts > 0) {
+        const char* text = settings.mode == CountingMode::FramesOfInterest
+                               ? "%1 of %2 shifts not measured: counts incomplete"
+                               : "%1 of %2 motions not measured";
+        doubts << Text(text).arg(result.unmeasuredShifts).arg(MotionsMeasured(result));
+    }
+    if (!result.directionChanges.empty())
+        doubts << Text("flow reversed at frame %1").arg(result.directionChanges.front() + 1) +
+                      (settings.mode == CountingMode::FramesOfInterest ? Text(": counts not sound") : QString());
+    if (result.lostLogLines > 0)
+        doubts << Text("%1 log lines lost").arg(result.lostLogLines);
+    return doubts;
 }

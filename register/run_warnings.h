@@ -37,6 +37,22 @@ QString LostLogLinesText(const RunResult& result);
 // 2 % of its links between frames were ambiguous ("the counts may be off").
 QStringList UnmeasuredMotionTexts(const RunSettings& settings, const RunResult& result);
 
+// "The flow reversed at frame N (NAME); ...": the first frame (1-based, as the window numbers
+// them) from which the flow ran the other way, how many times in all, and what it means for
+// the mode's count. Empty when the flow kept its direction.
+QString FlowReversalText(const RunSettings& settings, const RunResult& result);
+
+// "recounted from a run at 25 to 100 px" when the settings' size range is not the one the
+// run detected its particles with (records kept by a run at another range); empty when it
+// is, and for the counting line, which detects by no size.
+QString RecountedRangeText(const RunSettings& settings, const RunResult& result);
+
+// What makes the run's counts doubtful, one short text each, for the line kept beside the
+// counters until the next run ("29 of 29 shifts not measured: counts incomplete"): frames
+// not read, shifts or motions not measured, a reversed flow, lost log lines. Empty when
+// nothing is doubtful.
+QStringList RunDoubtTexts(const RunSettings& settings, const RunResult& result);
+
 // All of it in short, for the window's status line after a run: how many frames could not be
 // read (how many of them for lack of memory), how many files were left out for names not in UTF-8 (`unnamedFrameFiles`, counted
 // by the caller when the run ended), lost log lines, the motions. Empty when nothing was lost.

@@ -114,3 +114,20 @@ FrameShift ConsensusShift(const std::vector<cv::Point>& pairs, bool* agreed)
         *agreed = true;
     return {mdx, mdy};
 }
+
+int HorizontalMotionSign(const cv::Mat& before, const cv::Mat& after, int dx)
+{
+    if (dx <= 0 || before.size() != after.size() || before.type() != after.type() || dx >= after.cols)
+        return 0;
+    const int overlap = after.cols - dx;
+    const cv::Rect low(0, 0, overlap, after.rows);
+    const cv::Rect high(dx, 0, overlap, after.rows);
+    // Moved right, after(x) = before(x - dx); moved left, after(x) = before(x + dx).
+    const double right = cv::norm(after(high), before(low), cv::NORM_L1);
+    const double left = cv::norm(after(low), before(high), cv::NORM_L1);
+    if (right < 0.9 * left)
+        return 1;
+    if (left < 0.9 * right)
+        return -1;
+    return 0;
+}

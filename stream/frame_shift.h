@@ -26,6 +26,13 @@ enum class ShiftOutcome { Measured, TooFewBlobs, NoPairs, NoConsensus, FrameUnre
 // to the candidate examined first (backward before forward, nearer in sorted order).
 std::vector<cv::Point> PairNearestCentroids(const std::vector<cv::Point>& centroids, int frameWidth, int frameHeight);
 
+// Which way the content of `before` moved by `dx` columns (dx > 0) to give `after`: +1 to
+// the right, -1 to the left, 0 undecided. The shift measure sees distances only; this
+// compares how well `after` matches `before` moved either way over their overlap, and
+// decides when one way leaves clearly less difference (under 90 % of the other's).
+// Frames of one size and type; a dx of 0 or of the frame's width or more is undecided.
+int HorizontalMotionSign(const cv::Mat& before, const cv::Mat& after, int dx);
+
 // Medians of the pair distances, accepted only when at least 60 % of the pairs lie
 // within 4 pixels of them in both components; otherwise (0, 0), also for no pairs.
 // *agreed tells whether the medians were accepted.

@@ -47,8 +47,10 @@ bool DiffersBeyondNoise(const cv::Mat& difference, const cv::Mat& kernel5x5)
 
 }  // namespace
 
-FrameShift CVideoStream::MeasureTransition(int index, bool* frameRead, ShiftOutcome* outcome)
+FrameShift CVideoStream::MeasureTransition(int index, bool* frameRead, ShiftOutcome* outcome, int* direction)
 {
+    if (direction)
+        *direction = 0;
     const auto decided = [outcome](ShiftOutcome how, FrameShift shift) {
         if (outcome)
             *outcome = how;
@@ -65,6 +67,7 @@ FrameShift CVideoStream::MeasureTransition(int index, bool* frameRead, ShiftOutc
     PrepareFrame(grey);
     cv::Mat difference;
     cv::absdiff(grey, previousFrame, difference);
+    const cv::Mat before = previousFrame;
     previousFrame = grey;
 
     cv::Mat strong, otsu;
@@ -93,5 +96,7 @@ FrameShift CVideoStream::MeasureTransition(int index, bool* frameRead, ShiftOutc
         return decided(ShiftOutcome::NoConsensus, shift);
     if (shift.dx == 0 && shift.dy == 0 && !StillnessCarriedByPairs(pairs))
         return decided(ShiftOutcome::NoPairs, shift);
+    if (direction)
+        *direction = HorizontalMotionSign(before, grey, shift.dx);
     return decided(ShiftOutcome::Measured, shift);
 }

@@ -98,8 +98,10 @@ public:
     // frame `index`. Frames must be measured 1, 2, 3, ... after PrepareFirstFrame.
     // A frame that cannot be read or has another size gives (0, 0) and leaves
     // previousFrame at the last good frame. *outcome tells whether the shift was
-    // decided or why not.
-    FrameShift MeasureTransition(int index, bool* frameRead = nullptr, ShiftOutcome* outcome = nullptr);
+    // decided or why not; *direction which way the flow moved (HorizontalMotionSign: +1
+    // right, -1 left, 0 undecided or no shift measured).
+    FrameShift MeasureTransition(int index, bool* frameRead = nullptr, ShiftOutcome* outcome = nullptr,
+                                 int* direction = nullptr);
 
     // Particles of a whole frame with segmentation method 1, 2, 3 or 4; any other method
     // gives an empty list. With method 3 a neighbouring frame that is missing,

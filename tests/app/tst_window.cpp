@@ -199,6 +199,9 @@ private slots:
     void resultsFollowTheCount();
     void settingsOutliveTheWindow();
     void largeFramesShownAtThePreviewsSize();
+    void numbersToTrust();
+    void layoutWithinTheForm();
+    void settingsNotWritable();
 
 private:
     QTemporaryDir work;
@@ -259,10 +262,15 @@ struct BadInputRows {
     QString At(int t) const { return "/" + test.names[t]; }
     // Frame 5 left out: the end of the run says so; counting it alone, cropping and calibrating on
     // it, and stepping back onto it refuse it.
-    QStringList Unreadable(const QString& name, const QString& end) const
+    QStringList Unreadable(const QString& name, const QString& end, const QString& reason) const
     {
         const QString notRead = "[WARNING] Can not read image " + name;
-        return QStringList{end, notRead, notRead, notRead, outOfRange};
+        return QStringList{end, notRead, notRead, notRead, Skipped(name, reason)};
+    }
+    // Next and Previous step over a frame the reader refuses, naming it with the reason.
+    static QString Skipped(const QString& name, const QString& reason)
+    {
+        return QStringLiteral("[WARNING] Skipped %1 (%2)").arg(name, reason);
     }
     static std::function<void(Window&, const QString&)> AfterLoading(std::function<void(const QString&)> spoil)
     {
@@ -326,15 +334,17 @@ BadInputRows::Rows BadInputRows::SpoiltOnceLoaded() const
 {
     Rows rows;
     BadInput in;
-    in.messages = Unreadable("frame_0005.png", oneLost);
+    in.messages = Unreadable("frame_0005.png", oneLost, "empty file");
     in.loaded = AfterLoading([this](const QString& folder) { QFile::resize(folder + At(5), 0); });
     rows.emplace_back("zero-byte frame", in);
+    in.messages = Unreadable("frame_0005.png", oneLost, "cut short");
     in.loaded = AfterLoading(
         [this](const QString& folder) { QFile::resize(folder + At(5), QFileInfo(folder + At(5)).size() * 6 / 10); });
     rows.emplace_back("truncated PNG", in);
+    in.messages = Unreadable("frame_0005.png", oneLost, "not a PNG, JPEG, TIFF or BMP image");
     in.loaded = AfterLoading([this](const QString& folder) { Spoil(folder + At(5)); });
     rows.emplace_back("text file named .png", in);
-    in.messages = Unreadable("frame_0005.jpg", oneLost);
+    in.messages = Unreadable("frame_0005.jpg", oneLost, "cut short");
     in.make = JpegFlow();
     in.loaded = AfterLoading([](const QString& folder) {
         const QString frame5 = folder + "/frame_0005.jpg";
@@ -349,7 +359,7 @@ BadInputRows::Rows BadInputRows::SpoiltOnceLoaded() const
     rows.emplace_back("frame of another size", in);
     in = {};
     // One sample width a sequence: a 16-bit frame among 8-bit ones is left out, not guessed at.
-    in.messages = Unreadable(test.names[5], oneLost);
+    in.messages = Unreadable(test.names[5], oneLost, "16-bit samples, frame 0 is 8-bit");
     in.loaded = AfterLoading([this](const QString& folder) {
         const std::string path = (folder + At(5)).toStdString();
         cv::Mat file;
@@ -424,16 +434,28 @@ BadInputRows::Rows BadInputRows::NothingToMeasureAgainst() const
     Rows rows;
     BadInput in;
     in.frameShown = in.sameAsHeadless = false;
-    in.messages =
-        QStringList{outOfRange, "[ERRO] Can not read image frame_0000.png (not a PNG, JPEG, TIFF or BMP image)",
-                    outOfRange, outOfRange,
-                    outOfRange, outOfRange};
+    // Next steps over frame 0 onto frame 1, Previous finds nothing before it but frame 0.
+    const QString notImage = "not a PNG, JPEG, TIFF or BMP image",
+                  bomb = "32768 x 32768, above the limit of 100000000 pixels";
+    in.messages = QStringList{outOfRange,
+                              "[ERRO] Can not read image frame_0000.png (" + notImage + ")",
+                              outOfRange,
+                              outOfRange,
+                              outOfRange,
+                              Skipped("frame_0000.png", notImage),
+                              Skipped("frame_0000.png", notImage)};
     in.make = [this](const QString& folder) {
         test.CopyFlow(folder);
         Spoil(folder + At(0));
     };
     rows.emplace_back("frame 0 unreadable", in);
-    in.messages[1] = "[ERRO] Can not read image frame_0000.png (32768 x 32768, above the limit of 100000000 pixels)";
+    in.messages = QStringList{outOfRange,
+                              "[ERRO] Can not read image frame_0000.png (" + bomb + ")",
+                              outOfRange,
+                              outOfRange,
+                              outOfRange,
+                              Skipped("frame_0000.png", bomb),
+                              Skipped("frame_0000.png", bomb)};
     in.make = [this](const QString& folder) {  // not decoded: see the peak memory
         test.CopyFlow(folder);
         QVERIFY(hostile::Write((folder + At(0)).toStdString(), hostile::BlackPng(32768, 32768)));
@@ -457,11 +479,13 @@ BadInputRows::Rows BadInputRows::HostileFrames() const
 {
     Rows rows;
     BadInput in;
-    in.messages = Unreadable("frame_0005.png", oneLost);
+    in.messages = Unreadable("frame_0005.png", oneLost, "32768 x 32768, above the limit of 100000000 pixels");
     in.loaded = AfterLoading([this](const QString& folder) {  // not decoded: see the peak memory
         QVERIFY(hostile::Write((folder + At(5)).toStdString(), hostile::BlackPng(32768, 32768)));
     });
     rows.emplace_back("decompression bomb", in);
+    in.messages =
+        Unreadable("frame_0005.png", oneLost, "107374182400 bytes, more than a frame within the pixel limit needs");
     in.loaded = AfterLoading([this](const QString& folder) {
         std::vector<uchar> jpeg;
         QVERIFY(cv::imencode(".jpg", cv::imread((folder + At(5)).toStdString()), jpeg));
@@ -470,7 +494,7 @@ BadInputRows::Rows BadInputRows::HostileFrames() const
     });
     rows.emplace_back("sparse 100 GB file that starts like a JPEG", in);
     const QString twoLost = "[WARNING] 2 frames could not be read" + unmeasured.arg(4).arg(11);
-    in.messages = Unreadable("frame_0005.png", twoLost);
+    in.messages = Unreadable("frame_0005.png", twoLost, "not a PNG, JPEG, TIFF or BMP image");
     in.loaded = AfterLoading([this](const QString& folder) {  // decoded as colour even when grey is asked for; float
         const cv::Mat colour(480, 640, CV_32FC3, cv::Scalar(0.7, 0.2, 0.5)), grey(480, 640, CV_32FC1, 0.7);
         std::vector<uchar> hdr, tiff;
@@ -479,7 +503,7 @@ BadInputRows::Rows BadInputRows::HostileFrames() const
         QVERIFY(hostile::Write((folder + At(8)).toStdString(), tiff));
     });
     rows.emplace_back("three-channel HDR and float TIFF named .png", in);
-    in.messages = Unreadable("frame_0005.jpg", twoLost);
+    in.messages = Unreadable("frame_0005.jpg", twoLost, "cut short");
     in.make = JpegFlow();
     // Cut short into a preallocated file; flipped bits. JPEG has no checksum: flips are seen where the decoder
     // meets a code it does not know (frame 7 here), not where they decode to other valid codes (frames 5 and 8).
@@ -488,7 +512,7 @@ BadInputRows::Rows BadInputRows::HostileFrames() const
         Replace(folder + "/frame_0007.jpg", hostile::FlipBits(FileBytes(folder + "/frame_0007.jpg")));
     });
     rows.emplace_back("corrupt JPEG frames", in);
-    in.messages = Unreadable("frame_0005.bmp", oneLost);
+    in.messages = Unreadable("frame_0005.bmp", oneLost, "corrupt image data");
     in.make = [this](const QString& folder) {  // a sound run-length BMP first
         test.CopyFlow(folder);
         const cv::Mat grey = cv::imread((folder + At(5)).toStdString(), cv::IMREAD_GRAYSCALE);
@@ -533,7 +557,8 @@ BadInputRows::Rows BadInputRows::NamesAndLinks() const
     rows.emplace_back("equal modification times", in);
     in = {};
     const QString forged = "frame_0005\n[ERRO] forged.png";
-    in.messages = Unreadable("frame_0005\\n[ERRO] forged.png", oneLost);  // escaped: no line of its own
+    in.messages = Unreadable("frame_0005\\n[ERRO] forged.png", oneLost,
+                             "not a PNG, JPEG, TIFF or BMP image");  // escaped: no line of its own
     in.make = [this, forged](const QString& folder) {
         test.CopyFlow(folder);
         QVERIFY(QFile::rename(folder + At(5), folder + "/" + forged));
@@ -691,7 +716,7 @@ void TestWindow::badInputs()
     if (QTest::currentTestFailed()) return;
     ExportBoth(w, in, headless, listing);
     if (QTest::currentTestFailed()) return;
-    QCOMPARE(seen, in.messages);
+    QCOMPARE(seen.join('\n'), in.messages.join('\n'));
     Button(w, "btn_proc_countAll")->click();  // the run's records, whatever was counted since
     QCOMPARE(Counters(w), counted);
     QVERIFY(Button(w, "btn_proc_runVR")->isEnabled() && !Button(w, "btn_proc_stopVR")->isEnabled());
@@ -895,9 +920,10 @@ void TestWindow::resultsFollowTheCount()
     Window w;
     // The summary whole (the label elides it); a greyed one names the settings changed.
     const auto summary = [&w] { return Child<QLabel>(&w, "label_runSummary")->toolTip(); };
+    // The second line: what to know about the numbers.
     const auto stale = [&summary] {
-        const QString text = summary();
-        return text.startsWith("Settings changed since this count (") ? text.section('(', 1).section(')', 0, 0) : "";
+        const QString notes = summary().section('\n', 1);
+        return notes.startsWith("Settings changed since this count (") ? notes.section('(', 1).section(')', 0, 0) : "";
     };
     const auto counted = [&w] {
         int sum = 0;
@@ -1015,12 +1041,17 @@ void TestWindow::settingsOutliveTheWindow()
             Button(w, button)->click();
         return folder;
     };
+    // The boxes come back as they were left; a folder opened is listed by name, ascending, all the same.
+    QCOMPARE(Child<QComboBox>(&w, "cb_video_sortby")->currentIndex(), 2);
+    QCOMPARE(Child<QComboBox>(&w, "cb_video_order")->currentIndex(), 1);
     QCOMPARE(startsIn("file_openFolderAct", Case("frames")), Case("frames"));
-    // The run counts with the rest of them (frame order, filter) as tessel-count does with the same options.
+    QCOMPARE(Child<QComboBox>(&w, "cb_video_sortby")->currentIndex(), 0);
+    QCOMPARE(Child<QComboBox>(&w, "cb_video_order")->currentIndex(), 0);
+    // The run counts with the rest of them (filter) as tessel-count does with the same options.
     QVERIFY(Run(w));
-    QCOMPARE(Counters(w), Count(Case("frames"), {"--mode", "crossing", "--method", "2", "--min-px", "30",
-                                                 "--circularity", "0.65", "--sort", "size", "--order", "desc"})
-                              .Counters());
+    QCOMPARE(Counters(w),
+             Count(Case("frames"), {"--mode", "crossing", "--method", "2", "--min-px", "30", "--circularity", "0.65"})
+                 .Counters());
     QCOMPARE(startsIn("pushButton", Case("data/p.csv")), Case("data"));
     QCOMPARE(startsIn("btn_expFoI", Case("figures")), Case("figures"));
 }
@@ -1044,8 +1075,11 @@ void TestWindow::largeFramesShownAtThePreviewsSize()
     QCOMPARE(FieldText(w, "tf_view_IdxInstance"), "2");
     const QSize shown = preview->pixmap().size();
     QVERIFY2(shown.width() < 9999 && shown.width() >= preview->width() && shown.height() >= preview->height(),
-             qPrintable(QStringLiteral("%1 x %2 in %3 x %4").arg(shown.width()).arg(shown.height())
-                            .arg(preview->width()).arg(preview->height())));
+             qPrintable(QStringLiteral("%1 x %2 in %3 x %4")
+                            .arg(shown.width())
+                            .arg(shown.height())
+                            .arg(preview->width())
+                            .arg(preview->height())));
     // The frame decoded once (95 MiB) and reduced; never a colour copy of it (380 MiB each).
     if (!kAddressSanitizer) QCOMPARE_LT(ResidentKiB("VmHWM:") - residentBefore, 200 << 10);
     QTest::mouseDClick(preview, Qt::LeftButton);
@@ -1053,6 +1087,134 @@ void TestWindow::largeFramesShownAtThePreviewsSize()
     QTest::mouseDClick(preview, Qt::LeftButton);
     Child<QAction>(&w, "viewImg_nextAct")->trigger();
     QCOMPARE(preview->pixmap().size(), shown);
+}
+
+// The numbers say where they come from and what the run doubted, until the next run; a folder
+// refused leaves nothing of the last one; margins that leave nothing are refused.
+void TestWindow::numbersToTrust()
+{
+    CopyFlow(Case("frames"));
+    QVERIFY(QDir().mkpath(Case("data")));
+    QFile::resize(Case("frames/") + names[5], 0);
+    Window w;
+    const auto notes = [&w] { return Child<QLabel>(&w, "label_runSummary")->toolTip().section('\n', 1); };
+    OpenFolder(w, Case("frames"));
+    QVERIFY(Run(w));
+    const QStringList counted = Counters(w);
+    // The run's doubts stay beside the counters whatever the status bar shows next.
+    const QString doubts = "1 frame not read: counts incomplete; 2 of 11 shifts not measured: counts incomplete";
+    Child<QAction>(&w, "viewImg_firstAct")->trigger();
+    QCOMPARE(StatusText(w), "[IDLE]");
+    QCOMPARE(notes(), doubts);
+    QVERIFY(Child<QLineEdit>(&w, "tf_report_total")->toolTip().endsWith('\n' + QString(doubts).replace("; ", "\n")));
+
+    // A recount at another range says which range the particles were detected with; the report too.
+    Child<QLineEdit>(&w, "tf_setting_minPxl")->setText("30");
+    Button(w, "btn_proc_countAll")->click();
+    QCOMPARE(notes(), "recounted from a run at 25 to 100 px; " + doubts);
+    AnswerFileDialog(Case("data/p.csv"));
+    Button(w, "pushButton")->click();
+    const QJsonObject report = QJsonDocument::fromJson(Contents(Case("data/p.json"))).object();
+    QCOMPARE(report["min_px"], 30);
+    QCOMPARE(report["detected_min_px"], 25);
+    QCOMPARE(report["detected_max_px"], 100);
+    Child<QLineEdit>(&w, "tf_setting_minPxl")->setText("25");
+    Button(w, "btn_proc_countAll")->click();
+    QCOMPARE(notes(), doubts);
+    QCOMPARE(Counters(w), counted);
+
+    // Pictures exported again into the same folder go beside the earlier ones, which stay.
+    QVERIFY(QDir().mkpath(Case("figures")));
+    AnswerFileDialog(Case("figures"));
+    Button(w, "btn_expFoI")->click();
+    const QMap<QByteArray, QByteArray> first = Snapshot(Case("figures"));
+    AnswerFileDialog(Case("figures"));
+    Button(w, "btn_expFoI")->click();
+    QCOMPARE(StatusText(w), QStringLiteral("[WARNING] %1 holds the pictures of an earlier export; exported into %2")
+                                .arg(Case("figures"), Case("figures/export_2")));
+    QCOMPARE(QDir(Case("figures/export_2")).entryList(QDir::Files), QDir(Case("figures")).entryList(QDir::Files));
+    QDir(Case("figures/export_2")).removeRecursively();
+    QCOMPARE(Snapshot(Case("figures")), first);
+
+    // Margins that meet leave no pixel: refused, said, the crop off.
+    auto* cropDialog = w.findChild<CTool4CropImg*>();
+    emit cropDialog->sigCrop_dataToolCropping(0.6, 0.5, 0, 0, true, QStringLiteral("T 0.6 B 0.5"));
+    QCOMPARE(StatusText(w), "[WARNING] The crop margins leave nothing of the frame; not applied");
+    QVERIFY(!Child<QCheckBox>(&w, "proc_chb_cropImg")->isChecked());
+    QCOMPARE(FieldText(w, "proc_tf_cropImg"), "");
+
+    // A folder refused: no frame, strip, counts or chart of the one before.
+    QVERIFY(QDir().mkpath(Case("five")));
+    for (const QString& name : names.mid(0, 5)) QFile::copy(Case("frames/") + name, Case("five/") + name);
+    OpenFolder(w, Case("five"));
+    QCOMPARE(StatusText(w), "[ERRO] Only 5 images were found; at least 6 are needed");
+    QVERIFY(PreviewImage(w).isNull());
+    QCOMPARE(Counters(w), QStringList({"0", "0", "0"}));
+    QCOMPARE(Child<QLabel>(&w, "label_runSummary")->toolTip(), "No count yet");
+    QCOMPARE(FieldText(w, "tf_video_Size"), "0");
+    QVERIFY(!Child<QSlider>(&w, "sld_vr_line")->isEnabled());
+    QCOMPARE(w.findChild<CSizeDistributionDialog*>()->Statistics().counted, 0);
+}
+
+// Settings that cannot be written are said once, at start.
+void TestWindow::settingsNotWritable()
+{
+    // The organisation's folder the settings file goes in is a file (tests may run as root,
+    // whom permissions do not stop).
+    const QString folder = Case("blocked");
+    QVERIFY(QDir().mkpath(folder));
+    KeepSettingsIn(folder);
+    QFile blocker(folder + "/" + QCoreApplication::organizationName());
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    {
+        Window w;
+        QVERIFY2(StatusText(w).startsWith("[WARNING] Can not save the settings in " + folder),
+                 qPrintable(StatusText(w)));
+        QVERIFY(StatusText(w).endsWith(": they will not be remembered"));
+    }
+    KeepSettingsIn(work.filePath("settings"));
+    Window w;
+    QVERIFY(!StatusText(w).startsWith("[WARNING]"));
+}
+
+// The window at the form's size with everything inside it; the summary keeps its names whole
+// on a long folder; the boxes that only show take no focus; the chart beside the window.
+void TestWindow::layoutWithinTheForm()
+{
+    const QString folder = Case(QString(120, 'f'));
+    CopyFlow(folder);
+    Window w;
+    w.show();
+    QCOMPARE(w.size(), QSize(893, 693));
+    const QWidget* central = w.centralWidget();
+    for (const QWidget* child : central->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+        QVERIFY2(central->rect().contains(child->geometry()), qPrintable(child->objectName()));
+    OpenFolder(w, folder);
+    QVERIFY(Run(w));
+    auto* summary = Child<QLabel>(&w, "label_runSummary");
+    // Two lines of it, broken between its parts.
+    const QStringList lines = summary->text().split('\n');
+    QCOMPARE(lines.size(), 3);
+    const QString shown = lines[0] + " | " + lines[1];
+    QVERIFY2(shown.contains(" | Frames of interest, 12 frames counted | Frame Diff | 25 to 100 px at 1.5 um | "
+                            "no circularity filter | "),
+             qPrintable(shown));
+    for (const QString& line : lines)
+        QVERIFY2(QFontMetrics(summary->font()).horizontalAdvance(line) <= summary->width(), qPrintable(line));
+    // A counting-line run shows the direction it measured: a leftward flow checks the left arrow.
+    const QString leftward = Case("leftward");
+    QVERIFY(QDir().mkpath(leftward));
+    for (int t = 0; t < 12; ++t) QFile::copy(folder + "/" + names[t], leftward + "/" + names[11 - t]);
+    OpenFolder(w, leftward);
+    Child<QAction>(&w, "countLineAct")->trigger();
+    QVERIFY(Run(w));
+    QVERIFY(Child<QPushButton>(&w, "btn_flow_left")->isChecked());
+    QVERIFY(!Child<QPushButton>(&w, "btn_flow_right")->isChecked());
+    for (const char* counter : {"tf_report_total", "tf_report_NGreater", "tf_report_NSmaller", "tf_video_NumImages"})
+        QCOMPARE(Child<QLineEdit>(&w, counter)->focusPolicy(), Qt::NoFocus);
+    for (const char* field : {"tf_setting_minPxl", "tf_setting_PixelSize", "tf_view_IdxInstance"})
+        QVERIFY(Child<QLineEdit>(&w, field)->focusPolicy() != Qt::NoFocus);
 }
 
 QTEST_MAIN(TestWindow)

@@ -549,6 +549,19 @@ void TestRegister::countingLine()
     QTemporaryDir target;
     QVERIFY(ExportRunPictures(settings, result, target.path()).isEmpty());
     QCOMPARE(QDir(target.path()).entryList(QDir::Files).size(), 2 * static_cast<int>(result.selectedFrames.size()));
+    // Each res_ picture shows the counting line across the flow: cyan dashes along the middle
+    // column (the middle row for a flow down), nowhere else.
+    for (const QString& name : QDir(target.path()).entryList({"res_*"}, QDir::Files)) {
+        const QImage res(target.filePath(name));
+        const auto cyan = [&res, down](int line) {
+            int count = 0;
+            for (int i = 0; i < (down ? res.width() : res.height()); ++i)
+                count += (down ? res.pixel(i, line) : res.pixel(line, i)) == qRgb(0, 255, 255);
+            return count;
+        };
+        const int middle = down ? res.height() / 2 : res.width() / 2, across = down ? res.width() : res.height();
+        QVERIFY2(cyan(middle) >= across / 2 - 8 && cyan(middle - 1) == 0 && cyan(middle + 1) == 0, qPrintable(name));
+    }
 }
 
 // Frame files of differing name, age and size, beside what is no frame: other types, a

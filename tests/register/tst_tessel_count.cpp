@@ -280,6 +280,7 @@ struct BadInputCase {
     void CrossingFramesLeftOut();
     void FormulaNames();
     void OutOfMemory();
+    void ReversedFlow();
 };
 
 void BadInputCase::SpoiltFrame()
@@ -678,6 +679,33 @@ void BadInputCase::OutOfMemory()
     };
 }
 
+// A flow that runs back is counted as if it went on by the frames of interest (the shifts are
+// distances): counted, but said to be unsound, with the frames from which it ran back.
+void BadInputCase::ReversedFlow()
+{
+    const bool oscillates = tag.contains("oscillates");
+    // Reverses: 120 five times, then back. Oscillates: 100 right, 100 left, ...
+    const std::vector<int> shifts = oscillates ? std::vector<int>{0, 100, -100, 100, -100, 100, -100, 100, -100, 100}
+                                               : std::vector<int>{0, 120, 120, 120, 120, 120, -120};
+    const int count = oscillates ? 10 : 12;
+    QVERIFY(WritePngFlow(GeneratedFlow(count, shifts, 3), dir + "/flow"));
+    in.arguments = {"--json", "flow"};
+    in.summary = BadInput::Own;
+    const QList<int> changes = oscillates ? QList<int>{2, 3, 4, 5, 6, 7, 8, 9} : QList<int>{6};
+    const QString name = QString::fromStdString(flowgen::FrameFileName(changes.front(), count, "png"));
+    const QString times = oscillates ? QStringLiteral(", %1 times in all").arg(changes.size()) : QString();
+    in.messages = {QStringLiteral("[WARNING] The flow reversed at frame %1 (%2)%3; the frames of interest assume a "
+                                  "flow in one direction: particles carried back are counted again, the counts are "
+                                  "not sound")
+                       .arg(changes.front() + 1)
+                       .arg(name, times)};
+    in.check = [changes](const Outcome& o) {
+        QJsonArray expected;
+        for (int frame : changes) expected << frame;
+        QCOMPARE(o.json["direction_changes"].toArray(), expected);
+    };
+}
+
 // The bad inputs, one row each: its name and its set-up.
 const std::pair<const char*, void (BadInputCase::*)()> kBadInputs[] = {
     {"zero-byte frame", &BadInputCase::SpoiltFrame},
@@ -701,6 +729,8 @@ const std::pair<const char*, void (BadInputCase::*)()> kBadInputs[] = {
     {"still flow", &BadInputCase::OddFlow},
     {"empty flow", &BadInputCase::OddFlow},
     {"area bounds at the int limit", &BadInputCase::AreaBoundsAtLimit},
+    {"flow that reverses", &BadInputCase::ReversedFlow},
+    {"flow that oscillates", &BadInputCase::ReversedFlow},
     // hostile inputs, one row per class
     {"float frames named .png", &BadInputCase::FloatFrames},
     {"decompression bomb", &BadInputCase::DecompressionBomb},
@@ -807,7 +837,8 @@ void TestTesselCount::summaryAndTable()
     QCOMPARE(keys.join(' '), "mode frames frame_width frame_height selected_frames accumulated_shift count_in_range "
                              "count_greater count_smaller particles unreadable_frames unmeasured_shifts folder method "
                              "min_px max_px pixel_size_um circularity frames_counted finished_at size_stats counted "
-                             "d10_um d50_um d90_um mean_ecd_um mean_area_um2 mean_aspect_ratio bit_depth");
+                             "d10_um d50_um d90_um mean_ecd_um mean_area_um2 mean_aspect_ratio bit_depth "
+                             "direction_changes detected_min_px detected_max_px");
     QCOMPARE(json, QJsonObject({{"mode", "foi"},
                                 {"frames", 30},
                                 {"frame_width", 640},
@@ -827,7 +858,10 @@ void TestTesselCount::summaryAndTable()
                                 {"pixel_size_um", 1.5},
                                 {"circularity", QJsonValue::Null},
                                 {"frames_counted", 30},
-                                {"bit_depth", 8}}));
+                                {"bit_depth", 8},
+                                {"direction_changes", QJsonArray{}},
+                                {"detected_min_px", 25},
+                                {"detected_max_px", 100}}));
     const Outcome o = Count({"--order", "desc", "--pixel-size", "2", "--min-px", "30", "--max-px", "120",
                              "--circularity", "0.85", "--csv", "options.csv", flow.Folder()},
                             work.path());
@@ -847,7 +881,8 @@ void TestTesselCount::summaryAndTable()
         // A particle's calipers: the shortest no longer than the longest, which spans at
         // least the diameter of a disc of its area; its hull holds it.
         const double feretMax = f[9].toDouble(), feretMin = f[10].toDouble(), solidity = f[12].toDouble();
-        QVERIFY2(feretMin > 0.0 && feretMin <= feretMax && feretMax >= 0.9 * 2.0 * std::sqrt(area / M_PI), qPrintable(row));
+        QVERIFY2(feretMin > 0.0 && feretMin <= feretMax && feretMax >= 0.9 * 2.0 * std::sqrt(area / M_PI),
+                 qPrintable(row));
         QVERIFY2(std::abs(f[11].toDouble() - feretMax / feretMin) <= 1e-4 * f[11].toDouble(), qPrintable(row));
         QVERIFY2(solidity > 0.0 && solidity <= 1.0, qPrintable(row));
         QVERIFY(f.size() == 16 && f[14].isEmpty() && f[15].isEmpty());  // frames of interest: not followed
@@ -974,7 +1009,13 @@ void TestTesselCount::severalFolders()
     QCOMPARE(left.exitCode, 3);
     const Outcome failed = Count({"--json", "five", "spoiled", "a"}, dir.path());
     QCOMPARE(failed.exitCode, 1);
-    QCOMPARE(reports(failed.out), reports(left.out));  // no line for the folder not counted
+    // The folder not counted gets a line that says why, in its place.
+    QStringList failedLines = reports(failed.out);
+    QVERIFY(!failedLines.isEmpty());
+    const QJsonObject notCounted = QJsonDocument::fromJson(failedLines.takeFirst().toUtf8()).object();
+    QCOMPARE(notCounted,
+             QJsonObject({{"folder", "five"}, {"error", "[ERRO] Only 5 images were found; at least 6 are needed"}}));
+    QCOMPARE(failedLines, reports(left.out));
     QVERIFY(failed.err.contains("[Running] five (1 of 3)\n[ERRO] Only 5 images were found; at least 6 are needed\n"));
 }
 

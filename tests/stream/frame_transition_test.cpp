@@ -87,3 +87,37 @@ TEST(TransitionMeasure, TenBlobsNeededAndPreviousFrameAfterZeroAndBadFrames)
         EXPECT_EQ(outcome, outcomes[t - 1]) << t;
     }
 }
+
+// The way a generated flow moved, against its truth: right, left, either way at several
+// shifts; a frame against itself, or a shift of the frame's width, is undecided.
+TEST(TransitionMeasure, MotionSignFollowsTheFlow)
+{
+    for (const bool leftward : {false, true}) {
+        for (const int shift : {20, 100, 160, 300}) {
+            flowgen::FlowSettings settings = Settings(7, {0, shift});
+            settings.frames = 2;
+            settings.rightToLeft = leftward;
+            const std::vector<cv::Mat> frames = Render(flowgen::GenerateFlow(settings));
+            EXPECT_EQ(HorizontalMotionSign(frames[0], frames[1], shift), leftward ? -1 : 1) << shift;
+        }
+    }
+    const cv::Mat frame = Render(flowgen::GenerateFlow(Settings(7, {0, 100})))[0];
+    EXPECT_EQ(HorizontalMotionSign(frame, frame, 0), 0);
+    EXPECT_EQ(HorizontalMotionSign(frame, frame, frame.cols), 0);
+    // Stood still: both ways are as wrong, nothing decided.
+    EXPECT_EQ(HorizontalMotionSign(Blank(), Blank(), 40), 0);
+}
+
+// A flow that runs back: the measure reports the way of every frame's shift.
+TEST(TransitionMeasure, ReportsTheDirectionOfEachShift)
+{
+    const std::vector<int> shifts = {0, 120, 120, -120, -120, 100, -100};
+    const flowgen::Flow flow = flowgen::GenerateFlow(Settings(5, shifts));
+    Sequence seq(Render(flow));
+    for (int t = 1; t < static_cast<int>(shifts.size()); ++t) {
+        int direction = 9;
+        const FrameShift shift = seq.stream.MeasureTransition(t, nullptr, nullptr, &direction);
+        EXPECT_EQ(shift.dx, std::abs(shifts[size_t(t)])) << t;
+        EXPECT_EQ(direction, shifts[size_t(t)] > 0 ? 1 : -1) << t;
+    }
+}

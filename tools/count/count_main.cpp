@@ -18,11 +18,14 @@
 #include "register/velocity_profile.h"
 #include "tools/count/count_options.h"
 #include "toolkit/out_of_memory.h"
+#include "tools/count/count_options.h"
 
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 
 #include <cstdio>
 #include <memory>
@@ -129,7 +132,7 @@ bool WriteOutputs(const CountOptions& options, const FolderOutputs& outputs, con
 
 // What the count left out, one "[WARNING] ..." line each: files named like frames that the
 // listing left out, frames the run could not read, log lines lost. Then the motions it could
-// not measure: nothing was left out for them, the count is complete as far as the program
+// not measure and a flow that reversed: nothing was left out for them, the count is complete as far as the program
 // can tell, so they do not count among what is returned; the user is warned all the same.
 QStringList PrintWarnings(const Listing& listing, const RunSettings& settings, const RunResult& result)
 {
@@ -143,9 +146,9 @@ QStringList PrintWarnings(const Listing& listing, const RunSettings& settings, c
     if (!log.isEmpty())
         leftOut << log;
     QStringList noted = UnmeasuredMotionTexts(settings, result);
-    const QString faint = FaintFramesText(settings, result);
-    if (!faint.isEmpty())
-        noted << faint;
+    for (const QString& text : {FaintFramesText(settings, result), FlowReversalText(settings, result)})
+        if (!text.isEmpty())
+            noted << text;
     for (const QString& text : leftOut + noted)
         PrintError(QStringLiteral("[WARNING] ") + text);
     return leftOut;
@@ -165,6 +168,20 @@ bool PrintSummary(const CountOptions& options, int index, const RunSettings& set
     return false;
 }
 
+// With --json over several folders, a folder that could not be counted still gets its
+// line, so that a script reading one line per folder sees which failed and why:
+// {"folder":...,"error":...}. A single folder's failure is told by the exit status alone.
+void PrintFailureJson(const CountOptions& options, const QString& folder, const QString& error)
+{
+    if (!options.json || options.folders.size() < 2)
+        return;
+    QJsonObject line;
+    line.insert(QStringLiteral("folder"), folder);
+    line.insert(QStringLiteral("error"), error);
+    std::fputs((QJsonDocument(line).toJson(QJsonDocument::Compact) + '\n').constData(), stdout);
+    std::fflush(stdout);
+}
+
 // Counts folders[index] and writes its outputs and its summary; the exit status of that
 // folder alone.
 int CountFolder(const CountOptions& options, int index)
@@ -173,6 +190,7 @@ int CountFolder(const CountOptions& options, int index)
     const Listing listing = ListFolder(options, folder);
     if (!listing.error.isEmpty()) {
         PrintError(listing.error);
+        PrintFailureJson(options, folder, listing.error);
         return kFailed;
     }
     RunSettings settings = options.run;
@@ -188,6 +206,7 @@ int CountFolder(const CountOptions& options, int index)
     const RunResult result = RunToEnd(settings);
     if (result.end != RunEnd::Finished) {
         PrintError(result.error);
+        PrintFailureJson(options, folder, result.error);
         return kFailed;
     }
     bool complete = WriteOutputs(options, OutputsOf(options, index), settings, result);
@@ -237,7 +256,9 @@ int Count(const CountOptions& options)
         // Memory running out on a frame leaves the frame out; anywhere else (a rendering,
         // an output) the folder cannot be counted.
         if (RanOutOfMemory([&] { status = CountFolder(options, index); })) {
-            PrintError(QStringLiteral("[ERRO] Can not count %1 (out of memory)").arg(options.folders[index]));
+            const QString error = QStringLiteral("[ERRO] Can not count %1 (out of memory)").arg(options.folders[index]);
+            PrintError(error);
+            PrintFailureJson(options, QDir::cleanPath(options.folders[index]), error);
             status = kFailed;
         }
         if (Severity(status) > Severity(worst))

@@ -52,11 +52,13 @@ const char* const kKeyOrder[] = {"mode",
                                  "links",
                                  "crossings_forward",
                                  "crossings_backward",
-                                 "direction_changes",
                                  "velocity_profile",
                                  "bit_depth",
                                  "part",
                                  "sequence_frames",
+                                 "direction_changes",
+                                 "detected_min_px",
+                                 "detected_max_px",
                                  "parts"};
 
 QString Name(const QString& file)
