@@ -544,8 +544,9 @@ private:
     // A piece whose moment ellipse is slim.
     static bool Slim(const RegionPiece& piece)
     {
-        const Ellipse& e = piece.shape.ellipses.size() == 1 ? piece.shape.ellipses[0]
-                                                            : FitSingleEllipse(piece.outline, piece.mask, 0).ellipses[0];
+        // A copy: the single fit is a temporary.
+        const Ellipse e = piece.shape.ellipses.size() == 1 ? piece.shape.ellipses[0]
+                                                           : FitSingleEllipse(piece.outline, piece.mask, 0).ellipses[0];
         return e.a > kFibreAspect * e.b;
     }
 

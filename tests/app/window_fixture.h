@@ -49,7 +49,8 @@ inline bool WriteFrame(const QString& path, int grey, const char* format = nullp
 inline void AnswerFileDialog(const QString& path, const std::function<void()>& afterAccept = {},
                              QString* startedIn = nullptr)
 {
-    auto* poll = new QTimer;
+    // Owned by the application: a timer whose dialog never came goes with it.
+    auto* poll = new QTimer(qApp);
     QObject::connect(poll, &QTimer::timeout, poll, [poll, path, afterAccept, startedIn] {
         auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
         if (!dialog) return;
@@ -57,7 +58,7 @@ inline void AnswerFileDialog(const QString& path, const std::function<void()>& a
         if (startedIn) *startedIn = dialog->directory().absolutePath();
         const bool folder = dialog->fileMode() == QFileDialog::Directory;
         if (!folder && QFileInfo::exists(path)) {  // "Do you want to replace it?", asked from within accept()
-            auto* confirm = new QTimer;
+            auto* confirm = new QTimer(qApp);
             QObject::connect(confirm, &QTimer::timeout, confirm, [confirm] {
                 if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
                     confirm->deleteLater();
