@@ -1,26 +1,16 @@
 #include "stream/particle_track.h"
+#include "toolkit/median.h"
 
 #include <algorithm>
 
-namespace {
-
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    return n % 2 ? values[n / 2] : 0.5 * (values[n / 2 - 1] + values[n / 2]);
-}
-
-}  // namespace
-
 double ParticleTrack::Rate() const
 {
-    return rates.empty() ? 1.0 : Median(rates);
+    return rates.empty() ? 1.0 : MedianOf(rates);
 }
 
 double ParticleTrack::Drift() const
 {
-    return drifts.empty() ? 0.0 : Median(drifts);
+    return drifts.empty() ? 0.0 : MedianOf(drifts);
 }
 
 void ParticleTrack::AddRate(double rate, double drift)
@@ -72,5 +62,5 @@ double ParticleTrack::PooledArea() const
     std::vector<double> areas;
     for (const ParticleBlob& b : wholeViews)
         areas.push_back(b.area);
-    return Median(areas);
+    return MedianOf(areas);
 }

@@ -1,18 +1,8 @@
 #include "toolkit/particle_blob.h"
+#include "toolkit/median.h"
 
 #include <algorithm>
 #include <cmath>
-
-namespace {
-
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    return n % 2 ? values[n / 2] : 0.5 * (values[n / 2 - 1] + values[n / 2]);
-}
-
-}  // namespace
 
 double CombinedArea(const std::vector<ParticleBlob>& views)
 {
@@ -26,8 +16,8 @@ double CombinedArea(const std::vector<ParticleBlob>& views)
         if (v.areaSd > 0.0 && v.area > 0.0)
             relative.push_back(v.areaSd / v.area);
     }
-    const double median = Median(areas);
-    const double typical = relative.empty() ? 0.05 : Median(relative);
+    const double median = MedianOf(areas);
+    const double typical = relative.empty() ? 0.05 : MedianOf(relative);
     const double largest = relative.empty() ? 1.0 : *std::max_element(relative.begin(), relative.end());
     // Strays lie further from the median than four typical spreads (and a pixel).
     const double tolerance = 4.0 * std::max(typical, 0.02) * median + 1.0;
@@ -49,7 +39,7 @@ ParticleBlob CombinedShape(const std::vector<ParticleBlob>& views)
         for (const ParticleBlob& v : views)
             if (v.*member > 0.0)
                 values.push_back(v.*member);
-        return values.empty() ? 0.0 : Median(values);
+        return values.empty() ? 0.0 : MedianOf(values);
     };
     shape.feretMax = median(&ParticleBlob::feretMax);
     shape.feretMin = median(&ParticleBlob::feretMin);
