@@ -83,6 +83,10 @@ struct SweptBand {
     int end = 0;
 };
 
+// The column (or row) of a frame `extent` columns wide (or rows high) that the counting line
+// runs along, at the frame's middle: the first whole one past it, where the bands meet it.
+int CountingLineColumn(int extent);
+
 // How surely the particles were followed, and what the counting line saw besides counts.
 struct TrackingSummary {
     int links = 0;           // particles linked from one frame to a later one

@@ -23,6 +23,7 @@
 #include <QProgressBar>
 
 #include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
 
 #include <cstring>
 #include <filesystem>
@@ -524,6 +525,19 @@ BadInputRows::Rows BadInputRows::HostileFrames() const
         Replace(bmp, hostile::ZeroSecondHalf(FileBytes(bmp)));
     });
     rows.emplace_back("BMP with a broken run-length stream", in);
+    in = {};
+    in.messages = {"[WARNING] frame_0005.png holds 3 pages; only its first page is read as a frame"};
+    in.make = [this](const QString& folder) {  // its first page the frame: counted as the counter counts it
+        test.CopyFlow(folder);
+        const cv::Mat grey = cv::imread((folder + At(5)).toStdString(), cv::IMREAD_GRAYSCALE);
+        const std::string stack = (folder + "/../stack.tif").toStdString();
+        QVERIFY(cv::imwrite(stack, std::vector<cv::Mat>{grey, grey / 2, grey}));
+        QVERIFY(QFile::remove(folder + At(5)) && QFile::rename(QString::fromStdString(stack), folder + At(5)));
+    };
+    in.ran = [](Window& w, const QString&) {  // beside the counters until the next run
+        QVERIFY(Child<QLabel>(&w, "label_runSummary")->toolTip().endsWith("1 multi-page frame file: first page read only"));
+    };
+    rows.emplace_back("multi-page TIFF as a frame", in);
     return rows;
 }
 
@@ -844,6 +858,7 @@ void TestWindow::runsAsTheCounter()
     SetUpStream(frames, FlowSettings(), &run);
     for (int offset : {0, 700, Child<QSlider>(&w, "sld_vr_line")->maximum()}) {
         Child<QSlider>(&w, "sld_vr_line")->setValue(offset);
+        QCOMPARE(Child<QLabel>(&w, "label_stripPosition")->text(), StripPositionText(FlowSettings(), run, offset));
         QCOMPARE(PreviewImage(w).copy(0, 130, 640, 350).convertToFormat(QImage::Format_RGB888),
                  ComposeStripWindow(frames, FlowSettings(), run, offset).copy(0, 130, 640, 350));
     }
@@ -1205,10 +1220,18 @@ void TestWindow::layoutWithinTheForm()
     // A counting-line run shows the direction it measured: a leftward flow checks the left arrow.
     const QString leftward = Case("leftward");
     QVERIFY(QDir().mkpath(leftward));
-    for (int t = 0; t < 12; ++t) QFile::copy(folder + "/" + names[t], leftward + "/" + names[11 - t]);
+    for (int t = 0; t < 12; ++t) {  // with dirt on the window
+        cv::Mat frame = cv::imread((folder + "/" + names[t]).toStdString(), cv::IMREAD_GRAYSCALE);
+        for (const cv::Point spot : {cv::Point(60, 400), cv::Point(500, 60)})
+            cv::circle(frame, spot, 6, cv::Scalar(40), cv::FILLED);
+        QVERIFY(cv::imwrite((leftward + "/" + names[11 - t]).toStdString(), frame));
+    }
     OpenFolder(w, leftward);
     Child<QAction>(&w, "countLineAct")->trigger();
     QVERIFY(Run(w));
+    // The dirt left out is said beside the counters; where the strip is, beside its slider.
+    QVERIFY2(summary->toolTip().endsWith("\n2 static objects not counted"), qPrintable(summary->toolTip()));
+    QVERIFY(Child<QLabel>(&w, "label_stripPosition")->text().startsWith("frames 1 to "));
     QVERIFY(Child<QPushButton>(&w, "btn_flow_left")->isChecked());
     QVERIFY(!Child<QPushButton>(&w, "btn_flow_right")->isChecked());
     for (const char* counter : {"tf_report_total", "tf_report_NGreater", "tf_report_NSmaller", "tf_video_NumImages"})
