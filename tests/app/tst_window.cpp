@@ -538,6 +538,18 @@ BadInputRows::Rows BadInputRows::HostileFrames() const
         QVERIFY(Child<QLabel>(&w, "label_runSummary")->toolTip().endsWith("1 multi-page frame file: first page read only"));
     };
     rows.emplace_back("multi-page TIFF as a frame", in);
+    in = {};
+    in.messages = {"[WARNING] The flow reversed at frame 9 (frame_0008.png); the frames of interest assume a flow in "
+                   "one direction: particles carried back are counted again, the counts are not sound"};
+    in.make = [this](const QString& folder) {  // frames 6, 5, 4, 3 again after frame 7: back the way it came
+        test.CopyFlow(folder);
+        for (int k = 0; k < 4; ++k)
+            QVERIFY(QFile::remove(folder + At(8 + k)) && QFile::copy(folder + At(6 - k), folder + At(8 + k)));
+    };
+    in.ran = [](Window& w, const QString&) {
+        QVERIFY(Child<QLabel>(&w, "label_runSummary")->toolTip().endsWith("flow reversed at frame 9: counts not sound"));
+    };
+    rows.emplace_back("flow that reverses", in);
     return rows;
 }
 
@@ -1229,6 +1241,12 @@ void TestWindow::layoutWithinTheForm()
     OpenFolder(w, leftward);
     Child<QAction>(&w, "countLineAct")->trigger();
     QVERIFY(Run(w));
+    // The counting line across the preview: cyan dashes down its middle column.
+    Child<QAction>(&w, "viewImg_firstAct")->trigger();
+    const QImage preview = PreviewImage(w).convertToFormat(QImage::Format_RGB888);
+    int dashes = 0;
+    for (int y = 0; y < preview.height(); ++y) dashes += preview.pixel(preview.width() / 2, y) == qRgb(0, 255, 255);
+    QVERIFY2(dashes > preview.height() / 3, qPrintable(QString::number(dashes)));
     // The dirt left out is said beside the counters; where the strip is, beside its slider.
     QVERIFY2(summary->toolTip().endsWith("\n2 static objects not counted"), qPrintable(summary->toolTip()));
     QVERIFY(Child<QLabel>(&w, "label_stripPosition")->text().startsWith("frames 1 to "));
