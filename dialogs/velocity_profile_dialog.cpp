@@ -61,6 +61,7 @@ CVelocityProfileDialog::CVelocityProfileDialog(QWidget* parent)
     layout->addWidget(pages, 1);
     layout->addWidget(buttons);
     resize(760, 620);
+    OfferUnits();
     ClearRun();
 }
 
@@ -105,17 +106,22 @@ QString CVelocityProfileDialog::Notice() const
     return pages->currentWidget() == notice ? notice->text() : QString();
 }
 
-void CVelocityProfileDialog::slot_sb_frameRate(double hz)
+void CVelocityProfileDialog::OfferUnits()
 {
     // Per second needs a rate: without one the unit falls back to per frame.
+    const bool perSecond = FrameRate() > 0.0;
     auto* model = qobject_cast<QStandardItemModel*>(unitChoice->model());
     if (QStandardItem* item =
             model ? model->item(unitChoice->findData(static_cast<int>(SpeedUnit::kUmPerSecond))) : nullptr)
-        item->setEnabled(hz > 0.0);
-    if (hz <= 0.0 && unit == SpeedUnit::kUmPerSecond)
+        item->setEnabled(perSecond);
+    if (!perSecond && unit == SpeedUnit::kUmPerSecond)
         SetUnit(SpeedUnit::kUmPerFrame);
+}
+
+void CVelocityProfileDialog::slot_sb_frameRate()
+{
+    OfferUnits();
     ShowProfile();
-    emit frameRateChanged(hz);
 }
 
 void CVelocityProfileDialog::slot_comboBox_speedUnit(int index)

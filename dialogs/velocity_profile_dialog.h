@@ -39,15 +39,14 @@ public:
     // Why there is no chart; empty while one is shown.
     QString Notice() const;
 
-signals:
-    void frameRateChanged(double hz);
-
 private slots:
-    void slot_sb_frameRate(double hz);
+    void slot_sb_frameRate();
     void slot_comboBox_speedUnit(int index);
 
 private:
     void ShowProfile();
+    // The units the frame rate allows.
+    void OfferUnits();
 
     QStackedWidget* pages;
     CChartPanel* chartPanel;
