@@ -86,7 +86,9 @@ struct SweptBand {
 // How surely the particles were followed, and what the counting line saw besides counts.
 struct TrackingSummary {
     int links = 0;           // particles linked from one frame to a later one
-    int ambiguousLinks = 0;  // of those: another candidate nearly as good, or a track whose speed jumped
+    // Of those, the links that could change a count: another candidate nearly as good that
+    // lies on the other side of the counting line, or a track whose speed jumped across it.
+    int ambiguousLinks = 0;
     int staticObjects = 0;   // tracks that stayed in place while the flow moved: never counted
     // Crossings of the counting line along the flow's net direction and against it
     // (a particle carried back and forth crosses several times; it counts once at most).
@@ -214,6 +216,10 @@ private:
     // Nothing known of the flow's speeds yet: a first linking within wide gates tells them.
     FlowField FirstField(int slot, const ParticleBlobs& blobs) const;
     static bool Ambiguous(const LinkCandidate& link, const std::vector<Candidate>& candidates);
+    // Whether an unsure link could change a count: a close rival (or the track's jump)
+    // puts the track or the particle on the other side of the counting line.
+    bool ChangesCrossing(const LinkCandidate& link, const std::vector<Candidate>& candidates, const ParticleBlobs& blobs,
+                         bool jumped) const;
     // How far `to` lies from `from` moved by `shift`: centroids, or the box edges the frame cuts in neither.
     cv::Point2d Residual(const ParticleBlob& from, const cv::Point2d& shift, const ParticleBlob& to,
                          cv::Point2d& slack) const;

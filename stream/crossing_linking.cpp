@@ -216,6 +216,28 @@ bool CrossingCounter::Ambiguous(const LinkCandidate& link, const std::vector<Can
     return false;
 }
 
+bool CrossingCounter::ChangesCrossing(const LinkCandidate& link, const std::vector<Candidate>& candidates,
+                                      const ParticleBlobs& blobs, bool jumped) const
+{
+    const auto side = [this](const cv::Point2d& p) { return Along(p) >= 0.0; };
+    const auto anchorSide = [&](int t) {
+        const ParticleTrack& track = tracks[static_cast<size_t>(t)];
+        return side(track.seen[track.anchor].at);
+    };
+    const bool from = anchorSide(link.track), to = side(blobs[static_cast<size_t>(link.blob)].centroid);
+    // A track whose speed jumped across the line: perhaps another particle's crossing.
+    if (jumped && from != to)
+        return true;
+    // A rival nearly as good that would put the track, or the particle, on the other side.
+    for (const Candidate& c : candidates) {
+        if ((c.track == link.track) == (c.blob == link.blob) || c.cost >= link.cost + kAmbiguityMargin)
+            continue;
+        if (c.track == link.track ? side(blobs[static_cast<size_t>(c.blob)].centroid) != to : anchorSide(c.track) != from)
+            return true;
+    }
+    return false;
+}
+
 void CrossingCounter::Link(int f, const ParticleBlobs& blobs)
 {
     const bool learning = field.Empty() && axis != cv::Point2d() && !tracks.empty();
@@ -245,7 +267,9 @@ void CrossingCounter::Link(int f, const ParticleBlobs& blobs)
             born.push_back(DetachFirst(track));
             jumped = false;
         }
-        NoteLink(track, f, blobs[static_cast<size_t>(link.blob)], jumped || Ambiguous(link, candidates), samples);
+        const bool unsure = jumped || Ambiguous(link, candidates);
+        summary.ambiguousLinks += unsure && ChangesCrossing(link, candidates, blobs, jumped);
+        NoteLink(track, f, blobs[static_cast<size_t>(link.blob)], unsure, samples);
         trackUsed[static_cast<size_t>(link.track)] = blobUsed[static_cast<size_t>(link.blob)] = 1;
         owner[static_cast<size_t>(link.blob)] = link.track;
     }
@@ -278,7 +302,6 @@ void CrossingCounter::NoteLink(ParticleTrack& track, int f, const ParticleBlob& 
                                std::vector<FieldSample>& samples)
 {
     ++summary.links;
-    summary.ambiguousLinks += ambiguous;
     const TrackObservation& a = track.seen[track.anchor];
     const cv::Point2d common = given[static_cast<size_t>(f)].at - given[static_cast<size_t>(a.slot)].at;
     const double along = axis == cv::Point2d() ? 0.0 : common.dot(axis);
