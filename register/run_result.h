@@ -6,6 +6,7 @@
 
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 
 #include <vector>
 
@@ -14,7 +15,8 @@ enum class RunEnd {
     Finished,    // every step done; the counters classify the records
     Cancelled,   // stopped early: what had been done by then
     NotStarted,  // nothing could run; `error` says why
-    Failed,      // stopped part-way for lack of memory; `error` says so, the result keeps what was done
+    Failed,      // stopped part-way for lack of memory, or a watched folder gave too few frames or an
+                 // unreadable frame 0; `error` says so, the result keeps what was done
 };
 
 // What a run found. Filled step by step, complete once `end` is Finished.
@@ -71,4 +73,9 @@ struct RunResult {
     // what a run at that range gives); 0 and 0 for the counting line, which detects by no size.
     int detectedMinArea = 0;
     int detectedMaxArea = 0;
+    // A watched folder: frame files left out because they arrived after a frame that follows
+    // them by name, frame files still incomplete when the watch ended; the folder vanished.
+    QStringList lateFrames;
+    QStringList incompleteFrames;
+    bool folderGone = false;
 };
