@@ -18,6 +18,7 @@ void CMivoParticleStreamAnalysis::slot_file_watchFolder()
         return;
     }
     registerManager->ResetRegister();
+    watchingFolder = false;
     ui->tf_video_InputPath->setText(inputPath);
     ClearResults();
     ClearSequenceView();
