@@ -203,6 +203,7 @@ void CMivoParticleStreamAnalysis::ConnectSignals()
     using W = CMivoParticleStreamAnalysis;
     connect(ui->file_openFolderAct, &QAction::triggered, this, &W::slot_file_openInputFolder);
     connect(ui->file_openRecordingAct, &QAction::triggered, this, &W::slot_file_openRecording);
+    connect(ui->file_watchFolderAct, &QAction::triggered, this, &W::slot_file_watchFolder);
     connect(ui->cb_video_sortby, &QComboBox::currentIndexChanged, this, &W::slot_cb_video_eventSortByChanged);
     connect(ui->cb_video_order, &QComboBox::currentIndexChanged, this, &W::slot_cb_video_eventOrderChanged);
     connect(ui->viewImg_nextAct, &QAction::triggered, this, &W::slot_viewImg_NextImage);

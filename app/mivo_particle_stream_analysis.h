@@ -52,6 +52,8 @@ private slots:
     void slot_file_openInputFolder();
     // A recording (a multi-page TIFF, a video) as the sequence, in place of a folder.
     void slot_file_openRecording();
+    // A folder still being written, counted as its frames arrive (folder_watching.cpp).
+    void slot_file_watchFolder();
     void slot_cb_video_eventSortByChanged(int index);
     void slot_cb_video_eventOrderChanged(int index);
     // Frame viewer (frame_viewer.cpp).
@@ -181,6 +183,10 @@ private:
     void ReadFirstImageSize();
     // A folder refused: no frame, size or frame number of the folder before is shown.
     void ClearSequenceView();
+    // A watched folder (folder_watching.cpp): the counters and the number of frames as the
+    // run has them so far; at its end the folder listed as it stands.
+    void ShowCountsSoFar();
+    void FinishWatch();
 
     // Frame viewer.
     // Frame `index` of the sequence as 8-bit grey, read by sequenceFrames; empty when it
@@ -251,4 +257,7 @@ private:
     QString lastFolder;
     QString figuresFolder;
     QString dataFolder;
+    // The run going on counts a watched folder: its counters show the counts so far, and
+    // "Cancel Process" ends the watch rather than the run.
+    bool watchingFolder = false;
 };

@@ -44,6 +44,14 @@ void CMivoParticleStreamAnalysis::slot_btn_proc_RunVR()
 
 void CMivoParticleStreamAnalysis::slot_btn_proc_StopRunVR()
 {
+    if (watchingFolder) {
+        // The frames complete now are the run's last; it then finishes as any run.
+        watchingFolder = false;
+        registerManager->EndWatch();
+        ui->btn_proc_stopVR->setEnabled(false);
+        ShowStatus(FormText("[Watching] Watch ended; counting the last frames"));
+        return;
+    }
     registerManager->StopProcessing();
     ShowRunStopped();
     ShowStatus(FormText("[IDLE] >> Process cancelled"));
@@ -65,6 +73,9 @@ bool CMivoParticleStreamAnalysis::RunFinished() const
 void CMivoParticleStreamAnalysis::slot_finishProcVR()
 {
     runProgress->hide();
+    // A watched folder is then shown as a folder opened now would be.
+    if (registerManager->Settings().watch)
+        FinishWatch();
     *finishedRun = CountedRun{registerManager->Settings(), registerManager->Result()};
     SetUpStream(*runFrames, finishedRun->settings, &finishedRun->result);
     SetProcessingControlsEnabled(true);
@@ -97,6 +108,7 @@ void CMivoParticleStreamAnalysis::slot_finishProcVR()
 
 void CMivoParticleStreamAnalysis::slot_runFailed(QString error)
 {
+    watchingFolder = false;
     // Memory ran out part-way: no counts to show, the window goes on.
     ShowRunStopped();
     ShowStatus(error);
@@ -113,6 +125,8 @@ bool CMivoParticleStreamAnalysis::SizeRangeUsable()
 void CMivoParticleStreamAnalysis::slot_updateStatusBar(QString text)
 {
     ShowStatus(text);
+    if (watchingFolder)
+        ShowCountsSoFar();
     if (!runProgress->isHidden())
         runProgress->setValue(registerManager->ProgressPercent());
 }

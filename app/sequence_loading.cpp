@@ -37,6 +37,7 @@ void CMivoParticleStreamAnalysis::OpenInput()
 {
     // A run of the previous folder ends here; its steps would go on reading that folder.
     registerManager->ResetRegister();
+    watchingFolder = false;
     ShowRunStopped();
     ui->tf_video_InputPath->setText(inputPath);
     ClearResults();

@@ -8,6 +8,8 @@
 
 #include <QString>
 
+#include <climits>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -74,6 +76,14 @@ public:
 
     // Position within the phase: the frame measured last, the frame counted next...
     virtual int Cursor() const = 0;
+    // The frame the next step reads, or INT_MAX when it needs the whole list (a later
+    // phase). A run over a list still growing (a watched folder) steps only while a frame
+    // after this one is listed, so that no step takes a frame for the last one.
+    virtual int FrameWanted() const { return INT_MAX; }
+    // The records counted so far that the result does not hold yet (a mode that keeps
+    // them until a later phase), for the counts while a run goes on.
+    virtual void VisitPendingRecords(const std::function<void(const std::vector<ParticleMeasure>&)>&) const {}
+
     // Share of the run done, 0 to 100; never falls.
     virtual int ProgressPercent(const CRunContext& run) const = 0;
 };

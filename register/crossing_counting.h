@@ -24,6 +24,7 @@ public:
     void Begin(CRunContext& run) override;
     StepReport Step(CRunContext& run) override;
     int Cursor() const override { return taken > 0 ? taken - 1 : 0; }  // the frame taken last
+    int FrameWanted() const override { return phase == RunPhase::Done ? INT_MAX : taken; }
     int ProgressPercent(const CRunContext& run) const override;
 
 private:

@@ -203,6 +203,20 @@ const CFoiCounting::EarlyCount* CFoiCounting::FindEarlyCount(int index) const
     return nullptr;
 }
 
+void CFoiCounting::VisitPendingRecords(const std::function<void(const std::vector<ParticleMeasure>&)>& visit) const
+{
+    // Phase 2 moves the early counts into the result one by one, in the order they were
+    // counted (that of the frames of interest; a frame chosen twice is counted early once,
+    // so the counts so far may miss it until then).
+    size_t first = 0;
+    if (phase == RunPhase::CountingFrames)
+        first = static_cast<size_t>(cursor);
+    else if (phase != RunPhase::MeasuringShifts)
+        return;
+    for (size_t k = first; k < earlyCounts.size(); ++k)
+        visit(earlyCounts[k].records);
+}
+
 int CFoiCounting::ProgressPercent(const CRunContext& run) const
 {
     if (phase == RunPhase::Done)

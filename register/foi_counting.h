@@ -18,6 +18,8 @@ public:
     void Begin(CRunContext& run) override;
     StepReport Step(CRunContext& run) override;
     int Cursor() const override { return cursor; }
+    int FrameWanted() const override { return phase == RunPhase::MeasuringShifts ? cursor + 1 : INT_MAX; }
+    void VisitPendingRecords(const std::function<void(const std::vector<ParticleMeasure>&)>& visit) const override;
     int ProgressPercent(const CRunContext& run) const override;
 
 private:

@@ -52,6 +52,12 @@ public:
     // done stays in Result(); foiReady stays false.
     void StopProcessing();
     bool Running() const;
+    // A watched folder's run (RunSettings::watch): ends its watch, and the run goes on to
+    // its end with the frames complete by then (signalMReg_finishCounting as any run).
+    void EndWatch() { engine.EndWatch(); }
+    // The counters over what the run counted so far; between steps only (in a slot of
+    // signalMReg_showInStatusBar, say).
+    ParticleCounts CountsSoFar() const { return engine.CountsSoFar(); }
 
     // The run begun last: its settings, and its result as far as it went.
     const RunSettings& Settings() const { return engine.Settings(); }

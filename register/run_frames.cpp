@@ -42,11 +42,19 @@ bool CRunFrames::Begin(int keptFrames, int threads, CFrameSource::Analysis frame
         faintFrames.push_back(0);
     if (stream.FirstFrameHasMorePages())
         multiPageFrames.push_back(0);
-    // The workers read the frame list only, which stays as it is from here on.
+    // The workers read the frame list only, which stays as it is from here on (or grows
+    // through Append).
     const CVideoStream* frames = &stream;
-    source = std::make_unique<CFrameSource>([frames] { return frames->MakeDecoder(); }, analysis, 1,
-                                            stream.frameCount, threads, kAheadPerThread * std::max(threads, 1),
-                                            stream.DecodesInOrder());
+    // A growing list's workers read their paths from their own list, never the stream's.
+    CFrameSource::DecoderFactory decoders = [frames] { return frames->MakeDecoder(); };
+    if (growing) {
+        paths = std::make_shared<CGrowingFrameList>();
+        for (int index = 0; index < stream.frameCount; ++index)
+            paths->Append(stream.FramePath(index));
+        decoders = [frames, list = paths] { return frames->MakeDecoder(list); };
+    }
+    source = std::make_unique<CFrameSource>(decoders, analysis, 1, stream.frameCount, threads,
+                                            kAheadPerThread * std::max(threads, 1), stream.DecodesInOrder(), growing);
     // Meanwhile the workers decode the next frames.
     if (analysis && RanOutOfMemory([&] { firstAnalysis = analysis(0, stream.ReadFrame(0)); })) {
         Stop();
@@ -96,4 +104,21 @@ void CRunFrames::Stop()
 {
     if (source)
         source->Stop();
+}
+
+void CRunFrames::Append(const QString& name)
+{
+    stream.AddFrame(name.toStdString());
+    if (!paths)
+        return;
+    paths->Append(stream.FramePath(stream.frameCount - 1));
+    if (source)
+        source->Grow(stream.frameCount);
+}
+
+void CRunFrames::Close()
+{
+    growing = false;
+    if (source)
+        source->Close();
 }

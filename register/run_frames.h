@@ -2,7 +2,10 @@
 
 #include "register/run_settings.h"
 #include "stream/frame_source.h"
+#include "stream/growing_frame_list.h"
 #include "stream/video_stream.h"
+
+#include <QString>
 
 #include <any>
 #include <memory>
@@ -41,6 +44,13 @@ public:
     // Ends the decoding; nothing is read by the workers after it returns.
     void Stop();
 
+    // A folder still being written (a watched run): its frames are added as they arrive,
+    // frame 0 before Begin, until Close; the workers wait for them meanwhile.
+    void SetGrowing() { growing = true; }
+    void Append(const QString& name);
+    void Close();
+    bool Growing() const { return growing; }
+
     CVideoStream& Stream() { return stream; }
     const CVideoStream& Stream() const { return stream; }
 
@@ -51,4 +61,6 @@ private:
     std::any firstAnalysis;
     std::vector<int> faintFrames;
     std::vector<int> multiPageFrames;
+    bool growing = false;
+    std::shared_ptr<CGrowingFrameList> paths;  // a growing folder's, for the workers
 };

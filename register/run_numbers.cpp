@@ -34,6 +34,18 @@ void Recount(const RunSettings& settings, RunResult& result)
     result.countSmaller = counts.smaller;
 }
 
+void AddCountsSoFar(const RunSettings& settings, const std::vector<ParticleMeasure>& records, ParticleCounts& counts)
+{
+    const ParticleClassRules rules = ClassRules(settings);
+    for (ParticleMeasure record : records) {
+        record.inRange = rules.minArea <= record.area && record.area <= rules.maxArea;
+        const ParticleClass kind = ClassifyParticle(record, rules).kind;
+        counts.inRange += kind == ParticleClass::Single ? record.netCrossing : 0;
+        counts.greater += kind == ParticleClass::Bigger ? record.netCrossing : 0;
+        counts.smaller += kind == ParticleClass::Smaller ? record.netCrossing : 0;
+    }
+}
+
 int FramesCounted(const RunSettings& settings, const RunResult& result)
 {
     const int frames = settings.onlyFrame >= 0 ? 1 : result.frameCount;

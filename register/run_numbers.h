@@ -24,6 +24,10 @@ RunSettings RecountSettings(const RunSettings& run, const RunSettings& now);
 // range or filter changed since (with RecountSettings), without a frame read again.
 void Recount(const RunSettings& settings, RunResult& result);
 
+// The three counters over records of a run still going (a watched folder), each record in
+// or out of range by its area as the recount at the end takes it.
+void AddCountsSoFar(const RunSettings& settings, const std::vector<ParticleMeasure>& records, ParticleCounts& counts);
+
 // Frames the run read: its frames less the unreadable ones (the frame alone: 1 or 0).
 int FramesCounted(const RunSettings& settings, const RunResult& result);
 

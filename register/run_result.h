@@ -6,6 +6,7 @@
 
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 
 #include <vector>
 
@@ -14,7 +15,8 @@ enum class RunEnd {
     Finished,    // every step done; the counters classify the records
     Cancelled,   // stopped early: what had been done by then
     NotStarted,  // nothing could run; `error` says why
-    Failed,      // stopped part-way for lack of memory; `error` says so, the result keeps what was done
+    Failed,      // stopped part-way for lack of memory, or a watched folder gave too few frames or an
+                 // unreadable frame 0; `error` says so, the result keeps what was done
 };
 
 // What a run found. Filled step by step, complete once `end` is Finished.
@@ -74,4 +76,9 @@ struct RunResult {
     // Frame files of a folder that are multi-page TIFFs, of which only the first page was
     // read (a stack given as the recording is read page by page); 0-based, ascending.
     std::vector<int> multiPageFrames;
+    // A watched folder: frame files left out because they arrived after a frame that follows
+    // them by name, frame files still incomplete when the watch ended; the folder vanished.
+    QStringList lateFrames;
+    QStringList incompleteFrames;
+    bool folderGone = false;
 };

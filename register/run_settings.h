@@ -54,4 +54,9 @@ struct RunSettings {
     // The sequence's index of frameNames[0]: a recording read from a later frame on.
     int firstListed = 0;
     double frameRate = 0.0;  // frames per second, for speeds per second; 0: not known
+    // A folder still being written, counted as its frames arrive (folder_watch.h): the list
+    // starts empty (frameNames is not read) and grows; the run ends on CRunEngine::EndWatch,
+    // when the folder vanishes, or after watchIdleSeconds without a new frame (0: never).
+    bool watch = false;
+    double watchIdleSeconds = 0.0;
 };

@@ -86,6 +86,20 @@ QStringList LeftOutFrameTexts(const RunSettings& settings, const RunResult& resu
     return texts;
 }
 
+QStringList WatchLossTexts(const RunSettings& settings, const RunResult& result)
+{
+    QStringList texts;
+    for (const QString& name : result.lateFrames)
+        texts << LeftOutText(name, Text("arrived after frames that follow it by name"));
+    for (const QString& name : result.incompleteFrames)
+        texts << LeftOutText(name, Text("still being written when the watch ended"));
+    if (result.folderGone)
+        texts << Text("The watched folder %1 vanished; the count ends with the %2 frames found before")
+                     .arg(settings.folder)
+                     .arg(result.frameCount);
+    return texts;
+}
+
 QString LostLogLinesText(const RunResult& result)
 {
     if (result.lostLogLines <= 0)
@@ -147,6 +161,7 @@ QStringList RunLossSummary(const RunSettings& settings, const RunResult& result,
     const QString memory = exhausted > 0 ? Text(" (%1 out of memory)").arg(exhausted) : QString();
     if (unreadable > 0)
         lost << Counted(unreadable, "1 frame could not be read", "%1 frames could not be read") + memory;
+    lost << WatchLossTexts(settings, result);
     if (unnamedFrameFiles > 0)
         lost << Counted(unnamedFrameFiles, "1 frame file left out (name not in UTF-8)",
                         "%1 frame files left out (names not in UTF-8)");

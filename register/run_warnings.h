@@ -27,6 +27,11 @@ QString SkippedFrameFilesText(const std::vector<SkippedFrameFile>& skipped);
 // memory" for a frame memory ran out on.
 QStringList LeftOutFrameTexts(const RunSettings& settings, const RunResult& result);
 
+// What a watched folder's run left out, one text each: frames that arrived after a frame
+// that follows them by name, frames still being written when the watch ended, the folder
+// vanished. Empty for any other run.
+QStringList WatchLossTexts(const RunSettings& settings, const RunResult& result);
+
 // "Can not write log_KOV.txt: N log lines lost"; empty when none was lost.
 QString LostLogLinesText(const RunResult& result);
 

@@ -6,13 +6,14 @@
 #include <utility>
 
 CFrameSource::CFrameSource(const DecoderFactory& makeDecoder, Analysis analyse, int first, int frames, int threads,
-                           int window, bool decodeInOrder)
+                           int window, bool decodeInOrder, bool grows)
     : analysis(std::move(analyse))
     , frameCount(frames)
     , ahead(std::max(window, 1))
     , inOrder(decodeInOrder)
     , nextToDecode(first)
     , nextToTake(first)
+    , growing(grows)
 {
     const int count = inOrder ? 1 : std::max(threads, 1);
     for (int k = 0; k < count; ++k)
@@ -61,10 +62,13 @@ void CFrameSource::Work(int worker)
         int index = 0;
         {
             std::unique_lock<std::mutex> lock(mutex);
-            // A frame is claimed only within `ahead` of the one the run takes next.
-            changed.wait(
-                lock, [this] { return stopping || nextToDecode >= frameCount || nextToDecode < nextToTake + ahead; });
-            if (stopping || nextToDecode >= frameCount)
+            // A frame is claimed only within `ahead` of the one the run takes next; a
+            // growing source's workers wait for the frames still to come.
+            const auto claimable = [this] { return std::max(nextToDecode, nextToTake) < frameCount; };
+            changed.wait(lock, [&] {
+                return stopping || (!claimable() && !growing) || (claimable() && nextToDecode < nextToTake + ahead);
+            });
+            if (stopping || !claimable())
                 return;
             index = std::max(nextToDecode, nextToTake);
             nextToDecode = index + 1;
@@ -98,7 +102,7 @@ DecodedFrame CFrameSource::Take(int index)
 {
     DecodedFrame none;
     none.index = index;
-    if (index < 0 || index >= frameCount)
+    if (index < 0 || index >= Frames())
         return none;
     if (workers.empty()) {
         if (stopping || index < nextToTake)
@@ -135,4 +139,29 @@ void CFrameSource::Stop()
         if (worker.joinable())
             worker.join();
     }
+}
+
+int CFrameSource::Frames()
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return frameCount;
+}
+
+void CFrameSource::Grow(int frames)
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (growing)
+            frameCount = std::max(frameCount, frames);
+    }
+    changed.notify_all();
+}
+
+void CFrameSource::Close()
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        growing = false;
+    }
+    changed.notify_all();
 }

@@ -46,9 +46,10 @@ public:
     using DecoderFactory = std::function<Decoder()>;
     using Analysis = std::function<std::any(int index, const cv::Mat& grey)>;
 
-    // Frames first .. frameCount - 1.
+    // Frames first .. frameCount - 1. A growing source (a folder still being written)
+    // takes more frames through Grow until Close; its workers wait for them meanwhile.
     CFrameSource(const DecoderFactory& makeDecoder, Analysis analysis, int first, int frameCount, int threads,
-                 int ahead, bool inOrder = false);
+                 int ahead, bool inOrder = false, bool growing = false);
     ~CFrameSource();
     CFrameSource(const CFrameSource&) = delete;
     CFrameSource& operator=(const CFrameSource&) = delete;
@@ -61,15 +62,21 @@ public:
     // Ends and joins the workers; the frames held are released.
     void Stop();
 
+    // A growing source's frames are now 0 .. frameCount - 1 (never fewer than before);
+    // after Close it takes no more.
+    void Grow(int frameCount);
+    void Close();
+
 private:
     void Work(int worker);
+    int Frames();
     // The frame as decoded, then its analysis; out of memory leaves both empty.
     DecodedFrame Read(Decoder& decoder, int index) const;
     void Analyse(DecodedFrame& frame) const;
     DecodedFrame Decode(Decoder& decoder, int index) const;
 
     const Analysis analysis;
-    const int frameCount;
+    int frameCount;  // grows while `growing`, under the mutex
     const int ahead;
     const bool inOrder;
     std::vector<Decoder> decoders;  // one per worker, or one shared in order
@@ -80,6 +87,7 @@ private:
     long long claims = 0;      // frames claimed so far
     long long decodeTurn = 0;  // in order: the claim whose decoding may run now
     bool stopping = false;
+    bool growing;
     std::map<int, DecodedFrame> ready;
     std::vector<std::thread> workers;
 };

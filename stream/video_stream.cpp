@@ -208,6 +208,18 @@ CFrameSource::Decoder CVideoStream::MakeDecoder() const
     return [reader, limits, checked, first](int index) { return checked(reader->Read(first + index, limits)); };
 }
 
+CFrameSource::Decoder CVideoStream::MakeDecoder(std::shared_ptr<const CGrowingFrameList> paths) const
+{
+    const FrameReadLimits limits = RunFrameLimits();
+    return [paths = std::move(paths), limits](int index) {
+        const std::string path = paths->Path(index);
+        FrameRead read = path.empty() ? FrameRead() : ReadGreyFrame(path, limits);
+        if (read.status == FrameReadStatus::OutOfMemory)
+            throw std::bad_alloc();
+        return read;
+    };
+}
+
 void CVideoStream::KeepFrame(int index, const cv::Mat& grey) const
 {
     if (HasFrame(index))

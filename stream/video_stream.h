@@ -4,6 +4,7 @@
 #include "stream/frame_reader.h"
 #include "stream/frame_shift.h"
 #include "stream/frame_source.h"
+#include "stream/growing_frame_list.h"
 #include "stream/recording.h"
 #include "toolkit/particle_measure.h"
 
@@ -78,6 +79,9 @@ public:
     // Out of memory throws, as in the operations below.
     CFrameSource::Decoder MakeDecoder() const;
     bool DecodesInOrder() const { return kind == SequenceKind::Video; }
+    // The same for a folder whose list grows while the decoders run: they take the
+    // paths from `paths`, which the run appends to along with AddFrame.
+    CFrameSource::Decoder MakeDecoder(std::shared_ptr<const CGrowingFrameList> paths) const;
 
     // Keeps a frame decoded elsewhere (by DecodeFrame on another thread) as if the
     // stream had read it; nothing without a capacity, for an empty frame or one of

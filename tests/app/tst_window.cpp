@@ -201,6 +201,7 @@ private slots:
     void cancelAndReopen();
     void runsAsTheCounter();
     void recordingsAsSequences();
+    void watchedFolder();
     void manualCalibrationTakesTheRange();
     void resultsFollowTheCount();
     void settingsOutliveTheWindow();
@@ -782,6 +783,38 @@ void TestWindow::recordingsAsSequences()
     }
     OpenFolder(w, work.filePath("flow"));
     QVERIFY(Child<QComboBox>(&w, "cb_video_sortby")->isEnabled() && Child<QComboBox>(&w, "cb_video_order")->isEnabled());
+}
+
+// "Watch Folder..." counts a folder while its frames arrive (copied in one every 60 ms), the
+// counters showing the counts so far; "Cancel Process" ends the watch, and the run finishes
+// with the counts of the finished folder, which the viewer then lists.
+void TestWindow::watchedFolder()
+{
+    const QString folder = Case("watched");
+    QVERIFY(QDir().mkpath(folder));
+    Window w;
+    int copied = 0, countedWhileCopying = 0;
+    QTimer writer;
+    connect(&writer, &QTimer::timeout, this, [&] {
+        if (copied < names.size() && QFile::copy(work.filePath("flow/" + names[copied]), folder + "/" + names[copied]))
+            ++copied;
+    });
+    connect(w.statusBar(), &QStatusBar::messageChanged, this, [&](const QString& text) {
+        if (text.startsWith("[Watching]") && copied < names.size())
+            countedWhileCopying = std::max(countedWhileCopying, Counters(w).constFirst().toInt());
+    });
+    AnswerFileDialog(folder);
+    writer.start(60);
+    Child<QAction>(&w, "file_watchFolderAct")->trigger();
+    QCOMPARE(FieldText(w, "tf_video_InputPath"), folder);
+    QVERIFY2(Button(w, "btn_proc_stopVR")->isEnabled() && !Button(w, "btn_proc_runVR")->isEnabled(), qPrintable(StatusText(w)));
+    QTRY_COMPARE_WITH_TIMEOUT(FieldText(w, "tf_video_NumImages"), QString::number(names.size()), 20000);
+    QVERIFY(countedWhileCopying > 0);
+    Button(w, "btn_proc_stopVR")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(Button(w, "btn_proc_runVR")->isEnabled(), 20000);
+    QCOMPARE(Counters(w), reference.Counters());
+    QCOMPARE(StatusText(w), "[IDLE] >> Counting all frames of interesting");
+    QCOMPARE(FieldText(w, "tf_video_NumImages"), QString::number(names.size()));
 }
 
 // "Count Current" on frame 6 alone: without the crop margins, with them, with another method;

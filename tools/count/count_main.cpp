@@ -27,6 +27,9 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <atomic>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <vector>
@@ -39,18 +42,63 @@ void PrintError(const QString& text)
     std::fprintf(stderr, "%s\n", EscapeControlCharacters(text).toLocal8Bit().constData());
 }
 
+// Set by Ctrl+C while a folder is watched: the watch ends, the count runs to its end.
+std::atomic<bool> interrupted{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+extern "C" void Interrupt(int)
+{
+    interrupted = true;
+    // A second Ctrl+C stops the program at once.
+    std::signal(SIGINT, SIG_DFL);
+}
+
+// While a folder is watched, the counts so far every this many frames or seconds.
+constexpr int kWatchLineFrames = 100;
+constexpr std::chrono::seconds kWatchLinePause{10};
+
 // The run engine over the listed frames to its end; progress on standard error, each
-// text once.
-RunResult RunToEnd(const RunSettings& settings)
+// text once. A watched folder's run says its counts so far every kWatchLineFrames
+// frames or kWatchLinePause, and once more when the watch ends; its frames are then in
+// `settings`.
+RunResult RunToEnd(RunSettings& settings)
 {
     QString lastStatus;
     CRunEngine engine;
-    return engine.RunToEnd(settings, [&lastStatus](const StepReport& report) {
-        if (report.status.isEmpty() || report.status == lastStatus)
-            return;
-        lastStatus = report.status;
-        PrintError(report.status);
-    });
+    int framesSaid = 0;
+    auto lastSaid = std::chrono::steady_clock::now();
+    bool watched = settings.watch;
+    if (watched) {
+        interrupted = false;
+        std::signal(SIGINT, Interrupt);
+    }
+    const RunResult result = engine.RunToEnd(
+        settings,
+        [&](const StepReport& report) {
+            if (watched) {
+                const int frames = engine.Result().frameCount;
+                const auto now = std::chrono::steady_clock::now();
+                const bool due = frames >= framesSaid + kWatchLineFrames ||
+                                 (frames != framesSaid && now - lastSaid >= kWatchLinePause);
+                watched = engine.Watching();
+                if (due || !watched) {
+                    PrintError(engine.WatchStatus());
+                    framesSaid = frames;
+                    lastSaid = now;
+                }
+                return;
+            }
+            if (report.status.isEmpty() || report.status == lastStatus)
+                return;
+            lastStatus = report.status;
+            PrintError(report.status);
+        },
+        &interrupted);
+    if (settings.watch) {
+        std::signal(SIGINT, SIG_DFL);
+        settings = engine.Settings();
+    }
+    return result;
 }
 
 // Exit statuses.
@@ -73,10 +121,14 @@ Listing ListFolder(const CountOptions& options, const QString& folder)
 {
     Listing listing;
     const QFileInfo folderInfo(folder);
-    if (!folderInfo.exists() || (folderInfo.isDir() && !folderInfo.isReadable())) {
+    if (!folderInfo.exists() || (folderInfo.isDir() && !folderInfo.isReadable()) ||
+        (options.run.watch && !folderInfo.isDir())) {
         listing.error = QStringLiteral("[ERRO] Can not read folder ") + folder;
         return listing;
     }
+    // A watched folder's frames are those that arrive (the run lists them).
+    if (options.run.watch)
+        return listing;
     SequenceListing sequence = ListSequence(folder, FrameSortFlags(options.sortKey, options.order));
     listing.names = sequence.frameNames;
     listing.kind = sequence.kind;
@@ -142,6 +194,7 @@ QStringList PrintWarnings(const Listing& listing, const RunSettings& settings, c
     if (!cut.isEmpty())
         leftOut << cut;
     leftOut << LeftOutFrameTexts(settings, result);
+    leftOut << WatchLossTexts(settings, result);
     const QString log = LostLogLinesText(result);
     if (!log.isEmpty())
         leftOut << log;
@@ -189,7 +242,7 @@ void PrintFailureJson(const CountOptions& options, const QString& folder, const 
 int CountFolder(const CountOptions& options, int index)
 {
     const QString folder = QDir::cleanPath(options.folders[index]);
-    const Listing listing = ListFolder(options, folder);
+    Listing listing = ListFolder(options, folder);
     if (!listing.error.isEmpty()) {
         PrintError(listing.error);
         PrintFailureJson(options, folder, listing.error);
@@ -211,6 +264,9 @@ int CountFolder(const CountOptions& options, int index)
         PrintFailureJson(options, folder, result.error);
         return kFailed;
     }
+    // What a listing of the finished folder would have left out.
+    if (settings.watch)
+        listing.skipped = SkippedFrameFiles(folder);
     bool complete = WriteOutputs(options, OutputsOf(options, index), settings, result);
     const QStringList leftOut = PrintWarnings(listing, settings, result);
     complete = PrintSummary(options, index, settings, result) && complete;

@@ -93,6 +93,7 @@ struct CountParser {
     Problem ReadOutputs(CountOptions& options) const;   // files and folders written, the summary's form
     Problem ReadLimits(CountOptions& options) const;    // frames refused
     Problem ReadPart(CountOptions& options) const;      // a part of the sequence, or a merge of parts
+    Problem ReadWatch(CountOptions& options) const;     // a folder still being written
 
     QCommandLineParser parser;
     const QCommandLineOption help{{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("This text.")};
@@ -156,6 +157,14 @@ struct CountParser {
         QStringLiteral("velocity-csv"),
         QStringLiteral("Counting line: write the velocity profile (10 bands across the channel) as CSV."),
         QStringLiteral("FILE")};
+    const QCommandLineOption watch{
+        QStringLiteral("watch"),
+        QStringLiteral("Count FOLDER while frames are still being written into it, each once complete; a line "
+                       "of counts so far every 100 frames or 10 s on standard error; Ctrl+C ends the count with "
+                       "the frames so far, as a finished folder.")};
+    const QCommandLineOption idle{
+        QStringLiteral("idle"), QStringLiteral("With --watch: end the count after SECONDS without a new frame [never]."),
+        QStringLiteral("SECONDS")};
     const QCommandLineOption frameRate{
         QStringLiteral("frame-rate"),
         QStringLiteral("Frames per second, for speeds in micrometres per second [not known]."),
@@ -166,7 +175,8 @@ CountParser::CountParser()
 {
     parser.setApplicationDescription(QString::fromUtf8(kDescription));
     parser.addOptions({help, mode, method, minPx, maxPx, pixelSize, circularity, sort, order, csv, exportDir, histogram,
-                       histogramFormat, histogramCsv, json, maxFramePixels, frames, merge, velocityCsv, frameRate});
+                       histogramFormat, histogramCsv, json, maxFramePixels, frames, merge, velocityCsv, frameRate,
+                       watch, idle});
     parser.addPositionalArgument(QStringLiteral("FOLDER"),
                                  QStringLiteral("Folder of at least six frames, or a recording file; or several."),
                                  QStringLiteral("FOLDER|FILE..."));
@@ -302,6 +312,26 @@ Problem CountParser::ReadPart(CountOptions& options) const
     return std::nullopt;
 }
 
+Problem CountParser::ReadWatch(CountOptions& options) const
+{
+    RunSettings& run = options.run;
+    run.watch = parser.isSet(watch);
+    if (!run.watch)
+        return parser.isSet(idle) ? Problem(QStringLiteral("--idle needs --watch.")) : std::nullopt;
+    if (options.folders.size() != 1)
+        return QStringLiteral("--watch takes one FOLDER.");
+    // Frames are taken as they arrive, in name order: nothing else can hold while the folder
+    // fills.
+    if (options.merge || run.partFirst >= 0)
+        return QStringLiteral("--watch counts the whole folder: not with --frames or --merge.");
+    if (options.sortKey != QLatin1String("byName") || options.order != QLatin1String("orderAscendant"))
+        return QStringLiteral("--watch takes the frames in name order: not with --sort or --order desc.");
+    if (parser.isSet(idle) && (!ReadReal(parser.value(idle), 0.0, 1e9, run.watchIdleSeconds) ||
+                               run.watchIdleSeconds <= 0.0))
+        return QStringLiteral("--idle takes a positive number of seconds.");
+    return std::nullopt;
+}
+
 }  // namespace
 
 ParseResult ParseCountOptions(const QStringList& arguments, CountOptions& options, QString& message, QString& usage)
@@ -322,7 +352,7 @@ ParseResult ParseCountOptions(const QStringList& arguments, CountOptions& option
     if (options.folders.isEmpty())
         problem = QStringLiteral("At least one FOLDER is needed.");
     for (auto stage : {&CountParser::ReadCounting, &CountParser::ReadOrder, &CountParser::ReadOutputs,
-                       &CountParser::ReadLimits, &CountParser::ReadPart})
+                       &CountParser::ReadLimits, &CountParser::ReadPart, &CountParser::ReadWatch})
         if (!problem)
             problem = (reader.*stage)(options);
     if (!problem)
