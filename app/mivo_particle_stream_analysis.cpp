@@ -249,6 +249,7 @@ void CMivoParticleStreamAnalysis::ConnectSignals()
     connect(ui->file_quitAct, &QAction::triggered, this, &QWidget::close);
     connect(ui->viewImg_gotoAct, &QAction::triggered, this, &W::slot_viewImg_GoToFrame);
     connect(ui->results_sizeDistributionAct, &QAction::triggered, this, &W::slot_results_showSizeDistribution);
+    connect(ui->results_velocityProfileAct, &QAction::triggered, this, &W::slot_results_showVelocityProfile);
     connect(ui->help_aboutAct, &QAction::triggered, this, &W::slot_help_about);
     ConnectStaleMarks();
 }

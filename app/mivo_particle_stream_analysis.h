@@ -23,6 +23,7 @@ class mivoParticleStreamAnalysis;
 class CGui4SelectRegion;
 class CMivoRegisterManager;
 class CSizeDistributionDialog;
+class CVelocityProfileDialog;
 class CTool4CropImg;
 class CVideoStream;
 enum class CountingMode;  // register/run_settings.h
@@ -107,6 +108,7 @@ private slots:
     // Results (results_view.cpp): the size distribution beside the window; any setting
     // the counts depend on changed.
     void slot_results_showSizeDistribution();
+    void slot_results_showVelocityProfile();
     void slot_countSettingsChanged();
     // Frame viewer: "Go to frame..." asks for a frame number.
     void slot_viewImg_GoToFrame();
@@ -236,6 +238,8 @@ private:
     QProgressBar* runProgress = nullptr;
     // The size distribution of the counts shown, a window of its own beside this one.
     CSizeDistributionDialog* sizeDialog = nullptr;
+    // The velocity profile of the last run that finished, and the frame rate (remembered).
+    CVelocityProfileDialog* velocityDialog = nullptr;
     // What produced the numbers on the counters; the last run that finished, recounted
     // with the range and filter of the last recount, and the frames it read (for its
     // strip); the last frame counted alone.

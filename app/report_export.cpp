@@ -5,6 +5,7 @@
 #include "app/count_basis.h"
 #include "app/form_text.h"
 #include "app/mivo_particle_stream_analysis.h"
+#include "dialogs/velocity_profile_dialog.h"
 #include "register/output_paths.h"
 #include "register/particle_csv.h"
 #include "register/run_pictures.h"
@@ -105,11 +106,15 @@ void CMivoParticleStreamAnalysis::slot_btn_exportData()
     // same recount as "Count all FoI" with the settings shown; the report beside it says
     // the same of the same run.
     RecountFoI();
-    if (!WriteParticleCsv(path, run.settings, run.result)) {
+    // Speeds per second with the frame rate of the velocity-profile window, as
+    // tessel-count --frame-rate takes them.
+    RunSettings settings = run.settings;
+    settings.frameRate = velocityDialog->FrameRate();
+    if (!WriteParticleCsv(path, settings, run.result)) {
         ShowStatus(FormText("[ERRO] Can not write ") + path);
         return;
     }
-    const QString report = RunReportJson(run.settings, run.result) + QLatin1Char('\n');
+    const QString report = RunReportJson(settings, run.result) + QLatin1Char('\n');
     if (WriteWholeFile(reportPath, report.toUtf8()))
         ShowStatus(FormText("[Running] Particle data were exported successfully... "));
     else

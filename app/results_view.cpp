@@ -1,5 +1,6 @@
 // Main window: what the counters show and what produced it. The size statistics under
-// the counters, the size distribution in a window of its own, the one-line summary of
+// the counters, the size distribution and the last run's velocity profile in windows of
+// their own beside this one, the one-line summary of
 // the count, greyed with what changed since when a setting the numbers depend on has
 // changed, and the legend of the circle colours on the preview and the strip.
 
@@ -7,6 +8,8 @@
 #include "app/form_text.h"
 #include "app/mivo_particle_stream_analysis.h"
 #include "dialogs/size_distribution_dialog.h"
+#include "dialogs/velocity_profile_dialog.h"
+#include "dialogs/window_placement.h"
 #include "register/message_text.h"
 #include "register/run_numbers.h"
 #include "register/run_warnings.h"
@@ -15,12 +18,14 @@
 
 #include <QDir>
 #include <QLineEdit>
-#include <QScreen>
 
 #include <algorithm>
 #include <vector>
 
 namespace {
+
+// The least a result window is given beside the main window: its chart still readable.
+constexpr QSize kLeastResultWindow(360, 440);
 
 // The colours of register/particle_class.cpp, as the circles show them.
 QString CircleLegend()
@@ -46,25 +51,6 @@ QString StatisticsText(const SizeStatistics& stats)
         .arg(stats.counted)
         .arg(SignificantText(stats.d10Um), SignificantText(stats.d50Um), SignificantText(stats.d90Um),
              SignificantText(stats.meanEcdUm), SignificantText(stats.meanAreaUm2));
-}
-
-// Beside `main` on its screen: right of it, else left of it; where neither side has
-// room, narrowed down to a readable width and kept on the screen, over `main` as little
-// as it must be.
-QPoint PlaceBeside(const QRect& main, QWidget& window, const QRect& screen)
-{
-    constexpr int kMinimumWidth = 480;
-    const int width = window.frameGeometry().width();
-    const int right = screen.right() - main.right();
-    const int left = main.left() - screen.left();
-    if (right < width && left < width) {
-        const int room = std::max({right, left, kMinimumWidth});
-        window.resize(room - (width - window.width()), window.height());
-    }
-    const int wanted = window.frameGeometry().width();
-    const bool onRight = right >= wanted || right >= left;
-    const int x = onRight ? main.right() + 1 : main.left() - wanted;
-    return {std::clamp(x, screen.left(), std::max(screen.left(), screen.right() + 1 - wanted)), main.top()};
 }
 
 // The summary's " | " parts packed into two lines of `width`, a part never split; the first
@@ -103,6 +89,8 @@ void CMivoParticleStreamAnalysis::InitResultsView()
 {
     sizeDialog = new CSizeDistributionDialog(this);
     sizeDialog->setObjectName(QStringLiteral("sizeDistributionDialog"));
+    velocityDialog = new CVelocityProfileDialog(this);
+    velocityDialog->setObjectName(QStringLiteral("velocityProfileDialog"));
     shownCount = std::make_unique<CountBasis>();
     finishedRun = std::make_unique<CountedRun>();
     runFrames = std::make_unique<CVideoStream>();
@@ -157,6 +145,11 @@ void CMivoParticleStreamAnalysis::ShowCount(CountSource source)
         ShowReportCounts(count->result);
     RefreshDistribution();
     RefreshCountState();
+    // The profile is the run's, whatever the counters show.
+    if (RunFinished())
+        velocityDialog->SetRun(finishedRun->settings, finishedRun->result);
+    else
+        velocityDialog->ClearRun();
 }
 
 void CMivoParticleStreamAnalysis::RefreshDistribution()
@@ -237,10 +230,10 @@ void CMivoParticleStreamAnalysis::slot_countSettingsChanged()
 
 void CMivoParticleStreamAnalysis::slot_results_showSizeDistribution()
 {
-    if (!sizeDialog->isVisible()) {
-        sizeDialog->move(PlaceBeside(frameGeometry(), *sizeDialog, screen()->availableGeometry()));
-        sizeDialog->show();
-    }
-    sizeDialog->raise();
-    sizeDialog->activateWindow();
+    ShowBeside(*this, *sizeDialog, kLeastResultWindow);
+}
+
+void CMivoParticleStreamAnalysis::slot_results_showVelocityProfile()
+{
+    ShowBeside(*this, *velocityDialog, kLeastResultWindow);
 }

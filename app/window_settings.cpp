@@ -1,17 +1,21 @@
 // Main window: the settings remembered between sessions (QSettings under the names main
 // sets): the last folder, the frame order, the pixel size and size range, the counting
-// mode and method, the circularity filter and the folders of the exports. Read once
-// before the signals are connected, written when the window goes.
+// mode and method, the circularity filter, the frame rate of the velocity profile and the
+// folders of the exports. Read once before the signals are connected, written when the
+// window goes.
 
 #include "app/form_text.h"
 #include "app/mivo_particle_stream_analysis.h"
 #include "dialogs/size_distribution_dialog.h"
+#include "dialogs/velocity_profile_dialog.h"
 #include "register/run_settings.h"
 #include "ui_mivo_particle_stream_analysis.h"
 
 #include <QDir>
 #include <QSettings>
 #include <QValidator>
+
+#include <algorithm>
 
 namespace {
 
@@ -47,6 +51,7 @@ void CMivoParticleStreamAnalysis::RestoreSettings()
     const QString chartFolder = settings.value(QStringLiteral("folders/chart")).toString();
     if (!chartFolder.isEmpty())
         sizeDialog->SetSaveFolder(chartFolder);
+    velocityDialog->SetFrameRate(std::max(0.0, settings.value(QStringLiteral("results/frameRate"), 0.0).toDouble()));
 
     RestoreBox(ui->cb_video_sortby, settings.value(QStringLiteral("frames/sortBy")));
     RestoreBox(ui->cb_video_order, settings.value(QStringLiteral("frames/order")));
@@ -87,6 +92,7 @@ void CMivoParticleStreamAnalysis::SaveSettings() const
     settings.setValue(QStringLiteral("folders/figures"), figuresFolder);
     settings.setValue(QStringLiteral("folders/data"), dataFolder);
     settings.setValue(QStringLiteral("folders/chart"), sizeDialog->SaveFolder());
+    settings.setValue(QStringLiteral("results/frameRate"), velocityDialog->FrameRate());
     settings.setValue(QStringLiteral("frames/sortBy"), ui->cb_video_sortby->currentData());
     settings.setValue(QStringLiteral("frames/order"), ui->cb_video_order->currentData());
     settings.setValue(QStringLiteral("particles/pixelSize"), ui->tf_setting_PixelSize->text());

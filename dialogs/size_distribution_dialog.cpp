@@ -1,5 +1,6 @@
 #include "dialogs/size_distribution_dialog.h"
 
+#include "dialogs/chart_panel.h"
 #include "dialogs/size_distribution_chart.h"
 
 #include <QChart>
@@ -17,13 +18,12 @@
 
 CSizeDistributionDialog::CSizeDistributionDialog(QWidget* parent)
     : QDialog(parent)
-    , chartView(new QChartView(this))
+    , chartPanel(new CChartPanel(this))
     , axisChoice(new QComboBox(this))
     , saveFolder(QDir::homePath())
 {
     setWindowTitle(tr("Size distribution"));
-    chartView->setObjectName(QStringLiteral("chartView_sizeDistribution"));
-    chartView->setRenderHint(QPainter::Antialiasing);
+    chartPanel->View()->setObjectName(QStringLiteral("chartView_sizeDistribution"));
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
     buttons->button(QDialogButtonBox::Close)
@@ -53,16 +53,21 @@ CSizeDistributionDialog::CSizeDistributionDialog(QWidget* parent)
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(axisRow);
-    layout->addWidget(chartView);
+    layout->addWidget(chartPanel, 1);
     layout->addWidget(buttons);
-    resize(DefaultChartPictureSize() + QSize(24, 64));
+    resize(DefaultChartPictureSize() + QSize(24, 130));  // the title and legend beside the chart
 
     SetDistribution(histogram, statistics);
 }
 
 QChart* CSizeDistributionDialog::Chart() const
 {
-    return chartView->chart();
+    return chartPanel->Chart();
+}
+
+QString CSizeDistributionDialog::Title() const
+{
+    return chartPanel->Title();
 }
 
 void CSizeDistributionDialog::SetDistribution(const SizeHistogram& newHistogram, const SizeStatistics& stats,
@@ -93,9 +98,7 @@ void CSizeDistributionDialog::slot_comboBox_sizeAxis(int index)
 void CSizeDistributionDialog::ShowChart()
 {
     // A fresh chart each time: series, axes and title all follow the new count.
-    QChart* old = chartView->chart();
-    chartView->setChart(CreateSizeDistributionChart(Histogram(), statistics));
-    delete old;
+    chartPanel->SetChart(CreateSizeDistributionChart(Histogram(), statistics));
 }
 
 bool CSizeDistributionDialog::SaveChart(const QString& path) const

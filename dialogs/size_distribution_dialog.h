@@ -6,8 +6,8 @@
 #include <QDialog>
 #include <QString>
 
+class CChartPanel;
 class QChart;
-class QChartView;
 class QComboBox;
 
 // A window of its own, beside the main window, that shows the size distribution of the
@@ -30,6 +30,8 @@ public:
     void SetAxis(SizeAxis shown);
     const SizeStatistics& Statistics() const { return statistics; }
     QChart* Chart() const;
+    // The chart's title, shown above it: the count and its statistics.
+    QString Title() const;
 
     // PNG or SVG by the suffix of path; false for another suffix or when the file could
     // not be written.
@@ -46,7 +48,7 @@ private:
     void AskAndSave(const QString& suffix, const QString& filter);
     void ShowChart();
 
-    QChartView* chartView;
+    CChartPanel* chartPanel;
     QComboBox* axisChoice;
     SizeAxis axis = SizeAxis::kEcd;
     SizeHistogram histogram;

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace {
 
@@ -22,13 +23,31 @@ QString Real(double value)
 // The band's three speeds as texts, `none` where a speed is not known.
 QStringList SpeedTexts(const VelocityBand& band, const RunSettings& settings, const QString& none)
 {
-    if (band.followed == 0)
-        return {none, none, none};
-    const double um = band.meanSpeedPx * settings.pixelSize;
-    return {Real(band.meanSpeedPx), Real(um), settings.frameRate > 0.0 ? Real(um * settings.frameRate) : none};
+    QStringList texts;
+    for (SpeedUnit unit : {SpeedUnit::kPxPerFrame, SpeedUnit::kUmPerFrame, SpeedUnit::kUmPerSecond}) {
+        const double speed = BandSpeed(band, settings, unit);
+        texts << (std::isnan(speed) ? none : Real(speed));
+    }
+    return texts;
 }
 
 }  // namespace
+
+double BandSpeed(const VelocityBand& band, const RunSettings& settings, SpeedUnit unit)
+{
+    constexpr double kUnknown = std::numeric_limits<double>::quiet_NaN();
+    if (band.followed == 0)
+        return kUnknown;
+    switch (unit) {
+    case SpeedUnit::kPxPerFrame:
+        return band.meanSpeedPx;
+    case SpeedUnit::kUmPerFrame:
+        return band.meanSpeedPx * settings.pixelSize;
+    case SpeedUnit::kUmPerSecond:
+        return settings.frameRate > 0.0 ? band.meanSpeedPx * settings.pixelSize * settings.frameRate : kUnknown;
+    }
+    return kUnknown;
+}
 
 std::vector<VelocityBand> RunVelocityProfile(const RunResult& result)
 {

@@ -21,6 +21,18 @@ struct VelocityBand {
     double meanSpeedPx = 0;  // along the flow, pixels per frame, of the followed ones; 0 without any
 };
 
+// The units a band's speed is given in.
+enum class SpeedUnit {
+    kPxPerFrame,   // pixels per frame, as measured
+    kUmPerFrame,   // with the pixel size
+    kUmPerSecond,  // with the pixel size and the frame rate
+};
+
+// The band's mean speed in `unit`, with the settings' pixel size and frame rate; NaN when
+// no particle of the band was followed, or in micrometres per second without a frame rate.
+// Every view of the profile (JSON, CSV, the window's chart) takes its speeds from here.
+double BandSpeed(const VelocityBand& band, const RunSettings& settings, SpeedUnit unit);
+
 // kVelocityBands bands; all empty in the frames-of-interest mode (no velocities there).
 std::vector<VelocityBand> RunVelocityProfile(const RunResult& result);
 

@@ -8,6 +8,7 @@
 
 #include "dialogs/crop_dialog.h"
 #include "dialogs/size_distribution_dialog.h"
+#include "dialogs/velocity_profile_dialog.h"
 #include "register/frame_listing.h"
 #include "register/run_engine.h"
 #include "register/run_numbers.h"
@@ -20,7 +21,11 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QChart>
 #include <QProgressBar>
+#include <QRegularExpression>
+#include <QScreen>
+#include <QXYSeries>
 
 #include <opencv2/imgcodecs.hpp>
 
@@ -956,6 +961,9 @@ void TestWindow::resultsFollowTheCount()
         QVERIFY(Child<QLabel>(&w, "label_sizeStats")->text().startsWith(QString("%1 counted |").arg(counted())));
     }
     Child<QCheckBox>(&w, "chb_report_FilterByCirc")->setChecked(false);
+    // The frames of interest follow no particle: no velocity profile, and said so.
+    auto* profile = w.findChild<CVelocityProfileDialog*>();
+    QVERIFY(!profile->Chart() && profile->Notice().startsWith("The frames-of-interest count follows no particle"));
 
     // Each setting the counts depend on greys them until a count takes it in; undone, it greys nothing.
     auto* cropDialog = w.findChild<CTool4CropImg*>();
@@ -1003,6 +1011,7 @@ void TestWindow::resultsFollowTheCount()
     QCOMPARE(Child<QLabel>(&w, "label_sizeStats")->text(), "");
     QCOMPARE(chart->Statistics().counted, 0);
     QVERIFY(!Child<QSlider>(&w, "sld_vr_line")->isEnabled());
+    QVERIFY(profile->Notice().startsWith("No run has finished yet"));
 }
 
 void TestWindow::settingsOutliveTheWindow()
@@ -1012,6 +1021,16 @@ void TestWindow::settingsOutliveTheWindow()
     const QStringList fields = {"tf_setting_PixelSize", "tf_setting_minMu", "tf_setting_maxMu", "tf_setting_minPxl"},
                       typed = {"2", "100", "400", "30"};
     const QStringList actions = {"countLineAct", "segModeAct"};
+    // The counting line's velocity profile in um/s at the frame rate set in the first window, as tessel-count's.
+    const Headless headless = Count(Case("frames"), {"--mode", "crossing", "--method", "2", "--min-px", "30",
+                                                     "--circularity", "0.65", "--pixel-size", "2", "--frame-rate", "25"});
+    const auto speedsPerSecond = [](const QByteArray& csv) {
+        const QList<QByteArray> lines = csv.trimmed().split('\n');
+        const qsizetype column = lines.value(0).split(',').indexOf("speed_um_s");
+        QList<QByteArray> speeds;
+        for (const QByteArray& line : lines) speeds << line.split(',').value(column);
+        return speeds;
+    };
     {
         Window w;
         OpenFolder(w, Case("frames"));
@@ -1022,6 +1041,7 @@ void TestWindow::settingsOutliveTheWindow()
         Child<QCheckBox>(&w, "chb_report_FilterByCirc")->setChecked(true);
         Child<QDoubleSpinBox>(&w, "sb_report_thCirc")->setValue(0.65);
         QVERIFY(Run(w));
+        Child<QDoubleSpinBox>(&w, "sb_frameRate")->setValue(25);
         AnswerFileDialog(Case("data/p.csv"));
         Button(w, "pushButton")->click();
         AnswerFileDialog(Case("figures"));
@@ -1049,10 +1069,29 @@ void TestWindow::settingsOutliveTheWindow()
     QCOMPARE(Child<QComboBox>(&w, "cb_video_order")->currentIndex(), 0);
     // The run counts with the rest of them (filter) as tessel-count does with the same options.
     QVERIFY(Run(w));
-    QCOMPARE(Counters(w),
-             Count(Case("frames"), {"--mode", "crossing", "--method", "2", "--min-px", "30", "--circularity", "0.65"})
-                 .Counters());
+    QCOMPARE(Counters(w), headless.Counters());
+    // The chart: a point in the middle of each band with a followed particle, at its speed.
+    auto* profile = w.findChild<CVelocityProfileDialog*>();
+    QCOMPARE(profile->FrameRate(), 25.0);
+    profile->SetUnit(SpeedUnit::kUmPerSecond);
+    QList<QPointF> expected;
+    const QJsonArray bands = headless.json["velocity_profile"].toArray();
+    for (int b = 0; b < bands.size(); ++b)
+        if (bands[b]["followed"].toInt() > 0) expected << QPointF(10 * b + 5, bands[b]["mean_speed_um_s"].toDouble());
+    QVERIFY(expected.size() >= 5);
+    QList<QPointF> charted;
+    for (QAbstractSeries* series : profile->Chart()->series())
+        if (series->type() == QAbstractSeries::SeriesTypeLine) charted = static_cast<QXYSeries*>(series)->points();
+    QCOMPARE(charted.size(), expected.size());
+    for (int i = 0; i < expected.size(); ++i)  // the JSON's six significant digits
+        QVERIFY2(std::abs(charted[i].y() / expected[i].y() - 1) < 1e-5 && charted[i].x() == expected[i].x(),
+                 qPrintable(QString("%1 %2").arg(charted[i].y()).arg(expected[i].y())));
     QCOMPARE(startsIn("pushButton", Case("data/p.csv")), Case("data"));
+    // Exported with the frame rate remembered.
+    QCOMPARE(QJsonDocument::fromJson(Contents(Case("data/p.json")))["velocity_profile"],
+             headless.json["velocity_profile"]);
+    QCOMPARE(speedsPerSecond(Contents(Case("data/p.csv"))), speedsPerSecond(headless.csv));
+    QVERIFY(speedsPerSecond(headless.csv).value(1).toDouble() > 0);
     QCOMPARE(startsIn("btn_expFoI", Case("figures")), Case("figures"));
 }
 
@@ -1211,6 +1250,19 @@ void TestWindow::layoutWithinTheForm()
     QVERIFY(Run(w));
     QVERIFY(Child<QPushButton>(&w, "btn_flow_left")->isChecked());
     QVERIFY(!Child<QPushButton>(&w, "btn_flow_right")->isChecked());
+    // The result windows open beside the window on the screen, their titles and legends whole.
+    QCOMPARE(w.screen()->availableGeometry(), QRect(0, 0, 1280, 1024));
+    for (const char* name : {"sizeDistributionDialog", "velocityProfileDialog"}) {
+        Child<QAction>(&w, name[0] == 's' ? "results_sizeDistributionAct" : "results_velocityProfileAct")->trigger();
+        auto* result = Child<QDialog>(&w, name);
+        QVERIFY2(result->isVisible(), name);
+        QVERIFY2(!result->frameGeometry().intersects(w.frameGeometry()), name);
+        QVERIFY2(w.screen()->availableGeometry().contains(result->frameGeometry()), name);
+        const QList<QLabel*> texts = result->findChildren<QLabel*>(QRegularExpression("label_chart(Title|Legend)"));
+        QCOMPARE(texts.size(), 2);
+        for (const QLabel* text : texts)
+            QVERIFY2(!text->text().isEmpty() && text->heightForWidth(text->width()) <= text->height(), name);
+    }
     for (const char* counter : {"tf_report_total", "tf_report_NGreater", "tf_report_NSmaller", "tf_video_NumImages"})
         QCOMPARE(Child<QLineEdit>(&w, counter)->focusPolicy(), Qt::NoFocus);
     for (const char* field : {"tf_setting_minPxl", "tf_setting_PixelSize", "tf_view_IdxInstance"})

@@ -5,6 +5,7 @@
 #include "dialogs/crop_dialog.h"
 #include "dialogs/myqlabel.h"
 #include "dialogs/selection_dialog.h"
+#include "dialogs/window_placement.h"
 
 #include <QLineEdit>
 #include <QMessageBox>
@@ -43,6 +44,8 @@ private slots:
     void labelReportsWhereTheMouseWas();
     void selectionMeasuresTheParticleInTheDrag();
     void cropDialogSendsItsMargins();
+    void resultWindowsBesideTheMain_data();
+    void resultWindowsBesideTheMain();
 };
 
 void TestDialogs::labelReportsWhereTheMouseWas()
@@ -131,6 +134,35 @@ void TestDialogs::cropDialogSendsItsMargins()
     QCOMPARE(QList<QVariantList>(result),
              QList<QVariantList>(
                  {{0.1, 0.0, 0.05, 0.2, true, "[U-0.1, B-0, L-0.05, R-0.2]"}, {0.0, 0.0, 0.0, 0.0, false, QString()}}));
+}
+
+// A result window of 984 x 664 (at least 360 x 440) beside a main window of 893 x 693.
+void TestDialogs::resultWindowsBesideTheMain_data()
+{
+    QTest::addColumn<QRect>("screen");
+    QTest::addColumn<QPoint>("main");
+    QTest::addColumn<QRect>("expected");
+    const QRect screen(0, 0, 1280, 1024);
+    QTest::newRow("main on the left: the right band, its width") << screen << QPoint(0, 0) << QRect(893, 0, 387, 664);
+    QTest::newRow("main on the right: the left band") << screen << QPoint(387, 40) << QRect(0, 40, 387, 664);
+    QTest::newRow("a wide screen: whole, level with main")
+        << QRect(0, 0, 2560, 1440) << QPoint(100, 200) << QRect(993, 200, 984, 664);
+    QTest::newRow("a second screen's coordinates")
+        << QRect(1920, 0, 1280, 1024) << QPoint(1920, 300) << QRect(2813, 300, 387, 664);
+    QTest::newRow("room only below") << QRect(0, 0, 1000, 1200) << QPoint(50, 0) << QRect(16, 693, 984, 507);
+    // Centred: 193 px each side, 165 above and below; the least size against the edge that covers least.
+    QTest::newRow("no room: the least, least over main") << screen << QPoint(193, 165) << QRect(920, 165, 360, 440);
+}
+
+void TestDialogs::resultWindowsBesideTheMain()
+{
+    QFETCH(QRect, screen);
+    QFETCH(QPoint, main);
+    QFETCH(QRect, expected);
+    const QRect mainFrame(main, QSize(893, 693));
+    const QRect placed = PlaceBeside(mainFrame, QSize(984, 664), QSize(360, 440), screen);
+    QCOMPARE(placed, expected);
+    QVERIFY(screen.contains(placed));
 }
 
 QTEST_MAIN(TestDialogs)

@@ -116,12 +116,12 @@ void TestSizeDistributionChart::dialogFollowsAnUpdate()
                 count += area->upperSeries()->count() > 0 && area->upperSeries()->at(0).y() > 0;
         return count;
     };
-    QVERIFY(dialog.Chart()->title().contains(QLatin1String("No particles counted")));
+    QVERIFY(dialog.Title().contains(QLatin1String("No particles counted")));
     QCOMPARE(bars(), 0);
 
     const Distribution d = Of(kTwoBars);
     dialog.SetDistribution(d.histogram, d.stats);
-    QVERIFY(dialog.Chart()->title().contains(QLatin1String("15 counted particles")));
+    QVERIFY(dialog.Title().contains(QLatin1String("15 counted particles")));
     QCOMPARE(bars(), 2);
 
     // By the longest Feret diameter: slim singles (20 px long) and bigger ones 30 px long
