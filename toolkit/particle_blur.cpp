@@ -271,6 +271,15 @@ public:
         , owner_(owner)
         , id_(id)
     {
+        // The squared darkness of all of the particle's pixels: those beyond the model's
+        // box count as its nought.
+        for (int y = 0; y < r_.roi.height; ++y) {
+            const float* d = r_.dark.ptr<float>(y);
+            const int* own = owner_.empty() ? nullptr : owner_.ptr<int>(y);
+            for (int x = 0; x < r_.roi.width; ++x)
+                if (!own || own[x] == id_)
+                    squared_ += static_cast<double>(d[x]) * d[x];
+        }
     }
 
     double operator()(double blur) const
@@ -302,40 +311,24 @@ public:
         // of radius 1.5 to 4, which made them about half a pixel too large).
         const double rest = std::sqrt(std::max(blur * blur - kPixelBoxVariance, 0.01));
         cv::GaussianBlur(model, model, cv::Size(0, 0), rest, rest, cv::BORDER_REPLICATE);
-        double dm = 0.0, mm = 0.0, dd = 0.0;
+        double dm = 0.0, mm = 0.0;
         for (int y = 0; y < model.rows; ++y) {
             const float* d = r_.dark.ptr<float>(y + box.y) + box.x;
             const int* own = owner_.empty() ? nullptr : owner_.ptr<int>(y + box.y) + box.x;
             const float* m = model.ptr<float>(y);
             for (int x = 0; x < model.cols; ++x)
                 if (!own || own[x] == id_)
-                    dm += d[x] * m[x], mm += m[x] * m[x], dd += d[x] * d[x];
+                    dm += d[x] * m[x], mm += m[x] * m[x];
         }
-        // The pixels beyond the box count as the model's nought.
-        return mm > 0.0 ? dd - dm * dm / mm + outside(box) : std::numeric_limits<double>::max();
+        return mm > 0.0 ? squared_ - dm * dm / mm : std::numeric_limits<double>::max();
     }
 
 private:
-    // Squared darkness of the pixels of the particle outside a box.
-    double outside(const cv::Rect& box) const
-    {
-        if (box == cv::Rect(cv::Point(), r_.roi.size()))
-            return 0.0;
-        double sum = 0.0;
-        for (int y = 0; y < r_.roi.height; ++y) {
-            const float* d = r_.dark.ptr<float>(y);
-            const int* own = owner_.empty() ? nullptr : owner_.ptr<int>(y);
-            for (int x = 0; x < r_.roi.width; ++x)
-                if ((!own || own[x] == id_) && !box.contains(cv::Point(x, y)))
-                    sum += static_cast<double>(d[x]) * d[x];
-        }
-        return sum;
-    }
-
     const DarknessRegion& r_;
     const WeightedObservation& o_;
     const cv::Mat owner_;
     const int id_;
+    double squared_ = 0.0;
 };
 
 // Golden-section search of a misfit with one minimum within [lo, hi].
