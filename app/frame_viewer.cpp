@@ -328,13 +328,17 @@ void CMivoParticleStreamAnalysis::DrawCountingLine()
     QImage image = PaintableImage(ui->labImage->pixmap());
     QPainter painter(&image);
     PaintInFramePixels(painter, image, imageWidth, imageHeight);
-    QPen pen(QColor(255, 255, 0), 3, Qt::DashLine);
+    // In the overlay's cyan, as the res_ pictures and the strip draw it.
+    QPen pen(QColor(0, 255, 255), 3, Qt::DashLine);
     painter.setPen(pen);
     const FlowDirection measured = finishedRun->result.flowDirection;
-    if (measured == FlowDirection::kTopToBottom || measured == FlowDirection::kBottomToTop)
-        painter.drawLine(0, imageHeight / 2, imageWidth, imageHeight / 2);
-    else
-        painter.drawLine(imageWidth / 2, 0, imageWidth / 2, imageHeight);
+    if (measured == FlowDirection::kTopToBottom || measured == FlowDirection::kBottomToTop) {
+        const int y = CountingLineColumn(imageHeight);
+        painter.drawLine(0, y, imageWidth, y);
+    } else {
+        const int x = CountingLineColumn(imageWidth);
+        painter.drawLine(x, 0, x, imageHeight);
+    }
     painter.end();
     ui->labImage->setPixmap(QPixmap::fromImage(image));
     ui->labImage->update();
@@ -351,6 +355,7 @@ void CMivoParticleStreamAnalysis::UpdateFlowButtons()
 void CMivoParticleStreamAnalysis::ShowFullImageWindow(int offset)
 {
     const QImage window = ComposeStripWindow(*runFrames, finishedRun->settings, finishedRun->result, offset);
+    ui->label_stripPosition->setText(StripPositionText(finishedRun->settings, finishedRun->result, offset));
     // No frame size yet (no run): nothing to show instead of a blank preview.
     if (window.isNull())
         return;

@@ -220,6 +220,7 @@ void CMivoParticleStreamAnalysis::ClearResults()
     const QSignalBlocker blocker(ui->sld_vr_line);
     ui->sld_vr_line->setRange(0, 0);
     ui->sld_vr_line->setEnabled(false);
+    ui->label_stripPosition->clear();
     ShowCount(CountSource::None);
 }
 

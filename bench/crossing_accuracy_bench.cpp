@@ -31,6 +31,7 @@
 //   --check            exit 1 when a counting-line count misses the goal
 //   --velocity         the velocity profile per kind, truth beside the counted records
 //   --verbose          one line per flow
+// Each kind also prints its share of ambiguous links (those that could change a count).
 
 #include "bench/crossing_flows.h"
 #include "register/run_engine.h"
@@ -121,6 +122,7 @@ struct Run {
     int bandsExact = 0;  // inner bands as wide as the true shift: the motion measured within half a pixel
     int bands = 0;
     int unmeasured = 0;
+    int links = 0, ambiguous = 0, staticObjects = 0;
     bool against = false;  // the flow's net direction measured against the one it was drawn in
 };
 
@@ -186,6 +188,9 @@ Run Count(const std::string& folder, const bench::FlowCase& c, const flowgen::Fl
             run.profile.speedSum[b] += speed, ++run.profile.speeds[b];
     }
     run.unmeasured = result.unmeasuredShifts;
+    run.links = result.links;
+    run.ambiguous = result.ambiguousLinks;
+    run.staticObjects = result.staticObjects;
     run.against = Opposite(result.flowDirection, DrawnDirection(flow.settings));
     // The first and the last band reach the frame's edge; the others span one motion each.
     for (size_t k = 1; k + 1 < result.sweptBands.size(); ++k) {
@@ -302,7 +307,7 @@ int main(int argc, char** argv)
     for (const std::string& kind : o.kinds) {
         Counts truth, crossing, foi;
         Profile truthProfile, countedProfile;
-        int kindMissed = 0;
+        int kindMissed = 0, links = 0, ambiguous = 0;
         for (int k = 0; k < o.seeds; ++k) {
             const bench::FlowCase c = bench::MakeFlowCase(kind, o.firstSeed + static_cast<unsigned>(k), o.frames);
             const flowgen::Flow flow = flowgen::GenerateFlow(c.settings);
@@ -333,6 +338,8 @@ int main(int argc, char** argv)
             bandsExact += r.bandsExact;
             bands += r.bands;
             unmeasured += r.unmeasured;
+            links += r.links;
+            ambiguous += r.ambiguous;
             Counts flowFoi;
             if (o.foi) {
                 flowFoi = Count(flowFolder, c, flow, CountingMode::FramesOfInterest, kMethodFrameDiff).counts;
@@ -342,8 +349,9 @@ int main(int argc, char** argv)
                 char label[64];
                 std::snprintf(label, sizeof label, "  seed %-5u %s", c.seed, met ? "" : "off   ");
                 std::printf("%s\n", Row(label, r.counts, flowTruth).c_str());
-                std::printf("  truth %d / %d / %d, bands exact %d of %d, unmeasured %d%s\n", flowTruth.smaller,
-                            flowTruth.inRange, flowTruth.bigger, r.bandsExact, r.bands, r.unmeasured,
+                std::printf("  truth %d / %d / %d, bands exact %d of %d, unmeasured %d, static %d, ambiguous %d of %d%s\n",
+                            flowTruth.smaller, flowTruth.inRange, flowTruth.bigger, r.bandsExact, r.bands,
+                            r.unmeasured, r.staticObjects, r.ambiguous, r.links,
                             o.foi ? (" | foi " + Row("", flowFoi, flowTruth)).c_str() : "");
             }
             std::filesystem::remove_all(flowFolder);
@@ -357,6 +365,8 @@ int main(int argc, char** argv)
                     kindMet ? "goal met" : "GOAL MISSED", kindMissed, o.seeds);
         if (o.foi)
             std::printf("%s\n", Row("              foi      ", foi, truth).c_str());
+        std::printf("              ambiguous links %d of %d (%.1f %%)\n", ambiguous, links,
+                    links ? 100.0 * ambiguous / links : 0.0);
         if (o.velocity)
             PrintProfile(truthProfile, countedProfile);
         std::fflush(stdout);

@@ -53,7 +53,8 @@ inline const std::vector<std::string>& ProbeKinds()
                                                 "shear",       "reversal",    "oscillation", "few corners",
                                                 "many corners", "thin fibres", "wide rings",  "strong defocus",
                                                 "blurred polygons", "blurred fibres", "blurred hollow", "steep profile",
-                                                "flat profile", "wide speeds", "many spots",  "vertical mix"};
+                                                "flat profile", "wide speeds", "many spots",  "vertical mix",
+                                                "slow profile", "fast speeds", "dense speeds", "shake+profile"};
     return kinds;
 }
 
@@ -208,6 +209,21 @@ inline FlowCase MakeFlowCase(const std::string& kind, unsigned seed, int frames)
         s.wallShare = rng.uniform(0.2, 0.8);
         s.speedSpread = rng.uniform(0.0, 0.2);
         s.staticSpots = rng.uniform(0, 21);
+    } else if (kind == "slow profile" || kind == "shake+profile") {
+        // A slow flow (each particle in many frames) or a shaking camera, across a profile.
+        s.profile = flowgen::Profile::kParabolic;
+        s.wallShare = rng.uniform(0.1, 0.8);
+        if (kind == "slow profile")
+            shift = rng.uniform(15, 60);
+        else
+            s.shake = rng.uniform(2, 6);
+    } else if (kind == "fast speeds" || kind == "dense speeds") {
+        // Speeds of their own on a fast flow (half the frame a frame), or on a dense one.
+        s.speedSpread = rng.uniform(0.15, 0.35);
+        if (kind == "fast speeds")
+            shift = rng.uniform(220, 320);
+        else
+            s.density = rng.uniform(3.0, 4.0);
     } else if (kind == "shear") {
         s.profile = flowgen::Profile::kLinear;
         s.wallShare = rng.uniform(0.2, 0.7);

@@ -1,6 +1,9 @@
 #include "register/reading_texts.h"
 
+#include "stream/tiff_stack.h"
+
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 
 namespace {
@@ -39,6 +42,22 @@ QString RecordingCutShortText(const RunSettings& settings, const RunResult& resu
         .arg(result.frameCount - 1)
         .arg(result.frameCount)
         .arg(result.framesDeclared);
+}
+
+QString MultiPageFramesText(const RunSettings& settings, const RunResult& result)
+{
+    const int files = static_cast<int>(result.multiPageFrames.size());
+    if (files == 0)
+        return QString();
+    const QString name = settings.frameNames.value(result.multiPageFrames.front());
+    const int pages = TiffPageCount(QDir(settings.folder).filePath(name).toStdString());
+    // Pages are counted now: a file changed since the run may not say.
+    const QString counted = pages > 1 ? QString::number(pages) : Text("several");
+    if (files == 1)
+        return Text("%1 holds %2 pages; only its first page is read as a frame").arg(name, counted);
+    return Text("%1 frame files hold several pages (%2: %3, ...); only the first page of each is read as a frame")
+        .arg(files)
+        .arg(name, counted);
 }
 
 QString FaintFramesText(const RunSettings& settings, const RunResult& result)

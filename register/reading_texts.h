@@ -21,3 +21,9 @@ QString RecordingCutShortText(const RunSettings& settings, const RunResult& resu
 // range (frame_0003.png, ...): nearly black at that depth, their particles may go
 // uncounted". They were counted. Empty when there are none.
 QString FaintFramesText(const RunSettings& settings, const RunResult& result);
+
+// Frame files that are multi-page TIFFs, of which only the first page was read, named with
+// the first one's page count (read from the file now): "frame_0003.tif holds 5 pages; only
+// its first page is read as a frame", "3 frame files hold several pages (frame_0003.tif: 5,
+// ...); only the first page of each is read as a frame". Empty when there are none.
+QString MultiPageFramesText(const RunSettings& settings, const RunResult& result);

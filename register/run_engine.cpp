@@ -103,6 +103,7 @@ StepReport CRunEngine::Step()
 void CRunEngine::NoteReading()
 {
     result.faintFrames = frames->FaintFrames();
+    result.multiPageFrames = frames->MultiPageFrames();
     const int gave = frames->Stream().frameCount;
     if (gave < result.frameCount) {
         result.framesDeclared = result.frameCount;

@@ -40,6 +40,8 @@ bool CRunFrames::Begin(int keptFrames, int threads, CFrameSource::Analysis frame
     const SampleDepth depth = stream.Depth();
     if (UsesLittleOfRange(depth.firstFrameLargest, depth.bits))
         faintFrames.push_back(0);
+    if (stream.FirstFrameHasMorePages())
+        multiPageFrames.push_back(0);
     // The workers read the frame list only, which stays as it is from here on.
     const CVideoStream* frames = &stream;
     source = std::make_unique<CFrameSource>([frames] { return frames->MakeDecoder(); }, analysis, 1,
@@ -80,6 +82,8 @@ std::any CRunFrames::Next(int index, bool* outOfMemory)
         stream.KeepFrame(index, frame.read.grey);
         if (frame.read.faint)
             faintFrames.push_back(index);
+        if (frame.read.morePages)
+            multiPageFrames.push_back(index);
         found = std::move(frame.analysis);
     }
     // A recording's early end is known by the time the frame before it is taken

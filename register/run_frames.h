@@ -35,6 +35,8 @@ public:
 
     // Frames taken so far whose samples use less than 1/16 of the depth's range, ascending.
     const std::vector<int>& FaintFrames() const { return faintFrames; }
+    // Frames taken so far that are the first page of a multi-page TIFF file, ascending.
+    const std::vector<int>& MultiPageFrames() const { return multiPageFrames; }
 
     // Ends the decoding; nothing is read by the workers after it returns.
     void Stop();
@@ -48,4 +50,5 @@ private:
     CFrameSource::Analysis analysis;
     std::any firstAnalysis;
     std::vector<int> faintFrames;
+    std::vector<int> multiPageFrames;
 };

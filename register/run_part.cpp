@@ -95,6 +95,7 @@ void KeepPart(const RunSettings& settings, const PartFrames& read, RunResult& re
     Shift(result.unreadableFrames, offset, inPart);
     Shift(result.outOfMemoryFrames, offset, inPart);
     Shift(result.faintFrames, offset, inPart);
+    Shift(result.multiPageFrames, offset, inPart);
     Shift(result.directionChanges, offset, [&settings](int frame) { return Owns(settings, frame); });
     std::vector<SweptBand> bands;
     for (SweptBand band : result.sweptBands) {

@@ -11,6 +11,7 @@
 #include "toolkit/out_of_memory.h"
 
 #include <QBuffer>
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QSaveFile>
 
@@ -18,6 +19,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -56,23 +58,74 @@ cv::Mat CircledFrame(const CVideoStream& frames, const RunSettings& settings, Re
     return bgr;
 }
 
-// The counting line across a frame, where the counting-line count puts it: through the
-// middle, across the flow's measured direction (a middle row for a flow up or down, else
-// the middle column); dashed in the overlay's cyan, so that a res_ picture shows where its
-// particles were counted.
-void DrawCountingLine(cv::Mat& bgr, FlowDirection direction)
+// The overlays, in the overlay's cyan (BGR).
+const cv::Scalar kOverlayCyan(255, 255, 0);
+
+bool Vertical(FlowDirection direction)
+{
+    return direction == FlowDirection::kTopToBottom || direction == FlowDirection::kBottomToTop;
+}
+
+// The counting line's dashes along column `at` of `bgr`, or along row `at` (`alongRow`).
+void DashedLine(cv::Mat& bgr, bool alongRow, int at)
 {
     constexpr int kDash = 8;
-    const cv::Scalar cyan(255, 255, 0);
-    if (direction == FlowDirection::kTopToBottom || direction == FlowDirection::kBottomToTop) {
-        const int y = bgr.rows / 2;
-        for (int x = 0; x < bgr.cols; x += 2 * kDash)
-            cv::line(bgr, cv::Point(x, y), cv::Point(std::min(x + kDash, bgr.cols - 1), y), cyan, 1);
+    if (at < 0 || at >= (alongRow ? bgr.rows : bgr.cols))
         return;
+    const int length = alongRow ? bgr.cols : bgr.rows;
+    for (int from = 0; from < length; from += 2 * kDash) {
+        const int to = std::min(from + kDash, length - 1);
+        if (alongRow)
+            cv::line(bgr, cv::Point(from, at), cv::Point(to, at), kOverlayCyan, 1);
+        else
+            cv::line(bgr, cv::Point(at, from), cv::Point(at, to), kOverlayCyan, 1);
     }
-    const int x = bgr.cols / 2;
-    for (int y = 0; y < bgr.rows; y += 2 * kDash)
-        cv::line(bgr, cv::Point(x, y), cv::Point(x, std::min(y + kDash, bgr.rows - 1)), cyan, 1);
+}
+
+// The counting line across a frame, where the counting-line count puts it: through the
+// middle, across the flow's measured direction (a middle row for a flow up or down, else
+// the middle column); dashed, so that a res_ picture shows where its particles were counted.
+void DrawCountingLine(cv::Mat& bgr, FlowDirection direction)
+{
+    const bool vertical = Vertical(direction);
+    DashedLine(bgr, vertical, CountingLineColumn(vertical ? bgr.rows : bgr.cols));
+}
+
+// A faint seam where two pieces of the strip meet: column `x` tinted towards the cyan.
+void Seam(cv::Mat& bgr, int x)
+{
+    constexpr double kTint = 0.35;
+    if (x <= 0 || x >= bgr.cols)
+        return;
+    cv::Mat column = bgr.col(x);
+    cv::addWeighted(column, 1.0 - kTint, cv::Mat(column.size(), column.type(), kOverlayCyan), kTint, 0.0, column);
+}
+
+// The frame number (1-based, as the window numbers frames) of each piece of the strip, on
+// a darkened box at the top of the piece's first column. `starts`: (window column, frame).
+// Left to right; a number that would cover the one before is left out (narrow bands).
+void FrameLabels(cv::Mat& bgr, std::vector<std::pair<int, int>> starts)
+{
+    constexpr int kFont = cv::FONT_HERSHEY_SIMPLEX;
+    constexpr double kScale = 0.45;
+    constexpr int kPad = 3;
+    if (bgr.rows < kStripLabelRows)
+        return;
+    std::sort(starts.begin(), starts.end());
+    int free = 0;
+    for (const auto& [x, frame] : starts) {
+        const std::string text = std::to_string(frame + 1);
+        int baseline = 0;
+        const int width = cv::getTextSize(text, kFont, kScale, 1, &baseline).width + 2 * kPad;
+        const int left = std::min(std::max(x, 0), bgr.cols - width);
+        if (left < free || left < 0)
+            continue;
+        cv::Mat box = bgr(cv::Rect(left, 0, width, kStripLabelRows));
+        box *= 0.3;
+        cv::putText(bgr, text, cv::Point(left + kPad, kStripLabelRows - 5), kFont, kScale, kOverlayCyan, 1,
+                    cv::LINE_AA);
+        free = left + width + kPad;
+    }
 }
 
 // The res_ picture of frame `index`: its records in the order its count found them. The
@@ -104,96 +157,165 @@ long long MosaicWidth(const RunResult& result)
     return columns;
 }
 
-QImage ComposeFoiWindow(const CVideoStream& frames, const RunSettings& settings, const RunResult& result, int offset)
+// Where the strip of frames of interest is at `offset`: frame selectedFrames[k] from the
+// window's column o on, and, when o > 0, `columns` columns of the next frame of interest
+// from its column `from` at the window's left (0 when none).
+struct FoiWindow {
+    int k = 0;
+    int o = 0;
+    int from = 0;
+    int columns = 0;
+};
+
+FoiWindow FoiLayout(const RunSettings& settings, const RunResult& result, int offset)
 {
     const int width = result.frameWidth;
-    cv::Mat canvas = cv::Mat::zeros(result.frameHeight, width, CV_8UC3);
-    const std::vector<int>& selectedFrames = result.selectedFrames;
-    const int selected = static_cast<int>(selectedFrames.size());
-    if (selected == 0)
-        return BgrToQImage(canvas);
-
+    const int selected = static_cast<int>(result.selectedFrames.size());
+    FoiWindow view;
     // Within the strip, frame k + 1 always exists: offsets stop one column short of
     // the last frame of interest, or reach it when it was counted whole.
     const bool strip = LastFrameIsStrip(settings, result);
     const long long last = selected >= 2 ? static_cast<long long>(selected - 1) * width - (strip ? 1 : 0) : 0;
     const long long clamped = std::clamp(static_cast<long long>(offset), 0LL, last);
-    const int k = static_cast<int>(clamped / width);
-    const int o = static_cast<int>(clamped % width);
-
-    // Frames that cannot be read or have another size leave their columns black.
-    const cv::Mat first = RenderRunFrame(frames, settings, result, selectedFrames[static_cast<size_t>(k)]);
-    if (first.size() == canvas.size())
-        first.colRange(0, width - o).copyTo(canvas.colRange(o, width));
-    if (o > 0 && k + 1 < selected) {
-        int from = width - o;
-        if (k + 2 == selected && strip)
-            from = std::max(from - kJoinSlack - result.accumulatedShift, 0);
-        const int columns = std::min(o, width - from);
-        const cv::Mat second = RenderRunFrame(frames, settings, result, selectedFrames[static_cast<size_t>(k) + 1]);
-        if (columns > 0 && second.size() == canvas.size())
-            second.colRange(from, from + columns).copyTo(canvas.colRange(0, columns));
+    view.k = static_cast<int>(clamped / width);
+    view.o = static_cast<int>(clamped % width);
+    if (view.o > 0 && view.k + 1 < selected) {
+        view.from = width - view.o;
+        if (view.k + 2 == selected && strip)
+            view.from = std::max(view.from - kJoinSlack - result.accumulatedShift, 0);
+        view.columns = std::max(std::min(view.o, width - view.from), 0);
     }
+    return view;
+}
+
+QImage ComposeFoiWindow(const CVideoStream& frames, const RunSettings& settings, const RunResult& result, int offset)
+{
+    const int width = result.frameWidth;
+    cv::Mat canvas = cv::Mat::zeros(result.frameHeight, width, CV_8UC3);
+    const std::vector<int>& selectedFrames = result.selectedFrames;
+    if (selectedFrames.empty())
+        return BgrToQImage(canvas);
+    const FoiWindow view = FoiLayout(settings, result, offset);
+    // Frames that cannot be read or have another size leave their columns black.
+    const int frame = selectedFrames[static_cast<size_t>(view.k)];
+    const cv::Mat first = RenderRunFrame(frames, settings, result, frame);
+    if (first.size() == canvas.size())
+        first.colRange(0, width - view.o).copyTo(canvas.colRange(view.o, width));
+    std::vector<std::pair<int, int>> starts{{view.o, frame}};
+    if (view.columns > 0) {
+        const int next = selectedFrames[static_cast<size_t>(view.k) + 1];
+        const cv::Mat second = RenderRunFrame(frames, settings, result, next);
+        if (second.size() == canvas.size())
+            second.colRange(view.from, view.from + view.columns).copyTo(canvas.colRange(0, view.columns));
+        Seam(canvas, view.o);
+        starts.emplace_back(0, next);
+    }
+    FrameLabels(canvas, starts);
     return BgrToQImage(canvas);
+}
+
+// The counting line's mosaic in the window at `offset`. A flow up or down is turned a
+// quarter counter-clockwise: down becomes right, up left, and the mosaic scrolls along the
+// flow as a flow across the frame does. Its bands are rows, which the turn makes columns.
+// The mosaic is in the flow's own order: a flow to the right shows its first frame's band
+// at the right end and later bands to the left of it, so that, as in the strip of frames
+// of interest, the window at offset 0 shows the start of the flow and later frames slide
+// in from the left as the offset grows. A flow to the left is mirrored.
+struct MosaicBand {
+    SweptBand band;
+    long long at = 0;  // the mosaic column of the band's first column
+    int Columns() const { return band.end - band.begin; }
+};
+
+struct MosaicWindow {
+    bool vertical = false;
+    int width = 0;  // of the window, turned
+    int height = 0;
+    long long first = 0;  // the mosaic column at the window's left edge
+    std::vector<MosaicBand> bands;
+    // The window's columns [from, to) that `band` shows; empty when none.
+    std::pair<int, int> Shown(const MosaicBand& band) const
+    {
+        const long long from = std::max(band.at, first);
+        const long long to = std::min(band.at + band.Columns(), first + width);
+        return from < to ? std::pair<int, int>(static_cast<int>(from - first), static_cast<int>(to - first))
+                         : std::pair<int, int>(0, 0);
+    }
+};
+
+MosaicWindow MosaicLayout(const RunResult& result, int offset)
+{
+    MosaicWindow view;
+    view.vertical = Vertical(result.flowDirection);
+    view.width = view.vertical ? result.frameHeight : result.frameWidth;
+    view.height = view.vertical ? result.frameWidth : result.frameHeight;
+    const long long total = MosaicWidth(result);
+    const long long clamped = std::clamp(static_cast<long long>(offset), 0LL, std::max(total - view.width, 0LL));
+    const bool leftward =
+        result.flowDirection == FlowDirection::kRightToLeft || result.flowDirection == FlowDirection::kBottomToTop;
+    view.first = leftward ? clamped : total - view.width - clamped;
+    long long before = 0;  // columns of the bands before this one
+    for (const SweptBand& band : result.sweptBands) {
+        const int columns = band.end - band.begin;
+        view.bands.push_back({band, leftward ? before : total - before - columns});
+        before += columns;
+    }
+    return view;
 }
 
 QImage ComposeMosaicWindow(const CVideoStream& frames, const RunSettings& settings, const RunResult& result, int offset)
 {
-    // A flow up or down is turned a quarter counter-clockwise: down becomes right, up left,
-    // and the mosaic scrolls along the flow as a flow across the frame does. Its bands are
-    // rows, which the turn makes columns.
-    const bool vertical =
-        result.flowDirection == FlowDirection::kTopToBottom || result.flowDirection == FlowDirection::kBottomToTop;
-    const int width = vertical ? result.frameHeight : result.frameWidth;
-    const int height = vertical ? result.frameWidth : result.frameHeight;
-    const long long total = MosaicWidth(result);
-    const long long clamped = std::clamp(static_cast<long long>(offset), 0LL, std::max(total - width, 0LL));
-    // The mosaic in the flow's own order: a flow to the right shows its first frame's
-    // band at the right end and later bands to the left of it, so that, as in the strip
-    // of frames of interest, the window at offset 0 shows the start of the flow and
-    // later frames slide in from the left as the offset grows. A flow to the left is
-    // mirrored. `first`: the mosaic column at the window's left edge.
-    const bool leftward =
-        result.flowDirection == FlowDirection::kRightToLeft || result.flowDirection == FlowDirection::kBottomToTop;
-    const long long first = leftward ? clamped : total - width - clamped;
-
-    cv::Mat grey = cv::Mat::zeros(height, width, CV_8UC1);
-    std::vector<std::pair<int, long long>> placed;  // frame, mosaic column of its band's first column
-    long long before = 0;                           // columns of the bands before this one
-    for (const SweptBand& band : result.sweptBands) {
-        const int columns = band.end - band.begin;
-        const long long at = leftward ? before : total - before - columns;
-        before += columns;
-        placed.emplace_back(band.frame, at - band.begin);
-        const long long from = std::max(at, first);
-        const long long to = std::min(at + columns, first + width);
+    const MosaicWindow view = MosaicLayout(result, offset);
+    cv::Mat grey = cv::Mat::zeros(view.height, view.width, CV_8UC1);
+    for (const MosaicBand& placed : view.bands) {
+        const auto [from, to] = view.Shown(placed);
         if (from >= to)
             continue;
         // A frame that cannot be read now, or has another size, leaves its band black.
-        cv::Mat frame = frames.ReadFrame(band.frame);
-        if (vertical && !frame.empty())
+        cv::Mat frame = frames.ReadFrame(placed.band.frame);
+        if (view.vertical && !frame.empty())
             cv::rotate(frame, frame, cv::ROTATE_90_COUNTERCLOCKWISE);
         if (frame.size() != grey.size())
             continue;
-        frame.colRange(static_cast<int>(band.begin + from - at), static_cast<int>(band.begin + to - at))
-            .copyTo(grey.colRange(static_cast<int>(from - first), static_cast<int>(to - first)));
+        const long long source = placed.band.begin + view.first - placed.at;
+        frame.colRange(static_cast<int>(source + from), static_cast<int>(source + to)).copyTo(grey.colRange(from, to));
     }
     cv::Mat canvas;
     cv::cvtColor(grey, canvas, cv::COLOR_GRAY2BGR);
-    // Circles last, so that no neighbouring band covers a part of one.
+    // Seams and the counting line where it cut each band (the side the flow came from),
+    // then circles, so that no neighbouring band covers a part of one, then frame numbers.
+    const int line = CountingLineColumn(view.vertical ? result.frameHeight : result.frameWidth);
+    std::vector<std::pair<int, int>> starts;
+    for (const MosaicBand& placed : view.bands) {
+        const auto [from, to] = view.Shown(placed);
+        if (from >= to)
+            continue;
+        if (placed.at > view.first)
+            Seam(canvas, from);
+        if (placed.band.begin <= line && line <= placed.band.end)
+            DashedLine(canvas, false, static_cast<int>(placed.at + line - placed.band.begin - view.first));
+        starts.emplace_back(from, placed.band.frame);
+    }
     const ParticleClassRules rules = ClassRules(settings);
-    for (const auto& [frame, shift] : placed) {
+    for (const MosaicBand& placed : view.bands) {
+        const long long shift = placed.at - placed.band.begin;
         for (const ParticleMeasure& record : result.records) {
-            const int along = vertical ? record.y : record.x;
-            const int across = vertical ? result.frameWidth - 1 - record.x : record.y;
-            const long long x = shift + along - first;
-            if (record.frame != frame || x < -kCircleRadius - kCircleThickness ||
-                x > width + kCircleRadius + kCircleThickness)
+            const int along = view.vertical ? record.y : record.x;
+            const int across = view.vertical ? result.frameWidth - 1 - record.x : record.y;
+            const long long x = shift + along - view.first;
+            if (record.frame != placed.band.frame || x < -kCircleRadius - kCircleThickness ||
+                x > view.width + kCircleRadius + kCircleThickness)
                 continue;
             Circle(canvas, cv::Point(static_cast<int>(x), across), ClassifyParticle(record, rules).colour);
         }
     }
+    FrameLabels(canvas, starts);
     return BgrToQImage(canvas);
+}
+
+QString Text(const char* text)
+{
+    return QCoreApplication::translate("CMivoRegisterManager", text);
 }
 
 // Each picture is written to a temporary file beside its final name and renamed only
@@ -260,9 +382,7 @@ long long StripLastOffset(const RunSettings& settings, const RunResult& result, 
 {
     if (CountingLine(settings)) {
         // A flow up or down is shown turned: as wide as a frame is high.
-        const bool vertical = result.flowDirection == FlowDirection::kTopToBottom ||
-                              result.flowDirection == FlowDirection::kBottomToTop;
-        return std::max(MosaicWidth(result) - (vertical ? result.frameHeight : viewWidth), 0LL);
+        return std::max(MosaicWidth(result) - (Vertical(result.flowDirection) ? result.frameHeight : viewWidth), 0LL);
     }
     // In 64 bits: a long strip must not wrap around.
     const long long frames = static_cast<long long>(result.selectedFrames.size());
@@ -277,6 +397,37 @@ QImage ComposeStripWindow(const CVideoStream& frames, const RunSettings& setting
         return QImage();
     return CountingLine(settings) ? ComposeMosaicWindow(frames, settings, result, offset)
                                   : ComposeFoiWindow(frames, settings, result, offset);
+}
+
+QString StripPositionText(const RunSettings& settings, const RunResult& result, int offset)
+{
+    if (result.frameWidth <= 0 || result.frameHeight <= 0)
+        return QString();
+    std::vector<int> shown;
+    if (CountingLine(settings)) {
+        const MosaicWindow view = MosaicLayout(result, offset);
+        for (const MosaicBand& placed : view.bands)
+            if (view.Shown(placed).first < view.Shown(placed).second)
+                shown.push_back(placed.band.frame);
+    } else if (!result.selectedFrames.empty()) {
+        const FoiWindow view = FoiLayout(settings, result, offset);
+        shown.push_back(result.selectedFrames[static_cast<size_t>(view.k)]);
+        if (view.columns > 0)
+            shown.push_back(result.selectedFrames[static_cast<size_t>(view.k) + 1]);
+    }
+    if (shown.empty())
+        return QString();
+    std::sort(shown.begin(), shown.end());
+    // The mosaic's bands are the frames in a row; two frames of interest need not be.
+    const QString frames = shown.size() == 1 ? Text("frame %1").arg(shown.front() + 1)
+                           : CountingLine(settings)
+                               ? Text("frames %1 to %2").arg(shown.front() + 1).arg(shown.back() + 1)
+                               : Text("frames %1 and %2").arg(shown.front() + 1).arg(shown.back() + 1);
+    const long long last = StripLastOffset(settings, result, result.frameWidth);
+    if (last <= 0)
+        return Text("%1, the whole run").arg(frames);
+    const long long at = std::clamp(static_cast<long long>(offset), 0LL, last);
+    return Text("%1, %2 % of the run").arg(frames).arg(qRound(100.0 * static_cast<double>(at) / static_cast<double>(last)));
 }
 
 QStringList ExportRunPictures(const RunSettings& settings, const RunResult& result, const QString& targetFolder)

@@ -22,9 +22,18 @@ cv::Mat RenderRunFrame(const CVideoStream& frames, const RunSettings& settings, 
 // The strip: the frames of interest laid side by side (counting line: the mosaic of the bands
 // the frames swept, its counted particles circled). The last offset a window `viewWidth`
 // wide can take (0 or more), and the frame-sized window at `offset`, clamped to the strip;
-// columns no frame covers stay black. A null image before a frame size is known.
+// columns no frame covers stay black. A null image before a frame size is known. Where two
+// frames (bands) meet, a faint cyan seam; each piece's frame number (1-based) at its top,
+// within the window's top kStripLabelRows rows; on the mosaic, the counting line (dashed)
+// where it cut each band. A flow up or down is shown turned a quarter, overlays with it.
+constexpr int kStripLabelRows = 18;
 long long StripLastOffset(const RunSettings& settings, const RunResult& result, int viewWidth);
 QImage ComposeStripWindow(const CVideoStream& frames, const RunSettings& settings, const RunResult& result, int offset);
+
+// What the window at `offset` shows, for the readout beside the strip's slider: "frame 4, 35 %
+// of the run", "frames 4 and 8, ..." (frames of interest), "frames 12 to 17, ..." (the
+// mosaic's bands), "..., the whole run" when the strip fits the window. Empty before a run.
+QString StripPositionText(const RunSettings& settings, const RunResult& result, int offset);
 
 // Writes the pos_ (the frame as read) and res_ (the frame with the particles counted in it
 // circled, drawn in the order its count found them) pictures of every frame of interest into

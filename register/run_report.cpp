@@ -215,12 +215,3 @@ QString RunReportText(const RunSettings& settings, const RunResult& result)
         lines << QStringLiteral("Flow reversed at:   %1").arg(Numbers(result.directionChanges).join(QLatin1Char(' ')));
     return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
 }
-
-QString StaticObjectsText(const RunSettings& settings, const RunResult& result)
-{
-    if (settings.mode != CountingMode::CountingLine || result.staticObjects <= 0)
-        return QString();
-    return result.staticObjects == 1
-               ? QStringLiteral("1 object stayed in place and was not counted")
-               : QStringLiteral("%1 objects stayed in place and were not counted").arg(result.staticObjects);
-}

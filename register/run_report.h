@@ -53,7 +53,3 @@ QString RunReportJson(const RunSettings& settings, const RunResult& result);
 
 // The same as a short text, one "Label:  value" line each, ending in a line break.
 QString RunReportText(const RunSettings& settings, const RunResult& result);
-
-// The counting line's "N objects stayed in place and were not counted" (the window's
-// status after a run); empty in the other mode or when there were none.
-QString StaticObjectsText(const RunSettings& settings, const RunResult& result);

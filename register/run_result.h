@@ -71,4 +71,7 @@ struct RunResult {
     // what a run at that range gives); 0 and 0 for the counting line, which detects by no size.
     int detectedMinArea = 0;
     int detectedMaxArea = 0;
+    // Frame files of a folder that are multi-page TIFFs, of which only the first page was
+    // read (a stack given as the recording is read page by page); 0-based, ascending.
+    std::vector<int> multiPageFrames;
 };

@@ -2,6 +2,7 @@
 
 #include "register/reading_texts.h"
 #include "register/run_numbers.h"
+#include "register/run_part.h"
 #include "register/run_stream.h"
 
 #include <QCoreApplication>
@@ -16,6 +17,18 @@ constexpr int kAmbiguousLinksShare = 50;
 QString Text(const char* text)
 {
     return QCoreApplication::translate("CMivoRegisterManager", text);
+}
+
+// The counting line's tracking totals of a whole run (a part's hold its context frames).
+bool TrackedWhole(const RunSettings& settings)
+{
+    return settings.mode == CountingMode::CountingLine && !IsPart(settings);
+}
+
+// Links that could have gone another way: beyond one in fifty the counts are not sound.
+bool ManyAmbiguousLinks(const RunSettings& settings, const RunResult& result)
+{
+    return TrackedWhole(settings) && result.links > 0 && result.ambiguousLinks * kAmbiguousLinksShare > result.links;
 }
 
 // "1 frame could not be read", "3 frames could not be read".
@@ -116,8 +129,7 @@ QStringList UnmeasuredMotionTexts(const RunSettings& settings, const RunResult& 
                       "passed between them was not counted")
                      .arg(flowBreaks)
                      .arg(motions);
-    // Links that could have gone another way: beyond one in fifty the counts are not sound.
-    if (result.links > 0 && result.ambiguousLinks * kAmbiguousLinksShare > result.links)
+    if (ManyAmbiguousLinks(settings, result))
         texts << Text("%1 of %2 links of particles between frames were ambiguous; the counts may be off")
                      .arg(result.ambiguousLinks)
                      .arg(result.links);
@@ -142,7 +154,8 @@ QStringList RunLossSummary(const RunSettings& settings, const RunResult& result,
     if (!log.isEmpty())
         lost << log;
     // A recording that ends early, frames nearly black at the run's depth.
-    for (const QString& text : {RecordingCutShortText(settings, result), FaintFramesText(settings, result)})
+    for (const QString& text : {RecordingCutShortText(settings, result), FaintFramesText(settings, result),
+                                MultiPageFramesText(settings, result)})
         if (!text.isEmpty())
             lost << text;
     lost << UnmeasuredMotionTexts(settings, result);
@@ -150,6 +163,14 @@ QStringList RunLossSummary(const RunSettings& settings, const RunResult& result,
     if (!reversal.isEmpty())
         lost << reversal;
     return lost;
+}
+
+QString StaticObjectsText(const RunSettings& settings, const RunResult& result)
+{
+    if (!TrackedWhole(settings) || result.staticObjects <= 0)
+        return QString();
+    return Counted(result.staticObjects, "1 object stayed in place and was not counted",
+                   "%1 objects stayed in place and were not counted");
 }
 
 QString FlowReversalText(const RunSettings& settings, const RunResult& result)
@@ -195,5 +216,13 @@ QStringList RunDoubtTexts(const RunSettings& settings, const RunResult& result)
                       (settings.mode == CountingMode::FramesOfInterest ? Text(": counts not sound") : QString());
     if (result.lostLogLines > 0)
         doubts << Text("%1 log lines lost").arg(result.lostLogLines);
+    if (TrackedWhole(settings) && result.staticObjects > 0)
+        doubts << Counted(result.staticObjects, "1 static object not counted", "%1 static objects not counted");
+    if (!result.multiPageFrames.empty())
+        doubts << Counted(static_cast<int>(result.multiPageFrames.size()),
+                          "1 multi-page frame file: first page read only",
+                          "%1 multi-page frame files: first pages read only");
+    if (ManyAmbiguousLinks(settings, result))
+        doubts << Text("%1 of %2 links ambiguous: counts may be off").arg(result.ambiguousLinks).arg(result.links);
     return doubts;
 }

@@ -37,6 +37,11 @@ QString LostLogLinesText(const RunResult& result);
 // 2 % of its links between frames were ambiguous ("the counts may be off").
 QStringList UnmeasuredMotionTexts(const RunSettings& settings, const RunResult& result);
 
+// The counting line's "N objects stayed in place and were not counted" (dirt on the window,
+// stuck particles); empty in the other mode, for a part (whose tracking totals hold its
+// context frames) or when there were none.
+QString StaticObjectsText(const RunSettings& settings, const RunResult& result);
+
 // "The flow reversed at frame N (NAME); ...": the first frame (1-based, as the window numbers
 // them) from which the flow ran the other way, how many times in all, and what it means for
 // the mode's count. Empty when the flow kept its direction.
@@ -49,7 +54,8 @@ QString RecountedRangeText(const RunSettings& settings, const RunResult& result)
 
 // What makes the run's counts doubtful, one short text each, for the line kept beside the
 // counters until the next run ("29 of 29 shifts not measured: counts incomplete"): frames
-// not read, shifts or motions not measured, a reversed flow, lost log lines. Empty when
+// not read, shifts or motions not measured, a reversed flow, lost log lines; the counting
+// line's objects left out as static and links ambiguous beyond one in fifty. Empty when
 // nothing is doubtful.
 QStringList RunDoubtTexts(const RunSettings& settings, const RunResult& result);
 

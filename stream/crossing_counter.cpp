@@ -81,13 +81,18 @@ FlowDirection CrossingCounter::Direction() const
     return way.y > 0.0 ? FlowDirection::kTopToBottom : FlowDirection::kBottomToTop;
 }
 
+int CountingLineColumn(int extent)
+{
+    return std::clamp(static_cast<int>(std::ceil(0.5 * extent)), 0, std::max(extent, 0));
+}
+
 std::vector<SweptBand> CrossingCounter::SweptBands() const
 {
     const FlowDirection direction = Direction();
     const bool vertical = direction == FlowDirection::kTopToBottom || direction == FlowDirection::kBottomToTop;
     const bool forward = direction != FlowDirection::kRightToLeft && direction != FlowDirection::kBottomToTop;
     const int extent = vertical ? settings.frameHeight : settings.frameWidth;
-    const int at = std::clamp(static_cast<int>(std::ceil(0.5 * extent)), 0, extent);
+    const int at = CountingLineColumn(extent);
     std::vector<SweptBand> bands;
     long previous = 0;
     for (size_t k = 0; k < given.size(); ++k) {

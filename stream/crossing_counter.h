@@ -3,6 +3,7 @@
 #include "stream/flow_field.h"
 #include "stream/particle_motion.h"
 #include "stream/particle_track.h"
+#include "stream/point_grid.h"
 #include "stream/track_assignment.h"
 #include "toolkit/particle_blob.h"
 #include "toolkit/particle_measure.h"
@@ -83,10 +84,16 @@ struct SweptBand {
     int end = 0;
 };
 
+// The column (or row) of a frame `extent` columns wide (or rows high) that the counting line
+// runs along, at the frame's middle: the first whole one past it, where the bands meet it.
+int CountingLineColumn(int extent);
+
 // How surely the particles were followed, and what the counting line saw besides counts.
 struct TrackingSummary {
     int links = 0;           // particles linked from one frame to a later one
-    int ambiguousLinks = 0;  // of those: another candidate nearly as good, or a track whose speed jumped
+    // Of those, the links that could change a count: another candidate nearly as good that
+    // lies on the other side of the counting line, or a track whose speed jumped across it.
+    int ambiguousLinks = 0;
     int staticObjects = 0;   // tracks that stayed in place while the flow moved: never counted
     // Crossings of the counting line along the flow's net direction and against it
     // (a particle carried back and forth crosses several times; it counts once at most).
@@ -213,7 +220,12 @@ private:
     std::vector<LinkCandidate> Assign(const std::vector<Candidate>& candidates) const;
     // Nothing known of the flow's speeds yet: a first linking within wide gates tells them.
     FlowField FirstField(int slot, const ParticleBlobs& blobs) const;
-    static bool Ambiguous(const LinkCandidate& link, const std::vector<Candidate>& candidates);
+    // Another candidate of its track or its blob (`rivals`, see RivalsOf) nearly as good.
+    static bool Ambiguous(const LinkCandidate& link, const std::vector<const Candidate*>& rivals);
+    // Whether an unsure link could change a count: a close rival (or the track's jump)
+    // puts the track or the particle on the other side of the counting line.
+    bool ChangesCrossing(const LinkCandidate& link, const std::vector<const Candidate*>& rivals,
+                         const ParticleBlobs& blobs, bool jumped) const;
     // How far `to` lies from `from` moved by `shift`: centroids, or the box edges the frame cuts in neither.
     cv::Point2d Residual(const ParticleBlob& from, const cv::Point2d& shift, const ParticleBlob& to,
                          cv::Point2d& slack) const;
@@ -223,12 +235,15 @@ private:
     // The track without its first observation, which is given back as a track of its own.
     ParticleTrack DetachFirst(ParticleTrack& track) const;
     void NoteRates(const ParticleBlobs& blobs, const std::vector<int>& owner);
-    // Two or more whole blobs on the predicted place that together have about the track's area.
-    std::vector<size_t> Parts(const Prediction& p, const ParticleBlobs& blobs, const std::vector<char>& usable) const;
+    // Two or more whole blobs on the predicted place that together have about the track's
+    // area; of the blobs unused or continuing a track, when `blobUsed` and `owner` are given.
+    std::vector<size_t> Parts(const Prediction& p, const ParticleBlobs& blobs, const PointGrid& grid,
+                              const std::vector<char>* blobUsed = nullptr, const std::vector<int>* owner = nullptr) const;
     // Per track: its predicted place holds its parts, none of which is nearly all of it.
-    std::vector<char> FallingApart(const std::vector<Prediction>& predictions, const ParticleBlobs& blobs) const;
+    std::vector<char> FallingApart(const std::vector<Prediction>& predictions, const ParticleBlobs& blobs,
+                                   const PointGrid& grid) const;
     // Tracks that fall apart into two or more blobs of about their area (split now, not before).
-    void SplitTracks(int slot, const ParticleBlobs& blobs, const std::vector<Prediction>& predictions,
+    void SplitTracks(int slot, const ParticleBlobs& blobs, const PointGrid& grid, const std::vector<Prediction>& predictions,
                      std::vector<char>& trackUsed, std::vector<char>& blobUsed, std::vector<int>& owner,
                      std::vector<char>& dropped, std::vector<ParticleTrack>& born);
     // Blobs on the predicted place of followed particles: views of them, left unsplit or in pieces.

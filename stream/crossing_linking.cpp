@@ -1,4 +1,5 @@
 #include "stream/crossing_counter.h"
+#include "stream/point_grid.h"
 #include "stream/track_assignment.h"
 
 #include <opencv2/core.hpp>
@@ -26,6 +27,43 @@ double BaseTolerance(double area)
 bool Inside(const cv::Rect& box, const cv::Point2d& p)
 {
     return p.x >= box.x - 2 && p.x < box.x + box.width + 2 && p.y >= box.y - 2 && p.y < box.y + box.height + 2;
+}
+
+// Cells of the grids that find blobs in a predicted box and predictions in a blob (pixels).
+constexpr double kGridCell = 32.0;
+
+// The candidates (sorted by track and blob, as Candidates gives them) ordered by blob:
+// (blob, position).
+template <class C>
+std::vector<std::pair<int, size_t>> ByBlob(const std::vector<C>& candidates)
+{
+    std::vector<std::pair<int, size_t>> order;
+    order.reserve(candidates.size());
+    for (size_t k = 0; k < candidates.size(); ++k)
+        order.emplace_back(candidates[k].blob, k);
+    std::sort(order.begin(), order.end());
+    return order;
+}
+
+// The link's rivals: the candidates of its track or of its blob, not both; and the link's own candidate.
+template <class C>
+std::vector<const C*> RivalsOf(const LinkCandidate& link, const std::vector<C>& candidates,
+                               const std::vector<std::pair<int, size_t>>& byBlob, const C** own = nullptr)
+{
+    std::vector<const C*> rivals;
+    auto t = std::lower_bound(candidates.begin(), candidates.end(), link.track,
+                              [](const C& c, int track) { return c.track < track; });
+    for (; t != candidates.end() && t->track == link.track; ++t) {
+        if (t->blob != link.blob)
+            rivals.push_back(&*t);
+        else if (own)
+            *own = &*t;
+    }
+    for (auto b = std::lower_bound(byBlob.begin(), byBlob.end(), std::make_pair(link.blob, size_t{0}));
+         b != byBlob.end() && b->first == link.blob; ++b)
+        if (candidates[b->second].track != link.track)
+            rivals.push_back(&candidates[b->second]);
+    return rivals;
 }
 
 // A rival candidate this much dearer than the link chosen still makes it ambiguous.
@@ -195,12 +233,14 @@ FlowField CrossingCounter::FirstField(int f, const ParticleBlobs& blobs) const
     // Nothing known of the flow's speeds yet: the first links, within wide gates, tell them.
     const std::vector<Candidate> candidates = Candidates(Predict(f, field), blobs);
     FlowField learnt(field);
+    const std::vector<std::pair<int, size_t>> byBlob = ByBlob(candidates);
     for (const LinkCandidate& link : Assign(candidates)) {
         const ParticleTrack& track = tracks[static_cast<size_t>(link.track)];
         const ParticleBlob& b = blobs[static_cast<size_t>(link.blob)];
         const TrackObservation& a = track.seen[track.anchor];
         const double along = (given[static_cast<size_t>(f)].at - given[static_cast<size_t>(a.slot)].at).dot(axis);
-        if (!Whole(a.blob) || !Whole(b) || std::abs(along) < 2.0 || Ambiguous(link, candidates))
+        if (!Whole(a.blob) || !Whole(b) || std::abs(along) < 2.0 ||
+            Ambiguous(link, RivalsOf(link, candidates, byBlob)))
             continue;
         learnt.Add(Across(a.at), (b.centroid - a.at).dot(axis) / along);
     }
@@ -208,12 +248,30 @@ FlowField CrossingCounter::FirstField(int f, const ParticleBlobs& blobs) const
     return learnt;
 }
 
-bool CrossingCounter::Ambiguous(const LinkCandidate& link, const std::vector<Candidate>& candidates)
+bool CrossingCounter::Ambiguous(const LinkCandidate& link, const std::vector<const Candidate*>& rivals)
 {
-    for (const Candidate& c : candidates)
-        if ((c.track == link.track) != (c.blob == link.blob) && c.cost < link.cost + kAmbiguityMargin)
-            return true;
-    return false;
+    return std::any_of(rivals.begin(), rivals.end(),
+                       [&](const Candidate* c) { return c->cost < link.cost + kAmbiguityMargin; });
+}
+
+bool CrossingCounter::ChangesCrossing(const LinkCandidate& link, const std::vector<const Candidate*>& rivals,
+                                      const ParticleBlobs& blobs, bool jumped) const
+{
+    const auto side = [this](const cv::Point2d& p) { return Along(p) >= 0.0; };
+    const auto anchorSide = [&](int t) {
+        const ParticleTrack& track = tracks[static_cast<size_t>(t)];
+        return side(track.seen[track.anchor].at);
+    };
+    const bool from = anchorSide(link.track), to = side(blobs[static_cast<size_t>(link.blob)].centroid);
+    // A track whose speed jumped across the line: perhaps another particle's crossing.
+    if (jumped && from != to)
+        return true;
+    // A rival nearly as good that would put the track, or the particle, on the other side.
+    return std::any_of(rivals.begin(), rivals.end(), [&](const Candidate* c) {
+        return c->cost < link.cost + kAmbiguityMargin &&
+               (c->track == link.track ? side(blobs[static_cast<size_t>(c->blob)].centroid) != to
+                                       : anchorSide(c->track) != from);
+    });
 }
 
 void CrossingCounter::Link(int f, const ParticleBlobs& blobs)
@@ -222,7 +280,12 @@ void CrossingCounter::Link(int f, const ParticleBlobs& blobs)
     const FlowField first = learning ? FirstField(f, blobs) : FlowField();
     const std::vector<Prediction> predictions = Predict(f, learning ? first : field);
     std::vector<Candidate> candidates = Candidates(predictions, blobs);
-    const std::vector<char> apart = FallingApart(predictions, blobs);
+    std::vector<cv::Point2d> centroids;
+    centroids.reserve(blobs.size());
+    for (const ParticleBlob& b : blobs)
+        centroids.push_back(b.centroid);
+    const PointGrid blobGrid(centroids, kGridCell);
+    const std::vector<char> apart = FallingApart(predictions, blobs, blobGrid);
     candidates.erase(std::remove_if(candidates.begin(), candidates.end(),
                                     [&](const Candidate& c) { return apart[static_cast<size_t>(c.track)]; }),
                      candidates.end());
@@ -230,10 +293,10 @@ void CrossingCounter::Link(int f, const ParticleBlobs& blobs)
     std::vector<int> owner(blobs.size(), -1);  // the track a blob continues
     std::vector<FieldSample> samples;
     std::vector<ParticleTrack> born;  // beside the tracks followed, the tracks begun in this slot
+    const std::vector<std::pair<int, size_t>> byBlob = ByBlob(candidates);
     for (const LinkCandidate& link : Assign(candidates)) {
-        const auto chosen = std::find_if(candidates.begin(), candidates.end(), [&](const Candidate& c) {
-            return c.track == link.track && c.blob == link.blob;
-        });
+        const Candidate* chosen = nullptr;
+        const std::vector<const Candidate*> rivals = RivalsOf(link, candidates, byBlob, &chosen);
         ParticleTrack& track = tracks[static_cast<size_t>(link.track)];
         // A track that was followed at its own speed and is now found only by the field's:
         // its speed jumped. After a single link, that link was another particle's (two
@@ -245,12 +308,14 @@ void CrossingCounter::Link(int f, const ParticleBlobs& blobs)
             born.push_back(DetachFirst(track));
             jumped = false;
         }
-        NoteLink(track, f, blobs[static_cast<size_t>(link.blob)], jumped || Ambiguous(link, candidates), samples);
+        const bool unsure = jumped || Ambiguous(link, rivals);
+        summary.ambiguousLinks += unsure && ChangesCrossing(link, rivals, blobs, jumped);
+        NoteLink(track, f, blobs[static_cast<size_t>(link.blob)], unsure, samples);
         trackUsed[static_cast<size_t>(link.track)] = blobUsed[static_cast<size_t>(link.blob)] = 1;
         owner[static_cast<size_t>(link.blob)] = link.track;
     }
     std::vector<char> dropped(tracks.size(), 0);
-    SplitTracks(f, blobs, predictions, trackUsed, blobUsed, owner, dropped, born);
+    SplitTracks(f, blobs, blobGrid, predictions, trackUsed, blobUsed, owner, dropped, born);
     ShareBlobs(f, blobs, predictions, trackUsed, blobUsed, dropped);
     if (f == lastWholeSlot)
         NoteRates(blobs, owner);
@@ -278,7 +343,6 @@ void CrossingCounter::NoteLink(ParticleTrack& track, int f, const ParticleBlob& 
                                std::vector<FieldSample>& samples)
 {
     ++summary.links;
-    summary.ambiguousLinks += ambiguous;
     const TrackObservation& a = track.seen[track.anchor];
     const cv::Point2d common = given[static_cast<size_t>(f)].at - given[static_cast<size_t>(a.slot)].at;
     const double along = axis == cv::Point2d() ? 0.0 : common.dot(axis);
@@ -339,8 +403,8 @@ void CrossingCounter::NoteRates(const ParticleBlobs& blobs, const std::vector<in
     }
 }
 
-std::vector<size_t> CrossingCounter::Parts(const Prediction& p, const ParticleBlobs& blobs,
-                                           const std::vector<char>& usable) const
+std::vector<size_t> CrossingCounter::Parts(const Prediction& p, const ParticleBlobs& blobs, const PointGrid& grid,
+                                           const std::vector<char>* blobUsed, const std::vector<int>* owner) const
 {
     const ParticleTrack& track = tracks[static_cast<size_t>(p.track)];
     const TrackObservation& a = track.seen[track.anchor];
@@ -350,26 +414,28 @@ std::vector<size_t> CrossingCounter::Parts(const Prediction& p, const ParticleBl
                        a.blob.box.height);
     std::vector<size_t> parts;
     double sum = 0.0;
-    for (size_t i = 0; i < blobs.size(); ++i)
-        if (usable[i] && Whole(blobs[i]) && Inside(box, blobs[i].centroid)) {
+    for (int k : grid.Near(cv::Rect2d(box.x - 2, box.y - 2, box.width + 4, box.height + 4))) {
+        const size_t i = static_cast<size_t>(k);
+        const bool usable = !blobUsed || !(*blobUsed)[i] || (*owner)[i] >= 0;
+        if (usable && Whole(blobs[i]) && Inside(box, blobs[i].centroid)) {
             parts.push_back(i);
             sum += blobs[i].area;
         }
+    }
     if (parts.size() < 2 || sum < 0.75 * track.area - 4.0 || sum > 1.7 * track.area + 4.0)
         return {};
     return parts;
 }
 
 std::vector<char> CrossingCounter::FallingApart(const std::vector<Prediction>& predictions,
-                                                const ParticleBlobs& blobs) const
+                                                const ParticleBlobs& blobs, const PointGrid& grid) const
 {
     // Two or more blobs on a track's predicted place that together have its area, none of
     // them nearly all of it: the particles the detection saw unsplit before.
     std::vector<char> apart(tracks.size(), 0);
-    const std::vector<char> all(blobs.size(), 1);
     for (const Prediction& p : predictions) {
         const double area = tracks[static_cast<size_t>(p.track)].area;
-        const std::vector<size_t> parts = Parts(p, blobs, all);
+        const std::vector<size_t> parts = Parts(p, blobs, grid);
         if (!parts.empty() &&
             std::all_of(parts.begin(), parts.end(), [&](size_t i) { return blobs[i].area < 0.85 * area - 2.0; }))
             apart[static_cast<size_t>(p.track)] = 1;
@@ -377,7 +443,8 @@ std::vector<char> CrossingCounter::FallingApart(const std::vector<Prediction>& p
     return apart;
 }
 
-void CrossingCounter::SplitTracks(int f, const ParticleBlobs& blobs, const std::vector<Prediction>& predictions,
+void CrossingCounter::SplitTracks(int f, const ParticleBlobs& blobs, const PointGrid& grid,
+                                  const std::vector<Prediction>& predictions,
                                   std::vector<char>& trackUsed, std::vector<char>& blobUsed, std::vector<int>& owner,
                                   std::vector<char>& dropped, std::vector<ParticleTrack>& born)
 {
@@ -388,10 +455,7 @@ void CrossingCounter::SplitTracks(int f, const ParticleBlobs& blobs, const std::
         const size_t t = static_cast<size_t>(p.track);
         if (trackUsed[t])
             continue;
-        std::vector<char> usable(blobs.size());
-        for (size_t i = 0; i < blobs.size(); ++i)
-            usable[i] = !blobUsed[i] || owner[i] >= 0;
-        const std::vector<size_t> parts = Parts(p, blobs, usable);
+        const std::vector<size_t> parts = Parts(p, blobs, grid, &blobUsed, &owner);
         if (parts.empty())
             continue;
         dropped[t] = trackUsed[t] = 1;
@@ -428,15 +492,24 @@ void CrossingCounter::ShareBlobs(int f, const ParticleBlobs& blobs, const std::v
     // Any other blob on the predicted place of a followed particle is a view of it, not a
     // new particle: a particle away from the edges was seen before. Left unsplit, it is
     // shared by the unmatched tracks it holds; a piece of matched ones, it is dropped.
+    std::vector<cv::Point2d> predicted;
+    predicted.reserve(predictions.size());
+    for (const Prediction& p : predictions) {
+        const ParticleTrack& track = tracks[static_cast<size_t>(p.track)];
+        predicted.push_back(track.seen[track.anchor].at + p.shift);
+    }
+    const PointGrid grid(predicted, kGridCell);
     for (size_t i = 0; i < blobs.size(); ++i) {
         if (blobUsed[i])
             continue;
         std::vector<const Prediction*> held;
-        for (const Prediction& p : predictions) {
+        const cv::Rect& box = blobs[i].box;
+        for (int k : grid.Near(cv::Rect2d(box.x - 2, box.y - 2, box.width + 4, box.height + 4))) {
+            const Prediction& p = predictions[static_cast<size_t>(k)];
             const ParticleTrack& track = tracks[static_cast<size_t>(p.track)];
             const TrackObservation& a = track.seen[track.anchor];
             if (p.kind != Hypothesis::kRest && !dropped[static_cast<size_t>(p.track)] && track.area > 0.0 &&
-                Whole(a.blob) && Inside(blobs[i].box, a.at + p.shift))
+                Whole(a.blob) && Inside(box, a.at + p.shift))
                 held.push_back(&p);
         }
         if (held.empty())

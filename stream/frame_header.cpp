@@ -268,6 +268,9 @@ FrameHeader TiffHeader(const Bytes& b)
         return Header(FrameFormat::Tiff, HeaderStatus::NotAccepted);
     FrameHeader header = Sized(FrameFormat::Tiff, width, height);
     header.significantBits = BitsFor(maxSampleValue);
+    // The directory's entries are followed by the offset of the next one, 0 for none.
+    const std::size_t next = directory + 2 + 12 * entries;
+    header.morePages = b.Has(next, 4) && b.U32(next, big) != 0;
     return header;
 }
 

@@ -28,6 +28,9 @@ struct FrameHeader {
     // most of its colour channels), a TIFF's MaxSampleValue (the bits it needs); 0 when
     // the header does not say.
     int significantBits = 0;
+    // TIFF only: the first directory links to another, a multi-page file (of which a
+    // frame file gives its first page).
+    bool morePages = false;
 };
 
 FrameHeader ReadFrameHeader(const unsigned char* bytes, std::size_t count);

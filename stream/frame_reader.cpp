@@ -154,6 +154,7 @@ void Decode(const std::vector<unsigned char>& bytes, const FrameReadLimits& limi
     const FrameHeader header = ReadFrameHeader(bytes.data(), bytes.size());
     read.status = FromHeader(header.status);
     read.size = header.size;
+    read.morePages = header.morePages;
     if (read.status != FrameReadStatus::Read)
         return;
     // An orientation tag may turn the picture a quarter; the decoded size decides then.

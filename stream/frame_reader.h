@@ -60,6 +60,7 @@ struct FrameRead {
     long long fileBytes = 0;
     SampleDepth depth;   // what the samples were scaled by (Read), or their own (OtherDepth)
     bool faint = false;  // the samples use less than 1/16 of the depth's range
+    bool morePages = false;  // a multi-page TIFF frame file, of which this is the first page
 };
 
 FrameRead ReadGreyFrame(const std::string& path, const FrameReadLimits& limits = {});

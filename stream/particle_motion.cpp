@@ -7,6 +7,9 @@ namespace {
 
 // Displacements this small (pixels, against the reference) are at rest.
 constexpr double kRestZone = 2.5;
+// Pixels across the ray of a wide window's motion that particles at speeds of their own
+// stay within (centroid noise, a camera that shakes a few pixels).
+constexpr double kRayReach = 4.0;
 
 // A particle in the vote's axes: p along the flow, q across it (x and y while the axis is
 // unknown).
@@ -207,6 +210,21 @@ ParticleMotion Refine(const std::vector<Pair>& pairs, double cp, double cq, doub
     return motion;
 }
 
+// A wide window of an unknown direction gathers particles at speeds of their own: their
+// displacements differ along the flow, hardly across it, so they lie on the ray from no
+// motion through the window's median. Pairs scattered across that ray agree by chance
+// (frames that share nothing): only the pairs on it support the motion.
+ParticleMotion OnRaySupport(const std::vector<Pair>& moving, const ParticleMotion& wide, double wp, double wq,
+                            size_t earlier, size_t later)
+{
+    std::vector<Pair> onRay;
+    for (const Pair& pair : moving)
+        if (std::abs(pair.p - wide.dx) <= wp && std::abs(pair.q - wide.dy) <= wq &&
+            OnRay(pair.p, pair.q, wide.dx, wide.dy, kRayReach))
+            onRay.push_back(pair);
+    return Refine(onRay, wide.dx, wide.dy, wp, wq, false, earlier, later);
+}
+
 // Pairs that chance would put in a window of (2 wp) x (2 wq) pixels about the displacement
 // (p, q): two particles anywhere in the frame are displaced by little more often than by
 // much (the density of their difference falls linearly to the frame's extent).
@@ -319,6 +337,8 @@ ParticleMotion MeasureParticleMotion(const ParticleBlobs& earlier, const Particl
         const int rivalNeeded =
             SignificantVotes(ChanceVotes(pairs, axes, grid.P(rival.ip), grid.Q(rival.iq), wp, wq), searched);
         ParticleMotion m = Refine(moving, grid.P(peak.ip), grid.Q(peak.iq), wp, wq, k == 0, a.size(), b.size());
+        if (!axes.known && k > 0 && m.support > 0)
+            m = OnRaySupport(moving, m, wp, wq, a.size(), b.size());
         movingExcess = std::max(movingExcess, m.support - needed + 2);
         motion.support = std::max(motion.support, m.support);
         motion.agreement = std::max(motion.agreement, m.support - needed);

@@ -205,6 +205,12 @@ CTiffStack::~CTiffStack()
         TIFFClose(handle);  // closes the file too
 }
 
+int TiffPageCount(const std::string& path)
+{
+    CTiffStack stack(path);
+    return stack.PageCount();
+}
+
 int CTiffStack::PageCount()
 {
     // The chain is walked once, noting where each directory starts: a page is then

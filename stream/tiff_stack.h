@@ -8,6 +8,9 @@
 
 struct tiff;
 
+// The pages of the TIFF file at `path`; 0 when it cannot be opened as one.
+int TiffPageCount(const std::string& path);
+
 // The pages of a multi-page TIFF, an image stack as microscopy and camera programs save
 // a recording: page k is frame k. Read with libtiff, one page at a time, so that a stack
 // of any length (BigTIFF included) costs the memory of one page. Each page's header is

@@ -251,6 +251,7 @@ bool CVideoStream::PrepareFirstFrame()
     const FrameRead first = HasFrame(0) ? ReadFromSequence(0, limits) : FrameRead();
     depthSought = true;
     depth = first.status == FrameReadStatus::Read ? first.depth : SampleDepth();
+    firstFrameMorePages = first.morePages;
     cv::Mat grey = first.grey;
     if (grey.empty()) {
         previousFrame.release();

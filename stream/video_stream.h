@@ -93,6 +93,8 @@ public:
     // previousFrame = prepared frame 0; frameHeight/frameWidth = its size; the depth is
     // frame 0's. False (and a 0 x 0 frame size) when frame 0 cannot be read.
     bool PrepareFirstFrame();
+    // Frame 0, as PrepareFirstFrame read it, is the first page of a multi-page TIFF file.
+    bool FirstFrameHasMorePages() const { return firstFrameMorePages; }
 
     // Shift of frame `index` against the prepared previousFrame, which then advances to
     // frame `index`. Frames must be measured 1, 2, 3, ... after PrepareFirstFrame.
@@ -140,6 +142,7 @@ private:
     mutable std::unique_ptr<CRecordingReader> recordingReader;  // this thread's reader of a recording
     mutable SampleDepth depth;
     mutable bool depthSought = false;
+    bool firstFrameMorePages = false;
 
     // The frame from the folder's file or the recording, nothing kept.
     FrameRead ReadFromSequence(int index, const FrameReadLimits& limits) const;

@@ -28,6 +28,7 @@
 #include <QXYSeries>
 
 #include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
 
 #include <cstring>
 #include <filesystem>
@@ -529,6 +530,31 @@ BadInputRows::Rows BadInputRows::HostileFrames() const
         Replace(bmp, hostile::ZeroSecondHalf(FileBytes(bmp)));
     });
     rows.emplace_back("BMP with a broken run-length stream", in);
+    in = {};
+    in.messages = {"[WARNING] frame_0005.png holds 3 pages; only its first page is read as a frame"};
+    in.make = [this](const QString& folder) {  // its first page the frame: counted as the counter counts it
+        test.CopyFlow(folder);
+        const cv::Mat grey = cv::imread((folder + At(5)).toStdString(), cv::IMREAD_GRAYSCALE);
+        const std::string stack = (folder + "/../stack.tif").toStdString();
+        QVERIFY(cv::imwrite(stack, std::vector<cv::Mat>{grey, grey / 2, grey}));
+        QVERIFY(QFile::remove(folder + At(5)) && QFile::rename(QString::fromStdString(stack), folder + At(5)));
+    };
+    in.ran = [](Window& w, const QString&) {  // beside the counters until the next run
+        QVERIFY(Child<QLabel>(&w, "label_runSummary")->toolTip().endsWith("1 multi-page frame file: first page read only"));
+    };
+    rows.emplace_back("multi-page TIFF as a frame", in);
+    in = {};
+    in.messages = {"[WARNING] The flow reversed at frame 9 (frame_0008.png); the frames of interest assume a flow in "
+                   "one direction: particles carried back are counted again, the counts are not sound"};
+    in.make = [this](const QString& folder) {  // frames 6, 5, 4, 3 again after frame 7: back the way it came
+        test.CopyFlow(folder);
+        for (int k = 0; k < 4; ++k)
+            QVERIFY(QFile::remove(folder + At(8 + k)) && QFile::copy(folder + At(6 - k), folder + At(8 + k)));
+    };
+    in.ran = [](Window& w, const QString&) {
+        QVERIFY(Child<QLabel>(&w, "label_runSummary")->toolTip().endsWith("flow reversed at frame 9: counts not sound"));
+    };
+    rows.emplace_back("flow that reverses", in);
     return rows;
 }
 
@@ -849,6 +875,7 @@ void TestWindow::runsAsTheCounter()
     SetUpStream(frames, FlowSettings(), &run);
     for (int offset : {0, 700, Child<QSlider>(&w, "sld_vr_line")->maximum()}) {
         Child<QSlider>(&w, "sld_vr_line")->setValue(offset);
+        QCOMPARE(Child<QLabel>(&w, "label_stripPosition")->text(), StripPositionText(FlowSettings(), run, offset));
         QCOMPARE(PreviewImage(w).copy(0, 130, 640, 350).convertToFormat(QImage::Format_RGB888),
                  ComposeStripWindow(frames, FlowSettings(), run, offset).copy(0, 130, 640, 350));
     }
@@ -1244,10 +1271,24 @@ void TestWindow::layoutWithinTheForm()
     // A counting-line run shows the direction it measured: a leftward flow checks the left arrow.
     const QString leftward = Case("leftward");
     QVERIFY(QDir().mkpath(leftward));
-    for (int t = 0; t < 12; ++t) QFile::copy(folder + "/" + names[t], leftward + "/" + names[11 - t]);
+    for (int t = 0; t < 12; ++t) {  // with dirt on the window
+        cv::Mat frame = cv::imread((folder + "/" + names[t]).toStdString(), cv::IMREAD_GRAYSCALE);
+        for (const cv::Point spot : {cv::Point(60, 400), cv::Point(500, 60)})
+            cv::circle(frame, spot, 6, cv::Scalar(40), cv::FILLED);
+        QVERIFY(cv::imwrite((leftward + "/" + names[11 - t]).toStdString(), frame));
+    }
     OpenFolder(w, leftward);
     Child<QAction>(&w, "countLineAct")->trigger();
     QVERIFY(Run(w));
+    // The counting line across the preview: cyan dashes down its middle column.
+    Child<QAction>(&w, "viewImg_firstAct")->trigger();
+    const QImage preview = PreviewImage(w).convertToFormat(QImage::Format_RGB888);
+    int dashes = 0;
+    for (int y = 0; y < preview.height(); ++y) dashes += preview.pixel(preview.width() / 2, y) == qRgb(0, 255, 255);
+    QVERIFY2(dashes > preview.height() / 3, qPrintable(QString::number(dashes)));
+    // The dirt left out is said beside the counters; where the strip is, beside its slider.
+    QVERIFY2(summary->toolTip().endsWith("\n2 static objects not counted"), qPrintable(summary->toolTip()));
+    QVERIFY(Child<QLabel>(&w, "label_stripPosition")->text().startsWith("frames 1 to "));
     QVERIFY(Child<QPushButton>(&w, "btn_flow_left")->isChecked());
     QVERIFY(!Child<QPushButton>(&w, "btn_flow_right")->isChecked());
     // The result windows open beside the window on the screen, their titles and legends whole.

@@ -333,6 +333,12 @@ QImage Rendered(const Run& run, int index)
     return QImage(bgr.data, bgr.cols, bgr.rows, static_cast<qsizetype>(bgr.step), QImage::Format_RGB888).rgbSwapped();
 }
 
+// Seams, the counting line and circles are in colour.
+bool IsGrey(QRgb pixel)
+{
+    return qRed(pixel) == qGreen(pixel) && qGreen(pixel) == qBlue(pixel);
+}
+
 QImage Window(const Run& run, int offset)
 {
     return ComposeStripWindow(run.frames, run.settings, run.result, offset);
@@ -346,16 +352,24 @@ void TestRegister::stripWindow()
     FifteenFrames fifteen;
     QVERIFY(fifteen.Make());
     Run& run = *fifteen.run;
-    QVERIFY(Window(run, 0) == Rendered(run, 0) && Window(run, -50) == Rendered(run, 0));
+    // Below the frame numbers, the frames as rendered; a faint cyan seam where two meet.
+    constexpr int top = kStripLabelRows, rows = 480 - kStripLabelRows;
+    QVERIFY(Window(run, 0) != Rendered(run, 0) && Window(run, -50) == Window(run, 0));
+    QCOMPARE(Window(run, 0).copy(0, top, 640, rows), Rendered(run, 0).copy(0, top, 640, rows));
     QCOMPARE(Window(run, 1 << 30), Window(run, 4 * 640 - 1));
     QCOMPARE(StripLastOffset(run.settings, run.result, 640), 4 * 640 + 320 - 640);  // 5 frames, the last a strip
     // Into the last frame of interest: its columns start 12 + 320 further left.
     const QImage last = Window(run, 3 * 640 + 100);
-    QCOMPARE(last.copy(100, 0, 540, 480), Rendered(run, 12).copy(0, 0, 540, 480));
-    QCOMPARE(last.copy(0, 0, 100, 480), Rendered(run, 14).copy(540 - 12 - 320, 0, 100, 480));
+    QCOMPARE(last.copy(101, top, 539, rows), Rendered(run, 12).copy(1, top, 539, rows));
+    QCOMPARE(last.copy(0, top, 100, rows), Rendered(run, 14).copy(540 - 12 - 320, top, 100, rows));
+    for (int y = top; y < 480; ++y)
+        QVERIFY(!IsGrey(last.pixel(100, y)));
+    // Where the window is: the frames (1-based) and how far along the strip.
+    QCOMPARE(StripPositionText(run.settings, run.result, -50), "frame 1, 0 % of the run");
+    QCOMPARE(StripPositionText(run.settings, run.result, 3 * 640 + 100), "frames 13 and 15, 90 % of the run");
     // Frames 0 .. 12: phase 1 takes the last frame, shown whole at the strip's end.
     const Run whole(Settings(fifteen.flow.Folder(), fifteen.flow.names.mid(0, 13)));
-    QCOMPARE(Window(whole, 1 << 30), Rendered(whole, 12));
+    QCOMPARE(Window(whole, 1 << 30).copy(0, top, 640, rows), Rendered(whole, 12).copy(0, top, 640, rows));
     // Circles of radius 20 in the class colour, only of the frame's own records.
     RunResult two = run.result;
     two.records = {Record(8, 100, 100, 50, 0.9, true), Record(0, 300, 100, 50, 0.9, true)};
@@ -365,9 +379,9 @@ void TestRegister::stripWindow()
             circled.at<cv::Vec3b>(100, 320) == cv::Vec3b(grey, grey, grey));
     // A frame that cannot be read: black in the window.
     QVERIFY(Spoil(fifteen.flow.Path(4)));
-    QImage black(640, 480, QImage::Format_RGB888);
+    QImage black(640, rows, QImage::Format_RGB888);
     black.fill(Qt::black);
-    QCOMPARE(Window(run, 640), black);
+    QCOMPARE(Window(run, 640).copy(0, top, 640, rows), black);
 }
 
 // pos_ is the frame as read, res_ the frame with the particles counted in it circled.
@@ -491,9 +505,9 @@ void TestRegister::countingLine_data()
 
 // The counting line: every drive gives one result. Its mosaic lays the flow out once: as
 // wide as a frame plus the flow's travel, and the window at the offset the flow had
-// reached in frame t shows frame t (noise and circles aside; a band one column off would
-// show particle edges); a flow down is shown turned a quarter counter-clockwise, so that
-// it runs to the right. The export writes the frames that counted.
+// reached in frame t shows frame t (noise, circles and frame numbers aside; a band one
+// column off would show particle edges), with its counting line where frame t has it; a flow down is shown turned a quarter counter-clockwise, so that it runs to the
+// right. The export writes the frames that counted.
 void TestRegister::countingLine()
 {
     QFETCH(int, method);
@@ -536,7 +550,17 @@ void TestRegister::countingLine()
         const QImage frame = QImage(QString::fromStdString(flow.Path(t))).convertToFormat(QImage::Format_Grayscale8);
         int grey = 0, apart = 0;
         QCOMPARE(window.size(), down ? QSize(480, 640) : QSize(640, 480));
-        for (int y = 0; y < window.height(); ++y)
+        // The line's cyan; a seam's tint between its dashes, but in the flow's last band, which
+        // holds the line and what was not yet at it.
+        const bool lastBand = t == (leftward ? 0 : 13);
+        int dashes = 0;
+        for (int y = kStripLabelRows; y < window.height(); ++y) {
+            const QRgb pixel = window.pixel(window.width() / 2, y);
+            dashes += pixel == qRgb(0, 255, 255);
+            QVERIFY(lastBand || !IsGrey(pixel));
+        }
+        QVERIFY2(dashes > window.height() / 3, qPrintable(QString::number(dashes)));
+        for (int y = kStripLabelRows; y < window.height(); ++y)
             for (int x = 0; x < window.width(); ++x) {
                 const QRgb pixel = window.pixel(x, y);
                 if (qRed(pixel) != qGreen(pixel) || qGreen(pixel) != qBlue(pixel)) continue;  // a circle
@@ -546,6 +570,9 @@ void TestRegister::countingLine()
             }
         QVERIFY2(grey > 200000 && apart < grey / 2000, qPrintable(QStringLiteral("%1 of %2").arg(apart).arg(grey)));
     }
+    QVERIFY(StripPositionText(settings, result, -1).startsWith("frames 1 to "));
+    QVERIFY(StripPositionText(settings, result, -1).endsWith(", 0 % of the run"));
+    QVERIFY(StripPositionText(settings, result, travel).endsWith(" to 14, 100 % of the run"));
     QTemporaryDir target;
     QVERIFY(ExportRunPictures(settings, result, target.path()).isEmpty());
     QCOMPARE(QDir(target.path()).entryList(QDir::Files).size(), 2 * static_cast<int>(result.selectedFrames.size()));

@@ -2,6 +2,7 @@
 
 #include "stream/flow_field.h"
 #include "stream/particle_motion.h"
+#include "stream/point_grid.h"
 #include "stream/track_assignment.h"
 #include "tools/flowgen/truth_blobs.h"
 
@@ -69,6 +70,28 @@ TEST(TrackAssignment, GainsTheMostOfAnyMatching)
     // Two tracks wanting one blob: the pairing that serves both wins over the nearest first.
     const std::vector<LinkCandidate> both = AssignLinks({{0, 0, 0.1}, {0, 1, 0.5}, {1, 0, 0.5}});
     EXPECT_EQ(both.size(), 2u);
+}
+
+// The grid finds every point in a box (on cell borders, beyond the points' extent, at
+// negative places), in ascending order, as looking at every point does.
+TEST(PointGrid, FindsWhatLookingAtEveryPointFinds)
+{
+    cv::RNG rng(5);
+    for (int round = 0; round < 200; ++round) {
+        std::vector<cv::Point2d> points;
+        for (int k = rng.uniform(0, 40); k > 0; --k)
+            points.emplace_back(rng.uniform(-50, 150) * (round % 2 ? 1.0 : 0.5), rng.uniform(-20, 90));
+        const PointGrid grid(points, round % 3 ? 16.0 : 7.5);
+        const cv::Rect2d box(rng.uniform(-80, 160), rng.uniform(-40, 100), rng.uniform(0, 60), rng.uniform(0, 60));
+        const std::vector<int> near = grid.Near(box);
+        EXPECT_TRUE(std::is_sorted(near.begin(), near.end())) << round;
+        EXPECT_EQ(std::set<int>(near.begin(), near.end()).size(), near.size()) << round;
+        for (size_t i = 0; i < points.size(); ++i) {
+            const cv::Point2d& p = points[i];
+            const bool inside = p.x >= box.x && p.x <= box.x + box.width && p.y >= box.y && p.y <= box.y + box.height;
+            EXPECT_TRUE(!inside || std::binary_search(near.begin(), near.end(), static_cast<int>(i))) << round << " " << i;
+        }
+    }
 }
 
 // A parabolic profile (30 % at the walls) and speeds of their own (70 to 130 %) sampled

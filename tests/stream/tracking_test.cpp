@@ -125,7 +125,9 @@ TEST(CrossingTracks, EachParticleOnceAtItsOwnSpeedInAnyDirection)
                     EXPECT_NEAR(count.net, PassingDiscs(flow), slack) << name;
                     EXPECT_EQ(count.direction, way.direction) << name;
                     EXPECT_EQ(count.summary.staticObjects, 0) << name;
-                    EXPECT_LE(count.summary.ambiguousLinks, (tilted ? 4 : 3) * count.summary.links / 100) << name;
+                    // Counted right: no link that could change a count is unsure (the
+                    // warning's 2 % never fires; rivals on the same side of the line no longer count).
+                    EXPECT_LE(count.summary.ambiguousLinks * 100, count.summary.links) << name;
                     // Its speed along the flow over the frames that showed it whole (the
                     // camera moves it across only).
                     int off = 0;

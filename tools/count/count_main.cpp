@@ -132,7 +132,7 @@ bool WriteOutputs(const CountOptions& options, const FolderOutputs& outputs, con
 
 // What the count left out, one "[WARNING] ..." line each: files named like frames that the
 // listing left out, frames the run could not read, log lines lost. Then the motions it could
-// not measure and a flow that reversed: nothing was left out for them, the count is complete as far as the program
+// not measure, a flow that reversed and objects left out as static: nothing was left out for them, the count is complete as far as the program
 // can tell, so they do not count among what is returned; the user is warned all the same.
 QStringList PrintWarnings(const Listing& listing, const RunSettings& settings, const RunResult& result)
 {
@@ -146,7 +146,9 @@ QStringList PrintWarnings(const Listing& listing, const RunSettings& settings, c
     if (!log.isEmpty())
         leftOut << log;
     QStringList noted = UnmeasuredMotionTexts(settings, result);
-    for (const QString& text : {FaintFramesText(settings, result), FlowReversalText(settings, result)})
+    for (const QString& text :
+         {FaintFramesText(settings, result), MultiPageFramesText(settings, result), FlowReversalText(settings, result),
+          StaticObjectsText(settings, result)})
         if (!text.isEmpty())
             noted << text;
     for (const QString& text : leftOut + noted)
