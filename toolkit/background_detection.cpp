@@ -53,12 +53,16 @@ constexpr double kFibreBlobSolidity = 0.8;
 constexpr double kFibreAxisRatio = 0.08;
 // Nor on a slim particle (axis ratio below this): no plateau around a darker core.
 constexpr double kInclusionRatio = 0.3;
-// A particle of this many pixels at least shows its own blur at its edges; it is sized
-// at it when it lies this many of its spreads, this far and this share from the frame's.
+// A particle of this many pixels at least shows its own blur at its edges (one sized by
+// its summed darkness); a particle is sized at its own blur when it lies this many of
+// its spreads and this far (and, read at the edges, this share) from the frame's.
 constexpr double kOwnBlurPixels = 30.0;
 constexpr double kOwnBlurSds = 3.0;
 constexpr double kOwnBlurMargin = 0.05;
 constexpr double kOwnBlurShare = 0.1;  // of the frame's blur: what the edge model's bias may differ by
+// A single particle's own blur (from its whole darkness) is searched up to this, or
+// twice the frame's.
+constexpr double kOwnBlurMost = 6.0;
 
 // Which ellipse of a piece's union each pixel of the piece's mask belongs to (1 + index,
 // 0 elsewhere): of the pixels it owns, those whose smoothed darkness lies above `cut`;
@@ -306,7 +310,6 @@ public:
         , r(region)
         , pieces(regionPieces)
         , sigma(blur.sigma)
-        , edgeSigma(blur.edgeSigma)
         , ownFocus(blur.varied)
         , ellipseRms(frameEllipseRms)
         , ellipticParticles(elliptic)
@@ -398,15 +401,13 @@ private:
         v.blur = sigma;
         v.observation = Observe(r, owner, id, pixels, sigma);
         v.measure = MeasureSingle(v.observation, r.noise, sigma);
-        if (!ownFocus || v.measure.ellipse.area <= 0.0 || pixels < kOwnBlurPixels || piece.singleRms > ellipseRms)
+        if (!ownFocus || v.measure.ellipse.area <= 0.0)
             return v;
-        // The edges read a strong blur low: the particle's reading is set against the frame's
-        // edges' reading.
-        const BlurFit edge = BlurOfParticle(r, v.observation, edgeSigma, owner, id);
-        const double scale = edgeSigma > 0.0 ? sigma / edgeSigma : 1.0;
-        const double own = edge.sigma * scale;
-        if (edge.sigma < 0.0 ||
-            std::abs(own - sigma) <= kOwnBlurSds * edge.sd * scale + kOwnBlurMargin + kOwnBlurShare * sigma)
+        // Its own blur from its whole darkness: the edges alone read a strong blur low and
+        // a small particle shows none.
+        const BlurFit fit = OwnBlurOfWholeParticle(r, v.observation, owner, id, std::max(kOwnBlurMost, 2.0 * sigma));
+        const double own = fit.sigma;
+        if (own < 0.0 || std::abs(own - sigma) <= kOwnBlurSds * fit.sd + kOwnBlurMargin)
             return v;
         SingleView mine;
         mine.blur = own;
@@ -749,7 +750,6 @@ private:
     const DarknessRegion& r;
     const std::vector<RegionPiece>& pieces;
     const double sigma;       // the frame's blur
-    const double edgeSigma;   // the frame's blur as the edges alone read it
     const bool ownFocus;      // each particle its own focus (FrameBlur::varied)
     const double ellipseRms;        // Regions::ellipseRms
     const bool ellipticParticles;  // Regions::ellipticParticles
@@ -776,7 +776,7 @@ BackgroundDetection Segment(const cv::Mat& grey, const BackgroundDetectionSettin
     // Stage 4: the frame's blur.
     FrameBlur blur;
     if (settings.blurSigma >= 0.0) {
-        blur.sigma = blur.edgeSigma = settings.blurSigma;
+        blur.sigma = settings.blurSigma;
     } else {
         // Ellipses by their ellipses; a frame of irregular particles by their outlines, or
         // by its ellipses when too few show one.

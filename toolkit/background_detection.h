@@ -8,7 +8,8 @@
 // their surrounding background, so that an illumination gradient cancels, found at
 // about half of their own contrast, so that blur neither grows nor shrinks them.
 // - Blur: measured on the frame, from the darkness across the edges of its widest
-//   single particles.
+//   single particles; where the particles' readings spread (each its own focus), every
+//   single particle's own from its whole darkness (toolkit/particle_blur.h).
 // - Size: each single particle's area, contrast and axis ratio from its darkness
 //   under two Gaussian weights, an estimator that blur does not bias and that noise
 //   spreads within a few percent of the least any estimator can

@@ -22,6 +22,9 @@ constexpr double kWholeBlurFrom = 2.0;
 constexpr double kWholeBlurPerRadius = 0.3;
 constexpr size_t kWholeBlurSamples = 6;
 constexpr double kWholeBlurTolerance = 0.002;  // of the search's upper end
+// A particle's own blur on its whole darkness: scanned in these steps, then searched to this.
+constexpr double kOwnScanStep = 0.5;
+constexpr double kOwnTolerance = 0.01;
 constexpr int kBlurSampleMinPixels = 60;       // wide enough to show the edge well
 constexpr int kBlurSampleLeastPixels = 12;     // the least, in frames without enough wider ones
 // An outline needs this many points to show its edge.
@@ -36,6 +39,16 @@ constexpr double kPixelBoxVariance = 1.0 / 12.0;
 // deviation, scaled to a standard deviation) by this share of their median and this far.
 constexpr double kVariedShare = 0.15;
 constexpr double kVariedLeast = 0.1;
+// Or when this many of the frame's narrowest single particles (of so many) read a blur
+// of their own this far, this many of their spreads and kVariedShare from the frame's.
+constexpr size_t kNarrowSamples = 6;
+constexpr int kNarrowApartLeast = 2;
+constexpr double kNarrowApart = 0.15;
+constexpr double kNarrowApartSds = 4.0;
+// and this far in variance: near a sharp focus the two readings differ by a pixel's box.
+constexpr double kNarrowApartVariance = 0.5;
+// A particle's own blur is searched up to this, or twice the frame's.
+constexpr double kOwnBlurMost = 6.0;
 
 // Median of values (reordered).
 double Median(std::vector<double>& values)
@@ -245,23 +258,52 @@ BlurFit BlurOfOutline(const DarknessRegion& r, const RegionPiece& piece, double 
     return FitEdge(profile, contrast, guess, r.noise);
 }
 
-double BlurOfWholeParticle(const DarknessRegion& r, const WeightedObservation& o, double lo, double hi)
-{
-    cv::Mat model(r.roi.size(), CV_32F);
-    const auto misfit = [&](double blur) {
-        const BlurredEllipse be = EllipseFromWeightedSums(o.sums, blur);
+namespace {
+
+// How far the darkness of a particle's pixels lies from its ellipse at a trial blur
+// (from its weighted sums at that blur), drawn (each pixel covered by its share) and
+// blurred by it, with the contrast that fits best: the squared differences left.
+class WholeParticleMisfit {
+public:
+    WholeParticleMisfit(const DarknessRegion& r, const WeightedObservation& o, const cv::Mat& owner, int id)
+        : r_(r)
+        , o_(o)
+        , owner_(owner)
+        , id_(id)
+    {
+        // The squared darkness of all of the particle's pixels: those beyond the model's
+        // box count as its nought.
+        for (int y = 0; y < r_.roi.height; ++y) {
+            const float* d = r_.dark.ptr<float>(y);
+            const int* own = owner_.empty() ? nullptr : owner_.ptr<int>(y);
+            for (int x = 0; x < r_.roi.width; ++x)
+                if (!own || own[x] == id_)
+                    squared_ += static_cast<double>(d[x]) * d[x];
+        }
+    }
+
+    double operator()(double blur) const
+    {
+        const BlurredEllipse be = EllipseFromWeightedSums(o_.sums, blur);
         if (be.area <= 0.0)
             return std::numeric_limits<double>::max();
         Ellipse e;
-        e.centre = o.centre;
+        e.centre = o_.centre;
         e.a = std::sqrt(be.area / (kPi * be.ratio));
         e.b = e.a * be.ratio;
-        e.angle = o.angle;
+        e.angle = o_.angle;
         const EllipseDistance distance(e);
+        // Within the blur's reach of the ellipse: the model is nought beyond.
+        const int reach = static_cast<int>(std::ceil(e.a + 3.0 * blur)) + 3;
+        const cv::Rect box = cv::Rect(cvRound(e.centre.x) - reach, cvRound(e.centre.y) - reach, 2 * reach + 1, 2 * reach + 1) &
+                             cv::Rect(cv::Point(), r_.roi.size());
+        if (box.empty())
+            return std::numeric_limits<double>::max();
+        cv::Mat model(box.size(), CV_32F);
         for (int y = 0; y < model.rows; ++y) {
             float* m = model.ptr<float>(y);
             for (int x = 0; x < model.cols; ++x)
-                m[x] = static_cast<float>(std::clamp(0.5 - distance(cv::Point2d(x, y)), 0.0, 1.0));
+                m[x] = static_cast<float>(std::clamp(0.5 - distance(cv::Point2d(x + box.x, y + box.y)), 0.0, 1.0));
         }
         // The drawing's pixel shares already carry a pixel's box; the blur the sizes
         // take is that of a sharp outline sampled at pixel centres, so only the rest
@@ -269,21 +311,33 @@ double BlurOfWholeParticle(const DarknessRegion& r, const WeightedObservation& o
         // of radius 1.5 to 4, which made them about half a pixel too large).
         const double rest = std::sqrt(std::max(blur * blur - kPixelBoxVariance, 0.01));
         cv::GaussianBlur(model, model, cv::Size(0, 0), rest, rest, cv::BORDER_REPLICATE);
-        // The contrast that fits best, and what is left unexplained.
-        double dm = 0.0, mm = 0.0, dd = 0.0;
+        double dm = 0.0, mm = 0.0;
         for (int y = 0; y < model.rows; ++y) {
-            const float* d = r.dark.ptr<float>(y);
+            const float* d = r_.dark.ptr<float>(y + box.y) + box.x;
+            const int* own = owner_.empty() ? nullptr : owner_.ptr<int>(y + box.y) + box.x;
             const float* m = model.ptr<float>(y);
             for (int x = 0; x < model.cols; ++x)
-                dm += d[x] * m[x], mm += m[x] * m[x], dd += d[x] * d[x];
+                if (!own || own[x] == id_)
+                    dm += d[x] * m[x], mm += m[x] * m[x];
         }
-        return mm > 0.0 ? dd - dm * dm / mm : std::numeric_limits<double>::max();
-    };
-    // Golden-section search: the misfit has one minimum near the true blur.
+        return mm > 0.0 ? squared_ - dm * dm / mm : std::numeric_limits<double>::max();
+    }
+
+private:
+    const DarknessRegion& r_;
+    const WeightedObservation& o_;
+    const cv::Mat owner_;
+    const int id_;
+    double squared_ = 0.0;
+};
+
+// Golden-section search of a misfit with one minimum within [lo, hi].
+template <typename Misfit> double GoldenMinimum(const Misfit& misfit, double lo, double hi, double tolerance)
+{
     const double golden = 0.5 * (std::sqrt(5.0) - 1.0);
     double a = lo, b = hi, c = b - golden * (b - a), d = a + golden * (b - a);
     double fc = misfit(c), fd = misfit(d);
-    while (b - a > kWholeBlurTolerance * hi) {
+    while (b - a > tolerance) {
         if (fc < fd)
             b = d, d = c, fd = fc, c = b - golden * (b - a), fc = misfit(c);
         else
@@ -292,13 +346,42 @@ double BlurOfWholeParticle(const DarknessRegion& r, const WeightedObservation& o
     return 0.5 * (a + b);
 }
 
+}  // namespace
+
+double BlurOfWholeParticle(const DarknessRegion& r, const WeightedObservation& o, double lo, double hi)
+{
+    // Golden-section search: the misfit has one minimum near the true blur.
+    return GoldenMinimum(WholeParticleMisfit(r, o, {}, 1), lo, hi, kWholeBlurTolerance * hi);
+}
+
+BlurFit OwnBlurOfWholeParticle(const DarknessRegion& r, const WeightedObservation& o, const cv::Mat& owner, int id, double hi)
+{
+    const WholeParticleMisfit misfit(r, o, owner, id);
+    // A coarse scan finds the valley (a wide search may hold more than one), a
+    // golden-section search its floor.
+    double best = 0.0, least = std::numeric_limits<double>::max();
+    for (double s = kOwnScanStep; s <= hi + 1e-9; s += kOwnScanStep)
+        if (const double m = misfit(s); m < least)
+            least = m, best = s;
+    BlurFit fit;
+    if (least == std::numeric_limits<double>::max())
+        return fit;
+    fit.sigma = GoldenMinimum(misfit, std::max(0.05, best - kOwnScanStep), best + kOwnScanStep, kOwnTolerance);
+    // Its spread from the misfit's curvature: a rise of one noise variance.
+    const double h = kOwnScanStep / 2, m0 = misfit(fit.sigma);
+    const double curvature = (misfit(fit.sigma + h) + misfit(std::max(0.02, fit.sigma - h)) - 2 * m0) / (h * h);
+    fit.sd = curvature > 0.0 ? r.noise * std::sqrt(2.0 / curvature) : hi;
+    return fit;
+}
+
 namespace {
 
 // The frame's blur samples: the widest single particles alone in their roi, the widest
 // first (from kBlurSampleMinPixels when the frame has enough of those, else from
 // kBlurSampleLeastPixels), each observed at the default blur; their regions beside them.
 void BlurSamples(const std::vector<DarknessRegion>& regions, const std::vector<std::vector<RegionPiece>>& piecesOf,
-                 std::vector<WeightedObservation>& samples, std::vector<size_t>& sampleRegion, double& medianRadius)
+                 std::vector<WeightedObservation>& samples, std::vector<size_t>& sampleRegion, double& medianRadius,
+                 std::vector<size_t>& narrowest)
 {
     std::vector<std::pair<int, size_t>> wide;
     size_t wideEnough = 0;
@@ -315,6 +398,11 @@ void BlurSamples(const std::vector<DarknessRegion>& regions, const std::vector<s
             wide.emplace_back(pixels, i);
         wideEnough += pixels >= kBlurSampleMinPixels;
     }
+    // The narrowest, smallest first: under a spread of focus the widest pieces at the
+    // outline level are the most blurred, and alone they would hide the spread.
+    std::sort(wide.begin(), wide.end());
+    for (size_t i = 0; i < wide.size() && narrowest.size() < kNarrowSamples; ++i)
+        narrowest.push_back(wide[i].second);
     if (wideEnough >= kBlurSamplesLeast)
         wide.erase(
             std::remove_if(wide.begin(), wide.end(), [](const auto& w) { return w.first < kBlurSampleMinPixels; }),
@@ -330,6 +418,25 @@ void BlurSamples(const std::vector<DarknessRegion>& regions, const std::vector<s
     medianRadius = samples.empty() ? 0.0 : std::sqrt(wide[samples.size() / 2].first / kPi);
 }
 
+// Whether enough of the narrowest pieces show a blur of their own (on their whole
+// darkness) clearly apart from the frame's.
+bool NarrowOnesDiffer(const std::vector<DarknessRegion>& regions, const std::vector<size_t>& narrowest, double frameBlur)
+{
+    int apart = 0;
+    for (const size_t i : narrowest) {
+        const DarknessRegion& r = regions[i];
+        const cv::Mat all(r.roi.size(), CV_32S, cv::Scalar(1));
+        const WeightedObservation o = Observe(r, all, 1, cv::countNonZero(r.smoothDark > kOutlineLevel * r.peak), frameBlur);
+        if (!o.valid)
+            continue;
+        const BlurFit own = OwnBlurOfWholeParticle(r, o, all, 1, std::max(kOwnBlurMost, 2.0 * frameBlur));
+        apart += own.sigma >= 0.0 &&
+                 std::abs(own.sigma - frameBlur) > kNarrowApartSds * own.sd + kNarrowApart + kVariedShare * frameBlur &&
+                 std::abs(own.sigma * own.sigma - frameBlur * frameBlur) > kNarrowApartVariance;
+    }
+    return apart >= kNarrowApartLeast;
+}
+
 }  // namespace
 
 FrameBlur MeasureFrameBlur(const std::vector<DarknessRegion>& regions, const std::vector<std::vector<RegionPiece>>& piecesOf)
@@ -338,7 +445,8 @@ FrameBlur MeasureFrameBlur(const std::vector<DarknessRegion>& regions, const std
     std::vector<WeightedObservation> samples;
     std::vector<size_t> sampleRegion;
     double medianRadius = 0.0;
-    BlurSamples(regions, piecesOf, samples, sampleRegion, medianRadius);
+    std::vector<size_t> narrowest;
+    BlurSamples(regions, piecesOf, samples, sampleRegion, medianRadius, narrowest);
     double guess = kDefaultBlur;
     if (samples.size() < kBlurSamplesLeast)
         return frame;
@@ -350,7 +458,6 @@ FrameBlur MeasureFrameBlur(const std::vector<DarknessRegion>& regions, const std
         std::nth_element(blurs.begin(), blurs.begin() + blurs.size() / 2, blurs.end());
         guess = std::max(0.0, blurs[blurs.size() / 2]);
     }
-    frame.edgeSigma = guess;
     // A strong blur: the edge model reads it low (by 2 to 10 % at 3 px on particles of 6
     // to 9 px radius, more on slim ellipses; by 4 % at 2 px on a radius of 4), and every
     // size answers to it steeply; the whole particles' darkness reads it true.
@@ -363,6 +470,7 @@ FrameBlur MeasureFrameBlur(const std::vector<DarknessRegion>& regions, const std
     }
     frame.particles = static_cast<int>(samples.size());
     frame.sigma = guess;
+    frame.varied = frame.varied || NarrowOnesDiffer(regions, narrowest, guess);
     return frame;
 }
 
@@ -401,7 +509,7 @@ FrameBlur MeasureIrregularFrameBlur(const std::vector<DarknessRegion>& regions,
         frame.varied = Varied(blurs);
         guess = Median(blurs);
     }
-    frame.sigma = frame.edgeSigma = guess;
+    frame.sigma = guess;
     frame.particles = static_cast<int>(blurs.size());
     return frame;
 }
@@ -435,7 +543,7 @@ FrameBlur MeasureFibreFrameBlur(const std::vector<DarknessRegion>& regions, cons
     if (blurs.size() < kBlurSamplesLeast)
         return frame;
     frame.varied = Varied(blurs);
-    frame.sigma = frame.edgeSigma = Median(blurs);
+    frame.sigma = Median(blurs);
     frame.particles = static_cast<int>(blurs.size());
     return frame;
 }

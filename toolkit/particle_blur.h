@@ -41,6 +41,13 @@ BlurFit BlurOfOutline(const DarknessRegion& r, const RegionPiece& piece, double 
 // the particle per trial.
 double BlurOfWholeParticle(const DarknessRegion& r, const WeightedObservation& o, double lo, double hi);
 
+// A particle's own blur the same way over the pixels `owner` gives `id`, searched
+// from nought to `hi` (scanned, then refined), with its spread from how sharply the
+// misfit rises: each particle its own focus, read true however far it lies from the
+// frame's and however small the particle (the edge model fails where the blur comes
+// near the particle's radius).
+BlurFit OwnBlurOfWholeParticle(const DarknessRegion& r, const WeightedObservation& o, const cv::Mat& owner, int id, double hi);
+
 // The blur of a frame from its widest single particles alone in their roi (a piece each
 // whose outline one ellipse explains); a frame with too few wide ones measures it on
 // the widest it has: a guess would bias every size (a blur taken for 1 px on sharp
@@ -48,9 +55,6 @@ double BlurOfWholeParticle(const DarknessRegion& r, const WeightedObservation& o
 // on (0 when too few, and the blur a default).
 struct FrameBlur {
     double sigma = 1.0;
-    // What the edges alone read (BlurOfParticle's median): the edge model reads a strong
-    // blur low, and a particle's own reading is set against it.
-    double edgeSigma = 1.0;
     int particles = 0;
     // The particles' readings spread further than their noise and the edge model's
     // bias explain: each particle has its own focus, and one that shows its own blur is
