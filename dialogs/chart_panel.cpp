@@ -9,6 +9,8 @@
 #include <QVBoxLayout>
 #include <QXYSeries>
 
+#include <cmath>
+
 QString ChartLegendText(const QChart& chart)
 {
     QStringList entries;
@@ -68,4 +70,13 @@ void CChartPanel::SetChart(QChart* chart)
     QChart* old = view->chart();
     view->setChart(chart);
     delete old;
+}
+
+double NiceStep(double raw)
+{
+    const double power = std::pow(10.0, std::floor(std::log10(raw)));
+    for (double mantissa : {1.0, 2.0, 5.0})
+        if (mantissa * power >= raw)
+            return mantissa * power;
+    return 10.0 * power;
 }

@@ -34,3 +34,6 @@ private:
 // (a square for areas and points, a line for lines) and the entry's name, wrapped only
 // between entries.
 QString ChartLegendText(const QChart& chart);
+
+// An axis step of 1, 2 or 5 times a power of ten, at least `raw` (> 0).
+double NiceStep(double raw);

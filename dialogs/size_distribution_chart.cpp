@@ -1,5 +1,6 @@
 #include "dialogs/size_distribution_chart.h"
 
+#include "dialogs/chart_panel.h"
 #include "register/whole_file.h"
 
 #include <QAreaSeries>
@@ -85,16 +86,6 @@ std::vector<double> LogTicks(double lo, double hi)
             break;
     }
     return ticks;
-}
-
-// 1, 2 or 5 times a power of ten, at least `raw`.
-double NiceStep(double raw)
-{
-    const double power = std::pow(10.0, std::floor(std::log10(raw)));
-    for (double mantissa : {1.0, 2.0, 5.0})
-        if (mantissa * power >= raw)
-            return mantissa * power;
-    return 10.0 * power;
 }
 
 QString BoundsLabel(const SizeHistogram& histogram)

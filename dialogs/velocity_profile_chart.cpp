@@ -1,5 +1,7 @@
 #include "dialogs/velocity_profile_chart.h"
 
+#include "dialogs/chart_panel.h"
+
 #include <QAreaSeries>
 #include <QChart>
 #include <QLegend>
@@ -34,16 +36,6 @@ QString DirectionText(FlowDirection direction)
         break;
     }
     return QStringLiteral("no flow measured");
-}
-
-// 1, 2 or 5 times a power of ten, at least `raw`.
-double NiceStep(double raw)
-{
-    const double power = std::pow(10.0, std::floor(std::log10(raw)));
-    for (double mantissa : {1.0, 2.0, 5.0})
-        if (mantissa * power >= raw)
-            return mantissa * power;
-    return 10.0 * power;
 }
 
 // Decimals that show `step` and the values of its size whole, never as an exponent.
