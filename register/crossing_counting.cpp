@@ -154,8 +154,7 @@ void CCrossingCounting::Finish(CRunContext& run)
     result.crossingsForward = summary.crossingsForward;
     result.crossingsBackward = summary.crossingsBackward;
     // The last frame's new strip: its band.
-    result.accumulatedShift =
-        result.sweptBands.empty() ? 0 : result.sweptBands.back().end - result.sweptBands.back().begin;
+    result.accumulatedShift = LastBandWidth(result.sweptBands);
     phase = RunPhase::Done;
 }
 

@@ -34,6 +34,18 @@ template <typename Keep> void Shift(std::vector<int>& frames, int offset, Keep k
     frames = std::move(kept);
 }
 
+// Shifts the frames of records or bands read to the whole sequence's, keeping those the part owns.
+template <typename Item> void KeepOwned(std::vector<Item>& items, int offset, const RunSettings& settings)
+{
+    std::vector<Item> owned;
+    for (Item item : items) {
+        item.frame += offset;
+        if (Owns(settings, item.frame))
+            owned.push_back(item);
+    }
+    items = std::move(owned);
+}
+
 }  // namespace
 
 bool IsPart(const RunSettings& settings)
@@ -80,13 +92,7 @@ RunSettings PartReadSettings(const RunSettings& settings, const PartFrames& read
 void KeepPart(const RunSettings& settings, const PartFrames& read, RunResult& result)
 {
     const int offset = read.first;
-    std::vector<ParticleMeasure> owned;
-    for (ParticleMeasure record : result.records) {
-        record.frame += offset;
-        if (Owns(settings, record.frame))
-            owned.push_back(record);
-    }
-    result.records = std::move(owned);
+    KeepOwned(result.records, offset, settings);
     result.selectedFrames.clear();
     for (const ParticleMeasure& record : result.records)
         if (result.selectedFrames.empty() || result.selectedFrames.back() != record.frame)
@@ -97,15 +103,8 @@ void KeepPart(const RunSettings& settings, const PartFrames& read, RunResult& re
     Shift(result.faintFrames, offset, inPart);
     Shift(result.multiPageFrames, offset, inPart);
     Shift(result.directionChanges, offset, [&settings](int frame) { return Owns(settings, frame); });
-    std::vector<SweptBand> bands;
-    for (SweptBand band : result.sweptBands) {
-        band.frame += offset;
-        if (Owns(settings, band.frame))
-            bands.push_back(band);
-    }
-    result.sweptBands = std::move(bands);
-    result.accumulatedShift =
-        result.sweptBands.empty() ? 0 : result.sweptBands.back().end - result.sweptBands.back().begin;
+    KeepOwned(result.sweptBands, offset, settings);
+    result.accumulatedShift = LastBandWidth(result.sweptBands);
     // A recording cut short within the part: the frames it gave of the part's.
     const int readEnd = offset + result.frameCount;
     const int partFrames = settings.partLast - settings.partFirst + 1;

@@ -82,3 +82,9 @@ struct RunResult {
     QStringList incompleteFrames;
     bool folderGone = false;
 };
+
+// The columns (rows, for a vertical flow) of the last frame's new strip: its band's width.
+inline int LastBandWidth(const std::vector<SweptBand>& bands)
+{
+    return bands.empty() ? 0 : bands.back().end - bands.back().begin;
+}
